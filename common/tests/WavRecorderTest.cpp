@@ -1,0 +1,350 @@
+// WAV recorder: file layout and sizes, failures reported, crash safety, nothing lost or allocated.
+#include "common/WavRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The counting operator new below is malloc-based, so its delete is free-based on purpose.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+
+// Allocations made by the thread that set this flag; other threads (the writer) are not counted.
+thread_local bool countAllocations = false;
+std::atomic<int> allocationCount{0};
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (countAllocations) allocationCount.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using common::WavRecorder;
+namespace fs = std::filesystem;
+
+class WavRecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("wavrec-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+    fs::path dir_;
+};
+
+std::vector<unsigned char> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+std::int16_t le16s(const std::vector<unsigned char>& b, std::size_t at) {
+    return static_cast<std::int16_t>(b[at] | (b[at + 1] << 8));
+}
+
+// A frame pattern that covers the full 16-bit range, with left and right different.
+int leftSample(int i) { return static_cast<int>((std::int64_t{i} * 7919) % 65536) - 32768; }
+int rightSample(int i) { return 32767 - static_cast<int>((std::int64_t{i} * 104729) % 65536); }
+
+// Reads the file back through libsndfile, as any audio program would.
+std::vector<short> readWithSndfile(const std::string& path, SF_INFO& info) {
+    info = SF_INFO{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (f == nullptr) return {};
+    std::vector<short> samples(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_short(f, samples.data(), info.frames);
+    sf_close(f);
+    return samples;
+}
+
+TEST_F(WavRecorderTest, EmptyRecordingIsTheCanonicalHeader) {
+    WavRecorder rec;
+    ASSERT_EQ(rec.open(path("a.wav").c_str(), 44100, 16, 2), 0);
+    EXPECT_TRUE(rec.isRecording());
+    ASSERT_EQ(rec.finish(), 0);
+    EXPECT_FALSE(rec.isRecording());
+    const unsigned char expected[44] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                                        16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0,
+                                        4, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
+    EXPECT_EQ(readBytes(path("a.wav")), std::vector<unsigned char>(expected, expected + 44));
+}
+
+TEST_F(WavRecorderTest, NFramesGiveExactSizesAndSamples) {
+    constexpr int n = 50000; // more than one writer chunk
+    WavRecorder rec;
+    rec.setBlockingWhenFull(true);
+    ASSERT_EQ(rec.open(path("n.wav").c_str(), 44100, 16, 2), 0);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(rec.writeFrame(leftSample(i), rightSample(i)), 0);
+    ASSERT_EQ(rec.finish(), 0) << rec.lastError();
+    EXPECT_EQ(rec.framesWritten(), static_cast<std::uint64_t>(n));
+    EXPECT_EQ(rec.framesDropped(), 0u);
+
+    const auto b = readBytes(path("n.wav"));
+    ASSERT_EQ(b.size(), 44u + 4u * n);
+    EXPECT_EQ(le32(b, 4), 36u + 4u * n);
+    EXPECT_EQ(le32(b, 40), 4u * n);
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(le16s(b, 44 + 4 * i), leftSample(i)) << i;
+        ASSERT_EQ(le16s(b, 46 + 4 * i), rightSample(i)) << i;
+    }
+    SF_INFO info;
+    EXPECT_EQ(readWithSndfile(path("n.wav"), info).size(), 2u * n);
+    EXPECT_EQ(info.samplerate, 44100);
+}
+
+TEST_F(WavRecorderTest, SamplesAreTheLow16BitsOfTheArguments) {
+    WavRecorder rec;
+    ASSERT_EQ(rec.open(path("low.wav").c_str(), 44100, 16, 2), 0);
+    rec.writeFrame(0x12345, -1);
+    ASSERT_EQ(rec.finish(), 0);
+    const auto b = readBytes(path("low.wav"));
+    ASSERT_EQ(b.size(), 48u);
+    EXPECT_EQ(le16s(b, 44), 0x2345);
+    EXPECT_EQ(le16s(b, 46), -1);
+}
+
+TEST_F(WavRecorderTest, TwoRecordingsInOneRunCarryTheirOwnSizes) {
+    WavRecorder rec;
+    ASSERT_EQ(rec.open(path("1.wav").c_str(), 44100, 16, 2), 0);
+    for (int i = 0; i < 300; ++i) rec.writeFrame(i, -i);
+    ASSERT_EQ(rec.finish(), 0);
+    ASSERT_EQ(rec.open(path("2.wav").c_str(), 44100, 16, 2), 0);
+    for (int i = 0; i < 7; ++i) rec.writeFrame(1000 + i, 0);
+    ASSERT_EQ(rec.finish(), 0);
+
+    const auto first = readBytes(path("1.wav"));
+    const auto second = readBytes(path("2.wav"));
+    EXPECT_EQ(le32(first, 40), 1200u);
+    ASSERT_EQ(second.size(), 44u + 28u);
+    EXPECT_EQ(le32(second, 4), 36u + 28u);
+    EXPECT_EQ(le32(second, 40), 28u);
+    EXPECT_EQ(le16s(second, 44), 1000); // nothing of the first recording leaks into the second
+}
+
+TEST_F(WavRecorderTest, OpeningWhileRecordingCompletesThePreviousFile) {
+    WavRecorder rec;
+    ASSERT_EQ(rec.open(path("1.wav").c_str(), 44100, 16, 2), 0);
+    for (int i = 0; i < 10; ++i) rec.writeFrame(i, i);
+    ASSERT_EQ(rec.open(path("2.wav").c_str(), 44100, 16, 2), 0);
+    ASSERT_EQ(rec.finish(), 0);
+    const auto first = readBytes(path("1.wav"));
+    ASSERT_EQ(first.size(), 84u);
+    EXPECT_EQ(le32(first, 4), 76u);
+    EXPECT_EQ(le32(first, 40), 40u);
+}
+
+TEST_F(WavRecorderTest, ReplacesAnExistingFile) {
+    {
+        std::ofstream old(path("r.wav"), std::ios::binary);
+        old << std::string(100000, 'x');
+    }
+    WavRecorder rec;
+    ASSERT_EQ(rec.open(path("r.wav").c_str(), 44100, 16, 2), 0);
+    for (int i = 0; i < 5; ++i) rec.writeFrame(i, i);
+    ASSERT_EQ(rec.finish(), 0);
+    const auto b = readBytes(path("r.wav"));
+    ASSERT_EQ(b.size(), 64u);
+    EXPECT_EQ(le32(b, 40), 20u);
+}
+
+TEST_F(WavRecorderTest, FailuresAreReportedNotPretended) {
+    WavRecorder rec;
+    // A path that cannot be created: status 3, a reason, no recording running.
+    EXPECT_EQ(rec.open(path("no/such/folder/x.wav").c_str(), 44100, 16, 2), 3);
+    EXPECT_FALSE(rec.isRecording());
+    EXPECT_FALSE(rec.lastError().empty());
+    EXPECT_EQ(rec.writeFrame(1, 1), 4);
+    EXPECT_EQ(rec.finish(), 4);
+
+    // A full disk: the header cannot be written; the device must survive the clean-up.
+    struct stat before {};
+    ASSERT_EQ(::stat("/dev/full", &before), 0);
+    EXPECT_EQ(rec.open("/dev/full", 44100, 16, 2), 3);
+    EXPECT_NE(rec.lastError().find("full"), std::string::npos) << rec.lastError();
+    EXPECT_FALSE(rec.isRecording());
+    struct stat after {};
+    ASSERT_EQ(::stat("/dev/full", &after), 0);
+    EXPECT_TRUE(S_ISCHR(after.st_mode));
+
+    // Bad arguments.
+    EXPECT_EQ(rec.open(nullptr, 44100, 16, 2), 4);
+    EXPECT_EQ(rec.open(path("b.wav").c_str(), 44100, 24, 2), 4);
+    EXPECT_EQ(rec.open(path("b.wav").c_str(), 44100, 16, 3), 4);
+    EXPECT_EQ(rec.open(path("b.wav").c_str(), 0, 16, 2), 4);
+    EXPECT_FALSE(fs::exists(path("b.wav")));
+
+    // The recorder still works after all that.
+    ASSERT_EQ(rec.open(path("ok.wav").c_str(), 44100, 16, 2), 0);
+    EXPECT_TRUE(rec.lastError().empty());
+    EXPECT_EQ(rec.finish(), 0);
+}
+
+TEST_F(WavRecorderTest, MonoAndEightBitFilesAreWhatTheHeaderSays) {
+    WavRecorder rec;
+    ASSERT_EQ(rec.open(path("m16.wav").c_str(), 22050, 16, 1), 0);
+    for (int i = 0; i < 3; ++i) rec.writeFrame(100 * i, 9999); // right is ignored in mono
+    ASSERT_EQ(rec.finish(), 0);
+    auto b = readBytes(path("m16.wav"));
+    ASSERT_EQ(b.size(), 50u);
+    EXPECT_EQ(le32(b, 28), 44100u); // byte rate
+    EXPECT_EQ(le16s(b, 46), 100);
+
+    // 8-bit is unsigned: the top byte of each sample plus 128; an odd data chunk gets its pad byte.
+    ASSERT_EQ(rec.open(path("m8.wav").c_str(), 8000, 8, 1), 0);
+    const int values[3] = {-32768, 0, 32767};
+    for (int v : values) rec.writeFrame(v, 0);
+    ASSERT_EQ(rec.finish(), 0);
+    b = readBytes(path("m8.wav"));
+    ASSERT_EQ(b.size(), 48u);
+    EXPECT_EQ(le32(b, 4), 40u);
+    EXPECT_EQ(le32(b, 40), 3u);
+    EXPECT_EQ(b[44], 0);
+    EXPECT_EQ(b[45], 128);
+    EXPECT_EQ(b[46], 255);
+    SF_INFO info;
+    EXPECT_EQ(readWithSndfile(path("m8.wav"), info).size(), 3u);
+}
+
+TEST_F(WavRecorderTest, DestructorFinishesARunningRecording) {
+    {
+        WavRecorder rec;
+        ASSERT_EQ(rec.open(path("quit.wav").c_str(), 44100, 16, 2), 0);
+        for (int i = 0; i < 1000; ++i) rec.writeFrame(i, i);
+    }
+    const auto b = readBytes(path("quit.wav"));
+    ASSERT_EQ(b.size(), 4044u);
+    EXPECT_EQ(le32(b, 4), 4036u);
+    EXPECT_EQ(le32(b, 40), 4000u);
+}
+
+TEST_F(WavRecorderTest, ARecordingCutOffByACrashIsStillReadable) {
+    constexpr int n = 20000;
+    const std::string file = path("crash.wav");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        WavRecorder rec;
+        if (rec.open(file.c_str(), 44100, 16, 2) != 0) ::_exit(1);
+        for (int i = 0; i < n; ++i) rec.writeFrame(leftSample(i), rightSample(i));
+        // Wait for the writer's periodic size rewrite, then die without finishing.
+        for (int tries = 0; tries < 300 && rec.framesWritten() < n; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    SF_INFO info;
+    const auto samples = readWithSndfile(file, info);
+    ASSERT_EQ(info.frames, n);
+    for (int i = 0; i < n; i += 997) {
+        EXPECT_EQ(samples[2 * i], leftSample(i));
+        EXPECT_EQ(samples[2 * i + 1], rightSample(i));
+    }
+    const auto b = readBytes(file);
+    EXPECT_EQ(le32(b, 4), b.size() - 8);
+}
+
+TEST_F(WavRecorderTest, SizeLimitStopsCleanlyWithAValidFile) {
+    WavRecorder rec(64, 4002); // a data chunk of at most 1000 whole frames
+    rec.setBlockingWhenFull(true);
+    ASSERT_EQ(rec.open(path("big.wav").c_str(), 44100, 16, 2), 0);
+    int refused = 0;
+    for (int i = 0; i < 3000; ++i) refused += rec.writeFrame(i, i) != 0;
+    EXPECT_EQ(rec.finish(), 3);
+    EXPECT_TRUE(rec.stoppedAtSizeLimit());
+    EXPECT_FALSE(rec.lastError().empty());
+    EXPECT_GT(refused, 0); // the render learns that its frames are no longer recorded
+    EXPECT_EQ(rec.framesWritten(), 1000u);
+    const auto b = readBytes(path("big.wav"));
+    ASSERT_EQ(b.size(), 4044u);
+    EXPECT_EQ(le32(b, 4), 4036u);
+    EXPECT_EQ(le32(b, 40), 4000u);
+
+    // The next recording starts afresh.
+    ASSERT_EQ(rec.open(path("next.wav").c_str(), 44100, 16, 2), 0);
+    EXPECT_FALSE(rec.stoppedAtSizeLimit());
+    EXPECT_EQ(rec.finish(), 0);
+}
+
+TEST_F(WavRecorderTest, EveryFrameIsWrittenOrCountedAsDropped) {
+    constexpr int n = 20000;
+    WavRecorder rec(2); // a tiny ring that the writer cannot keep up with
+    ASSERT_EQ(rec.open(path("drop.wav").c_str(), 44100, 16, 2), 0);
+    int refused = 0;
+    for (int i = 0; i < n; ++i) refused += rec.writeFrame(i, i) == 3;
+    EXPECT_EQ(rec.finish(), 3);
+    EXPECT_GT(rec.framesDropped(), 0u);
+    EXPECT_EQ(rec.framesDropped(), static_cast<std::uint64_t>(refused));
+    EXPECT_EQ(rec.framesWritten() + rec.framesDropped(), static_cast<std::uint64_t>(n));
+    EXPECT_NE(rec.lastError().find(std::to_string(rec.framesDropped())), std::string::npos) << rec.lastError();
+    const auto b = readBytes(path("drop.wav"));
+    EXPECT_EQ(le32(b, 40), 4 * rec.framesWritten());
+}
+
+TEST_F(WavRecorderTest, BlockingWhenFullLosesNothingThroughASmallRing) {
+    constexpr int n = 100000;
+    WavRecorder rec(16);
+    rec.setBlockingWhenFull(true);
+    ASSERT_EQ(rec.open(path("offline.wav").c_str(), 44100, 16, 2), 0);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(rec.writeFrame(leftSample(i), rightSample(i)), 0);
+    ASSERT_EQ(rec.finish(), 0);
+    SF_INFO info;
+    const auto samples = readWithSndfile(path("offline.wav"), info);
+    ASSERT_EQ(info.frames, n);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(samples[2 * i], leftSample(i)) << i;
+}
+
+TEST_F(WavRecorderTest, WriteFrameFromAnotherThreadAllocatesNothing) {
+    WavRecorder rec;
+    ASSERT_EQ(rec.open(path("rt.wav").c_str(), 44100, 16, 2), 0);
+    int failures = 0;
+    int allocations = -1;
+    std::thread audio([&] {
+        allocationCount.store(0);
+        countAllocations = true;
+        for (int i = 0; i < 44100; ++i) failures += rec.writeFrame(leftSample(i), rightSample(i)) != 0;
+        countAllocations = false;
+        allocations = allocationCount.load();
+    });
+    audio.join();
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(failures, 0);
+    ASSERT_EQ(rec.finish(), 0);
+    EXPECT_EQ(rec.framesWritten(), 44100u);
+}
+
+} // namespace

@@ -1,0 +1,32 @@
+// Emptying and clearing sample slots.
+#include "vexla/samples/SampleSlot.h"
+
+#include <cstring>
+
+namespace vexla {
+
+namespace {
+void setEmptyDescription(SampleSlot& slot) {
+    slot.loopStart = 0;
+    slot.loopEnd = 0;
+    slot.hasLoop = 0;
+    std::memset(slot.name, 0, sizeof slot.name);
+    std::memcpy(slot.name, "empty", 5);
+}
+} // namespace
+
+void initSlot(SampleSlot& slot) {
+    setEmptyDescription(slot);
+    slot.length = 0;
+}
+
+void clearSlot(SampleSlot& slot) {
+    setEmptyDescription(slot);
+    if (slot.length > 0) {
+        slot.length = 0;
+        slot.left.reset();
+        slot.right.reset();
+    }
+}
+
+} // namespace vexla

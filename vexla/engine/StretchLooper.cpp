@@ -24,6 +24,7 @@ std::int64_t roundHalfEven(double x) {
 void StretchLooper::restart(int stepCount, int samplesPerStep) {
     const SampleSlot& slot = *slot_;
     position_ = 0.0;
+    frame_ = 0;
     leftData_ = slot.left.get();
     stereo_ = slot.stereo && slot.right != nullptr;
     rightData_ = stereo_ ? slot.right.get() : nullptr;
@@ -32,15 +33,19 @@ void StretchLooper::restart(int stepCount, int samplesPerStep) {
     if (slot.length <= 0 || leftData_ == nullptr || frames <= 0.0) {
         length_ = 0.0;
         speed_ = 0.0;
+        framesToPlay_ = 0;
         return;
     }
     length_ = static_cast<double>(slot.length);
     speed_ = length_ / frames;
+    framesToPlay_ = static_cast<std::int64_t>(stepCount) * samplesPerStep;
 }
 
 void StretchLooper::stop() {
     position_ = 0.0;
     length_ = 0.0;
+    frame_ = 0;
+    framesToPlay_ = 0;
 }
 
 StereoFrame StretchLooper::render(float gain, float cutoff, float feedback) {
@@ -52,7 +57,7 @@ StereoFrame StretchLooper::render(float gain, float cutoff, float feedback) {
 }
 
 StereoFrame StretchLooper::render(float gain) {
-    if (!(length_ > 0.0 && position_ < length_)) return {};
+    if (!(length_ > 0.0 && position_ < length_ && frame_ < framesToPlay_)) return {};
     // Index of the stored frame: nearest to position − 0.5, ties to even (0, 0, 2, 2, … at speed 1).
     // position < length keeps it at most length − 1; the min guards the last ulp.
     const std::int64_t lastIndex = static_cast<std::int64_t>(length_) - 1;
@@ -67,7 +72,8 @@ StereoFrame StretchLooper::render(float gain) {
     StereoFrame out;
     out.left = left * gain;
     out.right = stereo_ ? right * gain : out.left;
-    position_ += speed_;
+    ++frame_;
+    position_ = static_cast<double>(frame_) * speed_;
     return out;
 }
 

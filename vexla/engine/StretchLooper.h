@@ -47,6 +47,10 @@ private:
 
     double position_ = 0.0;
     double length_ = 0.0;
+    // Position is frame × speed rather than a running sum, so that it does not drift and the sample ends
+    // after exactly framesToPlay_ frames.
+    std::int64_t frame_ = 0;
+    std::int64_t framesToPlay_ = 0;
     double speed_ = 0.0;
     bool stereo_ = false;
     const std::int16_t* leftData_ = nullptr;

@@ -1,0 +1,79 @@
+// The window's start-up routine and engine buttons, shared with the headless renderer.
+#include "vexla/engine/EngineControls.h"
+
+namespace vexla {
+
+namespace {
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr int kSequenceStepCounts[6] = {3, 8, 12, 16, 24, 32};
+} // namespace
+
+void applyStartPositions(EngineParams& p) {
+    // Slider positions through the controls' formulas, in the window's order.
+    p.masterGain.store((128.0f - 16.0f) / 128.0f, kRelaxed);
+    p.samplesPerStep.store(5000, kRelaxed);
+    p.kickVolume.store(64.0f * 128.0f, kRelaxed);
+    p.bass1Volume.store(16.0f * 128.0f, kRelaxed);
+    p.bass2Volume.store(8.0f * 128.0f, kRelaxed);
+    p.hatVolume.store(16.0f / 128.0f, kRelaxed);
+    p.secondLooperGain.store(0.0f, kRelaxed);
+    p.dryLooperGain.store(0.0f, kRelaxed);
+    p.vcf1Gain.store(0.0f, kRelaxed);
+    const VcfFilterSetting vcf1 = vcfFilterFromSliders(64, 64);
+    const VcfFilterSetting vcf2 = vcfFilterFromSliders(64, 64);
+    p.vcf1Cutoff.store(vcf1.cutoff, kRelaxed);
+    p.vcf1Feedback.store(vcf1.feedback, kRelaxed);
+    p.vcf2Cutoff.store(vcf2.cutoff, kRelaxed);
+    p.vcf2Feedback.store(vcf2.feedback, kRelaxed);
+    p.vcf2Gain.store(64.0f / 128.0f, kRelaxed);
+    p.sineVolume.store(16.0f / 128.0f, kRelaxed);
+    p.slicerGain.store(0.0f, kRelaxed);
+    p.transpose.store(0, kRelaxed);
+}
+
+void startUp(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed) {
+    windowRandom.seed(seed);
+    engine.echo.clear();
+    engine.regenerateAll(windowRandom);
+    applyStartPositions(engine.params);
+    engine.generateSine(windowRandom);
+    // The tempo slider's first report re-rolls the echo delay.
+    engine.alterEcho(windowRandom);
+}
+
+int pressSequence(LoopEngine& engine, common::Random& windowRandom) {
+    const int count = kSequenceStepCounts[windowRandom.below(6)];
+    engine.params.stepCount.store(count, kRelaxed);
+    engine.params.requestBass1.store(true, kRelaxed);
+    engine.params.requestBass2.store(true, kRelaxed);
+    return count;
+}
+
+bool pressButton(LoopEngine& engine, common::Random& windowRandom, std::string_view caption) {
+    EngineParams& p = engine.params;
+    if (caption == "Sequence")
+        pressSequence(engine, windowRandom);
+    else if (caption == "AM Alter")
+        engine.alterAm(windowRandom);
+    else if (caption == "Echo Alter")
+        engine.alterEcho(windowRandom);
+    else if (caption == "Kick")
+        p.requestKick.store(true, kRelaxed);
+    else if (caption == "Bassline 1")
+        p.requestBass1.store(true, kRelaxed);
+    else if (caption == "Bassline 2")
+        p.requestBass2.store(true, kRelaxed);
+    else if (caption == "Sine")
+        p.requestSine.store(true, kRelaxed);
+    else if (caption == "HiHats")
+        p.requestHats.store(true, kRelaxed);
+    else if (caption == "2nd Looper")
+        engine.alterSecondLooper(windowRandom);
+    else if (caption == "Slicer")
+        engine.generateSlicer(windowRandom);
+    else
+        return false;
+    return true;
+}
+
+} // namespace vexla

@@ -1,0 +1,101 @@
+// Helpers for the loop engine tests: quiet engines, synthetic samples, block rendering. Test thread only.
+#pragma once
+
+#include "vexla/engine/LoopEngine.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vexla::testing {
+
+/// A running engine in which every unit is silent until a test turns it on.
+inline std::unique_ptr<LoopEngine> makeQuietEngine() {
+    auto engine = std::make_unique<LoopEngine>();
+    EngineParams& p = engine->params;
+    p.running = true;
+    p.kickVolume = 0.0f;
+    p.hatVolume = 0.0f;
+    p.sineVolume = 0.0f;
+    p.vcf2Gain = 0.0f;
+    engine->bass1.clip = 0.0f;
+    engine->bass2.clip = 0.0f;
+    engine->hats.hatEchoSend = 0.0f;
+    return engine;
+}
+
+/// Renders `frames` frames through renderBlock in blocks of `blockFrames`; returns interleaved L, R.
+inline std::vector<std::int16_t> renderInBlocks(LoopEngine& engine, int frames, int blockFrames) {
+    std::vector<std::int16_t> out(static_cast<std::size_t>(frames) * 2);
+    for (int done = 0; done < frames; done += blockFrames) {
+        const int n = std::min(blockFrames, frames - done);
+        engine.renderBlock(out.data() + static_cast<std::size_t>(done) * 2, n * 4);
+    }
+    return out;
+}
+
+inline std::vector<std::int16_t> leftChannel(const std::vector<std::int16_t>& interleaved) {
+    std::vector<std::int16_t> left(interleaved.size() / 2);
+    for (std::size_t i = 0; i < left.size(); ++i)
+        left[i] = interleaved[2 * i];
+    return left;
+}
+
+/// Fills a slot with a sine of `period` frames (right channel inverted when stereo).
+inline void fillSlot(SampleSlot& slot, int length, bool stereo, double period) {
+    slot.left = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
+    if (stereo)
+        slot.right = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
+    for (int i = 0; i < length; ++i) {
+        const auto v = static_cast<std::int16_t>(std::lround(12000.0 * std::sin(6.283185307179586 * i / period)));
+        slot.left[i] = v;
+        if (stereo)
+            slot.right[i] = static_cast<std::int16_t>(-v);
+    }
+    slot.stereo = stereo;
+    slot.length = length;
+}
+
+/// Every unit sounding: all five slots loaded, all gains up, both effects rolled, hats generated.
+inline void makeEverythingSound(LoopEngine& engine, common::Random& random) {
+    fillSlot(engine.drySlot, 40000, true, 101.0);
+    fillSlot(engine.secondSlot, 30000, false, 57.0);
+    fillSlot(engine.slicerSlot, 50000, true, 33.0);
+    fillSlot(engine.vcf1Slot, 20000, false, 77.0);
+    fillSlot(engine.vcf2Slot, 60000, true, 211.0);
+    EngineParams& p = engine.params;
+    p.dryLooperGain = 0.25f;
+    p.secondLooperGain = 0.25f;
+    p.slicerGain = 0.25f;
+    p.vcf1Gain = 0.25f;
+    p.vcf2Gain = 0.25f;
+    engine.alterAm(random);
+    engine.alterEcho(random);
+    engine.generateHats(random);
+    p.running = true;
+}
+
+/// Frequency of the strongest period between minLag and maxLag frames, by normalised autocorrelation.
+inline double frequencyByAutocorrelation(const std::vector<std::int16_t>& x, int minLag, int maxLag) {
+    double best = -2.0;
+    int bestLag = minLag;
+    const std::size_t n = x.size() - static_cast<std::size_t>(maxLag);
+    for (int lag = minLag; lag <= maxLag; ++lag) {
+        double xy = 0, xx = 0, yy = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double a = x[i], b = x[i + static_cast<std::size_t>(lag)];
+            xy += a * b;
+            xx += a * a;
+            yy += b * b;
+        }
+        const double r = xy / std::sqrt(xx * yy + 1e-9);
+        if (r > best) {
+            best = r;
+            bestLag = lag;
+        }
+    }
+    return kSampleRate / static_cast<double>(bestLag);
+}
+
+} // namespace vexla::testing

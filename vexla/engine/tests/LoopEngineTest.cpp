@@ -1,0 +1,257 @@
+// The loop engine's frame: clock, clip and rounding, mix signs, silence, requests, block-size invariance.
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace vexla {
+namespace {
+
+using testing::makeQuietEngine;
+using testing::renderInBlocks;
+
+TEST(ClipAndConvert, RoundsVMinusHalfToEvenAndClipsAtPlusMinus32766) {
+    struct Case {
+        float in;
+        int out;
+        bool clips;
+    };
+    const Case cases[] = {
+        {40000.0f, 32766, true}, {-40000.0f, -32766, true}, {32766.0f, 32766, false}, {32765.0f, 32764, false},
+        {-32766.0f, -32766, false}, {2.5f, 2, false}, {-2.5f, -3, false}, {-3.0f, -4, false},
+        {0.0f, 0, false}, {0.25f, 0, false}, {-0.25f, -1, false}, {7.999f, 7, false},
+        {32766.5f, 32766, true}, {std::numeric_limits<float>::quiet_NaN(), -32766, true},
+        {std::numeric_limits<float>::infinity(), 32766, true}, {-std::numeric_limits<float>::infinity(), -32766, true},
+    };
+    for (const Case& c : cases) {
+        bool clipped = false;
+        EXPECT_EQ(clipAndConvert(c.in, clipped), c.out) << "input " << c.in;
+        EXPECT_EQ(clipped, c.clips) << "input " << c.in;
+    }
+}
+
+// Kick triggers show as the frame where the held kick (both partials slid to 0) jumps back to sin(0) = 0.
+std::vector<int> kickTriggerFrames(const std::vector<std::int16_t>& left) {
+    std::vector<int> frames;
+    if (!left.empty() && left[0] == 0)
+        frames.push_back(0);
+    for (std::size_t i = 2; i < left.size(); ++i)
+        if (left[i] == 0 && left[i - 1] == left[i - 2] && left[i - 1] != 0)
+            frames.push_back(static_cast<int>(i));
+    return frames;
+}
+
+std::unique_ptr<LoopEngine> makeKickOnlyEngine() {
+    auto engine = makeQuietEngine();
+    engine->params.kickVolume = 8192.0f;
+    engine->kick.startFreq = 0.06f;
+    engine->kick.slide1 = 1023 * 0.000004859842f * 0.08f; // both partials reach 0 within 151 frames
+    return engine;
+}
+
+TEST(StepClock, SixteenStepsLast80016FramesWithTheKickOnEveryFourthStep) {
+    auto engine = makeKickOnlyEngine();
+    const auto left = testing::leftChannel(renderInBlocks(*engine, 2 * 80016 + 10, 256));
+    EXPECT_EQ(kickTriggerFrames(left),
+              (std::vector<int>{0, 20004, 40008, 60012, 80016, 100020, 120024, 140028, 160032}));
+}
+
+TEST(StepClock, ThreeStepsTriggerTheKickOnlyOnStepZero) {
+    auto engine = makeKickOnlyEngine();
+    engine->params.stepCount = 3;
+    const auto left = testing::leftChannel(renderInBlocks(*engine, 4 * 15003 + 10, 256));
+    EXPECT_EQ(kickTriggerFrames(left), (std::vector<int>{0, 15003, 30006, 45009, 60012}));
+}
+
+TEST(StepClock, LoweringStepCountBelowTheCurrentStepWrapsAtTheNextBoundary) {
+    auto engine = makeQuietEngine();
+    renderInBlocks(*engine, 10 * 5001 + 1, 64); // inside step 10
+    EXPECT_EQ(engine->currentStep(), 11);
+    engine->params.stepCount = 3;
+    renderInBlocks(*engine, 5000, 64);
+    EXPECT_EQ(engine->currentStep(), 11);
+    renderInBlocks(*engine, 1, 1); // the boundary into the next step
+    EXPECT_EQ(engine->currentStep(), 0);
+}
+
+TEST(Mix, KickComesOutWithOppositeSignsLeftAndRight) {
+    auto engine = makeKickOnlyEngine();
+    engine->kick.slide1 = 0.0f;
+    const auto out = renderInBlocks(*engine, 4000, 100);
+    int nonZero = 0;
+    for (std::size_t i = 0; i < out.size(); i += 2) {
+        // Exact negatives before the conversion; rounding v − 0.5 moves x and −x apart by up to 2
+        // (an odd integer x gives x − 1 and −x − 1).
+        EXPECT_NEAR(out[i], -out[i + 1], 2) << "frame " << i / 2;
+        EXPECT_LE(out[i] + out[i + 1], 0);
+        nonZero += out[i] != 0;
+    }
+    EXPECT_GT(nonZero, 3900);
+}
+
+TEST(Mix, ALooperSampleComesOutWithTheSameSignOnBothChannels) {
+    auto engine = makeQuietEngine();
+    testing::fillSlot(engine->drySlot, 40000, false, 100.0);
+    engine->params.dryLooperGain = 0.5f;
+    const auto out = renderInBlocks(*engine, 4000, 100);
+    int nonZero = 0;
+    for (std::size_t i = 0; i < out.size(); i += 2) {
+        EXPECT_EQ(out[i], out[i + 1]);
+        nonZero += out[i] != 0;
+    }
+    EXPECT_GT(nonZero, 3000);
+}
+
+TEST(Mix, OverloadSetsClippedAndItStaysSet) {
+    auto engine = makeKickOnlyEngine();
+    engine->kick.slide1 = 0.0f;
+    engine->params.masterGain = 8.0f;
+    const auto out = renderInBlocks(*engine, 2000, 500);
+    EXPECT_TRUE(engine->params.clipped);
+    int atLimit = 0;
+    for (std::int16_t v : out) {
+        EXPECT_LE(std::abs(v), 32766);
+        atLimit += std::abs(v) == 32766;
+    }
+    EXPECT_GT(atLimit, 0);
+    engine->params.masterGain = 0.0f;
+    renderInBlocks(*engine, 100, 100);
+    EXPECT_TRUE(engine->params.clipped); // latched until the window clears it
+}
+
+TEST(Stopped, RendersSilenceRecordsZerosAndFreezesTheClock) {
+    common::Random random;
+    auto engine = std::make_unique<LoopEngine>();
+    startUp(*engine, random, 42);
+    engine->params.recording = true;
+    const auto out = renderInBlocks(*engine, 1000, 128);
+    for (std::int16_t v : out)
+        ASSERT_EQ(v, 0);
+    EXPECT_EQ(engine->params.recordedBytes, 4000);
+    EXPECT_EQ(engine->sampleInStep(), 0);
+    EXPECT_EQ(engine->currentStep(), 0);
+    EXPECT_EQ(engine->audioRandom.state(), 1u); // hi-hats drew nothing
+}
+
+TEST(RenderBlock, ShortLengthsLeaveTheRestOfTheBufferUntouched) {
+    auto engine = makeKickOnlyEngine();
+    engine->kick.slide1 = 0.0f;
+    renderInBlocks(*engine, 30, 30); // a non-zero kick from here on
+    unsigned char buffer[8];
+    std::memset(buffer, 0xAB, sizeof buffer);
+    engine->renderBlock(buffer, 3);
+    for (unsigned char b : buffer)
+        EXPECT_EQ(b, 0xAB);
+    const int stepBefore = engine->sampleInStep();
+    engine->renderBlock(buffer, 7);
+    EXPECT_EQ(engine->sampleInStep(), stepBefore + 1);
+    EXPECT_FALSE(buffer[0] == 0xAB && buffer[1] == 0xAB);
+    for (int i = 4; i < 8; ++i)
+        EXPECT_EQ(buffer[i], 0xAB);
+}
+
+TEST(RenderBlock, WritesLittleEndianSixteenBitFrames) {
+    auto engine = makeKickOnlyEngine();
+    engine->kick.slide1 = 0.0f;
+    auto reference = makeKickOnlyEngine();
+    reference->kick.slide1 = 0.0f;
+    unsigned char bytes[4 * 50];
+    engine->renderBlock(bytes, sizeof bytes);
+    for (int i = 0; i < 50; ++i) {
+        const OutputFrame f = reference->renderFrame();
+        EXPECT_EQ(static_cast<std::int16_t>(bytes[4 * i] | bytes[4 * i + 1] << 8), f.left);
+        EXPECT_EQ(static_cast<std::int16_t>(bytes[4 * i + 2] | bytes[4 * i + 3] << 8), f.right);
+    }
+}
+
+TEST(Requests, AreServedAtTheNextStepBoundaryAndNotBefore) {
+    common::Random random;
+    auto engine = std::make_unique<LoopEngine>();
+    startUp(*engine, random, 7);
+    engine->params.running = true;
+    renderInBlocks(*engine, 2500, 100); // mid step 0
+    const float clipBefore = engine->bass1.clip;
+    const float incrementAtStep1 = [&] {
+        // The step after the boundary still plays the old pattern's note for step 1.
+        BassVoice probe(BassKind::Bass1);
+        probe.notes[1] = engine->bass1.notes[1].load();
+        probe.mode = engine->bass1.mode.load();
+        probe.stepLoad(1, 16, 0);
+        return probe.increment();
+    }();
+    engine->params.requestBass1 = true;
+    renderInBlocks(*engine, 5001 - 2500, 1); // up to the last frame of step 0
+    EXPECT_TRUE(engine->params.requestBass1);
+    EXPECT_EQ(engine->bass1.clip, clipBefore);
+    EXPECT_EQ(engine->currentStep(), 1);
+
+    renderInBlocks(*engine, 1, 1); // the boundary frame
+    EXPECT_FALSE(engine->params.requestBass1);
+    EXPECT_EQ(engine->bass1.increment(), incrementAtStep1);
+    EXPECT_EQ(engine->currentStep(), 2);
+}
+
+TEST(Requests, ServedRegenerationsDrawFromTheAudioGeneratorInTheirOrder) {
+    auto engine = makeQuietEngine();
+    engine->params.requestKick = true;
+    engine->params.requestHats = true;
+    engine->params.requestBass2 = true;
+    renderInBlocks(*engine, 1, 1);
+    // Order: hats, (sine), (bass1), bass2, kick; then one hi-hat draw for the frame.
+    auto expectedEngine = makeQuietEngine();
+    LoopEngine& expected = *expectedEngine;
+    common::Random random(1);
+    expected.generateHats(random);
+    expected.generateBass2(random);
+    expected.generateKick(random);
+    random.next();
+    EXPECT_EQ(engine->audioRandom.state(), random.state());
+    EXPECT_EQ(engine->hats.hatEchoSend, expected.hats.hatEchoSend);
+    EXPECT_EQ(engine->bass2.clip, expected.bass2.clip);
+    EXPECT_EQ(engine->kick.startFreq, expected.kick.startFreq);
+}
+
+// A scene with every unit sounding, a served request and window-thread randomisers between blocks.
+std::vector<std::int16_t> renderScene(int blockFrames) {
+    common::Random random;
+    auto engine = std::make_unique<LoopEngine>();
+    startUp(*engine, random, 1234);
+    testing::makeEverythingSound(*engine, random);
+    engine->params.requestSine = true;
+    engine->params.requestKick = true;
+    auto first = renderInBlocks(*engine, 28672, blockFrames);
+    pressButton(*engine, random, "Sequence");
+    pressButton(*engine, random, "AM Alter");
+    pressButton(*engine, random, "Echo Alter");
+    pressButton(*engine, random, "Slicer");
+    engine->params.transpose = 5;
+    const auto second = renderInBlocks(*engine, 28672 * 2, blockFrames);
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+TEST(BlockSize, OutputIsIdenticalForBlocksOf1_7_64_512) {
+    const auto reference = renderScene(512);
+    int loud = 0;
+    for (std::int16_t v : reference)
+        loud += std::abs(v) > 1000;
+    EXPECT_GT(loud, static_cast<int>(reference.size() / 4));
+    for (int block : {1, 7, 64}) {
+        const auto out = renderScene(block);
+        ASSERT_EQ(out.size(), reference.size());
+        std::size_t firstDifference = out.size();
+        for (std::size_t i = 0; i < out.size() && firstDifference == out.size(); ++i)
+            if (out[i] != reference[i])
+                firstDifference = i;
+        EXPECT_EQ(firstDifference, out.size()) << "block " << block << " differs at sample " << firstDifference;
+    }
+}
+
+} // namespace
+} // namespace vexla

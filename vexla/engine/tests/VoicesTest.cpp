@@ -1,0 +1,264 @@
+// The basslines, kick, hi-hats and sine: pitches measured from the output, gates, clamps, slides, accents.
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+namespace vexla {
+namespace {
+
+using testing::makeQuietEngine;
+using testing::renderInBlocks;
+
+// One bassline alone: notes 0, mode 0, gates always open, a clip level that never bites.
+std::unique_ptr<LoopEngine> makeBassOnlyEngine(BassKind kind) {
+    auto engine = makeQuietEngine();
+    BassVoice& voice = kind == BassKind::Bass1 ? engine->bass1 : engine->bass2;
+    for (int i = 0; i < kStepTableSize; ++i) {
+        voice.notes[i] = 0;
+        voice.gates[i] = 5000;
+    }
+    voice.mode = 0;
+    voice.clip = 8191.0f;
+    voice.resonance = 0.5f;
+    voice.echoSend = 0.0f;
+    return engine;
+}
+
+TEST(BassPitch, Bass2PlaysNoteZeroAt86HzAndBass1AnOctaveLower) {
+    auto bass2 = makeBassOnlyEngine(BassKind::Bass2);
+    const auto out2 = testing::leftChannel(renderInBlocks(*bass2, 20000, 256));
+    EXPECT_NEAR(testing::frequencyByAutocorrelation({out2.begin() + 2000, out2.end()}, 300, 800), 86.13, 0.1);
+    EXPECT_EQ(bass2->bass2.increment(), 1.0f);
+
+    auto bass1 = makeBassOnlyEngine(BassKind::Bass1);
+    const auto out1 = testing::leftChannel(renderInBlocks(*bass1, 20000, 256));
+    EXPECT_NEAR(testing::frequencyByAutocorrelation({out1.begin() + 2000, out1.end()}, 700, 1400), 43.07, 0.03);
+}
+
+TEST(BassPitch, TransposeAndModeShiftTheFirstHalfOnly) {
+    BassVoice voice(BassKind::Bass2);
+    voice.mode = 1; // a fourth up in the first half
+    voice.stepLoad(7, 16, 0);
+    EXPECT_NEAR(voice.increment(), std::pow(2.0, 5.0 / 12.0), 1e-6);
+    voice.stepLoad(8, 16, 0);
+    EXPECT_EQ(voice.increment(), 1.0f);
+    voice.stepLoad(1, 3, -12); // with 3 steps only step 0 is shifted
+    EXPECT_NEAR(voice.increment(), 0.5, 1e-6);
+    voice.mode = 3;
+    voice.stepLoad(0, 3, 12);
+    EXPECT_NEAR(voice.increment(), std::pow(2.0, 15.0 / 12.0), 1e-5);
+}
+
+TEST(BassGate, AmplitudeClimbsBy16AndFallsWhenTheGateCloses) {
+    BassVoice voice(BassKind::Bass1);
+    voice.gates[0] = 3334;
+    voice.stepLoad(0, 16, 0);
+    for (int counter = 1; counter <= 3334; ++counter) {
+        voice.render(2048.0f, counter);
+        if (counter == 127) {
+            EXPECT_EQ(voice.amp(), 2032.0f);
+        }
+    }
+    EXPECT_EQ(voice.amp(), 2048.0f);
+    voice.render(2048.0f, 3335); // the gate has closed: target 1, amplitude steps down
+    EXPECT_EQ(voice.amp(), 2032.0f);
+    for (int counter = 3336; counter <= 5000; ++counter)
+        voice.render(2048.0f, counter);
+    EXPECT_EQ(voice.amp(), 0.0f); // 0 → 16 → 0 within each frame
+}
+
+TEST(BassGenerator, ClampsResonanceAndKeepsEveryValueInRange) {
+    bool bass1AtLow = false, bass2AtLow = false, atHigh = false;
+    std::set<int> gates;
+    for (std::uint32_t seed = 1; seed <= 3000; ++seed) {
+        common::Random random(seed);
+        BassVoice b1(BassKind::Bass1), b2(BassKind::Bass2);
+        b1.generate(random, 16, 5000);
+        b2.generate(random, 16, 5000);
+        for (const BassVoice* v : {&b1, &b2}) {
+            EXPECT_LE(v->resonance.load(), 0.98f);
+            EXPECT_GE(v->mode.load(), 0);
+            EXPECT_LE(v->mode.load(), 3);
+            EXPECT_GE(v->clip.load(), 0.0f);
+            EXPECT_LE(v->clip.load(), 8191.0f);
+            atHigh = atHigh || v->resonance == 0.98f;
+            for (int i = 0; i < 16; ++i)
+                gates.insert(v->gates[i]);
+        }
+        EXPECT_GE(b1.resonance.load(), 0.1f);
+        EXPECT_GE(b2.resonance.load(), 0.8f);
+        bass1AtLow = bass1AtLow || b1.resonance == 0.1f;
+        bass2AtLow = bass2AtLow || b2.resonance == 0.8f;
+    }
+    EXPECT_TRUE(bass1AtLow && bass2AtLow && atHigh);
+    EXPECT_EQ(gates, (std::set<int>{2500, 3334, 5000}));
+}
+
+TEST(BassGenerator, LeavesEntriesBeyondTheStepCountAlone) {
+    common::Random random(99);
+    BassVoice voice(BassKind::Bass1);
+    voice.notes[3] = 77;
+    voice.gates[3] = 1234;
+    voice.generate(random, 3, 5000);
+    EXPECT_EQ(voice.notes[3], 77);
+    EXPECT_EQ(voice.gates[3], 1234);
+}
+
+TEST(RandomNote, DrawsThreeNumbersAndGivesOnlyTheListedNotes) {
+    const std::set<int> allowed{0, 12, 24, 1, 3, 5, 13, -2, -5};
+    std::set<int> seen;
+    common::Random random(5);
+    for (int i = 0; i < 2000; ++i) {
+        common::Random copy = random;
+        seen.insert(randomNote(random));
+        copy.next();
+        copy.next();
+        copy.next();
+        ASSERT_EQ(copy.state(), random.state());
+    }
+    EXPECT_EQ(seen, allowed);
+}
+
+TEST(Kick, SlideStopsTheFirstPartialAfter151FramesAndHoldsItsLevel) {
+    KickVoice kick;
+    kick.startFreq = 0.06f;
+    kick.slide1 = 1023 * 0.000004859842f * 0.08f;
+    kick.trigger();
+    EXPECT_EQ(kick.render(8192.0f), 0.0f); // sin(0) at the trigger
+    int frames = 1;
+    while (kick.freq1() > 0.0f) {
+        kick.render(8192.0f);
+        ++frames;
+    }
+    EXPECT_EQ(frames, 151);
+    const float held = kick.render(8192.0f);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(kick.render(8192.0f), held);
+}
+
+TEST(Kick, GenerateSilencesTheFirstPartialUntilTheNextTrigger) {
+    KickVoice kick;
+    kick.startFreq = 0.06f;
+    kick.slide1 = 0.0f;
+    kick.trigger();
+    for (int i = 0; i < 10; ++i)
+        kick.render(8192.0f);
+    common::Random random(3);
+    kick.generate(random);
+    kick.render(8192.0f);
+    EXPECT_EQ(kick.freq1(), 0.0f);
+    EXPECT_GT(kick.freq2(), 0.0f);
+    kick.trigger();
+    EXPECT_EQ(kick.freq1(), kick.startFreq.load());
+}
+
+TEST(Hats, AccentOnStepFourAndDoubledLevelOnStepSix) {
+    HatVoice hats;
+    hats.hatLevels[6] = 0.25f;
+    hats.hatDecays[6] = 0.0f;
+    common::Random a(1), b(1);
+    hats.stepLoad(6);
+    double energy6 = 0;
+    for (int i = 0; i < 2000; ++i)
+        energy6 += std::pow(hats.render(a), 2);
+    HatVoice reference;
+    reference.hatLevels[6] = 0.5f;
+    reference.hatDecays[6] = 0.0f;
+    reference.hatLevels[5] = 0.5f;
+    reference.hatDecays[5] = 0.0f;
+    reference.stepLoad(5); // same tone, plain level 0.5, no doubling on step 5
+    double energy5 = 0;
+    for (int i = 0; i < 2000; ++i)
+        energy5 += std::pow(reference.render(b), 2);
+    EXPECT_NEAR(energy6 / energy5, 1.0, 0.01); // 0.25 doubled sounds as 0.5
+
+    HatVoice accent;
+    accent.stepLoad(4);
+    common::Random c(1);
+    float late = 0;
+    for (int i = 0; i < 1200; ++i) {
+        const float v = accent.render(c);
+        if (i > 1100)
+            late = std::max(late, std::fabs(v));
+    }
+    EXPECT_LT(late, 1.0f); // level 1.0 falls by 0.001 a frame: silent after 1000 frames and the smoothing tail
+    accent.accentOff = 1;
+    accent.stepLoad(4); // zero tables: silent
+    float off = 0;
+    for (int i = 0; i < 100; ++i)
+        off = std::max(off, std::fabs(accent.render(c)));
+    EXPECT_LT(off, 200.0f); // only the smoothed tail of the old accent
+}
+
+TEST(Sine, NoteZeroSoundsAt344HzAndNeverRests) {
+    auto engine = makeQuietEngine();
+    engine->params.sineVolume = 1.0f;
+    for (int i = 0; i < kStepTableSize; ++i) {
+        engine->sine.notes[i] = 0;
+        engine->sine.sineLevels[i] = 0.5f;
+        engine->sine.sineDecays[i] = 0.0f;
+    }
+    engine->sine.sineEchoSend = 0.0f;
+    const auto left = testing::leftChannel(renderInBlocks(*engine, 44100, 441));
+    int crossings = 0;
+    for (std::size_t i = 1000; i < left.size(); ++i)
+        crossings += (left[i - 1] < 0) != (left[i] < 0);
+    const double seconds = (left.size() - 1000) / 44100.0;
+    EXPECT_NEAR(crossings / 2.0 / seconds, 344.53, 1.0);
+
+    SineVoice quiet; // level 0 still leaves the amplitude alternating around 0
+    quiet.stepLoad(0, 0);
+    float peak = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const float v = quiet.render();
+        if (i > 1000)
+            peak = std::max(peak, std::fabs(v));
+    }
+    EXPECT_GT(peak, 700.0f);
+    EXPECT_LE(peak, 0.05f * 16384.0f * 1.0001f);
+}
+
+TEST(Sine, TopNoteWithFullTransposeIsAbout2756Hz) {
+    SineVoice voice;
+    voice.notes[0] = 24;
+    voice.stepLoad(0, 12);
+    EXPECT_NEAR(voice.increment() * 44100.0 / 512.0, 2756.25, 0.5);
+}
+
+TEST(StartUp, MakesTheWindowsDrawsInTheOriginalOrder) {
+    common::Random window;
+    auto engine = std::make_unique<LoopEngine>();
+    startUp(*engine, window, 555);
+    // bass1 and bass2: 9 coefficients + 16 × (3 note + 1 gate); kick 2; 2nd looper 2; slicer 2 + 2 × 16;
+    // sine 1 + 2 × 16 + 3 × 16; the tempo slider's echo roll 1 + 2 unread.
+    const int draws = 2 * (9 + 16 * 4) + 2 + 2 + (2 + 32) + (1 + 32 + 48) + 3;
+    common::Random expected(555);
+    for (int i = 0; i < draws; ++i)
+        expected.next();
+    EXPECT_EQ(window.state(), expected.state());
+    EXPECT_EQ(engine->params.masterGain, 0.875f);
+    EXPECT_EQ(engine->params.vcf2Gain, 0.5f);
+    EXPECT_EQ(engine->params.vcf1Feedback, 1.5f);
+    EXPECT_EQ(engine->params.running, false);
+    EXPECT_EQ(engine->audioRandom.state(), 1u);
+}
+
+TEST(StartUp, TheSameSeedGivesTheSameLoop) {
+    auto render = [](std::uint32_t seed) {
+        common::Random window;
+        auto engine = std::make_unique<LoopEngine>();
+        startUp(*engine, window, seed);
+        engine->params.running = true;
+        return renderInBlocks(*engine, 30000, 1024);
+    };
+    EXPECT_EQ(render(8), render(8));
+    EXPECT_NE(render(8), render(9));
+}
+
+} // namespace
+} // namespace vexla

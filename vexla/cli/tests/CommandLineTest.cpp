@@ -1,0 +1,160 @@
+// The headless renderer: argument errors (status 2, one line, no file) and the file it writes.
+#include "vexla/cli/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace vexla {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string err;
+    std::string out;
+};
+
+Result run(std::initializer_list<std::string> args) {
+    std::vector<std::string> storage{"vexla"};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage)
+        argv.push_back(s.data());
+    ::testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStdout();
+    const int status = runCommandLine(static_cast<int>(argv.size()), argv.data());
+    std::string out = ::testing::internal::GetCapturedStdout();
+    std::string err = ::testing::internal::GetCapturedStderr();
+    return {status, err, out};
+}
+
+std::vector<char> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vexla_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+    fs::path dir_;
+};
+
+TEST_F(CommandLine, BadInputGivesOneLineStatus2AndNoFile) {
+    const std::string out = path("out.wav");
+    const std::vector<std::vector<std::string>> cases = {
+        {"--render", out, "--seconds", "1", "--set", "loudness=3"},
+        {"--render", out, "--seconds", "1", "--set", "kickVolume=loud"},
+        {"--render", out, "--seconds", "1", "--set", "kickVolume"},
+        {"--render", out, "--seconds", "1", "--set", "stepCount=65"},
+        {"--render", out, "--seconds", "1", "--set", "stepCount=2"},
+        {"--render", out, "--seconds", "1", "--set", "stepCount=8.5"},
+        {"--render", out, "--seconds", "1", "--set", "samplesPerStep=1999"},
+        {"--render", out, "--seconds", "1", "--set", "transpose=13"},
+        {"--render", out, "--seconds", "1", "--set", "masterGain=nan"},
+        {"--render", out, "--seconds", "1", "--set", "recordedBytes=0"},
+        {"--render", out, "--seconds", "1", "--press", "Bassline 3"},
+        {"--render", out, "--seconds", "-1"},
+        {"--render", out, "--frames", "-5"},
+        {"--render", out, "--frames", "1.5"},
+        {"--render", out, "--seconds", "1", "--frames", "5"},
+        {"--render", out},
+        {"--render", out, "--seconds", "1", "--block", "0"},
+        {"--render", out, "--seconds", "1", "--seed", "x"},
+        {"--render", out, "--seconds", "1", "--volume", "3"},
+        {"--render", out, "--seconds"},
+        {"--seconds", "1"},
+        {"--render", "", "--seconds", "1"},
+        {"--render", path("no/such/dir/out.wav"), "--seconds", "1"},
+        {"--render", out, "--seconds", "1e12"},
+    };
+    for (const auto& args : cases) {
+        std::vector<std::string> full{"vexla"};
+        full.insert(full.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& s : full)
+            argv.push_back(s.data());
+        ::testing::internal::CaptureStderr();
+        const int status = runCommandLine(static_cast<int>(argv.size()), argv.data());
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        std::string joined;
+        for (const std::string& a : args)
+            joined += a + " ";
+        EXPECT_EQ(status, 2) << joined;
+        EXPECT_EQ(err.rfind("vexla: ", 0), 0u) << joined << "-> " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << joined << "-> " << err;
+        EXPECT_FALSE(fs::exists(out)) << joined;
+    }
+}
+
+TEST_F(CommandLine, HelpPrintsTheUsage) {
+    const Result r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--render OUT.wav"), std::string::npos);
+    EXPECT_TRUE(r.err.empty());
+}
+
+TEST_F(CommandLine, WritesAWavOfTheRequestedLength) {
+    const std::string out = path("loop.wav");
+    const Result r = run({"--render", out, "--frames", "10000", "--seed", "3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<char> bytes = readFile(out);
+    ASSERT_EQ(bytes.size(), 44u + 4u * 10000u);
+    EXPECT_EQ(std::string(bytes.data(), 4), "RIFF");
+    EXPECT_EQ(std::string(bytes.data() + 8, 4), "WAVE");
+    int loud = 0;
+    for (std::size_t i = 44; i + 1 < bytes.size(); i += 2) {
+        const auto v = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                 static_cast<unsigned char>(bytes[i + 1]) << 8);
+        loud += std::abs(v) > 500;
+    }
+    EXPECT_GT(loud, 1000); // the engine was running: a kick and basslines sound
+
+    const std::string seconds = path("seconds.wav");
+    ASSERT_EQ(run({"--render", seconds, "--seconds", "0.5", "--seed", "3"}).status, 0);
+    EXPECT_EQ(fs::file_size(seconds), 44u + 4u * 22050u);
+}
+
+TEST_F(CommandLine, TheSameSeedGivesTheSameFileWhateverTheBlockSize) {
+    const std::string a = path("a.wav"), b = path("b.wav"), c = path("c.wav");
+    ASSERT_EQ(run({"--render", a, "--block", "7", "--frames", "30000", "--seed", "11", "--press", "AM Alter",
+                   "--press", "HiHats", "--set", "transpose=-3"})
+                  .status,
+              0);
+    ASSERT_EQ(run({"--render", b, "--frames", "30000", "--seed", "11", "--press", "AM Alter", "--press", "HiHats",
+                   "--set", "transpose=-3"})
+                  .status,
+              0);
+    ASSERT_EQ(run({"--render", c, "--frames", "30000", "--seed", "12", "--press", "AM Alter", "--press", "HiHats",
+                   "--set", "transpose=-3"})
+                  .status,
+              0);
+    EXPECT_EQ(readFile(a), readFile(b));
+    EXPECT_NE(readFile(a), readFile(c));
+}
+
+TEST_F(CommandLine, RunningZeroRendersSilence) {
+    const std::string out = path("silent.wav");
+    ASSERT_EQ(run({"--render", out, "--frames", "2000", "--set", "running=0"}).status, 0);
+    const std::vector<char> bytes = readFile(out);
+    ASSERT_EQ(bytes.size(), 44u + 8000u);
+    for (std::size_t i = 44; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], 0);
+}
+
+} // namespace
+} // namespace vexla

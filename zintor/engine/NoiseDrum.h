@@ -28,4 +28,17 @@ public:
     float smooth2 = 0.0f;
 };
 
+inline void NoiseDrum::strike() { level = 1.0f; }
+
+// Defined here so that the engine's per-sample loop can inline it.
+inline float NoiseDrum::renderSample(common::Random& random) {
+    const int v = random.next();
+    level *= decay.load(std::memory_order_relaxed);
+    const float x = static_cast<float>(v) * (1.0f / 32768.0f) * level;
+    const float t = tone.load(std::memory_order_relaxed);
+    smooth1 += (x - smooth1) * t;
+    smooth2 += (smooth1 - smooth2) * t;
+    return x - smooth2;
+}
+
 } // namespace zintor

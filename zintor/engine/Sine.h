@@ -1,4 +1,5 @@
-// Double-precision sine for the voices' render paths; pure function, safe on any thread.
+// Double-precision sine for the voices' render paths: sine() is pure and safe on any thread; a
+// TrackedSine belongs to the one thread that advances it.
 #pragma once
 
 namespace zintor {
@@ -34,5 +35,54 @@ inline double sine(double x) {
     p = p * u - 1.0 / 6.0;                  // −1/3!
     return y + y * u * p;
 }
+
+inline double cosine(double x) {
+    constexpr double kHalfPi = 0x1.921fb54442d18p+0;
+    return sine(x + kHalfPi);
+}
+
+/// sin of a phase that usually advances by the same amount on every sample: while the step repeats,
+/// the value is rotated by the step's cosine and sine instead of being evaluated again, and is
+/// recomputed exactly every kResyncSamples samples so that rounding cannot build up (the error stays
+/// below 1e-13). Any other change of the phase (a wrap, a new rate, a write from outside) falls back
+/// to one direct evaluation.
+class TrackedSine {
+public:
+    static constexpr int kResyncSamples = 256;
+
+    /// sin(phase) for the phase of this sample.
+    double next(double phase) {
+        const double delta = phase - phase_;
+        phase_ = phase;
+        if (rotating_ && delta == delta_ && --countdown_ > 0) {
+            const double s = sin_ * cosDelta_ + cos_ * sinDelta_;
+            cos_ = cos_ * cosDelta_ - sin_ * sinDelta_;
+            sin_ = s;
+            return s;
+        }
+        sin_ = sine(phase);
+        rotating_ = delta == previousDelta_;
+        if (rotating_) { // the second equal step in a row: start rotating from exact values
+            cos_ = cosine(phase);
+            delta_ = delta;
+            sinDelta_ = sine(delta);
+            cosDelta_ = cosine(delta);
+            countdown_ = kResyncSamples;
+        }
+        previousDelta_ = delta;
+        return sin_;
+    }
+
+private:
+    double phase_ = 0.0;
+    double sin_ = 0.0;
+    double cos_ = 1.0;
+    double delta_ = 0.0;
+    double previousDelta_ = -1.0;
+    double sinDelta_ = 0.0;
+    double cosDelta_ = 1.0;
+    int countdown_ = 0;
+    bool rotating_ = false;
+};
 
 } // namespace zintor

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/Random.h"
+#include "zintor/engine/Sine.h"
 
 #include <array>
 #include <atomic>
@@ -78,6 +79,118 @@ public:
     /// Ring modulator carrier phase, radians, 0..2π. Kept apart from the filter stages so that
     /// switching the filter type never feeds a phase into the filter (which would click).
     float ringPhase = 0.0f;
+
+private:
+    static constexpr auto kRelaxed = std::memory_order_relaxed;
+    static constexpr float kCutoffFloor = 0.01f;
+    static constexpr float kCutoffCeiling = 0.98f; // keeps 1 − cutoffNow away from 0 in the feedback
+    // A ceiling of 0 or below would divide by zero or invert the clip; nothing musical lies below.
+    static constexpr float kMinDriveCeiling = 0.001f;
+
+    TrackedSine lfoSine_;
+    TrackedSine ringSine_;
+    float ceilingInUse_ = 0.0f; // the drive ceiling whose reciprocal is cached
+    float ceilingReciprocal_ = 0.0f;
 };
+
+// Defined here so that the engine's per-sample loop can inline it.
+inline float SynthVoice::renderSample(float ramp) {
+    osc1Phase += osc1Increment;
+    if (osc1Phase >= 1.0f)
+        osc1Phase -= 1.0f;
+    osc2Phase += osc2Increment;
+    if (osc2Phase >= 1.0f)
+        osc2Phase -= 1.0f;
+
+    float o1;
+    float o2;
+    if (square.load(kRelaxed)) {
+        o1 = osc1Phase < 0.5f ? 0.5f : -0.5f;
+        o2 = osc2Phase < 0.5f ? 0.5f : -0.5f;
+    } else {
+        o1 = osc1Phase - 0.5f;
+        o2 = osc2Phase - 0.5f;
+    }
+
+    if (releaseAt != -1) {
+        ++sinceTrigger;
+        if (sinceTrigger > releaseAt)
+            ampTarget = 0.0f;
+    }
+
+    if (amp > ampTarget) {
+        amp -= ramp;
+        if (amp < ampTarget)
+            amp = ampTarget;
+    }
+    if (amp < ampTarget) {
+        amp += ramp;
+        if (amp > ampTarget)
+            amp = ampTarget;
+    }
+
+    const float mix = o1 * osc1Level.load(kRelaxed) + o2 * osc2Level.load(kRelaxed);
+
+    lfoPhase += lfoRate.load(kRelaxed);
+    if (lfoPhase > kTwoPi)
+        lfoPhase -= kTwoPi;
+    env += envRate;
+
+    float target = static_cast<float>(lfoSine_.next(lfoPhase) * lfoDepth.load(kRelaxed)) +
+                   cutoff.load(kRelaxed) - env;
+    if (target < kCutoffFloor)
+        target = kCutoffFloor;
+    else if (target > kCutoffCeiling)
+        target = kCutoffCeiling;
+
+    float smoothed = cutoffNow.load(kRelaxed);
+    if (target < smoothed) {
+        smoothed -= inertia.load(kRelaxed);
+        if (smoothed < target)
+            smoothed = target;
+    } else if (target > smoothed) {
+        smoothed = target;
+    }
+    cutoffNow.store(smoothed, kRelaxed);
+
+    computeFeedback(smoothed, resonance.load(kRelaxed));
+
+    float y;
+    const int type = filterType.load(kRelaxed);
+    if (type == 2) {
+        ringPhase += smoothed;
+        if (ringPhase > kTwoPi)
+            ringPhase -= kTwoPi;
+        y = static_cast<float>(ringSine_.next(ringPhase)) * mix;
+    } else {
+        // stage1 += f((m − stage1) + feedback(stage1 − stage2)); stage2 += f(stage1 − stage2),
+        // expanded so that the terms that do not depend on the stages are formed off the
+        // sample-to-sample dependency chain.
+        const float f = smoothed;
+        const float keep = 1.0f - f;
+        const float s1 = (keep * stage1 + f * mix) + (f * feedback) * (stage1 - stage2);
+        stage2 = keep * stage2 + f * s1;
+        stage1 = s1;
+        y = type == 1 ? mix - stage2 : stage2;
+    }
+
+    y *= amp;
+
+    const float ceiling = driveCeiling.load(kRelaxed);
+    if (ceiling != ceilingInUse_) {
+        ceilingInUse_ = ceiling;
+        ceilingReciprocal_ = 1.0f / (ceiling >= kMinDriveCeiling ? ceiling : kMinDriveCeiling);
+    }
+    const float clip = ceiling >= kMinDriveCeiling ? ceiling : kMinDriveCeiling;
+    if (y > clip)
+        y = clip;
+    else if (y < -clip)
+        y = -clip;
+    return y * ceilingReciprocal_ * volume.load(kRelaxed);
+}
+
+inline void SynthVoice::computeFeedback(float cutoffValue, float resonanceValue) {
+    feedback = resonanceValue + resonanceValue / (1.0f - cutoffValue);
+}
 
 } // namespace zintor

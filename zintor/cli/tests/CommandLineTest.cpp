@@ -1,0 +1,161 @@
+// Headless rendering: argument checking, and the WAV file it writes.
+#include "zintor/cli/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace zintor {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScratchDir {
+public:
+    ScratchDir() : path_(fs::temp_directory_path() / ("zintor_cli_" + std::to_string(::getpid()))) {
+        fs::create_directories(path_);
+    }
+    ~ScratchDir() { fs::remove_all(path_); }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+int run(std::vector<std::string> args) {
+    args.insert(args.begin(), "zintor");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return runCommandLine(static_cast<int>(args.size()), argv.data());
+}
+
+std::vector<unsigned char> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+TEST(CommandLineArguments, RejectsBadInputWithOneLine) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--render", "x.wav"},                                        // no length
+        {"--seconds", "1"},                                           // no output
+        {"--render", "x.wav", "--seconds", "1", "--frames", "10"},    // two lengths
+        {"--render", "x.wav", "--seconds", "0"},
+        {"--render", "x.wav", "--seconds", "nan"},
+        {"--render", "x.wav", "--frames", "12abc"},
+        {"--render", "x.wav", "--frames", "-3"},
+        {"--render", "x.wav", "--frames", "10", "--bogus"},
+        {"--render", "x.wav", "--frames", "10", "--seed"},            // missing value
+        {"--render", "x.wav", "--frames", "10", "--seed", "-1"},
+        {"--render", "x.wav", "--frames", "10", "--block", "0"},
+        {"--render", "x.wav", "--frames", "10", "--set", "tempo=120"},
+        {"--render", "x.wav", "--frames", "10", "--set", "stepCount"},
+        {"--render", "x.wav", "--frames", "10", "--set", "stepCount=257"},
+        {"--render", "x.wav", "--frames", "10", "--set", "stepCount=1.5"},
+        {"--render", "x.wav", "--frames", "10", "--set", "samplesPerStep=645"},
+        {"--render", "x.wav", "--frames", "10", "--set", "samplesPerStep=20672"},
+        {"--render", "x.wav", "--frames", "10", "--set", "synthLine1.driveCeiling=0.04"},
+        {"--render", "x.wav", "--frames", "10", "--set", "synthLine1.driveCeiling=0"},
+        {"--render", "x.wav", "--frames", "10", "--set", "synthLine2.cutoff=inf"},
+        {"--render", "x.wav", "--frames", "10", "--set", "synthLine2.cutoff="},
+        {"--render", "x.wav", "--frames", "10", "--set", "synthLine2.filterType=3"},
+        {"--render", "x.wav", "--frames", "10", "--set", "synthLine3.cutoff=0.5"},
+        {"--render", "x.wav", "--frames", "10", "--set", "kick.cutoff=0.5"},
+        {"--render", "x.wav", "--frames", "10", "--set", "hatVoice.decay=1.5"},
+        {"--render", "x.wav", "--frames", "10", "--set", "masterGain=abc"},
+        {"--render", "x.wav", "--frames", "10", "--press", "Synthline-2/FLAT Riff"},
+        {"--render", "x.wav", "--frames", "10", "--press", "Goa"},
+    };
+    for (const auto& args : bad) {
+        RenderRequest request;
+        const std::string error = parseRenderArguments(args, request);
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        EXPECT_FALSE(error.empty()) << joined;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST(CommandLineArguments, AcceptsTheControlsRangesAndKeepsActionsInOrder) {
+    RenderRequest request;
+    const std::string error = parseRenderArguments(
+        {"--render", "out.wav", "--seconds", "2.5", "--seed", "4294967295", "--block", "7", "--press",
+         "Synthline-2/Flat riff", "--set", "synthLine1.resonance=0.97", "--set", "globalTranspose=-12", "--press",
+         "Sub bass synth/Generate", "--set", "samplesPerStep=646", "--set", "subBass.volume=0.5"},
+        request);
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(request.frames, 110250);
+    EXPECT_EQ(request.seed, 4294967295u);
+    EXPECT_EQ(request.blockFrames, 7);
+    EXPECT_FALSE(request.playingSet);
+    ASSERT_EQ(request.actions.size(), 6u);
+    EXPECT_TRUE(request.actions[0].press);
+    EXPECT_EQ(request.actions[1].name, "synthLine1.resonance");
+    EXPECT_EQ(request.actions[2].value, -12.0);
+    EXPECT_EQ(request.actions[3].name, "Sub bass synth/Generate");
+}
+
+TEST(CommandLineRun, BadInputExitsWithTwoAndCreatesNoFile) {
+    ScratchDir dir;
+    const std::string out = dir.file("never.wav");
+    EXPECT_EQ(run({"--render", out, "--frames", "100", "--set", "stepCount=300"}), 2);
+    EXPECT_EQ(run({"--render", out, "--frames", "100", "--press", "Synthline-1/Flat riff"}), 2);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(run({"--help"}), 0);
+}
+
+TEST(CommandLineRun, UnwritablePathFailsWithOne) {
+    EXPECT_EQ(run({"--render", "/nonexistent-dir/x.wav", "--frames", "100"}), 1);
+}
+
+TEST(CommandLineRun, WritesA16BitStereoWavOfTheRequestedLength) {
+    ScratchDir dir;
+    const std::string out = dir.file("track.wav");
+    ASSERT_EQ(run({"--render", out, "--frames", "44100", "--seed", "7", "--block", "333"}), 0);
+    const auto bytes = readFile(out);
+    ASSERT_EQ(bytes.size(), 44u + 44100u * 4u);
+    EXPECT_EQ(std::memcmp(bytes.data(), "RIFF", 4), 0);
+    EXPECT_EQ(std::memcmp(bytes.data() + 8, "WAVE", 4), 0);
+    EXPECT_EQ(bytes[22], 2);                 // channels
+    EXPECT_EQ(le32(bytes, 24), 44100u);      // sample rate
+    EXPECT_EQ(bytes[34], 16);                // bits per sample
+    EXPECT_EQ(le32(bytes, 40), 44100u * 4u); // data bytes
+    int loud = 0;
+    for (std::size_t i = 44; i + 1 < bytes.size(); i += 2) {
+        const auto s = static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8);
+        loud += s > 2000 || s < -2000;
+    }
+    EXPECT_GT(loud, 1000);
+
+    // The same seed gives the same file whatever the block size.
+    const std::string again = dir.file("again.wav");
+    ASSERT_EQ(run({"--render", again, "--frames", "44100", "--seed", "7"}), 0);
+    EXPECT_EQ(readFile(again), bytes);
+
+    // A press re-rolls a phrase; playing=0 keeps the engine stopped.
+    const std::string pressed = dir.file("pressed.wav");
+    ASSERT_EQ(run({"--render", pressed, "--frames", "44100", "--seed", "7", "--press", "Synthline-1/Goa"}), 0);
+    EXPECT_NE(readFile(pressed), bytes);
+    const std::string stopped = dir.file("stopped.wav");
+    ASSERT_EQ(run({"--render", stopped, "--frames", "1000", "--seed", "7", "--set", "playing=0"}), 0);
+    const auto silent = readFile(stopped);
+    ASSERT_EQ(silent.size(), 44u + 4000u);
+    for (std::size_t i = 44; i < silent.size(); ++i)
+        ASSERT_EQ(silent[i], 0);
+}
+
+} // namespace
+} // namespace zintor

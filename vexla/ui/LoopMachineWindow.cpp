@@ -1,0 +1,543 @@
+// The main window's layout, control formulas, timers, sample loading, recording and quit path.
+#include "vexla/ui/LoopMachineWindow.h"
+
+#include "common/WavRecorder.h"
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/samples/SampleLoader.h"
+#include "vexla/samples/SampleSlot.h"
+#include "vexla/ui/AboutDialog.h"
+#include "vexla/ui/AudioService.h"
+#include "vexla/ui/DialogProvider.h"
+#include "vexla/ui/DialogUnits.h"
+#include "vexla/ui/Pictures.h"
+#include "vexla/ui/SettingsDialog.h"
+#include "vexla/ui/StartDialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimer>
+#include <algorithm>
+#include <mutex>
+
+namespace vexla {
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr int kStepsTextLimit = 14; // characters of the Steps box that "Set step!" reads
+constexpr int kMinSteps = 3;
+constexpr int kMaxSteps = 64;
+const char* const kTitle = "- Vexla - R7 - by the Vexla and Zintor authors";
+
+float limitFilterValue(int position) {
+    return std::clamp(static_cast<float>(position) / 128.0f, 0.05f, 0.95f);
+}
+
+// Leading decimal digits of at most kStepsTextLimit characters; none give 0. Saturates far above 64.
+int leadingNumber(const QString& text) {
+    int value = 0;
+    for (QChar c : text.left(kStepsTextLimit)) {
+        if (!c.isDigit() || c.digitValue() < 0)
+            break;
+        value = std::min(value * 10 + c.digitValue(), 1000000);
+    }
+    return value;
+}
+
+} // namespace
+
+LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& recorder, AudioService& audio,
+                                     DialogProvider& dialogs, std::uint32_t seed, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      engine_(engine), recorder_(recorder), audio_(audio), dialogs_(dialogs) {
+    setObjectName(QStringLiteral("loopMachineWindow"));
+    lampOn_ = clipLamp(true, devicePixelRatioF());
+    lampOff_ = clipLamp(false, devicePixelRatioF());
+    initSlot(engine_.secondSlot);
+    initSlot(engine_.drySlot);
+    initSlot(engine_.slicerSlot);
+    engine_.setRecorder(&recorder_); // before any stream runs
+
+    buildControls();
+    startUp(engine_, windowRandom_, seed);
+    settings_ = AudioSettings{};
+    positionSliders();
+    connectSliders();
+
+    setWindowTitle(QString::fromUtf8(kTitle));
+    setWindowIcon(programIcon());
+    stepsEdit_->setText(QString::asprintf("%d", engine_.params.stepCount.load(kRelaxed)));
+    tempoDisplay_->setText(tempoText(engine_.params.samplesPerStep.load(kRelaxed)));
+
+    lampTimer_ = new QTimer(this);
+    statusTimer_ = new QTimer(this);
+    connect(lampTimer_, &QTimer::timeout, this, &LoopMachineWindow::refreshLamp);
+    connect(statusTimer_, &QTimer::timeout, this, &LoopMachineWindow::refreshStatus);
+}
+
+LoopMachineWindow::~LoopMachineWindow() = default;
+
+void LoopMachineWindow::start() {
+    StartDialog startDialog(this);
+    dialogs_.run(startDialog); // however it closes, start-up goes on
+    audio_.start(settings_);
+    lampTimer_->start(kLampTimerMs);
+    statusTimer_->start(kStatusTimerMs);
+}
+
+QString LoopMachineWindow::tempoText(int samplesPerStep) {
+    return QString::asprintf("%.1f", kTempoConstant / (4.0 * samplesPerStep));
+}
+
+// ---- Layout ---------------------------------------------------------------------------------------
+
+QSlider* LoopMachineWindow::addSlider(const char* objectName, const char* accessibleName,
+                                      Qt::Orientation orientation, QRect rect, int minimum, int maximum) {
+    auto* slider = new QSlider(orientation, this);
+    slider->setObjectName(QString::fromUtf8(objectName));
+    slider->setAccessibleName(QString::fromUtf8(accessibleName));
+    slider->setToolTip(slider->accessibleName());
+    slider->setGeometry(rect);
+    const QSignalBlocker blocker(slider); // values are applied only once the engine has started up
+    slider->setRange(minimum, maximum);
+    slider->setSingleStep(1);
+    slider->setPageStep(std::max(1, (maximum - minimum) / 8));
+    return slider;
+}
+
+QPushButton* LoopMachineWindow::addButton(const char* objectName, const QString& caption, QRect rect) {
+    auto* button = new QPushButton(caption, this);
+    button->setObjectName(QString::fromUtf8(objectName));
+    button->setAccessibleName(caption);
+    button->setAutoDefault(false); // Enter presses nothing in this window
+    button->setDefault(false);
+    button->setGeometry(rect);
+    return button;
+}
+
+QLabel* LoopMachineWindow::addLabel(const QString& text, QRect rect) {
+    auto* label = new QLabel(text, this);
+    label->setGeometry(rect);
+    return label;
+}
+
+void LoopMachineWindow::addLoader(int row, const char* objectName, const char* accessibleName, SampleSlot& slot,
+                                  int x, int y) {
+    const DialogUnits du(font());
+    LoaderRow& loader = loaders_[row];
+    loader.slot = &slot;
+    loader.button = addButton(objectName, QStringLiteral("..."), du.rect(x, y, 16, 16));
+    loader.button->setAccessibleName(QString::fromUtf8(accessibleName));
+    loader.button->setToolTip(loader.button->accessibleName());
+    loader.name = addLabel(QStringLiteral("empty"), du.rect(66, y + 11, 128, 8));
+    loader.name->setObjectName(QString::fromUtf8(objectName).replace(QStringLiteral("LoadButton"),
+                                                                     QStringLiteral("SampleName")));
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    loader.name->setFont(small);
+    loader.name->setForegroundRole(QPalette::PlaceholderText);
+    connect(loader.button, &QPushButton::clicked, this, [this, row] { loadSample(row); });
+}
+
+void LoopMachineWindow::buildControls() {
+    const DialogUnits du(font());
+    setFixedSize(du.x(336), du.y(333));
+
+    auto* control = new QGroupBox(QStringLiteral("Control"), this);
+    control->setGeometry(du.rect(4, 4, 288, 284));
+    auto* bpm = new QGroupBox(QStringLiteral("BPM"), this);
+    bpm->setGeometry(du.rect(296, 4, 36, 284));
+    auto* master = new QGroupBox(QStringLiteral("Master"), this);
+    master->setGeometry(du.rect(220, 36, 68, 156));
+    control->lower();
+    bpm->lower();
+
+    // Top row: pattern buttons and the step count.
+    auto* sequenceButton = addButton("sequenceButton", QStringLiteral("Sequence"), du.rect(8, 16, 52, 16));
+    auto* amButton = addButton("amAlterButton", QStringLiteral("AM Alter"), du.rect(64, 16, 50, 16));
+    auto* echoButton = addButton("echoAlterButton", QStringLiteral("Echo Alter"), du.rect(118, 16, 50, 16));
+    auto* stepsLabel = addLabel(QStringLiteral("Steps"), du.rect(174, 19, 22, 10));
+    stepsEdit_ = new QLineEdit(this);
+    stepsEdit_->setObjectName(QStringLiteral("stepsEdit"));
+    stepsEdit_->setAccessibleName(QStringLiteral("Steps"));
+    stepsEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), stepsEdit_));
+    stepsEdit_->setGeometry(du.rect(196, 17, 28, 13));
+    stepsLabel->setBuddy(stepsEdit_);
+    auto* setStepButton = addButton("setStepButton", QStringLiteral("Set step!"), du.rect(230, 16, 58, 16));
+
+    // One row per voice: its button at the left, its level beside it.
+    struct VoiceRow {
+        const char* buttonName;
+        const char* caption;
+        const char* sliderName;
+        const char* sliderAccessible;
+        int y;
+        QSlider** slider;
+    };
+    const VoiceRow voices[] = {
+        {"kickButton", "Kick", "kickSlider", "Kick volume", 36, &kickSlider_},
+        {"bassline1Button", "Bassline 1", "bassline1Slider", "Bassline 1 volume", 56, &bass1Slider_},
+        {"bassline2Button", "Bassline 2", "bassline2Slider", "Bassline 2 volume", 76, &bass2Slider_},
+        {"sineButton", "Sine", "sineSlider", "Sine volume", 96, &sineSlider_},
+        {"hiHatsButton", "HiHats", "hiHatsSlider", "HiHats volume", 116, &hatsSlider_},
+    };
+    for (const VoiceRow& row : voices) {
+        auto* button = addButton(row.buttonName, QString::fromUtf8(row.caption), du.rect(8, row.y, 52, 16));
+        *row.slider = addSlider(row.sliderName, row.sliderAccessible, Qt::Horizontal, du.rect(64, row.y, 132, 16), 0, 128);
+        const QString caption = QString::fromUtf8(row.caption);
+        connect(button, &QPushButton::clicked, this, [this, caption] {
+            pressButton(engine_, windowRandom_, caption.toStdString());
+        });
+    }
+
+    // The sample players: a level, the loaded file's name under it and the "..." loader.
+    addLabel(QStringLiteral("Dry Looper"), du.rect(8, 139, 54, 10));
+    drySlider_ = addSlider("dryLooperSlider", "Dry Looper volume", Qt::Horizontal, du.rect(64, 136, 132, 12), 0, 128);
+    addLoader(0, "dryLooperLoadButton", "Load Dry Looper sample", engine_.drySlot, 196, 136);
+
+    auto* secondButton = addButton("secondLooperButton", QStringLiteral("2nd Looper"), du.rect(8, 156, 52, 16));
+    secondSlider_ = addSlider("secondLooperSlider", "2nd Looper volume", Qt::Horizontal, du.rect(64, 156, 132, 12), 0, 128);
+    addLoader(1, "secondLooperLoadButton", "Load 2nd Looper sample", engine_.secondSlot, 196, 156);
+
+    auto* slicerButton = addButton("slicerButton", QStringLiteral("Slicer"), du.rect(8, 176, 52, 16));
+    slicerSlider_ = addSlider("slicerSlider", "Slicer volume", Qt::Horizontal, du.rect(64, 176, 132, 12), 0, 128);
+    addLoader(2, "slicerLoadButton", "Load Slicer sample", engine_.slicerSlot, 196, 176);
+
+    addLabel(QStringLiteral("VCF Looper 1"), du.rect(8, 207, 54, 10));
+    vcf1Slider_ = addSlider("vcfLooper1Slider", "VCF Looper 1 volume", Qt::Horizontal, du.rect(64, 204, 132, 12), 0, 128);
+    addLoader(3, "vcfLooper1LoadButton", "Load VCF Looper 1 sample", engine_.vcf1Slot, 196, 204);
+    vcf1CutoffSlider_ = addSlider("vcfLooper1CutoffSlider", "VCF Looper 1 cutoff", Qt::Horizontal, du.rect(216, 200, 72, 12), 0, 128);
+    vcf1ResonanceSlider_ = addSlider("vcfLooper1ResonanceSlider", "VCF Looper 1 resonance", Qt::Horizontal, du.rect(216, 213, 72, 12), 0, 128);
+
+    addLabel(QStringLiteral("VCF Looper 2"), du.rect(8, 236, 54, 10));
+    vcf2Slider_ = addSlider("vcfLooper2Slider", "VCF Looper 2 volume", Qt::Horizontal, du.rect(64, 233, 132, 12), 0, 128);
+    addLoader(4, "vcfLooper2LoadButton", "Load VCF Looper 2 sample", engine_.vcf2Slot, 196, 233);
+    vcf2CutoffSlider_ = addSlider("vcfLooper2CutoffSlider", "VCF Looper 2 cutoff", Qt::Horizontal, du.rect(216, 229, 72, 12), 0, 128);
+    vcf2ResonanceSlider_ = addSlider("vcfLooper2ResonanceSlider", "VCF Looper 2 resonance", Qt::Horizontal, du.rect(216, 242, 72, 12), 0, 128);
+
+    addLabel(QStringLiteral("Transpose"), du.rect(8, 266, 54, 10));
+    transposeSlider_ = addSlider("transposeSlider", "Transpose", Qt::Horizontal, du.rect(64, 260, 224, 24), -12, 12);
+    transposeSlider_->setTickPosition(QSlider::TicksBelow);
+    transposeSlider_->setTickInterval(1);
+    transposeSlider_->setPageStep(1);
+
+    // Tempo: the smallest step length (fastest tempo) at the top.
+    tempoSlider_ = addSlider("tempoSlider", "Tempo", Qt::Vertical, du.rect(308, 16, 20, 252), 2000, 20000);
+    tempoSlider_->setInvertedAppearance(true);
+    tempoSlider_->setInvertedControls(true);
+    tempoSlider_->setSingleStep(20);
+    tempoSlider_->setPageStep(500);
+    tempoDisplay_ = addLabel(QStringLiteral("---"), du.rect(298, 272, 32, 10));
+    tempoDisplay_->setObjectName(QStringLiteral("tempoDisplay"));
+    tempoDisplay_->setAccessibleName(QStringLiteral("Tempo in beats per minute"));
+    tempoDisplay_->setAlignment(Qt::AlignCenter);
+
+    // Master: position 0 at the top is full gain.
+    masterSlider_ = addSlider("masterSlider", "Master volume", Qt::Vertical, du.rect(226, 46, 28, 140), 0, 128);
+    masterSlider_->setInvertedAppearance(true);
+    masterSlider_->setInvertedControls(true);
+    auto* clipButton = addButton("clipButton", QStringLiteral("Clip"), du.rect(262, 47, 16, 11));
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    clipButton->setFont(small);
+    clipButton->setStyleSheet(QStringLiteral("padding: 0px;"));
+    clipLamp_ = addLabel(QString(), du.rect(258, 60, 24, 10));
+    clipLamp_->setObjectName(QStringLiteral("clipLamp"));
+    clipLamp_->setAccessibleName(QStringLiteral("Clip lamp"));
+    clipLamp_->setAlignment(Qt::AlignCenter);
+    runButton_ = addButton("runButton", QStringLiteral("Run"), du.rect(258, 74, 24, 112));
+    runButton_->setCheckable(true);
+
+    // Under the boxes: recording, load, and the dialog buttons.
+    recordBox_ = new QCheckBox(QStringLiteral("Dump output to wav"), this);
+    recordBox_->setObjectName(QStringLiteral("recordCheckBox"));
+    recordBox_->setAccessibleName(recordBox_->text());
+    recordBox_->setGeometry(du.rect(6, 292, 92, 12));
+    sizeDisplay_ = addLabel(QStringLiteral("---"), du.rect(100, 292, 60, 12));
+    sizeDisplay_->setObjectName(QStringLiteral("recordingSizeDisplay"));
+    sizeDisplay_->setAccessibleName(QStringLiteral("Recording size"));
+    sizeDisplay_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    sizeDisplay_->setAlignment(Qt::AlignCenter);
+    addLabel(QStringLiteral("Cpu usage "), du.rect(172, 294, 42, 10));
+    cpuDisplay_ = addLabel(QStringLiteral("---"), du.rect(214, 294, 50, 10));
+    cpuDisplay_->setObjectName(QStringLiteral("cpuUsageDisplay"));
+    cpuDisplay_->setAccessibleName(QStringLiteral("Cpu usage"));
+    auto* rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    rule->setGeometry(du.rect(4, 308, 328, 2));
+    auto* settingsButton = addButton("settingsButton", QStringLiteral("Settings"), du.rect(4, 314, 60, 15));
+    auto* aboutButton = addButton("aboutButton", QStringLiteral("About"), du.rect(68, 314, 60, 15));
+    auto* exitButton = addButton("exitButton", QStringLiteral("Exit program"), du.rect(272, 314, 60, 15));
+
+    // Qt has no system menu: "About Vexla" sits in the window's context menu and on F1.
+    auto* aboutAction = new QAction(QStringLiteral("About Vexla"), this);
+    aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    aboutAction->setShortcut(QKeySequence::HelpContents);
+    addAction(aboutAction);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    connect(sequenceButton, &QPushButton::clicked, this, &LoopMachineWindow::sequence);
+    connect(amButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "AM Alter"); });
+    connect(echoButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "Echo Alter"); });
+    connect(setStepButton, &QPushButton::clicked, this, &LoopMachineWindow::setStep);
+    connect(secondButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "2nd Looper"); });
+    connect(slicerButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "Slicer"); });
+    connect(clipButton, &QPushButton::clicked, this, [this] {
+        engine_.params.clipped.store(false, kRelaxed);
+        refreshLamp();
+    });
+    connect(runButton_, &QPushButton::toggled, this, [this](bool on) {
+        engine_.params.running.store(on, kRelaxed);
+        runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
+    });
+    connect(recordBox_, &QCheckBox::clicked, this, &LoopMachineWindow::recordClicked);
+    connect(settingsButton, &QPushButton::clicked, this, &LoopMachineWindow::openSettings);
+    connect(aboutButton, &QPushButton::clicked, this, &LoopMachineWindow::showAbout);
+    connect(aboutAction, &QAction::triggered, this, &LoopMachineWindow::showAbout);
+    connect(exitButton, &QPushButton::clicked, this, &LoopMachineWindow::requestQuit);
+
+    clipLamp_->setPixmap(lampOff_);
+    clipLamp_->setAccessibleDescription(QStringLiteral("Not clipped"));
+}
+
+void LoopMachineWindow::positionSliders() {
+    // Without signals: the engine's start-up has already put the start positions' values in place.
+    const struct {
+        QSlider* slider;
+        int position;
+    } starts[] = {
+        {masterSlider_, 16},       {tempoSlider_, 5000},       {kickSlider_, 64},          {bass1Slider_, 16},
+        {bass2Slider_, 8},         {hatsSlider_, 16},          {secondSlider_, 0},         {drySlider_, 0},
+        {vcf1Slider_, 0},          {vcf1CutoffSlider_, 64},    {vcf1ResonanceSlider_, 64}, {vcf2CutoffSlider_, 64},
+        {vcf2ResonanceSlider_, 64}, {vcf2Slider_, 64},         {sineSlider_, 16},          {slicerSlider_, 0},
+        {transposeSlider_, 0},
+    };
+    for (const auto& start : starts) {
+        const QSignalBlocker blocker(start.slider);
+        start.slider->setValue(start.position);
+    }
+}
+
+// ---- Control formulas -----------------------------------------------------------------------------
+
+void LoopMachineWindow::connectSliders() {
+    EngineParams& p = engine_.params;
+    const auto times128 = [](std::atomic<float>& target) {
+        return [&target](int position) { target.store(static_cast<float>(position) * 128.0f, kRelaxed); };
+    };
+    const auto over128 = [](std::atomic<float>& target) {
+        return [&target](int position) { target.store(static_cast<float>(position) / 128.0f, kRelaxed); };
+    };
+    connect(kickSlider_, &QSlider::valueChanged, this, times128(p.kickVolume));
+    connect(bass1Slider_, &QSlider::valueChanged, this, times128(p.bass1Volume));
+    connect(bass2Slider_, &QSlider::valueChanged, this, times128(p.bass2Volume));
+    connect(sineSlider_, &QSlider::valueChanged, this, over128(p.sineVolume));
+    connect(hatsSlider_, &QSlider::valueChanged, this, over128(p.hatVolume));
+    connect(drySlider_, &QSlider::valueChanged, this, over128(p.dryLooperGain));
+    connect(secondSlider_, &QSlider::valueChanged, this, over128(p.secondLooperGain));
+    connect(slicerSlider_, &QSlider::valueChanged, this, over128(p.slicerGain));
+    connect(vcf1Slider_, &QSlider::valueChanged, this, over128(p.vcf1Gain));
+    connect(vcf2Slider_, &QSlider::valueChanged, this, over128(p.vcf2Gain));
+    connect(transposeSlider_, &QSlider::valueChanged, this, [&p](int position) { p.transpose.store(position, kRelaxed); });
+    connect(masterSlider_, &QSlider::valueChanged, this, [&p](int position) {
+        p.masterGain.store(static_cast<float>(128 - position) / 128.0f, kRelaxed);
+    });
+    connect(tempoSlider_, &QSlider::valueChanged, this, &LoopMachineWindow::applyTempo);
+    for (QSlider* filter : {vcf1CutoffSlider_, vcf1ResonanceSlider_, vcf2CutoffSlider_, vcf2ResonanceSlider_})
+        connect(filter, &QSlider::valueChanged, this, &LoopMachineWindow::applyFilters);
+}
+
+void LoopMachineWindow::applyAllSliders() {
+    for (QSlider* slider : findChildren<QSlider*>(QString(), Qt::FindDirectChildrenOnly))
+        emit slider->valueChanged(slider->value());
+}
+
+void LoopMachineWindow::applyTempo(int position) {
+    engine_.params.samplesPerStep.store(position, kRelaxed);
+    engine_.alterEcho(windowRandom_);
+    tempoDisplay_->setText(tempoText(position));
+}
+
+void LoopMachineWindow::applyFilters() {
+    const auto apply = [](QSlider* upper, QSlider* lower, std::atomic<float>& cutoffOut, std::atomic<float>& feedbackOut) {
+        const float cutoff = limitFilterValue(upper->value());
+        const float q = limitFilterValue(lower->value());
+        cutoffOut.store(cutoff, kRelaxed);
+        feedbackOut.store(q + q / (1.0f - cutoff), kRelaxed);
+    };
+    EngineParams& p = engine_.params;
+    apply(vcf1CutoffSlider_, vcf1ResonanceSlider_, p.vcf1Cutoff, p.vcf1Feedback);
+    apply(vcf2CutoffSlider_, vcf2ResonanceSlider_, p.vcf2Cutoff, p.vcf2Feedback);
+}
+
+// ---- Buttons --------------------------------------------------------------------------------------
+
+void LoopMachineWindow::setStep() {
+    const int typed = leadingNumber(stepsEdit_->text());
+    const int steps = std::clamp(typed, kMinSteps, kMaxSteps);
+    if (steps != typed)
+        stepsEdit_->setText(QString::asprintf("%d", steps));
+    engine_.params.stepCount.store(steps, kRelaxed);
+    engine_.regenerateAll(windowRandom_);
+}
+
+void LoopMachineWindow::sequence() {
+    const int steps = pressSequence(engine_, windowRandom_);
+    stepsEdit_->setText(QString::asprintf("%d", steps));
+}
+
+void LoopMachineWindow::loadSample(int row) {
+    LoaderRow& loader = loaders_[row];
+    const QString path = dialogs_.openSampleFile(this);
+    if (path.isEmpty())
+        return;
+    const QByteArray nativePath = QFile::encodeName(path);
+    const LoadResult result = loadSampleFile(nativePath.constData(), *loader.slot, [this](const std::function<void()>& swap) {
+        const std::lock_guard lock(engine_.engineLock);
+        engine_.stopLoopers();
+        swap();
+    });
+    if (!result) {
+        // The previous sample stays loaded and playing.
+        dialogs_.showError(this, QStringLiteral("Vexla"),
+                           QStringLiteral("Could not load %1:\n%2")
+                               .arg(QFileInfo(path).fileName(), QString::fromStdString(result.reason)));
+        return;
+    }
+    loader.name->setText(QFileInfo(path).fileName());
+    loader.name->setToolTip(path);
+    loader.name->setForegroundRole(QPalette::WindowText);
+}
+
+void LoopMachineWindow::recordClicked(bool ticked) {
+    EngineParams& p = engine_.params;
+    if (!ticked) {
+        if (p.recording.load(kRelaxed))
+            finishRecording(true);
+        return;
+    }
+    const QString path = dialogs_.saveRecordingFile(this);
+    if (path.isEmpty()) {
+        recordBox_->setChecked(false);
+        return;
+    }
+    // The file is created before the render is told to record, outside the lock, so that the render
+    // never waits for the disk; no frame can reach a file that is not yet open.
+    const QByteArray nativePath = QFile::encodeName(path);
+    const int status = recorder_.open(nativePath.constData(), 44100, 16, 2);
+    if (status != common::WavRecorder::kOk) {
+        recordBox_->setChecked(false);
+        dialogs_.showError(this, QStringLiteral("Vexla"),
+                           QStringLiteral("Could not record to %1:\n%2")
+                               .arg(QFileInfo(path).fileName(), QString::fromStdString(recorder_.lastError())));
+        return;
+    }
+    {
+        const std::lock_guard lock(engine_.engineLock);
+        p.recordedBytes.store(0, kRelaxed);
+        p.recording.store(true, kRelaxed);
+    }
+    refreshStatus();
+}
+
+void LoopMachineWindow::finishRecording(bool tellFailure) {
+    {
+        // After this block no render hands the recorder another frame.
+        const std::lock_guard lock(engine_.engineLock);
+        engine_.params.recording.store(false, kRelaxed);
+    }
+    const int status = recorder_.finish();
+    recordBox_->setChecked(false);
+    sizeDisplay_->setText(QStringLiteral("---"));
+    if (tellFailure && status == common::WavRecorder::kFileFailed)
+        dialogs_.showError(this, QStringLiteral("Vexla"),
+                           QStringLiteral("The recording is incomplete:\n%1").arg(QString::fromStdString(recorder_.lastError())));
+}
+
+void LoopMachineWindow::openSettings() {
+    SettingsDialog dialog(settings_, audio_.deviceNames(), this);
+    if (dialogs_.run(dialog) != QDialog::Accepted)
+        return;
+    const AudioSettings chosen = dialog.settings();
+    settings_.deviceIndex = chosen.deviceIndex;
+    settings_.latencyFrames = chosen.latencyFrames;
+    audio_.start(settings_);
+}
+
+void LoopMachineWindow::showAbout() {
+    AboutDialog about(this);
+    dialogs_.run(about);
+}
+
+// ---- Timers ---------------------------------------------------------------------------------------
+
+void LoopMachineWindow::refreshLamp() {
+    const bool lit = engine_.params.clipped.load(kRelaxed);
+    clipLamp_->setPixmap(lit ? lampOn_ : lampOff_);
+    clipLamp_->setAccessibleDescription(lit ? QStringLiteral("Clipped") : QStringLiteral("Not clipped"));
+}
+
+void LoopMachineWindow::refreshStatus() {
+    refreshLamp();
+    cpuDisplay_->setText(QString::asprintf("%.2f%%", static_cast<double>(audio_.cpuUsage())));
+    const EngineParams& p = engine_.params;
+    if (p.recording.load(kRelaxed)) {
+        // The counter is unsigned in effect: a WAV file may reach 4 GiB.
+        const auto bytes = static_cast<std::uint32_t>(p.recordedBytes.load(kRelaxed));
+        sizeDisplay_->setText(QString::asprintf("%.2f Mb.", static_cast<double>(bytes) / 1048576.0));
+    } else {
+        sizeDisplay_->setText(QStringLiteral("---"));
+    }
+}
+
+// ---- Window events --------------------------------------------------------------------------------
+
+void LoopMachineWindow::requestQuit() {
+    if (quitting_)
+        return;
+    if (!dialogs_.askYesNo(this, QStringLiteral("Exit confirmation"), QStringLiteral("Are u sure to quit Vexla?")))
+        return;
+    quitting_ = true;
+    lampTimer_->stop();
+    statusTimer_->stop();
+    audio_.stop();
+    if (engine_.params.recording.load(kRelaxed))
+        finishRecording(false);
+    QDialog::done(QDialog::Accepted);
+}
+
+void LoopMachineWindow::reject() { requestQuit(); }
+
+void LoopMachineWindow::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept(); // neither closes nor presses anything
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void LoopMachineWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!firstShowDone_) {
+        firstShowDone_ = true;
+        applyAllSliders();
+    }
+}
+
+} // namespace vexla

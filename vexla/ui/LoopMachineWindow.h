@@ -1,0 +1,137 @@
+// The loop machine's main window: every control of the machine, its timers, sample loading, recording,
+// settings and the quit path. Window thread only; it reaches the audio thread only through the
+// engine's atomic parameters and its lock.
+#pragma once
+
+#include "common/Random.h"
+#include "vexla/ui/AudioSettings.h"
+
+#include <QDialog>
+#include <QPixmap>
+#include <QString>
+#include <cstdint>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+namespace common {
+class WavRecorder;
+}
+
+namespace vexla {
+
+class AudioService;
+class DialogProvider;
+class LoopEngine;
+struct SampleSlot;
+
+class LoopMachineWindow : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kLampTimerMs = 50;
+    static constexpr int kStatusTimerMs = 500;
+    /// 44100 × 60 as the tempo display has always had it: at 2000 frames per step it reads 330.7.
+    static constexpr double kTempoConstant = 2645999.9084472656;
+
+    /// Builds the controls and runs the engine's start-up with the window generator seeded by `seed`
+    /// (the time in seconds in the program). No audio yet: see start().
+    LoopMachineWindow(LoopEngine& engine, common::WavRecorder& recorder, AudioService& audio,
+                      DialogProvider& dialogs, std::uint32_t seed, QWidget* parent = nullptr);
+    ~LoopMachineWindow() override;
+
+    /// The rest of the start-up: the start dialog, the audio stream, the timers.
+    void start();
+
+    const AudioSettings& audioSettings() const { return settings_; }
+
+    /// Asks whether to quit; on Yes stops the audio, finishes a recording and closes the window.
+    void requestQuit();
+
+    /// "Dump output to wav" as the user clicks it: starts or stops a recording.
+    void recordClicked(bool ticked);
+
+    /// Timer work, public so that tests can drive the displays without waiting.
+    void refreshLamp();
+    void refreshStatus();
+
+    /// The tempo display's text for a step length in frames.
+    static QString tempoText(int samplesPerStep);
+
+public slots:
+    void reject() override; // the close box and the window manager's close come here
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    struct LoaderRow {
+        QPushButton* button = nullptr;
+        QLabel* name = nullptr;
+        SampleSlot* slot = nullptr;
+    };
+
+    void buildControls();
+    QSlider* addSlider(const char* objectName, const char* accessibleName, Qt::Orientation orientation,
+                       QRect rect, int minimum, int maximum);
+    QPushButton* addButton(const char* objectName, const QString& caption, QRect rect);
+    QLabel* addLabel(const QString& text, QRect rect);
+    void addLoader(int row, const char* objectName, const char* accessibleName, SampleSlot& slot, int x, int y);
+    void positionSliders();
+    void connectSliders();
+    void applyAllSliders();
+
+    void applyTempo(int position);
+    void applyFilters();
+    void setStep();
+    void sequence();
+    void loadSample(int row);
+    void openSettings();
+    void showAbout();
+    void finishRecording(bool tellFailure);
+
+    LoopEngine& engine_;
+    common::WavRecorder& recorder_;
+    AudioService& audio_;
+    DialogProvider& dialogs_;
+    common::Random windowRandom_;
+    AudioSettings settings_;
+    QPixmap lampOn_;
+    QPixmap lampOff_;
+    bool firstShowDone_ = false;
+    bool quitting_ = false;
+
+    QSlider* kickSlider_ = nullptr;
+    QSlider* bass1Slider_ = nullptr;
+    QSlider* bass2Slider_ = nullptr;
+    QSlider* sineSlider_ = nullptr;
+    QSlider* hatsSlider_ = nullptr;
+    QSlider* drySlider_ = nullptr;
+    QSlider* secondSlider_ = nullptr;
+    QSlider* slicerSlider_ = nullptr;
+    QSlider* vcf1Slider_ = nullptr;
+    QSlider* vcf2Slider_ = nullptr;
+    QSlider* vcf1CutoffSlider_ = nullptr;
+    QSlider* vcf1ResonanceSlider_ = nullptr;
+    QSlider* vcf2CutoffSlider_ = nullptr;
+    QSlider* vcf2ResonanceSlider_ = nullptr;
+    QSlider* transposeSlider_ = nullptr;
+    QSlider* tempoSlider_ = nullptr;
+    QSlider* masterSlider_ = nullptr;
+    QLineEdit* stepsEdit_ = nullptr;
+    QLabel* tempoDisplay_ = nullptr;
+    QLabel* clipLamp_ = nullptr;
+    QPushButton* runButton_ = nullptr;
+    QCheckBox* recordBox_ = nullptr;
+    QLabel* sizeDisplay_ = nullptr;
+    QLabel* cpuDisplay_ = nullptr;
+    LoaderRow loaders_[5];
+    QTimer* lampTimer_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
+};
+
+} // namespace vexla

@@ -1,0 +1,96 @@
+// The settings dialog's layout and behaviour.
+#include "vexla/ui/SettingsDialog.h"
+
+#include "vexla/ui/DialogUnits.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+
+namespace vexla {
+
+int SettingsDialog::latencyMilliseconds(int latencyFrames) {
+    // 1000 / 44100 held in single precision, as the display has always computed it.
+    constexpr float kMillisecondsPerFrame = 0.022675738f;
+    return static_cast<int>(static_cast<float>(latencyFrames) * kMillisecondsPerFrame + 40.0f);
+}
+
+SettingsDialog::SettingsDialog(const AudioSettings& current, const QStringList& devices, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      working_(current) {
+    setObjectName(QStringLiteral("settingsDialog"));
+    setWindowTitle(QStringLiteral("- Vexla - Settings"));
+    const DialogUnits du(font());
+    setFixedSize(du.x(220), du.y(84));
+
+    auto* deviceLabel = new QLabel(QStringLiteral("Device"), this);
+    deviceLabel->setGeometry(du.rect(8, 10, 36, 10));
+    deviceList_ = new QComboBox(this);
+    deviceList_->setObjectName(QStringLiteral("deviceList"));
+    deviceList_->setAccessibleName(QStringLiteral("Device"));
+    deviceList_->setGeometry(du.rect(46, 8, 166, 14));
+    deviceLabel->setBuddy(deviceList_);
+
+    auto* latencyLabel = new QLabel(QStringLiteral("Latency"), this);
+    latencyLabel->setGeometry(du.rect(8, 32, 36, 10));
+    latencySlider_ = new QSlider(Qt::Horizontal, this);
+    latencySlider_->setObjectName(QStringLiteral("latencySlider"));
+    latencySlider_->setAccessibleName(QStringLiteral("Latency"));
+    latencySlider_->setGeometry(du.rect(46, 30, 126, 14));
+    latencySlider_->setSingleStep(64);
+    latencySlider_->setPageStep(1024);
+    latencyLabel->setBuddy(latencySlider_);
+    latencyDisplay_ = new QLabel(QStringLiteral("---"), this);
+    latencyDisplay_->setObjectName(QStringLiteral("latencyDisplay"));
+    latencyDisplay_->setAccessibleName(QStringLiteral("Latency in milliseconds"));
+    latencyDisplay_->setGeometry(du.rect(176, 32, 36, 10));
+
+    auto* rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    rule->setGeometry(du.rect(4, 52, 212, 2));
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("okButton"));
+    ok->setAccessibleName(ok->text());
+    ok->setDefault(true);
+    ok->setGeometry(du.rect(108, 62, 50, 14));
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAccessibleName(cancel->text());
+    cancel->setGeometry(du.rect(162, 62, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    connect(latencySlider_, &QSlider::valueChanged, this, &SettingsDialog::latencyMoved);
+    ready_ = false;
+    latencySlider_->setRange(kMinLatencyFrames, kMaxLatencyFrames);
+    latencySlider_->setValue(working_.latencyFrames);
+    ready_ = true;
+    refreshLatencyDisplay();
+
+    deviceList_->clear();
+    deviceList_->addItems(devices);
+    // With no such device nothing is selected and the working index stays as it was.
+    deviceList_->setCurrentIndex(working_.deviceIndex >= 0 && working_.deviceIndex < devices.size()
+                                     ? working_.deviceIndex
+                                     : -1);
+    connect(deviceList_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            working_.deviceIndex = index;
+    });
+}
+
+void SettingsDialog::latencyMoved(int position) {
+    if (ready_)
+        working_.latencyFrames = position;
+    refreshLatencyDisplay();
+}
+
+void SettingsDialog::refreshLatencyDisplay() {
+    latencyDisplay_->setText(QString::asprintf("%d ms", latencyMilliseconds(working_.latencyFrames)));
+}
+
+} // namespace vexla

@@ -1,0 +1,41 @@
+// The settings dialog: sound device and latency, edited on working copies until OK. Window thread only.
+#pragma once
+
+#include "vexla/ui/AudioSettings.h"
+
+#include <QDialog>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+class QSlider;
+
+namespace vexla {
+
+class SettingsDialog : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kMinLatencyFrames = 1024;
+    static constexpr int kMaxLatencyFrames = 8192;
+
+    /// `current` seeds the working copies; `devices` are the device names in index order.
+    SettingsDialog(const AudioSettings& current, const QStringList& devices, QWidget* parent = nullptr);
+
+    /// The working copies: what OK hands back.
+    AudioSettings settings() const { return working_; }
+
+    /// Latency in whole milliseconds as shown: the block plus the service's 40 ms mixing buffer.
+    static int latencyMilliseconds(int latencyFrames);
+
+private:
+    void latencyMoved(int position);
+    void refreshLatencyDisplay();
+
+    AudioSettings working_;
+    bool ready_ = false; // keeps the slider's provisional position from overwriting the latency
+    QComboBox* deviceList_;
+    QSlider* latencySlider_;
+    QLabel* latencyDisplay_;
+};
+
+} // namespace vexla

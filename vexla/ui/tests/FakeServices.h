@@ -1,0 +1,66 @@
+// Test stand-ins for the audio output and the modal dialogs: they record what the window asked for
+// and answer at once, so nothing modal runs and no device opens. Test thread only.
+#pragma once
+
+#include "vexla/ui/AudioService.h"
+#include "vexla/ui/DialogProvider.h"
+
+#include <QDialog>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace vexla::test {
+
+class FakeAudio final : public AudioService {
+public:
+    void start(const AudioSettings& settings) override {
+        starts.push_back(settings);
+        events->append(QStringLiteral("audio start"));
+    }
+    void stop() override {
+        ++stops;
+        events->append(QStringLiteral("audio stop"));
+    }
+    float cpuUsage() override { return load; }
+    QStringList deviceNames() override { return devices; }
+
+    std::vector<AudioSettings> starts;
+    int stops = 0;
+    float load = 3.14159f;
+    QStringList devices{QStringLiteral("Built-in Audio"), QStringLiteral("USB Headset"), QStringLiteral("HDMI 1")};
+    QStringList* events = nullptr;
+};
+
+class FakeDialogs final : public DialogProvider {
+public:
+    QString openSampleFile(QWidget*) override { return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst(); }
+    QString saveRecordingFile(QWidget*) override {
+        ++saveDialogs;
+        return saveAnswer;
+    }
+    bool askYesNo(QWidget*, const QString& caption, const QString& text) override {
+        questions.append(caption + QStringLiteral(": ") + text);
+        return quitAnswer;
+    }
+    void showError(QWidget*, const QString&, const QString& text) override { errors.append(text); }
+    int run(QDialog& dialog) override {
+        events->append(QStringLiteral("dialog ") + dialog.objectName());
+        if (!handler)
+            return QDialog::Accepted;
+        dialog.show();
+        return handler(dialog);
+    }
+
+    QStringList openAnswers;
+    QString saveAnswer;
+    int saveDialogs = 0;
+    bool quitAnswer = false;
+    QStringList questions;
+    QStringList errors;
+    /// Plays the user in a dialog run by the window; returns the dialog's result. None: accepted at once.
+    std::function<int(QDialog&)> handler;
+    QStringList* events = nullptr;
+};
+
+} // namespace vexla::test

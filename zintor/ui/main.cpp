@@ -1,19 +1,18 @@
 // Zintor: with arguments it renders headless; without, it opens its window.
 #include "zintor/cli/CommandLine.h"
+#include "zintor/ui/MessageBoxes.h"
+#include "zintor/ui/SynthApp.h"
+#include "zintor/ui/SynthAudio.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QLabel>
-#include <QVBoxLayout>
+
+#include <memory>
 
 int main(int argc, char** argv) {
     if (argc > 1)
         return zintor::runCommandLine(argc, argv);
     QApplication app(argc, argv);
-    QDialog window;
-    window.setWindowTitle("Zintor");
-    auto* layout = new QVBoxLayout(&window);
-    layout->addWidget(new QLabel("Zintor is starting..."));
-    window.show();
-    return app.exec();
+    QApplication::setApplicationName("zintor");
+    zintor::SynthApp synth(std::make_unique<zintor::ServiceSynthAudio>(), std::make_unique<zintor::QtMessageBoxes>());
+    return synth.exec();
 }

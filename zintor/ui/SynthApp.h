@@ -1,0 +1,41 @@
+// The synthesiser application: owns the engine, the audio output and the main window, and tears them
+// down in a safe order (the stream stops before the engine goes). Window thread only.
+#pragma once
+
+#include <memory>
+
+namespace zintor {
+
+class MessageBoxes;
+class SynthAudio;
+class SynthEngine;
+class SynthWindow;
+
+class SynthApp {
+public:
+    /// Builds the engine; the window and the stream start in exec().
+    SynthApp(std::unique_ptr<SynthAudio> audio, std::unique_ptr<MessageBoxes> boxes);
+    SynthApp(const SynthApp&) = delete;
+    SynthApp& operator=(const SynthApp&) = delete;
+    ~SynthApp();
+
+    /// Creates the main window and runs it modally; when it closes, whatever the button, stops the
+    /// stream and releases the engine. Returns the program's exit status, 0.
+    int exec();
+
+    /// Stops the stream, then closes the window and releases the engine. Safe to repeat.
+    void shutdown();
+
+    /// Null before exec() and after shutdown().
+    SynthWindow* window() const { return window_.get(); }
+    /// Null after shutdown().
+    SynthEngine* engine() const { return engine_.get(); }
+
+private:
+    std::unique_ptr<SynthEngine> engine_;
+    std::unique_ptr<SynthAudio> audio_;
+    std::unique_ptr<MessageBoxes> boxes_;
+    std::unique_ptr<SynthWindow> window_;
+};
+
+} // namespace zintor

@@ -1,0 +1,408 @@
+// The synthesiser's main window: fixed layout in dialog units, one handler per control.
+#include "zintor/ui/SynthWindow.h"
+
+#include "zintor/engine/SynthEngine.h"
+#include "zintor/generators/ControlFormulas.h"
+#include "zintor/generators/PhraseGenerators.h"
+#include "zintor/generators/StartUp.h"
+#include "zintor/ui/DialogUnits.h"
+#include "zintor/ui/MessageBoxes.h"
+#include "zintor/ui/SynthAboutDialog.h"
+#include "zintor/ui/SynthAudio.h"
+#include "zintor/ui/SynthIcon.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSlider>
+#include <QTimer>
+
+#include <climits>
+#include <ctime>
+
+namespace zintor {
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr int kMeterMaximum = 32769; // a little above the largest peak, 32767, so full scale fills it
+constexpr int kCpuRefreshMs = 500;
+constexpr int kMeterRefreshMs = 50;
+constexpr int kMaxFieldChars = 31;
+
+// The C library's atoi on a digits-only field, saturating instead of overflowing: an empty field
+// gives 0, and a long run of digits stays far above every limit rather than wrapping.
+int fieldValue(const QString& text) {
+    long long value = 0;
+    for (QChar c : text.left(kMaxFieldChars)) {
+        if (!c.isDigit())
+            break;
+        value = std::min<long long>(value * 10 + c.digitValue(), INT_MAX);
+    }
+    return static_cast<int>(value);
+}
+
+// "Cutoff" → "cutoff", but "VCF Env Inertia" keeps its capitals.
+QString inSentence(const QString& caption) {
+    if (caption.size() > 1 && caption[1].isUpper())
+        return caption;
+    return caption.left(1).toLower() + caption.mid(1);
+}
+
+signed char renderCallback(FSOUND_STREAM*, void* buffer, int lengthBytes, void* userData) {
+    return static_cast<SynthEngine*>(userData)->renderBlock(buffer, lengthBytes) ? 1 : 0;
+}
+
+} // namespace
+
+SynthWindow::SynthWindow(SynthEngine& engine, SynthAudio& audio, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), engine_(engine), audio_(audio), boxes_(boxes) {
+    setObjectName("synthWindow");
+    setWindowTitle("Vexla Release 9");
+    // A caption with a close box and no minimise or maximise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(synthIcon());
+
+    const DialogUnits units(font());
+    setFixedSize(units.x(494), units.y(322));
+    buildControls(units);
+
+    // Qt has no window system menu: the About entry lives in the window's context menu and on F1.
+    aboutAction_ = new QAction("&About zintor...", this);
+    aboutAction_->setObjectName("aboutAction");
+    aboutAction_->setShortcut(QKeySequence(Qt::Key_F1));
+    aboutAction_->setShortcutContext(Qt::WindowShortcut);
+    connect(aboutAction_, &QAction::triggered, this, &SynthWindow::showAbout);
+    addAction(aboutAction_);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    startSynth();
+}
+
+SynthWindow::~SynthWindow() = default;
+
+QGroupBox* SynthWindow::addGroup(const DialogUnits& units, const QString& caption, const char* name, double x,
+                                 double y, double w, double h) {
+    auto* group = new QGroupBox(caption, this);
+    group->setObjectName(name);
+    group->setGeometry(units.rect(x, y, w, h));
+    return group;
+}
+
+// Positions a widget from window dialog units, whatever group it sits in.
+void SynthWindow::place(const DialogUnits& units, QWidget* widget, double x, double y, double w, double h) {
+    QRect r = units.rect(x, y, w, h);
+    if (QWidget* parent = widget->parentWidget(); parent && parent != this)
+        r.translate(-parent->mapTo(this, QPoint(0, 0)));
+    widget->setGeometry(r);
+}
+
+QSlider* SynthWindow::addSliderRow(const DialogUnits& units, QGroupBox* group, const char* name,
+                                   const QString& caption, const QString& accessibleName, double x, double y,
+                                   double w) {
+    auto* label = new QLabel(caption, group);
+    label->setObjectName(QString(name) + "Label");
+    place(units, label, x, y, w, 8);
+    auto* slider = new QSlider(Qt::Horizontal, group);
+    slider->setObjectName(QString(name) + "Slider");
+    slider->setAccessibleName(accessibleName);
+    label->setBuddy(slider);
+    place(units, slider, x, y + 8, w, 14);
+    return slider;
+}
+
+QPushButton* SynthWindow::addButton(const DialogUnits& units, QWidget* parent, const char* name,
+                                    const QString& caption, double x, double y, double w, double h) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAccessibleName(QString(caption).remove('&'));
+    button->setAutoDefault(false); // Enter goes to "OK" only, never to whatever button had the focus last
+    place(units, button, x, y, w, h);
+    return button;
+}
+
+void SynthWindow::bindSlider(QSlider* slider, int minimum, int maximum, int initial,
+                             std::function<void(int)> apply) {
+    slider->setRange(minimum, maximum);
+    slider->setValue(initial);
+    sliders_.push_back({slider, std::move(apply)});
+    connect(slider, &QSlider::valueChanged, this, [this, slider] { applySlider(slider); });
+}
+
+void SynthWindow::applySlider(QSlider* slider) {
+    for (const SliderBinding& binding : sliders_)
+        if (binding.slider == slider)
+            binding.apply(slider->value());
+}
+
+void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double top) {
+    SynthVoice& voice = line == 1 ? engine_.synthLine1 : engine_.synthLine2;
+    const SynthLineSliders& ranges = line == 1 ? kSynthLine1Sliders : kSynthLine2Sliders;
+    const QString title = QString("Synthline-%1").arg(line);
+    const QString prefix = QString("synthLine%1").arg(line);
+    const QByteArray groupName = (prefix + "Group").toLatin1();
+    QGroupBox* group = addGroup(units, title, groupName.constData(), 4, top, 260, 120);
+
+    auto* phraseLabel = new QLabel("Phrase generator", group);
+    phraseLabel->setObjectName(prefix + "PhraseLabel");
+    place(units, phraseLabel, 10, top + 10, 62, 8);
+    const double buttonTop = top + 22 + (line == 2 ? 1 : 0);
+    struct Generator {
+        const char* role;
+        QString caption;
+        void (*generate)(SynthVoice&, common::Random&);
+    };
+    const Generator generators[] = {{"Goa", "Goa", generateGoa},
+                                    {"FlatRiff", line == 1 ? "FLAT Riff" : "Flat riff", generateFlatRiff},
+                                    {"Psychedelic", "Psychedelic", generatePsychedelic}};
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray name = (prefix + generators[i].role + "Button").toLatin1();
+        QPushButton* button =
+            addButton(units, group, name.constData(), generators[i].caption, 10, buttonTop + 24 * i, 60, 20);
+        button->setAccessibleName(title + " " + generators[i].caption);
+        auto* generate = generators[i].generate;
+        connect(button, &QPushButton::clicked, this, [this, &voice, generate] { generate(voice, windowRandom_); });
+    }
+
+    struct Row {
+        const char* role;
+        const char* caption;
+        SliderRange range;
+        std::function<void(int)> apply;
+    };
+    const Row rows[] = {
+        {"FilterType", "Filter type", ranges.filterType,
+         [&voice](int pos) { voice.filterType.store(pos, kRelaxed); }},
+        {"Cutoff", "Cutoff", ranges.cutoff,
+         [&voice](int pos) { voice.cutoff.store(cutoffFromPosition(pos), kRelaxed); }},
+        {"Overdrive", "Overdrive", ranges.overdrive,
+         [&voice](int pos) { voice.driveCeiling.store(driveCeilingFromPosition(pos), kRelaxed); }},
+        {"OscMix", "Osc Mix", ranges.oscMix, [&voice](int pos) { voice.setOscMix(pos); }},
+        {"Inertia", "VCF Env Inertia", ranges.inertia,
+         [&voice](int pos) { voice.inertia.store(inertiaFromPosition(pos), kRelaxed); }},
+        {"Resonance", "Resonance", ranges.resonance,
+         [&voice](int pos) { voice.resonance.store(resonanceFromPosition(pos), kRelaxed); }},
+        {"DelaySend", "Delay send", ranges.delaySend,
+         [&voice](int pos) { voice.delaySend.store(delaySendFromPosition(pos), kRelaxed); }},
+        {"Volume", "Volume", ranges.volume,
+         [&voice](int pos) { voice.volume.store(volumeFromPosition(pos), kRelaxed); }},
+    };
+    for (int i = 0; i < 8; ++i) {
+        const Row& row = rows[i];
+        const double x = i < 4 ? 78 : 170;
+        const double y = top + 10 + 26 * (i % 4);
+        const QByteArray name = (prefix + row.role).toLatin1();
+        QSlider* slider = addSliderRow(units, group, name.constData(), row.caption,
+                                       title + " " + inSentence(row.caption), x, y, 88);
+        if (row.range.maximum - row.range.minimum <= 2) {
+            slider->setTickPosition(QSlider::TicksBelow);
+            slider->setTickInterval(1);
+        }
+        bindSlider(slider, row.range.minimum, row.range.maximum, row.range.initial, row.apply);
+    }
+}
+
+void SynthWindow::buildControls(const DialogUnits& units) {
+    buildSynthLineGroup(units, 1, 4);
+    buildSynthLineGroup(units, 2, 128);
+
+    QGroupBox* kick = addGroup(units, "Kick", "kickGroup", 268, 4, 108, 92);
+    KickDrum& kickDrum = engine_.kick;
+    bindSlider(addSliderRow(units, kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 274, 14, 96),
+               kKickAttackSlider.minimum, kKickAttackSlider.maximum, kKickAttackSlider.initial,
+               [&kickDrum](int pos) { kickDrum.startIncrement.store(startIncrementFromPosition(pos), kRelaxed); });
+    bindSlider(addSliderRow(units, kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 274, 40, 96),
+               kKickDecaySlider.minimum, kKickDecaySlider.maximum, kKickDecaySlider.initial,
+               [&kickDrum](int pos) { kickDrum.pitchDecay.store(pitchDecayFromPosition(pos), kRelaxed); });
+    bindSlider(addSliderRow(units, kick, "kickVolume", "Volume", "Kick volume", 274, 66, 96),
+               kKickVolumeSlider.minimum, kKickVolumeSlider.maximum, kKickVolumeSlider.initial,
+               [&kickDrum](int pos) { kickDrum.volume.store(kickVolumeFromPosition(pos), kRelaxed); });
+
+    // The noise drums play at fixed levels: this group is shown, disabled, with no handlers.
+    QGroupBox* noise = addGroup(units, "Hi-Hats / Snare", "noiseDrumGroup", 268, 100, 108, 92);
+    addSliderRow(units, noise, "snareVolume", "Snare volume", "Snare volume", 274, 110, 96);
+    addSliderRow(units, noise, "hatVolume", "Hat volume", "Hat volume", 274, 136, 96);
+    addSliderRow(units, noise, "hitVolume", "Hit volume", "Hit volume", 274, 162, 96);
+    noise->setEnabled(false);
+
+    QGroupBox* sub = addGroup(units, "Sub bass synth", "subBassGroup", 268, 196, 108, 52);
+    QPushButton* generate = addButton(units, sub, "subBassGenerateButton", "Generate", 274, 206, 60, 14);
+    generate->setAccessibleName("Sub bass generate");
+    connect(generate, &QPushButton::clicked, this, [this] { generateSubBass(engine_.subBass, windowRandom_); });
+    SynthParams& params = engine_.params;
+    bindSlider(addSliderRow(units, sub, "subBassVolume", "Volume", "Sub bass volume", 274, 222, 96),
+               kSubBassVolumeSlider.minimum, kSubBassVolumeSlider.maximum, kSubBassVolumeSlider.initial,
+               [&params](int pos) { params.subBassGain.store(subBassGainFromPosition(pos), kRelaxed); });
+
+    QGroupBox* master = addGroup(units, "Master Vol.", "masterGroup", 380, 4, 52, 120);
+    auto makeMeter = [&](const char* name, const char* accessibleName, double x) {
+        auto* meter = new QProgressBar(master);
+        meter->setObjectName(name);
+        meter->setAccessibleName(accessibleName);
+        meter->setOrientation(Qt::Vertical);
+        meter->setTextVisible(false);
+        meter->setRange(0, kMeterMaximum);
+        meter->setValue(0);
+        place(units, meter, x, 16, 8, 102);
+        return meter;
+    };
+    leftMeter_ = makeMeter("leftMeter", "Left level", 386);
+    auto* masterSlider = new QSlider(Qt::Vertical, master);
+    masterSlider->setObjectName("masterSlider");
+    masterSlider->setAccessibleName("Master volume");
+    // Position 0 at the top, where the slider is loudest; the keys move the handle the way they point.
+    masterSlider->setInvertedAppearance(true);
+    masterSlider->setInvertedControls(true);
+    place(units, masterSlider, 397, 14, 18, 106);
+    rightMeter_ = makeMeter("rightMeter", "Right level", 418);
+
+    QGroupBox* control = addGroup(units, "Control", "controlGroup", 380, 128, 112, 120);
+    auto* digitsOnly = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
+    auto makeField = [&](const char* name, const char* caption, double y) {
+        auto* label = new QLabel(caption, control);
+        label->setObjectName(QString(name) + "Label");
+        place(units, label, 388, y + 2, 30, 8);
+        auto* field = new QLineEdit(control);
+        field->setObjectName(QString(name) + "Edit");
+        field->setAccessibleName(caption);
+        field->setAlignment(Qt::AlignCenter);
+        field->setValidator(digitsOnly);
+        field->setMaxLength(kMaxFieldChars);
+        field->installEventFilter(this);
+        label->setBuddy(field);
+        place(units, field, 420, y, 30, 12);
+        return field;
+    };
+    stepsEdit_ = makeField("steps", "Steps", 140);
+    bpmEdit_ = makeField("bpm", "BPM", 156);
+    QPushButton* set = addButton(units, control, "setButton", "Set", 454, 156, 32, 12);
+    connect(set, &QPushButton::clicked, this, &SynthWindow::applyTempoText);
+    QSlider* shuffle = addSliderRow(units, control, "shuffle", "Groove shuffle", "Groove shuffle", 388, 172, 98);
+    playButton_ = addButton(units, control, "playButton", "Play", 388, 198, 98, 18);
+    playButton_->setCheckable(true);
+    connect(playButton_, &QPushButton::clicked, this, &SynthWindow::togglePlay);
+    statusLabel_ = new QLabel(control);
+    statusLabel_->setObjectName("statusLabel");
+    statusLabel_->setAccessibleName("Status");
+    statusLabel_->setAlignment(Qt::AlignCenter);
+    place(units, statusLabel_, 388, 222, 98, 12);
+
+    QGroupBox* transpose = addGroup(units, "Global tranpose", "transposeGroup", 4, 252, 488, 44);
+    auto* transposeSlider = new QSlider(Qt::Horizontal, transpose);
+    transposeSlider->setObjectName("transposeSlider");
+    transposeSlider->setAccessibleName("Global transpose");
+    transposeSlider->setTickPosition(QSlider::TicksBothSides);
+    transposeSlider->setTickInterval(1);
+    place(units, transposeSlider, 12, 264, 472, 26);
+
+    QPushButton* ok = addButton(units, this, "okButton", "OK", 4, 304, 50, 14);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    QPushButton* exit = addButton(units, this, "exitButton", "Exit", 58, 304, 50, 14);
+    connect(exit, &QPushButton::clicked, this, &QDialog::reject);
+    addButton(units, this, "helpButton", "&Help", 112, 304, 50, 14); // does nothing
+    cpuLabel_ = new QLabel("cpu: 0.0%", this);
+    cpuLabel_->setObjectName("cpuLabel");
+    cpuLabel_->setAccessibleName("Processor load");
+    cpuLabel_->setAlignment(Qt::AlignCenter);
+    place(units, cpuLabel_, 380, 305, 112, 10);
+
+    // Ranges and positions in the order the synth has always set them up.
+    bindSlider(shuffle, kGrooveShuffleSlider.minimum, kGrooveShuffleSlider.maximum, kGrooveShuffleSlider.initial,
+               [&params](int pos) { params.shuffleAmount.store(pos, kRelaxed); });
+    connect(stepsEdit_, &QLineEdit::textChanged, this, &SynthWindow::applyStepsText);
+    stepsEdit_->setText(QString::number(kInitialStepCount));
+    bpmEdit_->setText(QString::number(kInitialBpmText));
+    bindSlider(transposeSlider, kGlobalTransposeSlider.minimum, kGlobalTransposeSlider.maximum,
+               kGlobalTransposeSlider.initial,
+               [&params](int pos) { params.globalTranspose.store(pos, kRelaxed); });
+    bindSlider(masterSlider, kMasterSlider.minimum, kMasterSlider.maximum, kMasterSlider.initial,
+               [&params](int pos) { params.masterGain.store(masterGainFromPosition(pos), kRelaxed); });
+}
+
+void SynthWindow::startSynth() {
+    // The sliders' positions are already set; startUp puts the same start values into the engine,
+    // sets the drum presets, clears the delay and writes the first phrases before any sound plays.
+    startUp(engine_, windowRandom_, static_cast<std::uint32_t>(std::time(nullptr)));
+    audio_.open(&renderCallback, &engine_, reinterpret_cast<void*>(winId()));
+    audio_.play();
+
+    cpuTimer_ = new QTimer(this);
+    cpuTimer_->setObjectName("cpuTimer");
+    connect(cpuTimer_, &QTimer::timeout, this, &SynthWindow::refreshCpuLabel);
+    cpuTimer_->start(kCpuRefreshMs);
+    meterTimer_ = new QTimer(this);
+    meterTimer_->setObjectName("meterTimer");
+    connect(meterTimer_, &QTimer::timeout, this, &SynthWindow::refreshMeters);
+    meterTimer_->start(kMeterRefreshMs);
+}
+
+void SynthWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        for (const SliderBinding& binding : sliders_)
+            binding.apply(binding.slider->value());
+    }
+}
+
+bool SynthWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && (watched == bpmEdit_ || watched == stepsEdit_)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // Enter must not reach the default button: closing would lose the phrases being played.
+            if (watched == bpmEdit_)
+                applyTempoText();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void SynthWindow::applyStepsText() {
+    const int steps = fieldValue(stepsEdit_->text());
+    if (steps > kMaxStepCount) {
+        boxes_.error(this, "Error", "Too many steps");
+        // Setting the text runs this again, which stores the 256.
+        stepsEdit_->setText(QString::asprintf("%d", kMaxStepCount));
+        return;
+    }
+    engine_.params.stepCount.store(steps, kRelaxed);
+}
+
+void SynthWindow::applyTempoText() {
+    const QString text = bpmEdit_->text().left(kMaxFieldChars);
+    if (text.isEmpty())
+        return;
+    const int bpm = fieldValue(text);
+    if (bpm >= kMinBpm && bpm <= kMaxBpm)
+        engine_.params.samplesPerStep.store(samplesPerStepFromBpm(bpm), kRelaxed);
+    const int inForce = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
+    statusLabel_->setText(QString::asprintf("Set to %d", bpmFromSamplesPerStep(inForce)));
+}
+
+void SynthWindow::togglePlay() {
+    const bool on = playButton_->isChecked();
+    engine_.params.playing.store(on, kRelaxed);
+    statusLabel_->setText(on ? "Playing..." : "Stopped...");
+}
+
+void SynthWindow::refreshCpuLabel() { cpuLabel_->setText(QString::asprintf("cpu: %.1f%%", audio_.cpuUsage())); }
+
+void SynthWindow::refreshMeters() {
+    leftMeter_->setValue(engine_.params.peakLeft.load(kRelaxed));
+    rightMeter_->setValue(engine_.params.peakRight.load(kRelaxed));
+}
+
+void SynthWindow::showAbout() {
+    SynthAboutDialog about(this);
+    about.exec();
+}
+
+} // namespace zintor

@@ -45,6 +45,7 @@ struct Connection {
     std::atomic<FSOUND_STREAM*> stream{nullptr};
     std::atomic<bool> busy{false};
     std::atomic<float> loadPercent{0.0f};
+    std::atomic<std::uint32_t> pulls{0}; // lets the window thread see that the device still calls
     float smoothedLoad = 0.0f; // audio thread only
     double sampleRate = 44100.0;
 };
@@ -92,6 +93,7 @@ void pullFrames(std::int16_t* out, int frameCount, void* context) {
     auto* connection = static_cast<Connection*>(context);
     // Sequentially consistent with detach(): either detach sees busy, or this sees the null stream.
     connection->busy.store(true);
+    connection->pulls.store(connection->pulls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     FSOUND_STREAM* stream = connection->stream.load();
     if (stream) {
         renderFrames(*stream, *connection, out, frameCount);
@@ -198,7 +200,8 @@ public:
         return true;
     }
 
-    float cpuUsage() const {
+    float cpuUsage() {
+        checkDeviceStillPlays();
         return connection_ ? connection_->loadPercent.load(std::memory_order_relaxed) : 0.0f;
     }
 
@@ -241,8 +244,34 @@ private:
         deviceWedged_ = false;
     }
 
-    void startOutput(FSOUND_STREAM& stream) {
+    /// A device that has stopped calling (unplugged, its server gone) is given up for the null
+    /// output, so that the clocks keep running. Judged over several polls, so that a pause of the
+    /// whole process (a suspended machine) is not taken for a lost device.
+    void checkDeviceStillPlays() {
+        if (!connection_ || running_ != device_.get()) return;
+        const std::uint32_t pulls = connection_->pulls.load(std::memory_order_relaxed);
+        const auto now = Clock::now();
+        if (pulls != watchedPulls_) {
+            watchedPulls_ = pulls;
+            silentPolls_ = 0;
+            return;
+        }
+        if (silentPolls_++ == 0) silentSince_ = now;
+        const double blockSeconds = playing_->blockFrames / static_cast<double>(mixRate_);
+        const auto lostAfter = std::max<Clock::duration>(
+            timeout_, std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                          4.0 * (blockSeconds + bufferMilliseconds_ / 1000.0))));
+        if (silentPolls_ < 3 || now - silentSince_ < lostAfter) return;
+        FSOUND_STREAM* stream = playing_;
         stopOutput();
+        startOutput(*stream, "audio: the sound device stopped playing; running without a device");
+    }
+
+    /// Plays stream on the chosen device, or with a reason given on the null output.
+    void startOutput(FSOUND_STREAM& stream, const char* withoutDeviceBecause = nullptr) {
+        stopOutput();
+        watchedPulls_ = 0;
+        silentPolls_ = 0;
         DeviceRequest request;
         request.deviceIndex = driverIndex_;
         request.sampleRate = mixRate_;
@@ -251,7 +280,9 @@ private:
         stream.readFrame = stream.blockFrames;
 
         std::string status;
-        if (outputType_ == kNoSoundOutputType) {
+        if (withoutDeviceBecause) {
+            status = withoutDeviceBecause;
+        } else if (outputType_ == kNoSoundOutputType) {
             status = "audio: sound is off; running without a device";
         } else if (deviceWedged_) {
             status = "audio: the sound device stopped answering; running without a device";
@@ -357,6 +388,9 @@ private:
     std::chrono::milliseconds timeout_ = kDefaultDeviceTimeout;
     std::string currentDeviceName_;
     std::string lastStatusLine_;
+    std::uint32_t watchedPulls_ = 0;
+    int silentPolls_ = 0;
+    Clock::time_point silentSince_;
 };
 
 // Built on first use, after the engines' static state, so it is destroyed (stopping the audio

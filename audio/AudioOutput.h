@@ -28,7 +28,8 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream);
 /// Returns only when no callback of this stream runs any more.
 bool FSOUND_Stream_Stop(FSOUND_STREAM* stream);
 bool FSOUND_Stream_Close(FSOUND_STREAM* stream);
-/// Share of real time spent in the callback, in percent, smoothed.
+/// Share of real time spent in the callback, in percent, smoothed. Polled regularly, it also notices
+/// a device that has stopped playing and carries on with the paced null output.
 float FSOUND_GetCPUUsage();
 int FSOUND_GetNumDrivers();
 /// Readable device name, or null for an index out of range.

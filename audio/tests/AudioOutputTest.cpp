@@ -380,6 +380,26 @@ TEST_F(AudioOutputTest, LostDeviceWhoseStopHangsDoesNotHangTheWindow) {
     lost->endPump();
 }
 
+TEST_F(AudioOutputTest, DeviceThatStopsCallingIsReplacedByTheNullOutputOnTheLoadPoll) {
+    audio::setDeviceTimeoutForTesting(100ms);
+    CountingSource source;
+    startOutput(0);
+    ASSERT_GE(FSOUND_Stream_Play(-1, create(source, 256)), 0);
+    fake->startPump();
+    ASSERT_TRUE(waitFor([&] { return source.calls >= 2; }));
+    FSOUND_GetCPUUsage();
+    EXPECT_FALSE(audio::usingNullOutput()) << "a device that plays is kept";
+
+    fake->endPump();
+    EXPECT_TRUE(waitFor([] {
+        FSOUND_GetCPUUsage();
+        std::this_thread::sleep_for(20ms);
+        return audio::usingNullOutput();
+    }));
+    const int before = source.calls;
+    EXPECT_TRUE(waitFor([&] { return source.calls >= before + 2; })) << "the clock must keep running";
+}
+
 TEST_F(AudioOutputTest, NullOutputIsNeverFasterThanRealTime) {
     CountingSource source;
     FSOUND_SetOutput(0);

@@ -98,6 +98,7 @@ void BassVoice::slowUpdate() {
         cutoff_ = 0.05f;
     else if (cutoff_ > 0.95f)
         cutoff_ = 0.95f;
+    updateFeedback(resonance.load(r));
 }
 
 } // namespace vexla

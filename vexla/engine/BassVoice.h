@@ -43,8 +43,8 @@ public:
         lfoCounter_ = lfoCounter_ > 32 ? 0 : lfoCounter_ + 1;
         const float target = sampleInStep <= gateLength_ ? volume : 1.0f;
         const float q = resonance.load(std::memory_order_relaxed);
-        filter_.cutoff = cutoff_;
-        filter_.feedback = q + q / (1.0f - cutoff_);
+        if (q != feedbackResonance_) // the feedback changes only with q or at a slow update
+            updateFeedback(q);
         const float low = filter_.process(osc);
         if (amp_ < target)
             amp_ += 16.0f;
@@ -74,6 +74,11 @@ public:
 
 private:
     void slowUpdate();
+    void updateFeedback(float q) {
+        feedbackResonance_ = q;
+        filter_.cutoff = cutoff_;
+        filter_.feedback = ResonantLowpass::feedbackFor(q, cutoff_);
+    }
 
     BassKind kind_;
     float pwmLfoPhase_ = 0.0f;
@@ -87,6 +92,7 @@ private:
     std::int32_t gateLength_ = 0;
     float amp_ = 0.0f;
     ResonantLowpass filter_;
+    float feedbackResonance_ = -1.0f; ///< the q that filter_.feedback was worked out for
 };
 
 } // namespace vexla

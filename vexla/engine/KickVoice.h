@@ -30,8 +30,17 @@ public:
     /// One frame; volume in sample units.
     float render(float volume) {
         takeSilence();
-        const float a = std::sin(phase1_) * volume;
-        const float b = std::sin(phase2_) * volume * 0.5f;
+        // A partial whose frequency has slid to 0 holds its phase: reuse its sine.
+        if (phase1_ != sinPhase1_) {
+            sinPhase1_ = phase1_;
+            sin1_ = std::sin(phase1_);
+        }
+        if (phase2_ != sinPhase2_) {
+            sinPhase2_ = phase2_;
+            sin2_ = std::sin(phase2_);
+        }
+        const float a = sin1_ * volume;
+        const float b = sin2_ * volume * 0.5f;
         phase1_ += freq1_; // never wrapped: a trigger resets it every four steps
         phase2_ += freq2_;
         if (phase2_ > 6.28f)
@@ -70,6 +79,10 @@ private:
     float phase2_ = 0.0f;
     float freq1_ = 0.0f;
     float freq2_ = 0.0f;
+    float sinPhase1_ = 0.0f; // sin1_ = sin(sinPhase1_)
+    float sin1_ = 0.0f;
+    float sinPhase2_ = 0.0f;
+    float sin2_ = 0.0f;
 };
 
 } // namespace vexla

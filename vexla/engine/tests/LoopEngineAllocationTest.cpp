@@ -1,0 +1,137 @@
+// Proves that renderBlock allocates nothing: not while requests are served, effects re-rolled,
+// samples restarted and swapped, nor while a recording runs.
+#include "common/WavRecorder.h"
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <new>
+
+extern "C" void* __libc_malloc(std::size_t);
+extern "C" void* __libc_calloc(std::size_t, std::size_t);
+extern "C" void* __libc_realloc(void*, std::size_t);
+extern "C" void __libc_free(void*);
+
+namespace {
+// Counted only on the thread that renders, so the recorder's writer thread does not disturb the count.
+thread_local bool counting = false;
+std::atomic<long> allocations{0};
+
+void note() {
+    if (counting)
+        allocations.fetch_add(1, std::memory_order_relaxed);
+}
+} // namespace
+
+extern "C" void* malloc(std::size_t size) {
+    note();
+    return __libc_malloc(size);
+}
+extern "C" void* calloc(std::size_t n, std::size_t size) {
+    note();
+    return __libc_calloc(n, size);
+}
+extern "C" void* realloc(void* p, std::size_t size) {
+    note();
+    return __libc_realloc(p, size);
+}
+extern "C" void free(void* p) { __libc_free(p); }
+
+void* operator new(std::size_t size) {
+    note();
+    if (void* p = __libc_malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, std::align_val_t align) {
+    note();
+    void* p = nullptr;
+    if (posix_memalign(&p, static_cast<std::size_t>(align), size ? size : 1) != 0)
+        throw std::bad_alloc();
+    return p;
+}
+void* operator new[](std::size_t size, std::align_val_t align) { return operator new(size, align); }
+void operator delete(void* p) noexcept { __libc_free(p); }
+void operator delete[](void* p) noexcept { __libc_free(p); }
+void operator delete(void* p, std::size_t) noexcept { __libc_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { __libc_free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { __libc_free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { __libc_free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { __libc_free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { __libc_free(p); }
+
+namespace vexla {
+namespace {
+
+long countAllocations(const std::function<void()>& work) {
+    const long before = allocations.load();
+    counting = true;
+    work();
+    counting = false;
+    return allocations.load() - before;
+}
+
+TEST(RenderAllocation, HookCountsAnAllocation) {
+    EXPECT_EQ(countAllocations([] { delete new int(3); }), 1);
+}
+
+TEST(RenderAllocation, RenderBlockAllocatesNothing) {
+    common::Random window;
+    auto engine = std::make_unique<LoopEngine>();
+    startUp(*engine, window, 77);
+    testing::makeEverythingSound(*engine, window);
+    engine->params.samplesPerStep = 2000;
+    std::vector<std::int16_t> buffer(2 * 512);
+
+    const auto path = std::filesystem::temp_directory_path() / "vexla_alloc_test.wav";
+    common::WavRecorder recorder;
+    ASSERT_EQ(recorder.open(path.c_str(), kSampleRate, 16, 2), 0);
+    engine->setRecorder(&recorder);
+    engine->params.recording = true;
+
+    long total = 0;
+    for (int round = 0; round < 100; ++round) {
+        // Every request pending at every boundary; window randomisers between blocks.
+        engine->params.requestHats = true;
+        engine->params.requestSine = true;
+        engine->params.requestBass1 = true;
+        engine->params.requestBass2 = true;
+        engine->params.requestKick = true;
+        if (round % 10 == 3) {
+            pressButton(*engine, window, "Sequence");
+            pressButton(*engine, window, "AM Alter");
+            pressButton(*engine, window, "Echo Alter");
+            pressButton(*engine, window, "2nd Looper");
+            pressButton(*engine, window, "Slicer");
+        }
+        if (round == 50) {
+            std::lock_guard<std::mutex> lock(engine->engineLock);
+            engine->stopLoopers();
+            testing::fillSlot(engine->drySlot, 1000, false, 20.0);
+        }
+        total += countAllocations([&] {
+            for (int block = 0; block < 8; ++block)
+                engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
+        });
+    }
+    EXPECT_EQ(total, 0);
+    EXPECT_FALSE(engine->params.requestBass1); // requests were served inside the counted renders
+    {
+        std::lock_guard<std::mutex> lock(engine->engineLock);
+        engine->params.recording = false;
+        engine->setRecorder(nullptr);
+    }
+    EXPECT_EQ(recorder.finish(), 0);
+    EXPECT_EQ(recorder.framesWritten(), 100u * 8u * 512u);
+    std::filesystem::remove(path);
+}
+
+} // namespace
+} // namespace vexla

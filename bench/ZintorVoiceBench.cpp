@@ -78,4 +78,51 @@ void BM_AllVoicesStep(benchmark::State& state) {
 }
 BENCHMARK(BM_AllVoicesStep);
 
+// The same step rendered chunk by chunk into per-voice buffers, the noise drawn beforehand in the
+// per-sample order (hit, snare, hat), then summed per frame.
+void BM_AllVoicesStepChunked(benchmark::State& state) {
+    constexpr int kChunk = 256;
+    zintor::SynthVoice line1;
+    zintor::SynthVoice line2;
+    zintor::SynthVoice subBass;
+    zintor::KickDrum kick;
+    zintor::NoiseDrum hit;
+    zintor::NoiseDrum snare;
+    zintor::NoiseDrum hat;
+    fillPhrase(line1, 0.0001f);
+    fillPhrase(line2, 0.02f);
+    fillPhrase(subBass, 1.2f);
+    common::Random random;
+    float out[7][kChunk];
+    int draws[3 * kChunk];
+    int step = 0;
+    for (auto _ : state) {
+        line1.triggerStep(step, kStepFrames, -1, random);
+        line2.triggerStep(step, kStepFrames, 11, random);
+        subBass.triggerStep(step, kStepFrames, -13, random);
+        hat.strike();
+        if (step % 4 == 0)
+            kick.strike();
+        step = (step + 1) & 255;
+        float sum = 0.0f;
+        for (int start = 0; start < kStepFrames; start += kChunk) {
+            const int n = kStepFrames - start < kChunk ? kStepFrames - start : kChunk;
+            for (int i = 0; i < 3 * n; ++i)
+                draws[i] = random.next();
+            line1.render(out[0], n, 0.05f);
+            line2.render(out[1], n, 0.05f);
+            subBass.render(out[2], n, 0.001f);
+            kick.render(out[3], n);
+            hit.render(out[4], n, draws, 3);
+            snare.render(out[5], n, draws + 1, 3);
+            hat.render(out[6], n, draws + 2, 3);
+            for (int i = 0; i < n; ++i)
+                sum += out[6][i] + out[5][i] + out[4][i] + 2.0f * out[3][i] + out[2][i] + out[1][i] + out[0][i];
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    setRealTime(state);
+}
+BENCHMARK(BM_AllVoicesStepChunked);
+
 } // namespace

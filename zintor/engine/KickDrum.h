@@ -21,6 +21,10 @@ public:
     /// Next output sample: `volume` on the first sample after a strike, then sin(phase) × volume.
     float renderSample();
 
+    /// Renders `frames` consecutive samples into `out`, as that many renderSample() calls would
+    /// (the parameters are read once per call).
+    void render(float* out, int frames);
+
     std::atomic<float> startIncrement{0.05f}; ///< radians per sample at the strike, 0.05..1.5
     float phase = 0.0f;                       ///< radians, never wrapped (bounded by the decay)
     float increment = 0.0f;                   ///< current radians per sample
@@ -41,21 +45,41 @@ inline void KickDrum::strike() {
     phase = 0.0f;
 }
 
-// Defined here so that the engine's per-sample loop can inline it.
-inline float KickDrum::renderSample() {
-    if (phase != sinePhase_) {
-        sinePhase_ = phase;
-        sineValue_ = static_cast<float>(sine(phase));
-    }
-    const float s = sineValue_;
-    phase += increment;
-    increment *= pitchDecay.load(std::memory_order_relaxed);
+// Defined here so that the engine's loop can inline them.
+inline void KickDrum::render(float* out, int frames) {
+    const float decayFactor = pitchDecay.load(std::memory_order_relaxed);
     const float gain = volume.load(std::memory_order_relaxed);
-    if (click) {
+    float p = phase;
+    float step = increment;
+    float lastPhase = sinePhase_;
+    float lastSine = sineValue_;
+    int i = 0;
+    if (click && frames > 0) { // the click replaces this sample's sine
+        p += step;
+        step *= decayFactor;
         click = false;
-        return gain;
+        out[i++] = gain;
     }
-    return s * gain;
+    for (; i < frames; ++i) {
+        if (p != lastPhase) {
+            lastPhase = p;
+            lastSine = static_cast<float>(sine(p));
+        }
+        const float s = lastSine;
+        p += step;
+        step *= decayFactor;
+        out[i] = s * gain;
+    }
+    phase = p;
+    increment = step;
+    sinePhase_ = lastPhase;
+    sineValue_ = lastSine;
+}
+
+inline float KickDrum::renderSample() {
+    float y;
+    render(&y, 1);
+    return y;
 }
 
 } // namespace zintor

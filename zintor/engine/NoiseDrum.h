@@ -21,6 +21,11 @@ public:
     /// Next output sample; draws one number from `random` (the audio thread's generator).
     float renderSample(common::Random& random);
 
+    /// Renders `frames` consecutive samples into `out` from numbers drawn beforehand: sample i uses
+    /// draws[i × stride] (0..32767), so drums that share a generator can take turns as they would
+    /// sample by sample. The parameters are read once per call.
+    void render(float* out, int frames, const int* draws, int stride);
+
     float level = 1.0f;               ///< envelope of the noise, 0..1
     std::atomic<float> decay{0.998f}; ///< factor on level per sample, below 1
     std::atomic<float> tone{0.5f};    ///< coefficient of both smoothing stages, 0..1
@@ -30,15 +35,30 @@ public:
 
 inline void NoiseDrum::strike() { level = 1.0f; }
 
-// Defined here so that the engine's per-sample loop can inline it.
+// Defined here so that the engine's loop can inline them.
+inline void NoiseDrum::render(float* out, int frames, const int* draws, int stride) {
+    const float factor = decay.load(std::memory_order_relaxed);
+    const float t = tone.load(std::memory_order_relaxed);
+    float envelope = level;
+    float first = smooth1;
+    float second = smooth2;
+    for (int i = 0; i < frames; ++i) {
+        envelope *= factor;
+        const float x = static_cast<float>(draws[i * stride]) * (1.0f / 32768.0f) * envelope;
+        first += (x - first) * t;
+        second += (first - second) * t;
+        out[i] = x - second;
+    }
+    level = envelope;
+    smooth1 = first;
+    smooth2 = second;
+}
+
 inline float NoiseDrum::renderSample(common::Random& random) {
     const int v = random.next();
-    level *= decay.load(std::memory_order_relaxed);
-    const float x = static_cast<float>(v) * (1.0f / 32768.0f) * level;
-    const float t = tone.load(std::memory_order_relaxed);
-    smooth1 += (x - smooth1) * t;
-    smooth2 += (smooth1 - smooth2) * t;
-    return x - smooth2;
+    float y;
+    render(&y, 1, &v, 1);
+    return y;
 }
 
 } // namespace zintor

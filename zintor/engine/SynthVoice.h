@@ -30,6 +30,11 @@ public:
     /// 0.001 for the sub bass.
     float renderSample(float ramp);
 
+    /// Renders `frames` consecutive samples into `out`, exactly as that many renderSample() calls
+    /// would, except that the window's sound fields are read once per call rather than per sample.
+    /// For the engine's per-chunk loop: a chunk must not cross a step start.
+    void render(float* out, int frames, float ramp);
+
     /// Osc Mix position 0..256: 0 only oscillator 1, 128 both at full level, 256 only oscillator 2.
     void setOscMix(int position);
 
@@ -93,100 +98,149 @@ private:
     float ceilingReciprocal_ = 0.0f;
 };
 
-// Defined here so that the engine's per-sample loop can inline it.
-inline float SynthVoice::renderSample(float ramp) {
-    osc1Phase += osc1Increment;
-    if (osc1Phase >= 1.0f)
-        osc1Phase -= 1.0f;
-    osc2Phase += osc2Increment;
-    if (osc2Phase >= 1.0f)
-        osc2Phase -= 1.0f;
-
-    float o1;
-    float o2;
-    if (square.load(kRelaxed)) {
-        o1 = osc1Phase < 0.5f ? 0.5f : -0.5f;
-        o2 = osc2Phase < 0.5f ? 0.5f : -0.5f;
-    } else {
-        o1 = osc1Phase - 0.5f;
-        o2 = osc2Phase - 0.5f;
-    }
-
-    if (releaseAt != -1) {
-        ++sinceTrigger;
-        if (sinceTrigger > releaseAt)
-            ampTarget = 0.0f;
-    }
-
-    if (amp > ampTarget) {
-        amp -= ramp;
-        if (amp < ampTarget)
-            amp = ampTarget;
-    }
-    if (amp < ampTarget) {
-        amp += ramp;
-        if (amp > ampTarget)
-            amp = ampTarget;
-    }
-
-    const float mix = o1 * osc1Level.load(kRelaxed) + o2 * osc2Level.load(kRelaxed);
-
-    lfoPhase += lfoRate.load(kRelaxed);
-    if (lfoPhase > kTwoPi)
-        lfoPhase -= kTwoPi;
-    env += envRate;
-
-    float target = static_cast<float>(lfoSine_.next(lfoPhase) * lfoDepth.load(kRelaxed)) +
-                   cutoff.load(kRelaxed) - env;
-    if (target < kCutoffFloor)
-        target = kCutoffFloor;
-    else if (target > kCutoffCeiling)
-        target = kCutoffCeiling;
-
-    float smoothed = cutoffNow.load(kRelaxed);
-    if (target < smoothed) {
-        smoothed -= inertia.load(kRelaxed);
-        if (smoothed < target)
-            smoothed = target;
-    } else if (target > smoothed) {
-        smoothed = target;
-    }
-    cutoffNow.store(smoothed, kRelaxed);
-
-    computeFeedback(smoothed, resonance.load(kRelaxed));
-
-    float y;
+// Defined here so that the engine's loop can inline them. The state is worked on in locals so that
+// it stays in registers across a chunk.
+inline void SynthVoice::render(float* out, int frames, float ramp) {
+    const bool squareWave = square.load(kRelaxed);
+    const float level1 = osc1Level.load(kRelaxed);
+    const float level2 = osc2Level.load(kRelaxed);
+    const float rate = lfoRate.load(kRelaxed);
+    const float depth = lfoDepth.load(kRelaxed);
+    const float baseCutoff = cutoff.load(kRelaxed);
+    const float q = resonance.load(kRelaxed);
+    const float fall = inertia.load(kRelaxed);
     const int type = filterType.load(kRelaxed);
-    if (type == 2) {
-        ringPhase += smoothed;
-        if (ringPhase > kTwoPi)
-            ringPhase -= kTwoPi;
-        y = static_cast<float>(ringSine_.next(ringPhase)) * mix;
-    } else {
-        // stage1 += f((m − stage1) + feedback(stage1 − stage2)); stage2 += f(stage1 − stage2),
-        // expanded so that the terms that do not depend on the stages are formed off the
-        // sample-to-sample dependency chain.
-        const float f = smoothed;
-        const float keep = 1.0f - f;
-        const float s1 = (keep * stage1 + f * mix) + (f * feedback) * (stage1 - stage2);
-        stage2 = keep * stage2 + f * s1;
-        stage1 = s1;
-        y = type == 1 ? mix - stage2 : stage2;
-    }
-
-    y *= amp;
-
+    const float gain = volume.load(kRelaxed);
     const float ceiling = driveCeiling.load(kRelaxed);
+    const float clip = ceiling >= kMinDriveCeiling ? ceiling : kMinDriveCeiling;
     if (ceiling != ceilingInUse_) {
         ceilingInUse_ = ceiling;
-        ceilingReciprocal_ = 1.0f / (ceiling >= kMinDriveCeiling ? ceiling : kMinDriveCeiling);
+        ceilingReciprocal_ = 1.0f / clip;
     }
-    const float clip = ceiling >= kMinDriveCeiling ? ceiling : kMinDriveCeiling;
-    if (y > clip)
-        y = clip;
-    else if (y < -clip)
-        y = -clip;
-    return y * ceilingReciprocal_ * volume.load(kRelaxed);
+    const float makeUp = ceilingReciprocal_;
+
+    float phase1 = osc1Phase;
+    float phase2 = osc2Phase;
+    float target0 = ampTarget;
+    float level = amp;
+    int since = sinceTrigger;
+    float lfo = lfoPhase;
+    float envelope = env;
+    const float startCutoff = cutoffNow.load(kRelaxed);
+    float smoothed = startCutoff;
+    float fb = feedback;
+    float s1 = stage1;
+    float s2 = stage2;
+    float ring = ringPhase;
+    TrackedSine lfoSine = lfoSine_;
+    TrackedSine ringSine = ringSine_;
+
+    for (int i = 0; i < frames; ++i) {
+        phase1 += osc1Increment;
+        if (phase1 >= 1.0f)
+            phase1 -= 1.0f;
+        phase2 += osc2Increment;
+        if (phase2 >= 1.0f)
+            phase2 -= 1.0f;
+
+        float o1;
+        float o2;
+        if (squareWave) {
+            o1 = phase1 < 0.5f ? 0.5f : -0.5f;
+            o2 = phase2 < 0.5f ? 0.5f : -0.5f;
+        } else {
+            o1 = phase1 - 0.5f;
+            o2 = phase2 - 0.5f;
+        }
+
+        if (releaseAt != -1) {
+            ++since;
+            if (since > releaseAt)
+                target0 = 0.0f;
+        }
+
+        if (level > target0) {
+            level -= ramp;
+            if (level < target0)
+                level = target0;
+        }
+        if (level < target0) {
+            level += ramp;
+            if (level > target0)
+                level = target0;
+        }
+
+        const float mix = o1 * level1 + o2 * level2;
+
+        lfo += rate;
+        if (lfo > kTwoPi)
+            lfo -= kTwoPi;
+        envelope += envRate;
+
+        float target = static_cast<float>(lfoSine.next(lfo) * depth) + baseCutoff - envelope;
+        if (target < kCutoffFloor)
+            target = kCutoffFloor;
+        else if (target > kCutoffCeiling)
+            target = kCutoffCeiling;
+
+        if (target < smoothed) {
+            smoothed -= fall;
+            if (smoothed < target)
+                smoothed = target;
+        } else if (target > smoothed) {
+            smoothed = target;
+        }
+
+        fb = q + q / (1.0f - smoothed);
+
+        float y;
+        if (type == 2) {
+            ring += smoothed;
+            if (ring > kTwoPi)
+                ring -= kTwoPi;
+            y = static_cast<float>(ringSine.next(ring)) * mix;
+        } else {
+            // stage1 += f((m − stage1) + feedback(stage1 − stage2)); stage2 += f(stage1 − stage2),
+            // expanded so that the terms that do not depend on the stages are formed off the
+            // sample-to-sample dependency chain.
+            const float f = smoothed;
+            const float keep = 1.0f - f;
+            const float next1 = (keep * s1 + f * mix) + (f * fb) * (s1 - s2);
+            s2 = keep * s2 + f * next1;
+            s1 = next1;
+            y = type == 1 ? mix - s2 : s2;
+        }
+
+        y *= level;
+        if (y > clip)
+            y = clip;
+        else if (y < -clip)
+            y = -clip;
+        out[i] = y * makeUp * gain;
+    }
+
+    osc1Phase = phase1;
+    osc2Phase = phase2;
+    ampTarget = target0;
+    amp = level;
+    sinceTrigger = since;
+    lfoPhase = lfo;
+    env = envelope;
+    // A generator's preset written meanwhile wins over the rendered value.
+    if (cutoffNow.load(kRelaxed) == startCutoff)
+        cutoffNow.store(smoothed, kRelaxed);
+    feedback = fb;
+    stage1 = s1;
+    stage2 = s2;
+    ringPhase = ring;
+    lfoSine_ = lfoSine;
+    ringSine_ = ringSine;
+}
+
+inline float SynthVoice::renderSample(float ramp) {
+    float y;
+    render(&y, 1, ramp);
+    return y;
 }
 
 inline void SynthVoice::computeFeedback(float cutoffValue, float resonanceValue) {

@@ -35,8 +35,16 @@ public:
     float carrierPhase() const { return carrierPhase_; }
 
 private:
+    static constexpr float kSweepAnchorSpan = 1e-3f;
+
+    /// sin(sweepPhase_), exact to float precision.
+    float sweepSine();
+
     float sweepPhase_ = 0.0f;
     float carrierPhase_ = 0.0f;
+    float sweepAnchor_ = 0.0f;
+    float sweepAnchorSin_ = 0.0f;
+    float sweepAnchorCos_ = 1.0f;
 };
 
 } // namespace vexla

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vexla {
@@ -82,6 +83,34 @@ TEST(RingModulator, CarrierKeepsItsPitchWhenTheSweepDrivesItDownwardForLong) {
     for (int frame = 0; frame < 10000000; ++frame) modulator.render(0.0f);  // about four minutes
     EXPECT_GT(modulator.carrierPhase(), -2.0f * RingModulator::kPhaseWrap);
     EXPECT_NEAR(measuredFrequency(modulator, 44100), expected, 3.0);
+}
+
+TEST(RingModulator, FollowsTheSweptCarrierArithmetic) {
+    // The unit's arithmetic written out plainly with the library sine, for every setting alterAm can give.
+    common::Random random(2024);
+    for (int trial = 0; trial < 8; ++trial) {
+        RingModulator modulator;
+        modulator.alterAm(random);
+        // Exaggerate the sweep so that it turns several times within the test.
+        modulator.sweepRate = modulator.sweepRate.load() * 50.0f + 0.0001f;
+        const float sweepRate = modulator.sweepRate.load();
+        const float sweepDepth = modulator.sweepDepth.load();
+        const float carrierRate = modulator.carrierRate.load();
+        float sweepPhase = 0.0f;
+        float carrierPhase = 0.0f;
+        double worst = 0.0;
+        for (int frame = 0; frame < 441000; ++frame) {
+            sweepPhase += sweepRate;
+            if (sweepPhase > 6.28f) sweepPhase -= 6.28f;
+            carrierPhase += std::sin(sweepPhase) * sweepDepth + carrierRate;
+            if (carrierPhase > 6.28f) carrierPhase -= 6.28f;
+            else if (carrierPhase < -6.28f) carrierPhase += 6.28f;
+            const float expected = std::sin(carrierPhase) * 1000.0f;
+            worst = std::max(worst, static_cast<double>(std::fabs(modulator.render(1000.0f) - expected)));
+        }
+        // Rounding differences may shift the carrier's phase by a few thousandths of a radian over ten seconds.
+        EXPECT_LT(worst, 5.0) << "trial " << trial;
+    }
 }
 
 TEST(AlterAm, SixDrawsInOrderWithoutResettingPhases) {

@@ -6,7 +6,16 @@
 #include "zintor/ui/SynthAudio.h"
 #include "zintor/ui/SynthWindow.h"
 
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+
 namespace zintor {
+
+namespace {
+constexpr int kScreenshotDelayMs = 1500; // long enough for the window manager to map and paint it
+}
 
 SynthApp::SynthApp(std::unique_ptr<SynthAudio> audio, std::unique_ptr<MessageBoxes> boxes)
     : engine_(std::make_unique<SynthEngine>()), audio_(std::move(audio)), boxes_(std::move(boxes)) {}
@@ -17,6 +26,14 @@ int SynthApp::exec() {
     if (!engine_)
         return 0;
     window_ = std::make_unique<SynthWindow>(*engine_, *audio_, *boxes_);
+    if (!screenshotPath_.isEmpty()) {
+        SynthWindow* window = window_.get();
+        QTimer::singleShot(kScreenshotDelayMs, window, [window, path = screenshotPath_] {
+            const bool saved = window->grab().save(path, "PNG");
+            std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save", qPrintable(path));
+            window->done(saved ? QDialog::Accepted : QDialog::Rejected);
+        });
+    }
     window_->exec();
     shutdown();
     return 0;

@@ -2,6 +2,8 @@
 // down in a safe order (the stream stops before the engine goes). Window thread only.
 #pragma once
 
+#include <QString>
+
 #include <memory>
 
 namespace zintor {
@@ -23,6 +25,9 @@ public:
     /// stream and releases the engine. Returns the program's exit status, 0.
     int exec();
 
+    /// When set, exec() saves a picture of the window there after it has shown, then closes it.
+    void setScreenshotPath(const QString& path) { screenshotPath_ = path; }
+
     /// Stops the stream, then closes the window and releases the engine. Safe to repeat.
     void shutdown();
 
@@ -36,6 +41,7 @@ private:
     std::unique_ptr<SynthAudio> audio_;
     std::unique_ptr<MessageBoxes> boxes_;
     std::unique_ptr<SynthWindow> window_;
+    QString screenshotPath_;
 };
 
 } // namespace zintor

@@ -151,8 +151,8 @@ void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double
 
     auto* phraseLabel = new QLabel("Phrase generator", group);
     phraseLabel->setObjectName(prefix + "PhraseLabel");
-    place(units, phraseLabel, 10, top + 10, 62, 8);
-    const double buttonTop = top + 22 + (line == 2 ? 1 : 0);
+    place(units, phraseLabel, 10, top + 12, 62, 8);
+    const double buttonTop = top + 24 + (line == 2 ? 1 : 0);
     struct Generator {
         const char* role;
         QString caption;
@@ -164,7 +164,7 @@ void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double
     for (int i = 0; i < 3; ++i) {
         const QByteArray name = (prefix + generators[i].role + "Button").toLatin1();
         QPushButton* button =
-            addButton(units, group, name.constData(), generators[i].caption, 10, buttonTop + 24 * i, 60, 20);
+            addButton(units, group, name.constData(), generators[i].caption, 10, buttonTop + 26 * i, 60, 20);
         button->setAccessibleName(title + " " + generators[i].caption);
         auto* generate = generators[i].generate;
         connect(button, &QPushButton::clicked, this, [this, &voice, generate] { generate(voice, windowRandom_); });
@@ -196,7 +196,7 @@ void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double
     for (int i = 0; i < 8; ++i) {
         const Row& row = rows[i];
         const double x = i < 4 ? 78 : 170;
-        const double y = top + 10 + 26 * (i % 4);
+        const double y = top + 12 + 26 * (i % 4);
         const QByteArray name = (prefix + row.role).toLatin1();
         QSlider* slider = addSliderRow(units, group, name.constData(), row.caption,
                                        title + " " + inSentence(row.caption), x, y, 88);
@@ -214,29 +214,29 @@ void SynthWindow::buildControls(const DialogUnits& units) {
 
     QGroupBox* kick = addGroup(units, "Kick", "kickGroup", 268, 4, 108, 92);
     KickDrum& kickDrum = engine_.kick;
-    bindSlider(addSliderRow(units, kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 274, 14, 96),
+    bindSlider(addSliderRow(units, kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 274, 16, 96),
                kKickAttackSlider.minimum, kKickAttackSlider.maximum, kKickAttackSlider.initial,
                [&kickDrum](int pos) { kickDrum.startIncrement.store(startIncrementFromPosition(pos), kRelaxed); });
-    bindSlider(addSliderRow(units, kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 274, 40, 96),
+    bindSlider(addSliderRow(units, kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 274, 42, 96),
                kKickDecaySlider.minimum, kKickDecaySlider.maximum, kKickDecaySlider.initial,
                [&kickDrum](int pos) { kickDrum.pitchDecay.store(pitchDecayFromPosition(pos), kRelaxed); });
-    bindSlider(addSliderRow(units, kick, "kickVolume", "Volume", "Kick volume", 274, 66, 96),
+    bindSlider(addSliderRow(units, kick, "kickVolume", "Volume", "Kick volume", 274, 68, 96),
                kKickVolumeSlider.minimum, kKickVolumeSlider.maximum, kKickVolumeSlider.initial,
                [&kickDrum](int pos) { kickDrum.volume.store(kickVolumeFromPosition(pos), kRelaxed); });
 
     // The noise drums play at fixed levels: this group is shown, disabled, with no handlers.
     QGroupBox* noise = addGroup(units, "Hi-Hats / Snare", "noiseDrumGroup", 268, 100, 108, 92);
-    addSliderRow(units, noise, "snareVolume", "Snare volume", "Snare volume", 274, 110, 96);
-    addSliderRow(units, noise, "hatVolume", "Hat volume", "Hat volume", 274, 136, 96);
-    addSliderRow(units, noise, "hitVolume", "Hit volume", "Hit volume", 274, 162, 96);
+    addSliderRow(units, noise, "snareVolume", "Snare volume", "Snare volume", 274, 112, 96);
+    addSliderRow(units, noise, "hatVolume", "Hat volume", "Hat volume", 274, 138, 96);
+    addSliderRow(units, noise, "hitVolume", "Hit volume", "Hit volume", 274, 164, 96);
     noise->setEnabled(false);
 
     QGroupBox* sub = addGroup(units, "Sub bass synth", "subBassGroup", 268, 196, 108, 52);
-    QPushButton* generate = addButton(units, sub, "subBassGenerateButton", "Generate", 274, 206, 60, 14);
+    QPushButton* generate = addButton(units, sub, "subBassGenerateButton", "Generate", 274, 208, 60, 12);
     generate->setAccessibleName("Sub bass generate");
     connect(generate, &QPushButton::clicked, this, [this] { generateSubBass(engine_.subBass, windowRandom_); });
     SynthParams& params = engine_.params;
-    bindSlider(addSliderRow(units, sub, "subBassVolume", "Volume", "Sub bass volume", 274, 222, 96),
+    bindSlider(addSliderRow(units, sub, "subBassVolume", "Volume", "Sub bass volume", 274, 221, 96),
                kSubBassVolumeSlider.minimum, kSubBassVolumeSlider.maximum, kSubBassVolumeSlider.initial,
                [&params](int pos) { params.subBassGain.store(subBassGainFromPosition(pos), kRelaxed); });
 
@@ -249,7 +249,7 @@ void SynthWindow::buildControls(const DialogUnits& units) {
         meter->setTextVisible(false);
         meter->setRange(0, kMeterMaximum);
         meter->setValue(0);
-        place(units, meter, x, 16, 8, 102);
+        place(units, meter, x, 18, 8, 100);
         return meter;
     };
     leftMeter_ = makeMeter("leftMeter", "Left level", 386);
@@ -259,7 +259,7 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     // Position 0 at the top, where the slider is loudest; the keys move the handle the way they point.
     masterSlider->setInvertedAppearance(true);
     masterSlider->setInvertedControls(true);
-    place(units, masterSlider, 397, 14, 18, 106);
+    place(units, masterSlider, 397, 16, 18, 104);
     rightMeter_ = makeMeter("rightMeter", "Right level", 418);
 
     QGroupBox* control = addGroup(units, "Control", "controlGroup", 380, 128, 112, 120);
@@ -279,19 +279,19 @@ void SynthWindow::buildControls(const DialogUnits& units) {
         place(units, field, 420, y, 30, 12);
         return field;
     };
-    stepsEdit_ = makeField("steps", "Steps", 140);
-    bpmEdit_ = makeField("bpm", "BPM", 156);
-    QPushButton* set = addButton(units, control, "setButton", "Set", 454, 156, 32, 12);
+    stepsEdit_ = makeField("steps", "Steps", 142);
+    bpmEdit_ = makeField("bpm", "BPM", 158);
+    QPushButton* set = addButton(units, control, "setButton", "Set", 454, 158, 32, 12);
     connect(set, &QPushButton::clicked, this, &SynthWindow::applyTempoText);
-    QSlider* shuffle = addSliderRow(units, control, "shuffle", "Groove shuffle", "Groove shuffle", 388, 172, 98);
-    playButton_ = addButton(units, control, "playButton", "Play", 388, 198, 98, 18);
+    QSlider* shuffle = addSliderRow(units, control, "shuffle", "Groove shuffle", "Groove shuffle", 388, 174, 98);
+    playButton_ = addButton(units, control, "playButton", "Play", 388, 200, 98, 18);
     playButton_->setCheckable(true);
     connect(playButton_, &QPushButton::clicked, this, &SynthWindow::togglePlay);
     statusLabel_ = new QLabel(control);
     statusLabel_->setObjectName("statusLabel");
     statusLabel_->setAccessibleName("Status");
     statusLabel_->setAlignment(Qt::AlignCenter);
-    place(units, statusLabel_, 388, 222, 98, 12);
+    place(units, statusLabel_, 388, 224, 98, 12);
 
     QGroupBox* transpose = addGroup(units, "Global tranpose", "transposeGroup", 4, 252, 488, 44);
     auto* transposeSlider = new QSlider(Qt::Horizontal, transpose);

@@ -5,6 +5,7 @@
 #include "common/WavRecorder.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
+#include "vexla/samples/SampleLoader.h"
 
 #include <charconv>
 #include <cmath>
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,9 +42,10 @@ const char* const kUsage =
     "                       transpose=-3, running=0 (the engine runs unless running is set)\n"
     "  --press CAPTION      press a button: \"Sequence\", \"AM Alter\", \"Echo Alter\", \"Kick\",\n"
     "                       \"Bassline 1\", \"Bassline 2\", \"Sine\", \"HiHats\", \"2nd Looper\", \"Slicer\"\n"
+    "  --load SLOT=PATH     load a sound file into a sample slot: dry, second, slicer, vcf1, vcf2\n"
     "  --block FRAMES       frames per render call, 1..65536 (default 1024)\n"
     "  --help               show this text\n"
-    "--set and --press act in command-line order, after start-up and before the first frame;\n"
+    "--set, --press and --load act in command-line order, after start-up and before the first frame;\n"
     "requested regenerations are served at the first step, as in the window.\n";
 
 /// Something to do to the engine after start-up and before the first frame. Returns an error or "".
@@ -215,6 +218,41 @@ std::string parseLength(RenderPlan& plan, std::string_view text, bool inSeconds)
     return {};
 }
 
+// ---- --load SLOT=PATH: a sound file into one of the five sample slots ----
+
+struct SlotChoice {
+    std::string_view name;
+    SampleSlot LoopEngine::*slot;
+};
+
+const SlotChoice kSlotChoices[] = {
+    {"dry", &LoopEngine::drySlot},   {"second", &LoopEngine::secondSlot}, {"slicer", &LoopEngine::slicerSlot},
+    {"vcf1", &LoopEngine::vcf1Slot}, {"vcf2", &LoopEngine::vcf2Slot},
+};
+
+std::string parseLoad(RenderPlan& plan, std::string_view arg) {
+    const std::size_t equals = arg.find('=');
+    if (equals == std::string_view::npos || equals + 1 == arg.size())
+        return "--load needs SLOT=PATH, got '" + std::string(arg) + "'";
+    const std::string_view name = arg.substr(0, equals);
+    for (const SlotChoice& choice : kSlotChoices) {
+        if (name != choice.name)
+            continue;
+        const auto slot = choice.slot;
+        plan.actions.push_back([slot, path = std::string(arg.substr(equals + 1))](LoopEngine& engine, common::Random&) {
+            // The same hook the window uses: decode first, then swap under the lock with the loopers stopped.
+            const LoadResult result = loadSampleFile(path.c_str(), engine.*slot, [&engine](const std::function<void()>& swap) {
+                std::lock_guard<std::mutex> lock(engine.engineLock);
+                engine.stopLoopers();
+                swap();
+            });
+            return result ? std::string() : "cannot load '" + path + "': " + result.reason;
+        });
+        return {};
+    }
+    return "unknown sample slot '" + std::string(name) + "' (dry, second, slicer, vcf1 or vcf2)";
+}
+
 // ---- the option table: one row per option; add a row to add an option ----
 
 struct OptionSpec {
@@ -251,6 +289,7 @@ const OptionSpec kOptions[] = {
      }},
     {"--set", true, parseSet},
     {"--press", true, parsePress},
+    {"--load", true, parseLoad},
     {"--block", true,
      [](RenderPlan& plan, std::string_view value) {
          const std::optional<std::int64_t> frames = parseInteger(value);

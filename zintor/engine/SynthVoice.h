@@ -92,155 +92,223 @@ private:
     // A ceiling of 0 or below would divide by zero or invert the clip; nothing musical lies below.
     static constexpr float kMinDriveCeiling = 0.001f;
 
+    // The sound fields as read for one sample or one chunk.
+    struct Params {
+        bool square;
+        float level1;
+        float level2;
+        float lfoRate;
+        float lfoDepth;
+        float cutoff;
+        float resonance;
+        float inertia;
+        float clip;   // the drive ceiling, kept above zero
+        float makeUp; // 1 / clip
+        float volume;
+    };
+
+    // Copies of the per-sample state, so that a chunk keeps them in registers; the names match the
+    // fields so that one sample routine serves both.
+    struct Locals {
+        float ampTarget;
+        float amp;
+        float osc1Increment;
+        float osc1Phase;
+        float osc2Increment;
+        float osc2Phase;
+        int releaseAt;
+        int sinceTrigger;
+        float envRate;
+        float env;
+        float lfoPhase;
+        float feedback;
+        float stage1;
+        float stage2;
+        float ringPhase;
+        TrackedSine lfoSine_;
+        TrackedSine ringSine_;
+    };
+
+    Params loadParams();
+    Locals loadLocals() const;
+    void storeLocals(const Locals& locals);
+
+    /// One sample of filter type kType on the state `s` (the voice itself or its Locals).
+    template <int kType, class State>
+    static float tick(State& s, const Params& p, float ramp, float& cutoffNowValue);
+
     TrackedSine lfoSine_;
     TrackedSine ringSine_;
     float ceilingInUse_ = 0.0f; // the drive ceiling whose reciprocal is cached
     float ceilingReciprocal_ = 0.0f;
 };
 
-// Defined here so that the engine's loop can inline them. The state is worked on in locals so that
-// it stays in registers across a chunk.
-inline void SynthVoice::render(float* out, int frames, float ramp) {
-    const bool squareWave = square.load(kRelaxed);
-    const float level1 = osc1Level.load(kRelaxed);
-    const float level2 = osc2Level.load(kRelaxed);
-    const float rate = lfoRate.load(kRelaxed);
-    const float depth = lfoDepth.load(kRelaxed);
-    const float baseCutoff = cutoff.load(kRelaxed);
-    const float q = resonance.load(kRelaxed);
-    const float fall = inertia.load(kRelaxed);
-    const int type = filterType.load(kRelaxed);
-    const float gain = volume.load(kRelaxed);
+// Defined here so that the engine's loop can inline them.
+inline SynthVoice::Params SynthVoice::loadParams() {
     const float ceiling = driveCeiling.load(kRelaxed);
     const float clip = ceiling >= kMinDriveCeiling ? ceiling : kMinDriveCeiling;
     if (ceiling != ceilingInUse_) {
         ceilingInUse_ = ceiling;
         ceilingReciprocal_ = 1.0f / clip;
     }
-    const float makeUp = ceilingReciprocal_;
+    return Params{square.load(kRelaxed),    osc1Level.load(kRelaxed), osc2Level.load(kRelaxed),
+                  lfoRate.load(kRelaxed),   lfoDepth.load(kRelaxed),  cutoff.load(kRelaxed),
+                  resonance.load(kRelaxed), inertia.load(kRelaxed),   clip,
+                  ceilingReciprocal_,       volume.load(kRelaxed)};
+}
 
-    float phase1 = osc1Phase;
-    float phase2 = osc2Phase;
-    float target0 = ampTarget;
-    float level = amp;
-    int since = sinceTrigger;
-    float lfo = lfoPhase;
-    float envelope = env;
-    const float startCutoff = cutoffNow.load(kRelaxed);
-    float smoothed = startCutoff;
-    float fb = feedback;
-    float s1 = stage1;
-    float s2 = stage2;
-    float ring = ringPhase;
-    TrackedSine lfoSine = lfoSine_;
-    TrackedSine ringSine = ringSine_;
+inline SynthVoice::Locals SynthVoice::loadLocals() const {
+    return Locals{ampTarget, amp,     osc1Increment, osc1Phase, osc2Increment, osc2Phase,
+                  releaseAt, sinceTrigger, envRate,  env,       lfoPhase,      feedback,
+                  stage1,    stage2,  ringPhase,     lfoSine_,  ringSine_};
+}
 
-    for (int i = 0; i < frames; ++i) {
-        phase1 += osc1Increment;
-        if (phase1 >= 1.0f)
-            phase1 -= 1.0f;
-        phase2 += osc2Increment;
-        if (phase2 >= 1.0f)
-            phase2 -= 1.0f;
+inline void SynthVoice::storeLocals(const Locals& s) {
+    // Only what a sample changes.
+    ampTarget = s.ampTarget;
+    amp = s.amp;
+    osc1Phase = s.osc1Phase;
+    osc2Phase = s.osc2Phase;
+    sinceTrigger = s.sinceTrigger;
+    env = s.env;
+    lfoPhase = s.lfoPhase;
+    feedback = s.feedback;
+    stage1 = s.stage1;
+    stage2 = s.stage2;
+    ringPhase = s.ringPhase;
+    lfoSine_ = s.lfoSine_;
+    ringSine_ = s.ringSine_;
+}
 
-        float o1;
-        float o2;
-        if (squareWave) {
-            o1 = phase1 < 0.5f ? 0.5f : -0.5f;
-            o2 = phase2 < 0.5f ? 0.5f : -0.5f;
-        } else {
-            o1 = phase1 - 0.5f;
-            o2 = phase2 - 0.5f;
-        }
+template <int kType, class State>
+inline float SynthVoice::tick(State& s, const Params& p, float ramp, float& cutoffNowValue) {
+    s.osc1Phase += s.osc1Increment;
+    if (s.osc1Phase >= 1.0f)
+        s.osc1Phase -= 1.0f;
+    s.osc2Phase += s.osc2Increment;
+    if (s.osc2Phase >= 1.0f)
+        s.osc2Phase -= 1.0f;
 
-        if (releaseAt != -1) {
-            ++since;
-            if (since > releaseAt)
-                target0 = 0.0f;
-        }
-
-        if (level > target0) {
-            level -= ramp;
-            if (level < target0)
-                level = target0;
-        }
-        if (level < target0) {
-            level += ramp;
-            if (level > target0)
-                level = target0;
-        }
-
-        const float mix = o1 * level1 + o2 * level2;
-
-        lfo += rate;
-        if (lfo > kTwoPi)
-            lfo -= kTwoPi;
-        envelope += envRate;
-
-        float target = static_cast<float>(lfoSine.next(lfo) * depth) + baseCutoff - envelope;
-        if (target < kCutoffFloor)
-            target = kCutoffFloor;
-        else if (target > kCutoffCeiling)
-            target = kCutoffCeiling;
-
-        if (target < smoothed) {
-            smoothed -= fall;
-            if (smoothed < target)
-                smoothed = target;
-        } else if (target > smoothed) {
-            smoothed = target;
-        }
-
-        fb = q + q / (1.0f - smoothed);
-
-        float y;
-        if (type == 2) {
-            ring += smoothed;
-            if (ring > kTwoPi)
-                ring -= kTwoPi;
-            y = static_cast<float>(ringSine.next(ring)) * mix;
-        } else {
-            // stage1 += f((m − stage1) + feedback(stage1 − stage2)); stage2 += f(stage1 − stage2),
-            // expanded so that the terms that do not depend on the stages are formed off the
-            // sample-to-sample dependency chain.
-            const float f = smoothed;
-            const float keep = 1.0f - f;
-            const float next1 = (keep * s1 + f * mix) + (f * fb) * (s1 - s2);
-            s2 = keep * s2 + f * next1;
-            s1 = next1;
-            y = type == 1 ? mix - s2 : s2;
-        }
-
-        y *= level;
-        if (y > clip)
-            y = clip;
-        else if (y < -clip)
-            y = -clip;
-        out[i] = y * makeUp * gain;
+    float o1;
+    float o2;
+    if (p.square) {
+        o1 = s.osc1Phase < 0.5f ? 0.5f : -0.5f;
+        o2 = s.osc2Phase < 0.5f ? 0.5f : -0.5f;
+    } else {
+        o1 = s.osc1Phase - 0.5f;
+        o2 = s.osc2Phase - 0.5f;
     }
 
-    osc1Phase = phase1;
-    osc2Phase = phase2;
-    ampTarget = target0;
-    amp = level;
-    sinceTrigger = since;
-    lfoPhase = lfo;
-    env = envelope;
-    // A generator's preset written meanwhile wins over the rendered value.
-    if (cutoffNow.load(kRelaxed) == startCutoff)
-        cutoffNow.store(smoothed, kRelaxed);
-    feedback = fb;
-    stage1 = s1;
-    stage2 = s2;
-    ringPhase = ring;
-    lfoSine_ = lfoSine;
-    ringSine_ = ringSine;
+    if (s.releaseAt != -1) {
+        ++s.sinceTrigger;
+        if (s.sinceTrigger > s.releaseAt)
+            s.ampTarget = 0.0f;
+    }
+
+    if (s.amp > s.ampTarget) {
+        s.amp -= ramp;
+        if (s.amp < s.ampTarget)
+            s.amp = s.ampTarget;
+    }
+    if (s.amp < s.ampTarget) {
+        s.amp += ramp;
+        if (s.amp > s.ampTarget)
+            s.amp = s.ampTarget;
+    }
+
+    const float mix = o1 * p.level1 + o2 * p.level2;
+
+    s.lfoPhase += p.lfoRate;
+    if (s.lfoPhase > kTwoPi)
+        s.lfoPhase -= kTwoPi;
+    s.env += s.envRate;
+
+    float target = static_cast<float>(s.lfoSine_.next(s.lfoPhase) * p.lfoDepth) + p.cutoff - s.env;
+    if (target < kCutoffFloor)
+        target = kCutoffFloor;
+    else if (target > kCutoffCeiling)
+        target = kCutoffCeiling;
+
+    float smoothed = cutoffNowValue;
+    if (target < smoothed) {
+        smoothed -= p.inertia;
+        if (smoothed < target)
+            smoothed = target;
+    } else if (target > smoothed) {
+        smoothed = target;
+    }
+    cutoffNowValue = smoothed;
+
+    s.feedback = p.resonance + p.resonance / (1.0f - smoothed);
+
+    float y;
+    if constexpr (kType == 2) {
+        s.ringPhase += smoothed;
+        if (s.ringPhase > kTwoPi)
+            s.ringPhase -= kTwoPi;
+        y = static_cast<float>(s.ringSine_.next(s.ringPhase)) * mix;
+    } else {
+        // stage1 += f((m − stage1) + feedback(stage1 − stage2)); stage2 += f(stage1 − stage2),
+        // expanded so that the terms that do not depend on the stages are formed off the
+        // sample-to-sample dependency chain.
+        const float f = smoothed;
+        const float keep = 1.0f - f;
+        const float next1 = (keep * s.stage1 + f * mix) + (f * s.feedback) * (s.stage1 - s.stage2);
+        s.stage2 = keep * s.stage2 + f * next1;
+        s.stage1 = next1;
+        y = kType == 1 ? mix - s.stage2 : s.stage2;
+    }
+
+    y *= s.amp;
+    if (y > p.clip)
+        y = p.clip;
+    else if (y < -p.clip)
+        y = -p.clip;
+    return y * p.makeUp * p.volume;
 }
 
 inline float SynthVoice::renderSample(float ramp) {
+    const Params p = loadParams();
+    float smoothed = cutoffNow.load(kRelaxed);
     float y;
-    render(&y, 1, ramp);
+    switch (filterType.load(kRelaxed)) {
+    case 2:
+        y = tick<2>(*this, p, ramp, smoothed);
+        break;
+    case 1:
+        y = tick<1>(*this, p, ramp, smoothed);
+        break;
+    default:
+        y = tick<0>(*this, p, ramp, smoothed);
+        break;
+    }
+    cutoffNow.store(smoothed, kRelaxed);
     return y;
+}
+
+inline void SynthVoice::render(float* out, int frames, float ramp) {
+    const Params p = loadParams();
+    Locals s = loadLocals();
+    const float startCutoff = cutoffNow.load(kRelaxed);
+    float smoothed = startCutoff;
+    switch (filterType.load(kRelaxed)) {
+    case 2:
+        for (int i = 0; i < frames; ++i)
+            out[i] = tick<2>(s, p, ramp, smoothed);
+        break;
+    case 1:
+        for (int i = 0; i < frames; ++i)
+            out[i] = tick<1>(s, p, ramp, smoothed);
+        break;
+    default:
+        for (int i = 0; i < frames; ++i)
+            out[i] = tick<0>(s, p, ramp, smoothed);
+        break;
+    }
+    storeLocals(s);
+    // A generator's preset written meanwhile wins over the rendered value.
+    if (cutoffNow.load(kRelaxed) == startCutoff)
+        cutoffNow.store(smoothed, kRelaxed);
 }
 
 inline void SynthVoice::computeFeedback(float cutoffValue, float resonanceValue) {

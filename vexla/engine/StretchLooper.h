@@ -3,8 +3,10 @@
 // the loader while it holds engineLock); alterSecondLooper() and vcfFilterFromSliders() on any thread.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "common/Random.h"
 #include "vexla/engine/ResonantLowpass.h"
@@ -42,6 +44,15 @@ public:
     bool stereo() const { return stereo_; }
 
 private:
+    /// The integer nearest to x, ties to even, by the add-a-large-constant technique: adding 1.5 × 2^52
+    /// leaves the rounded integer in the low mantissa bits. Exact for |x| < 2^31.
+    static std::int64_t roundHalfEven(double x) {
+        const double shifted = x + 6755399441055744.0;
+        std::int64_t bits;
+        std::memcpy(&bits, &shifted, sizeof bits);
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+    }
+
     const SampleSlot* slot_;
     bool filtered_;
 
@@ -76,5 +87,35 @@ struct VcfFilterSetting {
 
 /// cutoffPosition and resonancePosition are slider positions 0..128.
 VcfFilterSetting vcfFilterFromSliders(int cutoffPosition, int resonancePosition);
+
+inline StereoFrame StretchLooper::render(float gain, float cutoff, float feedback) {
+    leftFilter_.cutoff = cutoff;
+    leftFilter_.feedback = feedback;
+    rightFilter_.cutoff = cutoff;
+    rightFilter_.feedback = feedback;
+    return render(gain);
+}
+
+// Inline: four loopers run on every frame, and a silent one should cost one comparison.
+inline StereoFrame StretchLooper::render(float gain) {
+    if (!(length_ > 0.0 && position_ < length_ && frame_ < framesToPlay_)) return {};
+    // Index of the stored frame: nearest to position − 0.5, ties to even (0, 0, 2, 2, … at speed 1).
+    // position < length keeps it at most length − 1; the min guards the last ulp.
+    const std::int64_t lastIndex = static_cast<std::int64_t>(length_) - 1;
+    const std::int64_t index = std::min(roundHalfEven(position_ - 0.5), lastIndex);
+    float left = leftData_[index];
+    float right = stereo_ ? static_cast<float>(rightData_[index]) : 0.0f;
+    if (filtered_) {
+        left = leftFilter_.process(left);
+        // A mono sample is filtered once; the right filter stays as it was.
+        if (stereo_) right = rightFilter_.process(right);
+    }
+    StereoFrame out;
+    out.left = left * gain;
+    out.right = stereo_ ? right * gain : out.left;
+    ++frame_;
+    position_ = static_cast<double>(frame_) * speed_;
+    return out;
+}
 
 } // namespace vexla

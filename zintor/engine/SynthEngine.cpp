@@ -1,6 +1,7 @@
 // Zintor's render: shuffled step sequencer, seven voices, tempo delay, mix, 16-bit output and peaks.
 #include "zintor/engine/SynthEngine.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zintor {
@@ -13,6 +14,42 @@ constexpr float kSubBassRamp = 0.001f;
 constexpr float kDelayBias = 0.000030517578125f; // 2^−15, fed into the delay with the synth lines
 constexpr float kFullScale = 32767.0f;
 constexpr int kFillKickDistances[4] = {1, 2, 3, 5}; // steps before the pattern's end
+
+/// The generator's state i + 1 steps ahead is kMul[i] × state + kAdd[i] (mod 2^32): eight draws are
+/// computed side by side instead of as one chain of dependent multiplications.
+struct LcgJumps {
+    std::uint32_t mul[8];
+    std::uint32_t add[8];
+};
+
+constexpr LcgJumps makeLcgJumps() {
+    LcgJumps jumps{};
+    std::uint32_t mul = 1;
+    std::uint32_t add = 0;
+    for (int i = 0; i < 8; ++i) {
+        mul *= 214013u;
+        add = add * 214013u + 2531011u;
+        jumps.mul[i] = mul;
+        jumps.add[i] = add;
+    }
+    return jumps;
+}
+
+constexpr LcgJumps kLcgJumps = makeLcgJumps();
+
+/// The next `count` values of `random`, exactly as that many next() calls give them.
+void drawMany(common::Random& random, int* out, int count) {
+    std::uint32_t state = random.state();
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        for (int j = 0; j < 8; ++j)
+            out[i + j] = static_cast<int>(((kLcgJumps.mul[j] * state + kLcgJumps.add[j]) >> 16) & 0x7fffu);
+        state = kLcgJumps.mul[7] * state + kLcgJumps.add[7];
+    }
+    random.seed(state);
+    for (; i < count; ++i)
+        out[i] = random.next();
+}
 
 /// Clamp to ±32767 and truncate toward zero. A NaN (an unstable filter) gives silence rather than an
 /// undefined conversion.
@@ -60,69 +97,100 @@ void SynthEngine::startStep() {
         snareVoice.strike();
 }
 
+void SynthEngine::renderChunk(std::int16_t* out, int frames, float send1, float send2, float& left,
+                              float& right) {
+    synthLine1.render(synthLine1Out_, frames, kSynthLineRamp);
+    synthLine2.render(synthLine2Out_, frames, kSynthLineRamp);
+    subBass.render(subBassOut_, frames, kSubBassRamp);
+    kick.render(kickOut_, frames);
+    // The noise drums draw hit, snare, hat on every frame, in that order, as frame-by-frame rendering would.
+    drawMany(random_, noiseDraws_, 3 * frames);
+    hitVoice.render(hitOut_, frames, noiseDraws_, 3);
+    snareVoice.render(snareOut_, frames, noiseDraws_ + 1, 3);
+    hatVoice.render(hatOut_, frames, noiseDraws_ + 2, 3);
+
+    const float subBassGain = params.subBassGain.load(kRelaxed);
+    const float gain = params.masterGain.load(kRelaxed);
+    for (int i = 0; i < frames; ++i) {
+        const float s1 = synthLine1Out_[i];
+        const float s2 = synthLine2Out_[i];
+        const float s3 = subBassOut_[i] * subBassGain;
+        const float k = kickOut_[i] * 2.0f;
+        const float h = hitOut_[i];
+        const float n = snareOut_[i];
+        const float t = hatOut_[i];
+
+        float in = s1 * send1 + s2 * send2 + kDelayBias;
+        // A non-finite sample would circulate in the feedback lines for ever: keep it out.
+        if (!(in > -1.0e9f && in < 1.0e9f))
+            in = kDelayBias;
+        float echoLeft;
+        float echoRight;
+        delay_.process(in, echoLeft, echoRight);
+
+        left = (t + echoLeft + n + h + k + s3 + s2 + s1) * gain;
+        right = (t + (echoRight - h) + n + k + s3 + s2 + s1) * gain;
+        out[2 * i] = toSample(left);
+        out[2 * i + 1] = toSample(right);
+    }
+
+    // The clock: the chunk ends at or before the step's end.
+    sampleInStep_ += frames;
+    if (sampleInStep_ >= currentStepLength_) {
+        sampleInStep_ = 0;
+        ++currentStep_;
+        currentStepLength_ = nextStepLength(currentStep_);
+        // Never beyond the voices' 256-step phrases, whatever was stored in stepCount.
+        const int stepCount = params.stepCount.load(kRelaxed);
+        if (currentStep_ >= stepCount || currentStep_ >= kMaxStepCount)
+            currentStep_ = 0;
+    }
+}
+
 bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     const int frames = lengthBytes / 4;
     if (frames < 1)
         return true;
     const float send1 = synthLine1.delaySend.load(kRelaxed);
     const float send2 = synthLine2.delaySend.load(kRelaxed);
-    auto* out = static_cast<unsigned char*>(buffer);
     float left = 0.0f;
     float right = 0.0f;
-    int peakLeft = peakLeft_;
-    int peakRight = peakRight_;
+    std::int16_t chunk[2 * kChunkFrames];
 
-    for (int frame = 0; frame < frames; ++frame) {
+    for (int frame = 0; frame < frames;) {
+        int count = 1;
         if (params.playing.load(kRelaxed)) {
             if (sampleInStep_ == 0)
                 startStep();
-
-            if (++sampleInStep_ >= currentStepLength_) {
-                sampleInStep_ = 0;
-                ++currentStep_;
-                currentStepLength_ = nextStepLength(currentStep_);
-                // Never beyond the voices' 256-step phrases, whatever was stored in stepCount.
-                const int stepCount = params.stepCount.load(kRelaxed);
-                if (currentStep_ >= stepCount || currentStep_ >= kMaxStepCount)
-                    currentStep_ = 0;
-            }
-
-            const float s1 = synthLine1.renderSample(kSynthLineRamp);
-            const float s2 = synthLine2.renderSample(kSynthLineRamp);
-            const float s3 = subBass.renderSample(kSubBassRamp) * params.subBassGain.load(kRelaxed);
-            const float k = kick.renderSample() * 2.0f;
-            const float h = hitVoice.renderSample(random_);
-            const float n = snareVoice.renderSample(random_);
-            const float t = hatVoice.renderSample(random_);
-
-            float echoLeft;
-            float echoRight;
-            delay_.process(s1 * send1 + s2 * send2 + kDelayBias, echoLeft, echoRight);
-
-            const float gain = params.masterGain.load(kRelaxed);
-            left = (t + echoLeft + n + h + k + s3 + s2 + s1) * gain;
-            right = (t + (echoRight - h) + n + k + s3 + s2 + s1) * gain;
+            // A step lasts at least one sample, even when shuffle leaves it no length.
+            const int stepLeft = std::max(1, currentStepLength_ - sampleInStep_);
+            count = std::min({frames - frame, kChunkFrames, stepLeft});
+            renderChunk(chunk, count, send1, send2, left, right);
+        } else {
+            // Stopped: the held values, which are silence unless playing went off within this block.
+            chunk[0] = toSample(left);
+            chunk[1] = toSample(right);
         }
-
-        const std::int16_t l = toSample(left);
-        const std::int16_t r = toSample(right);
-        if (peakLeft > 0)
-            --peakLeft;
-        if (peakRight > 0)
-            --peakRight;
-        if (l > peakLeft)
-            peakLeft = l;
-        if (r > peakRight)
-            peakRight = r;
+        for (int i = 0; i < count; ++i) {
+            const std::int16_t l = chunk[2 * i];
+            const std::int16_t r = chunk[2 * i + 1];
+            if (peakLeft_ > 0)
+                --peakLeft_;
+            if (peakRight_ > 0)
+                --peakRight_;
+            if (l > peakLeft_)
+                peakLeft_ = l;
+            if (r > peakRight_)
+                peakRight_ = r;
+        }
         // Little-endian 16-bit frames; the buffer need not be aligned.
-        const std::int16_t pair[2] = {l, r};
-        std::memcpy(out + 4 * static_cast<std::size_t>(frame), pair, sizeof pair);
+        std::memcpy(static_cast<unsigned char*>(buffer) + 4 * static_cast<std::size_t>(frame), chunk,
+                    4 * static_cast<std::size_t>(count));
+        frame += count;
     }
 
-    peakLeft_ = peakLeft;
-    peakRight_ = peakRight;
-    params.peakLeft.store(peakLeft, kRelaxed);
-    params.peakRight.store(peakRight, kRelaxed);
+    params.peakLeft.store(peakLeft_, kRelaxed);
+    params.peakRight.store(peakRight_, kRelaxed);
     return true;
 }
 

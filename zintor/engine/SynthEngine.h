@@ -53,7 +53,13 @@ public:
     NoiseDrum hatVoice;
 
 private:
+    /// Frames the voices render in one go; a chunk also ends where a step ends.
+    static constexpr int kChunkFrames = 256;
+
     void startStep();
+    /// Renders `frames` playing frames (1..kChunkFrames, within one step) into `out`; updates the
+    /// held values and the clock.
+    void renderChunk(std::int16_t* out, int frames, float send1, float send2, float& left, float& right);
 
     common::Random random_; // the audio thread's own generator: starts at 1, never seeded
     int currentStep_ = 0;
@@ -62,6 +68,16 @@ private:
     int peakLeft_ = 0;
     int peakRight_ = 0;
     TempoDelay delay_;
+
+    // Scratch for one chunk, one row per voice, and the noise drums' draws interleaved per frame.
+    float synthLine1Out_[kChunkFrames];
+    float synthLine2Out_[kChunkFrames];
+    float subBassOut_[kChunkFrames];
+    float kickOut_[kChunkFrames];
+    float hitOut_[kChunkFrames];
+    float snareOut_[kChunkFrames];
+    float hatOut_[kChunkFrames];
+    int noiseDraws_[3 * kChunkFrames];
 };
 
 } // namespace zintor

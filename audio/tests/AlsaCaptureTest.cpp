@@ -1,10 +1,10 @@
 // End to end through PortAudio and ALSA: a private ALSA configuration sends the default device into
 // a raw file, which must hold exactly the frames the callback wrote. Needs no sound card.
 #include "audio/AudioOutput.h"
+#include "audio/tests/CountingSource.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -21,27 +21,6 @@ namespace {
 constexpr int kBlockFrames = 1024;
 // ALSA's null device is not paced, so the test is bounded by blocks rendered, not by time.
 constexpr int kBlocksToRender = 48;
-
-struct Ramp {
-    std::atomic<int> calls{0};
-    int next = 1;
-
-    static signed char render(FSOUND_STREAM*, void* buffer, int lengthBytes, void* user) {
-        auto* self = static_cast<Ramp*>(user);
-        auto* bytes = static_cast<unsigned char*>(buffer);
-        for (int frame = 0; frame < lengthBytes / 4; ++frame) {
-            const auto left = static_cast<std::uint16_t>(self->next);
-            const auto right = static_cast<std::uint16_t>(-self->next);
-            bytes[4 * frame + 0] = static_cast<unsigned char>(left & 0xff);
-            bytes[4 * frame + 1] = static_cast<unsigned char>(left >> 8);
-            bytes[4 * frame + 2] = static_cast<unsigned char>(right & 0xff);
-            bytes[4 * frame + 3] = static_cast<unsigned char>(right >> 8);
-            self->next = self->next % 32000 + 1;
-        }
-        self->calls++;
-        return 1;
-    }
-};
 
 TEST(AlsaCapture, FramesTheCallbackWritesReachTheDevice) {
     char pattern[] = "/tmp/vz-alsa-capture-XXXXXX";
@@ -69,12 +48,12 @@ TEST(AlsaCapture, FramesTheCallbackWritesReachTheDevice) {
     }
     ASSERT_GE(defaultIndex, 0) << "PortAudio does not list ALSA's default device";
 
-    Ramp ramp;
+    CountingSource ramp;
     FSOUND_SetOutput(2);
     FSOUND_SetBufferSize(40);
     ASSERT_TRUE(FSOUND_SetDriver(defaultIndex));
     ASSERT_TRUE(FSOUND_Init(44100, 2, 0));
-    FSOUND_STREAM* stream = FSOUND_Stream_Create(&Ramp::render, kBlockFrames * 4, 121, 44100, &ramp);
+    FSOUND_STREAM* stream = FSOUND_Stream_Create(&CountingSource::render, kBlockFrames * 4, 121, 44100, &ramp);
     ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
     EXPECT_FALSE(audio::usingNullOutput());
     EXPECT_STREQ(audio::currentDeviceName(), "ALSA: default");
@@ -108,7 +87,7 @@ TEST(AlsaCapture, FramesTheCallbackWritesReachTheDevice) {
     for (size_t i = 0; i < captured; ++i) {
         ASSERT_EQ(sample(2 * (first + i)), expected) << "frame " << i;
         ASSERT_EQ(sample(2 * (first + i) + 1), -expected) << "frame " << i;
-        expected = expected % 32000 + 1;
+        expected = CountingSource::after(expected);
     }
     std::filesystem::remove_all(dir);
 }

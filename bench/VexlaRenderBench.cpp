@@ -55,3 +55,46 @@ void BM_RenderBlockServingRequests(benchmark::State& state) {
 BENCHMARK(BM_RenderBlockServingRequests);
 
 } // namespace
+
+namespace {
+
+// Per-unit costs, to see where a frame's time goes.
+void BM_BassVoices(benchmark::State& state) {
+    vexla::BassVoice bass1(vexla::BassKind::Bass1), bass2(vexla::BassKind::Bass2);
+    common::Random random(3);
+    bass1.generate(random, 16, 5000);
+    bass2.generate(random, 16, 5000);
+    bass1.stepLoad(0, 16, 0);
+    bass2.stepLoad(0, 16, 0);
+    int counter = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kBlockFrames; ++i) {
+            counter = counter >= 5000 ? 0 : counter + 1;
+            benchmark::DoNotOptimize(bass1.render(2048.0f, counter) + bass2.render(1024.0f, counter));
+        }
+    }
+    reportRealTime(state);
+}
+BENCHMARK(BM_BassVoices);
+
+void BM_KickHatsSine(benchmark::State& state) {
+    vexla::KickVoice kick;
+    vexla::HatVoice hats;
+    vexla::SineVoice sine;
+    common::Random random(3);
+    kick.generate(random);
+    kick.slide1 = 0.0f; // a steady kick: both sines every frame
+    hats.generate(random, 16);
+    sine.generate(random, 16);
+    kick.trigger();
+    hats.stepLoad(1);
+    sine.stepLoad(1, 0);
+    for (auto _ : state) {
+        for (int i = 0; i < kBlockFrames; ++i)
+            benchmark::DoNotOptimize(kick.render(8192.0f) + hats.render(random) + sine.render());
+    }
+    reportRealTime(state);
+}
+BENCHMARK(BM_KickHatsSine);
+
+} // namespace

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <limits>
 
 namespace vexla {
 
@@ -123,7 +124,9 @@ OutputFrame LoopEngine::renderFrame() {
         // A stopped engine records silence too.
         if (common::WavRecorder* recorder = recorder_.load(kRelaxed))
             recorder->writeFrame(out.left, out.right);
-        params.recordedBytes.fetch_add(4, kRelaxed);
+        // Saturates instead of wrapping negative after 2 GiB (about 3.4 hours of recording).
+        if (params.recordedBytes.load(kRelaxed) <= std::numeric_limits<std::int32_t>::max() - 4)
+            params.recordedBytes.fetch_add(4, kRelaxed);
     }
     return out;
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace vexla {
@@ -251,6 +252,44 @@ TEST(BlockSize, OutputIsIdenticalForBlocksOf1_7_64_512) {
                 firstDifference = i;
         EXPECT_EQ(firstDifference, out.size()) << "block " << block << " differs at sample " << firstDifference;
     }
+}
+
+// Under the thread sanitizer this proves the window's writes and the render meet only in atomics
+// and under engineLock; in any build it proves the indices stay in range whatever the window does.
+TEST(Concurrency, WindowControlsWhileTheAudioThreadRenders) {
+    common::Random window;
+    auto engine = std::make_unique<LoopEngine>();
+    startUp(*engine, window, 31);
+    testing::makeEverythingSound(*engine, window);
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::vector<std::int16_t> buffer(2 * 256);
+        for (int block = 0; block < 1500; ++block)
+            engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
+        done = true;
+    });
+    int round = 0;
+    while (!done) {
+        for (std::string_view caption : kEngineButtons)
+            pressButton(*engine, window, caption);
+        engine->params.stepCount = 3 + round % 62;
+        engine->params.samplesPerStep = 2000 + (round * 977) % 18001;
+        engine->alterEcho(window);
+        engine->params.transpose = round % 25 - 12;
+        engine->params.clipped = false;
+        if (round % 7 == 0)
+            engine->regenerateAll(window);
+        if (round % 11 == 0) {
+            std::lock_guard<std::mutex> lock(engine->engineLock);
+            engine->stopLoopers();
+            testing::fillSlot(engine->secondSlot, 1000 + round, round % 2 == 0, 40.0);
+        }
+        ++round;
+        std::this_thread::yield();
+    }
+    audio.join();
+    EXPECT_GT(round, 0);
+    EXPECT_LT(engine->currentStep(), kStepTableSize);
 }
 
 } // namespace

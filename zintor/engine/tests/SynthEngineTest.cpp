@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -205,6 +206,21 @@ TEST(SynthEngineDelay, DelayConstantSettlesLeftAtOneAndRightAtZero) {
         ASSERT_EQ(out[t].left, 1) << t;
         ASSERT_EQ(out[t].right, 0) << t;
     }
+}
+
+TEST(SynthEngineDelay, NonFiniteValuesNeitherReachTheOutputNorStickInTheDelay) {
+    auto e = playingEngine();
+    e->synthLine1.delaySend.store(std::numeric_limits<float>::quiet_NaN(), kRelaxed);
+    e->params.masterGain.store(std::numeric_limits<float>::quiet_NaN(), kRelaxed);
+    for (const Frame& f : render(*e, 1000))
+        ASSERT_TRUE(f.left == 0 && f.right == 0);
+    // Back to sane values: the delay recovers and settles as a clean one would.
+    e->synthLine1.delaySend.store(0.5f, kRelaxed);
+    e->params.masterGain.store(16384.0f, kRelaxed);
+    silenceAll(*e);
+    const std::vector<Frame> out = render(*e, 40 * 15000);
+    EXPECT_EQ(out.back().left, 1);
+    EXPECT_EQ(out.back().right, 0);
 }
 
 TEST(SynthEngineOutput, ClampsToFullScaleAndTruncatesTowardZero) {

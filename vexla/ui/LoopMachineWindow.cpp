@@ -461,7 +461,7 @@ void LoopMachineWindow::finishRecording(bool tellFailure) {
     const int status = recorder_.finish();
     recordBox_->setChecked(false);
     sizeDisplay_->setText(QStringLiteral("---"));
-    if (tellFailure && status == common::WavRecorder::kFileFailed)
+    if (tellFailure && status != common::WavRecorder::kOk)
         dialogs_.showError(this, QStringLiteral("Vexla"),
                            QStringLiteral("The recording is incomplete:\n%1").arg(QString::fromStdString(recorder_.lastError())));
 }
@@ -493,6 +493,11 @@ void LoopMachineWindow::refreshStatus() {
     refreshLamp();
     cpuDisplay_->setText(QString::asprintf("%.2f%%", static_cast<double>(audio_.cpuUsage())));
     const EngineParams& p = engine_.params;
+    if (p.recording.load(kRelaxed) && !recorder_.lastError().empty()) {
+        // The recorder stopped by itself (disk full, largest WAV size): say so rather than count on.
+        finishRecording(true);
+        return;
+    }
     if (p.recording.load(kRelaxed)) {
         // The counter is unsigned in effect: a WAV file may reach 4 GiB.
         const auto bytes = static_cast<std::uint32_t>(p.recordedBytes.load(kRelaxed));
@@ -514,7 +519,7 @@ void LoopMachineWindow::requestQuit() {
     statusTimer_->stop();
     audio_.stop();
     if (engine_.params.recording.load(kRelaxed))
-        finishRecording(false);
+        finishRecording(true);
     QDialog::done(QDialog::Accepted);
 }
 

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -94,6 +95,8 @@ private slots:
     void init() {
         events_.clear();
         recorder_ = std::make_unique<common::WavRecorder>();
+        // The tests render far faster than real time: wait for the disk rather than drop frames.
+        recorder_->setBlockingWhenFull(true);
         engine_ = std::make_unique<LoopEngine>();
         audio_ = std::make_unique<FakeAudio>();
         dialogs_ = std::make_unique<FakeDialogs>();
@@ -427,6 +430,22 @@ private slots:
         QVERIFY(!params().recording.load(kRelaxed));
         window_->refreshStatus();
         QCOMPARE(find<QLabel>("recordingSizeDisplay")->text(), QString("---"));
+    }
+
+    void aRecordingThatStopsByItselfIsReported() {
+        // A recorder whose file may hold only 1000 frames: the window must notice it stopped.
+        common::WavRecorder small(4096, 4000);
+        LoopMachineWindow window(*engine_, small, *audio_, *dialogs_, 3u);
+        auto* box = window.findChild<QCheckBox*>("recordCheckBox");
+        dialogs_->saveAnswer = dir_.filePath("short.wav");
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(box->isChecked());
+        renderFrames(3000);
+        QTRY_VERIFY_WITH_TIMEOUT((window.refreshStatus(), !box->isChecked()), 5000);
+        QVERIFY(!params().recording.load(kRelaxed));
+        QCOMPARE(dialogs_->errors.size(), 1);
+        QVERIFY(dialogs_->errors[0].contains("size"));
+        QCOMPARE(QFileInfo(dir_.filePath("short.wav")).size(), 44 + 4000);
     }
 
     void loadedSampleIsNamedAndARejectedOneKeepsIt() {

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,7 @@ struct Result {
     std::string out;
 };
 
-Result run(std::initializer_list<std::string> args) {
+Result run(const std::vector<std::string>& args) {
     std::vector<std::string> storage{"vexla"};
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -83,20 +82,13 @@ TEST_F(CommandLine, BadInputGivesOneLineStatus2AndNoFile) {
         {"--render", out, "--seconds", "1e12"},
     };
     for (const auto& args : cases) {
-        std::vector<std::string> full{"vexla"};
-        full.insert(full.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& s : full)
-            argv.push_back(s.data());
-        ::testing::internal::CaptureStderr();
-        const int status = runCommandLine(static_cast<int>(argv.size()), argv.data());
-        const std::string err = ::testing::internal::GetCapturedStderr();
+        const Result r = run(args);
         std::string joined;
         for (const std::string& a : args)
             joined += a + " ";
-        EXPECT_EQ(status, 2) << joined;
-        EXPECT_EQ(err.rfind("vexla: ", 0), 0u) << joined << "-> " << err;
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << joined << "-> " << err;
+        EXPECT_EQ(r.status, 2) << joined;
+        EXPECT_EQ(r.err.rfind("vexla: ", 0), 0u) << joined << "-> " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << joined << "-> " << r.err;
         EXPECT_FALSE(fs::exists(out)) << joined;
     }
 }
@@ -130,21 +122,15 @@ TEST_F(CommandLine, WritesAWavOfTheRequestedLength) {
 }
 
 TEST_F(CommandLine, TheSameSeedGivesTheSameFileWhateverTheBlockSize) {
-    const std::string a = path("a.wav"), b = path("b.wav"), c = path("c.wav");
-    ASSERT_EQ(run({"--render", a, "--block", "7", "--frames", "30000", "--seed", "11", "--press", "AM Alter",
-                   "--press", "HiHats", "--set", "transpose=-3"})
-                  .status,
-              0);
-    ASSERT_EQ(run({"--render", b, "--frames", "30000", "--seed", "11", "--press", "AM Alter", "--press", "HiHats",
-                   "--set", "transpose=-3"})
-                  .status,
-              0);
-    ASSERT_EQ(run({"--render", c, "--frames", "30000", "--seed", "12", "--press", "AM Alter", "--press", "HiHats",
-                   "--set", "transpose=-3"})
-                  .status,
-              0);
-    EXPECT_EQ(readFile(a), readFile(b));
-    EXPECT_NE(readFile(a), readFile(c));
+    auto render = [&](const char* name, const char* seed, const char* block) {
+        const Result r = run({"--render", path(name), "--frames", "30000", "--seed", seed, "--block", block,
+                              "--press", "AM Alter", "--press", "HiHats", "--set", "transpose=-3"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return readFile(path(name));
+    };
+    const auto a = render("a.wav", "11", "7");
+    EXPECT_EQ(a, render("b.wav", "11", "1024"));
+    EXPECT_NE(a, render("c.wav", "12", "1024"));
 }
 
 TEST_F(CommandLine, RunningZeroRendersSilence) {

@@ -62,8 +62,8 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       engine_(engine), recorder_(recorder), audio_(audio), dialogs_(dialogs) {
     setObjectName(QStringLiteral("loopMachineWindow"));
-    lampOn_ = clipLamp(true, devicePixelRatioF());
-    lampOff_ = clipLamp(false, devicePixelRatioF());
+    clipOnLamp_ = clipLamp(true, devicePixelRatioF());
+    clipOffLamp_ = clipLamp(false, devicePixelRatioF());
     initSlot(engine_.secondSlot);
     initSlot(engine_.drySlot);
     initSlot(engine_.slicerSlot);
@@ -308,7 +308,7 @@ void LoopMachineWindow::buildControls() {
     connect(aboutAction, &QAction::triggered, this, &LoopMachineWindow::showAbout);
     connect(exitButton, &QPushButton::clicked, this, &LoopMachineWindow::requestQuit);
 
-    clipLamp_->setPixmap(lampOff_);
+    clipLamp_->setPixmap(clipOffLamp_);
     clipLamp_->setAccessibleDescription(QStringLiteral("Not clipped"));
 }
 
@@ -485,7 +485,7 @@ void LoopMachineWindow::showAbout() {
 
 void LoopMachineWindow::refreshLamp() {
     const bool lit = engine_.params.clipped.load(kRelaxed);
-    clipLamp_->setPixmap(lit ? lampOn_ : lampOff_);
+    clipLamp_->setPixmap(lit ? clipOnLamp_ : clipOffLamp_);
     clipLamp_->setAccessibleDescription(lit ? QStringLiteral("Clipped") : QStringLiteral("Not clipped"));
 }
 

@@ -100,8 +100,8 @@ private:
     DialogProvider& dialogs_;
     common::Random windowRandom_;
     AudioSettings settings_;
-    QPixmap lampOn_;
-    QPixmap lampOff_;
+    QPixmap clipOnLamp_;
+    QPixmap clipOffLamp_;
     bool firstShowDone_ = false;
     bool quitting_ = false;
 

@@ -127,6 +127,48 @@ private slots:
         QVERIFY(!window_->windowIcon().isNull());
     }
 
+    void startDialogClosesEveryWay_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("result");
+        QTest::newRow("Start") << 0 << int(QDialog::Accepted);
+        QTest::newRow("Enter") << int(Qt::Key_Return) << int(QDialog::Accepted);
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << int(QDialog::Rejected);
+    }
+
+    void startDialogClosesEveryWay() {
+        QFETCH(int, key);
+        QFETCH(int, result);
+        int seen = -1;
+        dialogs_->handler = [&](QDialog& dialog) {
+            if (dialog.objectName() != "startDialog")
+                return int(QDialog::Accepted);
+            if (key == 0)
+                QTest::mouseClick(dialog.findChild<QPushButton*>("startButton"), Qt::LeftButton);
+            else
+                QTest::keyClick(&dialog, Qt::Key(key));
+            seen = dialog.result();
+            return seen;
+        };
+        LoopMachineWindow window(*engine_, *recorder_, *audio_, *dialogs_, 5u);
+        window.start();
+        QCOMPARE(seen, result);
+        QCOMPARE(audio_->starts.size(), 2u); // the audio starts however the picture was closed
+    }
+
+    void layoutFollowsTheFont() {
+        // Dialog units come from the font: a font twice the size gives a window about twice as large.
+        QFont big = window_->font();
+        big.setPointSizeF(big.pointSizeF() * 2);
+        const QFont old = QApplication::font();
+        QApplication::setFont(big);
+        LoopMachineWindow large(*engine_, *recorder_, *audio_, *dialogs_, 5u);
+        QApplication::setFont(old);
+        const double ratio = double(large.width()) / window_->width();
+        QVERIFY2(ratio > 1.7 && ratio < 2.3, qPrintable(QString::number(ratio)));
+        const double tall = double(large.height()) / window_->height();
+        QVERIFY2(tall > 1.7 && tall < 2.3, qPrintable(QString::number(tall)));
+    }
+
     void firstShowAppliesEverySlider() {
         // Values clobbered before the window shows come back from the sliders when it does.
         LoopMachineWindow fresh(*engine_, *recorder_, *audio_, *dialogs_, 7u);

@@ -12,7 +12,9 @@
 
 namespace {
 
-std::string tempPath(const char* name) { return "/tmp/vz-bench-" + std::to_string(::getpid()) + "-" + name; }
+std::string tempPath(const char* name) {
+    return "/tmp/vz-bench-" + std::to_string(::getpid()) + "-" + name;
+}
 
 // One writeFrame as the audio thread calls it, with the writer thread draining to disk.
 void BM_WriteFrame(benchmark::State& state) {
@@ -26,7 +28,8 @@ void BM_WriteFrame(benchmark::State& state) {
         // Real time delivers 44100 frames a second; pause every block of 512 so the ring never overflows.
         if ((i & 511) == 0) {
             state.PauseTiming();
-            while (recorder.framesWritten() + 100000 < static_cast<std::uint64_t>(i)) ::usleep(100);
+            while (recorder.framesWritten() + 100000 < static_cast<std::uint64_t>(i))
+                ::usleep(100);
             state.ResumeTiming();
         }
     }
@@ -46,13 +49,15 @@ void BM_LoadTenSeconds(benchmark::State& state) {
     info.format = format;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     std::vector<float> frames(44100 * 10 * 2);
-    for (std::size_t n = 0; n < frames.size(); ++n) frames[n] = 0.5f * std::sin(0.01f * static_cast<float>(n));
+    for (std::size_t n = 0; n < frames.size(); ++n)
+        frames[n] = 0.5f * std::sin(0.01f * static_cast<float>(n));
     sf_writef_float(f, frames.data(), 44100 * 10);
     sf_close(f);
     vexla::SampleSlot slot;
     for (auto _ : state) {
         const vexla::LoadResult result = vexla::loadSampleFile(path.c_str(), slot);
-        if (!result) state.SkipWithError(result.reason.c_str());
+        if (!result)
+            state.SkipWithError(result.reason.c_str());
     }
     state.SetItemsProcessed(state.iterations() * 441000);
     ::unlink(path.c_str());

@@ -24,13 +24,17 @@ constexpr auto kWriterPoll = std::chrono::milliseconds(5);
 constexpr std::size_t kChunkFrames = 8192;
 
 void putLe(unsigned char* at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+    for (int i = 0; i < bytes; ++i)
+        at[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 std::string describeErrno(int error) {
-    if (error == ENOSPC) return "the disk is full";
-    if (error == EDQUOT) return "the disk quota is exhausted";
-    if (error == EFBIG) return "the file is too large for this disk";
+    if (error == ENOSPC)
+        return "the disk is full";
+    if (error == EDQUOT)
+        return "the disk quota is exhausted";
+    if (error == EFBIG)
+        return "the file is too large for this disk";
     return std::strerror(error);
 }
 
@@ -39,7 +43,8 @@ bool writeAll(int fd, const unsigned char* data, std::size_t count) {
     while (count > 0) {
         ssize_t n = ::write(fd, data, count);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         if (n == 0) {
@@ -56,7 +61,8 @@ bool pwriteAll(int fd, const unsigned char* data, std::size_t count, off_t offse
     while (count > 0) {
         ssize_t n = ::pwrite(fd, data, count, offset);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         if (n == 0) {
@@ -72,7 +78,8 @@ bool pwriteAll(int fd, const unsigned char* data, std::size_t count, off_t offse
 
 std::size_t roundUpToPowerOfTwo(std::size_t n) {
     std::size_t p = 1;
-    while (p < n) p <<= 1;
+    while (p < n)
+        p <<= 1;
     return p;
 }
 
@@ -84,11 +91,11 @@ struct WavRecorder::Session {
     int channels = 2;
     int bitsPerSample = 16;
     int bytesPerFrame = 4;
-    std::uint64_t dataBytes = 0;      // bytes of frames in the file
-    std::uint64_t limitBytes = 0;     // whole frames, even, within the size fields
+    std::uint64_t dataBytes = 0;       // bytes of frames in the file
+    std::uint64_t limitBytes = 0;      // whole frames, even, within the size fields
     std::uint64_t sizesWrittenFor = 0; // dataBytes when the size fields were last rewritten
     Clock::time_point lastSizeRewrite;
-    bool failed = false;              // a write failed: nothing more goes into the file
+    bool failed = false;               // a write failed: nothing more goes into the file
     std::vector<unsigned char> buffer; // one chunk of converted frames, allocated at open
     std::mutex wakeMutex;
     std::condition_variable wake;
@@ -96,11 +103,11 @@ struct WavRecorder::Session {
 
 WavRecorder::WavRecorder(std::size_t ringFrames, std::uint64_t dataByteLimit)
     : ringMask_(roundUpToPowerOfTwo(std::max<std::size_t>(ringFrames, 2)) - 1),
-      ring_(new std::uint32_t[ringMask_ + 1]()),
-      dataByteLimit_(std::min(dataByteLimit, kMaxDataBytes)) {}
+      ring_(new std::uint32_t[ringMask_ + 1]()), dataByteLimit_(std::min(dataByteLimit, kMaxDataBytes)) {}
 
 WavRecorder::~WavRecorder() {
-    if (session_) finish();
+    if (session_)
+        finish();
 }
 
 void WavRecorder::setError(const std::string& reason) {
@@ -113,10 +120,18 @@ std::string WavRecorder::lastError() const {
     return lastError_;
 }
 
-bool WavRecorder::isRecording() const { return session_ != nullptr; }
-std::uint64_t WavRecorder::framesWritten() const { return framesWritten_.load(std::memory_order_relaxed); }
-std::uint64_t WavRecorder::framesDropped() const { return framesDropped_.load(std::memory_order_relaxed); }
-bool WavRecorder::stoppedAtSizeLimit() const { return limitReached_.load(std::memory_order_relaxed); }
+bool WavRecorder::isRecording() const {
+    return session_ != nullptr;
+}
+std::uint64_t WavRecorder::framesWritten() const {
+    return framesWritten_.load(std::memory_order_relaxed);
+}
+std::uint64_t WavRecorder::framesDropped() const {
+    return framesDropped_.load(std::memory_order_relaxed);
+}
+bool WavRecorder::stoppedAtSizeLimit() const {
+    return limitReached_.load(std::memory_order_relaxed);
+}
 
 void WavRecorder::setBlockingWhenFull(bool blocking) {
     blockingWhenFull_.store(blocking, std::memory_order_relaxed);
@@ -130,7 +145,8 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
     }
     if (session_) {
         int status = finish();
-        if (status != kOk) return status;
+        if (status != kOk)
+            return status;
     }
     setError("");
     framesWritten_.store(0, std::memory_order_relaxed);
@@ -145,7 +161,8 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
     session->bitsPerSample = bitsPerSample;
     session->bytesPerFrame = channels * bitsPerSample / 8;
     // Whole frames, and even so that the pad byte of an odd data chunk still fits.
-    std::uint64_t limit = dataByteLimit_ - dataByteLimit_ % static_cast<std::uint64_t>(session->bytesPerFrame);
+    std::uint64_t limit =
+        dataByteLimit_ - dataByteLimit_ % static_cast<std::uint64_t>(session->bytesPerFrame);
     session->limitBytes = limit & ~std::uint64_t{1};
     session->buffer.resize(kChunkFrames * static_cast<std::size_t>(session->bytesPerFrame));
 
@@ -177,7 +194,8 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
         struct stat info {};
         bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
         ::close(fd);
-        if (regular) ::unlink(path);
+        if (regular)
+            ::unlink(path);
         setError("cannot write " + session->path + ": " + describeErrno(error));
         return kFileFailed;
     }
@@ -204,8 +222,9 @@ int WavRecorder::writeFrame(int left, int right) {
         if (stopped_.load(std::memory_order_relaxed)) {
             status = kFileFailed;
         } else {
-            const std::uint32_t packed = static_cast<std::uint16_t>(left) |
-                                         (static_cast<std::uint32_t>(static_cast<std::uint16_t>(right)) << 16);
+            const std::uint32_t packed =
+                static_cast<std::uint16_t>(left) |
+                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(right)) << 16);
             for (;;) {
                 const std::uint64_t head = head_.load(std::memory_order_relaxed);
                 const std::uint64_t tail = tail_.load(std::memory_order_acquire);
@@ -215,7 +234,8 @@ int WavRecorder::writeFrame(int left, int right) {
                     status = kOk;
                     break;
                 }
-                if (!blockingWhenFull_.load(std::memory_order_relaxed) || stopped_.load(std::memory_order_relaxed)) {
+                if (!blockingWhenFull_.load(std::memory_order_relaxed) ||
+                    stopped_.load(std::memory_order_relaxed)) {
                     framesDropped_.fetch_add(1, std::memory_order_relaxed);
                     status = kFileFailed;
                     break;
@@ -256,7 +276,8 @@ void WavRecorder::writerLoop() {
 
         if (frames > 0 && !s.failed) {
             std::size_t fitting = frames;
-            const std::uint64_t room = (s.limitBytes - s.dataBytes) / static_cast<std::uint64_t>(s.bytesPerFrame);
+            const std::uint64_t room =
+                (s.limitBytes - s.dataBytes) / static_cast<std::uint64_t>(s.bytesPerFrame);
             if (fitting > room) {
                 fitting = static_cast<std::size_t>(room);
                 if (!limitReached_.load(std::memory_order_relaxed)) {
@@ -280,7 +301,8 @@ void WavRecorder::writerLoop() {
                 } else {
                     // 8-bit WAV is unsigned: the top byte of the sample, offset by 128.
                     *out++ = static_cast<unsigned char>((left >> 8) + 128);
-                    if (s.channels == 2) *out++ = static_cast<unsigned char>((right >> 8) + 128);
+                    if (s.channels == 2)
+                        *out++ = static_cast<unsigned char>((right >> 8) + 128);
                 }
             }
             const std::size_t bytes = static_cast<std::size_t>(out - s.buffer.data());
@@ -312,8 +334,10 @@ void WavRecorder::writerLoop() {
             ::fdatasync(s.fd);
             rewriteSizes();
         }
-        if (available > 0) continue;
-        if (stopping) break;
+        if (available > 0)
+            continue;
+        if (stopping)
+            break;
         std::unique_lock<std::mutex> lock(s.wakeMutex);
         s.wake.wait_for(lock, kWriterPoll, [this] {
             return stopWriter_.load(std::memory_order_acquire) ||
@@ -326,7 +350,8 @@ int WavRecorder::stopSession() {
     // No producer may enter after this; wait for any still inside (the writer keeps draining, so a
     // producer blocked on a full ring gets its room).
     accepting_.store(false, std::memory_order_seq_cst);
-    while (writersInside_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    while (writersInside_.load(std::memory_order_seq_cst) != 0)
+        std::this_thread::yield();
     {
         std::lock_guard<std::mutex> lock(session_->wakeMutex);
         stopWriter_.store(true, std::memory_order_release);
@@ -342,7 +367,8 @@ int WavRecorder::stopSession() {
     if (ok && (s.dataBytes & 1u)) {
         const unsigned char pad = 0; // RIFF chunks have even length
         ok = writeAll(s.fd, &pad, 1);
-        if (!ok) error = "cannot write " + s.path + ": " + describeErrno(errno);
+        if (!ok)
+            error = "cannot write " + s.path + ": " + describeErrno(errno);
     }
     const std::uint64_t padded = s.dataBytes + (s.dataBytes & 1u);
     unsigned char size[4];
@@ -365,11 +391,15 @@ int WavRecorder::stopSession() {
     session_.reset();
     stopWriter_.store(false, std::memory_order_relaxed);
 
-    if (!error.empty()) setError(error);
-    if (!ok) return kFileFailed;
-    if (limitReached_.load(std::memory_order_relaxed)) return kFileFailed;
+    if (!error.empty())
+        setError(error);
+    if (!ok)
+        return kFileFailed;
+    if (limitReached_.load(std::memory_order_relaxed))
+        return kFileFailed;
     if (const std::uint64_t dropped = framesDropped_.load(std::memory_order_relaxed); dropped > 0) {
-        setError(std::to_string(dropped) + " frames could not be written in time and are missing from the recording");
+        setError(std::to_string(dropped) +
+                 " frames could not be written in time and are missing from the recording");
         return kFileFailed;
     }
     return kOk;
@@ -383,6 +413,8 @@ int WavRecorder::finish() {
     return stopSession();
 }
 
-int WavRecorder::close() { return finish(); }
+int WavRecorder::close() {
+    return finish();
+}
 
 } // namespace common

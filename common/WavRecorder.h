@@ -13,9 +13,10 @@
 namespace common {
 
 class WavRecorder {
-public:
+  public:
     static constexpr int kOk = 0;
-    static constexpr int kFileFailed = 3;  ///< a file operation failed, frames were lost, or the size limit was hit
+    static constexpr int kFileFailed =
+        3; ///< a file operation failed, frames were lost, or the size limit was hit
     static constexpr int kBadArgument = 4; ///< a bad argument, or an operation that does not fit the mode
 
     /// Frames the ring between the audio thread and the writer thread holds: about 3 s at 44100 Hz.
@@ -26,7 +27,8 @@ public:
 
     /// Allocates the ring (rounded up to a power of two). dataByteLimit caps the data chunk; it is
     /// below kMaxDataBytes only in tests of the size limit.
-    explicit WavRecorder(std::size_t ringFrames = kDefaultRingFrames, std::uint64_t dataByteLimit = kMaxDataBytes);
+    explicit WavRecorder(std::size_t ringFrames = kDefaultRingFrames,
+                         std::uint64_t dataByteLimit = kMaxDataBytes);
     /// Finishes a running recording, so that quitting leaves a complete file.
     ~WavRecorder();
     WavRecorder(const WavRecorder&) = delete;
@@ -65,7 +67,7 @@ public:
     /// Why the last operation failed, for the window to show; empty after a success.
     std::string lastError() const;
 
-private:
+  private:
     struct Session;
     void writerLoop();
     int stopSession();
@@ -89,7 +91,7 @@ private:
 
     std::unique_ptr<Session> session_; // the open file; owned by the control thread, used by the writer
     std::thread writer_;
-    mutable std::mutex errorMutex_;    // never taken by writeFrame()
+    mutable std::mutex errorMutex_; // never taken by writeFrame()
     std::string lastError_;
 };
 

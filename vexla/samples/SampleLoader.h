@@ -21,7 +21,8 @@ using SwapUnderLock = std::function<void(const std::function<void()>& swap)>;
 
 struct LoadResult {
     bool ok = false;
-    std::string reason; ///< why the load failed, for the window to show ("not a sound file", …); empty on success
+    std::string
+        reason; ///< why the load failed, for the window to show ("not a sound file", …); empty on success
     explicit operator bool() const { return ok; }
 };
 

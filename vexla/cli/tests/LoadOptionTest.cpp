@@ -23,14 +23,15 @@ struct Result {
 Result run(std::vector<std::string> args) {
     args.insert(args.begin(), "vexla");
     std::vector<char*> argv;
-    for (std::string& s : args) argv.push_back(s.data());
+    for (std::string& s : args)
+        argv.push_back(s.data());
     ::testing::internal::CaptureStderr();
     const int status = runCommandLine(static_cast<int>(argv.size()), argv.data());
     return {status, ::testing::internal::GetCapturedStderr()};
 }
 
 class LoadOption : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("vexla_load_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -44,9 +45,10 @@ protected:
 
 // Everything but the dry looper silent, so the output is the loaded sample alone.
 const std::vector<std::string> kOnlyDryLooper = {
-    "--seed", "7", "--set", "masterGain=1", "--set", "kickVolume=0", "--set", "bass1Volume=0",
-    "--set", "bass2Volume=0", "--set", "hatVolume=0", "--set", "sineVolume=0", "--set", "vcf2Gain=0",
-    "--set", "dryLooperGain=1"};
+    "--seed",       "7",           "--set",          "masterGain=1", "--set",
+    "kickVolume=0", "--set",       "bass1Volume=0",  "--set",        "bass2Volume=0",
+    "--set",        "hatVolume=0", "--set",          "sineVolume=0", "--set",
+    "vcf2Gain=0",   "--set",       "dryLooperGain=1"};
 
 TEST_F(LoadOption, TheLoadedSampleIsStretchedOverThePass) {
     // A mono sample of constant level 8000: stretched, it stays 8000 on both channels.
@@ -60,8 +62,8 @@ TEST_F(LoadOption, TheLoadedSampleIsStretchedOverThePass) {
     sf_writef_short(f, flat.data(), static_cast<sf_count_t>(flat.size()));
     sf_close(f);
 
-    std::vector<std::string> args = {"--render", path("out.wav"), "--frames", "40000", "--load",
-                                     "dry=" + path("flat.wav")};
+    std::vector<std::string> args = {"--render", path("out.wav"), "--frames",
+                                     "40000",    "--load",        "dry=" + path("flat.wav")};
     args.insert(args.end(), kOnlyDryLooper.begin(), kOnlyDryLooper.end());
     const Result result = run(args);
     ASSERT_EQ(result.status, 0) << result.err;

@@ -67,36 +67,27 @@ std::unique_ptr<SynthEngine> playingEngine() {
     return e;
 }
 
-TEST(SynthEngineClock, ShuffleLengthensEvenAndShortensOddSteps) {
-    auto e = playingEngine();
-    e->params.shuffleAmount.store(128, kRelaxed);
-    const std::vector<int> lengths = stepLengths(*e, 18);
-    EXPECT_EQ(lengths[0], 5000); // the first step after start keeps the plain length
-    for (int i = 1; i < 16; ++i)
-        EXPECT_EQ(lengths[i], i % 2 ? 2500 : 7500) << "step " << i;
-    EXPECT_EQ(lengths[16], 7500); // step 0 of the second pass
-    EXPECT_EQ(lengths[17], 2500);
-    EXPECT_EQ(e->nextStepLength(16), 7500);
-    EXPECT_EQ(e->nextStepLength(17), 2500);
-}
-
-TEST(SynthEngineClock, OddStepCountTakesTheParityOfTheUnwrappedIndex) {
-    auto e = playingEngine();
-    e->params.stepCount.store(15, kRelaxed);
-    e->params.shuffleAmount.store(128, kRelaxed);
-    const std::vector<int> lengths = stepLengths(*e, 17);
-    EXPECT_EQ(lengths[14], 7500); // step 14
-    EXPECT_EQ(lengths[15], 2500); // step 0 follows index 15: short
-    EXPECT_EQ(lengths[16], 2500); // step 1: short as well
-}
-
-TEST(SynthEngineClock, FullShuffleMakesOddStepsOneSampleLong) {
-    auto e = playingEngine();
-    e->params.shuffleAmount.store(256, kRelaxed);
-    const std::vector<int> lengths = stepLengths(*e, 6);
-    EXPECT_EQ(lengths[1], 1);
-    EXPECT_EQ(lengths[2], 10000);
-    EXPECT_EQ(lengths[3], 1);
+TEST(SynthEngineClock, ShuffleLengthensEvenStepsAndShortensOddOnesByTheUnwrappedIndex) {
+    struct Case {
+        int stepCount;
+        int shuffle;
+        int firstStep;             // index into the played steps
+        std::vector<int> lengths;  // from there on
+    };
+    const Case cases[] = {
+        {16, 128, 0, {5000, 2500, 7500, 2500}}, // the first step keeps the plain length
+        {16, 128, 15, {2500, 7500, 2500}},      // step 15, then step 0 of the second pass long
+        {15, 128, 14, {7500, 2500, 2500}},      // odd count: step 0 follows index 15 and is short, as is step 1
+        {16, 256, 1, {1, 10000, 1}},            // full shuffle: odd steps last one sample
+    };
+    for (const Case& c : cases) {
+        auto e = playingEngine();
+        e->params.stepCount.store(c.stepCount, kRelaxed);
+        e->params.shuffleAmount.store(c.shuffle, kRelaxed);
+        const std::vector<int> all = stepLengths(*e, c.firstStep + static_cast<int>(c.lengths.size()));
+        EXPECT_EQ(std::vector<int>(all.begin() + c.firstStep, all.end()), c.lengths)
+            << c.stepCount << " steps, shuffle " << c.shuffle;
+    }
 }
 
 TEST(SynthEngineClock, StepCountZeroRepeatsStepZeroAndOversizedCountsStayInPhrase) {

@@ -20,9 +20,9 @@ void fillPhrase(zintor::SynthVoice& voice, float envRate) {
 
 void setRealTime(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kStepFrames);
-    state.counters["xRealTime"] = benchmark::Counter(static_cast<double>(state.iterations()) * kStepFrames /
-                                                         kFramesPerSecond,
-                                                     benchmark::Counter::kIsRate);
+    state.counters["xRealTime"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kStepFrames / kFramesPerSecond,
+                           benchmark::Counter::kIsRate);
 }
 
 // One step of one synth voice with the given filter type.
@@ -117,7 +117,8 @@ void BM_AllVoicesStepChunked(benchmark::State& state) {
             snare.render(out[5], n, draws + 1, 3);
             hat.render(out[6], n, draws + 2, 3);
             for (int i = 0; i < n; ++i)
-                sum += out[6][i] + out[5][i] + out[4][i] + 2.0f * out[3][i] + out[2][i] + out[1][i] + out[0][i];
+                sum +=
+                    out[6][i] + out[5][i] + out[4][i] + 2.0f * out[3][i] + out[2][i] + out[1][i] + out[0][i];
         }
         benchmark::DoNotOptimize(sum);
     }

@@ -1,5 +1,6 @@
 // Kick drum: a sine whose pitch falls exponentially, with a one-sample click at each strike.
-// strike()/renderSample() on the audio thread only; the window writes the atomic parameters.
+// strike(), renderSample() and render() on the audio thread only; the window writes the atomic
+// parameters.
 #pragma once
 
 #include "zintor/engine/Sine.h"
@@ -9,7 +10,7 @@
 namespace zintor {
 
 class KickDrum {
-public:
+  public:
     KickDrum() = default;
     virtual ~KickDrum() = default;
     KickDrum(const KickDrum&) = delete;
@@ -32,7 +33,7 @@ public:
     bool click = false;                       ///< the next sample is the click
     std::atomic<float> volume{0.8f};          ///< output gain, 0..0.9
 
-private:
+  private:
     // Once the decayed increment no longer moves the float phase, the kick holds a constant:
     // its sine is kept rather than evaluated again.
     float sinePhase_ = 0.0f;

@@ -1,5 +1,6 @@
 // Noise drum: decaying unipolar white noise, high-passed by subtracting a twice-smoothed copy.
-// strike()/renderSample() on the audio thread only; decay and tone may be written from any thread.
+// strike(), renderSample() and render() on the audio thread only; decay and tone may be written
+// from any thread.
 #pragma once
 
 #include "common/Random.h"
@@ -9,7 +10,7 @@
 namespace zintor {
 
 class NoiseDrum {
-public:
+  public:
     NoiseDrum() = default;
     virtual ~NoiseDrum() = default;
     NoiseDrum(const NoiseDrum&) = delete;
@@ -33,7 +34,9 @@ public:
     float smooth2 = 0.0f;
 };
 
-inline void NoiseDrum::strike() { level = 1.0f; }
+inline void NoiseDrum::strike() {
+    level = 1.0f;
+}
 
 // Defined here so that the engine's loop can inline them.
 inline void NoiseDrum::render(float* out, int frames, const int* draws, int stride) {

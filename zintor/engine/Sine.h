@@ -47,7 +47,7 @@ inline double cosine(double x) {
 /// below 1e-13). Any other change of the phase (a wrap, a new rate, a write from outside) falls back
 /// to one direct evaluation.
 class TrackedSine {
-public:
+  public:
     static constexpr int kResyncSamples = 256;
 
     /// sin(phase) for the phase of this sample.
@@ -73,7 +73,7 @@ public:
         return sin_;
     }
 
-private:
+  private:
     double phase_ = 0.0;
     double sin_ = 0.0;
     double cos_ = 1.0;

@@ -1,5 +1,6 @@
-// Monophonic two-oscillator acid voice with a 256-step phrase: triggerStep()/renderSample() on the
-// audio thread only; the window and the phrase generators write the atomic fields from their thread.
+// Monophonic two-oscillator acid voice with a 256-step phrase: triggerStep(), renderSample() and
+// render() on the audio thread only; the window and the phrase generators write the atomic fields
+// from their thread.
 #pragma once
 
 #include "common/Random.h"
@@ -12,7 +13,7 @@
 namespace zintor {
 
 class SynthVoice {
-public:
+  public:
     static constexpr int kPhraseSteps = 256;
     static constexpr float kTwoPi = 6.2831855f; ///< 2π as the float the phases wrap at
 
@@ -32,7 +33,8 @@ public:
 
     /// Renders `frames` consecutive samples into `out`, exactly as that many renderSample() calls
     /// would, except that the window's sound fields are read once per call rather than per sample.
-    /// For the engine's per-chunk loop: a chunk must not cross a step start.
+    /// For the engine's per-chunk loop: a chunk ends where a step starts, so that triggerStep() runs
+    /// between chunks.
     void render(float* out, int frames, float ramp);
 
     /// Osc Mix position 0..256: 0 only oscillator 1, 128 both at full level, 256 only oscillator 2.
@@ -53,39 +55,39 @@ public:
     float amp = 0.0f;                   ///< current amplitude, 0..1
     std::atomic<float> osc1Level{1.0f}; ///< 0..1 (setOscMix, generators)
     std::atomic<float> osc2Level{1.0f}; ///< 0..1 (setOscMix)
-    std::array<std::atomic<std::int8_t>, kPhraseSteps> notes{};    ///< semitones per step
+    std::array<std::atomic<std::int8_t>, kPhraseSteps> notes{};     ///< semitones per step
     std::array<std::atomic<std::uint8_t>, kPhraseSteps> staccato{}; ///< nonzero: released early
-    std::array<std::atomic<float>, kPhraseSteps> envRates{};       ///< added to env per sample
-    float osc1Increment = 0.0f; ///< phase step per sample
-    float osc1Phase = 0.0f;     ///< 0 to below 1
+    std::array<std::atomic<float>, kPhraseSteps> envRates{};        ///< added to env per sample
+    float osc1Increment = 0.0f;                                     ///< phase step per sample
+    float osc1Phase = 0.0f;                                         ///< 0 to below 1
     float osc2Increment = 0.0f;
     float osc2Phase = 0.0f;
-    int releaseAt = 0;                    ///< samples after the step start before release; −1 never
-    int sinceTrigger = 0;                 ///< samples rendered since the step start
-    std::atomic<float> delaySend{0.5f};   ///< share sent to the delay, 0.001..0.8 (window)
-    std::atomic<bool> square{false};      ///< true square, false saw (generators)
-    float envRate = 0.0f;                 ///< the current step's envRates entry
-    float env = 0.0f;                     ///< filter envelope, subtracted from the cutoff
-    float lfoPhase = 0.0f;                ///< cutoff oscillator phase, 0..2π radians
-    std::atomic<float> lfoRate{0.0001f};  ///< radians per sample (generators)
-    std::atomic<float> lfoDepth{0.5f};    ///< amplitude of the cutoff oscillator (generators)
-    std::atomic<float> cutoff{0.5f};      ///< base cutoff, 0.001..1 (window)
-    std::atomic<float> resonance{0.5f};   ///< 0.001..0.97 (window)
+    int releaseAt = 0;                   ///< samples after the step start before release; −1 never
+    int sinceTrigger = 0;                ///< samples rendered since the step start
+    std::atomic<float> delaySend{0.5f};  ///< share sent to the delay, 0.001..0.8 (window)
+    std::atomic<bool> square{false};     ///< true square, false saw (generators)
+    float envRate = 0.0f;                ///< the current step's envRates entry
+    float env = 0.0f;                    ///< filter envelope, subtracted from the cutoff
+    float lfoPhase = 0.0f;               ///< cutoff oscillator phase, 0..2π radians
+    std::atomic<float> lfoRate{0.0001f}; ///< radians per sample (generators)
+    std::atomic<float> lfoDepth{0.5f};   ///< amplitude of the cutoff oscillator (generators)
+    std::atomic<float> cutoff{0.5f};     ///< base cutoff, 0.001..1 (window)
+    std::atomic<float> resonance{0.5f};  ///< 0.001..0.97 (window)
     /// Smoothed cutoff the filter uses, 0.01..0.98 once running. Atomic because the sub-bass
     /// generator presets it while the audio thread moves it.
     std::atomic<float> cutoffNow{0.5f};
-    std::atomic<float> inertia{0.0f};     ///< largest fall of cutoffNow per sample, 0.000001..0.001
+    std::atomic<float> inertia{0.0f};      ///< largest fall of cutoffNow per sample, 0.000001..0.001
     std::atomic<float> driveCeiling{0.5f}; ///< overdrive clip level, 0.05..0.999; output divided by it
-    std::atomic<float> volume{0.5f};      ///< output gain, 0.001..0.4 (window)
-    std::atomic<int> filterType{0};       ///< 0 low-pass, 1 high-pass, 2 ring modulator
-    float feedback = 0.0f;                ///< resonance feedback, recomputed every sample
-    float stage1 = 0.0f;                  ///< first filter stage
-    float stage2 = 0.0f;                  ///< second filter stage
+    std::atomic<float> volume{0.5f};       ///< output gain, 0.001..0.4 (window)
+    std::atomic<int> filterType{0};        ///< 0 low-pass, 1 high-pass, 2 ring modulator
+    float feedback = 0.0f;                 ///< resonance feedback, recomputed every sample
+    float stage1 = 0.0f;                   ///< first filter stage
+    float stage2 = 0.0f;                   ///< second filter stage
     /// Ring modulator carrier phase, radians, 0..2π. Kept apart from the filter stages so that
     /// switching the filter type never feeds a phase into the filter (which would click).
     float ringPhase = 0.0f;
 
-private:
+  private:
     static constexpr auto kRelaxed = std::memory_order_relaxed;
     static constexpr float kCutoffFloor = 0.01f;
     static constexpr float kCutoffCeiling = 0.98f; // keeps 1 − cutoffNow away from 0 in the feedback
@@ -129,6 +131,9 @@ private:
         TrackedSine ringSine_;
     };
 
+    static float feedbackFor(float cutoffValue, float resonanceValue) {
+        return resonanceValue + resonanceValue / (1.0f - cutoffValue);
+    }
     Params loadParams();
     Locals loadLocals() const;
     void storeLocals(const Locals& locals);
@@ -158,9 +163,9 @@ inline SynthVoice::Params SynthVoice::loadParams() {
 }
 
 inline SynthVoice::Locals SynthVoice::loadLocals() const {
-    return Locals{ampTarget, amp,     osc1Increment, osc1Phase, osc2Increment, osc2Phase,
-                  releaseAt, sinceTrigger, envRate,  env,       lfoPhase,      feedback,
-                  stage1,    stage2,  ringPhase,     lfoSine_,  ringSine_};
+    return Locals{ampTarget, amp,          osc1Increment, osc1Phase, osc2Increment, osc2Phase,
+                  releaseAt, sinceTrigger, envRate,       env,       lfoPhase,      feedback,
+                  stage1,    stage2,       ringPhase,     lfoSine_,  ringSine_};
 }
 
 inline void SynthVoice::storeLocals(const Locals& s) {
@@ -239,7 +244,7 @@ inline float SynthVoice::tick(State& s, const Params& p, float ramp, float& cuto
     }
     cutoffNowValue = smoothed;
 
-    s.feedback = p.resonance + p.resonance / (1.0f - smoothed);
+    s.feedback = feedbackFor(smoothed, p.resonance);
 
     float y;
     if constexpr (kType == 2) {
@@ -312,7 +317,7 @@ inline void SynthVoice::render(float* out, int frames, float ramp) {
 }
 
 inline void SynthVoice::computeFeedback(float cutoffValue, float resonanceValue) {
-    feedback = resonanceValue + resonanceValue / (1.0f - cutoffValue);
+    feedback = feedbackFor(cutoffValue, resonanceValue);
 }
 
 } // namespace zintor

@@ -80,8 +80,8 @@ TEST(VoiceChunks, AnyChunkSizeRendersTheSameSamples) {
         const std::vector<float> chunked = renderScene(chunk);
         ASSERT_EQ(chunked.size(), reference.size());
         for (std::size_t i = 0; i < reference.size(); ++i)
-            ASSERT_EQ(chunked[i], reference[i]) << "chunk " << chunk << ", frame " << i / 4 << ", voice "
-                                                << i % 4;
+            ASSERT_EQ(chunked[i], reference[i])
+                << "chunk " << chunk << ", frame " << i / 4 << ", voice " << i % 4;
     }
 }
 

@@ -54,6 +54,8 @@ TEST(VoiceAllocation, RenderingAllocatesNothing) {
     delete probe;
     ASSERT_EQ(allocations.load() - counted, 1);
 
+    float chunk[100];
+    int draws[100];
     const long before = allocations.load();
     float sink = 0.0f;
     for (int step = 0; step < 256; ++step) {
@@ -61,8 +63,19 @@ TEST(VoiceAllocation, RenderingAllocatesNothing) {
         voice.triggerStep(step, 500, -1, random);
         kick.strike();
         hat.strike();
-        for (int i = 0; i < 500; ++i)
-            sink += voice.renderSample(0.05f) + kick.renderSample() + hat.renderSample(random);
+        if (step % 2 == 0) {
+            for (int i = 0; i < 500; ++i)
+                sink += voice.renderSample(0.05f) + kick.renderSample() + hat.renderSample(random);
+        } else {
+            for (int start = 0; start < 500; start += 100) {
+                for (int& d : draws)
+                    d = random.next();
+                voice.render(chunk, 100, 0.05f);
+                kick.render(chunk, 100);
+                hat.render(chunk, 100, draws, 1);
+                sink += chunk[99];
+            }
+        }
     }
     EXPECT_EQ(allocations.load() - before, 0);
     EXPECT_TRUE(std::isfinite(sink));

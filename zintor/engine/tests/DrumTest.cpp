@@ -1,4 +1,4 @@
-// Kick and noise drums: the click, the falling pitch and where it settles; the noise drum's
+// Kick and noise drums: the click, the attack pitch and where the kick settles; the noise drum's
 // envelope, its high-pass and its one draw per sample.
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
@@ -38,30 +38,18 @@ TEST(KickDrum, StartPitchFromTheAttackIncrement) {
     EXPECT_NEAR(test::frequencyFromCrossings(out), 0.05 * 44100 / (2 * M_PI), 0.5); // about 351 Hz
 }
 
-TEST(KickDrum, PitchFallsAndSettlesOnAConstant) {
-    struct Case {
-        float decay;
-        double settledPhase;
-    };
-    for (const Case c : {Case{0.99f, 5.0}, Case{0.999f, 50.0}}) {
+TEST(KickDrum, SettlesOnTheSineOfItsLimitPhase) {
+    // The phase converges to startIncrement / (1 − pitchDecay).
+    for (const float decay : {0.99f, 0.999f}) {
         KickDrum kick;
-        kick.pitchDecay = c.decay;
-        kick.volume = 0.8f;
+        kick.pitchDecay = decay;
         kick.strike();
-        std::vector<int> crossings;
-        float previous = kick.renderSample();
-        float s = previous;
-        for (int i = 1; i < 44100; ++i) {
-            s = kick.renderSample();
-            if ((previous < 0.0f) != (s < 0.0f))
-                crossings.push_back(i);
-            previous = s;
-        }
-        for (std::size_t i = 2; i < crossings.size(); ++i)
-            EXPECT_GT(crossings[i] - crossings[i - 1], crossings[i - 1] - crossings[i - 2])
-                << "half cycles lengthen as the pitch falls";
-        EXPECT_NEAR(kick.phase, c.settledPhase, c.settledPhase * 1e-3);
-        EXPECT_NEAR(s, 0.8 * std::sin(c.settledPhase), 0.01) << "decay " << c.decay;
+        float last = 0.0f;
+        for (int i = 0; i < 44100; ++i)
+            last = kick.renderSample();
+        const double limit = 0.05 / (1.0 - decay);
+        EXPECT_NEAR(kick.phase, limit, limit * 1e-3);
+        EXPECT_NEAR(last, 0.8 * std::sin(limit), 0.01) << "decay " << decay; // −0.959 or −0.26 × 0.8
     }
 }
 
@@ -79,10 +67,6 @@ TEST(NoiseDrum, EnvelopeDecaysAndStrikeRestoresIt) {
     EXPECT_EQ(drum.smooth1, smooth1);
     EXPECT_EQ(drum.smooth2, smooth2);
 
-    drum.decay = 0.9995f; // the snare
-    for (int i = 0; i < 1000; ++i)
-        drum.renderSample(random);
-    EXPECT_NEAR(drum.level, 0.606f, 0.001f);
 }
 
 TEST(NoiseDrum, DrawsOneNumberPerSample) {
@@ -114,25 +98,6 @@ TEST(NoiseDrum, PassesNoConstant) {
         EXPECT_NEAR(sum / kSamples, 0.0, 0.002) << "tone " << tone;
         EXPECT_GT(sumSquares / kSamples, 0.001) << "yet it sounds, tone " << tone;
     }
-}
-
-TEST(NoiseDrum, HigherToneLeavesOnlyHigherFrequencies) {
-    // Share of upward zero crossings: more of them when the smoothed copy follows closely.
-    auto crossingRate = [](float tone) {
-        NoiseDrum drum;
-        common::Random random;
-        drum.decay = 1.0f;
-        drum.tone = tone;
-        int crossings = 0;
-        float previous = 0.0f;
-        for (int i = 0; i < 100000; ++i) {
-            const float s = drum.renderSample(random);
-            crossings += previous < 0.0f && s >= 0.0f;
-            previous = s;
-        }
-        return crossings;
-    };
-    EXPECT_GT(crossingRate(0.93f), crossingRate(0.5f));
 }
 
 } // namespace

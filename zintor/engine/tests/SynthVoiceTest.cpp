@@ -77,18 +77,6 @@ TEST(SynthVoicePitch, OutputFrequencyFollowsNoteAndTranspose) {
     }
 }
 
-TEST(SynthVoicePitch, SecondOscillatorRunsDetuned) {
-    SynthVoice voice;
-    makeTransparent(voice);
-    voice.setOscMix(256); // oscillator 2 only
-    voice.detune = 0.2f;
-    common::Random random;
-    voice.triggerStep(0, 1 << 30, 12, random);
-    render(voice, 1000);
-    EXPECT_NEAR(test::frequencyFromCrossings(render(voice, 4 * 44100)),
-                86.1328125 * 2.0 * std::exp2(0.2 / 12.0), 0.05);
-}
-
 // The first draw of a generator at state 1 is 41 (below 16384: a third of the step), the second
 // 18467 (a half).
 TEST(SynthVoiceRelease, StaccatoStepClosesAfterAThirdOrAHalf) {

@@ -122,7 +122,6 @@ QPushButton* SynthWindow::addButton(const DialogUnits& units, QWidget* parent, c
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setAccessibleName(QString(caption).remove('&'));
-    button->setAutoDefault(false); // Enter goes to "OK" only, never to whatever button had the focus last
     place(units, button, x, y, w, h);
     return button;
 }

@@ -269,6 +269,11 @@ void SynthWindowTest::enterInFieldsNeverCloses() {
     QTest::keyClick(steps, Qt::Key_Enter);
     QCOMPARE(rig.params().stepCount.load(), 12);
     QCOMPARE(rig.status(), QString("Set to 140"));
+    // Enter on a focused button presses that button, as in any dialog.
+    auto* play = rig.child<QPushButton>("playButton");
+    play->setFocus();
+    QTest::keyClick(play, Qt::Key_Return);
+    QVERIFY(rig.params().playing.load());
     QVERIFY(rig.window->isVisible());
     QCOMPARE(finished.count(), 0);
 }

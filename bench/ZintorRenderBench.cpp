@@ -34,9 +34,15 @@ void renderBlocks(benchmark::State& state, int filterType) {
     state.SetItemsProcessed(state.iterations() * kBlockFrames);
 }
 
-void BM_RenderLowPass(benchmark::State& state) { renderBlocks(state, 0); }
-void BM_RenderHighPass(benchmark::State& state) { renderBlocks(state, 1); }
-void BM_RenderRingModulator(benchmark::State& state) { renderBlocks(state, 2); }
+void BM_RenderLowPass(benchmark::State& state) {
+    renderBlocks(state, 0);
+}
+void BM_RenderHighPass(benchmark::State& state) {
+    renderBlocks(state, 1);
+}
+void BM_RenderRingModulator(benchmark::State& state) {
+    renderBlocks(state, 2);
+}
 
 BENCHMARK(BM_RenderLowPass);
 BENCHMARK(BM_RenderHighPass);

@@ -75,43 +75,70 @@ struct VoiceField {
 };
 
 const EngineField kEngineFields[] = {
-    {"samplesPerStep", {kStepFramesPerMinute / kMaxBpm, kStepFramesPerMinute / kMinBpm, true},
+    {"samplesPerStep",
+     {kStepFramesPerMinute / kMaxBpm, kStepFramesPerMinute / kMinBpm, true},
      [](SynthEngine& e, double v) { e.params.samplesPerStep.store(static_cast<int>(v), kRelaxed); }},
-    {"stepCount", {0, kMaxStepCount, true},
+    {"stepCount",
+     {0, kMaxStepCount, true},
      [](SynthEngine& e, double v) { e.params.stepCount.store(static_cast<int>(v), kRelaxed); }},
-    {"globalTranspose", {-12, 12, true},
+    {"globalTranspose",
+     {-12, 12, true},
      [](SynthEngine& e, double v) { e.params.globalTranspose.store(static_cast<int>(v), kRelaxed); }},
-    {"shuffleAmount", {0, 256, true},
+    {"shuffleAmount",
+     {0, 256, true},
      [](SynthEngine& e, double v) { e.params.shuffleAmount.store(static_cast<int>(v), kRelaxed); }},
-    {"masterGain", {0, 24000, false},
+    {"masterGain",
+     {0, 24000, false},
      [](SynthEngine& e, double v) { e.params.masterGain.store(static_cast<float>(v), kRelaxed); }},
-    {"subBassGain", {0.001, 2.0, false},
+    {"subBassGain",
+     {0.001, 2.0, false},
      [](SynthEngine& e, double v) { e.params.subBassGain.store(static_cast<float>(v), kRelaxed); }},
     {"playing", {0, 1, true}, [](SynthEngine& e, double v) { e.params.playing.store(v != 0.0, kRelaxed); }},
 };
 
 const VoiceField kSynthLineFields[] = {
-    {"cutoff", {0.001, 1.0, false}, [](SynthVoice& s, double v) { s.cutoff.store(static_cast<float>(v), kRelaxed); }},
-    {"resonance", {0.001, 0.97, false},
+    {"cutoff",
+     {0.001, 1.0, false},
+     [](SynthVoice& s, double v) { s.cutoff.store(static_cast<float>(v), kRelaxed); }},
+    {"resonance",
+     {0.001, 0.97, false},
      [](SynthVoice& s, double v) { s.resonance.store(static_cast<float>(v), kRelaxed); }},
-    {"driveCeiling", {0.05, 0.999, false},
+    {"driveCeiling",
+     {0.05, 0.999, false},
      [](SynthVoice& s, double v) { s.driveCeiling.store(static_cast<float>(v), kRelaxed); }},
-    {"volume", {0.001, 0.4, false}, [](SynthVoice& s, double v) { s.volume.store(static_cast<float>(v), kRelaxed); }},
-    {"filterType", {0, 2, true}, [](SynthVoice& s, double v) { s.filterType.store(static_cast<int>(v), kRelaxed); }},
-    {"inertia", {0.000001, 0.001, false},
+    {"volume",
+     {0.001, 0.4, false},
+     [](SynthVoice& s, double v) { s.volume.store(static_cast<float>(v), kRelaxed); }},
+    {"filterType",
+     {0, 2, true},
+     [](SynthVoice& s, double v) { s.filterType.store(static_cast<int>(v), kRelaxed); }},
+    {"inertia",
+     {0.000001, 0.001, false},
      [](SynthVoice& s, double v) { s.inertia.store(static_cast<float>(v), kRelaxed); }},
-    {"delaySend", {0.001, 0.8, false},
+    {"delaySend",
+     {0.001, 0.8, false},
      [](SynthVoice& s, double v) { s.delaySend.store(static_cast<float>(v), kRelaxed); }},
     {"oscMix", {0, 256, true}, [](SynthVoice& s, double v) { s.setOscMix(static_cast<int>(v)); }},
-    {"osc1Level", {0, 1, false}, [](SynthVoice& s, double v) { s.osc1Level.store(static_cast<float>(v), kRelaxed); }},
-    {"osc2Level", {0, 1, false}, [](SynthVoice& s, double v) { s.osc2Level.store(static_cast<float>(v), kRelaxed); }},
-    {"detune", {0, 0.25, false}, [](SynthVoice& s, double v) { s.detune.store(static_cast<float>(v), kRelaxed); }},
-    {"lfoDepth", {0, 0.25, false}, [](SynthVoice& s, double v) { s.lfoDepth.store(static_cast<float>(v), kRelaxed); }},
-    {"lfoRate", {0, 0.00005, false}, [](SynthVoice& s, double v) { s.lfoRate.store(static_cast<float>(v), kRelaxed); }},
+    {"osc1Level",
+     {0, 1, false},
+     [](SynthVoice& s, double v) { s.osc1Level.store(static_cast<float>(v), kRelaxed); }},
+    {"osc2Level",
+     {0, 1, false},
+     [](SynthVoice& s, double v) { s.osc2Level.store(static_cast<float>(v), kRelaxed); }},
+    {"detune",
+     {0, 0.25, false},
+     [](SynthVoice& s, double v) { s.detune.store(static_cast<float>(v), kRelaxed); }},
+    {"lfoDepth",
+     {0, 0.25, false},
+     [](SynthVoice& s, double v) { s.lfoDepth.store(static_cast<float>(v), kRelaxed); }},
+    {"lfoRate",
+     {0, 0.00005, false},
+     [](SynthVoice& s, double v) { s.lfoRate.store(static_cast<float>(v), kRelaxed); }},
     {"square", {0, 1, true}, [](SynthVoice& s, double v) { s.square.store(v != 0.0, kRelaxed); }},
 };
 
-/// The sub bass shares the synth-line fields; its own generator gives a few values beyond the lines' controls.
+/// The sub bass shares the synth-line fields; its own generator gives a few values beyond the lines'
+/// controls.
 Range subBassRange(const VoiceField& field) {
     const std::string name = field.name;
     if (name == "driveCeiling")
@@ -136,11 +163,15 @@ struct KickField {
 };
 
 const KickField kKickFields[] = {
-    {"startIncrement", {0.05, 1.5, false},
+    {"startIncrement",
+     {0.05, 1.5, false},
      [](KickDrum& k, double v) { k.startIncrement.store(static_cast<float>(v), kRelaxed); }},
-    {"pitchDecay", {0.85, 0.999, false},
+    {"pitchDecay",
+     {0.85, 0.999, false},
      [](KickDrum& k, double v) { k.pitchDecay.store(static_cast<float>(v), kRelaxed); }},
-    {"volume", {0, 0.9, false}, [](KickDrum& k, double v) { k.volume.store(static_cast<float>(v), kRelaxed); }},
+    {"volume",
+     {0, 0.9, false},
+     [](KickDrum& k, double v) { k.volume.store(static_cast<float>(v), kRelaxed); }},
 };
 
 struct NoiseField {
@@ -151,7 +182,9 @@ struct NoiseField {
 
 // The noise drums have no controls: their presets span 0.998..0.9995; below 1 keeps the envelope falling.
 const NoiseField kNoiseFields[] = {
-    {"decay", {0, 0.9995, false}, [](NoiseDrum& d, double v) { d.decay.store(static_cast<float>(v), kRelaxed); }},
+    {"decay",
+     {0, 0.9995, false},
+     [](NoiseDrum& d, double v) { d.decay.store(static_cast<float>(v), kRelaxed); }},
     {"tone", {0, 1, false}, [](NoiseDrum& d, double v) { d.tone.store(static_cast<float>(v), kRelaxed); }},
 };
 
@@ -299,7 +332,9 @@ std::string parseSet(const std::string& assignment, RenderRequest& request) {
         return "--set " + name + " needs a number, got \"" + text + "\"";
     }
     // Compared as the stored float, so that a typed bound such as 0.97 is inside its own range.
-    const auto asStored = [&](double v) { return target.range.integer ? v : static_cast<double>(static_cast<float>(v)); };
+    const auto asStored = [&](double v) {
+        return target.range.integer ? v : static_cast<double>(static_cast<float>(v));
+    };
     if (asStored(value) < asStored(target.range.minimum) || asStored(value) > asStored(target.range.maximum))
         return "--set " + name + " must be within " + formatRange(target.range) + ", got \"" + text + "\"";
     if (name == "playing")
@@ -322,7 +357,8 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderReq
             return {};
         }
         const bool takesValue = option == "--render" || option == "--seconds" || option == "--frames" ||
-                                option == "--seed" || option == "--set" || option == "--press" || option == "--block";
+                                option == "--seed" || option == "--set" || option == "--press" ||
+                                option == "--block";
         if (!takesValue)
             return "unknown option \"" + option + "\" (see zintor --help)";
         if (i + 1 >= args.size())
@@ -353,7 +389,8 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderReq
                 if (!parseInteger(value, frames))
                     return "--frames needs a whole number, got \"" + value + "\"";
                 if (frames < 1 || frames > kMaxFrames)
-                    return "--frames must be within 1.." + std::to_string(kMaxFrames) + ", got \"" + value + "\"";
+                    return "--frames must be within 1.." + std::to_string(kMaxFrames) + ", got \"" + value +
+                           "\"";
                 request.frames = frames;
             }
         } else if (option == "--seed") {
@@ -368,8 +405,8 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderReq
             blockGiven = true;
             long long block = 0;
             if (!parseInteger(value, block) || block < 1 || block > kMaxBlockFrames)
-                return "--block needs a whole number within 1.." + std::to_string(kMaxBlockFrames) + ", got \"" +
-                       value + "\"";
+                return "--block needs a whole number within 1.." + std::to_string(kMaxBlockFrames) +
+                       ", got \"" + value + "\"";
             request.blockFrames = static_cast<int>(block);
         } else if (option == "--press") {
             if (!findButton(value))
@@ -420,7 +457,8 @@ int runCommandLine(int argc, char** argv) {
 
     auto engine = std::make_unique<SynthEngine>(); // large delay lines: not on the stack
     common::Random windowRandom;
-    const std::uint32_t seed = request.seedGiven ? request.seed : static_cast<std::uint32_t>(std::time(nullptr));
+    const std::uint32_t seed =
+        request.seedGiven ? request.seed : static_cast<std::uint32_t>(std::time(nullptr));
     startUp(*engine, windowRandom, seed);
     for (const auto& action : request.actions)
         applyRenderAction(action, *engine, windowRandom);
@@ -438,7 +476,8 @@ int runCommandLine(int argc, char** argv) {
     std::vector<std::int16_t> block(2 * static_cast<std::size_t>(request.blockFrames));
     bool writeFailed = false;
     for (std::int64_t done = 0; done < request.frames && !writeFailed;) {
-        const int frames = static_cast<int>(std::min<std::int64_t>(request.blockFrames, request.frames - done));
+        const int frames =
+            static_cast<int>(std::min<std::int64_t>(request.blockFrames, request.frames - done));
         engine->renderBlock(block.data(), frames * 4);
         for (int f = 0; f < frames; ++f)
             if (recorder.writeFrame(block[2 * f], block[2 * f + 1]) != common::WavRecorder::kOk) {

@@ -13,20 +13,20 @@ class SynthEngine;
 
 /// One --set or --press, applied after the start-up routine in command-line order.
 struct RenderAction {
-    bool press = false;  ///< true: a generator button; false: a field assignment
-    std::string name;    ///< "Synthline-1/Goa", or "samplesPerStep", "synthLine1.cutoff", …
-    double value = 0.0;  ///< the assigned value (field assignments only)
+    bool press = false; ///< true: a generator button; false: a field assignment
+    std::string name;   ///< "Synthline-1/Goa", or "samplesPerStep", "synthLine1.cutoff", …
+    double value = 0.0; ///< the assigned value (field assignments only)
 };
 
 /// What `zintor --render` was asked for; filled by parseRenderArguments.
 struct RenderRequest {
     bool help = false;
     std::string outputPath;
-    std::int64_t frames = 0;      ///< frames to render, ≥ 1
+    std::int64_t frames = 0; ///< frames to render, ≥ 1
     bool seedGiven = false;
     std::uint32_t seed = 0;
-    int blockFrames = 1000;       ///< frames per renderBlock call, 1..65536
-    bool playingSet = false;      ///< a --set playing=… was given: do not start playing by itself
+    int blockFrames = 1000;  ///< frames per renderBlock call, 1..65536
+    bool playingSet = false; ///< a --set playing=… was given: do not start playing by itself
     std::vector<RenderAction> actions;
 };
 

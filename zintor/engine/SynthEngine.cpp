@@ -69,12 +69,14 @@ SynthEngine::SynthEngine() : currentStepLength_(params.samplesPerStep.load(kRela
     resetDelay();
 }
 
-void SynthEngine::resetDelay() { delay_.reset(params.samplesPerStep.load(kRelaxed)); }
+void SynthEngine::resetDelay() {
+    delay_.reset(params.samplesPerStep.load(kRelaxed));
+}
 
 int SynthEngine::nextStepLength(int index) const {
     const int samplesPerStep = params.samplesPerStep.load(kRelaxed);
-    const int shift = static_cast<int>(params.shuffleAmount.load(kRelaxed) * static_cast<double>(samplesPerStep) *
-                                       (1.0 / 256.0));
+    const int shift = static_cast<int>(params.shuffleAmount.load(kRelaxed) *
+                                       static_cast<double>(samplesPerStep) * (1.0 / 256.0));
     return (index % 2 == 0) ? samplesPerStep + shift : samplesPerStep - shift;
 }
 

@@ -21,7 +21,7 @@ inline constexpr int kStepFramesPerMinute = 661500;
 inline constexpr int kMaxStepCount = 256;
 
 class SynthEngine {
-public:
+  public:
     SynthEngine();
     SynthEngine(const SynthEngine&) = delete;
     SynthEngine& operator=(const SynthEngine&) = delete;
@@ -52,7 +52,7 @@ public:
     NoiseDrum snareVoice;
     NoiseDrum hatVoice;
 
-private:
+  private:
     /// Frames the voices render in one go; a chunk also ends where a step ends.
     static constexpr int kChunkFrames = 256;
 

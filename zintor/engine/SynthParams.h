@@ -14,7 +14,7 @@ struct SynthParams {
     std::atomic<std::int32_t> shuffleAmount{0};     ///< groove shuffle in 256ths of a step, 0..256
     std::atomic<float> masterGain{16384.0f};        ///< gain on both channels after the mix, 0..24000
     std::atomic<float> subBassGain{1.3f};           ///< factor on the sub bass output, 0.001..2.0
-    std::atomic<bool> playing{false};               ///< the sequencer runs and the voices sound only while set
+    std::atomic<bool> playing{false}; ///< the sequencer runs and the voices sound only while set
 
     // Written by the render only.
     std::atomic<std::int32_t> peakLeft{0};  ///< peak-hold level of the left output, 0..32767

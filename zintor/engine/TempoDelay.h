@@ -8,7 +8,7 @@
 namespace zintor {
 
 class TempoDelay {
-public:
+  public:
     static constexpr int kLineFrames = 65536;
 
     TempoDelay() { reset(5000); }
@@ -20,8 +20,12 @@ public:
     void reset(int stepFrames) {
         left_.fill(0.0f);
         right_.fill(0.0f);
-        tapLong_ = static_cast<std::uint32_t>(static_cast<std::int64_t>(write_) - 3 * std::int64_t{stepFrames}) & kMask;
-        tapShort_ = static_cast<std::uint32_t>(static_cast<std::int64_t>(write_) - 2 * std::int64_t{stepFrames}) & kMask;
+        tapLong_ =
+            static_cast<std::uint32_t>(static_cast<std::int64_t>(write_) - 3 * std::int64_t{stepFrames}) &
+            kMask;
+        tapShort_ =
+            static_cast<std::uint32_t>(static_cast<std::int64_t>(write_) - 2 * std::int64_t{stepFrames}) &
+            kMask;
     }
 
     /// Feeds one input sample; returns the echoes read at the advanced long tap.
@@ -35,7 +39,7 @@ public:
         echoRight = right_[tapLong_];
     }
 
-private:
+  private:
     static constexpr std::uint32_t kMask = kLineFrames - 1;
     std::array<float, kLineFrames> left_{};
     std::array<float, kLineFrames> right_{};

@@ -7,28 +7,54 @@
 namespace zintor {
 
 // Synth-line sliders. Positions are integers; values are computed in double and stored as float.
-inline float inertiaFromPosition(int pos) { return static_cast<float>(pos * 1e-6); }          ///< 1..1000
-inline float cutoffFromPosition(int pos) { return static_cast<float>(pos * 0.001); }          ///< 1..1000
-inline float resonanceFromPosition(int pos) { return static_cast<float>(pos * 0.001); }       ///< 1..970
-inline float driveCeilingFromPosition(int pos) { return static_cast<float>((1000 - pos) * 0.001); } ///< 1..950
-inline float delaySendFromPosition(int pos) { return static_cast<float>(pos * 0.001); }       ///< 1..800
-inline float volumeFromPosition(int pos) { return static_cast<float>(pos * 0.001); }          ///< 1..400
+inline float inertiaFromPosition(int pos) {
+    return static_cast<float>(pos * 1e-6);
+} ///< 1..1000
+inline float cutoffFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+} ///< 1..1000
+inline float resonanceFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+} ///< 1..970
+inline float driveCeilingFromPosition(int pos) {
+    return static_cast<float>((1000 - pos) * 0.001);
+} ///< 1..950
+inline float delaySendFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+} ///< 1..800
+inline float volumeFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+} ///< 1..400
 // Filter type: the position itself (0..2). Osc Mix: SynthVoice::setOscMix(pos) (0..256).
 
 // Kick sliders.
-inline float startIncrementFromPosition(int pos) { return static_cast<float>(pos * 0.001); } ///< 50..1500
-inline float pitchDecayFromPosition(int pos) { return static_cast<float>(pos * 0.001); }     ///< 850..999
-inline float kickVolumeFromPosition(int pos) { return static_cast<float>(pos * 0.001); }     ///< 0..900
+inline float startIncrementFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+} ///< 50..1500
+inline float pitchDecayFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+} ///< 850..999
+inline float kickVolumeFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+} ///< 0..900
 
 /// Sub bass "Volume", 1..2000.
-inline float subBassGainFromPosition(int pos) { return static_cast<float>(pos * 0.001); }
+inline float subBassGainFromPosition(int pos) {
+    return static_cast<float>(pos * 0.001);
+}
 /// Master slider, 0..24000 with the top at 0: the top is loudest.
-inline float masterGainFromPosition(int pos) { return static_cast<float>(24000 - pos); }
+inline float masterGainFromPosition(int pos) {
+    return static_cast<float>(24000 - pos);
+}
 
 /// samplesPerStep for a tempo in BPM; callers accept only 32..1023.
-inline int samplesPerStepFromBpm(int bpm) { return kStepFramesPerMinute / bpm; }
+inline int samplesPerStepFromBpm(int bpm) {
+    return kStepFramesPerMinute / bpm;
+}
 /// The tempo in force for a samplesPerStep (what "Set to %d" shows).
-inline int bpmFromSamplesPerStep(int samplesPerStep) { return kStepFramesPerMinute / samplesPerStep; }
+inline int bpmFromSamplesPerStep(int samplesPerStep) {
+    return kStepFramesPerMinute / samplesPerStep;
+}
 
 inline constexpr int kMinBpm = 32;
 inline constexpr int kMaxBpm = 1023;
@@ -52,10 +78,12 @@ struct SynthLineSliders {
     SliderRange volume;
 };
 
-inline constexpr SynthLineSliders kSynthLine1Sliders{
-    {0, 2, 0}, {1, 1000, 500}, {1, 1000, 500}, {1, 970, 500}, {1, 950, 500}, {1, 800, 500}, {0, 256, 128}, {1, 400, 200}};
-inline constexpr SynthLineSliders kSynthLine2Sliders{
-    {0, 2, 0}, {1, 1000, 2}, {1, 1000, 2}, {1, 970, 500}, {1, 950, 500}, {1, 800, 600}, {0, 256, 128}, {1, 400, 100}};
+inline constexpr SynthLineSliders kSynthLine1Sliders{{0, 2, 0},     {1, 1000, 500}, {1, 1000, 500},
+                                                     {1, 970, 500}, {1, 950, 500},  {1, 800, 500},
+                                                     {0, 256, 128}, {1, 400, 200}};
+inline constexpr SynthLineSliders kSynthLine2Sliders{{0, 2, 0},     {1, 1000, 2},  {1, 1000, 2},
+                                                     {1, 970, 500}, {1, 950, 500}, {1, 800, 600},
+                                                     {0, 256, 128}, {1, 400, 100}};
 
 inline constexpr SliderRange kKickAttackSlider{50, 1500, 50};
 inline constexpr SliderRange kKickDecaySlider{850, 999, 999};

@@ -17,11 +17,19 @@ constexpr std::int8_t kSubBassNotes[8] = {0, 0, -2, 3, 0, 0, 0, 12};
 
 constexpr int kGoaOpeningSteps = 7; // steps 0..6 take the opening shift
 
-int coin(common::Random& random) { return random.next() / 16384; }
-int pick(common::Random& random) { return random.next() / 4096; }
-std::uint8_t mostly(common::Random& random) { return random.next() < 24000 ? 1 : 0; }
+int coin(common::Random& random) {
+    return random.next() / 16384;
+}
+int pick(common::Random& random) {
+    return random.next() / 4096;
+}
+std::uint8_t mostly(common::Random& random) {
+    return random.next() < 24000 ? 1 : 0;
+}
 // Strictly greater: 16383 of the 32768 values.
-bool wave(common::Random& random) { return random.next() > 16384; }
+bool wave(common::Random& random) {
+    return random.next() > 16384;
+}
 
 /// The character draws every synth-line style starts with, in their fixed order.
 void drawCharacter(SynthVoice& voice, common::Random& random) {

@@ -8,7 +8,9 @@
 namespace zintor {
 
 /// rand × 2^−15: 0 to 32767/32768 in steps of 1/32768.
-inline float unitRandom(common::Random& random) { return static_cast<float>(random.next()) * (1.0f / 32768.0f); }
+inline float unitRandom(common::Random& random) {
+    return static_cast<float>(random.next()) * (1.0f / 32768.0f);
+}
 
 /// "Goa": staccato steps from one note table, held steps from another; steps 0..6 may be shifted.
 void generateGoa(SynthVoice& voice, common::Random& random);

@@ -18,14 +18,14 @@ namespace {
 namespace fs = std::filesystem;
 
 class ScratchDir {
-public:
+  public:
     ScratchDir() : path_(fs::temp_directory_path() / ("zintor_cli_" + std::to_string(::getpid()))) {
         fs::create_directories(path_);
     }
     ~ScratchDir() { fs::remove_all(path_); }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -53,7 +53,7 @@ TEST(CommandLineArguments, RejectsBadInputWithOneLineAndAcceptsTheControlsRanges
         {"--render", "x.wav", "--seconds", "1", "--frames", "10"}, // two lengths
         {"--render", "x.wav", "--seconds", "nan"},
         {"--render", "x.wav", "--frames", "12abc"},
-        {"--render", "x.wav", "--frames", "10", "--seed"},         // missing value
+        {"--render", "x.wav", "--frames", "10", "--seed"}, // missing value
         {"--render", "x.wav", "--frames", "10", "--block", "0"},
         {"--render", "x.wav", "--frames", "10", "--set", "tempo=120"},
         {"--render", "x.wav", "--frames", "10", "--set", "stepCount=257"},
@@ -72,9 +72,9 @@ TEST(CommandLineArguments, RejectsBadInputWithOneLineAndAcceptsTheControlsRanges
     }
 
     RenderRequest request;
-    ASSERT_EQ(parseRenderArguments({"--render", "out.wav", "--seconds", "2.5", "--press", "Synthline-2/Flat riff",
-                                    "--set", "synthLine1.resonance=0.97", "--set", "globalTranspose=-12", "--set",
-                                    "samplesPerStep=646"},
+    ASSERT_EQ(parseRenderArguments({"--render", "out.wav", "--seconds", "2.5", "--press",
+                                    "Synthline-2/Flat riff", "--set", "synthLine1.resonance=0.97", "--set",
+                                    "globalTranspose=-12", "--set", "samplesPerStep=646"},
                                    request),
               "");
     EXPECT_EQ(request.frames, 110250);
@@ -122,7 +122,8 @@ TEST(CommandLineRun, WritesA16BitStereoWavOfTheRequestedLength) {
 
     // A press re-rolls a phrase; playing=0 keeps the engine stopped.
     const std::string pressed = dir.file("pressed.wav");
-    ASSERT_EQ(run({"--render", pressed, "--frames", "44100", "--seed", "7", "--press", "Synthline-1/Goa"}), 0);
+    ASSERT_EQ(run({"--render", pressed, "--frames", "44100", "--seed", "7", "--press", "Synthline-1/Goa"}),
+              0);
     EXPECT_NE(readFile(pressed), bytes);
     const std::string stopped = dir.file("stopped.wav");
     ASSERT_EQ(run({"--render", stopped, "--frames", "1000", "--seed", "7", "--set", "playing=0"}), 0);

@@ -71,14 +71,14 @@ TEST(SynthEngineClock, ShuffleLengthensEvenStepsAndShortensOddOnesByTheUnwrapped
     struct Case {
         int stepCount;
         int shuffle;
-        int firstStep;             // index into the played steps
-        std::vector<int> lengths;  // from there on
+        int firstStep;            // index into the played steps
+        std::vector<int> lengths; // from there on
     };
     const Case cases[] = {
         {16, 128, 0, {5000, 2500, 7500, 2500}}, // the first step keeps the plain length
         {16, 128, 15, {2500, 7500, 2500}},      // step 15, then step 0 of the second pass long
-        {15, 128, 14, {7500, 2500, 2500}},      // odd count: step 0 follows index 15 and is short, as is step 1
-        {16, 256, 1, {1, 10000, 1}},            // full shuffle: odd steps last one sample
+        {15, 128, 14, {7500, 2500, 2500}}, // odd count: step 0 follows index 15 and is short, as is step 1
+        {16, 256, 1, {1, 10000, 1}},       // full shuffle: odd steps last one sample
     };
     for (const Case& c : cases) {
         auto e = playingEngine();
@@ -144,8 +144,16 @@ TEST(TempoDelay, EchoesAtThreeStepsLeftAndInvertedThenFiveStepsRight) {
     for (int t = 0; t < 60000; ++t)
         delay->process(t == 0 ? 1.0f : 0.0f, left[t], right[t]);
     for (int t = 0; t < 60000; ++t) {
-        const float expectLeft = t == 14999 ? 1.0f : t == 29999 ? 0.5f : t == 44999 ? 0.25f : t == 59999 ? 0.125f : 0.0f;
-        const float expectRight = t == 14999 ? -1.0f : t == 24999 ? 0.5f : t == 39999 ? 0.25f : t == 54999 ? 0.125f : 0.0f;
+        const float expectLeft = t == 14999   ? 1.0f
+                                 : t == 29999 ? 0.5f
+                                 : t == 44999 ? 0.25f
+                                 : t == 59999 ? 0.125f
+                                              : 0.0f;
+        const float expectRight = t == 14999   ? -1.0f
+                                  : t == 24999 ? 0.5f
+                                  : t == 39999 ? 0.25f
+                                  : t == 54999 ? 0.125f
+                                               : 0.0f;
         ASSERT_EQ(left[t], expectLeft) << "left at " << t;
         ASSERT_EQ(right[t], expectRight) << "right at " << t;
     }
@@ -219,7 +227,7 @@ TEST(SynthEngineOutput, ClampsToFullScaleAndTruncatesTowardZero) {
         auto e = playingEngine();
         silenceAll(*e);
         e->params.masterGain.store(24000.0f, kRelaxed);
-        e->kick.volume.store(0.9f, kRelaxed);   // click 1.8 × 24000
+        e->kick.volume.store(0.9f, kRelaxed);      // click 1.8 × 24000
         e->kick.pitchDecay.store(0.99f, kRelaxed); // settles at sin(5.0) × 1.8 × 24000, far below −32767
         const std::vector<Frame> out = render(*e, 4000);
         EXPECT_EQ(out[0].left, 32767);

@@ -58,13 +58,15 @@ TEST(PhraseGenerators, GoaPairsNotesWithStaccatoAndShiftsOnlyTheFirstSevenSteps)
         common::Random random(seed);
         generateGoa(*voice, random);
         for (int i = 7; i < 256; ++i)
-            ASSERT_TRUE((voice->staccato[i].load() ? staccatoNotes : heldNotes).count(voice->notes[i].load())) << i;
+            ASSERT_TRUE((voice->staccato[i].load() ? staccatoNotes : heldNotes).count(voice->notes[i].load()))
+                << i;
         // One shift moves all of steps 0..6: the one under which every opening note is a table note.
         std::set<int> fitting;
         for (int shift : {0, 3, -5, -2}) {
             bool fits = true;
             for (int i = 0; i < 7; ++i)
-                fits = fits && (voice->staccato[i].load() ? staccatoNotes : heldNotes).count(voice->notes[i].load() - shift);
+                fits = fits && (voice->staccato[i].load() ? staccatoNotes : heldNotes)
+                                   .count(voice->notes[i].load() - shift);
             if (fits)
                 fitting.insert(shift);
         }

@@ -7,36 +7,45 @@
 namespace zintor {
 
 // Synth-line sliders. Positions are integers; values are computed in double and stored as float.
+/// Position 1..1000.
 inline float inertiaFromPosition(int pos) {
     return static_cast<float>(pos * 1e-6);
-} ///< 1..1000
+}
+/// Position 1..1000.
 inline float cutoffFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
-} ///< 1..1000
+}
+/// Position 1..970.
 inline float resonanceFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
-} ///< 1..970
+}
+/// Position 1..950.
 inline float driveCeilingFromPosition(int pos) {
     return static_cast<float>((1000 - pos) * 0.001);
-} ///< 1..950
+}
+/// Position 1..800.
 inline float delaySendFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
-} ///< 1..800
+}
+/// Position 1..400.
 inline float volumeFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
-} ///< 1..400
+}
 // Filter type: the position itself (0..2). Osc Mix: SynthVoice::setOscMix(pos) (0..256).
 
 // Kick sliders.
+/// Position 50..1500.
 inline float startIncrementFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
-} ///< 50..1500
+}
+/// Position 850..999.
 inline float pitchDecayFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
-} ///< 850..999
+}
+/// Position 0..900.
 inline float kickVolumeFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
-} ///< 0..900
+}
 
 /// Sub bass "Volume", 1..2000.
 inline float subBassGainFromPosition(int pos) {

@@ -6,7 +6,6 @@
 namespace vexla {
 
 namespace {
-constexpr int kOutputType = 2;
 constexpr int kMixBufferMs = 40; // the latency display adds these
 constexpr int kSampleRate = 44100;
 constexpr int kChannels = 16;
@@ -19,7 +18,7 @@ void OutputAudioService::start(const AudioSettings& settings) {
     // The old stream is stopped and released first, so no callback of it can overlap the new one and
     // no stream leaks across restarts.
     stop();
-    FSOUND_SetOutput(kOutputType);
+    FSOUND_SetOutput(outputType_);
     FSOUND_SetBufferSize(kMixBufferMs);
     FSOUND_SetDriver(settings.deviceIndex);
     FSOUND_Init(kSampleRate, kChannels, 0);

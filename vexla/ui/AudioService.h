@@ -27,8 +27,12 @@ public:
 class OutputAudioService final : public AudioService {
 public:
     using RenderCallback = signed char (*)(FSOUND_STREAM*, void*, int, void*);
+    static constexpr int kDeviceOutput = 2;  ///< the sound device chosen in the settings
+    static constexpr int kSilentOutput = 0;  ///< no device: the stream is clocked without sound
+
     /// `render` is called with `renderContext` as its user value.
-    OutputAudioService(RenderCallback render, void* renderContext) : render_(render), context_(renderContext) {}
+    OutputAudioService(RenderCallback render, void* renderContext, int outputType = kDeviceOutput)
+        : render_(render), context_(renderContext), outputType_(outputType) {}
     ~OutputAudioService() override;
 
     void start(const AudioSettings& settings) override;
@@ -39,6 +43,7 @@ public:
 private:
     RenderCallback render_;
     void* context_;
+    int outputType_;
     FSOUND_STREAM* stream_ = nullptr;
 };
 

@@ -10,7 +10,7 @@
 namespace zintor {
 
 class DialogUnits {
-public:
+  public:
     /// One horizontal unit is a quarter of the font's average character width, one vertical unit
     /// an eighth of its line height.
     explicit DialogUnits(const QFont& font) {
@@ -29,7 +29,7 @@ public:
         return QRect(l, t, x(left + width) - l, y(top + height) - t);
     }
 
-private:
+  private:
     double averageCharWidth_ = 6.0;
     double lineHeight_ = 13.0;
 };

@@ -1,5 +1,4 @@
-// The message boxes the synth window may raise, behind an interface so that tests answer them
-// without a modal loop. Window thread only.
+// The synth window's message boxes, behind an interface that tests answer at once. Window thread only.
 #pragma once
 
 #include <QString>
@@ -9,7 +8,7 @@ class QWidget;
 namespace zintor {
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     /// A modal error box with an OK button; returns once the user has closed it.
     virtual void error(QWidget* parent, const QString& title, const QString& text) = 0;
@@ -17,7 +16,7 @@ public:
 
 /// The real boxes, shown with QMessageBox.
 class QtMessageBoxes final : public MessageBoxes {
-public:
+  public:
     void error(QWidget* parent, const QString& title, const QString& text) override;
 };
 

@@ -1,5 +1,4 @@
-// The About dialog of the synthesiser: icon, release line, OK and two buttons that do nothing.
-// Window thread only.
+// The synthesiser's About dialog: icon, release line, OK and two inert buttons. Window thread only.
 #pragma once
 
 #include <QDialog>
@@ -8,7 +7,7 @@ namespace zintor {
 
 class SynthAboutDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit SynthAboutDialog(QWidget* parent = nullptr);
 };
 

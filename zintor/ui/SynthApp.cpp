@@ -20,7 +20,9 @@ constexpr int kScreenshotDelayMs = 1500; // long enough for the window manager t
 SynthApp::SynthApp(std::unique_ptr<SynthAudio> audio, std::unique_ptr<MessageBoxes> boxes)
     : engine_(std::make_unique<SynthEngine>()), audio_(std::move(audio)), boxes_(std::move(boxes)) {}
 
-SynthApp::~SynthApp() { shutdown(); }
+SynthApp::~SynthApp() {
+    shutdown();
+}
 
 int SynthApp::exec() {
     if (!engine_)
@@ -30,7 +32,8 @@ int SynthApp::exec() {
         SynthWindow* window = window_.get();
         QTimer::singleShot(kScreenshotDelayMs, window, [window, path = screenshotPath_] {
             const bool saved = window->grab().save(path, "PNG");
-            std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save", qPrintable(path));
+            std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save",
+                         qPrintable(path));
             window->done(saved ? QDialog::Accepted : QDialog::Rejected);
         });
     }

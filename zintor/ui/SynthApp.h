@@ -1,5 +1,4 @@
-// The synthesiser application: owns the engine, the audio output and the main window, and tears them
-// down in a safe order (the stream stops before the engine goes). Window thread only.
+// The synthesiser application: owns engine, audio and window; stops the stream first. Window thread only.
 #pragma once
 
 #include <QString>
@@ -14,7 +13,7 @@ class SynthEngine;
 class SynthWindow;
 
 class SynthApp {
-public:
+  public:
     /// Builds the engine; the window and the stream start in exec().
     SynthApp(std::unique_ptr<SynthAudio> audio, std::unique_ptr<MessageBoxes> boxes);
     SynthApp(const SynthApp&) = delete;
@@ -36,7 +35,7 @@ public:
     /// Null after shutdown().
     SynthEngine* engine() const { return engine_.get(); }
 
-private:
+  private:
     std::unique_ptr<SynthEngine> engine_;
     std::unique_ptr<SynthAudio> audio_;
     std::unique_ptr<MessageBoxes> boxes_;

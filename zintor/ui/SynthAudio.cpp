@@ -38,6 +38,8 @@ void ServiceSynthAudio::stop() {
     }
 }
 
-float ServiceSynthAudio::cpuUsage() { return FSOUND_GetCPUUsage(); }
+float ServiceSynthAudio::cpuUsage() {
+    return FSOUND_GetCPUUsage();
+}
 
 } // namespace zintor

@@ -1,5 +1,4 @@
-// The synth window's audio output: one stream that calls the engine's render. Window thread only;
-// the callback runs on the audio service's thread.
+// The synth's audio stream: all calls on the window thread; the callback runs on the audio thread.
 #pragma once
 
 #include "audio/AudioOutput.h"
@@ -7,7 +6,7 @@
 namespace zintor {
 
 class SynthAudio {
-public:
+  public:
     virtual ~SynthAudio() = default;
     /// Sets the device up and creates the stream, which does not call back until play().
     virtual void open(FSOUND_STREAMCALLBACK callback, void* userData, void* windowHandle) = 0;
@@ -20,7 +19,7 @@ public:
 
 /// The real output through the audio output service: 44100 Hz, 1000-frame blocks, 50 ms latency.
 class ServiceSynthAudio final : public SynthAudio {
-public:
+  public:
     ServiceSynthAudio() = default;
     ServiceSynthAudio(const ServiceSynthAudio&) = delete;
     ServiceSynthAudio& operator=(const ServiceSynthAudio&) = delete;
@@ -31,7 +30,7 @@ public:
     void stop() override;
     float cpuUsage() override;
 
-private:
+  private:
     FSOUND_STREAM* stream_ = nullptr;
     bool initialised_ = false;
 };

@@ -38,8 +38,8 @@ QPixmap synthIconPixmap(int size) {
         wave.lineTo(x, bottom - (bottom - top) * level);
     }
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(QColor(170, 255, 60), std::max(1.5, s / 14), Qt::SolidLine, Qt::RoundCap,
-                        Qt::RoundJoin));
+    painter.setPen(
+        QPen(QColor(170, 255, 60), std::max(1.5, s / 14), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(wave);
 
     // Two level bars below, like the window's meters.

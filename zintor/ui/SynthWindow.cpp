@@ -166,7 +166,8 @@ void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double
             addButton(units, group, name.constData(), generators[i].caption, 10, buttonTop + 26 * i, 60, 20);
         button->setAccessibleName(title + " " + generators[i].caption);
         auto* generate = generators[i].generate;
-        connect(button, &QPushButton::clicked, this, [this, &voice, generate] { generate(voice, windowRandom_); });
+        connect(button, &QPushButton::clicked, this,
+                [this, &voice, generate] { generate(voice, windowRandom_); });
     }
 
     struct Row {
@@ -213,9 +214,10 @@ void SynthWindow::buildControls(const DialogUnits& units) {
 
     QGroupBox* kick = addGroup(units, "Kick", "kickGroup", 268, 4, 108, 92);
     KickDrum& kickDrum = engine_.kick;
-    bindSlider(addSliderRow(units, kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 274, 16, 96),
-               kKickAttackSlider.minimum, kKickAttackSlider.maximum, kKickAttackSlider.initial,
-               [&kickDrum](int pos) { kickDrum.startIncrement.store(startIncrementFromPosition(pos), kRelaxed); });
+    bindSlider(
+        addSliderRow(units, kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 274, 16, 96),
+        kKickAttackSlider.minimum, kKickAttackSlider.maximum, kKickAttackSlider.initial,
+        [&kickDrum](int pos) { kickDrum.startIncrement.store(startIncrementFromPosition(pos), kRelaxed); });
     bindSlider(addSliderRow(units, kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 274, 42, 96),
                kKickDecaySlider.minimum, kKickDecaySlider.maximum, kKickDecaySlider.initial,
                [&kickDrum](int pos) { kickDrum.pitchDecay.store(pitchDecayFromPosition(pos), kRelaxed); });
@@ -233,7 +235,8 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     QGroupBox* sub = addGroup(units, "Sub bass synth", "subBassGroup", 268, 196, 108, 52);
     QPushButton* generate = addButton(units, sub, "subBassGenerateButton", "Generate", 274, 208, 60, 12);
     generate->setAccessibleName("Sub bass generate");
-    connect(generate, &QPushButton::clicked, this, [this] { generateSubBass(engine_.subBass, windowRandom_); });
+    connect(generate, &QPushButton::clicked, this,
+            [this] { generateSubBass(engine_.subBass, windowRandom_); });
     SynthParams& params = engine_.params;
     bindSlider(addSliderRow(units, sub, "subBassVolume", "Volume", "Sub bass volume", 274, 221, 96),
                kSubBassVolumeSlider.minimum, kSubBassVolumeSlider.maximum, kSubBassVolumeSlider.initial,
@@ -282,7 +285,8 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     bpmEdit_ = makeField("bpm", "BPM", 158);
     QPushButton* set = addButton(units, control, "setButton", "Set", 454, 158, 32, 12);
     connect(set, &QPushButton::clicked, this, &SynthWindow::applyTempoText);
-    QSlider* shuffle = addSliderRow(units, control, "shuffle", "Groove shuffle", "Groove shuffle", 388, 174, 98);
+    QSlider* shuffle =
+        addSliderRow(units, control, "shuffle", "Groove shuffle", "Groove shuffle", 388, 174, 98);
     playButton_ = addButton(units, control, "playButton", "Play", 388, 200, 98, 18);
     playButton_->setCheckable(true);
     connect(playButton_, &QPushButton::clicked, this, &SynthWindow::togglePlay);
@@ -313,7 +317,8 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     place(units, cpuLabel_, 380, 305, 112, 10);
 
     // Ranges and positions in the order the synth has always set them up.
-    bindSlider(shuffle, kGrooveShuffleSlider.minimum, kGrooveShuffleSlider.maximum, kGrooveShuffleSlider.initial,
+    bindSlider(shuffle, kGrooveShuffleSlider.minimum, kGrooveShuffleSlider.maximum,
+               kGrooveShuffleSlider.initial,
                [&params](int pos) { params.shuffleAmount.store(pos, kRelaxed); });
     connect(stepsEdit_, &QLineEdit::textChanged, this, &SynthWindow::applyStepsText);
     stepsEdit_->setText(QString::number(kInitialStepCount));
@@ -392,7 +397,9 @@ void SynthWindow::togglePlay() {
     statusLabel_->setText(on ? "Playing..." : "Stopped...");
 }
 
-void SynthWindow::refreshCpuLabel() { cpuLabel_->setText(QString::asprintf("cpu: %.1f%%", audio_.cpuUsage())); }
+void SynthWindow::refreshCpuLabel() {
+    cpuLabel_->setText(QString::asprintf("cpu: %.1f%%", audio_.cpuUsage()));
+}
 
 void SynthWindow::refreshMeters() {
     leftMeter_->setValue(engine_.params.peakLeft.load(kRelaxed));

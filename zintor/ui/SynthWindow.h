@@ -1,5 +1,4 @@
-// The synthesiser's main window: every control of the synth, writing engine values as it moves, and
-// the timers that refresh the processor load and the level meters. Window thread only.
+// The synthesiser's main window: every control, its timers and the start-up. Window thread only.
 #pragma once
 
 #include "common/Random.h"
@@ -27,7 +26,7 @@ class DialogUnits;
 
 class SynthWindow : public QDialog {
     Q_OBJECT
-public:
+  public:
     /// Builds the controls and starts the synth: positions, start-up phrases, then the stream.
     /// The window neither owns nor outlives engine, audio and boxes.
     SynthWindow(SynthEngine& engine, SynthAudio& audio, MessageBoxes& boxes, QWidget* parent = nullptr);
@@ -36,7 +35,7 @@ public:
     /// The window thread's random numbers, seeded from the clock, drawn by the phrase generators.
     common::Random& windowRandom() { return windowRandom_; }
 
-public slots:
+  public slots:
     /// "Steps" changed: stores stepCount 0..256, refusing more with the "Too many steps" box.
     void applyStepsText();
     /// "Set": stores samplesPerStep = 661500 / BPM for 32..1023 BPM and shows the tempo in force.
@@ -50,24 +49,25 @@ public slots:
     /// Opens the About dialog modally.
     void showAbout();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     struct SliderBinding {
         QSlider* slider;
         std::function<void(int)> apply;
     };
 
     void buildControls(const DialogUnits& units);
-    QGroupBox* addGroup(const DialogUnits& units, const QString& caption, const char* name, double x, double y,
-                        double w, double h);
+    QGroupBox* addGroup(const DialogUnits& units, const QString& caption, const char* name, double x,
+                        double y, double w, double h);
     void place(const DialogUnits& units, QWidget* widget, double x, double y, double w, double h);
-    QSlider* addSliderRow(const DialogUnits& units, QGroupBox* group, const char* name, const QString& caption,
-                          const QString& accessibleName, double x, double y, double w);
-    QPushButton* addButton(const DialogUnits& units, QWidget* parent, const char* name, const QString& caption,
-                           double x, double y, double w, double h);
+    QSlider* addSliderRow(const DialogUnits& units, QGroupBox* group, const char* name,
+                          const QString& caption, const QString& accessibleName, double x, double y,
+                          double w);
+    QPushButton* addButton(const DialogUnits& units, QWidget* parent, const char* name,
+                           const QString& caption, double x, double y, double w, double h);
     void buildSynthLineGroup(const DialogUnits& units, int line, double top);
     void bindSlider(QSlider* slider, int minimum, int maximum, int initial, std::function<void(int)> apply);
     void applySlider(QSlider* slider);

@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
         return zintor::runCommandLine(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("zintor");
-    zintor::SynthApp synth(std::make_unique<zintor::ServiceSynthAudio>(), std::make_unique<zintor::QtMessageBoxes>());
+    zintor::SynthApp synth(std::make_unique<zintor::ServiceSynthAudio>(),
+                           std::make_unique<zintor::QtMessageBoxes>());
     // Set by tools/screenshot.sh to photograph the real window for the user guide.
     synth.setScreenshotPath(qEnvironmentVariable("VZ_SCREENSHOT"));
     return synth.exec();

@@ -1,5 +1,4 @@
-// Test doubles for the synth window: an audio output that opens nothing and message boxes that
-// return at once. Window thread only.
+// Test doubles: an audio output that opens nothing, message boxes that return at once. Window thread.
 #pragma once
 
 #include "zintor/ui/MessageBoxes.h"
@@ -13,7 +12,7 @@
 namespace zintor {
 
 class FakeSynthAudio final : public SynthAudio {
-public:
+  public:
     void open(FSOUND_STREAMCALLBACK cb, void* user, void*) override {
         calls << "open";
         callback = cb;
@@ -42,7 +41,7 @@ public:
 };
 
 class FakeMessageBoxes final : public MessageBoxes {
-public:
+  public:
     void error(QWidget*, const QString& title, const QString& text) override {
         shown << title + "|" + text;
         if (onError)

@@ -1,10 +1,10 @@
 // The synth window driven as a user would: sliders, fields, buttons, timers and closing, against a
 // real engine and a fake audio output.
+#include "zintor/ui/SynthWindow.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/ui/DialogUnits.h"
 #include "zintor/ui/SynthApp.h"
-#include "zintor/ui/SynthWindow.h"
 #include "zintor/ui/tests/FakeSynthAudio.h"
 
 #include <QAction>
@@ -91,9 +91,9 @@ private slots:
 constexpr int kInitial = INT_MIN; // leave the slider where the window put it
 #define PARAM(field) Reader([](SynthEngine& e) -> double { return e.field.load(); })
 #define VOICE(field) Reader([voice](SynthEngine& e) -> double { return voice(e).field.load(); })
-#define ROW(slider, pos, reader, value)                                                                  \
-    QTest::addRow("%s@%s %s", QByteArray(slider).constData(),                                            \
-                  pos == kInitial ? "initial" : QByteArray::number(pos).constData(), #reader)            \
+#define ROW(slider, pos, reader, value)                                                                      \
+    QTest::addRow("%s@%s %s", QByteArray(slider).constData(),                                                \
+                  pos == kInitial ? "initial" : QByteArray::number(pos).constData(), #reader)                \
         << QString(slider) << pos << reader << double(value)
 
 void SynthWindowTest::sliderFormulas_data() {
@@ -120,8 +120,12 @@ void SynthWindowTest::sliderFormulas_data() {
     ROW("kickVolumeSlider", 900, PARAM(kick.volume), 0.9);
     ROW("kickVolumeSlider", kInitial, PARAM(kick.volume), 0.8);
     for (int line : {1, 2}) {
-        auto voice = [line](SynthEngine& e) -> SynthVoice& { return line == 1 ? e.synthLine1 : e.synthLine2; };
-        auto s = [line](const char* role) { return "synthLine" + QByteArray::number(line) + role + "Slider"; };
+        auto voice = [line](SynthEngine& e) -> SynthVoice& {
+            return line == 1 ? e.synthLine1 : e.synthLine2;
+        };
+        auto s = [line](const char* role) {
+            return "synthLine" + QByteArray::number(line) + role + "Slider";
+        };
         const bool first = line == 1;
         ROW(s("FilterType"), 2, VOICE(filterType), 2);
         ROW(s("FilterType"), kInitial, VOICE(filterType), 0);
@@ -423,7 +427,8 @@ void SynthWindowTest::layoutIsTidyAndAccessible() {
     for (QWidget* w : rig.window->findChildren<QWidget*>()) {
         if (qobject_cast<QSlider*>(w) || qobject_cast<QPushButton*>(w) || qobject_cast<QLineEdit*>(w) ||
             qobject_cast<QProgressBar*>(w)) {
-            QVERIFY2(!w->objectName().isEmpty() && !w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+            QVERIFY2(!w->objectName().isEmpty() && !w->accessibleName().isEmpty(),
+                     qPrintable(w->objectName()));
             QVERIFY2(client.contains(QRect(w->mapTo(rig.window.get(), QPoint()), w->size())),
                      qPrintable(w->objectName()));
         }
@@ -466,7 +471,8 @@ void SynthWindowTest::inertControlsAndAbout() {
             modal->close();
     });
     about->trigger();
-    QCOMPARE(seen, (QStringList{"About Vexla", "Vexla release 8", "System info...", "Credits && greetz...", "1"}));
+    QCOMPARE(seen,
+             (QStringList{"About Vexla", "Vexla release 8", "System info...", "Credits && greetz...", "1"}));
     QVERIFY(!QApplication::activeModalWidget());
 }
 

@@ -51,7 +51,7 @@ class TrackedSine {
     static constexpr int kResyncSamples = 256;
 
     /// sin(phase) for the phase of this sample.
-    double next(double phase) {
+    [[gnu::always_inline]] double next(double phase) {
         const double delta = phase - phase_;
         phase_ = phase;
         if (rotating_ && delta == delta_ && --countdown_ > 0) {

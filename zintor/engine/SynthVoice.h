@@ -140,7 +140,7 @@ class SynthVoice {
 
     /// One sample of filter type kType on the state `s` (the voice itself or its Locals).
     template <int kType, class State>
-    static float tick(State& s, const Params& p, float ramp, float& cutoffNowValue);
+    [[gnu::always_inline]] static float tick(State& s, const Params& p, float ramp, float& cutoffNowValue);
 
     TrackedSine lfoSine_;
     TrackedSine ringSine_;
@@ -186,7 +186,8 @@ inline void SynthVoice::storeLocals(const Locals& s) {
 }
 
 template <int kType, class State>
-inline float SynthVoice::tick(State& s, const Params& p, float ramp, float& cutoffNowValue) {
+[[gnu::always_inline]] inline float SynthVoice::tick(State& s, const Params& p, float ramp,
+                                                     float& cutoffNowValue) {
     s.osc1Phase += s.osc1Increment;
     if (s.osc1Phase >= 1.0f)
         s.osc1Phase -= 1.0f;

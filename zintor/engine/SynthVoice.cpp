@@ -11,6 +11,7 @@ float SynthVoice::phaseIncrement(double semitones) {
 }
 
 void SynthVoice::triggerStep(int step, int samplesPerStep, int transpose, common::Random& random) {
+    step &= kPhraseSteps - 1; // a wrong index from the caller must not read outside the phrase
     ampTarget = 1.0f;
     env = -0.1f;
     envRate = envRates[step].load(kRelaxed);

@@ -22,7 +22,7 @@ class SynthVoice {
     SynthVoice(const SynthVoice&) = delete;
     SynthVoice& operator=(const SynthVoice&) = delete;
 
-    /// Starts the note of `step` (0..255). `samplesPerStep` (≥ 1) sets the staccato release time,
+    /// Starts the note of `step` (0..255; other values wrap into the phrase). `samplesPerStep` (≥ 1) sets the staccato release time,
     /// `transpose` is in semitones. Draws one number from `random` (the audio thread's generator)
     /// when the step is staccato, none otherwise.
     void triggerStep(int step, int samplesPerStep, int transpose, common::Random& random);

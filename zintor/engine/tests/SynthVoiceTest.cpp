@@ -57,6 +57,8 @@ TEST(SynthVoicePitch, IncrementsAreExactPowersOfTwo) {
     voice.triggerStep(3, 5000, 5, random); // 7 + 5 = one octave up
     EXPECT_EQ(voice.osc1Increment, 1.0f / 256.0f);
     EXPECT_NEAR(voice.osc2Increment / voice.osc1Increment, std::exp2(0.2 / 12.0), 1e-6);
+    voice.triggerStep(256 + 3, 5000, 5, random); // never reads outside the phrase
+    EXPECT_EQ(voice.osc1Increment, 1.0f / 256.0f);
 }
 
 TEST(SynthVoicePitch, OutputFrequencyFollowsNoteAndTranspose) {

@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config make
   qt6-base-dev qt6-base-dev-tools libgl-dev
   portaudio19-dev libasound2-dev libjack-jackd2-dev
-  libsndfile1-dev
+  libsndfile1-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core

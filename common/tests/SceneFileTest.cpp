@@ -1,0 +1,181 @@
+// Scene files: refusing bad input with a message, checked member reads, and the atomic save.
+#include "common/SceneFile.h"
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class SceneFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("scenefile-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string file(const char* name) const { return (dir_ / name).string(); }
+    void writeRaw(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    int entries() const {
+        int n = 0;
+        for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_)) ++n;
+        return n;
+    }
+    fs::path dir_;
+};
+
+TEST_F(SceneFileTest, WrittenSceneReadsBackWithExactFloats) {
+    json scene = {{"format", "Test"}, {"version", 1}, {"cutoff", 0.1f}, {"tiny", 1.17549435e-38f}};
+    std::string error;
+    ASSERT_TRUE(common::writeJsonFile(file("a.json"), scene, error)) << error;
+    json back;
+    ASSERT_TRUE(common::readJsonFile(file("a.json"), back, error)) << error;
+    EXPECT_EQ(back["cutoff"].get<float>(), 0.1f);
+    EXPECT_EQ(back["tiny"].get<float>(), 1.17549435e-38f);
+    EXPECT_EQ(entries(), 1); // no temporary file left behind
+}
+
+TEST_F(SceneFileTest, BadFilesAreRefusedWithAMessageAndLeaveTheOutputAlone) {
+    const std::string good = R"({"format":"Test","version":1,"list":[1,2,3]})";
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* messagePart;
+    };
+    const Case cases[] = {
+        {"not-json", "this is a wav file, honest", "not valid JSON"},
+        {"truncated", good.substr(0, good.size() - 5), "truncated"},
+        {"empty", "", "not valid JSON"},
+        {"too-large", std::string(common::kSceneFileMaxBytes + 1, ' '), "too large"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeRaw(file(c.name), c.text);
+        json out = 42;
+        std::string error;
+        EXPECT_FALSE(common::readJsonFile(file(c.name), out, error));
+        EXPECT_NE(error.find(c.messagePart), std::string::npos) << error;
+        EXPECT_EQ(out, 42);
+    }
+    json out;
+    std::string error;
+    EXPECT_FALSE(common::readJsonFile(file("absent"), out, error));
+    EXPECT_NE(error.find("Cannot open"), std::string::npos) << error;
+    EXPECT_FALSE(common::readJsonFile(dir_.string(), out, error));
+}
+
+TEST_F(SceneFileTest, HeaderRefusesOtherProgramsAndNewerVersions) {
+    std::string error;
+    EXPECT_TRUE(common::checkSceneHeader({{"format", "Vexla scene"}, {"version", 1}}, "Vexla scene", 1, error));
+    EXPECT_FALSE(common::checkSceneHeader({{"format", "Zintor scene"}, {"version", 1}}, "Vexla scene", 1, error));
+    EXPECT_NE(error.find("not a Vexla scene"), std::string::npos) << error;
+    EXPECT_FALSE(common::checkSceneHeader({{"format", "Vexla scene"}, {"version", 2}}, "Vexla scene", 1, error));
+    EXPECT_NE(error.find("newer format"), std::string::npos) << error;
+    EXPECT_FALSE(common::checkSceneHeader({{"format", "Vexla scene"}, {"version", "1"}}, "Vexla scene", 1, error));
+    EXPECT_FALSE(common::checkSceneHeader({{"version", 1}}, "Vexla scene", 1, error));
+    EXPECT_FALSE(common::checkSceneHeader(json::array({1, 2}), "Vexla scene", 1, error));
+}
+
+TEST_F(SceneFileTest, FieldsAreRefusedNotClampedAndTheFirstFailureIsKept) {
+    const json obj = {{"i", 5},     {"f", 0.5},         {"b", true},       {"s", "x"},
+                      {"ints", {1, 2, 3}}, {"floats", {0.25, 0.5}}, {"big", 1e300}, {"frac", 2.5}};
+    {
+        common::SceneFields f(obj, "test");
+        int i = 0;
+        float x = 0;
+        bool b = false;
+        std::string s;
+        int ints[3] = {};
+        float floats[2] = {};
+        EXPECT_TRUE(f.readInt("i", 0, 5, i) && f.readFloat("f", 0, 1, x) && f.readBool("b", b) &&
+                    f.readString("s", s) && f.readInts("ints", 0, 3, ints, 3) &&
+                    f.readFloats("floats", 0, 1, floats, 2));
+        EXPECT_TRUE(f.ok());
+        EXPECT_EQ(i, 5);
+        EXPECT_EQ(ints[2], 3);
+        EXPECT_EQ(floats[1], 0.5f);
+    }
+    struct Bad {
+        const char* what;
+        std::function<bool(common::SceneFields&)> read;
+    };
+    int i = -1;
+    float x = -1;
+    int ints[3] = {};
+    const Bad bads[] = {
+        {"above range", [&](auto& f) { return f.readInt("i", 0, 4, i); }},
+        {"below range", [&](auto& f) { return f.readFloat("f", 0.6f, 1, x); }},
+        {"not whole", [&](auto& f) { return f.readInt("frac", 0, 4, i); }},
+        {"huge", [&](auto& f) { return f.readFloat("big", -1e30f, 1e30f, x); }},
+        {"missing", [&](auto& f) { return f.readInt("nope", 0, 4, i); }},
+        {"wrong type", [&](auto& f) { return f.readInt("s", 0, 4, i); }},
+        {"wrong count", [&](auto& f) { return f.readInts("ints", 0, 3, ints, 2); }},
+        {"element out of range", [&](auto& f) { return f.readInts("ints", 0, 2, ints, 3); }},
+    };
+    for (const Bad& bad : bads) {
+        SCOPED_TRACE(bad.what);
+        common::SceneFields f(obj, "test");
+        i = -1;
+        x = -1;
+        EXPECT_FALSE(bad.read(f));
+        EXPECT_FALSE(f.ok());
+        EXPECT_NE(f.error().find("test"), std::string::npos) << f.error();
+        EXPECT_EQ(i, -1);
+        EXPECT_EQ(x, -1.0f);
+        const std::string first = f.error();
+        int later = 0;
+        EXPECT_FALSE(f.readInt("i", 0, 5, later)); // reads after a failure do nothing
+        EXPECT_EQ(f.error(), first);
+    }
+}
+
+TEST_F(SceneFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
+    const std::string path = file("scene.json");
+    std::string error;
+    ASSERT_TRUE(common::writeFileAtomically(path, "old", error));
+    // A directory in the way makes the rename fail after the temporary file is written.
+    fs::create_directories(path + "-dir");
+    EXPECT_FALSE(common::writeFileAtomically(path + "-dir", "new", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(common::writeFileAtomically(file("no/such/folder/x.json"), "new", error));
+    EXPECT_EQ(entries(), 2);
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text, "old");
+}
+
+TEST_F(SceneFileTest, ReaderNeverSeesAHalfWrittenScene) {
+    const std::string path = file("scene.json");
+    json a = {{"format", "Test"}, {"version", 1}, {"fill", std::string(300000, 'a')}};
+    json b = {{"format", "Test"}, {"version", 1}, {"fill", std::string(200000, 'b')}};
+    std::string error;
+    ASSERT_TRUE(common::writeJsonFile(path, a, error));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        std::string e;
+        for (int i = 0; i < 40; ++i) common::writeJsonFile(path, (i & 1) ? a : b, e);
+        done = true;
+    });
+    int reads = 0;
+    while (!done || reads < 10) {
+        json back;
+        std::string e;
+        ASSERT_TRUE(common::readJsonFile(path, back, e)) << e;
+        ASSERT_TRUE(back == a || back == b);
+        ++reads;
+    }
+    writer.join();
+}
+
+} // namespace

@@ -2,10 +2,13 @@
 #include "zintor/generators/StartUp.h"
 
 #include "zintor/generators/ControlFormulas.h"
+#include "zintor/generators/PhraseGenerators.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace zintor {
@@ -53,6 +56,32 @@ TEST(StartUp, TheSameSeedGivesTheSameTrackAndAnotherSeedAnother) {
     for (std::int16_t s : a)
         loud += (s > 2000 || s < -2000);
     EXPECT_GT(loud, 1000); // music, not silence
+}
+
+// Run under the thread sanitizer: the window thread's presses and control moves meet the render
+// only in atomics.
+TEST(StartUp, PressesAndControlMovesWhileTheRenderRunsAreRaceFree) {
+    auto e = std::make_unique<SynthEngine>();
+    common::Random windowRandom;
+    startUp(*e, windowRandom, 7);
+    e->params.playing.store(true);
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::vector<std::int16_t> block(2 * 1000);
+        while (!done.load())
+            e->renderBlock(block.data(), 4000);
+    });
+    for (int i = 0; i < 50; ++i) {
+        generateGoa(e->synthLine1, windowRandom);
+        generateSubBass(e->subBass, windowRandom);
+        e->synthLine2.cutoff.store(cutoffFromPosition(i * 20 + 1));
+        e->synthLine2.setOscMix(i * 5);
+        e->params.samplesPerStep.store(samplesPerStepFromBpm(100 + i));
+        e->params.stepCount.store(i % 2 ? 256 : 3);
+    }
+    done.store(true);
+    audio.join();
+    EXPECT_GE(e->params.peakLeft.load(), 0);
 }
 
 } // namespace

@@ -5,7 +5,8 @@
 
 namespace vexla {
 
-EchoUnit::EchoUnit(int samplesPerStep) : readPos_(readPosFor(2, samplesPerStep)) {}
+EchoUnit::EchoUnit(int samplesPerStep)
+    : readPos_(readPosFor(2, samplesPerStep)), settingReadPos_(readPos_) {}
 
 std::int32_t EchoUnit::readPosFor(int k, int samplesPerStep) {
     // 64-bit product, clamped before it becomes a position: never outside the lines.
@@ -39,7 +40,7 @@ int EchoUnit::alterEcho(common::Random& random, int samplesPerStep) {
     // Two further draws that nothing reads, kept so that a seed gives the same later draws.
     (void)random.below(5);
     (void)random.below(256);
-    pendingReadPos_.store(readPosFor(k, samplesPerStep), std::memory_order_relaxed);
+    postReadPos(readPosFor(k, samplesPerStep));
     return k;
 }
 

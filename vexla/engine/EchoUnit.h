@@ -32,6 +32,18 @@ public:
     /// at 65535. Returns k.
     int alterEcho(common::Random& random, int samplesPerStep);
 
+    /// Posts a read position (writes restart at 65535), as alterEcho does: a scene's or an undo step's
+    /// echo setting. Any thread; the render takes it whole at its next frame.
+    void postReadPos(std::int32_t readPos) {
+        const std::int32_t pos = readPos & kPositionMask;
+        settingReadPos_.store(pos, std::memory_order_relaxed);
+        pendingReadPos_.store(pos, std::memory_order_relaxed);
+    }
+
+    /// The read position of the latest setting (posted or taken), counted with writes at 65535: what a
+    /// scene keeps of the echo. Any thread.
+    std::int32_t settingReadPos() const { return settingReadPos_.load(std::memory_order_relaxed); }
+
     /// Zeroes both delay lines. Window thread, before the stream starts or under engineLock.
     void clear();
 
@@ -57,6 +69,7 @@ private:
     /// A read position posted by alterEcho, or kNoPending. Posting one value whole keeps the render from
     /// mixing a new read position with a write position it advanced itself.
     std::atomic<std::int32_t> pendingReadPos_{kNoPending};
+    std::atomic<std::int32_t> settingReadPos_;
 };
 
 } // namespace vexla

@@ -26,6 +26,10 @@ class UndoHistory {
     bool canUndo() const { return undo_.size() > 0; }
     bool canRedo() const { return redo_.size() > 0; }
 
+    /// The state the next undo() or redo() would return, or null.
+    const Snapshot* peekUndo() const { return undo_.top(); }
+    const Snapshot* peekRedo() const { return redo_.top(); }
+
     /// Keeps the state that a change is about to replace.
     void record(const Snapshot& before) {
         undo_.push(before);
@@ -64,6 +68,9 @@ class UndoHistory {
             slots_[top_] = s;
             top_ = (top_ + 1) % slots_.size();
             if (size_ < slots_.size()) ++size_;
+        }
+        const Snapshot* top() const {
+            return size_ == 0 ? nullptr : &slots_[(top_ + slots_.size() - 1) % slots_.size()];
         }
         Snapshot pop() {
             top_ = (top_ + slots_.size() - 1) % slots_.size();

@@ -22,13 +22,14 @@ void KickVoice::generate(common::Random& random) {
 }
 
 void HatVoice::generate(common::Random& random, int stepCount) {
-    hatEchoSend = static_cast<float>(random.below(250)) * kOneThreeHundredth;
+    constexpr auto r = std::memory_order_relaxed;
+    hatEchoSend.store(static_cast<float>(random.below(250)) * kOneThreeHundredth, r);
     const int count = clampedCount(stepCount);
     for (int i = 0; i < count; ++i) {
-        hatLevels[i] = static_cast<float>(random.below(256)) / 256.0f;
-        hatDecays[i] = static_cast<float>(random.below(256)) * 0.00001f;
+        hatLevels[i].store(static_cast<float>(random.below(256)) / 256.0f, r);
+        hatDecays[i].store(static_cast<float>(random.below(256)) * 0.00001f, r);
     }
-    accentOff = random.below(2);
+    accentOff.store(random.below(2), r);
 }
 
 void SineVoice::generate(common::Random& random, int stepCount) {

@@ -38,6 +38,13 @@ struct EngineParams {
     std::atomic<bool> clipped{false};          ///< render sets, window clears
     std::atomic<bool> recording{false};        ///< hand every frame to the recorder
     std::atomic<std::int32_t> recordedBytes{0}; ///< render adds 4 per recorded frame
+    /// The step the render is playing (the last one loaded at a step boundary), 0..63; it stands
+    /// while the engine is stopped.
+    std::atomic<std::int32_t> playingStep{0};
+    /// Peak-hold levels of the output, 0..32766: each frame a peak falls by one and rises to the
+    /// magnitude of its channel's sample if that is higher, so it reaches zero about 0.74 s after silence.
+    std::atomic<std::int32_t> peakLeft{0};
+    std::atomic<std::int32_t> peakRight{0};
 };
 
 } // namespace vexla

@@ -1,11 +1,13 @@
 // The hi-hats: high-passed white noise with a per-step level and decay and a fixed accent pattern.
-// Audio thread only: stepLoad(), render() and generate() (served requests) all run inside the render.
+// stepLoad(), render() and generate() (served requests) run inside the render; the tables are relaxed
+// atomics only so that the window can copy them for a scene or an undo step while the render runs.
 #pragma once
 
 #include "common/Random.h"
 #include "vexla/engine/BassVoice.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace vexla {
@@ -21,14 +23,15 @@ public:
 
     /// Loads step s (0..63), with the doubled level on steps 2 mod 4 and the accent on steps 4 mod 8.
     void stepLoad(int s) {
-        level_ = hatLevels[s];
-        decay_ = hatDecays[s];
+        constexpr auto r = std::memory_order_relaxed;
+        level_ = hatLevels[s].load(r);
+        decay_ = hatDecays[s].load(r);
         tone_ = 0.8f;
         if (s % 4 == 2) {
             level_ *= 2.0f;
             decay_ *= 0.5f;
         }
-        if (s % 8 == 4 && accentOff == 0) {
+        if (s % 8 == 4 && accentOff.load(r) == 0) {
             level_ = 1.0f;
             decay_ = 0.001f;
             tone_ = 0.2f;
@@ -46,10 +49,10 @@ public:
         return smooth2_ - noise;
     }
 
-    std::array<float, kStepTableSize> hatLevels{};
-    std::array<float, kStepTableSize> hatDecays{};
-    std::int32_t accentOff = 0;
-    float hatEchoSend = 0.3f;
+    std::array<std::atomic<float>, kStepTableSize> hatLevels{};
+    std::array<std::atomic<float>, kStepTableSize> hatDecays{};
+    std::atomic<std::int32_t> accentOff{0};
+    std::atomic<float> hatEchoSend{0.3f};
 
 private:
     float level_ = 1.0f;

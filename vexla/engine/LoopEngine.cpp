@@ -2,10 +2,14 @@
 #include "vexla/engine/LoopEngine.h"
 
 #include "common/WavRecorder.h"
+#include "vexla/engine/Scene.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
+#include <thread>
 
 namespace vexla {
 
@@ -57,7 +61,10 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
 
 OutputFrame LoopEngine::renderFrame() {
     OutputFrame out;
-    if (params.running.load(kRelaxed)) {
+    const bool running = params.running.load(kRelaxed);
+    if (!running) // a stopped clock has no boundary to wait for
+        takePostedScene();
+    if (running) {
         if (sampleInStep_ == 0)
             triggerStep();
         ++sampleInStep_;
@@ -89,7 +96,7 @@ OutputFrame LoopEngine::renderFrame() {
 
         const float bass1Echo = bass1.echoSend.load(kRelaxed);
         const float bass2Echo = bass2.echoSend.load(kRelaxed);
-        const float hatEcho = hats.hatEchoSend;
+        const float hatEcho = hats.hatEchoSend.load(kRelaxed);
         const float secondEcho = secondLooperSends.secondLooperEchoSend.load(kRelaxed);
         const float sineEcho = sine.sineEchoSend.load(kRelaxed);
         const float slicerEcho = slicer.slicerEchoSend.load(kRelaxed);
@@ -120,6 +127,11 @@ OutputFrame LoopEngine::renderFrame() {
         if (clipped)
             params.clipped.store(true, kRelaxed);
     }
+    // Peak hold for the meters: magnitudes, since the voices reach the right channel inverted.
+    peakLeft_ = std::max(peakLeft_ > 0 ? peakLeft_ - 1 : 0, std::abs(static_cast<std::int32_t>(out.left)));
+    peakRight_ = std::max(peakRight_ > 0 ? peakRight_ - 1 : 0, std::abs(static_cast<std::int32_t>(out.right)));
+    params.peakLeft.store(peakLeft_, kRelaxed);
+    params.peakRight.store(peakRight_, kRelaxed);
     if (params.recording.load(kRelaxed)) {
         // A stopped engine records silence too.
         if (common::WavRecorder* recorder = recorder_.load(kRelaxed))
@@ -132,7 +144,9 @@ OutputFrame LoopEngine::renderFrame() {
 }
 
 void LoopEngine::triggerStep() {
+    takePostedScene(); // an opened scene or an undo step starts with this step
     const int step = currentStep_; // always 0..63
+    params.playingStep.store(step, kRelaxed);
     const int stepCount = params.stepCount.load(kRelaxed);
     const int transpose = params.transpose.load(kRelaxed);
     bass1.stepLoad(step, stepCount, transpose);
@@ -209,6 +223,46 @@ void LoopEngine::regenerateAll(common::Random& random) {
     generateKick(random);
     alterSecondLooper(random);
     generateSlicer(random);
+}
+
+void LoopEngine::postScene(const SceneState& state, unsigned parts) {
+    bool replacing = false;
+    for (;;) {
+        int expected = kSlotIdle;
+        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire))
+            break;
+        expected = kSlotPending;
+        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire)) {
+            replacing = true;
+            break;
+        }
+        // The render is copying the slot: a few microseconds.
+        std::this_thread::yield();
+    }
+    if (!replacing)
+        postedParts_ = 0;
+    copySceneParts(posted_, state, parts);
+    postedParts_ |= parts;
+    postedSlot_.store(kSlotPending, std::memory_order_release);
+}
+
+bool LoopEngine::scenePending(SceneState& posted, unsigned& parts) const {
+    if (postedSlot_.load(std::memory_order_acquire) != kSlotPending)
+        return false;
+    // Only the window writes the slot, so reading it here races with nothing.
+    posted = posted_;
+    parts = postedParts_;
+    return true;
+}
+
+void LoopEngine::takePostedScene() {
+    if (postedSlot_.load(kRelaxed) != kSlotPending)
+        return;
+    int expected = kSlotPending;
+    if (!postedSlot_.compare_exchange_strong(expected, kSlotApplying, std::memory_order_acquire))
+        return; // the window is rewriting it: the next boundary takes it
+    applyScene(*this, posted_, postedParts_);
+    postedSlot_.store(kSlotIdle, std::memory_order_release);
 }
 
 void LoopEngine::stopLoopers() {

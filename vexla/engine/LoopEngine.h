@@ -10,6 +10,7 @@
 #include "vexla/engine/HatVoice.h"
 #include "vexla/engine/KickVoice.h"
 #include "vexla/engine/RingModulator.h"
+#include "vexla/engine/SceneState.h"
 #include "vexla/engine/SineVoice.h"
 #include "vexla/engine/SlicerVoice.h"
 #include "vexla/engine/StretchLooper.h"
@@ -78,6 +79,15 @@ public:
     /// Set it before the stream starts or while holding engineLock.
     void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
 
+    /// Window thread: hands over the parts `parts` of `state`, taken by the render at the start of the
+    /// next step (before its tables are loaded), or at the next frame while stopped, so that the loop
+    /// continues in time. A hand-over not yet taken is merged with this one (the newer parts win).
+    void postScene(const SceneState& state, unsigned parts);
+    /// Window thread: true while a posted state waits; then `posted` and `parts` tell what it holds.
+    bool scenePending(SceneState& posted, unsigned& parts) const;
+    /// Takes a posted state now: the render's own call, or a caller that holds engineLock.
+    void takePostedScene();
+
     /// Clock state; read on the audio thread or while no render runs.
     int currentStep() const { return currentStep_; }
     int sampleInStep() const { return sampleInStep_; }
@@ -115,6 +125,14 @@ private:
     std::int32_t sampleInStep_ = 0;
     std::int32_t currentStep_ = 0;
     std::atomic<common::WavRecorder*> recorder_{nullptr};
+    std::int32_t peakLeft_ = 0;
+    std::int32_t peakRight_ = 0;
+
+    // The hand-over slot: the window owns it in Idle and Writing, the render in Applying.
+    enum : int { kSlotIdle, kSlotWriting, kSlotPending, kSlotApplying };
+    std::atomic<int> postedSlot_{kSlotIdle};
+    SceneState posted_{};
+    unsigned postedParts_ = 0;
 };
 
 } // namespace vexla

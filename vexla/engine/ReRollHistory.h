@@ -1,0 +1,54 @@
+// Undo and redo of the loop machine's re-rolls: every randomiser a button runs first keeps what it is
+// about to change. Window thread only (the requested voices come back at the render's next step boundary).
+#pragma once
+
+#include "common/Random.h"
+#include "common/UndoHistory.h"
+#include "vexla/engine/SceneState.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace vexla {
+
+class LoopEngine;
+
+/// The engine's state as it will be once a posted, not yet taken, state is in: what the window sees.
+SceneState captureLatest(const LoopEngine& engine);
+
+/// Restores parts of a state: the controls and the requested voices at the next step boundary (their
+/// pending requests dropped), the window's own randomisers' values at once.
+void restoreScene(LoopEngine& engine, const SceneState& state, unsigned parts);
+
+class ReRollHistory {
+public:
+    static constexpr std::size_t kDepth = 128;
+
+    explicit ReRollHistory(LoopEngine& engine) : engine_(engine), history_(kDepth) {}
+
+    /// The parts the randomiser of a button changes ("Set step!" included); 0 for other captions.
+    static unsigned partsOf(std::string_view caption);
+
+    /// Keeps the current state of `parts` before a re-roll changes them.
+    void keep(unsigned parts);
+
+    /// Presses an engine button (see pressButton), keeping what it changes; false for an unknown caption.
+    /// A request already pending for the same voice keeps nothing: the press changes nothing more.
+    bool press(common::Random& windowRandom, std::string_view caption);
+
+    /// One re-roll back or forward; false when there is none.
+    bool undo();
+    bool redo();
+    std::size_t undoCount() const { return history_.undoCount(); }
+    std::size_t redoCount() const { return history_.redoCount(); }
+
+private:
+    struct Entry {
+        SceneState state;
+        unsigned parts = 0;
+    };
+    LoopEngine& engine_;
+    common::UndoHistory<Entry> history_;
+};
+
+} // namespace vexla

@@ -1,0 +1,131 @@
+// The engine's whole sound state as plain values: control values, every generated table and
+// coefficient, and the echo setting. A value type; any thread may copy it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vexla {
+
+inline constexpr int kSceneSteps = 64;
+
+/// Engine values that the window's sliders and the Steps box set.
+struct ControlValues {
+    std::int32_t stepCount = 16;
+    std::int32_t samplesPerStep = 5000;
+    std::int32_t transpose = 0;
+    float masterGain = 0.875f;
+    float kickVolume = 8192.0f;
+    float bass1Volume = 2048.0f;
+    float bass2Volume = 1024.0f;
+    float hatVolume = 0.125f;
+    float sineVolume = 0.125f;
+    float dryLooperGain = 0.0f;
+    float secondLooperGain = 0.0f;
+    float vcf1Gain = 0.0f;
+    float vcf2Gain = 0.5f;
+    float slicerGain = 0.0f;
+    float vcf1Cutoff = 0.5f;
+    float vcf1Feedback = 1.5f;
+    float vcf2Cutoff = 0.5f;
+    float vcf2Feedback = 1.5f;
+    bool operator==(const ControlValues&) const = default;
+};
+
+struct BassPattern {
+    std::array<std::int32_t, kSceneSteps> notes{};
+    std::array<std::int32_t, kSceneSteps> gates{};
+    std::int32_t mode = 0;
+    float clip = 0.0f;
+    float echoSend = 0.0f;
+    float resonance = 0.0f;
+    float envelopeRate = 0.0f;
+    float pwmLfoRate = 0.0f;
+    float pwmLfoDepth = 0.0f;
+    float cutoffLfoRate = 0.0f;
+    float cutoffLfoDepth = 0.0f;
+    bool operator==(const BassPattern&) const = default;
+};
+
+struct KickPattern {
+    float startFreq = 0.0f;
+    float slide1 = 0.0f;
+    bool operator==(const KickPattern&) const = default;
+};
+
+struct HatPattern {
+    std::array<float, kSceneSteps> levels{};
+    std::array<float, kSceneSteps> decays{};
+    std::int32_t accentOff = 0;
+    float echoSend = 0.3f;
+    bool operator==(const HatPattern&) const = default;
+};
+
+struct SinePattern {
+    std::array<std::int32_t, kSceneSteps> notes{};
+    std::array<float, kSceneSteps> levels{};
+    std::array<float, kSceneSteps> decays{};
+    float echoSend = 0.0f;
+    bool operator==(const SinePattern&) const = default;
+};
+
+struct SlicerPattern {
+    std::array<std::int32_t, kSceneSteps> slices{};
+    std::array<float, kSceneSteps> decays{};
+    float echoSend = 0.0f;
+    float amSend = 0.0f;
+    bool operator==(const SlicerPattern&) const = default;
+};
+
+struct AmSetting {
+    float amBassSineSend = 0.0f;
+    float amHatSend = 0.0f;
+    float carrierRate = 0.0f;
+    float sweepRate = 0.0f;
+    float sweepDepth = 0.0f;
+    float amEchoSend = 0.0f;
+    bool operator==(const AmSetting&) const = default;
+};
+
+struct SecondLooperSetting {
+    float echoSend = 0.0f;
+    float amSend = 0.0f;
+    bool operator==(const SecondLooperSetting&) const = default;
+};
+
+/// Which parts of a SceneState to restore; or them together.
+enum ScenePart : unsigned {
+    kSceneControls = 1u << 0, ///< every ControlValues field, stepCount included
+    kSceneStepCount = 1u << 1, ///< stepCount alone (what "Sequence" and "Set step!" change)
+    kSceneBass1 = 1u << 2,
+    kSceneBass2 = 1u << 3,
+    kSceneKick = 1u << 4,
+    kSceneHats = 1u << 5,
+    kSceneSine = 1u << 6,
+    kSceneSlicer = 1u << 7,
+    kSceneAm = 1u << 8,
+    kSceneEcho = 1u << 9,
+    kSceneSecondLooper = 1u << 10,
+    /// The five voices whose randomisers run on the audio thread: restored at a step boundary.
+    kSceneRequestedVoices = kSceneBass1 | kSceneBass2 | kSceneKick | kSceneHats | kSceneSine,
+    kSceneEverything = (1u << 11) - 1,
+};
+
+struct SceneState {
+    ControlValues controls;
+    BassPattern bass1;
+    BassPattern bass2;
+    KickPattern kick;
+    HatPattern hats;
+    SinePattern sine;
+    SlicerPattern slicer;
+    AmSetting am;
+    SecondLooperSetting secondLooper;
+    std::int32_t echoReadPos = 0; ///< echo read position with writes at 65535, 0..65535
+    bool operator==(const SceneState&) const = default;
+};
+
+/// Copies the parts in `parts` from `from` into `to`.
+void copySceneParts(SceneState& to, const SceneState& from, unsigned parts);
+
+} // namespace vexla

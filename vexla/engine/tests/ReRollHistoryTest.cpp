@@ -1,0 +1,137 @@
+// Undo and redo of every re-roll: the exact tables back, at the next step boundary for the voices the
+// render regenerates, and a history at least 100 deep.
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/ReRollHistory.h"
+#include "vexla/engine/Scene.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace vexla {
+namespace {
+
+struct Machine {
+    std::unique_ptr<LoopEngine> engine = std::make_unique<LoopEngine>();
+    common::Random windowRandom;
+    ReRollHistory history{*engine};
+    Machine() {
+        startUp(*engine, windowRandom, 2024);
+        testing::makeEverythingSound(*engine, windowRandom);
+    }
+    /// Two whole steps: any request or posted state is served by then.
+    void renderSteps() {
+        for (int i = 0; i < 2 * 5001; ++i)
+            engine->renderFrame();
+    }
+    /// What "Set step!" does with a count, keeping what it changes.
+    void setSteps(int count) {
+        history.keep(ReRollHistory::partsOf("Set step!"));
+        engine->params.stepCount = count;
+        engine->regenerateAll(windowRandom);
+    }
+};
+
+class ReRollUndo : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ReRollUndo, UndoAndRedoBringBackTheExactState) {
+    Machine m;
+    m.renderSteps();
+    const SceneState before = captureScene(*m.engine);
+    int presses = 0;
+    do { // a re-roll may draw what was there (the echo has five delays): press until it changes
+        if (GetParam() == "Set step!")
+            m.setSteps(5 + presses);
+        else
+            ASSERT_TRUE(m.history.press(m.windowRandom, GetParam()));
+        ++presses;
+        m.renderSteps();
+    } while (captureScene(*m.engine) == before && presses < 10);
+    const SceneState after = captureScene(*m.engine);
+    ASSERT_FALSE(after == before);
+
+    for (int i = 0; i < presses; ++i)
+        ASSERT_TRUE(m.history.undo());
+    m.renderSteps();
+    EXPECT_TRUE(captureScene(*m.engine) == before);
+    for (int i = 0; i < presses; ++i)
+        ASSERT_TRUE(m.history.redo());
+    m.renderSteps();
+    EXPECT_TRUE(captureScene(*m.engine) == after);
+    EXPECT_FALSE(m.history.redo());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryButton, ReRollUndo,
+                         ::testing::Values("Sequence", "AM Alter", "Echo Alter", "Kick", "Bassline 1", "Bassline 2",
+                                           "Sine", "HiHats", "2nd Looper", "Slicer", "Set step!"),
+                         [](const auto& info) {
+                             std::string name;
+                             for (char c : info.param)
+                                 if (std::isalnum(static_cast<unsigned char>(c)))
+                                     name += c;
+                             return name;
+                         });
+
+TEST(ReRollHistory, RequestedVoiceComesBackAtTheNextStepBoundaryNotBefore) {
+    Machine m;
+    m.renderSteps();
+    const SceneState before = captureScene(*m.engine);
+    m.history.press(m.windowRandom, "Bassline 1");
+    m.renderSteps();
+    const SceneState rolled = captureScene(*m.engine);
+    ASSERT_FALSE(rolled.bass1 == before.bass1);
+    while (m.engine->sampleInStep() != 1) // just after a boundary
+        m.engine->renderFrame();
+    m.history.undo();
+    EXPECT_TRUE(captureLatest(*m.engine).bass1 == before.bass1); // what the window sees at once
+    for (int i = 0; i < 4000; ++i)
+        m.engine->renderFrame();
+    EXPECT_TRUE(captureScene(*m.engine).bass1 == rolled.bass1); // the render still plays the step out
+    while (m.engine->sampleInStep() != 0)
+        m.engine->renderFrame();
+    m.engine->renderFrame();
+    EXPECT_TRUE(captureScene(*m.engine).bass1 == before.bass1);
+}
+
+TEST(ReRollHistory, UndoWinsOverAPressStillWaitingForItsBoundary) {
+    Machine m;
+    m.renderSteps();
+    const SceneState before = captureScene(*m.engine);
+    m.history.press(m.windowRandom, "Kick");
+    m.history.press(m.windowRandom, "Kick"); // still pending: nothing more to keep
+    EXPECT_EQ(m.history.undoCount(), 1u);
+    m.history.undo();
+    m.renderSteps();
+    EXPECT_TRUE(captureScene(*m.engine) == before);
+}
+
+TEST(ReRollHistory, KeepsAtLeastAHundredReRollsAndForgetsTheOldest) {
+    Machine m;
+    std::vector<SceneState> states{captureScene(*m.engine)};
+    const int presses = static_cast<int>(ReRollHistory::kDepth) + 20;
+    static_assert(ReRollHistory::kDepth >= 100);
+    for (int i = 0; i < presses; ++i) {
+        m.history.press(m.windowRandom, i % 2 ? "AM Alter" : "Slicer");
+        states.push_back(captureScene(*m.engine));
+    }
+    for (std::size_t back = 1; back <= ReRollHistory::kDepth; ++back) {
+        ASSERT_TRUE(m.history.undo());
+        ASSERT_TRUE(captureScene(*m.engine) == states[states.size() - 1 - back]) << back << " back";
+    }
+    EXPECT_FALSE(m.history.undo());
+}
+
+TEST(ReRollHistory, SliderMovesAreNotUndone) {
+    Machine m;
+    m.history.press(m.windowRandom, "AM Alter");
+    m.engine->params.masterGain = 0.25f;
+    m.engine->params.kickVolume = 100.0f;
+    m.history.undo();
+    m.renderSteps();
+    EXPECT_EQ(m.engine->params.masterGain.load(), 0.25f);
+    EXPECT_EQ(m.engine->params.kickVolume.load(), 100.0f);
+}
+
+} // namespace
+} // namespace vexla

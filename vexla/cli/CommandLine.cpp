@@ -5,6 +5,7 @@
 #include "common/WavRecorder.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/Scene.h"
 #include "vexla/samples/SampleLoader.h"
 
 #include <charconv>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +45,11 @@ const char* const kUsage =
     "  --press CAPTION      press a button: \"Sequence\", \"AM Alter\", \"Echo Alter\", \"Kick\",\n"
     "                       \"Bassline 1\", \"Bassline 2\", \"Sine\", \"HiHats\", \"2nd Looper\", \"Slicer\"\n"
     "  --load SLOT=PATH     load a sound file into a sample slot: dry, second, slicer, vcf1, vcf2\n"
+    "  --scene FILE         start from a saved scene (its values, tables and samples), before\n"
+    "                       --set, --press and --load\n"
+    "  --save-scene FILE    save the state after start-up, --scene, --set, --press and --load as a\n"
+    "                       scene; pressed regenerations are then served at once (with the window's\n"
+    "                       random numbers), so that the scene holds them and renders exactly as this\n"
     "  --block FRAMES       frames per render call, 1..65536 (default 1024)\n"
     "  --help               show this text\n"
     "--set, --press and --load act in command-line order, after start-up and before the first frame;\n"
@@ -61,6 +68,10 @@ struct RenderPlan {
     bool runningSet = false;
     bool help = false;
     std::vector<Action> actions;
+    std::string scenePath;
+    std::string saveScenePath;
+    /// Paths given to --load, per scene slot: what a saved scene names.
+    std::array<std::string, kSceneSlots> loadedPaths;
 };
 
 std::optional<double> parseNumber(std::string_view text) {
@@ -239,14 +250,19 @@ std::string parseLoad(RenderPlan& plan, std::string_view arg) {
         if (name != choice.name)
             continue;
         const auto slot = choice.slot;
-        plan.actions.push_back([slot, path = std::string(arg.substr(equals + 1))](LoopEngine& engine, common::Random&) {
+        const auto index = static_cast<std::size_t>(&choice - kSlotChoices);
+        plan.actions.push_back([slot, index, &plan, path = std::string(arg.substr(equals + 1))](LoopEngine& engine,
+                                                                                             common::Random&) {
             // The same hook the window uses: decode first, then swap under the lock with the loopers stopped.
             const LoadResult result = loadSampleFile(path.c_str(), engine.*slot, [&engine](const std::function<void()>& swap) {
                 std::lock_guard<std::mutex> lock(engine.engineLock);
                 engine.stopLoopers();
                 swap();
             });
-            return result ? std::string() : "cannot load '" + path + "': " + result.reason;
+            if (!result)
+                return "cannot load '" + path + "': " + result.reason;
+            plan.loadedPaths[index] = path;
+            return std::string();
         });
         return {};
     }
@@ -290,6 +306,24 @@ const OptionSpec kOptions[] = {
     {"--set", true, parseSet},
     {"--press", true, parsePress},
     {"--load", true, parseLoad},
+    {"--scene", true,
+     [](RenderPlan& plan, std::string_view value) {
+         if (!plan.scenePath.empty())
+             return std::string("--scene given twice");
+         if (value.empty())
+             return std::string("--scene needs a scene file");
+         plan.scenePath = std::string(value);
+         return std::string();
+     }},
+    {"--save-scene", true,
+     [](RenderPlan& plan, std::string_view value) {
+         if (!plan.saveScenePath.empty())
+             return std::string("--save-scene given twice");
+         if (value.empty())
+             return std::string("--save-scene needs a file name");
+         plan.saveScenePath = std::string(value);
+         return std::string();
+     }},
     {"--block", true,
      [](RenderPlan& plan, std::string_view value) {
          const std::optional<std::int64_t> frames = parseInteger(value);
@@ -346,6 +380,21 @@ std::string parseArguments(int argc, char** argv, RenderPlan& plan) {
     return {};
 }
 
+/// Runs the pending regenerations now, in the render's order, on the window's generator.
+void serveRequestsAtOnce(LoopEngine& engine, common::Random& windowRandom) {
+    EngineParams& p = engine.params;
+    if (p.requestHats.exchange(false, kRelaxed))
+        engine.generateHats(windowRandom);
+    if (p.requestSine.exchange(false, kRelaxed))
+        engine.generateSine(windowRandom);
+    if (p.requestBass1.exchange(false, kRelaxed))
+        engine.generateBass1(windowRandom);
+    if (p.requestBass2.exchange(false, kRelaxed))
+        engine.generateBass2(windowRandom);
+    if (p.requestKick.exchange(false, kRelaxed))
+        engine.generateKick(windowRandom);
+}
+
 int fail(const std::string& problem) {
     std::fprintf(stderr, "vexla: %s\n", problem.c_str());
     return 2;
@@ -366,9 +415,30 @@ int runCommandLine(int argc, char** argv) {
     common::Random windowRandom;
     const std::uint32_t seed = plan.seed ? *plan.seed : static_cast<std::uint32_t>(std::time(nullptr));
     startUp(*engine, windowRandom, seed);
+    if (!plan.scenePath.empty()) {
+        Scene scene;
+        std::string error;
+        if (!loadSceneFile(plan.scenePath, scene, error))
+            return fail("cannot open scene '" + plan.scenePath + "': " + error);
+        applyScene(*engine, scene.state, kSceneEverything);
+        const auto problems = loadSceneSamples(*engine, scene);
+        for (std::size_t i = 0; i < problems.size(); ++i) {
+            // A missing sample leaves its slot empty; the rest of the scene still plays.
+            if (!problems[i].empty())
+                std::fprintf(stderr, "vexla: missing: %s (%s)\n", scene.samplePaths[i].c_str(), problems[i].c_str());
+            else
+                plan.loadedPaths[i] = scene.samplePaths[i];
+        }
+    }
     for (const Action& action : plan.actions)
         if (std::string problem = action(*engine, windowRandom); !problem.empty())
             return fail(problem);
+    if (!plan.saveScenePath.empty()) {
+        serveRequestsAtOnce(*engine, windowRandom);
+        std::string error;
+        if (!saveSceneFile(plan.saveScenePath, Scene{captureScene(*engine), plan.loadedPaths}, error))
+            return fail("cannot save scene '" + plan.saveScenePath + "': " + error);
+    }
     if (!plan.runningSet)
         engine->params.running.store(true, kRelaxed);
 

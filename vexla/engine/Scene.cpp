@@ -4,6 +4,9 @@
 #include "common/SceneFile.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/ResonantLowpass.h"
+#include "vexla/samples/SampleLoader.h"
+
+#include <mutex>
 
 #include <cstddef>
 #include <span>
@@ -432,6 +435,41 @@ bool sceneFromJson(const nlohmann::json& j, Scene& out, std::string& error) {
     }
     out = std::move(scene);
     return true;
+}
+
+SampleSlot& sceneSlot(LoopEngine& engine, int i) {
+    SampleSlot* const slots[kSceneSlots] = {&engine.drySlot, &engine.secondSlot, &engine.slicerSlot,
+                                            &engine.vcf1Slot, &engine.vcf2Slot};
+    return *slots[i];
+}
+
+std::array<std::string, kSceneSlots> loadSceneSamples(LoopEngine& engine, const Scene& scene) {
+    std::array<std::string, kSceneSlots> problems;
+    for (int i = 0; i < kSceneSlots; ++i) {
+        SampleSlot& slot = sceneSlot(engine, i);
+        const std::string& path = scene.samplePaths[static_cast<std::size_t>(i)];
+        if (!path.empty()) {
+            const LoadResult result = loadSampleFile(path.c_str(), slot, [&engine](const std::function<void()>& swap) {
+                std::lock_guard<std::mutex> lock(engine.engineLock);
+                engine.stopLoopers();
+                swap();
+            });
+            if (result)
+                continue;
+            problems[static_cast<std::size_t>(i)] = result.reason.empty() ? "cannot be read" : result.reason;
+        }
+        // No sample, or one that cannot be had: the slot is empty, as the scene's sound has it.
+        SampleSlot old;
+        {
+            std::lock_guard<std::mutex> lock(engine.engineLock);
+            engine.stopLoopers();
+            old.left = std::move(slot.left);
+            old.right = std::move(slot.right);
+            initSlot(slot);
+        }
+        // `old` frees the arrays here, outside the lock.
+    }
+    return problems;
 }
 
 bool saveSceneFile(const std::string& path, const Scene& scene, std::string& error) {

@@ -14,6 +14,7 @@
 namespace vexla {
 
 class LoopEngine;
+struct SampleSlot;
 
 inline constexpr const char* kSceneFormatName = "Vexla scene";
 inline constexpr int kSceneFormatVersion = 1;
@@ -40,6 +41,14 @@ nlohmann::json sceneToJson(const Scene& scene);
 /// Reads a scene, refusing (never clamping) anything outside the controls' and generators' ranges.
 /// On failure returns false with a message for the user, and `out` is untouched.
 bool sceneFromJson(const nlohmann::json& json, Scene& out, std::string& error);
+
+/// The engine's slot for scene slot i (kSceneSlotNames order).
+SampleSlot& sceneSlot(LoopEngine& engine, int i);
+
+/// Loads the scene's samples into the five slots, each swapped in under engineLock with the loopers
+/// stopped; a slot whose path is empty, missing or unreadable is emptied. Returns per slot "" or why
+/// it is empty. Window thread (or any thread but the audio thread).
+std::array<std::string, kSceneSlots> loadSceneSamples(LoopEngine& engine, const Scene& scene);
 
 /// Saves atomically (temporary file, fsync, rename).
 bool saveSceneFile(const std::string& path, const Scene& scene, std::string& error);

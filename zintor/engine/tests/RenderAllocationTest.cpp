@@ -48,13 +48,6 @@ void* operator new(std::size_t size) {
 void* operator new[](std::size_t size) {
     return operator new(size);
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    noteAllocation();
-    return rawAllocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
 void operator delete(void* p) noexcept {
     std::free(p);
 }

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -297,23 +296,6 @@ TEST(SynthEngineOutput, OutputIsIdenticalWhateverTheBlockSize) {
             ASSERT_EQ(runs[r][t].left, runs[0][t].left) << "run " << r << " frame " << t;
             ASSERT_EQ(runs[r][t].right, runs[0][t].right) << "run " << r << " frame " << t;
         }
-}
-
-TEST(SynthEngineOutput, HitVoiceIsOppositeOnTheTwoChannels) {
-    auto e = playingEngine();
-    silenceAll(*e);
-    e->hitVoice.decay.store(0.998f, kRelaxed);
-    e->hitVoice.tone.store(0.5f, kRelaxed);
-    e->params.masterGain.store(24000.0f, kRelaxed);
-    int opposite = 0;
-    for (const Frame& f : render(*e, 2000)) {
-        if (f.left > 50 || f.left < -50) {
-            // The left's delay constant (≤ 1.5 at this gain) shifts the sum by at most one count.
-            ASSERT_LE(std::abs(f.left + f.right), 2);
-            ++opposite;
-        }
-    }
-    EXPECT_GT(opposite, 100);
 }
 
 } // namespace

@@ -34,6 +34,15 @@ public:
 
     /// One frame; sampleInStep is the frame's already advanced step counter. volume in sample units.
     float render(float volume, int sampleInStep) {
+        takeResonance();
+        return renderPrepared(volume, sampleInStep);
+    }
+
+    /// For a render of many frames: takes the window's resonance once, before a run of renderPrepared().
+    void beginRun() { takeResonance(); }
+
+    /// render() without looking for a new resonance.
+    float renderPrepared(float volume, int sampleInStep) {
         const float osc = (pwmOffset_ + 256.0f > phase_) ? 2.0f * phase_ / 256.0f - 1.0f : 0.0f;
         phase_ += increment_;
         if (phase_ >= 512.0f)
@@ -42,9 +51,6 @@ public:
             slowUpdate();
         lfoCounter_ = lfoCounter_ > 32 ? 0 : lfoCounter_ + 1;
         const float target = sampleInStep <= gateLength_ ? volume : 1.0f;
-        const float q = resonance.load(std::memory_order_relaxed);
-        if (q != feedbackResonance_) // the feedback changes only with q or at a slow update
-            updateFeedback(q);
         const float low = filter_.process(osc);
         if (amp_ < target)
             amp_ += 16.0f;
@@ -73,6 +79,12 @@ public:
     float cutoff() const { return cutoff_; }
 
 private:
+    void takeResonance() {
+        const float q = resonance.load(std::memory_order_relaxed);
+        if (q != feedbackResonance_) // the feedback changes only with q or at a slow update
+            updateFeedback(q);
+    }
+
     void slowUpdate();
     void updateFeedback(float q) {
         feedbackResonance_ = q;

@@ -15,26 +15,6 @@ std::int32_t EchoUnit::readPosFor(int k, int samplesPerStep) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(pos, 0, kPositionMask));
 }
 
-StereoFrame EchoUnit::process(float sendLeft, float sendRight) {
-    // Take a posted alterEcho whole: read and write positions change together on this thread only.
-    if (pendingReadPos_.load(std::memory_order_relaxed) != kNoPending) {
-        const std::int32_t posted = pendingReadPos_.exchange(kNoPending, std::memory_order_relaxed);
-        if (posted != kNoPending) {
-            readPos_ = posted & kPositionMask;
-            writeLeft_ = kPositionMask;
-            writeRight_ = kPositionMask;
-        }
-    }
-    const auto r = static_cast<std::size_t>(readPos_);
-    const StereoFrame out{delayLeft_[r], delayRight_[r]};
-    delayLeft_[static_cast<std::size_t>(writeLeft_)] = out.left * kFeedback + sendLeft;
-    delayRight_[static_cast<std::size_t>(writeRight_)] = out.right * kFeedback + sendRight;
-    readPos_ = (readPos_ + 1) & kPositionMask;
-    writeLeft_ = (writeLeft_ + 1) & kPositionMask;
-    writeRight_ = (writeRight_ + 1) & kPositionMask;
-    return out;
-}
-
 int EchoUnit::alterEcho(common::Random& random, int samplesPerStep) {
     const int k = random.below(5);
     // Two further draws that nothing reads, kept so that a seed gives the same later draws.

@@ -27,6 +27,10 @@ public:
     /// One frame: returns the delayed left and right, and writes delayed × 0.7 + send into each line.
     StereoFrame process(float sendLeft, float sendRight);
 
+    /// n frames in place: the sends in left[i], right[i] become the delayed outputs, as n calls of
+    /// process() would give them; a posted alterEcho is taken at the start of the run.
+    void processRun(float* left, float* right, int n);
+
     /// "Echo Alter" and every tempo report: k = randomBelow(5), then two further draws (randomBelow(5),
     /// randomBelow(256)) that nothing reads; the delay becomes (k + 1) × samplesPerStep − 1 frames, capped
     /// at 65535. Returns k.
@@ -61,6 +65,9 @@ public:
 private:
     static constexpr std::int32_t kNoPending = -1;
 
+    void takePosted();
+    StereoFrame processFrame(float sendLeft, float sendRight);
+
     std::array<float, kEchoLineFrames> delayLeft_{};
     std::array<float, kEchoLineFrames> delayRight_{};
     std::int32_t readPos_;
@@ -71,5 +78,42 @@ private:
     std::atomic<std::int32_t> pendingReadPos_{kNoPending};
     std::atomic<std::int32_t> settingReadPos_;
 };
+
+inline void EchoUnit::takePosted() {
+    // Take a posted alterEcho whole: read and write positions change together on this thread only.
+    if (pendingReadPos_.load(std::memory_order_relaxed) != kNoPending) {
+        const std::int32_t posted = pendingReadPos_.exchange(kNoPending, std::memory_order_relaxed);
+        if (posted != kNoPending) {
+            readPos_ = posted & kPositionMask;
+            writeLeft_ = kPositionMask;
+            writeRight_ = kPositionMask;
+        }
+    }
+}
+
+inline StereoFrame EchoUnit::processFrame(float sendLeft, float sendRight) {
+    const auto r = static_cast<std::size_t>(readPos_);
+    const StereoFrame out{delayLeft_[r], delayRight_[r]};
+    delayLeft_[static_cast<std::size_t>(writeLeft_)] = out.left * kFeedback + sendLeft;
+    delayRight_[static_cast<std::size_t>(writeRight_)] = out.right * kFeedback + sendRight;
+    readPos_ = (readPos_ + 1) & kPositionMask;
+    writeLeft_ = (writeLeft_ + 1) & kPositionMask;
+    writeRight_ = (writeRight_ + 1) & kPositionMask;
+    return out;
+}
+
+inline StereoFrame EchoUnit::process(float sendLeft, float sendRight) {
+    takePosted();
+    return processFrame(sendLeft, sendRight);
+}
+
+inline void EchoUnit::processRun(float* left, float* right, int n) {
+    takePosted();
+    for (int i = 0; i < n; ++i) {
+        const StereoFrame out = processFrame(left[i], right[i]);
+        left[i] = out.left;
+        right[i] = out.right;
+    }
+}
 
 } // namespace vexla

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "common/Random.h"
+#include "vexla/engine/FastSine.h"
 
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 
 namespace vexla {
@@ -30,30 +30,33 @@ public:
     /// One frame; volume in sample units.
     float render(float volume) {
         takeSilence();
-        // A partial whose frequency has slid to 0 holds its phase: reuse its sine.
-        if (phase1_ != sinPhase1_) {
-            sinPhase1_ = phase1_;
-            sin1_ = std::sin(phase1_);
-        }
-        if (phase2_ != sinPhase2_) {
-            sinPhase2_ = phase2_;
-            sin2_ = std::sin(phase2_);
-        }
-        const float a = sin1_ * volume;
-        const float b = sin2_ * volume * 0.5f;
+        float phase1, phase2;
+        advance(slide1.load(std::memory_order_relaxed), phase1, phase2);
+        return output(fastSin(phase1), fastSin(phase2), volume);
+    }
+
+    // The same frame in parts, for a render that works out many frames' sines together: beginRun() once
+    // (it takes generate()'s silence), then per frame advance() with slide1 as read at the start of the run,
+    // and output() on the sines of the two phases it gave.
+    void beginRun() { takeSilence(); }
+
+    /// Gives the phases whose sines this frame sounds, then moves both partials one frame on.
+    void advance(float slide, float& phase1, float& phase2) {
+        phase1 = phase1_;
+        phase2 = phase2_;
         phase1_ += freq1_; // never wrapped: a trigger resets it every four steps
         phase2_ += freq2_;
         if (phase2_ > 6.28f)
             phase2_ -= 6.28f;
-        const float slide = slide1.load(std::memory_order_relaxed);
         freq1_ -= slide;
         freq2_ -= slide * 12.0f;
         if (freq1_ < 0.0f)
             freq1_ = 0.0f;
         if (freq2_ < 0.0f)
             freq2_ = 0.0f;
-        return a + b;
     }
+
+    static float output(float sine1, float sine2, float volume) { return sine1 * volume + sine2 * volume * 0.5f; }
 
     std::atomic<float> startFreq{0.0f}; ///< radians per frame at a trigger, 0.06..0.0907617
     std::atomic<float> slide1{0.0f};    ///< freq1 decrement per frame; freq2 falls 12 times as fast
@@ -79,10 +82,6 @@ private:
     float phase2_ = 0.0f;
     float freq1_ = 0.0f;
     float freq2_ = 0.0f;
-    float sinPhase1_ = 0.0f; // sin1_ = sin(sinPhase1_)
-    float sin1_ = 0.0f;
-    float sinPhase2_ = 0.0f;
-    float sin2_ = 0.0f;
 };
 
 } // namespace vexla

@@ -2,6 +2,7 @@
 #include "vexla/engine/LoopEngine.h"
 
 #include "common/WavRecorder.h"
+#include "vexla/engine/FastSine.h"
 #include "vexla/engine/Scene.h"
 
 #include <algorithm>
@@ -45,102 +46,193 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
     std::lock_guard<std::mutex> lock(engineLock);
     if (lengthBytes < 4)
         return;
-    const int frames = lengthBytes / 4;
+    int frames = lengthBytes / 4;
     auto* out = static_cast<unsigned char*>(buffer);
-    for (int i = 0; i < frames; ++i) {
-        const OutputFrame frame = renderFrame();
-        const auto left = static_cast<std::uint16_t>(frame.left);
-        const auto right = static_cast<std::uint16_t>(frame.right);
-        out[0] = static_cast<unsigned char>(left & 0xffu); // little-endian whatever the host
-        out[1] = static_cast<unsigned char>(left >> 8);
-        out[2] = static_cast<unsigned char>(right & 0xffu);
-        out[3] = static_cast<unsigned char>(right >> 8);
-        out += 4;
+    OutputFrame run[kRunFrames];
+    while (frames > 0) {
+        const int n = renderRun(run, frames < kRunFrames ? frames : kRunFrames);
+        for (int i = 0; i < n; ++i) {
+            const auto left = static_cast<std::uint16_t>(run[i].left);
+            const auto right = static_cast<std::uint16_t>(run[i].right);
+            out[0] = static_cast<unsigned char>(left & 0xffu); // little-endian whatever the host
+            out[1] = static_cast<unsigned char>(left >> 8);
+            out[2] = static_cast<unsigned char>(right & 0xffu);
+            out[3] = static_cast<unsigned char>(right >> 8);
+            out += 4;
+        }
+        frames -= n;
     }
 }
 
 OutputFrame LoopEngine::renderFrame() {
     OutputFrame out;
-    const bool running = params.running.load(kRelaxed);
-    if (!running) // a stopped clock has no boundary to wait for
-        takePostedScene();
-    if (running) {
+    renderRun(&out, 1);
+    return out;
+}
+
+int LoopEngine::renderRun(OutputFrame* out, int maxFrames) {
+    int n = maxFrames;
+    if (!params.running.load(kRelaxed)) {
+        takePostedScene(); // a stopped clock has no boundary to wait for
+        for (int i = 0; i < n; ++i)
+            out[i] = OutputFrame{};
+    } else {
         if (sampleInStep_ == 0)
             triggerStep();
-        ++sampleInStep_;
-        if (sampleInStep_ > params.samplesPerStep.load(kRelaxed))
+        // The run ends with the step: the counter goes on to samplesPerStep and reads 0 on the step's
+        // last frame. samplesPerStep may have been lowered below the counter: then this frame ends the step.
+        const int samplesPerStep = params.samplesPerStep.load(kRelaxed);
+        const int firstCounter = sampleInStep_ + 1;
+        const int framesLeftInStep = sampleInStep_ <= samplesPerStep ? samplesPerStep - sampleInStep_ + 1 : 1;
+        if (n > framesLeftInStep)
+            n = framesLeftInStep;
+        sampleInStep_ += n;
+        if (sampleInStep_ > samplesPerStep)
             sampleInStep_ = 0;
-
-        // Units, in their fixed order (the hi-hats draw from audioRandom every frame).
-        // Both clamp bounds follow the clip level frame by frame, so the output does not depend on
-        // where a block boundary falls.
-        const float b1 = clampTo(bass1.render(params.bass1Volume.load(kRelaxed), sampleInStep_),
-                                 bass1.clip.load(kRelaxed));
-        const float b2 = clampTo(bass2.render(params.bass2Volume.load(kRelaxed), sampleInStep_),
-                                 bass2.clip.load(kRelaxed));
-        const float h = hats.render(audioRandom) * params.hatVolume.load(kRelaxed);
-        const float s = sine.render() * params.sineVolume.load(kRelaxed);
-        const StereoFrame dry = dryLooper.render(params.dryLooperGain.load(kRelaxed));
-        const StereoFrame vcf1 = vcf1Looper.render(params.vcf1Gain.load(kRelaxed), params.vcf1Cutoff.load(kRelaxed),
-                                                   params.vcf1Feedback.load(kRelaxed));
-        const StereoFrame vcf2 = vcf2Looper.render(params.vcf2Gain.load(kRelaxed), params.vcf2Cutoff.load(kRelaxed),
-                                                   params.vcf2Feedback.load(kRelaxed));
-        const StereoFrame second = secondLooper.render(params.secondLooperGain.load(kRelaxed));
-        const StereoFrame slicerRaw = slicer.render();
-        const float k = kick.render(params.kickVolume.load(kRelaxed));
-
-        const float slicerGain = params.slicerGain.load(kRelaxed);
-        const float slicerLeft = slicerRaw.left * slicerGain;
-        const float slicerRight = slicerRaw.right * slicerGain;
-        const float core = k + s + h + b2 + b1;
-
-        const float bass1Echo = bass1.echoSend.load(kRelaxed);
-        const float bass2Echo = bass2.echoSend.load(kRelaxed);
-        const float hatEcho = hats.hatEchoSend.load(kRelaxed);
-        const float secondEcho = secondLooperSends.secondLooperEchoSend.load(kRelaxed);
-        const float sineEcho = sine.sineEchoSend.load(kRelaxed);
-        const float slicerEcho = slicer.slicerEchoSend.load(kRelaxed);
-        float sendLeft = bass1Echo * b1 + bass2Echo * b2 + hatEcho * h + secondEcho * second.left +
-                         sineEcho * s + slicerEcho * slicerLeft;
-        float sendRight = bass1Echo * b1 + bass2Echo * b2 - hatEcho * h + secondEcho * second.right -
-                          sineEcho * s + slicerEcho * slicerRight;
-
-        const float amBassSine = ringModulator.amBassSineSend.load(kRelaxed);
-        const float amInput = amBassSine * b1 + amBassSine * s + ringModulator.amHatSend.load(kRelaxed) * h +
-                              secondLooperSends.secondLooperAmSend.load(kRelaxed) * second.left +
-                              slicer.slicerAmSend.load(kRelaxed) * slicerLeft;
-        const float m = ringModulator.render(amInput);
-        const float amEcho = ringModulator.amEchoSend.load(kRelaxed);
-        sendLeft += amEcho * m;
-        sendRight -= amEcho * m;
-        const StereoFrame e = echo.process(sendLeft, sendRight);
-
-        // The synthesised voices and the modulator reach the right channel inverted; samples and echo do not.
-        const float gain = params.masterGain.load(kRelaxed);
-        const float left =
-            gain * (e.left + m + core + slicerLeft + second.left + vcf2.left + vcf1.left + dry.left);
-        const float right =
-            gain * (e.right - core - m + slicerRight + second.right + vcf2.right + vcf1.right + dry.right);
-        bool clipped = false;
-        out.left = clipAndConvert(left, clipped);
-        out.right = clipAndConvert(right, clipped);
-        if (clipped)
-            params.clipped.store(true, kRelaxed);
+        mixRun(out, n, firstCounter, samplesPerStep);
     }
     // Peak hold for the meters: magnitudes, since the voices reach the right channel inverted.
-    peakLeft_ = std::max(peakLeft_ > 0 ? peakLeft_ - 1 : 0, std::abs(static_cast<std::int32_t>(out.left)));
-    peakRight_ = std::max(peakRight_ > 0 ? peakRight_ - 1 : 0, std::abs(static_cast<std::int32_t>(out.right)));
+    for (int i = 0; i < n; ++i) {
+        peakLeft_ = std::max(peakLeft_ > 0 ? peakLeft_ - 1 : 0, std::abs(static_cast<std::int32_t>(out[i].left)));
+        peakRight_ = std::max(peakRight_ > 0 ? peakRight_ - 1 : 0, std::abs(static_cast<std::int32_t>(out[i].right)));
+    }
     params.peakLeft.store(peakLeft_, kRelaxed);
     params.peakRight.store(peakRight_, kRelaxed);
     if (params.recording.load(kRelaxed)) {
         // A stopped engine records silence too.
         if (common::WavRecorder* recorder = recorder_.load(kRelaxed))
-            recorder->writeFrame(out.left, out.right);
+            for (int i = 0; i < n; ++i)
+                recorder->writeFrame(out[i].left, out[i].right);
         // Saturates instead of wrapping negative after 2 GiB (about 3.4 hours of recording).
-        if (params.recordedBytes.load(kRelaxed) <= std::numeric_limits<std::int32_t>::max() - 4)
-            params.recordedBytes.fetch_add(4, kRelaxed);
+        constexpr std::int32_t kLastGrowable = std::numeric_limits<std::int32_t>::max() - 4;
+        const std::int32_t bytes = params.recordedBytes.load(kRelaxed);
+        if (bytes <= kLastGrowable) {
+            const std::int32_t frames = std::min<std::int32_t>(n, (kLastGrowable - bytes) / 4 + 1);
+            params.recordedBytes.fetch_add(4 * frames, kRelaxed);
+        }
     }
-    return out;
+    return n;
+}
+
+void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPerStep) {
+    // The units run frame by frame in two interleaved groups, so that the long feedback chains of the
+    // four filters overlap each other, and with every parameter read once per run. The sines of all
+    // the run's frames are then worked out together, and the mix goes column by column.
+    // Only the hi-hats draw from audioRandom, so splitting the units into groups keeps every draw in order.
+    RunLines& l = lines_;
+    {
+        const float bass1Volume = params.bass1Volume.load(kRelaxed);
+        const float bass2Volume = params.bass2Volume.load(kRelaxed);
+        const float vcf1Gain = params.vcf1Gain.load(kRelaxed);
+        const float vcf2Gain = params.vcf2Gain.load(kRelaxed);
+        bass1.beginRun();
+        bass2.beginRun();
+        vcf1Looper.setFilter(params.vcf1Cutoff.load(kRelaxed), params.vcf1Feedback.load(kRelaxed));
+        vcf2Looper.setFilter(params.vcf2Cutoff.load(kRelaxed), params.vcf2Feedback.load(kRelaxed));
+        for (int i = 0; i < n; ++i) {
+            // The step's last frame reads the counter as 0.
+            const int counter = firstCounter + i > samplesPerStep ? 0 : firstCounter + i;
+            l.bass1[i] = bass1.renderPrepared(bass1Volume, counter);
+            l.bass2[i] = bass2.renderPrepared(bass2Volume, counter);
+            const StereoFrame vcf1 = vcf1Looper.render(vcf1Gain);
+            l.vcf1Left[i] = vcf1.left;
+            l.vcf1Right[i] = vcf1.right;
+            const StereoFrame vcf2 = vcf2Looper.render(vcf2Gain);
+            l.vcf2Left[i] = vcf2.left;
+            l.vcf2Right[i] = vcf2.right;
+        }
+    }
+    {
+        const float dryGain = params.dryLooperGain.load(kRelaxed);
+        const float secondGain = params.secondLooperGain.load(kRelaxed);
+        const float kickSlide = kick.slide1.load(kRelaxed);
+        const float sweepRate = ringModulator.sweepRate.load(kRelaxed);
+        const float sweepDepth = ringModulator.sweepDepth.load(kRelaxed);
+        const float carrierRate = ringModulator.carrierRate.load(kRelaxed);
+        kick.beginRun();
+        common::Random random = audioRandom; // in a register for the run
+        for (int i = 0; i < n; ++i) {
+            l.hats[i] = hats.render(random);
+            sine.advance(l.phases[kSinePhases][i], l.sineAmp[i]);
+            kick.advance(kickSlide, l.phases[kKick1Phases][i], l.phases[kKick2Phases][i]);
+            l.phases[kCarrierPhases][i] = ringModulator.advance(sweepRate, sweepDepth, carrierRate);
+            const StereoFrame dry = dryLooper.render(dryGain);
+            l.dryLeft[i] = dry.left;
+            l.dryRight[i] = dry.right;
+            const StereoFrame second = secondLooper.render(secondGain);
+            l.secondLeft[i] = second.left;
+            l.secondRight[i] = second.right;
+            const StereoFrame slicerRaw = slicer.render();
+            l.slicerLeft[i] = slicerRaw.left;
+            l.slicerRight[i] = slicerRaw.right;
+        }
+        audioRandom = random;
+    }
+    for (auto& phases : l.phases)
+        for (int i = 0; i < n; ++i)
+            phases[i] = fastSin(phases[i]);
+
+    const float bass1Clip = bass1.clip.load(kRelaxed);
+    const float bass2Clip = bass2.clip.load(kRelaxed);
+    const float kickVolume = params.kickVolume.load(kRelaxed);
+    const float hatVolume = params.hatVolume.load(kRelaxed);
+    const float sineVolume = params.sineVolume.load(kRelaxed);
+    const float slicerGain = params.slicerGain.load(kRelaxed);
+    const float bass1Echo = bass1.echoSend.load(kRelaxed);
+    const float bass2Echo = bass2.echoSend.load(kRelaxed);
+    const float hatEcho = hats.hatEchoSend.load(kRelaxed);
+    const float secondEcho = secondLooperSends.secondLooperEchoSend.load(kRelaxed);
+    const float sineEcho = sine.sineEchoSend.load(kRelaxed);
+    const float slicerEcho = slicer.slicerEchoSend.load(kRelaxed);
+    const float amBassSine = ringModulator.amBassSineSend.load(kRelaxed);
+    const float amHat = ringModulator.amHatSend.load(kRelaxed);
+    const float secondAm = secondLooperSends.secondLooperAmSend.load(kRelaxed);
+    const float slicerAm = slicer.slicerAmSend.load(kRelaxed);
+    const float amEcho = ringModulator.amEchoSend.load(kRelaxed);
+    for (int i = 0; i < n; ++i) {
+        // Both clamp bounds follow the clip level run by run, so the output does not depend on where a
+        // block boundary falls.
+        const float b1 = clampTo(l.bass1[i], bass1Clip);
+        const float b2 = clampTo(l.bass2[i], bass2Clip);
+        const float h = l.hats[i] * hatVolume;
+        const float s = SineVoice::output(l.phases[kSinePhases][i], l.sineAmp[i]) * sineVolume;
+        const float k = KickVoice::output(l.phases[kKick1Phases][i], l.phases[kKick2Phases][i], kickVolume);
+        const float slicerLeft = l.slicerLeft[i] * slicerGain;
+        const float slicerRight = l.slicerRight[i] * slicerGain;
+        const float secondLeft = l.secondLeft[i];
+        const float secondRight = l.secondRight[i];
+        const float amInput = amBassSine * b1 + amBassSine * s + amHat * h + secondAm * secondLeft + slicerAm * slicerLeft;
+        const float m = l.phases[kCarrierPhases][i] * amInput;
+        const float core = k + s + h + b2 + b1;
+        float sendLeft = bass1Echo * b1 + bass2Echo * b2 + hatEcho * h + secondEcho * secondLeft + sineEcho * s +
+                         slicerEcho * slicerLeft;
+        float sendRight = bass1Echo * b1 + bass2Echo * b2 - hatEcho * h + secondEcho * secondRight - sineEcho * s +
+                          slicerEcho * slicerRight;
+        sendLeft += amEcho * m;
+        sendRight -= amEcho * m;
+        l.echoLeft[i] = sendLeft;
+        l.echoRight[i] = sendRight;
+        l.slicerLeft[i] = slicerLeft;
+        l.slicerRight[i] = slicerRight;
+        l.phases[kCarrierPhases][i] = m;
+        l.core[i] = core;
+    }
+    echo.processRun(l.echoLeft, l.echoRight, n);
+
+    // The synthesised voices and the modulator reach the right channel inverted; samples and echo do not.
+    const float gain = params.masterGain.load(kRelaxed);
+    const float* m = l.phases[kCarrierPhases];
+    bool clipped = false;
+    for (int i = 0; i < n; ++i) {
+        const float left = gain * (l.echoLeft[i] + m[i] + l.core[i] + l.slicerLeft[i] + l.secondLeft[i] +
+                                   l.vcf2Left[i] + l.vcf1Left[i] + l.dryLeft[i]);
+        const float right = gain * (l.echoRight[i] - l.core[i] - m[i] + l.slicerRight[i] + l.secondRight[i] +
+                                    l.vcf2Right[i] + l.vcf1Right[i] + l.dryRight[i]);
+        out[i].left = clipAndConvert(left, clipped);
+        out[i].right = clipAndConvert(right, clipped);
+    }
+    if (clipped)
+        params.clipped.store(true, kRelaxed);
 }
 
 void LoopEngine::triggerStep() {

@@ -122,6 +122,26 @@ public:
     common::Random audioRandom{1};
 
 private:
+    /// Frames rendered together by each unit; a run never crosses a step boundary.
+    static constexpr int kRunFrames = 64;
+
+    /// Renders up to maxFrames frames (1..kRunFrames), stopping at the end of the step; returns how many.
+    int renderRun(OutputFrame* out, int maxFrames);
+    /// The units and the mix for n frames of one step, whose first frame has the advanced counter firstCounter.
+    void mixRun(OutputFrame* out, int n, int firstCounter, int samplesPerStep);
+
+    /// One run's unit outputs and sends; members rather than locals to keep the audio thread's stack small.
+    enum SineLine { kSinePhases, kKick1Phases, kKick2Phases, kCarrierPhases, kSineLines };
+    struct RunLines {
+        float bass1[kRunFrames], bass2[kRunFrames], hats[kRunFrames], sineAmp[kRunFrames];
+        float phases[kSineLines][kRunFrames]; ///< angles, then their sines (the carrier line then holds M)
+        float dryLeft[kRunFrames], dryRight[kRunFrames], vcf1Left[kRunFrames], vcf1Right[kRunFrames];
+        float vcf2Left[kRunFrames], vcf2Right[kRunFrames], secondLeft[kRunFrames], secondRight[kRunFrames];
+        float slicerLeft[kRunFrames], slicerRight[kRunFrames];
+        float echoLeft[kRunFrames], echoRight[kRunFrames], core[kRunFrames];
+    };
+    RunLines lines_{};
+
     std::int32_t sampleInStep_ = 0;
     std::int32_t currentStep_ = 0;
     std::atomic<common::WavRecorder*> recorder_{nullptr};

@@ -4,10 +4,10 @@
 
 #include "common/Random.h"
 #include "vexla/engine/BassVoice.h"
+#include "vexla/engine/FastSine.h"
 
 #include <array>
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 
 namespace vexla {
@@ -26,11 +26,19 @@ public:
 
     /// One frame, in sample units (before sineVolume).
     float render() {
+        float angle, amp;
+        advance(angle, amp);
+        return output(fastSin(angle), amp);
+    }
+
+    /// The frame in parts, for a render that works out many frames' sines together: gives the frame's
+    /// angle and amplitude and moves the voice on; output() then takes the sine of that angle.
+    void advance(float& angle, float& amp) {
         phase_ += increment_;
-        const float angle = phase_ * 6.28f / 512.0f; // the phase before the wrap
+        angle = phase_ * 6.28f / 512.0f; // the phase before the wrap
         if (phase_ >= 512.0f)
             phase_ -= 512.0f;
-        const float out = std::sin(angle) * 16384.0f * amp_;
+        amp = amp_;
         // Never rests: alternates around the target in steps of 0.05.
         if (amp_ < target_)
             amp_ += 0.05f;
@@ -39,8 +47,9 @@ public:
         target_ -= targetDecay_;
         if (target_ < 0.0f)
             target_ = 0.0f;
-        return out;
     }
+
+    static float output(float sine, float amp) { return sine * 16384.0f * amp; }
 
     std::array<std::atomic<std::int32_t>, kStepTableSize> notes{};
     std::array<std::atomic<float>, kStepTableSize> sineLevels{};

@@ -22,18 +22,6 @@ void SlicerVoice::stepLoad(int step) {
     env_ = 1.0f;
 }
 
-StereoFrame SlicerVoice::render() {
-    const SampleSlot& slot = *slot_;
-    if (slot.length <= 0 || position_ >= slot.length || slot.left == nullptr) return {};
-    StereoFrame out;
-    out.left = static_cast<float>(slot.left[position_]) * env_;
-    out.right = (slot.stereo && slot.right != nullptr) ? static_cast<float>(slot.right[position_]) * env_ : out.left;
-    ++position_;
-    env_ -= decay_;
-    if (env_ < 0.0f) env_ = 0.0f;
-    return out;
-}
-
 void SlicerVoice::generateSlicer(common::Random& random, int stepCount) {
     const int steps = std::clamp(stepCount, 0, kMaxSteps);
     // Draw order: echo send, ring-modulator send, all decays, then all slice numbers.

@@ -9,10 +9,9 @@
 
 #include "common/Random.h"
 #include "vexla/engine/StereoFrame.h"
+#include "vexla/samples/SampleSlot.h"
 
 namespace vexla {
-
-struct SampleSlot;
 
 class SlicerVoice {
 public:
@@ -51,5 +50,18 @@ private:
     float env_ = 0.0f;
     float decay_ = 1.0f;
 };
+
+// Inline: it runs once per frame.
+inline StereoFrame SlicerVoice::render() {
+    const SampleSlot& slot = *slot_;
+    if (slot.length <= 0 || position_ >= slot.length || slot.left == nullptr) return {};
+    StereoFrame out;
+    out.left = static_cast<float>(slot.left[position_]) * env_;
+    out.right = (slot.stereo && slot.right != nullptr) ? static_cast<float>(slot.right[position_]) * env_ : out.left;
+    ++position_;
+    env_ -= decay_;
+    if (env_ < 0.0f) env_ = 0.0f;
+    return out;
+}
 
 } // namespace vexla

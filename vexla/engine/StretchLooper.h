@@ -37,6 +37,14 @@ public:
     /// One frame; a VCF looper keeps the filter settings it last had.
     StereoFrame render(float gain);
 
+    /// Sets the filters (if any) to cutoff 0.05..0.95 and feedback, as render(gain, cutoff, feedback) does.
+    void setFilter(float cutoff, float feedback) {
+        leftFilter_.cutoff = cutoff;
+        leftFilter_.feedback = feedback;
+        rightFilter_.cutoff = cutoff;
+        rightFilter_.feedback = feedback;
+    }
+
     bool filtered() const { return filtered_; }
     double position() const { return position_; }
     double length() const { return length_; }
@@ -89,10 +97,7 @@ struct VcfFilterSetting {
 VcfFilterSetting vcfFilterFromSliders(int cutoffPosition, int resonancePosition);
 
 inline StereoFrame StretchLooper::render(float gain, float cutoff, float feedback) {
-    leftFilter_.cutoff = cutoff;
-    leftFilter_.feedback = feedback;
-    rightFilter_.cutoff = cutoff;
-    rightFilter_.feedback = feedback;
+    setFilter(cutoff, feedback);
     return render(gain);
 }
 

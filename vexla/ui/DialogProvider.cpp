@@ -11,13 +11,18 @@ QStringList wavFileFilters() {
     return {QStringLiteral("Wav Files (*.wav)"), QStringLiteral("All Files (*)")};
 }
 
+QStringList sceneFileFilters() {
+    return {QStringLiteral("Vexla scenes (*.json)"), QStringLiteral("All Files (*)")};
+}
+
 namespace {
-QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode) {
+QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QStringList& filters = wavFileFilters(),
+                      const QString& suffix = QStringLiteral("wav")) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setNameFilters(wavFileFilters());
-    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(suffix);
     // The save dialog asks before overwriting by default.
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
@@ -31,6 +36,14 @@ QString QtDialogProvider::openSampleFile(QWidget* parent) {
 
 QString QtDialogProvider::saveRecordingFile(QWidget* parent) {
     return runFileDialog(parent, QFileDialog::AcceptSave);
+}
+
+QString QtDialogProvider::openSceneFile(QWidget* parent) {
+    return runFileDialog(parent, QFileDialog::AcceptOpen, sceneFileFilters(), QStringLiteral("json"));
+}
+
+QString QtDialogProvider::saveSceneFile(QWidget* parent) {
+    return runFileDialog(parent, QFileDialog::AcceptSave, sceneFileFilters(), QStringLiteral("json"));
 }
 
 bool QtDialogProvider::askYesNo(QWidget* parent, const QString& caption, const QString& text) {

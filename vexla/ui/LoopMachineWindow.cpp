@@ -4,6 +4,7 @@
 #include "common/WavRecorder.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/Scene.h"
 #include "vexla/samples/SampleLoader.h"
 #include "vexla/samples/SampleSlot.h"
 #include "vexla/ui/AboutDialog.h"
@@ -13,6 +14,7 @@
 #include "vexla/ui/Pictures.h"
 #include "vexla/ui/SettingsDialog.h"
 #include "vexla/ui/StartDialog.h"
+#include "vexla/ui/StepLamps.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,12 +24,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 namespace vexla {
@@ -60,7 +64,7 @@ int leadingNumber(const QString& text) {
 LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& recorder, AudioService& audio,
                                      DialogProvider& dialogs, std::uint32_t seed, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      engine_(engine), recorder_(recorder), audio_(audio), dialogs_(dialogs) {
+      engine_(engine), recorder_(recorder), audio_(audio), dialogs_(dialogs), history_(engine) {
     setObjectName(QStringLiteral("loopMachineWindow"));
     clipOnLamp_ = clipLamp(true, devicePixelRatioF());
     clipOffLamp_ = clipLamp(false, devicePixelRatioF());
@@ -83,6 +87,7 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     lampTimer_ = new QTimer(this);
     statusTimer_ = new QTimer(this);
     connect(lampTimer_, &QTimer::timeout, this, &LoopMachineWindow::refreshLamp);
+    connect(lampTimer_, &QTimer::timeout, this, &LoopMachineWindow::refreshPlaying);
     connect(statusTimer_, &QTimer::timeout, this, &LoopMachineWindow::refreshStatus);
 }
 
@@ -152,7 +157,7 @@ void LoopMachineWindow::addLoader(int row, const char* objectName, const char* a
 
 void LoopMachineWindow::buildControls() {
     const DialogUnits du(font());
-    setFixedSize(du.x(336), du.y(333));
+    setFixedSize(du.x(336), du.y(345));
 
     auto* control = new QGroupBox(QStringLiteral("Control"), this);
     control->setGeometry(du.rect(4, 4, 288, 284));
@@ -196,9 +201,7 @@ void LoopMachineWindow::buildControls() {
         auto* button = addButton(row.buttonName, QString::fromUtf8(row.caption), du.rect(8, row.y, 52, 16));
         *row.slider = addSlider(row.sliderName, row.sliderAccessible, Qt::Horizontal, du.rect(64, row.y, 132, 16), 0, 128);
         const QString caption = QString::fromUtf8(row.caption);
-        connect(button, &QPushButton::clicked, this, [this, caption] {
-            pressButton(engine_, windowRandom_, caption.toStdString());
-        });
+        connect(button, &QPushButton::clicked, this, [this, row] { pressReRoll(row.caption); });
     }
 
     // The sample players: a level, the loaded file's name under it and the "..." loader.
@@ -244,9 +247,23 @@ void LoopMachineWindow::buildControls() {
     tempoDisplay_->setAlignment(Qt::AlignCenter);
 
     // Master: position 0 at the top is full gain.
-    masterSlider_ = addSlider("masterSlider", "Master volume", Qt::Vertical, du.rect(226, 46, 28, 140), 0, 128);
+    masterSlider_ = addSlider("masterSlider", "Master volume", Qt::Vertical, du.rect(224, 46, 20, 140), 0, 128);
     masterSlider_->setInvertedAppearance(true);
     masterSlider_->setInvertedControls(true);
+    // The output levels beside it, so that the clip lamp has a warning before it lights.
+    const auto addMeter = [this](const char* name, const char* accessible, QRect rect) {
+        auto* meter = new QProgressBar(this);
+        meter->setObjectName(QString::fromUtf8(name));
+        meter->setAccessibleName(QString::fromUtf8(accessible));
+        meter->setOrientation(Qt::Vertical);
+        meter->setRange(0, 32766);
+        meter->setValue(0);
+        meter->setTextVisible(false);
+        meter->setGeometry(rect);
+        return meter;
+    };
+    leftMeter_ = addMeter("leftLevelMeter", "Left output level", du.rect(245, 46, 5, 140));
+    rightMeter_ = addMeter("rightLevelMeter", "Right output level", du.rect(251, 46, 5, 140));
     auto* clipButton = addButton("clipButton", QStringLiteral("Clip"), du.rect(262, 47, 16, 11));
     QFont small = font();
     small.setPointSizeF(small.pointSizeF() * 0.8);
@@ -263,37 +280,60 @@ void LoopMachineWindow::buildControls() {
     recordBox_ = new QCheckBox(QStringLiteral("Dump output to wav"), this);
     recordBox_->setObjectName(QStringLiteral("recordCheckBox"));
     recordBox_->setAccessibleName(recordBox_->text());
-    recordBox_->setGeometry(du.rect(6, 292, 92, 12));
-    sizeDisplay_ = addLabel(QStringLiteral("---"), du.rect(100, 292, 60, 12));
+    stepLamps_ = new StepLamps(this);
+    stepLamps_->setGeometry(du.rect(6, 291, 324, 7));
+    recordBox_->setGeometry(du.rect(6, 302, 92, 12));
+    sizeDisplay_ = addLabel(QStringLiteral("---"), du.rect(100, 302, 60, 12));
     sizeDisplay_->setObjectName(QStringLiteral("recordingSizeDisplay"));
     sizeDisplay_->setAccessibleName(QStringLiteral("Recording size"));
     sizeDisplay_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     sizeDisplay_->setAlignment(Qt::AlignCenter);
-    addLabel(QStringLiteral("Cpu usage "), du.rect(172, 294, 42, 10));
-    cpuDisplay_ = addLabel(QStringLiteral("---"), du.rect(214, 294, 50, 10));
+    addLabel(QStringLiteral("Cpu usage "), du.rect(172, 304, 42, 10));
+    cpuDisplay_ = addLabel(QStringLiteral("---"), du.rect(214, 304, 50, 10));
     cpuDisplay_->setObjectName(QStringLiteral("cpuUsageDisplay"));
     cpuDisplay_->setAccessibleName(QStringLiteral("Cpu usage"));
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(du.rect(4, 308, 328, 2));
-    auto* settingsButton = addButton("settingsButton", QStringLiteral("Settings"), du.rect(4, 314, 60, 15));
-    auto* aboutButton = addButton("aboutButton", QStringLiteral("About"), du.rect(68, 314, 60, 15));
-    auto* exitButton = addButton("exitButton", QStringLiteral("Exit program"), du.rect(272, 314, 60, 15));
+    rule->setGeometry(du.rect(4, 318, 328, 2));
+    auto* settingsButton = addButton("settingsButton", QStringLiteral("Settings"), du.rect(4, 326, 60, 15));
+    auto* aboutButton = addButton("aboutButton", QStringLiteral("About"), du.rect(68, 326, 60, 15));
+    auto* exitButton = addButton("exitButton", QStringLiteral("Exit program"), du.rect(272, 326, 60, 15));
 
     // Qt has no system menu: "About Vexla" sits in the window's context menu and on F1.
     auto* aboutAction = new QAction(QStringLiteral("About Vexla"), this);
     aboutAction->setObjectName(QStringLiteral("aboutAction"));
     aboutAction->setShortcut(QKeySequence::HelpContents);
     addAction(aboutAction);
+    // Scenes and the re-roll history sit in the same menu, with the usual shortcuts.
+    const auto addMenuAction = [this](const char* name, const QString& text, const QKeySequence& keys,
+                                      void (LoopMachineWindow::*slot)()) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QString::fromUtf8(name));
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        connect(action, &QAction::triggered, this, slot);
+    };
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    addAction(separator);
+    addMenuAction("saveSceneAction", QStringLiteral("Save scene..."), QKeySequence(Qt::CTRL | Qt::Key_S),
+                  &LoopMachineWindow::saveScene);
+    addMenuAction("openSceneAction", QStringLiteral("Open scene..."), QKeySequence(Qt::CTRL | Qt::Key_O),
+                  &LoopMachineWindow::openScene);
+    addMenuAction("undoAction", QStringLiteral("Undo re-roll"), QKeySequence(Qt::CTRL | Qt::Key_Z),
+                  &LoopMachineWindow::undoReRoll);
+    addMenuAction("redoAction", QStringLiteral("Redo re-roll"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+                  &LoopMachineWindow::redoReRoll);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     connect(sequenceButton, &QPushButton::clicked, this, &LoopMachineWindow::sequence);
-    connect(amButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "AM Alter"); });
-    connect(echoButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "Echo Alter"); });
+    connect(amButton, &QPushButton::clicked, this, [this] { pressReRoll("AM Alter"); });
+    connect(echoButton, &QPushButton::clicked, this, [this] { pressReRoll("Echo Alter"); });
     connect(setStepButton, &QPushButton::clicked, this, &LoopMachineWindow::setStep);
-    connect(secondButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "2nd Looper"); });
-    connect(slicerButton, &QPushButton::clicked, this, [this] { pressButton(engine_, windowRandom_, "Slicer"); });
+    connect(secondButton, &QPushButton::clicked, this, [this] { pressReRoll("2nd Looper"); });
+    connect(slicerButton, &QPushButton::clicked, this, [this] { pressReRoll("Slicer"); });
     connect(clipButton, &QPushButton::clicked, this, [this] {
         engine_.params.clipped.store(false, kRelaxed);
         refreshLamp();
@@ -389,13 +429,120 @@ void LoopMachineWindow::setStep() {
     const int steps = std::clamp(typed, kMinSteps, kMaxSteps);
     if (steps != typed)
         stepsEdit_->setText(QString::asprintf("%d", steps));
+    history_.keep(ReRollHistory::partsOf("Set step!"));
     engine_.params.stepCount.store(steps, kRelaxed);
     engine_.regenerateAll(windowRandom_);
 }
 
 void LoopMachineWindow::sequence() {
-    const int steps = pressSequence(engine_, windowRandom_);
-    stepsEdit_->setText(QString::asprintf("%d", steps));
+    history_.press(windowRandom_, "Sequence");
+    stepsEdit_->setText(QString::asprintf("%d", engine_.params.stepCount.load(kRelaxed)));
+}
+
+void LoopMachineWindow::pressReRoll(const char* caption) { history_.press(windowRandom_, caption); }
+
+void LoopMachineWindow::undoReRoll() {
+    if (history_.undo())
+        stepsEdit_->setText(QString::asprintf("%d", engine_.params.stepCount.load(kRelaxed)));
+}
+
+void LoopMachineWindow::redoReRoll() {
+    if (history_.redo())
+        stepsEdit_->setText(QString::asprintf("%d", engine_.params.stepCount.load(kRelaxed)));
+}
+
+// ---- Scenes ---------------------------------------------------------------------------------------
+
+void LoopMachineWindow::saveScene() {
+    const QString path = dialogs_.saveSceneFile(this);
+    if (path.isEmpty())
+        return;
+    Scene scene{captureLatest(engine_), {}};
+    for (int i = 0; i < kSceneSlots; ++i)
+        scene.samplePaths[static_cast<std::size_t>(i)] = QFile::encodeName(samplePaths_[i]).toStdString();
+    std::string error;
+    if (!saveSceneFile(QFile::encodeName(path).toStdString(), scene, error))
+        dialogs_.showError(this, QStringLiteral("Vexla"),
+                           QStringLiteral("Could not save the scene %1:\n%2")
+                               .arg(QFileInfo(path).fileName(), QString::fromStdString(error)));
+}
+
+void LoopMachineWindow::openScene() {
+    const QString path = dialogs_.openSceneFile(this);
+    if (path.isEmpty())
+        return;
+    Scene scene;
+    std::string error;
+    if (!loadSceneFile(QFile::encodeName(path).toStdString(), scene, error)) {
+        dialogs_.showError(this, QStringLiteral("Vexla"),
+                           QStringLiteral("Could not open the scene %1:\n%2")
+                               .arg(QFileInfo(path).fileName(), QString::fromStdString(error)));
+        return;
+    }
+    // Sound first, at the next step boundary; the sliders follow without sending anything.
+    restoreScene(engine_, scene.state, kSceneEverything);
+    showControls(scene.state.controls);
+    const auto problems = loadSceneSamples(engine_, scene);
+    for (int i = 0; i < kSceneSlots; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        LoaderRow& loader = loaders_[i];
+        const QString samplePath = QFile::decodeName(scene.samplePaths[index].c_str());
+        const QString name = QFileInfo(samplePath).fileName();
+        if (samplePath.isEmpty()) {
+            samplePaths_[i].clear();
+            loader.name->setText(QStringLiteral("empty"));
+            loader.name->setToolTip(QString());
+            loader.name->setForegroundRole(QPalette::PlaceholderText);
+        } else if (!problems[index].empty()) {
+            samplePaths_[i].clear(); // the slot is empty now
+            loader.name->setText(QStringLiteral("missing: %1").arg(name));
+            loader.name->setToolTip(samplePath + QStringLiteral("\n") + QString::fromStdString(problems[index]));
+            loader.name->setForegroundRole(QPalette::WindowText);
+        } else {
+            samplePaths_[i] = samplePath;
+            loader.name->setText(name);
+            loader.name->setToolTip(samplePath);
+            loader.name->setForegroundRole(QPalette::WindowText);
+        }
+    }
+}
+
+void LoopMachineWindow::showControls(const ControlValues& c) {
+    const auto level = [](float v) { return static_cast<int>(std::lround(v * 128.0f)); };
+    const auto volume = [](float v) { return static_cast<int>(std::lround(v / 128.0f)); };
+    // The resonance position behind a feedback: q = feedback / (1 + 1 / (1 − cutoff)).
+    const auto resonance = [level](float cutoff, float feedback) {
+        return level(feedback / (1.0f + 1.0f / (1.0f - cutoff)));
+    };
+    const struct {
+        QSlider* slider;
+        int position;
+    } positions[] = {
+        {masterSlider_, 128 - level(c.masterGain)},
+        {tempoSlider_, c.samplesPerStep},
+        {kickSlider_, volume(c.kickVolume)},
+        {bass1Slider_, volume(c.bass1Volume)},
+        {bass2Slider_, volume(c.bass2Volume)},
+        {hatsSlider_, level(c.hatVolume)},
+        {sineSlider_, level(c.sineVolume)},
+        {drySlider_, level(c.dryLooperGain)},
+        {secondSlider_, level(c.secondLooperGain)},
+        {slicerSlider_, level(c.slicerGain)},
+        {vcf1Slider_, level(c.vcf1Gain)},
+        {vcf2Slider_, level(c.vcf2Gain)},
+        {vcf1CutoffSlider_, level(c.vcf1Cutoff)},
+        {vcf1ResonanceSlider_, resonance(c.vcf1Cutoff, c.vcf1Feedback)},
+        {vcf2CutoffSlider_, level(c.vcf2Cutoff)},
+        {vcf2ResonanceSlider_, resonance(c.vcf2Cutoff, c.vcf2Feedback)},
+        {transposeSlider_, c.transpose},
+    };
+    // Blocked: a slider's own formula would round the scene's values, and the tempo's would re-roll the echo.
+    for (const auto& p : positions) {
+        const QSignalBlocker blocker(p.slider);
+        p.slider->setValue(p.position);
+    }
+    stepsEdit_->setText(QString::asprintf("%d", c.stepCount));
+    tempoDisplay_->setText(tempoText(c.samplesPerStep));
 }
 
 void LoopMachineWindow::loadSample(int row) {
@@ -416,6 +563,7 @@ void LoopMachineWindow::loadSample(int row) {
                                .arg(QFileInfo(path).fileName(), QString::fromStdString(result.reason)));
         return;
     }
+    samplePaths_[row] = path;
     loader.name->setText(QFileInfo(path).fileName());
     loader.name->setToolTip(path);
     loader.name->setForegroundRole(QPalette::WindowText);
@@ -487,6 +635,13 @@ void LoopMachineWindow::refreshLamp() {
     const bool lit = engine_.params.clipped.load(kRelaxed);
     clipLamp_->setPixmap(lit ? clipOnLamp_ : clipOffLamp_);
     clipLamp_->setAccessibleDescription(lit ? QStringLiteral("Clipped") : QStringLiteral("Not clipped"));
+}
+
+void LoopMachineWindow::refreshPlaying() {
+    const EngineParams& p = engine_.params;
+    stepLamps_->setSteps(p.stepCount.load(kRelaxed), p.playingStep.load(kRelaxed));
+    leftMeter_->setValue(p.peakLeft.load(kRelaxed));
+    rightMeter_->setValue(p.peakRight.load(kRelaxed));
 }
 
 void LoopMachineWindow::refreshStatus() {

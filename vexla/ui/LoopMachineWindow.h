@@ -4,6 +4,8 @@
 #pragma once
 
 #include "common/Random.h"
+#include "vexla/engine/ReRollHistory.h"
+#include "vexla/engine/SceneState.h"
 #include "vexla/ui/AudioSettings.h"
 
 #include <QDialog>
@@ -14,6 +16,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QSlider;
 class QTimer;
@@ -28,6 +31,7 @@ class AudioService;
 class DialogProvider;
 class LoopEngine;
 struct SampleSlot;
+class StepLamps;
 
 class LoopMachineWindow : public QDialog {
     Q_OBJECT
@@ -57,6 +61,15 @@ public:
     /// Timer work, public so that tests can drive the displays without waiting.
     void refreshLamp();
     void refreshStatus();
+    /// The step lamps and the level meters, from the values the render publishes (every 50 ms).
+    void refreshPlaying();
+
+    /// "Save scene..." (Ctrl+S) and "Open scene..." (Ctrl+O): a refused file changes nothing and says why.
+    void saveScene();
+    void openScene();
+    /// Ctrl+Z and Ctrl+Shift+Z: one re-roll back or forward.
+    void undoReRoll();
+    void redoReRoll();
 
     /// The tempo display's text for a step length in frames.
     static QString tempoText(int samplesPerStep);
@@ -85,6 +98,8 @@ private:
     void connectSliders();
     void applyAllSliders();
 
+    void pressReRoll(const char* caption);
+    void showControls(const ControlValues& controls);
     void applyTempo(int position);
     void applyFilters();
     void setStep();
@@ -99,6 +114,8 @@ private:
     AudioService& audio_;
     DialogProvider& dialogs_;
     common::Random windowRandom_;
+    ReRollHistory history_;
+    QString samplePaths_[5]; ///< the file each slot holds, "" for none; what a saved scene names
     AudioSettings settings_;
     QPixmap clipOnLamp_;
     QPixmap clipOffLamp_;
@@ -129,6 +146,9 @@ private:
     QCheckBox* recordBox_ = nullptr;
     QLabel* sizeDisplay_ = nullptr;
     QLabel* cpuDisplay_ = nullptr;
+    StepLamps* stepLamps_ = nullptr;
+    QProgressBar* leftMeter_ = nullptr;
+    QProgressBar* rightMeter_ = nullptr;
     LoaderRow loaders_[5];
     QTimer* lampTimer_ = nullptr;
     QTimer* statusTimer_ = nullptr;

@@ -39,6 +39,14 @@ public:
         ++saveDialogs;
         return saveAnswer;
     }
+    QString openSceneFile(QWidget*) override {
+        ++sceneDialogs;
+        return openSceneAnswer;
+    }
+    QString saveSceneFile(QWidget*) override {
+        ++sceneDialogs;
+        return saveSceneAnswer;
+    }
     bool askYesNo(QWidget*, const QString& caption, const QString& text) override {
         questions.append(caption + QStringLiteral(": ") + text);
         return quitAnswer;
@@ -55,6 +63,9 @@ public:
     QStringList openAnswers;
     QString saveAnswer;
     int saveDialogs = 0;
+    QString openSceneAnswer;
+    QString saveSceneAnswer;
+    int sceneDialogs = 0;
     bool quitAnswer = false;
     QStringList questions;
     QStringList errors;

@@ -1,8 +1,11 @@
 // Zintor's render: shuffled step sequencer, seven voices, tempo delay, mix, 16-bit output and peaks.
 #include "zintor/engine/SynthEngine.h"
 
+#include "common/WavRecorder.h"
+
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace zintor {
 
@@ -81,6 +84,7 @@ int SynthEngine::nextStepLength(int index) const {
 }
 
 void SynthEngine::startStep() {
+    params.playingStep.store(currentStep_, kRelaxed);
     const int samplesPerStep = params.samplesPerStep.load(kRelaxed);
     const int transpose = params.globalTranspose.load(kRelaxed);
     synthLine1.triggerStep(currentStep_, samplesPerStep, transpose, random_);
@@ -162,13 +166,16 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     for (int frame = 0; frame < frames;) {
         int count = 1;
         if (params.playing.load(kRelaxed)) {
-            if (sampleInStep_ == 0)
+            if (sampleInStep_ == 0) {
+                takePostedState(); // an opened scene or an undo starts with this step
                 startStep();
+            }
             // A step lasts at least one sample, even when shuffle leaves it no length.
             const int stepLeft = std::max(1, currentStepLength_ - sampleInStep_);
             count = std::min({frames - frame, kChunkFrames, stepLeft});
             renderChunk(chunk, count, send1, send2, left, right);
         } else {
+            takePostedState(); // a stopped clock has no boundary to wait for
             // Stopped: the held values, which are silence unless playing went off within this block.
             chunk[0] = toSample(left);
             chunk[1] = toSample(right);
@@ -185,6 +192,9 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
             if (r > peakRight_)
                 peakRight_ = r;
         }
+        if (common::WavRecorder* recorder = recorder_.load(kRelaxed))
+            for (int i = 0; i < count; ++i)
+                recorder->writeFrame(chunk[2 * i], chunk[2 * i + 1]);
         // Little-endian 16-bit frames; the buffer need not be aligned.
         std::memcpy(static_cast<unsigned char*>(buffer) + 4 * static_cast<std::size_t>(frame), chunk,
                     4 * static_cast<std::size_t>(count));
@@ -194,6 +204,58 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     params.peakLeft.store(peakLeft_, kRelaxed);
     params.peakRight.store(peakRight_, kRelaxed);
     return true;
+}
+
+void SynthEngine::postState(const SynthState& state, unsigned parts) {
+    bool replacing = false;
+    for (;;) {
+        int expected = kSlotIdle;
+        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire))
+            break;
+        expected = kSlotPending;
+        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire)) {
+            replacing = true;
+            break;
+        }
+        // The render is applying the slot: a few microseconds.
+        std::this_thread::yield();
+    }
+    if (!replacing)
+        postedParts_ = 0;
+    copyStateParts(posted_, state, parts);
+    postedParts_ |= parts;
+    postedSlot_.store(kSlotPending, std::memory_order_release);
+}
+
+bool SynthEngine::statePending(SynthState& posted, unsigned& parts) const {
+    if (postedSlot_.load(std::memory_order_acquire) != kSlotPending)
+        return false;
+    // Only the window writes the slot, so reading it here races with nothing.
+    posted = posted_;
+    parts = postedParts_;
+    return true;
+}
+
+void SynthEngine::takePostedState() {
+    if (postedSlot_.load(kRelaxed) != kSlotPending)
+        return;
+    int expected = kSlotPending;
+    if (!postedSlot_.compare_exchange_strong(expected, kSlotApplying, std::memory_order_acquire))
+        return; // the window is rewriting it: the next boundary takes it
+    applyState(*this, posted_, postedParts_);
+    postedSlot_.store(kSlotIdle, std::memory_order_release);
+}
+
+void SynthEngine::settlePostedState() {
+    for (;;) {
+        const int slot = postedSlot_.load(std::memory_order_acquire);
+        if (slot == kSlotIdle)
+            return;
+        if (slot == kSlotPending)
+            takePostedState();
+        else
+            std::this_thread::yield(); // the render is applying it
+    }
 }
 
 } // namespace zintor

@@ -1,16 +1,23 @@
 // Zintor's synth engine: the parameter block, the seven voices, the shuffled step sequencer, the stereo
 // tempo delay, the mix, the 16-bit output and the peak meters. renderBlock() on the audio thread only;
-// resetDelay() only while no render runs; params and the voices' sound fields and phrases from any thread.
+// resetDelay() only while no render runs; params and the voices' sound fields and phrases from any thread;
+// postState(), statePending() and settlePostedState() on the window thread only.
 #pragma once
 
 #include "common/Random.h"
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
 #include "zintor/engine/SynthParams.h"
+#include "zintor/engine/SynthState.h"
 #include "zintor/engine/SynthVoice.h"
 #include "zintor/engine/TempoDelay.h"
 
+#include <atomic>
 #include <cstdint>
+
+namespace common {
+class WavRecorder;
+}
 
 namespace zintor {
 
@@ -41,6 +48,21 @@ class SynthEngine {
     /// Sequencer position (audio thread, or any thread while no render runs).
     int currentStep() const { return currentStep_; }
 
+    /// The recorder the render hands every output frame to; null for none. Any thread: a recorder
+    /// that is unhooked may still get the frames of the block in progress, which WavRecorder allows
+    /// while it finishes.
+    void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
+
+    /// Window thread: hands over the parts `parts` of `state`, taken whole by the render at the start of
+    /// the next step (before the voices are struck), or at the next block while stopped, so that the
+    /// loop continues in time. A hand-over not yet taken is merged with this one (the newer parts win).
+    void postState(const SynthState& state, unsigned parts);
+    /// Window thread: true while a posted state waits; then `posted` and `parts` tell what it holds.
+    bool statePending(SynthState& posted, unsigned& parts) const;
+    /// Window thread: takes a waiting hand-over at once, so that a direct write that follows is not
+    /// overwritten by it later; returns when no hand-over is pending or being applied.
+    void settlePostedState();
+
     SynthParams params;
 
     // The voices, in the order that fixes the sequence of the render's random draws.
@@ -57,6 +79,8 @@ class SynthEngine {
     static constexpr int kChunkFrames = 256;
 
     void startStep();
+    /// Applies a posted state if one waits and the window is not rewriting it. Real-time safe.
+    void takePostedState();
     /// Renders `frames` playing frames (1..kChunkFrames, within one step) into `out`; updates the
     /// held values and the clock.
     void renderChunk(std::int16_t* out, int frames, float send1, float send2, float& left, float& right);
@@ -68,6 +92,13 @@ class SynthEngine {
     int peakLeft_ = 0;
     int peakRight_ = 0;
     TempoDelay delay_;
+    std::atomic<common::WavRecorder*> recorder_{nullptr};
+
+    // The hand-over slot: the window owns it in Idle and Writing, the taker in Applying.
+    enum : int { kSlotIdle, kSlotWriting, kSlotPending, kSlotApplying };
+    std::atomic<int> postedSlot_{kSlotIdle};
+    SynthState posted_{};
+    unsigned postedParts_ = 0;
 
     // Scratch for one chunk, one row per voice, and the noise drums' draws interleaved per frame.
     float synthLine1Out_[kChunkFrames];

@@ -19,6 +19,8 @@ struct SynthParams {
     // Written by the render only.
     std::atomic<std::int32_t> peakLeft{0};  ///< peak-hold level of the left output, 0..32767
     std::atomic<std::int32_t> peakRight{0}; ///< peak-hold level of the right output, 0..32767
+    /// The step the sequencer last started, 0..255; stays where the sequence stands while stopped.
+    std::atomic<std::int32_t> playingStep{0};
 };
 
 } // namespace zintor

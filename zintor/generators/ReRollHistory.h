@@ -1,0 +1,62 @@
+// Undo and redo of the synth's re-rolls: each of the seven generator buttons first keeps what it is about
+// to change. Window thread only; a state stepped back to is handed to the render, which takes it whole at
+// the next step boundary.
+#pragma once
+
+#include "common/Random.h"
+#include "common/UndoHistory.h"
+#include "zintor/engine/SynthState.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace zintor {
+
+class SynthEngine;
+class SynthVoice;
+
+/// The engine's state as it will be once a posted, not yet taken, state is in: what the window sees.
+SynthState captureLatest(const SynthEngine& engine);
+
+/// A generator button: its caption as the command line names it, the voice and the part it changes.
+struct GeneratorButton {
+    const char* caption; ///< "Synthline-1/Goa" … "Sub bass synth/Generate"
+    SynthVoice SynthEngine::*voice;
+    void (*generate)(SynthVoice&, common::Random&);
+    unsigned part; ///< kStateLine1Phrase, kStateLine2Phrase or kStateSubBass
+};
+
+/// The seven buttons, in the window's order: line 1 Goa, FLAT Riff, Psychedelic; line 2 the same; sub bass.
+inline constexpr int kGeneratorButtons = 7;
+const GeneratorButton* generatorButtons();
+/// The button with this caption, or null.
+const GeneratorButton* findGeneratorButton(std::string_view caption);
+
+class ReRollHistory {
+  public:
+    static constexpr std::size_t kDepth = 128;
+
+    explicit ReRollHistory(SynthEngine& engine) : engine_(engine), history_(kDepth) {}
+    ReRollHistory(const ReRollHistory&) = delete;
+    ReRollHistory& operator=(const ReRollHistory&) = delete;
+
+    /// Runs a button's generator on its voice with the window's random numbers, keeping first what it
+    /// changes. A hand-over still waiting is taken first, so that it cannot overwrite the new phrase.
+    void press(const GeneratorButton& button, common::Random& windowRandom);
+
+    /// One re-roll back or forward; false when there is none.
+    bool undo();
+    bool redo();
+    std::size_t undoCount() const { return history_.undoCount(); }
+    std::size_t redoCount() const { return history_.redoCount(); }
+
+  private:
+    struct Entry {
+        SynthState state;
+        unsigned parts = 0;
+    };
+    SynthEngine& engine_;
+    common::UndoHistory<Entry> history_;
+};
+
+} // namespace zintor

@@ -1,0 +1,123 @@
+// Undo and redo of the seven generator buttons: the exact phrases come back, at the render's next step
+// boundary, at least 100 re-rolls deep, and nothing but the re-rolled part is touched.
+#include "zintor/generators/ReRollHistory.h"
+
+#include "zintor/engine/SynthEngine.h"
+#include "zintor/generators/StartUp.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace zintor {
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+struct Rig {
+    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
+    common::Random random;
+    ReRollHistory history{*engine};
+    Rig() { startUp(*engine, random, 2024); }
+    /// One block of the render: it takes a posted state (stopped: at once).
+    void renderBlock() {
+        std::int16_t frames[2 * 64];
+        engine->renderBlock(frames, sizeof frames);
+    }
+    SynthState state() const { return captureState(*engine); }
+};
+
+class EachButton : public ::testing::TestWithParam<int> {};
+
+TEST_P(EachButton, UndoAndRedoRestoreTheExactPhrasesOfItsVoiceOnly) {
+    Rig rig;
+    const GeneratorButton& button = generatorButtons()[GetParam()];
+    const SynthState before = rig.state();
+    rig.history.press(button, rig.random);
+    const SynthState after = rig.state();
+    ASSERT_NE(after, before);
+    SynthState onlyPart = before;
+    copyStateParts(onlyPart, after, button.part);
+    EXPECT_EQ(after, onlyPart) << "the press changed more than its voice";
+
+    ASSERT_TRUE(rig.history.undo());
+    EXPECT_EQ(rig.state(), after); // handed to the render, not yet in the engine
+    EXPECT_EQ(captureLatest(*rig.engine), before);
+    rig.renderBlock();
+    EXPECT_EQ(rig.state(), before);
+    EXPECT_FALSE(rig.history.undo());
+
+    ASSERT_TRUE(rig.history.redo());
+    rig.renderBlock();
+    EXPECT_EQ(rig.state(), after);
+    EXPECT_FALSE(rig.history.redo());
+}
+
+INSTANTIATE_TEST_SUITE_P(SevenButtons, EachButton, ::testing::Range(0, kGeneratorButtons),
+                         [](const auto& info) {
+                             std::string name = generatorButtons()[info.param].caption;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+TEST(ReRollHistory, KeepsTheLast128ReRollsAndStepsBackThroughThemInOrder) {
+    Rig rig;
+    std::vector<SynthState> states{rig.state()};
+    for (int i = 0; i < 130; ++i) {
+        rig.history.press(generatorButtons()[i % kGeneratorButtons], rig.random);
+        states.push_back(rig.state());
+    }
+    EXPECT_EQ(rig.history.undoCount(), ReRollHistory::kDepth);
+    // Several undos before the render runs merge into one hand-over.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(rig.history.undo());
+    rig.renderBlock();
+    EXPECT_EQ(rig.state(), states[127]);
+    for (int i = 3; i < 128; ++i) {
+        ASSERT_TRUE(rig.history.undo());
+        rig.renderBlock();
+        ASSERT_EQ(rig.state(), states[130 - i - 1]) << "after " << i + 1 << " undos";
+    }
+    EXPECT_FALSE(rig.history.undo()); // the two oldest fell off the end
+    EXPECT_EQ(rig.state(), states[2]);
+    for (int i = 0; i < 128; ++i)
+        ASSERT_TRUE(rig.history.redo());
+    rig.renderBlock();
+    EXPECT_EQ(rig.state(), states[130]);
+}
+
+TEST(ReRollHistory, APressAfterAnUndoNotYetTakenKeepsItsOwnPhraseAndForgetsRedo) {
+    Rig rig;
+    const GeneratorButton& goa1 = generatorButtons()[0];
+    rig.history.press(goa1, rig.random);
+    const SynthState afterFirst = rig.state();
+    rig.history.press(goa1, rig.random);
+    ASSERT_TRUE(rig.history.undo()); // posted, not yet taken
+    rig.history.press(goa1, rig.random);
+    const SynthState afterThird = rig.state();
+    EXPECT_NE(afterThird, afterFirst);
+    rig.renderBlock(); // nothing waiting may overwrite the new phrase
+    EXPECT_EQ(rig.state(), afterThird);
+    EXPECT_FALSE(rig.history.redo());
+    ASSERT_TRUE(rig.history.undo());
+    rig.renderBlock();
+    EXPECT_EQ(rig.state(), afterFirst);
+}
+
+TEST(ReRollHistory, SliderMovesAreNotReRollsAndStayThroughUndo) {
+    Rig rig;
+    rig.history.press(generatorButtons()[6], rig.random); // the sub bass
+    rig.engine->synthLine1.cutoff.store(0.123f, kRelaxed);
+    rig.engine->params.masterGain.store(100.0f, kRelaxed);
+    ASSERT_TRUE(rig.history.undo());
+    rig.renderBlock();
+    EXPECT_EQ(rig.engine->synthLine1.cutoff.load(), 0.123f);
+    EXPECT_EQ(rig.engine->params.masterGain.load(), 100.0f);
+    EXPECT_EQ(findGeneratorButton("Sub bass synth/Generate"), &generatorButtons()[6]);
+    EXPECT_EQ(findGeneratorButton("Synthline-2/FLAT Riff"), nullptr); // line 2 spells it "Flat riff"
+}
+
+} // namespace
+} // namespace zintor

@@ -1,6 +1,8 @@
 // The basslines' pattern generator, step load and slow oscillators.
 #include "vexla/engine/BassVoice.h"
 
+#include "vexla/engine/FastSine.h"
+
 #include <cmath>
 
 namespace vexla {
@@ -86,8 +88,8 @@ void BassVoice::slowUpdate() {
     if (cutoffLfoPhase_ >= kLfoWrap)
         cutoffLfoPhase_ -= kLfoWrap;
     // The slow values are worked out in double and stored in single precision; hence the widened 0.3f.
-    pwmOffset_ = static_cast<float>(std::sin(static_cast<double>(pwmLfoPhase_)) * pwmLfoDepth.load(r));
-    const double sweep = std::sin(static_cast<double>(cutoffLfoPhase_)) * cutoffLfoDepth.load(r);
+    pwmOffset_ = static_cast<float>(preciseSin(static_cast<double>(pwmLfoPhase_)) * pwmLfoDepth.load(r));
+    const double sweep = preciseSin(static_cast<double>(cutoffLfoPhase_)) * cutoffLfoDepth.load(r);
     if (kind_ == BassKind::Bass1) {
         envelope_ += envelopeRate.load(r);
         cutoff_ = static_cast<float>(sweep + 0.5 - envelope_);

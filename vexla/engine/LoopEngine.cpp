@@ -129,22 +129,25 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
         bass2.beginRun();
         vcf1Looper.setFilter(params.vcf1Cutoff.load(kRelaxed), params.vcf1Feedback.load(kRelaxed));
         vcf2Looper.setFilter(params.vcf2Cutoff.load(kRelaxed), params.vcf2Feedback.load(kRelaxed));
+        const int vcf1Playing = vcf1Looper.fetchRun(l.vcf1Left, l.vcf1Right, n);
+        const int vcf2Playing = vcf2Looper.fetchRun(l.vcf2Left, l.vcf2Right, n);
         for (int i = 0; i < n; ++i) {
             // The step's last frame reads the counter as 0.
             const int counter = firstCounter + i > samplesPerStep ? 0 : firstCounter + i;
             l.bass1[i] = bass1.renderPrepared(bass1Volume, counter);
             l.bass2[i] = bass2.renderPrepared(bass2Volume, counter);
-            const StereoFrame vcf1 = vcf1Looper.render(vcf1Gain);
+            // A looper that has stopped leaves its filters as they are.
+            const StereoFrame vcf1 = i < vcf1Playing ? vcf1Looper.finish(l.vcf1Left[i], l.vcf1Right[i], vcf1Gain) : StereoFrame{};
             l.vcf1Left[i] = vcf1.left;
             l.vcf1Right[i] = vcf1.right;
-            const StereoFrame vcf2 = vcf2Looper.render(vcf2Gain);
+            const StereoFrame vcf2 = i < vcf2Playing ? vcf2Looper.finish(l.vcf2Left[i], l.vcf2Right[i], vcf2Gain) : StereoFrame{};
             l.vcf2Left[i] = vcf2.left;
             l.vcf2Right[i] = vcf2.right;
         }
     }
+    dryLooper.renderRun(l.dryLeft, l.dryRight, n, params.dryLooperGain.load(kRelaxed));
+    secondLooper.renderRun(l.secondLeft, l.secondRight, n, params.secondLooperGain.load(kRelaxed));
     {
-        const float dryGain = params.dryLooperGain.load(kRelaxed);
-        const float secondGain = params.secondLooperGain.load(kRelaxed);
         const float kickSlide = kick.slide1.load(kRelaxed);
         const float sweepRate = ringModulator.sweepRate.load(kRelaxed);
         const float sweepDepth = ringModulator.sweepDepth.load(kRelaxed);
@@ -156,12 +159,6 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
             sine.advance(l.phases[kSinePhases][i], l.sineAmp[i]);
             kick.advance(kickSlide, l.phases[kKick1Phases][i], l.phases[kKick2Phases][i]);
             l.phases[kCarrierPhases][i] = ringModulator.advance(sweepRate, sweepDepth, carrierRate);
-            const StereoFrame dry = dryLooper.render(dryGain);
-            l.dryLeft[i] = dry.left;
-            l.dryRight[i] = dry.right;
-            const StereoFrame second = secondLooper.render(secondGain);
-            l.secondLeft[i] = second.left;
-            l.secondRight[i] = second.right;
             const StereoFrame slicerRaw = slicer.render();
             l.slicerLeft[i] = slicerRaw.left;
             l.slicerRight[i] = slicerRaw.right;

@@ -37,6 +37,17 @@ public:
     /// One frame; a VCF looper keeps the filter settings it last had.
     StereoFrame render(float gain);
 
+    // render() in two parts, for a render of many frames: fetchRun() reads the stored frames of up to n
+    // frames while the looper plays and returns how many it read (the rest of the run is silent); finish()
+    // then takes each fetched frame through the filters (if any) and the gain.
+
+    /// Raw stored frames into left and (stereo only) right; returns the count, 0..n.
+    int fetchRun(float* left, float* right, int n);
+    /// One fetched frame through the filters and the gain.
+    StereoFrame finish(float left, float right, float gain);
+    /// n frames of render(gain) into left and right.
+    void renderRun(float* left, float* right, int n, float gain);
+
     /// Sets the filters (if any) to cutoff 0.05..0.95 and feedback, as render(gain, cutoff, feedback) does.
     void setFilter(float cutoff, float feedback) {
         leftFilter_.cutoff = cutoff;
@@ -103,13 +114,34 @@ inline StereoFrame StretchLooper::render(float gain, float cutoff, float feedbac
 
 // Inline: four loopers run on every frame, and a silent one should cost one comparison.
 inline StereoFrame StretchLooper::render(float gain) {
-    if (!(length_ > 0.0 && position_ < length_ && frame_ < framesToPlay_)) return {};
+    float left = 0.0f;
+    float right = 0.0f;
+    if (fetchRun(&left, &right, 1) == 0) return {};
+    return finish(left, right, gain);
+}
+
+inline int StretchLooper::fetchRun(float* left, float* right, int n) {
+    if (!(length_ > 0.0)) return 0;
     // Index of the stored frame: nearest to position − 0.5, ties to even (0, 0, 2, 2, … at speed 1).
     // position < length keeps it at most length − 1; the min guards the last ulp.
     const std::int64_t lastIndex = static_cast<std::int64_t>(length_) - 1;
-    const std::int64_t index = std::min(roundHalfEven(position_ - 0.5), lastIndex);
-    float left = leftData_[index];
-    float right = stereo_ ? static_cast<float>(rightData_[index]) : 0.0f;
+    std::int64_t frame = frame_;
+    double position = position_;
+    int i = 0;
+    for (; i < n && position < length_ && frame < framesToPlay_; ++i) {
+        const std::int64_t index = std::min(roundHalfEven(position - 0.5), lastIndex);
+        left[i] = leftData_[index];
+        if (stereo_) right[i] = rightData_[index];
+        ++frame;
+        position = static_cast<double>(frame) * speed_;
+    }
+    frame_ = frame;
+    position_ = position;
+    return i;
+}
+
+inline StereoFrame StretchLooper::finish(float left, float right, float gain) {
+    if (!stereo_) right = 0.0f;
     if (filtered_) {
         left = leftFilter_.process(left);
         // A mono sample is filtered once; the right filter stays as it was.
@@ -118,9 +150,20 @@ inline StereoFrame StretchLooper::render(float gain) {
     StereoFrame out;
     out.left = left * gain;
     out.right = stereo_ ? right * gain : out.left;
-    ++frame_;
-    position_ = static_cast<double>(frame_) * speed_;
     return out;
+}
+
+inline void StretchLooper::renderRun(float* left, float* right, int n, float gain) {
+    const int playing = fetchRun(left, right, n);
+    for (int i = 0; i < playing; ++i) {
+        const StereoFrame out = finish(left[i], right[i], gain);
+        left[i] = out.left;
+        right[i] = out.right;
+    }
+    for (int i = playing; i < n; ++i) {
+        left[i] = 0.0f;
+        right[i] = 0.0f;
+    }
 }
 
 } // namespace vexla

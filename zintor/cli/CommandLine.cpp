@@ -5,6 +5,7 @@
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/ControlFormulas.h"
 #include "zintor/generators/PhraseGenerators.h"
+#include "zintor/generators/Scene.h"
 #include "zintor/generators/StartUp.h"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ constexpr std::int64_t kMaxFrames = static_cast<std::int64_t>(common::WavRecorde
 
 const char* const kUsage =
     "Usage: zintor [--render OUT.wav (--seconds S | --frames N) [--seed N] [--set FIELD=VALUE]...\n"
-    "              [--press CAPTION]... [--block FRAMES]]\n"
+    "              [--press CAPTION]... [--block FRAMES] [--scene FILE] [--save-scene FILE]]\n"
     "Without arguments Zintor opens its window.\n"
     "\n"
     "  --render OUT.wav   render the generated track headless to a 16-bit stereo 44100 Hz WAV file\n"
@@ -45,6 +46,10 @@ const char* const kUsage =
     "                     \"Synthline-1/Psychedelic\", \"Synthline-2/Goa\", \"Synthline-2/Flat riff\",\n"
     "                     \"Synthline-2/Psychedelic\", \"Sub bass synth/Generate\"\n"
     "  --block FRAMES     frames per render call, 1..65536 (default 1000)\n"
+    "  --scene FILE       start from a saved scene (every value and phrase), after start-up and\n"
+    "                     before the --set and --press options\n"
+    "  --save-scene FILE  save the state after start-up, --scene, --set and --press as a scene,\n"
+    "                     which renders exactly as this run does\n"
     "  --help             this text\n";
 
 // ---- Settable values -------------------------------------------------------------------------------
@@ -358,7 +363,7 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderReq
         }
         const bool takesValue = option == "--render" || option == "--seconds" || option == "--frames" ||
                                 option == "--seed" || option == "--set" || option == "--press" ||
-                                option == "--block";
+                                option == "--block" || option == "--scene" || option == "--save-scene";
         if (!takesValue)
             return "unknown option \"" + option + "\" (see zintor --help)";
         if (i + 1 >= args.size())
@@ -408,6 +413,13 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderReq
                 return "--block needs a whole number within 1.." + std::to_string(kMaxBlockFrames) +
                        ", got \"" + value + "\"";
             request.blockFrames = static_cast<int>(block);
+        } else if (option == "--scene" || option == "--save-scene") {
+            std::string& path = option == "--scene" ? request.scenePath : request.saveScenePath;
+            if (!path.empty())
+                return option + " given twice";
+            if (value.empty())
+                return option + " needs a file name";
+            path = value;
         } else if (option == "--press") {
             if (!findButton(value))
                 return "unknown button \"" + value + "\" for --press (see zintor --help)";
@@ -460,8 +472,26 @@ int runCommandLine(int argc, char** argv) {
     const std::uint32_t seed =
         request.seedGiven ? request.seed : static_cast<std::uint32_t>(std::time(nullptr));
     startUp(*engine, windowRandom, seed);
+    if (!request.scenePath.empty()) {
+        SynthState scene;
+        std::string sceneError;
+        if (!loadSceneFile(request.scenePath, scene, sceneError)) {
+            std::fprintf(stderr, "zintor: cannot open scene \"%s\": %s\n", request.scenePath.c_str(),
+                         sceneError.c_str());
+            return 2;
+        }
+        applyState(*engine, scene, kStateEverything); // no render runs yet
+    }
     for (const auto& action : request.actions)
         applyRenderAction(action, *engine, windowRandom);
+    if (!request.saveScenePath.empty()) {
+        std::string sceneError;
+        if (!saveSceneFile(request.saveScenePath, captureState(*engine), sceneError)) {
+            std::fprintf(stderr, "zintor: cannot save scene \"%s\": %s\n", request.saveScenePath.c_str(),
+                         sceneError.c_str());
+            return 1;
+        }
+    }
     if (!request.playingSet)
         engine->params.playing.store(true, kRelaxed);
 

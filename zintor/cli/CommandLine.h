@@ -27,6 +27,8 @@ struct RenderRequest {
     std::uint32_t seed = 0;
     int blockFrames = 1000;  ///< frames per renderBlock call, 1..65536
     bool playingSet = false; ///< a --set playing=… was given: do not start playing by itself
+    std::string scenePath;     ///< --scene: a saved scene, applied after start-up, before the actions
+    std::string saveScenePath; ///< --save-scene: where to save the state before rendering
     std::vector<RenderAction> actions;
 };
 

@@ -1,19 +1,15 @@
-// Serving an opened scene or an undo step inside the render allocates nothing, and the window's
-// re-rolls, undos and redos meet a running render only through the hand-over: the exact states come back.
+// Serving an opened scene or an undo step inside the render allocates nothing.
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
-#include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/Scene.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <new>
-#include <thread>
 
 extern "C" void* __libc_malloc(std::size_t);
 extern "C" void* __libc_calloc(std::size_t, std::size_t);
@@ -100,72 +96,6 @@ TEST(SceneRender, TakingAPostedSceneAllocatesNothing) {
         ASSERT_TRUE(captureScene(*engine) == scenes[round % 2]);
     }
     EXPECT_EQ(total, 0);
-}
-
-// Renders as fast as it can on its own thread, as the audio thread would.
-class RenderThread {
-public:
-    explicit RenderThread(LoopEngine& engine)
-        : thread_([this, &engine] {
-              std::vector<std::int16_t> buffer(2 * 64);
-              while (!stop_.load())
-                  engine.renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
-          }) {}
-    ~RenderThread() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-/// Waits until no request and no posted state is left for the render to take.
-void settle(LoopEngine& engine) {
-    const EngineParams& p = engine.params;
-    SceneState posted;
-    unsigned parts = 0;
-    for (int i = 0; i < 20000; ++i) {
-        if (!p.requestBass1 && !p.requestBass2 && !p.requestKick && !p.requestHats && !p.requestSine &&
-            !engine.scenePending(posted, parts)) {
-            // One more whole step, so that a step that began before the check has ended.
-            const int step = p.playingStep.load();
-            while (p.playingStep.load() == step)
-                std::this_thread::yield();
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    FAIL() << "the render never took what was handed over";
-}
-
-TEST(SceneRender, UndoAndRedoWhileTheRenderRunsBringBackTheExactStates) {
-    common::Random window;
-    auto engine = std::make_unique<LoopEngine>();
-    startUp(*engine, window, 5);
-    testing::makeEverythingSound(*engine, window);
-    engine->params.samplesPerStep = 2000;
-    ReRollHistory history(*engine);
-    RenderThread render(*engine);
-    settle(*engine);
-    const SceneState start = captureScene(*engine);
-    static constexpr const char* kCaptions[] = {"Sequence", "AM Alter", "Echo Alter", "Kick", "Bassline 1",
-                                                "Bassline 2", "Sine", "HiHats", "2nd Looper", "Slicer"};
-    for (int i = 0; i < 90; ++i)
-        history.press(window, kCaptions[window.below(10)]);
-    settle(*engine);
-    const SceneState end = captureScene(*engine);
-    ASSERT_FALSE(end == start);
-    int undone = 0;
-    while (history.undo())
-        ++undone;
-    settle(*engine);
-    EXPECT_TRUE(captureScene(*engine) == start) << undone << " undone";
-    for (int i = 0; i < undone; ++i)
-        ASSERT_TRUE(history.redo());
-    settle(*engine);
-    EXPECT_TRUE(captureScene(*engine) == end);
 }
 
 } // namespace

@@ -91,11 +91,18 @@ int LoopEngine::renderRun(OutputFrame* out, int maxFrames) {
             sampleInStep_ = 0;
         mixRun(out, n, firstCounter, samplesPerStep);
     }
-    // Peak hold for the meters: magnitudes, since the voices reach the right channel inverted.
+    // Peak hold for the meters: magnitudes, since the voices reach the right channel inverted. Each frame
+    // the peak falls by one and rises to the frame's magnitude, so after the run it is the largest of
+    // (magnitude − frames since) over the run and the old peak less n, never below 0.
+    std::int32_t runPeakLeft = peakLeft_ - n;
+    std::int32_t runPeakRight = peakRight_ - n;
     for (int i = 0; i < n; ++i) {
-        peakLeft_ = std::max(peakLeft_ > 0 ? peakLeft_ - 1 : 0, std::abs(static_cast<std::int32_t>(out[i].left)));
-        peakRight_ = std::max(peakRight_ > 0 ? peakRight_ - 1 : 0, std::abs(static_cast<std::int32_t>(out[i].right)));
+        const std::int32_t age = n - 1 - i;
+        runPeakLeft = std::max(runPeakLeft, std::abs(static_cast<std::int32_t>(out[i].left)) - age);
+        runPeakRight = std::max(runPeakRight, std::abs(static_cast<std::int32_t>(out[i].right)) - age);
     }
+    peakLeft_ = std::max(runPeakLeft, 0);
+    peakRight_ = std::max(runPeakRight, 0);
     params.peakLeft.store(peakLeft_, kRelaxed);
     params.peakRight.store(peakRight_, kRelaxed);
     if (params.recording.load(kRelaxed)) {
@@ -147,6 +154,7 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
     }
     dryLooper.renderRun(l.dryLeft, l.dryRight, n, params.dryLooperGain.load(kRelaxed));
     secondLooper.renderRun(l.secondLeft, l.secondRight, n, params.secondLooperGain.load(kRelaxed));
+    slicer.renderRun(l.slicerLeft, l.slicerRight, n);
     {
         const float kickSlide = kick.slide1.load(kRelaxed);
         const float sweepRate = ringModulator.sweepRate.load(kRelaxed);
@@ -159,9 +167,6 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
             sine.advance(l.phases[kSinePhases][i], l.sineAmp[i]);
             kick.advance(kickSlide, l.phases[kKick1Phases][i], l.phases[kKick2Phases][i]);
             l.phases[kCarrierPhases][i] = ringModulator.advance(sweepRate, sweepDepth, carrierRate);
-            const StereoFrame slicerRaw = slicer.render();
-            l.slicerLeft[i] = slicerRaw.left;
-            l.slicerRight[i] = slicerRaw.right;
         }
         audioRandom = random;
     }

@@ -29,6 +29,9 @@ public:
     /// One frame, before slicerGain: one stored frame per output frame, times the envelope.
     StereoFrame render();
 
+    /// n frames of render() into left and right.
+    void renderRun(float* left, float* right, int n);
+
     /// "Slicer": the two sends, then stepCount decays, then stepCount slice numbers, in that draw order.
     void generateSlicer(common::Random& random, int stepCount);
 
@@ -62,6 +65,31 @@ inline StereoFrame SlicerVoice::render() {
     env_ -= decay_;
     if (env_ < 0.0f) env_ = 0.0f;
     return out;
+}
+
+inline void SlicerVoice::renderRun(float* left, float* right, int n) {
+    const SampleSlot& slot = *slot_;
+    int playing = 0;
+    if (slot.length > 0 && position_ < slot.length && slot.left != nullptr) {
+        playing = slot.length - position_ < n ? slot.length - position_ : n;
+        const std::int16_t* const leftData = slot.left.get() + position_;
+        const bool stereo = slot.stereo && slot.right != nullptr;
+        const std::int16_t* const rightData = stereo ? slot.right.get() + position_ : leftData;
+        float env = env_;
+        const float decay = decay_;
+        for (int i = 0; i < playing; ++i) {
+            left[i] = static_cast<float>(leftData[i]) * env;
+            right[i] = stereo ? static_cast<float>(rightData[i]) * env : left[i];
+            env -= decay;
+            if (env < 0.0f) env = 0.0f;
+        }
+        env_ = env;
+        position_ += playing;
+    }
+    for (int i = playing; i < n; ++i) {
+        left[i] = 0.0f;
+        right[i] = 0.0f;
+    }
 }
 
 } // namespace vexla

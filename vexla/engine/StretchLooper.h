@@ -48,6 +48,12 @@ public:
     /// n frames of render(gain) into left and right.
     void renderRun(float* left, float* right, int n, float gain);
 
+private:
+    template <bool kStereo>
+    int fetch(float* left, float* right, int n);
+
+public:
+
     /// Sets the filters (if any) to cutoff 0.05..0.95 and feedback, as render(gain, cutoff, feedback) does.
     void setFilter(float cutoff, float feedback) {
         leftFilter_.cutoff = cutoff;
@@ -122,18 +128,29 @@ inline StereoFrame StretchLooper::render(float gain) {
 
 inline int StretchLooper::fetchRun(float* left, float* right, int n) {
     if (!(length_ > 0.0)) return 0;
+    return stereo_ ? fetch<true>(left, right, n) : fetch<false>(left, right, n);
+}
+
+template <bool kStereo>
+int StretchLooper::fetch(float* left, float* right, int n) {
+    // Locals, so that the loop keeps them in registers.
+    const double length = length_;
+    const double speed = speed_;
+    const std::int16_t* const leftData = leftData_;
+    const std::int16_t* const rightData = rightData_;
     // Index of the stored frame: nearest to position − 0.5, ties to even (0, 0, 2, 2, … at speed 1).
     // position < length keeps it at most length − 1; the min guards the last ulp.
-    const std::int64_t lastIndex = static_cast<std::int64_t>(length_) - 1;
+    const std::int64_t lastIndex = static_cast<std::int64_t>(length) - 1;
+    const std::int64_t limit = std::min<std::int64_t>(n, framesToPlay_ - frame_);
     std::int64_t frame = frame_;
     double position = position_;
     int i = 0;
-    for (; i < n && position < length_ && frame < framesToPlay_; ++i) {
+    for (; i < limit && position < length; ++i) {
         const std::int64_t index = std::min(roundHalfEven(position - 0.5), lastIndex);
-        left[i] = leftData_[index];
-        if (stereo_) right[i] = rightData_[index];
+        left[i] = leftData[index];
+        if constexpr (kStereo) right[i] = rightData[index];
         ++frame;
-        position = static_cast<double>(frame) * speed_;
+        position = static_cast<double>(frame) * speed;
     }
     frame_ = frame;
     position_ = position;
@@ -155,10 +172,22 @@ inline StereoFrame StretchLooper::finish(float left, float right, float gain) {
 
 inline void StretchLooper::renderRun(float* left, float* right, int n, float gain) {
     const int playing = fetchRun(left, right, n);
-    for (int i = 0; i < playing; ++i) {
-        const StereoFrame out = finish(left[i], right[i], gain);
-        left[i] = out.left;
-        right[i] = out.right;
+    if (filtered_) {
+        for (int i = 0; i < playing; ++i) {
+            const StereoFrame out = finish(left[i], right[i], gain);
+            left[i] = out.left;
+            right[i] = out.right;
+        }
+    } else if (stereo_) {
+        for (int i = 0; i < playing; ++i) {
+            left[i] *= gain;
+            right[i] *= gain;
+        }
+    } else {
+        for (int i = 0; i < playing; ++i) {
+            left[i] *= gain;
+            right[i] = left[i];
+        }
     }
     for (int i = playing; i < n; ++i) {
         left[i] = 0.0f;

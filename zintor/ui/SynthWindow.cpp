@@ -1,17 +1,24 @@
 // The synthesiser's main window: fixed layout in dialog units, one handler per control.
 #include "zintor/ui/SynthWindow.h"
 
+#include "common/WavRecorder.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/ControlFormulas.h"
 #include "zintor/generators/PhraseGenerators.h"
+#include "zintor/generators/ReRollHistory.h"
+#include "zintor/generators/Scene.h"
 #include "zintor/generators/StartUp.h"
 #include "zintor/ui/DialogUnits.h"
 #include "zintor/ui/MessageBoxes.h"
 #include "zintor/ui/SynthAboutDialog.h"
 #include "zintor/ui/SynthAudio.h"
+#include "zintor/ui/StepLamps.h"
 #include "zintor/ui/SynthIcon.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +30,7 @@
 #include <QTimer>
 
 #include <climits>
+#include <cmath>
 #include <ctime>
 
 namespace zintor {
@@ -34,6 +42,11 @@ constexpr int kMeterMaximum = 32769; // a little above the largest peak, 32767, 
 constexpr int kCpuRefreshMs = 500;
 constexpr int kMeterRefreshMs = 50;
 constexpr int kMaxFieldChars = 31;
+constexpr double kBytesPerMb = 1048576.0;
+
+QStringList sceneFilters() {
+    return {"Zintor scenes (*.json)", "All Files (*)"};
+}
 
 // The C library's atoi on a digits-only field, saturating instead of overflowing: an empty field
 // gives 0, and a long run of digits stays far above every limit rather than wrapping.
@@ -61,7 +74,8 @@ signed char renderCallback(FSOUND_STREAM*, void* buffer, int lengthBytes, void* 
 } // namespace
 
 SynthWindow::SynthWindow(SynthEngine& engine, SynthAudio& audio, MessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent), engine_(engine), audio_(audio), boxes_(boxes) {
+    : QDialog(parent), engine_(engine), audio_(audio), boxes_(boxes),
+      history_(std::make_unique<ReRollHistory>(engine)), recorder_(std::make_unique<common::WavRecorder>()) {
     setObjectName("synthWindow");
     setWindowTitle("Vexla Release 9");
     // A caption with a close box and no minimise or maximise box.
@@ -80,12 +94,33 @@ SynthWindow::SynthWindow(SynthEngine& engine, SynthAudio& audio, MessageBoxes& b
     aboutAction_->setShortcutContext(Qt::WindowShortcut);
     connect(aboutAction_, &QAction::triggered, this, &SynthWindow::showAbout);
     addAction(aboutAction_);
+    // Scenes and the re-roll history sit in the same menu, with the usual shortcuts.
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    addAction(separator);
+    const auto addMenuAction = [this](const char* name, const QString& text, const QKeySequence& keys,
+                                      void (SynthWindow::*slot)()) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(name);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        connect(action, &QAction::triggered, this, slot);
+    };
+    addMenuAction("saveSceneAction", "Save scene...", QKeySequence(Qt::CTRL | Qt::Key_S), &SynthWindow::saveScene);
+    addMenuAction("openSceneAction", "Open scene...", QKeySequence(Qt::CTRL | Qt::Key_O), &SynthWindow::openScene);
+    addMenuAction("undoAction", "Undo re-roll", QKeySequence(Qt::CTRL | Qt::Key_Z), &SynthWindow::undoReRoll);
+    addMenuAction("redoAction", "Redo re-roll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+                  &SynthWindow::redoReRoll);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
     startSynth();
 }
 
-SynthWindow::~SynthWindow() = default;
+SynthWindow::~SynthWindow() {
+    if (recording_)
+        finishRecording(false);
+}
 
 QGroupBox* SynthWindow::addGroup(const DialogUnits& units, const QString& caption, const char* name, double x,
                                  double y, double w, double h) {
@@ -135,6 +170,7 @@ void SynthWindow::bindSlider(QSlider* slider, int minimum, int maximum, int init
 }
 
 void SynthWindow::applySlider(QSlider* slider) {
+    engine_.settlePostedState(); // a scene or undo still waiting must not overwrite this move later
     for (const SliderBinding& binding : sliders_)
         if (binding.slider == slider)
             binding.apply(slider->value());
@@ -165,9 +201,9 @@ void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double
         QPushButton* button =
             addButton(units, group, name.constData(), generators[i].caption, 10, buttonTop + 26 * i, 60, 20);
         button->setAccessibleName(title + " " + generators[i].caption);
-        auto* generate = generators[i].generate;
-        connect(button, &QPushButton::clicked, this,
-                [this, &voice, generate] { generate(voice, windowRandom_); });
+        const GeneratorButton* reRoll =
+            findGeneratorButton((title + "/" + generators[i].caption).toStdString());
+        connect(button, &QPushButton::clicked, this, [this, reRoll] { history_->press(*reRoll, windowRandom_); });
     }
 
     struct Row {
@@ -235,8 +271,9 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     QGroupBox* sub = addGroup(units, "Sub bass synth", "subBassGroup", 268, 196, 108, 52);
     QPushButton* generate = addButton(units, sub, "subBassGenerateButton", "Generate", 274, 208, 60, 12);
     generate->setAccessibleName("Sub bass generate");
-    connect(generate, &QPushButton::clicked, this,
-            [this] { generateSubBass(engine_.subBass, windowRandom_); });
+    connect(generate, &QPushButton::clicked, this, [this] {
+        history_->press(*findGeneratorButton("Sub bass synth/Generate"), windowRandom_);
+    });
     SynthParams& params = engine_.params;
     bindSlider(addSliderRow(units, sub, "subBassVolume", "Volume", "Sub bass volume", 274, 221, 96),
                kSubBassVolumeSlider.minimum, kSubBassVolumeSlider.maximum, kSubBassVolumeSlider.initial,
@@ -295,6 +332,16 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     statusLabel_->setAccessibleName("Status");
     statusLabel_->setAlignment(Qt::AlignCenter);
     place(units, statusLabel_, 388, 224, 98, 12);
+    recordBox_ = new QCheckBox("Record to wav", control);
+    recordBox_->setObjectName("recordCheckBox");
+    recordBox_->setAccessibleName("Record to wav");
+    place(units, recordBox_, 388, 236, 60, 10);
+    connect(recordBox_, &QCheckBox::clicked, this, &SynthWindow::recordClicked);
+    recordSize_ = new QLabel("---", control);
+    recordSize_->setObjectName("recordSizeLabel");
+    recordSize_->setAccessibleName("Recording size");
+    recordSize_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    place(units, recordSize_, 448, 236, 40, 10);
 
     QGroupBox* transpose = addGroup(units, "Global tranpose", "transposeGroup", 4, 252, 488, 44);
     auto* transposeSlider = new QSlider(Qt::Horizontal, transpose);
@@ -303,6 +350,15 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     transposeSlider->setTickPosition(QSlider::TicksBothSides);
     transposeSlider->setTickInterval(1);
     place(units, transposeSlider, 12, 264, 472, 26);
+
+    // The playing step, under the transpose group; its page beside it.
+    stepLamps_ = new StepLamps(this);
+    place(units, stepLamps_, 4, 297, 420, 6);
+    pageLabel_ = new QLabel(stepLamps_->pageText(), this);
+    pageLabel_->setObjectName("stepPageLabel");
+    pageLabel_->setAccessibleName("Step page");
+    place(units, pageLabel_, 426, 296, 66, 8);
+    connect(stepLamps_, &StepLamps::pageChanged, pageLabel_, &QLabel::setText);
 
     QPushButton* ok = addButton(units, this, "okButton", "OK", 4, 304, 50, 14);
     ok->setDefault(true);
@@ -370,6 +426,7 @@ bool SynthWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void SynthWindow::applyStepsText() {
+    engine_.settlePostedState();
     const int steps = fieldValue(stepsEdit_->text());
     if (steps > kMaxStepCount) {
         boxes_.error(this, "Error", "Too many steps");
@@ -385,6 +442,7 @@ void SynthWindow::applyTempoText() {
     if (text.isEmpty())
         return;
     const int bpm = fieldValue(text);
+    engine_.settlePostedState();
     if (bpm >= kMinBpm && bpm <= kMaxBpm)
         engine_.params.samplesPerStep.store(samplesPerStepFromBpm(bpm), kRelaxed);
     const int inForce = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
@@ -399,16 +457,155 @@ void SynthWindow::togglePlay() {
 
 void SynthWindow::refreshCpuLabel() {
     cpuLabel_->setText(QString::asprintf("cpu: %.1f%%", audio_.cpuUsage()));
+    refreshRecording();
 }
 
 void SynthWindow::refreshMeters() {
     leftMeter_->setValue(engine_.params.peakLeft.load(kRelaxed));
     rightMeter_->setValue(engine_.params.peakRight.load(kRelaxed));
+    stepLamps_->setSteps(engine_.params.stepCount.load(kRelaxed), engine_.params.playingStep.load(kRelaxed));
 }
 
 void SynthWindow::showAbout() {
     SynthAboutDialog about(this);
     about.exec();
+}
+
+// ---- Scenes and undo ------------------------------------------------------------------------------
+
+void SynthWindow::saveScene() {
+    const QString path = boxes_.saveFileName(this, "Save scene", sceneFilters(), "json");
+    if (path.isEmpty())
+        return;
+    std::string error;
+    if (!saveSceneFile(QFile::encodeName(path).toStdString(), captureLatest(engine_), error))
+        boxes_.error(this, "Error",
+                     QString("Could not save the scene %1:\n%2")
+                         .arg(QFileInfo(path).fileName(), QString::fromStdString(error)));
+}
+
+void SynthWindow::openScene() {
+    const QString path = boxes_.openFileName(this, "Open scene", sceneFilters(), "json");
+    if (path.isEmpty())
+        return;
+    SynthState scene;
+    std::string error;
+    if (!loadSceneFile(QFile::encodeName(path).toStdString(), scene, error)) {
+        boxes_.error(this, "Error",
+                     QString("Could not open the scene %1:\n%2")
+                         .arg(QFileInfo(path).fileName(), QString::fromStdString(error)));
+        return;
+    }
+    // Sound first, whole at the next step boundary; the controls follow without applying anything.
+    engine_.postState(scene, kStateEverything);
+    showControls(scene);
+}
+
+void SynthWindow::undoReRoll() {
+    history_->undo();
+}
+
+void SynthWindow::redoReRoll() {
+    history_->redo();
+}
+
+void SynthWindow::showControls(const SynthState& state) {
+    const auto thousandths = [](float v) { return static_cast<int>(std::lround(v * 1000.0)); };
+    // Osc Mix: below 128 only oscillator 2 is turned down, above it only oscillator 1.
+    const auto oscMix = [](const VoiceSound& s) {
+        return static_cast<int>(s.osc2Level < 1.0f ? std::lround(s.osc2Level * 128.0)
+                                                   : std::lround((2.0 - s.osc1Level) * 128.0));
+    };
+    const ControlState& c = state.controls;
+    std::vector<std::pair<QString, int>> positions = {
+        {"kickAttackPitchSlider", thousandths(c.kickStartIncrement)},
+        {"kickDecayAmountSlider", thousandths(c.kickPitchDecay)},
+        {"kickVolumeSlider", thousandths(c.kickVolume)},
+        {"subBassVolumeSlider", thousandths(c.subBassGain)},
+        {"masterSlider", kMasterSlider.maximum - static_cast<int>(std::lround(c.masterGain))},
+        {"transposeSlider", c.globalTranspose},
+        {"shuffleSlider", c.shuffleAmount},
+    };
+    for (int line = 1; line <= 2; ++line) {
+        const VoiceSound& v = line == 1 ? state.synthLine1.sound : state.synthLine2.sound;
+        const QString prefix = QString("synthLine%1").arg(line);
+        positions.insert(positions.end(),
+                         {{prefix + "FilterTypeSlider", v.filterType},
+                          {prefix + "CutoffSlider", thousandths(v.cutoff)},
+                          {prefix + "OverdriveSlider", 1000 - thousandths(v.driveCeiling)},
+                          {prefix + "OscMixSlider", oscMix(v)},
+                          {prefix + "InertiaSlider", static_cast<int>(std::lround(v.inertia * 1e6))},
+                          {prefix + "ResonanceSlider", thousandths(v.resonance)},
+                          {prefix + "DelaySendSlider", thousandths(v.delaySend)},
+                          {prefix + "VolumeSlider", thousandths(v.volume)}});
+    }
+    // Blocked: a slider's own formula would round the scene's values.
+    for (const auto& [name, position] : positions)
+        if (auto* slider = findChild<QSlider*>(name)) {
+            const QSignalBlocker blocker(slider);
+            slider->setValue(position);
+        }
+    {
+        const QSignalBlocker blocker(stepsEdit_);
+        stepsEdit_->setText(QString::asprintf("%d", c.stepCount));
+    }
+    bpmEdit_->setText(QString::asprintf("%d", bpmFromSamplesPerStep(c.samplesPerStep)));
+}
+
+// ---- Recording ------------------------------------------------------------------------------------
+
+void SynthWindow::recordClicked(bool ticked) {
+    if (!ticked) {
+        finishRecording(true);
+        return;
+    }
+    const QString path = boxes_.saveFileName(this, "Record to wav", {"Wav Files (*.wav)", "All Files (*)"}, "wav");
+    if (path.isEmpty()) {
+        recordBox_->setChecked(false);
+        return;
+    }
+    // The file is open before the render gets the recorder, so no frame can reach a file not yet open.
+    if (recorder_->open(QFile::encodeName(path).constData(), kSampleRate, 16, 2) != common::WavRecorder::kOk) {
+        recordBox_->setChecked(false);
+        boxes_.error(this, "Error",
+                     QString("Could not record to %1:\n%2")
+                         .arg(QFileInfo(path).fileName(), QString::fromStdString(recorder_->lastError())));
+        return;
+    }
+    recording_ = true;
+    engine_.setRecorder(recorder_.get());
+    recordSize_->setText(QString::asprintf("%.2f Mb.", 0.0));
+}
+
+void SynthWindow::finishRecording(bool tellFailure) {
+    if (!recording_)
+        return;
+    recording_ = false;
+    // A block in progress may still hand frames over: the recorder refuses them once it finishes.
+    engine_.setRecorder(nullptr);
+    const int status = recorder_->finish();
+    recordBox_->setChecked(false);
+    recordSize_->setText("---");
+    if (tellFailure && status != common::WavRecorder::kOk)
+        boxes_.error(this, "Error",
+                     QString("The recording is incomplete:\n%1").arg(QString::fromStdString(recorder_->lastError())));
+}
+
+void SynthWindow::refreshRecording() {
+    if (!recording_)
+        return;
+    if (!recorder_->lastError().empty()) {
+        // The recorder stopped by itself (disk full, largest WAV size): say so rather than count on.
+        finishRecording(true);
+        return;
+    }
+    const double bytes = 4.0 * static_cast<double>(recorder_->framesWritten());
+    recordSize_->setText(QString::asprintf("%.2f Mb.", bytes / kBytesPerMb));
+}
+
+void SynthWindow::done(int result) {
+    finishRecording(true);
+    QDialog::done(result);
 }
 
 } // namespace zintor

@@ -1,4 +1,5 @@
-// The synthesiser's main window: every control, its timers and the start-up. Window thread only.
+// The synthesiser's main window: every control, its timers, the start-up, scenes, undo of re-rolls,
+// recording and the step lamps. Window thread only.
 #pragma once
 
 #include "common/Random.h"
@@ -6,9 +7,11 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QAction;
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -17,9 +20,16 @@ class QPushButton;
 class QSlider;
 class QTimer;
 
+namespace common {
+class WavRecorder;
+}
+
 namespace zintor {
 
 class MessageBoxes;
+class ReRollHistory;
+class StepLamps;
+struct SynthState;
 class SynthAudio;
 class SynthEngine;
 class DialogUnits;
@@ -28,7 +38,8 @@ class SynthWindow : public QDialog {
     Q_OBJECT
   public:
     /// Builds the controls and starts the synth: positions, start-up phrases, then the stream.
-    /// The window neither owns nor outlives engine, audio and boxes.
+    /// The window neither owns nor outlives engine, audio and boxes; the stream must stop before the window
+    /// goes, since the render may hand frames to the window's recorder.
     SynthWindow(SynthEngine& engine, SynthAudio& audio, MessageBoxes& boxes, QWidget* parent = nullptr);
     ~SynthWindow() override;
 
@@ -48,6 +59,18 @@ class SynthWindow : public QDialog {
     void refreshMeters();
     /// Opens the About dialog modally.
     void showAbout();
+    /// "Save scene..." (Ctrl+S): the whole sound state, as the render will play it, to a JSON file.
+    void saveScene();
+    /// "Open scene..." (Ctrl+O): a refused file changes nothing and says why; an accepted one is handed
+    /// to the render, which takes it whole at the next step boundary, and the controls show it.
+    void openScene();
+    /// Ctrl+Z and Ctrl+Shift+Z: one generator re-roll back or forward.
+    void undoReRoll();
+    void redoReRoll();
+    /// "Record to wav" as the user clicks it: asks for a file and starts, or finishes the recording.
+    void recordClicked(bool ticked);
+    /// Ends the dialog; a running recording is finished first, so that the file is complete.
+    void done(int result) override;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -72,11 +95,18 @@ class SynthWindow : public QDialog {
     void bindSlider(QSlider* slider, int minimum, int maximum, int initial, std::function<void(int)> apply);
     void applySlider(QSlider* slider);
     void startSynth();
+    void finishRecording(bool tellFailure);
+    void refreshRecording();
+    /// Puts the sliders and fields at the positions of a state's values, without applying them.
+    void showControls(const SynthState& state);
 
     SynthEngine& engine_;
     SynthAudio& audio_;
     MessageBoxes& boxes_;
     common::Random windowRandom_;
+    std::unique_ptr<ReRollHistory> history_;
+    std::unique_ptr<common::WavRecorder> recorder_;
+    bool recording_ = false;
 
     std::vector<SliderBinding> sliders_;
     QLineEdit* stepsEdit_ = nullptr;
@@ -86,6 +116,10 @@ class SynthWindow : public QDialog {
     QLabel* cpuLabel_ = nullptr;
     QProgressBar* leftMeter_ = nullptr;
     QProgressBar* rightMeter_ = nullptr;
+    QCheckBox* recordBox_ = nullptr;
+    QLabel* recordSize_ = nullptr;
+    StepLamps* stepLamps_ = nullptr;
+    QLabel* pageLabel_ = nullptr;
     QAction* aboutAction_ = nullptr;
     QTimer* cpuTimer_ = nullptr;
     QTimer* meterTimer_ = nullptr;

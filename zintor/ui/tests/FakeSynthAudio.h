@@ -1,4 +1,5 @@
-// Test doubles: an audio output that opens nothing, message boxes that return at once. Window thread.
+// Test doubles: an audio output that opens nothing, message boxes and file dialogs that answer at once.
+// Window thread.
 #pragma once
 
 #include "zintor/ui/MessageBoxes.h"
@@ -47,8 +48,19 @@ class FakeMessageBoxes final : public MessageBoxes {
         if (onError)
             onError();
     }
+    QString openFileName(QWidget*, const QString& title, const QStringList&, const QString&) override {
+        asked << title;
+        return openPath;
+    }
+    QString saveFileName(QWidget*, const QString& title, const QStringList&, const QString&) override {
+        asked << title;
+        return savePath;
+    }
     QStringList shown;
     std::function<void()> onError;
+    QStringList asked;  ///< titles of the file dialogs, in order
+    QString openPath;   ///< what the file-open dialog answers ("" cancels)
+    QString savePath;   ///< what the file-save dialog answers ("" cancels)
 };
 
 } // namespace zintor

@@ -1,0 +1,328 @@
+// The synth window's scenes, re-roll undo, recording and step lamps, driven as a user would through the
+// menu's shortcuts and the check box, with file dialogs and message boxes answered by fakes.
+#include "zintor/ui/SynthWindow.h"
+
+#include "zintor/engine/SynthEngine.h"
+#include "zintor/generators/ReRollHistory.h"
+#include "zintor/generators/Scene.h"
+#include "zintor/ui/StepLamps.h"
+#include "zintor/ui/tests/FakeSynthAudio.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+using namespace zintor;
+
+namespace {
+
+struct Rig {
+    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
+    FakeSynthAudio audio;
+    FakeMessageBoxes boxes;
+    std::unique_ptr<SynthWindow> window = std::make_unique<SynthWindow>(*engine, audio, boxes);
+    QTemporaryDir dir;
+
+    Rig() {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    template <typename T> T* child(const QString& name) const {
+        T* found = window->findChild<T*>(name);
+        if (!found)
+            qFatal("no control named %s", qPrintable(name));
+        return found;
+    }
+    QString file(const char* name) const { return dir.filePath(name); }
+    void keys(Qt::Key key, Qt::KeyboardModifiers modifiers) { QTest::keyClick(window.get(), key, modifiers); }
+    SynthState state() const { return captureState(*engine); }
+};
+
+std::vector<char> fileBytes(const QString& path) {
+    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::uint32_t le32(const std::vector<char>& b, std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+/// A state unlike the start-up one in controls and phrases, with values that sit on slider positions.
+SynthState sceneUnlike(const SynthState& start) {
+    SynthState s = start;
+    s.controls.stepCount = 33;
+    s.controls.samplesPerStep = 661500 / 140;
+    s.controls.masterGain = 20000.0f;
+    s.controls.shuffleAmount = 64;
+    s.controls.kickVolume = 0.5f;
+    s.synthLine1.sound.cutoff = 0.25f;
+    s.synthLine2.sound.osc1Level = 1.0f;
+    s.synthLine2.sound.osc2Level = 0.5f; // Osc Mix 64
+    for (auto& note : s.synthLine1.phrase.notes)
+        note = 5;
+    return s;
+}
+
+} // namespace
+
+class SceneRecordingTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void menuEntries();
+    void saveSceneWritesWhatTheRenderWillPlay();
+    void openSceneLandsAtTheNextBlockAndMovesTheControls();
+    void badScenesAreRefusedAndChangeNothing_data();
+    void badScenesAreRefusedAndChangeNothing();
+    void undoAndRedoOfGeneratorButtons();
+    void recordingGivesAValidFileOfTheRightSize();
+    void recordingFailuresAreShown();
+    void recordingRunningAtExitIsFinished();
+    void lampsFollowThePublishedStep();
+};
+
+void SceneRecordingTest::menuEntries() {
+    Rig rig;
+    const struct {
+        const char* name;
+        const char* text;
+        QKeySequence keys;
+    } entries[] = {
+        {"saveSceneAction", "Save scene...", QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {"openSceneAction", "Open scene...", QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {"undoAction", "Undo re-roll", QKeySequence(Qt::CTRL | Qt::Key_Z)},
+        {"redoAction", "Redo re-roll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+    };
+    for (const auto& e : entries) {
+        auto* action = rig.child<QAction>(e.name);
+        QCOMPARE(action->text(), QString(e.text));
+        QCOMPARE(action->shortcut(), e.keys);
+        QVERIFY(rig.window->actions().contains(action)); // in the right-click menu
+    }
+    QCOMPARE(rig.window->contextMenuPolicy(), Qt::ActionsContextMenu);
+    // Cancelled dialogs do nothing.
+    rig.keys(Qt::Key_S, Qt::ControlModifier);
+    rig.keys(Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(rig.boxes.asked, (QStringList{"Save scene", "Open scene"}));
+    QVERIFY(rig.boxes.shown.isEmpty());
+}
+
+void SceneRecordingTest::saveSceneWritesWhatTheRenderWillPlay() {
+    Rig rig;
+    // An opened scene not yet taken by the render is what a save holds.
+    const SynthState pending = sceneUnlike(rig.state());
+    std::string error;
+    QVERIFY(saveSceneFile(QFile::encodeName(rig.file("in.json")).toStdString(), pending, error));
+    rig.boxes.openPath = rig.file("in.json");
+    rig.keys(Qt::Key_O, Qt::ControlModifier);
+    rig.boxes.savePath = rig.file("out.json");
+    rig.keys(Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(rig.boxes.shown.isEmpty());
+    SynthState saved;
+    QVERIFY2(loadSceneFile(QFile::encodeName(rig.file("out.json")).toStdString(), saved, error), error.c_str());
+    QVERIFY(saved == pending);
+
+    rig.boxes.savePath = rig.file("no/such/folder/out.json");
+    rig.keys(Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(rig.boxes.shown.size(), 1);
+    QVERIFY(rig.boxes.shown[0].startsWith("Error|Could not save the scene out.json:"));
+}
+
+void SceneRecordingTest::openSceneLandsAtTheNextBlockAndMovesTheControls() {
+    Rig rig;
+    const SynthState before = rig.state();
+    const SynthState scene = sceneUnlike(before);
+    std::string error;
+    QVERIFY(saveSceneFile(QFile::encodeName(rig.file("s.json")).toStdString(), scene, error));
+    rig.boxes.openPath = rig.file("s.json");
+    rig.keys(Qt::Key_O, Qt::ControlModifier);
+    QVERIFY(rig.boxes.shown.isEmpty());
+    QVERIFY(rig.state() == before); // handed to the render, not written under it
+    QCOMPARE(rig.child<QSlider>("synthLine1CutoffSlider")->value(), 250);
+    QCOMPARE(rig.child<QSlider>("synthLine2OscMixSlider")->value(), 64);
+    QCOMPARE(rig.child<QSlider>("masterSlider")->value(), 4000);
+    QCOMPARE(rig.child<QSlider>("kickVolumeSlider")->value(), 500);
+    QCOMPARE(rig.child<QSlider>("shuffleSlider")->value(), 64);
+    QCOMPARE(rig.child<QLineEdit>("stepsEdit")->text(), QString("33"));
+    QCOMPARE(rig.child<QLineEdit>("bpmEdit")->text(), QString("140"));
+    rig.audio.renderOnce(4); // stopped: the next block takes it
+    QVERIFY(rig.state() == scene);
+
+    // A slider moved while a scene waits is not overwritten when the render takes the scene.
+    rig.keys(Qt::Key_O, Qt::ControlModifier);
+    rig.child<QSlider>("synthLine1CutoffSlider")->setValue(900);
+    rig.audio.renderOnce(4);
+    QCOMPARE(rig.engine->synthLine1.cutoff.load(), 0.9f);
+    QCOMPARE(rig.engine->params.stepCount.load(), 33);
+}
+
+void SceneRecordingTest::badScenesAreRefusedAndChangeNothing_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("not JSON") << QByteArray("RIFF....WAVEfmt ") << "not valid JSON";
+    QTest::newRow("Vexla scene") << QByteArray(R"({"format":"Vexla scene","version":1})") << "Vexla scene";
+    QTest::newRow("newer version") << QByteArray(R"({"format":"Zintor scene","version":2})") << "newer format";
+    QTest::newRow("truncated") << QByteArray(R"({"format":"Zintor scene","version":1,"controls":{"step)")
+                               << "not valid JSON";
+    QTest::newRow("value out of range") << QByteArray() << "stepCount";
+}
+
+void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
+    QFETCH(QByteArray, text);
+    QFETCH(QString, says);
+    Rig rig;
+    // And a scene whose only fault is one value out of range.
+    nlohmann::json outOfRange = sceneToJson(rig.state());
+    outOfRange["controls"]["stepCount"] = 300;
+    const QByteArray bad = text.isEmpty() ? QByteArray::fromStdString(outOfRange.dump()) : text;
+    QFile f(rig.file("bad.json"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bad);
+    f.close();
+    const SynthState before = rig.state();
+    const int cutoffPosition = rig.child<QSlider>("synthLine1CutoffSlider")->value();
+    rig.boxes.openPath = rig.file("bad.json");
+    rig.keys(Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(rig.boxes.shown.size(), 1);
+    QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not open the scene bad.json:"), qPrintable(rig.boxes.shown[0]));
+    QVERIFY2(rig.boxes.shown[0].contains(says), qPrintable(rig.boxes.shown[0]));
+    rig.audio.renderOnce(4);
+    QVERIFY(rig.state() == before);
+    QCOMPARE(rig.child<QSlider>("synthLine1CutoffSlider")->value(), cutoffPosition);
+    QCOMPARE(rig.child<QLineEdit>("stepsEdit")->text(), QString("16"));
+}
+
+void SceneRecordingTest::undoAndRedoOfGeneratorButtons() {
+    Rig rig;
+    const SynthState start = rig.state();
+    QTest::mouseClick(rig.child<QPushButton>("synthLine2PsychedelicButton"), Qt::LeftButton);
+    const SynthState afterLine2 = rig.state();
+    QVERIFY(!(afterLine2.synthLine2.phrase == start.synthLine2.phrase));
+    QTest::mouseClick(rig.child<QPushButton>("subBassGenerateButton"), Qt::LeftButton);
+    const SynthState afterSub = rig.state();
+
+    rig.keys(Qt::Key_Z, Qt::ControlModifier);
+    rig.audio.renderOnce(4);
+    QVERIFY(rig.state() == afterLine2);
+    rig.keys(Qt::Key_Z, Qt::ControlModifier);
+    rig.audio.renderOnce(4);
+    QVERIFY(rig.state() == start);
+    rig.keys(Qt::Key_Z, Qt::ControlModifier); // nothing more to undo
+    rig.audio.renderOnce(4);
+    QVERIFY(rig.state() == start);
+    rig.keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    rig.keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    rig.audio.renderOnce(4);
+    QVERIFY(rig.state() == afterSub);
+}
+
+void SceneRecordingTest::recordingGivesAValidFileOfTheRightSize() {
+    Rig rig;
+    auto* box = rig.child<QCheckBox>("recordCheckBox");
+    auto* size = rig.child<QLabel>("recordSizeLabel");
+    QCOMPARE(box->text(), QString("Record to wav"));
+    QCOMPARE(size->text(), QString("---"));
+    rig.boxes.savePath = rig.file("take.wav");
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCOMPARE(rig.boxes.asked, QStringList{"Record to wav"});
+    QVERIFY(box->isChecked());
+    rig.engine->params.playing.store(true);
+    constexpr int kBlocks = 100; // 1000 frames each: well within the recorder's ring
+    for (int i = 0; i < kBlocks; ++i)
+        rig.audio.renderOnce(4000);
+    QTRY_COMPARE_WITH_TIMEOUT(size->text(), QString("0.38 Mb."), 3000); // 400000 bytes
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(!box->isChecked());
+    QCOMPARE(size->text(), QString("---"));
+    rig.audio.renderOnce(4000); // no longer recorded
+    QVERIFY(rig.boxes.shown.isEmpty());
+
+    const std::vector<char> wav = fileBytes(rig.file("take.wav"));
+    const std::uint32_t dataBytes = 4 * 1000 * kBlocks;
+    QCOMPARE(wav.size(), std::size_t{44} + dataBytes);
+    QCOMPARE(std::string(wav.data(), 4), std::string("RIFF"));
+    QCOMPARE(le32(wav, 4), 36 + dataBytes);
+    QCOMPARE(std::string(wav.data() + 8, 4), std::string("WAVE"));
+    QCOMPARE(le32(wav, 24), 44100u);
+    QCOMPARE(le32(wav, 40), dataBytes);
+    bool sound = false;
+    for (std::size_t i = 44; i < wav.size() && !sound; ++i)
+        sound = wav[i] != 0;
+    QVERIFY(sound);
+}
+
+void SceneRecordingTest::recordingFailuresAreShown() {
+    Rig rig;
+    auto* box = rig.child<QCheckBox>("recordCheckBox");
+    QTest::mouseClick(box, Qt::LeftButton); // cancelled
+    QVERIFY(!box->isChecked());
+    QVERIFY(rig.boxes.shown.isEmpty());
+    rig.boxes.savePath = rig.file("no/such/folder/take.wav");
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(!box->isChecked());
+    QCOMPARE(rig.boxes.shown.size(), 1);
+    QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not record to take.wav:"), qPrintable(rig.boxes.shown[0]));
+    rig.audio.renderOnce(4000); // nothing to hand frames to
+}
+
+void SceneRecordingTest::recordingRunningAtExitIsFinished() {
+    Rig rig;
+    rig.boxes.savePath = rig.file("exit.wav");
+    QTest::mouseClick(rig.child<QCheckBox>("recordCheckBox"), Qt::LeftButton);
+    for (int i = 0; i < 10; ++i)
+        rig.audio.renderOnce(4000);
+    QTest::mouseClick(rig.child<QPushButton>("exitButton"), Qt::LeftButton);
+    QVERIFY(!rig.window->isVisible());
+    const std::vector<char> wav = fileBytes(rig.file("exit.wav"));
+    QCOMPARE(wav.size(), std::size_t{44 + 40000});
+    QCOMPARE(le32(wav, 4), 36u + 40000u);
+    QCOMPARE(le32(wav, 40), 40000u);
+    QVERIFY(rig.boxes.shown.isEmpty());
+}
+
+void SceneRecordingTest::lampsFollowThePublishedStep() {
+    Rig rig;
+    auto* lamps = rig.child<StepLamps>("stepLamps");
+    auto* page = rig.child<QLabel>("stepPageLabel");
+    QCOMPARE(lamps->count(), 16);
+    QCOMPARE(lamps->lit(), 0);
+    rig.engine->params.playing.store(true);
+    // 5000-frame steps: after 5.5 steps of blocks the render has published step 5.
+    for (int i = 0; i < 55; ++i)
+        rig.audio.renderOnce(2000);
+    QCOMPARE(rig.engine->params.playingStep.load(), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(lamps->lit(), 5, 1000); // the 50 ms timer
+    QCOMPARE(page->text(), QString("Steps 1-16 of 16"));
+
+    // Stopped, the lamp stays where the sequence stands.
+    rig.engine->params.playing.store(false);
+    for (int i = 0; i < 20; ++i)
+        rig.audio.renderOnce(2000);
+    QTest::qWait(120);
+    QCOMPARE(lamps->lit(), 5);
+
+    // Beyond 64 steps the lamps show the page of the playing step.
+    rig.engine->params.stepCount.store(100);
+    rig.engine->params.playingStep.store(70);
+    QTRY_COMPARE_WITH_TIMEOUT(lamps->page(), 1, 1000);
+    QCOMPARE(lamps->lit(), 6);
+    QCOMPARE(lamps->count(), 36);
+    QCOMPARE(page->text(), QString("Steps 65-100 of 100"));
+    QVERIFY(!lamps->accessibleName().isEmpty());
+}
+
+QTEST_MAIN(SceneRecordingTest)
+#include "SceneRecordingTest.moc"

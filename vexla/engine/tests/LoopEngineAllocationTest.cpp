@@ -1,8 +1,9 @@
 // Proves that renderBlock allocates nothing: not while requests are served, effects re-rolled,
-// samples restarted and swapped, nor while a recording runs.
+// scenes taken at step boundaries, samples restarted and swapped, nor while a recording runs.
 #include "common/WavRecorder.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/Scene.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -96,8 +97,11 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     engine->setRecorder(&recorder);
     engine->params.recording = true;
 
+    const SceneState scene = captureScene(*engine);
     long total = 0;
     for (int round = 0; round < 100; ++round) {
+        if (round % 10 == 7) // an opened scene or an undo step, taken at the next boundary
+            engine->postScene(scene, kSceneEverything);
         // Every request pending at every boundary; window randomisers between blocks.
         engine->params.requestHats = true;
         engine->params.requestSine = true;
@@ -123,6 +127,9 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     }
     EXPECT_EQ(total, 0);
     EXPECT_FALSE(engine->params.requestBass1); // requests were served inside the counted renders
+    SceneState posted;
+    unsigned parts = 0;
+    EXPECT_FALSE(engine->scenePending(posted, parts)); // and so was the scene
     {
         std::lock_guard<std::mutex> lock(engine->engineLock);
         engine->params.recording = false;

@@ -4,7 +4,6 @@
 #include "common/WavRecorder.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/ControlFormulas.h"
-#include "zintor/generators/PhraseGenerators.h"
 #include "zintor/generators/ReRollHistory.h"
 #include "zintor/generators/Scene.h"
 #include "zintor/generators/StartUp.h"
@@ -191,11 +190,9 @@ void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double
     struct Generator {
         const char* role;
         QString caption;
-        void (*generate)(SynthVoice&, common::Random&);
     };
-    const Generator generators[] = {{"Goa", "Goa", generateGoa},
-                                    {"FlatRiff", line == 1 ? "FLAT Riff" : "Flat riff", generateFlatRiff},
-                                    {"Psychedelic", "Psychedelic", generatePsychedelic}};
+    const Generator generators[] = {
+        {"Goa", "Goa"}, {"FlatRiff", line == 1 ? "FLAT Riff" : "Flat riff"}, {"Psychedelic", "Psychedelic"}};
     for (int i = 0; i < 3; ++i) {
         const QByteArray name = (prefix + generators[i].role + "Button").toLatin1();
         QPushButton* button =

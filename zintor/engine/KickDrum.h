@@ -33,11 +33,6 @@ class KickDrum {
     bool click = false;                       ///< the next sample is the click
     std::atomic<float> volume{0.8f};          ///< output gain, 0..0.9
 
-  private:
-    // Once the decayed increment no longer moves the float phase, the kick holds a constant:
-    // its sine is kept rather than evaluated again.
-    float sinePhase_ = 0.0f;
-    float sineValue_ = 0.0f;
 };
 
 inline void KickDrum::strike() {
@@ -52,8 +47,6 @@ inline void KickDrum::render(float* out, int frames) {
     const float gain = volume.load(std::memory_order_relaxed);
     float p = phase;
     float step = increment;
-    float lastPhase = sinePhase_;
-    float lastSine = sineValue_;
     int i = 0;
     if (click && frames > 0) { // the click replaces this sample's sine
         p += step;
@@ -61,20 +54,34 @@ inline void KickDrum::render(float* out, int frames) {
         click = false;
         out[i++] = gain;
     }
+    // First the phases, a short dependency chain; then their sines, four at a time, which do not
+    // depend on each other. A phase that no longer moves needs its sine only once.
+    const int first = i;
+    const float startPhase = p;
+    bool moving = false;
     for (; i < frames; ++i) {
-        if (p != lastPhase) {
-            lastPhase = p;
-            lastSine = static_cast<float>(sine(p));
-        }
-        const float s = lastSine;
+        out[i] = p;
+        moving |= p != startPhase;
         p += step;
         step *= decayFactor;
-        out[i] = s * gain;
+    }
+    if (!moving) {
+        const float held = static_cast<float>(sine(startPhase)) * gain;
+        for (i = first; i < frames; ++i)
+            out[i] = held;
+    } else {
+        const __m128 gains = _mm_set1_ps(gain);
+        for (i = first; i + 4 <= frames; i += 4) {
+            const __m128 phases = _mm_loadu_ps(out + i);
+            const __m128 low = _mm_cvtpd_ps(sineLanes(_mm_cvtps_pd(phases)));
+            const __m128 high = _mm_cvtpd_ps(sineLanes(_mm_cvtps_pd(_mm_movehl_ps(phases, phases))));
+            _mm_storeu_ps(out + i, _mm_mul_ps(_mm_movelh_ps(low, high), gains));
+        }
+        for (; i < frames; ++i)
+            out[i] = static_cast<float>(sine(out[i])) * gain;
     }
     phase = p;
     increment = step;
-    sinePhase_ = lastPhase;
-    sineValue_ = lastSine;
 }
 
 inline float KickDrum::renderSample() {

@@ -2,8 +2,10 @@
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/WavRecorder.h"
+#include "zintor/engine/SynthLines.h"
 
 #include <algorithm>
+#include <emmintrin.h>
 #include <cstring>
 #include <thread>
 
@@ -66,6 +68,24 @@ inline std::int16_t toSample(float v) {
     return static_cast<std::int16_t>(v);
 }
 
+/// toSample() of `count` values, eight at a time.
+void toSamples(const float* in, std::int16_t* out, int count) {
+    const __m128 high = _mm_set1_ps(kFullScale);
+    const __m128 low = _mm_set1_ps(-kFullScale);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m128 a = _mm_loadu_ps(in + i);
+        __m128 b = _mm_loadu_ps(in + i + 4);
+        // Clamped, with NaN turned into 0 (the comparison with itself fails only for NaN).
+        a = _mm_and_ps(_mm_cmpord_ps(a, a), _mm_max_ps(_mm_min_ps(a, high), low));
+        b = _mm_and_ps(_mm_cmpord_ps(b, b), _mm_max_ps(_mm_min_ps(b, high), low));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_packs_epi32(_mm_cvttps_epi32(a), _mm_cvttps_epi32(b)));
+    }
+    for (; i < count; ++i)
+        out[i] = toSample(in[i]);
+}
+
 } // namespace
 
 SynthEngine::SynthEngine() : currentStepLength_(params.samplesPerStep.load(kRelaxed)) {
@@ -105,26 +125,24 @@ void SynthEngine::startStep() {
 
 void SynthEngine::renderChunk(std::int16_t* out, int frames, float send1, float send2, float& left,
                               float& right) {
-    synthLine1.render(synthLine1Out_, frames, kSynthLineRamp);
-    synthLine2.render(synthLine2Out_, frames, kSynthLineRamp);
-    subBass.render(subBassOut_, frames, kSubBassRamp);
+    SynthLines::render(synthLine1, synthLine2, subBass, kSynthLineRamp, kSynthLineRamp, kSubBassRamp, linesOut_,
+                       frames);
     kick.render(kickOut_, frames);
     // The noise drums draw hit, snare, hat on every frame, in that order, as frame-by-frame rendering would.
     drawMany(random_, noiseDraws_, 3 * frames);
-    hitVoice.render(hitOut_, frames, noiseDraws_, 3);
-    snareVoice.render(snareOut_, frames, noiseDraws_ + 1, 3);
-    hatVoice.render(hatOut_, frames, noiseDraws_ + 2, 3);
+    NoiseDrumLanes drums(hitVoice, snareVoice, hatVoice); // rendered in the mix loop, overlapping it
 
     const float subBassGain = params.subBassGain.load(kRelaxed);
     const float gain = params.masterGain.load(kRelaxed);
     for (int i = 0; i < frames; ++i) {
-        const float s1 = synthLine1Out_[i];
-        const float s2 = synthLine2Out_[i];
-        const float s3 = subBassOut_[i] * subBassGain;
+        const float s1 = linesOut_[SynthLines::kLanes * i];
+        const float s2 = linesOut_[SynthLines::kLanes * i + 1];
+        const float s3 = linesOut_[SynthLines::kLanes * i + 2] * subBassGain;
         const float k = kickOut_[i] * 2.0f;
-        const float h = hitOut_[i];
-        const float n = snareOut_[i];
-        const float t = hatOut_[i];
+        const __m128 noise = drums.next(noiseDraws_ + 3 * i);
+        const float h = _mm_cvtss_f32(noise);
+        const float n = _mm_cvtss_f32(_mm_shuffle_ps(noise, noise, 1));
+        const float t = _mm_cvtss_f32(_mm_movehl_ps(noise, noise));
 
         float in = s1 * send1 + s2 * send2 + kDelayBias;
         // A non-finite sample would circulate in the feedback lines for ever: keep it out.
@@ -134,11 +152,13 @@ void SynthEngine::renderChunk(std::int16_t* out, int frames, float send1, float 
         float echoRight;
         delay_.process(in, echoLeft, echoRight);
 
-        left = (t + echoLeft + n + h + k + s3 + s2 + s1) * gain;
-        right = (t + (echoRight - h) + n + k + s3 + s2 + s1) * gain;
-        out[2 * i] = toSample(left);
-        out[2 * i + 1] = toSample(right);
+        mixOut_[2 * i] = (t + echoLeft + n + h + k + s3 + s2 + s1) * gain;
+        mixOut_[2 * i + 1] = (t + (echoRight - h) + n + k + s3 + s2 + s1) * gain;
     }
+    drums.store();
+    left = mixOut_[2 * frames - 2];
+    right = mixOut_[2 * frames - 1];
+    toSamples(mixOut_, out, 2 * frames);
 
     // The clock: the chunk ends at or before the step's end.
     sampleInStep_ += frames;

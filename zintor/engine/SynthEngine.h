@@ -101,14 +101,10 @@ class SynthEngine {
     unsigned postedParts_ = 0;
 
     // Scratch for one chunk, one row per voice, and the noise drums' draws interleaved per frame.
-    float synthLine1Out_[kChunkFrames];
-    float synthLine2Out_[kChunkFrames];
-    float subBassOut_[kChunkFrames];
+    alignas(16) float linesOut_[4 * kChunkFrames]; // the three synth voices, four lanes per frame
     float kickOut_[kChunkFrames];
-    float hitOut_[kChunkFrames];
-    float snareOut_[kChunkFrames];
-    float hatOut_[kChunkFrames];
-    int noiseDraws_[3 * kChunkFrames];
+    int noiseDraws_[3 * kChunkFrames + 1];         // one spare, read by the drums' fourth lane
+    float mixOut_[2 * kChunkFrames];               // left and right before the 16-bit conversion
 };
 
 } // namespace zintor

@@ -88,6 +88,8 @@ class SynthVoice {
     float ringPhase = 0.0f;
 
   private:
+    friend class SynthLines; // renders the engine's three voices side by side
+
     static constexpr auto kRelaxed = std::memory_order_relaxed;
     static constexpr float kCutoffFloor = 0.01f;
     static constexpr float kCutoffCeiling = 0.98f; // keeps 1 − cutoffNow away from 0 in the feedback

@@ -1,0 +1,260 @@
+// The loop machine under the worst a user can do: a render thread plays continuously while the window
+// thread, at full speed, moves every slider, presses every button, loads and replaces samples in every
+// slot and starts and stops recordings. Bounded in time (VZ_STRESS_SECONDS, default 3).
+#include "FakeServices.h"
+
+#include "common/Random.h"
+#include "common/WavRecorder.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/ui/LoopMachineWindow.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace vexla;
+using vexla::test::FakeAudio;
+using vexla::test::FakeDialogs;
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+double stressSeconds() {
+    bool ok = false;
+    const double seconds = qEnvironmentVariable("VZ_STRESS_SECONDS").toDouble(&ok);
+    return ok && seconds > 0 ? seconds : 3.0;
+}
+
+// A WAV image: `bits` 8 or 16, `channels` 1 or 2, `frames` frames of pseudo-random values.
+QByteArray makeWav(int frames, int channels, int bits) {
+    const int frameBytes = channels * bits / 8;
+    QByteArray bytes;
+    const auto put32 = [&bytes](quint32 v) { for (int i = 0; i < 4; ++i) bytes.append(char((v >> (8 * i)) & 0xff)); };
+    const auto put16 = [&bytes](quint16 v) { bytes.append(char(v & 0xff)); bytes.append(char(v >> 8)); };
+    bytes.append("RIFF");
+    put32(quint32(36 + frameBytes * frames));
+    bytes.append("WAVEfmt ");
+    put32(16);
+    put16(1);
+    put16(quint16(channels));
+    put32(44100);
+    put32(quint32(44100 * frameBytes));
+    put16(quint16(frameBytes));
+    put16(quint16(bits));
+    bytes.append("data");
+    put32(quint32(frameBytes * frames));
+    quint32 state = quint32(frames);
+    for (int i = 0; i < frameBytes * frames; ++i) {
+        state = state * 214013u + 2531011u;
+        bytes.append(char(state >> 16));
+    }
+    return bytes;
+}
+
+quint32 read32(const QByteArray& bytes, int at) {
+    quint32 v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | quint8(bytes[at + i]);
+    return v;
+}
+
+/// What the render thread saw; written by it, read after it has been joined.
+struct RenderWatch {
+    std::atomic<bool> stop{false};
+    std::atomic<long long> frames{0};
+    std::atomic<long long> outOfClipRange{0};
+    std::atomic<long long> stepOutOfRange{0};
+    std::atomic<long long> nonZeroFrames{0};
+};
+
+/// The audio thread: blocks of every length from under one frame to 2048 frames, back to back.
+void renderUntilStopped(LoopEngine& engine, RenderWatch& watch) {
+    common::Random lengths(7);
+    std::vector<char> buffer(2048 * 4 + 4);
+    while (!watch.stop.load(kRelaxed)) {
+        const int lengthBytes = lengths.below(8) == 0 ? lengths.below(8) : 4 * (1 + lengths.below(2048));
+        engine.renderBlock(buffer.data(), lengthBytes);
+        const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
+        const int frames = lengthBytes / 4;
+        for (int i = 0; i < 2 * frames; ++i) {
+            if (samples[i] > 32766 || samples[i] < -32766)
+                watch.outOfClipRange.fetch_add(1, kRelaxed);
+            if (samples[i] != 0)
+                watch.nonZeroFrames.fetch_add(1, kRelaxed);
+        }
+        if (engine.currentStep() < 0 || engine.currentStep() >= 64 || engine.sampleInStep() < 0)
+            watch.stepOutOfRange.fetch_add(1, kRelaxed);
+        watch.frames.fetch_add(frames, kRelaxed);
+    }
+}
+
+} // namespace
+
+class LoopMachineStressTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyControlAtFullSpeedWhileTheRenderPlays() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // Samples of every form the loader takes, one that is not a sound file, and one that is missing.
+        QStringList samples;
+        const struct {
+            const char* name;
+            int frames, channels, bits;
+        } forms[] = {{"stereo16.wav", 30000, 2, 16}, {"mono8.wav", 5000, 1, 8}, {"short.wav", 3, 2, 16},
+                     {"mono16.wav", 90000, 1, 16}};
+        for (const auto& form : forms) {
+            QFile file(dir.filePath(QString::fromUtf8(form.name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(makeWav(form.frames, form.channels, form.bits));
+            samples << file.fileName();
+        }
+        {
+            QFile text(dir.filePath(QStringLiteral("notes.wav")));
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("not a sound file at all");
+            samples << text.fileName();
+        }
+        samples << dir.filePath(QStringLiteral("missing.wav")) << QString();
+
+        QStringList events;
+        common::WavRecorder recorder;
+        auto engine = std::make_unique<LoopEngine>();
+        FakeAudio audio;
+        FakeDialogs dialogs;
+        audio.events = &events;
+        dialogs.events = &events;
+        auto window = std::make_unique<LoopMachineWindow>(*engine, recorder, audio, dialogs, 1u);
+        window->start();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+        const QList<QSlider*> sliders = window->findChildren<QSlider*>();
+        const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
+        auto* record = window->findChild<QCheckBox*>(QStringLiteral("recordCheckBox"));
+        auto* steps = window->findChild<QLineEdit*>(QStringLiteral("stepsEdit"));
+        auto* setStep = window->findChild<QAbstractButton*>(QStringLiteral("setStepButton"));
+        auto* run = window->findChild<QAbstractButton*>(QStringLiteral("runButton"));
+        QVERIFY(record && steps && setStep && run);
+        QVERIFY(sliders.size() >= 17);
+        QVERIFY(buttons.size() >= 20);
+        QStringList loaders;
+        for (QAbstractButton* button : buttons)
+            if (button->objectName().endsWith(QStringLiteral("LoadButton")))
+                loaders << button->objectName();
+        QCOMPARE(loaders.size(), 5);
+        QTest::mouseClick(run, Qt::LeftButton);
+        QVERIFY(engine->params.running.load(kRelaxed));
+
+        RenderWatch watch;
+        std::thread render([&] { renderUntilStopped(*engine, watch); });
+
+        common::Random random(12345);
+        const QString stepTexts[] = {QStringLiteral("3"),  QStringLiteral("64"), QStringLiteral("65"), QStringLiteral("0"),
+                                     QStringLiteral(""),   QStringLiteral("-5"), QStringLiteral("999999999999"),
+                                     QStringLiteral("16"), QStringLiteral("2"),  QStringLiteral("1e3")};
+        QStringList recordings;
+        int actions = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
+        while (std::chrono::steady_clock::now() < deadline) {
+            ++actions;
+            switch (random.below(8)) {
+            case 0:
+            case 1: {
+                QSlider* slider = sliders[random.below(int(sliders.size()))];
+                slider->setValue(slider->minimum() + random.below(slider->maximum() - slider->minimum() + 1));
+                break;
+            }
+            case 2: {
+                // Every button, the record box and the run button included; the fake dialogs answer at once
+                // (the quit question with No).
+                QAbstractButton* button = buttons[random.below(int(buttons.size()))];
+                if (button == record)
+                    break;
+                dialogs.openAnswers = {samples[random.below(int(samples.size()))]};
+                button->click();
+                break;
+            }
+            case 3:
+                steps->setText(stepTexts[random.below(10)]);
+                setStep->click();
+                break;
+            case 4:
+                dialogs.openAnswers = {samples[random.below(int(samples.size()))]};
+                window->findChild<QAbstractButton*>(loaders[random.below(5)])->click();
+                break;
+            case 5:
+                if (!record->isChecked()) {
+                    dialogs.saveAnswer = dir.filePath(QStringLiteral("take%1.wav").arg(recordings.size()));
+                    recordings << dialogs.saveAnswer;
+                }
+                record->click();
+                break;
+            case 6:
+                if (random.below(2) == 0)
+                    window->undoReRoll();
+                else
+                    window->redoReRoll();
+                break;
+            default:
+                window->refreshLamp();
+                window->refreshStatus();
+                window->refreshPlaying();
+                QCoreApplication::processEvents();
+                // Keep the machine playing most of the time: a stopped engine renders silence.
+                if (!engine->params.running.load(kRelaxed) && random.below(2) == 0)
+                    run->click();
+                break;
+            }
+        }
+        if (record->isChecked())
+            record->click();
+        watch.stop.store(true);
+        render.join();
+        qInfo("%d window actions, %lld frames rendered, %d recordings", actions, watch.frames.load(),
+              int(recordings.size()));
+
+        QCOMPARE(watch.outOfClipRange.load(), 0LL);
+        QCOMPARE(watch.stepOutOfRange.load(), 0LL);
+        QVERIFY(watch.nonZeroFrames.load() > 0);
+        QVERIFY(actions > 100);
+        QVERIFY(!recordings.isEmpty());
+        QVERIFY(!recorder.isRecording());
+
+        // Every recording is a whole WAV: both sizes agree with the file's length, in whole frames.
+        for (const QString& path : recordings) {
+            QFile file(path);
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
+            const QByteArray bytes = file.readAll();
+            QVERIFY2(bytes.size() >= 44, qPrintable(path));
+            QCOMPARE(bytes.left(4), QByteArray("RIFF"));
+            QCOMPARE(bytes.mid(8, 8), QByteArray("WAVEfmt "));
+            QCOMPARE(bytes.mid(36, 4), QByteArray("data"));
+            QCOMPARE(read32(bytes, 4), quint32(bytes.size() - 8));
+            QCOMPARE(read32(bytes, 40), quint32(bytes.size() - 44));
+            QCOMPARE(read32(bytes, 40) % 4, 0u);
+        }
+        // The last take's file holds exactly the frames the recorder says it wrote.
+        QFile last(recordings.last());
+        QCOMPARE(quint64(last.size() - 44), recorder.framesWritten() * 4);
+        // The window still works: a slider still reaches the engine.
+        auto* master = window->findChild<QSlider*>(QStringLiteral("masterSlider"));
+        master->setValue(master->maximum());
+        master->setValue(master->minimum());
+        QVERIFY(window->isVisible());
+    }
+};
+
+QTEST_MAIN(LoopMachineStressTest)
+#include "StressTest.moc"

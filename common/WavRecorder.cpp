@@ -57,6 +57,13 @@ bool writeAll(int fd, const unsigned char* data, std::size_t count) {
     return true;
 }
 
+// A file whose last name is gone (its folder was removed) still takes writes, into nothing the user
+// can ever open: that is a lost recording, not a success.
+bool fileWasDeleted(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 0;
+}
+
 bool pwriteAll(int fd, const unsigned char* data, std::size_t count, off_t offset) {
     while (count > 0) {
         ssize_t n = ::pwrite(fd, data, count, offset);
@@ -263,6 +270,11 @@ void WavRecorder::writerLoop() {
             stopped_.store(true, std::memory_order_relaxed);
             setError("cannot update " + s.path + ": " + describeErrno(errno));
         }
+        if (!s.failed && fileWasDeleted(s.fd)) {
+            s.failed = true;
+            stopped_.store(true, std::memory_order_relaxed);
+            setError("the file " + s.path + " was deleted while recording");
+        }
         s.sizesWrittenFor = s.dataBytes;
         s.lastSizeRewrite = Clock::now();
     };
@@ -369,6 +381,10 @@ int WavRecorder::stopSession() {
         ok = writeAll(s.fd, &pad, 1);
         if (!ok)
             error = "cannot write " + s.path + ": " + describeErrno(errno);
+    }
+    if (ok && fileWasDeleted(s.fd)) {
+        ok = false;
+        error = "the file " + s.path + " was deleted while recording";
     }
     const std::uint64_t padded = s.dataBytes + (s.dataBytes & 1u);
     unsigned char size[4];

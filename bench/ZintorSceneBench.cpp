@@ -121,4 +121,3 @@ BENCHMARK(BM_OpenScene)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PressAndUndo)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-

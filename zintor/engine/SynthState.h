@@ -67,7 +67,7 @@ struct VoiceState {
 
 /// Which parts of a SynthState to restore; or them together.
 enum StatePart : unsigned {
-    kStateControls = 1u << 0,   ///< ControlState and the two synth lines' sound fields (the sliders)
+    kStateControls = 1u << 0,    ///< ControlState and the two synth lines' sound fields (the sliders)
     kStateLine1Phrase = 1u << 1, ///< what "Goa", "FLAT Riff" and "Psychedelic" of line 1 change
     kStateLine2Phrase = 1u << 2, ///< the same for line 2
     kStateSubBass = 1u << 3,     ///< the sub bass's phrase and sound: what its "Generate" changes

@@ -13,15 +13,13 @@ namespace {
 
 using nlohmann::json;
 
-template <typename S>
-struct IntField {
+template <typename S> struct IntField {
     const char* name;
     std::int32_t S::*member;
     int lowest;
     int highest;
 };
-template <typename S>
-struct FloatField {
+template <typename S> struct FloatField {
     const char* name;
     float S::*member;
     float lowest;
@@ -91,8 +89,7 @@ const FloatField<VoiceSound> kSubBassSoundFloats[] = {
     {"osc2Level", &VoiceSound::osc2Level, 0.0f, 1.0f},
 };
 
-template <typename S, std::size_t N>
-void writeInts(json& to, const S& from, const IntField<S> (&fields)[N]) {
+template <typename S, std::size_t N> void writeInts(json& to, const S& from, const IntField<S> (&fields)[N]) {
     for (const auto& f : fields)
         to[f.name] = from.*f.member;
 }

@@ -41,11 +41,13 @@ class SceneOptions : public ::testing::Test {
 };
 
 TEST_F(SceneOptions, ASavedRunRendersIdenticallyFromItsScene) {
-    ASSERT_EQ(run({"--render", file("a.wav"), "--frames", "60000", "--seed", "17", "--press", "Synthline-2/Goa",
-                   "--set", "shuffleAmount=100", "--set", "synthLine1.cutoff=0.25", "--save-scene",
-                   file("a.zscene")}),
+    ASSERT_EQ(run({"--render", file("a.wav"), "--frames", "60000", "--seed", "17", "--press",
+                   "Synthline-2/Goa", "--set", "shuffleAmount=100", "--set", "synthLine1.cutoff=0.25",
+                   "--save-scene", file("a.zscene")}),
               0);
-    ASSERT_EQ(run({"--render", file("b.wav"), "--frames", "60000", "--seed", "99", "--scene", file("a.zscene")}), 0);
+    ASSERT_EQ(
+        run({"--render", file("b.wav"), "--frames", "60000", "--seed", "99", "--scene", file("a.zscene")}),
+        0);
     ASSERT_EQ(run({"--render", file("c.wav"), "--frames", "60000", "--seed", "99"}), 0);
     EXPECT_TRUE(bytes(file("a.wav")) == bytes(file("b.wav")));
     EXPECT_FALSE(bytes(file("a.wav")) == bytes(file("c.wav"))); // the seed alone gives other phrases
@@ -69,7 +71,8 @@ TEST_F(SceneOptions, BadSceneOptionsExitWithTwoAndWriteNothing) {
     EXPECT_EQ(run({"--render", file("out.wav"), "--frames", "10", "--scene"}), 2);
     EXPECT_EQ(run({"--render", file("out.wav"), "--frames", "10", "--scene", "x", "--scene", "y"}), 2);
     EXPECT_FALSE(fs::exists(file("out.wav")));
-    EXPECT_EQ(run({"--render", file("out.wav"), "--frames", "10", "--save-scene", file("no/such/dir.zscene")}), 1);
+    EXPECT_EQ(
+        run({"--render", file("out.wav"), "--frames", "10", "--save-scene", file("no/such/dir.zscene")}), 1);
 }
 
 } // namespace

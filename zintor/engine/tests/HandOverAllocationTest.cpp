@@ -52,9 +52,9 @@ namespace zintor {
 namespace {
 
 TEST(HandOverAllocation, TakingStatesAndRecordingAllocateNothing) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("zintor-alloc-" + std::to_string(::getpid()) + ".wav"))
-                                 .string();
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("zintor-alloc-" + std::to_string(::getpid()) + ".wav"))
+            .string();
     auto engine = std::make_unique<SynthEngine>();
     common::WavRecorder recorder;
     ASSERT_EQ(recorder.open(path.c_str(), kSampleRate, 16, 2), common::WavRecorder::kOk);

@@ -83,15 +83,6 @@ TEST(PlayingStep, IsPublishedOnTheFirstFrameOfEachShuffledStepWhateverTheBlockSi
     }
 }
 
-TEST(PlayingStep, StaysWhereTheSequenceStandsWhileStopped) {
-    auto e = playingEngine();
-    render(*e, 5000 * 3 + 100);
-    ASSERT_EQ(e->params.playingStep.load(), 3);
-    e->params.playing.store(false, kRelaxed);
-    render(*e, 20000);
-    EXPECT_EQ(e->params.playingStep.load(), 3);
-}
-
 TEST(StateHandOver, APostedStateIsTakenWholeAtTheNextStepBoundary) {
     // Posted in mid-step, the state must sound exactly as if it had been written between the steps.
     auto posted = playingEngine();
@@ -140,18 +131,6 @@ TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndMergesLaterPosts) {
     EXPECT_EQ(captureState(*e), expected);
 }
 
-TEST(StateHandOver, SettlingFromTheWindowTakesAWaitingState) {
-    auto e = playingEngine();
-    const SynthState state = otherState(*e);
-    e->postState(state, kStateLine1Phrase);
-    e->settlePostedState();
-    SynthState waiting;
-    unsigned parts = 0;
-    EXPECT_FALSE(e->statePending(waiting, parts));
-    EXPECT_EQ(captureState(*e).synthLine1.phrase, state.synthLine1.phrase);
-    EXPECT_NE(captureState(*e).controls, state.controls); // only the posted part
-}
-
 std::vector<char> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -159,7 +138,8 @@ std::vector<char> fileBytes(const std::string& path) {
 
 TEST(RecorderTap, EveryOutputFrameReachesTheFileUntilUnhooked) {
     const std::string path =
-        (std::filesystem::temp_directory_path() / ("zintor-tap-" + std::to_string(::getpid()) + ".wav")).string();
+        (std::filesystem::temp_directory_path() / ("zintor-tap-" + std::to_string(::getpid()) + ".wav"))
+            .string();
     auto e = playingEngine();
     common::WavRecorder recorder;
     recorder.setBlockingWhenFull(true);

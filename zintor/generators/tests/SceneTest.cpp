@@ -28,9 +28,9 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 class SceneFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("zintor-scene-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ =
+            fs::temp_directory_path() / ("zintor-scene-" + std::to_string(::getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(folder_);
     }
     void TearDown() override { fs::remove_all(folder_); }

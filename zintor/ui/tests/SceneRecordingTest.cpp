@@ -132,7 +132,8 @@ void SceneRecordingTest::saveSceneWritesWhatTheRenderWillPlay() {
     rig.keys(Qt::Key_S, Qt::ControlModifier);
     QVERIFY(rig.boxes.shown.isEmpty());
     SynthState saved;
-    QVERIFY2(loadSceneFile(QFile::encodeName(rig.file("out.json")).toStdString(), saved, error), error.c_str());
+    QVERIFY2(loadSceneFile(QFile::encodeName(rig.file("out.json")).toStdString(), saved, error),
+             error.c_str());
     QVERIFY(saved == pending);
 
     rig.boxes.savePath = rig.file("no/such/folder/out.json");
@@ -173,10 +174,6 @@ void SceneRecordingTest::badScenesAreRefusedAndChangeNothing_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("says");
     QTest::newRow("not JSON") << QByteArray("RIFF....WAVEfmt ") << "not valid JSON";
-    QTest::newRow("Vexla scene") << QByteArray(R"({"format":"Vexla scene","version":1})") << "Vexla scene";
-    QTest::newRow("newer version") << QByteArray(R"({"format":"Zintor scene","version":2})") << "newer format";
-    QTest::newRow("truncated") << QByteArray(R"({"format":"Zintor scene","version":1,"controls":{"step)")
-                               << "not valid JSON";
     QTest::newRow("value out of range") << QByteArray() << "stepCount";
 }
 
@@ -184,7 +181,7 @@ void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
     QFETCH(QByteArray, text);
     QFETCH(QString, says);
     Rig rig;
-    // And a scene whose only fault is one value out of range.
+    // Each kind of bad file is tried on the file functions; here the window's path: a message, no change.
     nlohmann::json outOfRange = sceneToJson(rig.state());
     outOfRange["controls"]["stepCount"] = 300;
     const QByteArray bad = text.isEmpty() ? QByteArray::fromStdString(outOfRange.dump()) : text;
@@ -197,7 +194,8 @@ void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
     rig.boxes.openPath = rig.file("bad.json");
     rig.keys(Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(rig.boxes.shown.size(), 1);
-    QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not open the scene bad.json:"), qPrintable(rig.boxes.shown[0]));
+    QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not open the scene bad.json:"),
+             qPrintable(rig.boxes.shown[0]));
     QVERIFY2(rig.boxes.shown[0].contains(says), qPrintable(rig.boxes.shown[0]));
     rig.audio.renderOnce(4);
     QVERIFY(rig.state() == before);
@@ -274,7 +272,8 @@ void SceneRecordingTest::recordingFailuresAreShown() {
     QTest::mouseClick(box, Qt::LeftButton);
     QVERIFY(!box->isChecked());
     QCOMPARE(rig.boxes.shown.size(), 1);
-    QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not record to take.wav:"), qPrintable(rig.boxes.shown[0]));
+    QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not record to take.wav:"),
+             qPrintable(rig.boxes.shown[0]));
     rig.audio.renderOnce(4000); // nothing to hand frames to
 }
 

@@ -1,0 +1,155 @@
+// The loop machine's worst-case block time: 128-frame blocks paced like a sound card for a minute of
+// audio (VZ_WORST_BLOCK_SECONDS) while the window moves every control at full speed, loads a 100 MB
+// sample into the slots and starts and stops recordings.
+#include "bench/BlockTimer.h"
+
+#include "common/Random.h"
+#include "common/WavRecorder.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/ui/LoopMachineWindow.h"
+#include "vexla/ui/tests/FakeServices.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+using namespace vexla;
+
+namespace {
+
+constexpr int kBlockFrames = 128;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "vexla_worst_block_bench";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// A 16-bit stereo WAV of `bytes` data bytes of noise, written in pieces.
+QString writeBigSample(const QTemporaryDir& dir, qint64 dataBytes) {
+    const QString path = dir.filePath(QStringLiteral("big.wav"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    QByteArray header(44, '\0');
+    const auto put32 = [&header](int at, quint32 v) { for (int i = 0; i < 4; ++i) header[at + i] = char((v >> (8 * i)) & 0xff); };
+    std::memcpy(header.data(), "RIFF", 4);
+    put32(4, quint32(36 + dataBytes));
+    std::memcpy(header.data() + 8, "WAVEfmt ", 8);
+    put32(16, 16);
+    put32(20, 1 | (2u << 16));
+    put32(24, 44100);
+    put32(28, 176400);
+    put32(32, 4 | (16u << 16));
+    std::memcpy(header.data() + 36, "data", 4);
+    put32(40, quint32(dataBytes));
+    file.write(header);
+    QByteArray piece(1 << 20, '\0');
+    quint32 state = 1;
+    for (qint64 written = 0; written < dataBytes; written += piece.size()) {
+        for (char& c : piece) {
+            state = state * 214013u + 2531011u;
+            c = char(state >> 16);
+        }
+        file.write(piece.constData(), qMin<qint64>(piece.size(), dataBytes - written));
+    }
+    return path;
+}
+
+void BM_VexlaWorstBlockUnderStress(benchmark::State& state) {
+    application();
+    QTemporaryDir dir;
+    const QString bigSample = writeBigSample(dir, 100LL * 1000 * 1000);
+    QStringList events;
+    common::WavRecorder recorder;
+    auto engine = std::make_unique<LoopEngine>();
+    test::FakeAudio audio;
+    test::FakeDialogs dialogs;
+    audio.events = &events;
+    dialogs.events = &events;
+    LoopMachineWindow window(*engine, recorder, audio, dialogs, 1u);
+    window.start();
+    window.show();
+    const QList<QSlider*> sliders = window.findChildren<QSlider*>();
+    QList<QAbstractButton*> buttons;
+    QList<QAbstractButton*> loaders;
+    for (QAbstractButton* b : window.findChildren<QAbstractButton*>()) {
+        if (b->objectName().endsWith(QStringLiteral("LoadButton")))
+            loaders << b;
+        else if (b->objectName() != QStringLiteral("recordCheckBox"))
+            buttons << b;
+    }
+    auto* record = window.findChild<QCheckBox*>(QStringLiteral("recordCheckBox"));
+    auto* steps = window.findChild<QLineEdit*>(QStringLiteral("stepsEdit"));
+    auto* setStep = window.findChild<QAbstractButton*>(QStringLiteral("setStepButton"));
+    engine->params.running.store(true);
+
+    common::Random random(2024);
+    int loads = 0, recordings = 0;
+    auto lastLoad = std::chrono::steady_clock::now();
+    const auto stress = [&] {
+        // A 100 MB load every few seconds: each frees the slot's previous 100 MB.
+        if (std::chrono::steady_clock::now() - lastLoad > std::chrono::seconds(4)) {
+            dialogs.openAnswers = {bigSample};
+            loaders[random.below(int(loaders.size()))]->click();
+            lastLoad = std::chrono::steady_clock::now();
+            ++loads;
+            return;
+        }
+        switch (random.below(6)) {
+        case 0:
+        case 1: {
+            QSlider* s = sliders[random.below(int(sliders.size()))];
+            s->setValue(s->minimum() + random.below(s->maximum() - s->minimum() + 1));
+            break;
+        }
+        case 2:
+            buttons[random.below(int(buttons.size()))]->click();
+            if (!engine->params.running.load(std::memory_order_relaxed))
+                window.findChild<QAbstractButton*>(QStringLiteral("runButton"))->click();
+            break;
+        case 3:
+            steps->setText(QString::number(random.below(70)));
+            setStep->click();
+            break;
+        case 4:
+            if (random.below(200) == 0) {
+                if (!record->isChecked()) {
+                    dialogs.saveAnswer = dir.filePath(QStringLiteral("take.wav"));
+                    ++recordings;
+                }
+                record->click();
+            }
+            break;
+        default:
+            window.refreshLamp();
+            window.refreshPlaying();
+            QCoreApplication::processEvents();
+            break;
+        }
+    };
+    for (auto _ : state) {
+        const bench::BlockTimes times = bench::timeBlocksUnderStress(
+            kBlockFrames, bench::worstBlockSeconds(), 32766,
+            [&engine](std::int16_t* out) { engine->renderBlock(out, kBlockFrames * 4); }, stress);
+        bench::reportBlockTimes(state, times, kBlockFrames);
+    }
+    if (record->isChecked())
+        record->click();
+    state.counters["sample_loads_100MB"] = loads;
+    state.counters["recordings"] = recordings;
+}
+BENCHMARK(BM_VexlaWorstBlockUnderStress)->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace

@@ -1,0 +1,87 @@
+// The synthesiser's worst-case block time: 128-frame blocks paced like a sound card for a minute of
+// audio (VZ_WORST_BLOCK_SECONDS) while the window moves every control, presses every generator and
+// types "Steps" and "BPM" at full speed.
+#include "bench/BlockTimer.h"
+
+#include "common/Random.h"
+#include "zintor/engine/SynthEngine.h"
+#include "zintor/ui/SynthWindow.h"
+#include "zintor/ui/tests/FakeSynthAudio.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <benchmark/benchmark.h>
+#include <memory>
+
+using namespace zintor;
+
+namespace {
+
+constexpr int kBlockFrames = 128;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "zintor_worst_block_bench";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication app(argc, argv);
+    return app;
+}
+
+void BM_ZintorWorstBlockUnderStress(benchmark::State& state) {
+    application();
+    auto engine = std::make_unique<SynthEngine>();
+    FakeSynthAudio audio;
+    FakeMessageBoxes boxes;
+    SynthWindow window(*engine, audio, boxes);
+    window.show();
+    const QList<QSlider*> sliders = window.findChildren<QSlider*>();
+    QList<QPushButton*> buttons;
+    for (QPushButton* b : window.findChildren<QPushButton*>())
+        if (b->objectName() != QStringLiteral("okButton") && b->objectName() != QStringLiteral("exitButton"))
+            buttons << b;
+    auto* steps = window.findChild<QLineEdit*>(QStringLiteral("stepsEdit"));
+    auto* bpm = window.findChild<QLineEdit*>(QStringLiteral("bpmEdit"));
+    auto* play = window.findChild<QPushButton*>(QStringLiteral("playButton"));
+    play->click();
+
+    common::Random random(2024);
+    const auto stress = [&] {
+        switch (random.below(5)) {
+        case 0:
+        case 1: {
+            QSlider* s = sliders[random.below(int(sliders.size()))];
+            s->setValue(s->minimum() + random.below(s->maximum() - s->minimum() + 1));
+            break;
+        }
+        case 2:
+            buttons[random.below(int(buttons.size()))]->click();
+            if (!engine->params.playing.load(std::memory_order_relaxed))
+                play->click();
+            break;
+        case 3:
+            steps->setText(QString::number(random.below(300)));
+            window.applyStepsText();
+            bpm->setText(QString::number(20 + random.below(1100)));
+            window.applyTempoText();
+            break;
+        default:
+            window.refreshMeters();
+            window.refreshCpuLabel();
+            QCoreApplication::processEvents();
+            break;
+        }
+    };
+    for (auto _ : state) {
+        const bench::BlockTimes times = bench::timeBlocksUnderStress(
+            kBlockFrames, bench::worstBlockSeconds(), 32767,
+            [&audio](std::int16_t* out) { audio.callback(nullptr, out, kBlockFrames * 4, audio.userData); }, stress);
+        bench::reportBlockTimes(state, times, kBlockFrames);
+    }
+    state.counters["boxes_shown"] = double(boxes.shown.size());
+}
+BENCHMARK(BM_ZintorWorstBlockUnderStress)->Unit(benchmark::kSecond)->Iterations(1);
+
+} // namespace

@@ -1,0 +1,177 @@
+// A long offline run of the loop engine with random control changes every few seconds of audio:
+// every sample in the clip range, no state turned to NaN (the output never pins at the clip for good),
+// and memory flat. The length in seconds of audio comes from VZ_SOAK_SECONDS (default 600).
+#include "common/Random.h"
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/samples/SampleLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using namespace vexla;
+
+namespace {
+
+double soakSeconds() {
+    const char* text = std::getenv("VZ_SOAK_SECONDS");
+    const double seconds = text ? std::atof(text) : 0.0;
+    return seconds > 0 ? seconds : 600.0;
+}
+
+/// Resident memory of this process in KiB.
+long residentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void put(std::string& bytes, std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i)
+        bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+
+// A stereo 16-bit WAV of a loud, clipping saw: the worst a looper may be fed.
+std::string sawWav(int frames) {
+    std::string bytes = "RIFF";
+    put(bytes, 36 + 4u * frames, 4);
+    bytes += "WAVEfmt ";
+    put(bytes, 16, 4);
+    put(bytes, 1, 2);
+    put(bytes, 2, 2);
+    put(bytes, 44100, 4);
+    put(bytes, 176400, 4);
+    put(bytes, 4, 2);
+    put(bytes, 16, 2);
+    bytes += "data";
+    put(bytes, 4u * frames, 4);
+    for (int i = 0; i < frames; ++i) {
+        put(bytes, static_cast<std::uint16_t>((i * 611) & 0xffff), 2);
+        put(bytes, static_cast<std::uint16_t>(32767 - (i * 397) % 65536), 2);
+    }
+    return bytes;
+}
+
+/// One random move of a user: a slider to a random place, a button, a tempo or step count, a sample.
+void randomChange(LoopEngine& engine, common::Random& r, const std::string& samplePath) {
+    EngineParams& p = engine.params;
+    const auto unit = [&r] { return float(r.below(32768)) / 32767.0f; };
+    switch (r.below(12)) {
+    case 0: p.masterGain.store(unit() * 4.0f); break;
+    case 1: p.kickVolume.store(unit() * 16384.0f); break;
+    case 2: p.bass1Volume.store(unit() * 16384.0f); p.bass2Volume.store(unit() * 16384.0f); break;
+    case 3: p.hatVolume.store(unit()); p.sineVolume.store(unit()); break;
+    case 4:
+        p.dryLooperGain.store(unit()); p.secondLooperGain.store(unit()); p.slicerGain.store(unit());
+        p.vcf1Gain.store(unit()); p.vcf2Gain.store(unit());
+        break;
+    case 5:
+        p.vcf1Cutoff.store(unit()); p.vcf2Cutoff.store(unit());
+        p.vcf1Feedback.store(unit() * 4.0f); p.vcf2Feedback.store(unit() * 4.0f);
+        break;
+    case 6: p.transpose.store(r.below(25) - 12); break;
+    case 7: p.samplesPerStep.store(2000 + r.below(18001)); break;
+    case 8: p.stepCount.store(3 + r.below(62)); break;
+    case 9: {
+        // The loader as the window runs it: the swap under the engine's lock.
+        SampleSlot* slots[] = {&engine.drySlot, &engine.secondSlot, &engine.slicerSlot, &engine.vcf1Slot, &engine.vcf2Slot};
+        loadSampleFile(samplePath.c_str(), *slots[r.below(5)], [&engine](const std::function<void()>& swap) {
+            const std::lock_guard lock(engine.engineLock);
+            engine.stopLoopers();
+            swap();
+        });
+        break;
+    }
+    default:
+        pressButton(engine, r, kEngineButtons[r.below(int(std::size(kEngineButtons)))]);
+        break;
+    }
+}
+
+} // namespace
+
+TEST(LoopEngineSoak, RandomControlChangesForLongOutputStaysSaneAndMemoryFlat) {
+    const double seconds = soakSeconds();
+    const std::filesystem::path sample =
+        std::filesystem::temp_directory_path() / ("vz-soak-" + std::to_string(getpid()) + ".wav");
+    {
+        std::ofstream out(sample, std::ios::binary);
+        const std::string image = sawWav(3 * 44100);
+        out.write(image.data(), std::streamsize(image.size()));
+    }
+
+    auto engine = std::make_unique<LoopEngine>();
+    common::Random windowRandom;
+    startUp(*engine, windowRandom, 1234u);
+    engine->params.running.store(true);
+
+    common::Random controls(99);
+    std::vector<char> buffer(4096 * 4);
+    const long long totalFrames = static_cast<long long>(seconds * 44100);
+    constexpr long long kWindowFrames = 10LL * 44100; // pinned output is judged over 10 s of audio
+    long long done = 0, nextChange = 0, windowStart = 0, windowsPinned = 0, windows = 0, outOfRange = 0;
+    bool windowAllPinned = true;
+    long rssAfterWarmUp = 0, rssHighest = 0;
+    while (done < totalFrames) {
+        if (done >= nextChange) {
+            randomChange(*engine, controls, sample.string());
+            nextChange = done + 44100 + controls.below(4 * 44100); // every 1 to 5 s
+        }
+        const int frames = 1 + controls.below(4096);
+        engine->renderBlock(buffer.data(), frames * 4);
+        const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
+        for (int i = 0; i < 2 * frames; ++i) {
+            outOfRange += samples[i] > 32766 || samples[i] < -32766;
+            windowAllPinned = windowAllPinned && samples[i] == -32766;
+        }
+        done += frames;
+        if (done - windowStart >= kWindowFrames) {
+            ++windows;
+            windowsPinned += windowAllPinned;
+            windowAllPinned = true;
+            windowStart = done;
+            const long rss = residentKiB();
+            if (rssAfterWarmUp == 0 && done >= totalFrames / 10)
+                rssAfterWarmUp = rss;
+            rssHighest = std::max(rssHighest, rss);
+        }
+    }
+    const long rssEnd = residentKiB();
+    std::printf("soak: %.0f s of audio, %lld windows of 10 s, resident %ld KiB after warm-up, %ld KiB highest, "
+                "%ld KiB at the end\n",
+                seconds, windows, rssAfterWarmUp, rssHighest, rssEnd);
+    EXPECT_EQ(outOfRange, 0);
+    EXPECT_EQ(windowsPinned, 0) << "the output stuck at the negative clip (a NaN in the state)";
+    if (rssAfterWarmUp > 0) {
+        EXPECT_LT(rssEnd - rssAfterWarmUp, 4096) << "memory grew during the run";
+    }
+
+    // Back at the start positions the machine still plays: no unit is left broken.
+    applyStartPositions(engine->params);
+    engine->params.running.store(true);
+    int lowest = 32767, highest = -32768;
+    for (int block = 0; block < 5 * 44100 / 1024; ++block) {
+        engine->renderBlock(buffer.data(), 4096);
+        const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
+        for (int i = 0; i < 2048; ++i) {
+            lowest = std::min<int>(lowest, samples[i]);
+            highest = std::max<int>(highest, samples[i]);
+        }
+    }
+    EXPECT_GT(highest - lowest, 1000) << "silent or stuck after the soak";
+    std::filesystem::remove(sample);
+}

@@ -1,0 +1,139 @@
+// A long offline run of the synth with random control changes and phrase generators every few seconds
+// of audio: every sample in the 16-bit range, no state turned to NaN (the output never pins at the clip
+// for good), and memory flat. The length in seconds of audio comes from VZ_SOAK_SECONDS (default 600).
+#include "zintor/generators/PhraseGenerators.h"
+#include "zintor/generators/StartUp.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+namespace zintor {
+namespace {
+
+double soakSeconds() {
+    const char* text = std::getenv("VZ_SOAK_SECONDS");
+    const double seconds = text ? std::atof(text) : 0.0;
+    return seconds > 0 ? seconds : 600.0;
+}
+
+long residentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+/// One random move of a user, each value within the range its control allows.
+void randomChange(SynthEngine& e, common::Random& r) {
+    const auto unit = [&r] { return float(r.below(32768)) / 32767.0f; };
+    SynthVoice* lines[] = {&e.synthLine1, &e.synthLine2, &e.subBass};
+    SynthVoice& voice = *lines[r.below(3)];
+    switch (r.below(11)) {
+    case 0: e.params.masterGain.store(unit() * 24000.0f); break;
+    case 1: e.params.samplesPerStep.store(661500 / (32 + r.below(992))); break;
+    case 2: e.params.stepCount.store(r.below(257)); break;
+    case 3: e.params.shuffleAmount.store(r.below(257)); e.params.globalTranspose.store(r.below(25) - 12); break;
+    case 4:
+        voice.cutoff.store(0.001f + 0.999f * unit());
+        voice.resonance.store(0.001f + 0.969f * unit());
+        voice.inertia.store(0.000001f + 0.000999f * unit());
+        break;
+    case 5:
+        voice.driveCeiling.store(0.05f + 0.949f * unit());
+        voice.volume.store(0.001f + 0.399f * unit());
+        voice.delaySend.store(0.001f + 0.799f * unit());
+        voice.filterType.store(r.below(3));
+        break;
+    case 6:
+        e.kick.startIncrement.store(0.05f + 1.45f * unit());
+        e.kick.pitchDecay.store(0.85f + 0.149f * unit());
+        e.kick.volume.store(0.9f * unit());
+        e.params.subBassGain.store(0.001f + 1.999f * unit());
+        break;
+    case 7: generateGoa(r.below(2) ? e.synthLine1 : e.synthLine2, r); break;
+    case 8: generateFlatRiff(r.below(2) ? e.synthLine1 : e.synthLine2, r); break;
+    case 9: generatePsychedelic(r.below(2) ? e.synthLine1 : e.synthLine2, r); break;
+    default: generateSubBass(e.subBass, r); break;
+    }
+}
+
+TEST(SynthSoak, RandomControlChangesForLongOutputStaysSaneAndMemoryFlat) {
+    const double seconds = soakSeconds();
+    auto engine = std::make_unique<SynthEngine>();
+    common::Random windowRandom;
+    startUp(*engine, windowRandom, 1234u);
+    engine->params.playing.store(true);
+
+    common::Random controls(99);
+    std::vector<char> buffer(4096 * 4);
+    const long long totalFrames = static_cast<long long>(seconds * 44100);
+    constexpr long long kWindowFrames = 10LL * 44100;
+    long long done = 0, nextChange = 0, windowStart = 0, windowsPinned = 0, windows = 0, outOfRange = 0;
+    bool windowAllPinned = true;
+    long rssAfterWarmUp = 0, rssHighest = 0;
+    while (done < totalFrames) {
+        if (done >= nextChange) {
+            randomChange(*engine, controls);
+            nextChange = done + 44100 + controls.below(4 * 44100); // every 1 to 5 s
+        }
+        const int frames = 1 + controls.below(4096);
+        engine->renderBlock(buffer.data(), frames * 4);
+        const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
+        for (int i = 0; i < 2 * frames; ++i) {
+            outOfRange += samples[i] < -32767;
+            windowAllPinned = windowAllPinned && (samples[i] <= -32767 || samples[i] == 32767);
+        }
+        done += frames;
+        if (done - windowStart >= kWindowFrames) {
+            ++windows;
+            windowsPinned += windowAllPinned;
+            windowAllPinned = true;
+            windowStart = done;
+            const long rss = residentKiB();
+            if (rssAfterWarmUp == 0 && done >= totalFrames / 10)
+                rssAfterWarmUp = rss;
+            rssHighest = std::max(rssHighest, rss);
+        }
+    }
+    const long rssEnd = residentKiB();
+    std::printf("soak: %.0f s of audio, %lld windows of 10 s, resident %ld KiB after warm-up, %ld KiB highest, "
+                "%ld KiB at the end\n",
+                seconds, windows, rssAfterWarmUp, rssHighest, rssEnd);
+    EXPECT_EQ(outOfRange, 0);
+    EXPECT_EQ(windowsPinned, 0) << "the output stuck at the clip (a NaN in the state)";
+    if (rssAfterWarmUp > 0) {
+        EXPECT_LT(rssEnd - rssAfterWarmUp, 4096) << "memory grew during the run";
+    }
+
+    // At plain settings the synth still plays: no voice is left broken.
+    engine->params.masterGain.store(16384.0f);
+    engine->params.samplesPerStep.store(5000);
+    engine->params.stepCount.store(16);
+    for (SynthVoice* voice : {&engine->synthLine1, &engine->synthLine2, &engine->subBass}) {
+        voice->volume.store(0.3f);
+        voice->cutoff.store(0.5f);
+        voice->resonance.store(0.5f);
+        voice->filterType.store(0);
+    }
+    int lowest = 32767, highest = -32768;
+    for (int block = 0; block < 5 * 44100 / 1024; ++block) {
+        engine->renderBlock(buffer.data(), 4096);
+        const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
+        for (int i = 0; i < 2048; ++i) {
+            lowest = std::min<int>(lowest, samples[i]);
+            highest = std::max<int>(highest, samples[i]);
+        }
+    }
+    EXPECT_GT(highest - lowest, 1000) << "silent or stuck after the soak";
+}
+
+} // namespace
+} // namespace zintor

@@ -1,0 +1,139 @@
+// The synthesiser under the worst a user can do: a render thread plays continuously while the window
+// thread, at full speed, moves every slider, presses every generator and button and types random
+// "Steps" and "BPM" texts. Bounded in time (VZ_STRESS_SECONDS, default 3).
+#include "zintor/engine/SynthEngine.h"
+#include "zintor/ui/SynthWindow.h"
+#include "zintor/ui/tests/FakeSynthAudio.h"
+
+#include "common/Random.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace zintor;
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+double stressSeconds() {
+    bool ok = false;
+    const double seconds = qEnvironmentVariable("VZ_STRESS_SECONDS").toDouble(&ok);
+    return ok && seconds > 0 ? seconds : 3.0;
+}
+
+// Texts a user might type: in range, out of range, empty, signs, junk, huge.
+QString randomText(common::Random& random) {
+    static const char* const kTexts[] = {"16", "256", "257", "0", "", "-1", "1", "3", "32", "31", "1023", "1024",
+                                         "140", "99999999999999", "abc", "12x", " 7", "65536"};
+    constexpr int kCount = int(sizeof kTexts / sizeof kTexts[0]);
+    return QString::fromLatin1(kTexts[random.below(kCount)]);
+}
+
+} // namespace
+
+class SynthStressTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyControlAtFullSpeedWhileTheRenderPlays() {
+        auto engine = std::make_unique<SynthEngine>();
+        FakeSynthAudio audio;
+        FakeMessageBoxes boxes;
+        auto window = std::make_unique<SynthWindow>(*engine, audio, boxes);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(audio.callback != nullptr);
+
+        const QList<QSlider*> sliders = window->findChildren<QSlider*>();
+        // Every button but the two that close the window.
+        QList<QPushButton*> buttons;
+        for (QPushButton* button : window->findChildren<QPushButton*>())
+            if (button->objectName() != QStringLiteral("okButton") && button->objectName() != QStringLiteral("exitButton"))
+                buttons << button;
+        auto* steps = window->findChild<QLineEdit*>(QStringLiteral("stepsEdit"));
+        auto* bpm = window->findChild<QLineEdit*>(QStringLiteral("bpmEdit"));
+        auto* play = window->findChild<QPushButton*>(QStringLiteral("playButton"));
+        QVERIFY(steps && bpm && play);
+        QVERIFY(sliders.size() >= 20);
+        QVERIFY(buttons.size() >= 8);
+        play->click();
+        QVERIFY(engine->params.playing.load(kRelaxed));
+
+        std::atomic<bool> stop{false};
+        std::atomic<long long> frames{0}, outOfRange{0}, stepOutOfRange{0}, nonZero{0};
+        std::thread render([&] {
+            common::Random lengths(7);
+            std::vector<char> buffer(4096 * 4 + 4);
+            while (!stop.load(kRelaxed)) {
+                // Lengths from under one frame up to 4096 frames, odd byte counts included.
+                const int lengthBytes = lengths.below(8) == 0 ? lengths.below(9) : 1 + lengths.below(4096 * 4);
+                audio.callback(nullptr, buffer.data(), lengthBytes, audio.userData);
+                const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
+                for (int i = 0; i < 2 * (lengthBytes / 4); ++i) {
+                    if (samples[i] < -32767)
+                        outOfRange.fetch_add(1, kRelaxed);
+                    if (samples[i] != 0)
+                        nonZero.fetch_add(1, kRelaxed);
+                }
+                if (engine->currentStep() < 0 || engine->currentStep() > 255)
+                    stepOutOfRange.fetch_add(1, kRelaxed);
+                frames.fetch_add(lengthBytes / 4, kRelaxed);
+            }
+        });
+
+        common::Random random(54321);
+        int actions = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
+        while (std::chrono::steady_clock::now() < deadline) {
+            ++actions;
+            switch (random.below(6)) {
+            case 0:
+            case 1: {
+                QSlider* slider = sliders[random.below(int(sliders.size()))];
+                slider->setValue(slider->minimum() + random.below(slider->maximum() - slider->minimum() + 1));
+                break;
+            }
+            case 2:
+                buttons[random.below(int(buttons.size()))]->click();
+                break;
+            case 3:
+                steps->setText(randomText(random));
+                window->applyStepsText();
+                break;
+            case 4:
+                bpm->setText(randomText(random));
+                window->applyTempoText();
+                break;
+            default:
+                window->refreshMeters();
+                window->refreshCpuLabel();
+                QCoreApplication::processEvents();
+                if (!engine->params.playing.load(kRelaxed))
+                    play->click();
+                break;
+            }
+        }
+        stop.store(true);
+        render.join();
+        qInfo("%d window actions, %lld frames rendered, %d boxes shown", actions, frames.load(), int(boxes.shown.size()));
+
+        QCOMPARE(outOfRange.load(), 0LL);
+        QCOMPARE(stepOutOfRange.load(), 0LL);
+        QVERIFY(nonZero.load() > 0);
+        QVERIFY(actions > 100);
+        QVERIFY(engine->params.stepCount.load() >= 0 && engine->params.stepCount.load() <= 256);
+        QVERIFY(window->isVisible());
+    }
+};
+
+QTEST_MAIN(SynthStressTest)
+#include "StressTest.moc"

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -129,6 +131,33 @@ TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndMergesLaterPosts) {
     SynthState expected = first;
     expected.synthLine2.phrase = second.synthLine2.phrase;
     EXPECT_EQ(captureState(*e), expected);
+}
+
+TEST(StateHandOver, PostsAndSettlesAgainstARunningRenderLoseNothing) {
+    // The window posts and settles while the audio thread renders; the last post must end up whole.
+    auto e = playingEngine();
+    e->params.samplesPerStep.store(700, kRelaxed);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::int16_t block[2 * 64];
+        while (!stop.load())
+            e->renderBlock(block, sizeof block);
+    });
+    SynthState state = captureState(*e);
+    for (int i = 0; i < 2000; ++i) {
+        for (auto& note : state.synthLine2.phrase.notes)
+            note = static_cast<std::int8_t>(i % 24);
+        state.controls.stepCount = 1 + i % 200;
+        e->postState(state, i % 3 == 0 ? kStateEverything : kStateLine2Phrase);
+        if (i % 7 == 0)
+            e->settlePostedState();
+    }
+    e->settlePostedState();
+    stop = true;
+    audio.join();
+    const SynthState taken = captureState(*e);
+    EXPECT_EQ(taken.synthLine2.phrase, state.synthLine2.phrase);
+    EXPECT_EQ(taken.controls.stepCount, 1 + 1998 % 200); // the last whole post
 }
 
 std::vector<char> fileBytes(const std::string& path) {

@@ -155,6 +155,23 @@ void SynthLines::render(SynthVoice& line1, SynthVoice& line2, SynthVoice& subBas
     const __m128i noRelease = _mm_set1_epi32(-1);
     const __m128i releasing = _mm_xor_si128(_mm_cmpeq_epi32(releaseAt, noRelease), noRelease);
 
+    // First the cutoff targets, which depend on nothing that the filter does: the LFO and the
+    // envelope. Kept in `out` until the second loop replaces each with its sample; two shorter loops
+    // keep their state in registers where one long one would not.
+    for (int i = 0; i < frames; ++i) {
+        lfoPhase = _mm_add_ps(lfoPhase, lfoRate);
+        lfoPhase = _mm_sub_ps(lfoPhase, _mm_and_ps(_mm_cmpgt_ps(lfoPhase, twoPi), twoPi));
+        env = _mm_add_ps(env, envRate);
+
+        const __m128d lfoLowSine = lfoLow.next<false>(lowToDouble(lfoPhase), allLanes);
+        const __m128d lfoHighSine = lfoHigh.next<false>(highToDouble(lfoPhase), allLanes);
+        const __m128 swing =
+            toFloat(_mm_mul_pd(lfoLowSine, depthLow), _mm_mul_pd(lfoHighSine, depthHigh));
+        const __m128 target = _mm_sub_ps(_mm_add_ps(swing, cutoff), env);
+        // NaN passes through both, as the voice's comparisons let it.
+        _mm_store_ps(out + kLanes * i, _mm_min_ps(ceiling, _mm_max_ps(floor, target)));
+    }
+
     for (int i = 0; i < frames; ++i) {
         osc1Phase = _mm_add_ps(osc1Phase, osc1Increment);
         osc1Phase = _mm_sub_ps(osc1Phase, _mm_and_ps(_mm_cmpge_ps(osc1Phase, one), one));
@@ -178,18 +195,7 @@ void SynthLines::render(SynthVoice& line1, SynthVoice& line2, SynthVoice& subBas
 
         const __m128 mix = _mm_add_ps(_mm_mul_ps(o1, level1), _mm_mul_ps(o2, level2));
 
-        lfoPhase = _mm_add_ps(lfoPhase, lfoRate);
-        lfoPhase = _mm_sub_ps(lfoPhase, _mm_and_ps(_mm_cmpgt_ps(lfoPhase, twoPi), twoPi));
-        env = _mm_add_ps(env, envRate);
-
-        const __m128d lfoLowSine = lfoLow.next<false>(lowToDouble(lfoPhase), allLanes);
-        const __m128d lfoHighSine = lfoHigh.next<false>(highToDouble(lfoPhase), allLanes);
-        const __m128 swing =
-            toFloat(_mm_mul_pd(lfoLowSine, depthLow), _mm_mul_pd(lfoHighSine, depthHigh));
-        __m128 target = _mm_sub_ps(_mm_add_ps(swing, cutoff), env);
-        // NaN passes through both, as the voice's comparisons let it.
-        target = _mm_min_ps(ceiling, _mm_max_ps(floor, target));
-
+        const __m128 target = _mm_load_ps(out + kLanes * i);
         // Closes by at most inertia and opens at once: with an inertia of 0 or more, the larger of the
         // target and the lowered cutoff is both.
         const __m128 closing = _mm_max_ps(target, _mm_sub_ps(smoothed, inertia));

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace vexla;
@@ -66,25 +67,34 @@ std::string sawWav(int frames) {
     return bytes;
 }
 
-/// One random move of a user: a slider to a random place, a button, a tempo or step count, a sample.
+/// One random move of a user, through the values the window's controls can give: a slider to a random
+/// place, a button, a tempo or step count, a sample load.
 void randomChange(LoopEngine& engine, common::Random& r, const std::string& samplePath) {
     EngineParams& p = engine.params;
-    const auto unit = [&r] { return float(r.below(32768)) / 32767.0f; };
+    const auto position = [&r] { return float(r.below(129)); }; // a volume slider, 0..128
+    const auto filterValue = [&r] { return std::clamp(float(r.below(129)) / 128.0f, 0.05f, 0.95f); };
     switch (r.below(12)) {
-    case 0: p.masterGain.store(unit() * 4.0f); break;
-    case 1: p.kickVolume.store(unit() * 16384.0f); break;
-    case 2: p.bass1Volume.store(unit() * 16384.0f); p.bass2Volume.store(unit() * 16384.0f); break;
-    case 3: p.hatVolume.store(unit()); p.sineVolume.store(unit()); break;
+    case 0: p.masterGain.store((128.0f - position()) / 128.0f); break;
+    case 1: p.kickVolume.store(position() * 128.0f); break;
+    case 2: p.bass1Volume.store(position() * 128.0f); p.bass2Volume.store(position() * 128.0f); break;
+    case 3: p.hatVolume.store(position() / 128.0f); p.sineVolume.store(position() / 128.0f); break;
     case 4:
-        p.dryLooperGain.store(unit()); p.secondLooperGain.store(unit()); p.slicerGain.store(unit());
-        p.vcf1Gain.store(unit()); p.vcf2Gain.store(unit());
+        p.dryLooperGain.store(position() / 128.0f); p.secondLooperGain.store(position() / 128.0f);
+        p.slicerGain.store(position() / 128.0f); p.vcf1Gain.store(position() / 128.0f);
+        p.vcf2Gain.store(position() / 128.0f);
         break;
     case 5:
-        p.vcf1Cutoff.store(unit()); p.vcf2Cutoff.store(unit());
-        p.vcf1Feedback.store(unit() * 4.0f); p.vcf2Feedback.store(unit() * 4.0f);
+        for (const auto& filter : {std::pair{&p.vcf1Cutoff, &p.vcf1Feedback}, std::pair{&p.vcf2Cutoff, &p.vcf2Feedback}}) {
+            const float cutoff = filterValue(), q = filterValue();
+            filter.first->store(cutoff);
+            filter.second->store(q + q / (1.0f - cutoff));
+        }
         break;
     case 6: p.transpose.store(r.below(25) - 12); break;
-    case 7: p.samplesPerStep.store(2000 + r.below(18001)); break;
+    case 7:
+        p.samplesPerStep.store(2000 + r.below(18001));
+        engine.alterEcho(r); // the tempo slider re-rolls the echo, as in the window
+        break;
     case 8: p.stepCount.store(3 + r.below(62)); break;
     case 9: {
         // The loader as the window runs it: the swap under the engine's lock.

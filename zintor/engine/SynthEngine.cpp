@@ -130,32 +130,63 @@ void SynthEngine::renderChunk(std::int16_t* out, int frames, float send1, float 
     kick.render(kickOut_, frames);
     // The noise drums draw hit, snare, hat on every frame, in that order, as frame-by-frame rendering would.
     drawMany(random_, noiseDraws_, 3 * frames);
-    NoiseDrumLanes drums(hitVoice, snareVoice, hatVoice); // rendered in the mix loop, overlapping it
+    NoiseDrumLanes drums(hitVoice, snareVoice, hatVoice);
 
-    const float subBassGain = params.subBassGain.load(kRelaxed);
-    const float gain = params.masterGain.load(kRelaxed);
+    // The delay, sample by sample, with the noise drums alongside so that their smoothing chains
+    // overlap the delay's memory traffic.
     for (int i = 0; i < frames; ++i) {
+        _mm_store_ps(drumsOut_ + 4 * i, drums.next(noiseDraws_ + 3 * i));
         const float s1 = linesOut_[SynthLines::kLanes * i];
         const float s2 = linesOut_[SynthLines::kLanes * i + 1];
-        const float s3 = linesOut_[SynthLines::kLanes * i + 2] * subBassGain;
-        const float k = kickOut_[i] * 2.0f;
-        const __m128 noise = drums.next(noiseDraws_ + 3 * i);
-        const float h = _mm_cvtss_f32(noise);
-        const float n = _mm_cvtss_f32(_mm_shuffle_ps(noise, noise, 1));
-        const float t = _mm_cvtss_f32(_mm_movehl_ps(noise, noise));
-
         float in = s1 * send1 + s2 * send2 + kDelayBias;
         // A non-finite sample would circulate in the feedback lines for ever: keep it out.
         if (!(in > -1.0e9f && in < 1.0e9f))
             in = kDelayBias;
-        float echoLeft;
-        float echoRight;
-        delay_.process(in, echoLeft, echoRight);
-
-        mixOut_[2 * i] = (t + echoLeft + n + h + k + s3 + s2 + s1) * gain;
-        mixOut_[2 * i + 1] = (t + (echoRight - h) + n + k + s3 + s2 + s1) * gain;
+        delay_.process(in, echoOut_[2 * i], echoOut_[2 * i + 1]);
     }
     drums.store();
+
+    // The mix, four frames at a time: the same sums in the same order in every lane.
+    const float subBassGain = params.subBassGain.load(kRelaxed);
+    const float gain = params.masterGain.load(kRelaxed);
+    int i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        __m128 s1 = _mm_load_ps(linesOut_ + 4 * i);
+        __m128 s2 = _mm_load_ps(linesOut_ + 4 * i + 4);
+        __m128 s3 = _mm_load_ps(linesOut_ + 4 * i + 8);
+        __m128 spare = _mm_load_ps(linesOut_ + 4 * i + 12);
+        _MM_TRANSPOSE4_PS(s1, s2, s3, spare);
+        __m128 h = _mm_load_ps(drumsOut_ + 4 * i);
+        __m128 n = _mm_load_ps(drumsOut_ + 4 * i + 4);
+        __m128 t = _mm_load_ps(drumsOut_ + 4 * i + 8);
+        __m128 spareDrum = _mm_load_ps(drumsOut_ + 4 * i + 12);
+        _MM_TRANSPOSE4_PS(h, n, t, spareDrum);
+        const __m128 echoes01 = _mm_load_ps(echoOut_ + 2 * i);
+        const __m128 echoes23 = _mm_load_ps(echoOut_ + 2 * i + 4);
+        const __m128 echoLeft = _mm_shuffle_ps(echoes01, echoes23, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 echoRight = _mm_shuffle_ps(echoes01, echoes23, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 k = _mm_mul_ps(_mm_loadu_ps(kickOut_ + i), _mm_set1_ps(2.0f));
+        s3 = _mm_mul_ps(s3, _mm_set1_ps(subBassGain));
+        __m128 l = _mm_add_ps(_mm_add_ps(_mm_add_ps(t, echoLeft), n), h);
+        l = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(l, k), s3), s2), s1);
+        __m128 r = _mm_add_ps(_mm_add_ps(t, _mm_sub_ps(echoRight, h)), n);
+        r = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(r, k), s3), s2), s1);
+        l = _mm_mul_ps(l, _mm_set1_ps(gain));
+        r = _mm_mul_ps(r, _mm_set1_ps(gain));
+        _mm_store_ps(mixOut_ + 2 * i, _mm_unpacklo_ps(l, r));
+        _mm_store_ps(mixOut_ + 2 * i + 4, _mm_unpackhi_ps(l, r));
+    }
+    for (; i < frames; ++i) {
+        const float s1 = linesOut_[SynthLines::kLanes * i];
+        const float s2 = linesOut_[SynthLines::kLanes * i + 1];
+        const float s3 = linesOut_[SynthLines::kLanes * i + 2] * subBassGain;
+        const float k = kickOut_[i] * 2.0f;
+        const float h = drumsOut_[4 * i];
+        const float n = drumsOut_[4 * i + 1];
+        const float t = drumsOut_[4 * i + 2];
+        mixOut_[2 * i] = (t + echoOut_[2 * i] + n + h + k + s3 + s2 + s1) * gain;
+        mixOut_[2 * i + 1] = (t + (echoOut_[2 * i + 1] - h) + n + k + s3 + s2 + s1) * gain;
+    }
     left = mixOut_[2 * frames - 2];
     right = mixOut_[2 * frames - 1];
     toSamples(mixOut_, out, 2 * frames);

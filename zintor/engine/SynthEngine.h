@@ -104,7 +104,9 @@ class SynthEngine {
     alignas(16) float linesOut_[4 * kChunkFrames]; // the three synth voices, four lanes per frame
     float kickOut_[kChunkFrames];
     int noiseDraws_[3 * kChunkFrames + 1];         // one spare, read by the drums' fourth lane
-    float mixOut_[2 * kChunkFrames];               // left and right before the 16-bit conversion
+    alignas(16) float drumsOut_[4 * kChunkFrames]; // hit, snare, hat and an unused lane per frame
+    alignas(16) float echoOut_[2 * kChunkFrames];  // the delay's left and right echoes
+    alignas(16) float mixOut_[2 * kChunkFrames];   // left and right before the 16-bit conversion
 };
 
 } // namespace zintor

@@ -4,6 +4,7 @@
 // samples are bit for bit those of renderSample().
 #include "zintor/engine/SynthLines.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zintor {
@@ -158,18 +159,41 @@ void SynthLines::render(SynthVoice& line1, SynthVoice& line2, SynthVoice& subBas
     // First the cutoff targets, which depend on nothing that the filter does: the LFO and the
     // envelope. Kept in `out` until the second loop replaces each with its sample; two shorter loops
     // keep their state in registers where one long one would not.
-    for (int i = 0; i < frames; ++i) {
+    // NaN passes through both clamps, as the voice's comparisons let it.
+    const auto storeTarget = [&](int i, __m128d lfoLowSine, __m128d lfoHighSine) {
+        const __m128 swing = toFloat(_mm_mul_pd(lfoLowSine, depthLow), _mm_mul_pd(lfoHighSine, depthHigh));
+        const __m128 target = _mm_sub_ps(_mm_add_ps(swing, cutoff), env);
+        _mm_store_ps(out + kLanes * i, _mm_min_ps(ceiling, _mm_max_ps(floor, target)));
+    };
+    for (int i = 0; i < frames;) {
+        // While every lane rotates with its countdown far from its end, a sample needs only the
+        // check that its phase step is unchanged and the rotation.
+        const int end = std::min(frames, i + TrackedSineLanes::rotatingRun(lfoLow, lfoHigh));
+        const int runStart = i;
+        for (; i < end; ++i) {
+            __m128 phase = _mm_add_ps(lfoPhase, lfoRate);
+            phase = _mm_sub_ps(phase, _mm_and_ps(_mm_cmpgt_ps(phase, twoPi), twoPi));
+            const __m128d low = lowToDouble(phase);
+            const __m128d high = highToDouble(phase);
+            const int same = _mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(low, lfoLow.phase), lfoLow.delta)) &
+                             _mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(high, lfoHigh.phase), lfoHigh.delta));
+            if (same != 3)
+                break; // this sample takes the full route below
+            lfoPhase = phase;
+            env = _mm_add_ps(env, envRate);
+            storeTarget(i, lfoLow.rotate(low), lfoHigh.rotate(high));
+        }
+        lfoLow.endRun(i - runStart);
+        lfoHigh.endRun(i - runStart);
+        if (i == frames)
+            break;
+
         lfoPhase = _mm_add_ps(lfoPhase, lfoRate);
         lfoPhase = _mm_sub_ps(lfoPhase, _mm_and_ps(_mm_cmpgt_ps(lfoPhase, twoPi), twoPi));
         env = _mm_add_ps(env, envRate);
-
-        const __m128d lfoLowSine = lfoLow.next<false>(lowToDouble(lfoPhase), allLanes);
-        const __m128d lfoHighSine = lfoHigh.next<false>(highToDouble(lfoPhase), allLanes);
-        const __m128 swing =
-            toFloat(_mm_mul_pd(lfoLowSine, depthLow), _mm_mul_pd(lfoHighSine, depthHigh));
-        const __m128 target = _mm_sub_ps(_mm_add_ps(swing, cutoff), env);
-        // NaN passes through both, as the voice's comparisons let it.
-        _mm_store_ps(out + kLanes * i, _mm_min_ps(ceiling, _mm_max_ps(floor, target)));
+        storeTarget(i, lfoLow.next<false>(lowToDouble(lfoPhase), allLanes),
+                    lfoHigh.next<false>(highToDouble(lfoPhase), allLanes));
+        ++i;
     }
 
     for (int i = 0; i < frames; ++i) {

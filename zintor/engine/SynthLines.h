@@ -66,6 +66,28 @@ struct TrackedSineLanes {
         return sin;
     }
 
+    /// Both lanes' rotation on a sample whose step equals `delta` in both (the caller checks), within
+    /// a run of rotatingRun() samples; the countdowns are settled by endRun().
+    [[gnu::always_inline]] __m128d rotate(__m128d newPhase) {
+        phase = newPhase;
+        const __m128d rotatedSin = _mm_add_pd(_mm_mul_pd(sin, cosDelta), _mm_mul_pd(cos, sinDelta));
+        cos = _mm_sub_pd(_mm_mul_pd(cos, cosDelta), _mm_mul_pd(sin, sinDelta));
+        sin = rotatedSin;
+        return sin;
+    }
+
+    /// How many samples both lanes of `a` and `b` may rotate before a countdown runs out: 0 unless
+    /// every lane is rotating.
+    static int rotatingRun(const TrackedSineLanes& a, const TrackedSineLanes& b) {
+        if ((_mm_movemask_pd(a.rotating) & _mm_movemask_pd(b.rotating)) != 3)
+            return 0;
+        const __m128d least = _mm_min_pd(a.countdown, b.countdown);
+        return _mm_cvttsd_si32(_mm_min_sd(least, _mm_unpackhi_pd(least, least))) - 1;
+    }
+
+    /// Counts down `samples` rotated samples.
+    void endRun(int samples) { countdown = _mm_sub_pd(countdown, _mm_set1_pd(samples)); }
+
     [[gnu::always_inline]] static __m128d blend(__m128d mask, __m128d a, __m128d b) {
         return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
     }

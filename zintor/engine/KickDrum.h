@@ -54,6 +54,17 @@ inline void KickDrum::render(float* out, int frames) {
         click = false;
         out[i++] = gain;
     }
+    // Once a step no longer moves the phase, no later, smaller one will: the kick holds the sine of
+    // that phase until the next strike, and the increment need not shrink further (which would
+    // also end in slow subnormal arithmetic).
+    if (p + step == p && step >= 0.0f && decayFactor >= 0.0f && decayFactor < 1.0f) {
+        const float held = static_cast<float>(sine(p)) * gain;
+        for (; i < frames; ++i)
+            out[i] = held;
+        phase = p;
+        increment = step;
+        return;
+    }
     // First the phases, a short dependency chain; then their sines, four at a time, which do not
     // depend on each other. A phase that no longer moves needs its sine only once.
     const int first = i;

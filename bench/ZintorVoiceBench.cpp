@@ -1,6 +1,7 @@
 // Cost of Zintor's voices per frame, as multiples of real time on one core.
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
+#include "zintor/engine/SynthLines.h"
 #include "zintor/engine/SynthVoice.h"
 
 #include <benchmark/benchmark.h>
@@ -125,5 +126,40 @@ void BM_AllVoicesStepChunked(benchmark::State& state) {
     setRealTime(state);
 }
 BENCHMARK(BM_AllVoicesStepChunked);
+
+// One step of the three synth voices, each rendered alone in chunks (Arg 0) or side by side in SSE
+// lanes as the engine does (Arg 1).
+void BM_SynthLinesStep(benchmark::State& state) {
+    constexpr int kChunk = 256;
+    zintor::SynthVoice line1;
+    zintor::SynthVoice line2;
+    zintor::SynthVoice subBass;
+    fillPhrase(line1, 0.0001f);
+    fillPhrase(line2, 0.02f);
+    fillPhrase(subBass, 1.2f);
+    common::Random random;
+    alignas(16) float out[4 * kChunk];
+    const bool sideBySide = state.range(0) != 0;
+    int step = 0;
+    for (auto _ : state) {
+        line1.triggerStep(step, kStepFrames, -1, random);
+        line2.triggerStep(step, kStepFrames, 11, random);
+        subBass.triggerStep(step, kStepFrames, -13, random);
+        step = (step + 1) & 255;
+        for (int start = 0; start < kStepFrames; start += kChunk) {
+            const int n = kStepFrames - start < kChunk ? kStepFrames - start : kChunk;
+            if (sideBySide) {
+                zintor::SynthLines::render(line1, line2, subBass, 0.05f, 0.05f, 0.001f, out, n);
+            } else {
+                line1.render(out, n, 0.05f);
+                line2.render(out + kChunk, n, 0.05f);
+                subBass.render(out + 2 * kChunk, n, 0.001f);
+            }
+            benchmark::DoNotOptimize(out);
+        }
+    }
+    setRealTime(state);
+}
+BENCHMARK(BM_SynthLinesStep)->Arg(0)->Arg(1);
 
 } // namespace

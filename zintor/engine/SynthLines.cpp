@@ -203,9 +203,10 @@ void SynthLines::render(SynthVoice& line1, SynthVoice& line2, SynthVoice& subBas
         osc2Phase = _mm_sub_ps(osc2Phase, _mm_and_ps(_mm_cmpge_ps(osc2Phase, one), one));
         __m128 o1 = _mm_sub_ps(osc1Phase, half);
         __m128 o2 = _mm_sub_ps(osc2Phase, half);
-        if (anySquare) {
-            o1 = blend(square, blend(_mm_cmplt_ps(osc1Phase, half), half, minusHalf), o1);
-            o2 = blend(square, blend(_mm_cmplt_ps(osc2Phase, half), half, minusHalf), o2);
+        if (anySquare) { // −0.5, its sign flipped below the middle of the cycle
+            const __m128 sign = _mm_set1_ps(-0.0f);
+            o1 = blend(square, _mm_xor_ps(minusHalf, _mm_and_ps(_mm_cmplt_ps(osc1Phase, half), sign)), o1);
+            o2 = blend(square, _mm_xor_ps(minusHalf, _mm_and_ps(_mm_cmplt_ps(osc2Phase, half), sign)), o2);
         }
 
         sinceTrigger = _mm_sub_epi32(sinceTrigger, releasing);

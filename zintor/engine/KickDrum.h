@@ -32,7 +32,6 @@ class KickDrum {
     std::atomic<float> pitchDecay{0.99f};     ///< factor on increment per sample, 0.85..0.999
     bool click = false;                       ///< the next sample is the click
     std::atomic<float> volume{0.8f};          ///< output gain, 0..0.9
-
 };
 
 inline void KickDrum::strike() {

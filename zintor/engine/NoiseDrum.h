@@ -29,7 +29,6 @@ class NoiseDrum {
     /// sample by sample. The parameters are read once per call.
     void render(float* out, int frames, const int* draws, int stride);
 
-
     float level = 1.0f;               ///< envelope of the noise, 0..1
     std::atomic<float> decay{0.998f}; ///< factor on level per sample, below 1
     std::atomic<float> tone{0.5f};    ///< coefficient of both smoothing stages, 0..1

@@ -54,16 +54,15 @@ inline double cosine(double x) {
 
     const __m128d scaled = _mm_mul_pd(x, _mm_set1_pd(kInvTwoPi));
     const __m128d nonNegative = _mm_cmpge_pd(scaled, _mm_setzero_pd());
-    const __m128d half = _mm_or_pd(_mm_and_pd(nonNegative, _mm_set1_pd(0.5)),
-                                   _mm_andnot_pd(nonNegative, _mm_set1_pd(-0.5)));
+    const __m128d half =
+        _mm_or_pd(_mm_and_pd(nonNegative, _mm_set1_pd(0.5)), _mm_andnot_pd(nonNegative, _mm_set1_pd(-0.5)));
     const __m128d k = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(scaled, half)));
     __m128d y = _mm_sub_pd(_mm_sub_pd(x, _mm_mul_pd(k, _mm_set1_pd(kTwoPiHigh))),
                            _mm_mul_pd(k, _mm_set1_pd(kTwoPiLow)));
     const __m128d above = _mm_cmpgt_pd(y, _mm_set1_pd(kHalfPi));
     const __m128d below = _mm_cmplt_pd(y, _mm_set1_pd(-kHalfPi));
-    const __m128d folded = _mm_sub_pd(_mm_or_pd(_mm_and_pd(above, _mm_set1_pd(kPi)),
-                                                _mm_andnot_pd(above, _mm_set1_pd(-kPi))),
-                                      y);
+    const __m128d folded = _mm_sub_pd(
+        _mm_or_pd(_mm_and_pd(above, _mm_set1_pd(kPi)), _mm_andnot_pd(above, _mm_set1_pd(-kPi))), y);
     y = _mm_or_pd(_mm_and_pd(_mm_or_pd(above, below), folded), _mm_andnot_pd(_mm_or_pd(above, below), y));
 
     const __m128d u = _mm_mul_pd(y, y);

@@ -127,8 +127,8 @@ void SynthLines::render(SynthVoice& line1, SynthVoice& line2, SynthVoice& subBas
     __m128 osc1Phase = VZ_LANES(osc1Phase);
     const __m128 osc2Increment = VZ_LANES(osc2Increment);
     __m128 osc2Phase = VZ_LANES(osc2Phase);
-    const __m128i releaseAt = _mm_setr_epi32(voices[0]->releaseAt, voices[1]->releaseAt,
-                                             voices[2]->releaseAt, voices[3]->releaseAt);
+    const __m128i releaseAt = _mm_setr_epi32(voices[0]->releaseAt, voices[1]->releaseAt, voices[2]->releaseAt,
+                                             voices[3]->releaseAt);
     __m128i sinceTrigger = _mm_setr_epi32(voices[0]->sinceTrigger, voices[1]->sinceTrigger,
                                           voices[2]->sinceTrigger, voices[3]->sinceTrigger);
     const __m128 envRate = VZ_LANES(envRate);

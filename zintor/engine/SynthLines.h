@@ -25,8 +25,7 @@ struct TrackedSineLanes {
 
     /// sin(phase) in the lanes set in `active` (every lane unless kMasked); the other lanes' state
     /// is left as it was.
-    template <bool kMasked>
-    [[gnu::always_inline]] __m128d next(__m128d newPhase, __m128d active) {
+    template <bool kMasked> [[gnu::always_inline]] __m128d next(__m128d newPhase, __m128d active) {
         const __m128d step = _mm_sub_pd(newPhase, phase);
         __m128d equal = _mm_and_pd(rotating, _mm_cmpeq_pd(step, delta));
         if constexpr (kMasked) {
@@ -45,8 +44,7 @@ struct TrackedSineLanes {
             return sin;
         }
         cos = blend(fast, rotatedCos, cos);
-        const __m128d slow =
-            _mm_andnot_pd(fast, kMasked ? active : _mm_castsi128_pd(_mm_set1_epi64x(-1)));
+        const __m128d slow = _mm_andnot_pd(fast, kMasked ? active : _mm_castsi128_pd(_mm_set1_epi64x(-1)));
         if (kMasked && _mm_movemask_pd(slow) == 0) {
             sin = blend(fast, rotatedSin, sin);
             return sin;

@@ -93,8 +93,8 @@ struct Reference {
         const float t = hat.renderSample(random);
         float echoLeft;
         float echoRight;
-        delay.process(s1 * line1.delaySend.load() + s2 * line2.delaySend.load() + 0.000030517578125f, echoLeft,
-                      echoRight);
+        delay.process(s1 * line1.delaySend.load() + s2 * line2.delaySend.load() + 0.000030517578125f,
+                      echoLeft, echoRight);
         left = toSample((t + echoLeft + n + h + k + s3 + s2 + s1) * kGain);
         right = toSample((t + (echoRight - h) + n + k + s3 + s2 + s1) * kGain);
         peakLeft = std::max(peakLeft - 1, 0);

@@ -42,8 +42,9 @@ std::int16_t clipAndConvert(float v, bool& clipped) {
 
 namespace {
 // Four doubles at a time where the processor has AVX2, two elsewhere; the same values either way
-// (no fused multiply-add), chosen once at load time.
-#if defined(__x86_64__) && defined(__GNUC__)
+// (no fused multiply-add), chosen once at load time. Not under the thread sanitizer: the load-time
+// chooser runs before its runtime starts, and its instrumentation crashes the program at load.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
 #define VEXLA_AVX2_CLONE [[gnu::target_clones("avx2", "default")]]
 #else
 #define VEXLA_AVX2_CLONE

@@ -1,5 +1,107 @@
 #!/usr/bin/env bash
-# Runs every test headless from the default build.
-set -euo pipefail
+# What `make test` runs after the default build: every test headless from the default build (first, so
+# that its summary leads), then the test suites under the address and undefined-behaviour sanitizers,
+# the engine, window and stress tests under the thread sanitizer, and the sample loader's fuzz run.
+# Exits non-zero when any part fails. Knobs: VZ_TEST_PARTS (default "default asan tsan fuzz"),
+# VZ_FUZZ_SECONDS (30), VZ_SOAK_SECONDS (1800 s of audio in the default tree), VZ_JOBS (2).
+set -uo pipefail
+cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
-ctest --preset default
+
+parts=${VZ_TEST_PARTS:-default asan tsan fuzz}
+jobs=${VZ_JOBS:-2}
+fuzz_seconds=${VZ_FUZZ_SECONDS:-30}
+
+# The sanitizer trees are built here, so they may use ccache; the paths are made relative so that a
+# fresh clone elsewhere still hits the cache.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
+
+# The sanitizer options (every report fails its test) are in the test presets of CMakePresets.json.
+
+results=()
+failed=0
+part() {
+  local name=$1
+  shift
+  local start=$SECONDS
+  echo "==== $name"
+  if "$@"; then
+    results+=("$name: ok in $((SECONDS - start)) s")
+  else
+    results+=("$name: FAILED after $((SECONDS - start)) s")
+    failed=1
+  fi
+}
+
+# The test executables of a configured tree whose name matches $2 and not $3.
+test_targets() {
+  ninja -C "$1" -t targets all | sed -n 's/^\([a-z][a-z0-9_]*_tests\): phony$/\1/p' | grep -v '^cmake_' |
+    grep -E "$2" | grep -vE "$3" | sort -u
+}
+
+default_part() {
+  VZ_SOAK_SECONDS=${VZ_SOAK_SECONDS:-1800} ctest --preset default
+}
+
+# Every test suite but the command lines' (whole-program renders, slow in a Debug build, and on the
+# same engine code the engine suites cover) and the allocation counters (they replace malloc, which the
+# sanitizer owns).
+asan_part() {
+  cmake --preset asan "${launcher[@]}" >/dev/null || return 1
+  local targets
+  targets=$(test_targets build/asan '.' '(_cli_|_option_|alloc)')
+  echo "address and undefined-behaviour sanitizers on:" $targets
+  # shellcheck disable=SC2086
+  cmake --build --preset asan -j "$jobs" --target $targets || return 1
+  # The preset shortens the soak: the Debug build with sanitizers renders many times slower.
+  ctest --preset asan -E "_NOT_BUILT\$|$(unbuilt_qtests build/asan "$(echo $targets | tr ' ' '|')")"
+}
+
+# Where two threads meet: the engines with their hand-overs, the audio output, the recorder, and both
+# windows under stress with a render thread. The other window tests run on one thread only.
+tsan_part() {
+  cmake --preset tsan "${launcher[@]}" >/dev/null || return 1
+  local targets
+  targets=$(test_targets build/tsan \
+    '^(audio_tests|wav_recorder_tests|vexla_(engine|players|scene|render_run)_tests|zintor_(engine|voice|generator|scene|state)_tests|.*_stress_tests)$' \
+    'alloc')
+  echo "thread sanitizer on:" $targets
+  # shellcheck disable=SC2086
+  cmake --build --preset tsan -j "$jobs" --target $targets || return 1
+  local pattern
+  pattern=$(echo $targets | tr ' ' '|')
+  # gtest cases carry their executable's name only in the command; ctest selects by test name, so the
+  # unbuilt executables' cases are left out through their NOT_BUILT placeholders and the Qt tests by name.
+  ctest --preset tsan -E "_NOT_BUILT\$|$(unbuilt_qtests build/tsan "$pattern")"
+}
+
+# Qt Test executables (one CTest test each, named as their target) that were not built in tree $1.
+unbuilt_qtests() {
+  local names
+  names=$(ctest --test-dir "$1" -N | sed -n 's/^ *Test *#[0-9]*: \([a-z0-9_]*_tests\)$/\1/p' | grep -vxE "$2" | tr '\n' '|')
+  echo "^(${names%|})\$" | sed 's/^\^()\$$/^$/'
+}
+
+fuzz_part() {
+  cmake --preset fuzz "${launcher[@]}" >/dev/null || return 1
+  cmake --build --preset fuzz -j "$jobs" --target loader_fuzz || return 1
+  vexla/samples/fuzz/run-loader-fuzz.sh build/fuzz "$fuzz_seconds"
+}
+
+for p in $parts; do
+  case $p in
+    default) part "default tests" default_part ;;
+    asan) part "address and undefined-behaviour sanitizers" asan_part ;;
+    tsan) part "thread sanitizer" tsan_part ;;
+    fuzz) part "sample loader fuzz run (${fuzz_seconds} s)" fuzz_part ;;
+    *) echo "unknown part $p" >&2; failed=1 ;;
+  esac
+done
+
+echo "==== summary"
+printf '%s\n' "${results[@]}"
+exit $failed

@@ -1,6 +1,7 @@
 // The program's self-portrait for the user guide.
 #include "vexla/ui/Screenshot.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QPixmap>
@@ -22,6 +23,14 @@ void scheduleScreenshot(QDialog& window, const QString& path, int delayMs) {
         }
     });
     closer->start();
+    // A picture of the machine playing: press "Run" once the window shows, then wait two bars.
+    if (!qEnvironmentVariableIsEmpty(kScreenshotPlayingVariable)) {
+        QTimer::singleShot(300, &window, [&window] {
+            if (auto* run = window.findChild<QAbstractButton*>(QStringLiteral("runButton")))
+                run->click();
+        });
+        delayMs += 3000;
+    }
     QTimer::singleShot(delayMs, &window, [&window, path] {
         const bool saved = window.grab().save(path, "PNG");
         std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save", qPrintable(path));

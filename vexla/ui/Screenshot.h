@@ -12,6 +12,9 @@ namespace vexla {
 /// itself, saves a picture of its main window there and quits without asking.
 inline constexpr const char* kScreenshotVariable = "VZ_SCREENSHOT";
 
+/// When also set (to anything), the picture shows the machine playing.
+inline constexpr const char* kScreenshotPlayingVariable = "VZ_SCREENSHOT_PLAYING";
+
 /// The path from the environment, or empty for a normal run.
 QString screenshotPath();
 

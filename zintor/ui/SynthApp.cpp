@@ -7,6 +7,7 @@
 #include "zintor/ui/SynthWindow.h"
 
 #include <QPixmap>
+#include <QAbstractButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -30,7 +31,16 @@ int SynthApp::exec() {
     window_ = std::make_unique<SynthWindow>(*engine_, *audio_, *boxes_);
     if (!screenshotPath_.isEmpty()) {
         SynthWindow* window = window_.get();
-        QTimer::singleShot(kScreenshotDelayMs, window, [window, path = screenshotPath_] {
+        int delayMs = kScreenshotDelayMs;
+        // A picture of the synthesiser playing: press "Play" once the window shows, then wait a bar.
+        if (!qEnvironmentVariableIsEmpty("VZ_SCREENSHOT_PLAYING")) {
+            QTimer::singleShot(300, window, [window] {
+                if (auto* play = window->findChild<QAbstractButton*>(QStringLiteral("playButton")))
+                    play->click();
+            });
+            delayMs += 2000;
+        }
+        QTimer::singleShot(delayMs, window, [window, path = screenshotPath_] {
             const bool saved = window->grab().save(path, "PNG");
             std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save",
                          qPrintable(path));

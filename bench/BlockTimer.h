@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -23,8 +24,17 @@ inline double worstBlockSeconds() {
     return seconds > 0 ? seconds : 60.0;
 }
 
+/// Processor time of the calling thread: unlike the wall clock, it leaves out time the system gave to
+/// other programs, so the two together tell our own work from a busy machine.
+inline std::int64_t threadCpuNanoseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
 struct BlockTimes {
-    std::vector<std::int64_t> nanoseconds; ///< one per block
+    std::vector<std::int64_t> nanoseconds;    ///< one per block, wall clock
+    std::vector<std::int64_t> cpuNanoseconds; ///< one per block, the render thread's own processor time
     long long outOfRange = 0;              ///< samples beyond the program's clip level
 };
 
@@ -37,6 +47,7 @@ inline BlockTimes timeBlocksUnderStress(int blockFrames, double seconds, int cli
     const long long blocks = static_cast<long long>(seconds * 44100 / blockFrames);
     BlockTimes times;
     times.nanoseconds.reserve(static_cast<std::size_t>(blocks));
+    times.cpuNanoseconds.reserve(static_cast<std::size_t>(blocks));
     std::atomic<bool> done{false};
     std::thread audio([&] {
         std::vector<std::int16_t> buffer(static_cast<std::size_t>(blockFrames) * 2);
@@ -45,9 +56,11 @@ inline BlockTimes timeBlocksUnderStress(int blockFrames, double seconds, int cli
         for (long long b = 0; b < blocks; ++b) {
             deadline += period;
             std::this_thread::sleep_until(deadline);
+            const std::int64_t cpuBegin = threadCpuNanoseconds();
             const auto begin = std::chrono::steady_clock::now();
             render(buffer.data());
             times.nanoseconds.push_back((std::chrono::steady_clock::now() - begin).count());
+            times.cpuNanoseconds.push_back(threadCpuNanoseconds() - cpuBegin);
             for (std::int16_t s : buffer)
                 times.outOfRange += s > clipLevel || s < -clipLevel;
         }
@@ -78,6 +91,10 @@ inline void reportBlockTimes(benchmark::State& state, BlockTimes times, int bloc
     state.counters["p99.9_pct"] = 100.0 * p999Us / periodUs;
     state.counters["longest_pct"] = 100.0 * longestUs / periodUs;
     state.counters["out_of_range"] = double(times.outOfRange);
+    std::vector<std::int64_t>& cpu = times.cpuNanoseconds;
+    std::sort(cpu.begin(), cpu.end());
+    state.counters["longest_cpu_us"] = double(cpu.back()) / 1000.0;
+    state.counters["longest_cpu_pct"] = 100.0 * double(cpu.back()) / 1000.0 / periodUs;
 }
 
 } // namespace bench

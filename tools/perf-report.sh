@@ -51,9 +51,9 @@ bench zintor_start zintor/ui/zintor_start_up_bench
 # Resident memory of the real program after start-up, playing (on the null output where there is no
 # sound card). Vexla is run in its screenshot mode, which closes the start dialog by itself.
 rest_kib() {
-  local program=$1 wait=$2
+  local program=$1 wait=$2 screenshot=${3:-}
   local pid rss
-  VZ_SCREENSHOT="$json/$program.png" "$build/$program/ui/$program" >/dev/null 2>&1 &
+  VZ_SCREENSHOT=$screenshot "$build/$program/ui/$program" >/dev/null 2>&1 &
   pid=$!
   sleep "$wait"
   rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
@@ -62,7 +62,7 @@ rest_kib() {
   echo "$rss"
 }
 echo "memory at rest" >&2
-vexla_rss=$(rest_kib vexla 1.2)
+vexla_rss=$(rest_kib vexla 1.2 "$json/vexla.png")
 zintor_rss=$(rest_kib zintor 3)
 
 commit=$(git rev-parse --short HEAD)
@@ -82,10 +82,11 @@ in \`$build\`; run a command from the repository root after \`tools/perf-report.
 | Render speed, × real time | $(field vexla_render BM_RenderBlockEverythingSounding xRealTime) | $(field zintor_render BM_RenderLowPass xRealTime) | \`$build/vexla/engine/vexla_render_bench --benchmark_filter=BM_RenderBlockEverythingSounding\`, \`$build/zintor/cli/zintor_render_bench --benchmark_filter=BM_RenderLowPass\` |
 | Worst-case 128-frame block under window stress, longest, % of 2.9 ms | $(field vexla_worst BM_ longest_pct) | $(field zintor_worst BM_ longest_pct) | \`$build/vexla/ui/vexla_worst_block_bench\`, \`$build/zintor/ui/zintor_worst_block_bench\` |
 | The same, 99.9th percentile, % of 2.9 ms | $(field vexla_worst BM_ p99.9_pct) | $(field zintor_worst BM_ p99.9_pct) | (same) |
+| The same, longest block's own processor time (the rest was the machine's other work), % of 2.9 ms | $(field vexla_worst BM_ longest_cpu_pct) | $(field zintor_worst BM_ longest_cpu_pct) | (same) |
 | The same, median block, µs | $(field vexla_worst BM_ median_us) | $(field zintor_worst BM_ median_us) | (same) |
 | Load of a 100 MB sample, ms | $(field load BM_ real_time) | — | \`$build/vexla/samples/large_sample_load_bench\` |
 | Start-up to the first painted window, ms | $(field vexla_start BM_ real_time) | $(field zintor_start BM_ real_time) | \`$build/vexla/ui/vexla_start_up_bench\`, \`$build/zintor/ui/zintor_start_up_bench\` |
-| Memory at rest (resident), MiB | $(awk "BEGIN {printf \"%.1f\", $vexla_rss / 1024}") | $(awk "BEGIN {printf \"%.1f\", $zintor_rss / 1024}") | \`QT_QPA_PLATFORM=offscreen VZ_SCREENSHOT=/tmp/x.png $build/vexla/ui/vexla\` read at 1.2 s, \`$build/zintor/ui/zintor\` at 3 s, VmRSS |
+| Memory at rest (resident), MiB | $(awk "BEGIN {printf \"%.1f\", $vexla_rss / 1024}") | $(awk "BEGIN {printf \"%.1f\", $zintor_rss / 1024}") | \`QT_QPA_PLATFORM=offscreen VZ_SCREENSHOT=/tmp/x.png $build/vexla/ui/vexla\` read at 1.2 s, \`QT_QPA_PLATFORM=offscreen $build/zintor/ui/zintor\` at 3 s, VmRSS |
 
 How each is measured:
 

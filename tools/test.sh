@@ -24,6 +24,13 @@ fi
 
 results=()
 failed=0
+ctest_log=$(mktemp)
+trap 'rm -f "$ctest_log"' EXIT
+
+# ctest, with its output kept so that the closing line can add up every part's counts.
+counted_ctest() {
+  ctest "$@" | tee -a "$ctest_log"
+}
 part() {
   local name=$1
   shift
@@ -44,7 +51,7 @@ test_targets() {
 }
 
 default_part() {
-  VZ_SOAK_SECONDS=${VZ_SOAK_SECONDS:-1800} ctest --preset default
+  VZ_SOAK_SECONDS=${VZ_SOAK_SECONDS:-1800} counted_ctest --preset default
 }
 
 # Every test suite but the command lines' (whole-program renders, slow in a Debug build, on the engine
@@ -59,7 +66,7 @@ asan_part() {
   # shellcheck disable=SC2086
   cmake --build --preset asan -j "$jobs" --target $targets || return 1
   # The preset shortens the soak: the Debug build with sanitizers renders many times slower.
-  ctest --preset asan -E "_NOT_BUILT\$|$(unbuilt_qtests build/asan "$(echo $targets | tr ' ' '|')")"
+  counted_ctest --preset asan -E "_NOT_BUILT\$|$(unbuilt_qtests build/asan "$(echo $targets | tr ' ' '|')")"
 }
 
 # Where two threads meet: the engines with their hand-overs, the audio output, the recorder, and both
@@ -77,7 +84,7 @@ tsan_part() {
   pattern=$(echo $targets | tr ' ' '|')
   # gtest cases carry their executable's name only in the command; ctest selects by test name, so the
   # unbuilt executables' cases are left out through their NOT_BUILT placeholders and the Qt tests by name.
-  ctest --preset tsan -E "_NOT_BUILT\$|$(unbuilt_qtests build/tsan "$pattern")"
+  counted_ctest --preset tsan -E "_NOT_BUILT\$|$(unbuilt_qtests build/tsan "$pattern")"
 }
 
 # Qt Test executables (one CTest test each, named as their target) that were not built in tree $1.
@@ -106,4 +113,9 @@ done
 echo "==== summary"
 printf '%s\n' "${results[@]}"
 echo "all parts: $((SECONDS / 60)) min $((SECONDS % 60)) s"
+# One closing line over every ctest run: "tests passed, F tests failed out of T" from each part.
+read -r passed_total failed_total < <(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$ctest_log" |
+  awk '{ f += $1; t += $2 } END { print t - f + 0, f + 0 }')
+[ "$failed" -ne 0 ] && [ "${failed_total:-0}" -eq 0 ] && failed_total=1
+echo "tests: ${passed_total:-0} passed, ${failed_total:-0} failed"
 exit $failed

@@ -3,14 +3,14 @@
 # that its summary leads), then the test suites under the address and undefined-behaviour sanitizers,
 # the engine, window and stress tests under the thread sanitizer, and the sample loader's fuzz run.
 # Exits non-zero when any part fails. Knobs: VZ_TEST_PARTS (default "default asan tsan fuzz"),
-# VZ_FUZZ_SECONDS (30), VZ_SOAK_SECONDS (1800 s of audio in the default tree), VZ_JOBS (2).
+# VZ_FUZZ_SECONDS (45), VZ_SOAK_SECONDS (1800 s of audio in the default tree), VZ_JOBS (2).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 
 parts=${VZ_TEST_PARTS:-default asan tsan fuzz}
 jobs=${VZ_JOBS:-2}
-fuzz_seconds=${VZ_FUZZ_SECONDS:-30}
+fuzz_seconds=${VZ_FUZZ_SECONDS:-45}
 
 # The sanitizer trees are built here, so they may use ccache; the paths are made relative so that a
 # fresh clone elsewhere still hits the cache.

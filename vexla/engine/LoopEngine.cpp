@@ -334,43 +334,15 @@ void LoopEngine::regenerateAll(common::Random& random) {
 }
 
 void LoopEngine::postScene(const SceneState& state, unsigned parts) {
-    bool replacing = false;
-    for (;;) {
-        int expected = kSlotIdle;
-        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire))
-            break;
-        expected = kSlotPending;
-        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire)) {
-            replacing = true;
-            break;
-        }
-        // The render is copying the slot: a few microseconds.
-        std::this_thread::yield();
-    }
-    if (!replacing)
-        postedParts_ = 0;
-    copySceneParts(posted_, state, parts);
-    postedParts_ |= parts;
-    postedSlot_.store(kSlotPending, std::memory_order_release);
+    posted_.post(state, parts, copySceneParts);
 }
 
 bool LoopEngine::scenePending(SceneState& posted, unsigned& parts) const {
-    if (postedSlot_.load(std::memory_order_acquire) != kSlotPending)
-        return false;
-    // Only the window writes the slot, so reading it here races with nothing.
-    posted = posted_;
-    parts = postedParts_;
-    return true;
+    return posted_.pending(posted, parts);
 }
 
 void LoopEngine::takePostedScene() {
-    if (postedSlot_.load(kRelaxed) != kSlotPending)
-        return;
-    int expected = kSlotPending;
-    if (!postedSlot_.compare_exchange_strong(expected, kSlotApplying, std::memory_order_acquire))
-        return; // the window is rewriting it: the next boundary takes it
-    applyScene(*this, posted_, postedParts_);
-    postedSlot_.store(kSlotIdle, std::memory_order_release);
+    posted_.take([this](const SceneState& state, unsigned parts) { applyScene(*this, state, parts); });
 }
 
 void LoopEngine::stopLoopers() {

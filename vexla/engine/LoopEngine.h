@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Random.h"
+#include "common/StateHandOver.h"
 #include "vexla/engine/BassVoice.h"
 #include "vexla/engine/EchoUnit.h"
 #include "vexla/engine/EngineParams.h"
@@ -149,10 +150,7 @@ private:
     std::int32_t peakRight_ = 0;
 
     // The hand-over slot: the window owns it in Idle and Writing, the render in Applying.
-    enum : int { kSlotIdle, kSlotWriting, kSlotPending, kSlotApplying };
-    std::atomic<int> postedSlot_{kSlotIdle};
-    SceneState posted_{};
-    unsigned postedParts_ = 0;
+    common::StateHandOver<SceneState> posted_;
 };
 
 } // namespace vexla

@@ -284,55 +284,19 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
 }
 
 void SynthEngine::postState(const SynthState& state, unsigned parts) {
-    bool replacing = false;
-    for (;;) {
-        int expected = kSlotIdle;
-        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire))
-            break;
-        expected = kSlotPending;
-        if (postedSlot_.compare_exchange_weak(expected, kSlotWriting, std::memory_order_acquire)) {
-            replacing = true;
-            break;
-        }
-        // The render is applying the slot: a few microseconds.
-        std::this_thread::yield();
-    }
-    if (!replacing)
-        postedParts_ = 0;
-    copyStateParts(posted_, state, parts);
-    postedParts_ |= parts;
-    postedSlot_.store(kSlotPending, std::memory_order_release);
+    posted_.post(state, parts, copyStateParts);
 }
 
 bool SynthEngine::statePending(SynthState& posted, unsigned& parts) const {
-    if (postedSlot_.load(std::memory_order_acquire) != kSlotPending)
-        return false;
-    // Only the window writes the slot, so reading it here races with nothing.
-    posted = posted_;
-    parts = postedParts_;
-    return true;
+    return posted_.pending(posted, parts);
 }
 
 void SynthEngine::takePostedState() {
-    if (postedSlot_.load(kRelaxed) != kSlotPending)
-        return;
-    int expected = kSlotPending;
-    if (!postedSlot_.compare_exchange_strong(expected, kSlotApplying, std::memory_order_acquire))
-        return; // the window is rewriting it: the next boundary takes it
-    applyState(*this, posted_, postedParts_);
-    postedSlot_.store(kSlotIdle, std::memory_order_release);
+    posted_.take([this](const SynthState& state, unsigned parts) { applyState(*this, state, parts); });
 }
 
 void SynthEngine::settlePostedState() {
-    for (;;) {
-        const int slot = postedSlot_.load(std::memory_order_acquire);
-        if (slot == kSlotIdle)
-            return;
-        if (slot == kSlotPending)
-            takePostedState();
-        else
-            std::this_thread::yield(); // the render is applying it
-    }
+    posted_.settle([this](const SynthState& state, unsigned parts) { applyState(*this, state, parts); });
 }
 
 } // namespace zintor

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/Random.h"
+#include "common/StateHandOver.h"
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
 #include "zintor/engine/SynthParams.h"
@@ -95,10 +96,7 @@ class SynthEngine {
     std::atomic<common::WavRecorder*> recorder_{nullptr};
 
     // The hand-over slot: the window owns it in Idle and Writing, the taker in Applying.
-    enum : int { kSlotIdle, kSlotWriting, kSlotPending, kSlotApplying };
-    std::atomic<int> postedSlot_{kSlotIdle};
-    SynthState posted_{};
-    unsigned postedParts_ = 0;
+    common::StateHandOver<SynthState> posted_;
 
     // Scratch for one chunk, one row per voice, and the noise drums' draws interleaved per frame.
     alignas(16) float linesOut_[4 * kChunkFrames]; // the three synth voices, four lanes per frame

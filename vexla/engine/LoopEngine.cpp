@@ -6,11 +6,16 @@
 #include "vexla/engine/Scene.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <bit>
 #include <cstdlib>
 #include <cstdint>
 #include <limits>
 #include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vexla {
 
@@ -38,6 +43,42 @@ std::int16_t clipAndConvert(float v, bool& clipped) {
     // nearest with ties to even: this is round-half-even of v − 0.5, i.e. floor(v) for fractions.
     const double shifted = static_cast<double>(v) - 0.5 + 6755399441055744.0;
     return static_cast<std::int16_t>(static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(shifted)));
+}
+
+// clipAndConvert over a run, four frames at a time: the same clamp, the same double v − 0.5 and the
+// same round-half-even (the conversion follows the default rounding mode, as the addition above does).
+bool clipAndConvertRun(const float* left, const float* right, OutputFrame* out, int n) {
+    static_assert(sizeof(OutputFrame) == 4 && offsetof(OutputFrame, right) == 2);
+    bool clipped = false;
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128 high = _mm_set1_ps(kClipLevel);
+    const __m128 low = _mm_set1_ps(-kClipLevel);
+    const __m128d half = _mm_set1_pd(0.5);
+    __m128 anyClipped = _mm_setzero_ps();
+    const auto convert = [&](__m128 v) {
+        const __m128 over = _mm_cmpgt_ps(v, high);
+        const __m128 under = _mm_cmpnge_ps(v, low); // also true for NaN
+        anyClipped = _mm_or_ps(anyClipped, _mm_or_ps(over, under));
+        v = _mm_or_ps(_mm_andnot_ps(over, v), _mm_and_ps(over, high));
+        v = _mm_or_ps(_mm_andnot_ps(under, v), _mm_and_ps(under, low));
+        const __m128i lo = _mm_cvtpd_epi32(_mm_sub_pd(_mm_cvtps_pd(v), half));
+        const __m128i hi = _mm_cvtpd_epi32(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(v, v)), half));
+        return _mm_unpacklo_epi64(lo, hi); // |values| ≤ 32767: packing to 16 bits never saturates
+    };
+    for (; i + 4 <= n; i += 4) {
+        const __m128i l32 = convert(_mm_loadu_ps(left + i));
+        const __m128i r32 = convert(_mm_loadu_ps(right + i));
+        const __m128i frames = _mm_unpacklo_epi16(_mm_packs_epi32(l32, l32), _mm_packs_epi32(r32, r32));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), frames);
+    }
+    clipped = _mm_movemask_ps(anyClipped) != 0;
+#endif
+    for (; i < n; ++i) {
+        out[i].left = clipAndConvert(left[i], clipped);
+        out[i].right = clipAndConvert(right[i], clipped);
+    }
+    return clipped;
 }
 
 namespace {
@@ -238,16 +279,15 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
     // The synthesised voices and the modulator reach the right channel inverted; samples and echo do not.
     const float gain = params.masterGain.load(kRelaxed);
     const float* m = l.phases[kCarrierPhases];
-    bool clipped = false;
     for (int i = 0; i < n; ++i) {
         const float left = gain * (l.echoLeft[i] + m[i] + l.core[i] + l.slicerLeft[i] + l.secondLeft[i] +
                                    l.vcf2Left[i] + l.vcf1Left[i] + l.dryLeft[i]);
         const float right = gain * (l.echoRight[i] - l.core[i] - m[i] + l.slicerRight[i] + l.secondRight[i] +
                                     l.vcf2Right[i] + l.vcf1Right[i] + l.dryRight[i]);
-        out[i].left = clipAndConvert(left, clipped);
-        out[i].right = clipAndConvert(right, clipped);
+        l.echoLeft[i] = left; // the sends are spent: the lines now hold the mixed channels
+        l.echoRight[i] = right;
     }
-    if (clipped)
+    if (clipAndConvertRun(l.echoLeft, l.echoRight, out, n))
         params.clipped.store(true, kRelaxed);
 }
 

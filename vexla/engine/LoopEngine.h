@@ -41,6 +41,9 @@ struct OutputFrame {
 /// Then rounds v − 0.5 to the nearest integer, ties to even, in double precision.
 std::int16_t clipAndConvert(float v, bool& clipped);
 
+/// clipAndConvert over n frames of two channel lines; returns whether any value had to be clipped.
+bool clipAndConvertRun(const float* left, const float* right, OutputFrame* out, int n);
+
 class LoopEngine {
 public:
     /// Large (two 256 KiB echo lines): create it on the heap, before the stream starts.

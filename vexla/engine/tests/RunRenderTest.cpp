@@ -1,11 +1,13 @@
 // Rendering in runs: players rendered a run at a time match their frame-by-frame render, the step clock
 // keeps its boundaries when a block spans several runs, and the peak hold follows its per-frame rule.
+#include "common/Random.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 #include "vexla/engine/tests/SlotFactory.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 namespace vexla {
@@ -106,6 +108,39 @@ TEST(RunRender, PeaksAfterEachBlockFollowThePerFrameRule) {
         engine->params.running = false;
         testing::renderInBlocks(*engine, 700, 700);
         EXPECT_EQ(engine->params.peakLeft.load(), std::max(left - 700, 0));
+    }
+}
+
+TEST(RunRender, RunConversionMatchesTheSingleValueOneBitForBitAndFlagsEveryClipPosition) {
+    // Odd and even integers, halves, values just off integers and the clip bounds, infinities and NaN.
+    std::vector<float> values = {0.0f, -0.0f, 1.0f, 2.0f, 3.0f, -1.0f, -2.0f, -3.0f, 0.5f, -0.5f, 1.5f, -1.5f,
+                                 1e-10f, -1e-10f, 0.9999999f, -0.9999999f, 32765.0f, 32766.0f, 32766.002f,
+                                 -32765.0f, -32766.0f, -32766.002f, 32767.0f, -32768.0f, 1e9f, -1e9f,
+                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN(), 12345.5f, -12345.5f, 12344.75f};
+    common::Random random;
+    for (int i = 0; i < 4000; ++i) // ±40000 with fractions down to 1/32768
+        values.push_back(static_cast<float>(random.next() - 16384) * 2.5f + static_cast<float>(random.next()) / 32768.0f);
+    const auto count = static_cast<int>(values.size());
+    std::vector<float> right(values.rbegin(), values.rend());
+    std::vector<OutputFrame> out(values.size());
+    ASSERT_TRUE(clipAndConvertRun(values.data(), right.data(), out.data(), count));
+    for (int i = 0; i < count; ++i) {
+        bool clipped = false;
+        ASSERT_EQ(out[i].left, clipAndConvert(values[i], clipped)) << "input " << values[i];
+        ASSERT_EQ(out[i].right, clipAndConvert(right[i], clipped)) << "input " << right[i];
+    }
+    // The flag is raised by one clipped value wherever it sits in the run, on either channel, and only then.
+    for (int n : {1, 3, 4, 5, 8, 13}) {
+        for (int at = 0; at < n; ++at) {
+            for (int channel = 0; channel < 2; ++channel) {
+                std::vector<float> l(static_cast<std::size_t>(n), 100.25f), r(static_cast<std::size_t>(n), -100.25f);
+                EXPECT_FALSE(clipAndConvertRun(l.data(), r.data(), out.data(), n));
+                (channel == 0 ? l : r)[static_cast<std::size_t>(at)] = at % 2 ? -40000.0f : std::numeric_limits<float>::quiet_NaN();
+                EXPECT_TRUE(clipAndConvertRun(l.data(), r.data(), out.data(), n)) << "n " << n << " at " << at;
+                EXPECT_EQ((channel == 0 ? out[static_cast<std::size_t>(at)].left : out[static_cast<std::size_t>(at)].right), -32766);
+            }
+        }
     }
 }
 

@@ -43,21 +43,58 @@ public:
 
     /// render() without looking for a new resonance.
     float renderPrepared(float volume, int sampleInStep) {
-        const float osc = (pwmOffset_ + 256.0f > phase_) ? 2.0f * phase_ / 256.0f - 1.0f : 0.0f;
-        phase_ += increment_;
-        if (phase_ >= 512.0f)
-            phase_ -= 512.0f;
-        if (lfoCounter_ == 0)
-            slowUpdate();
-        lfoCounter_ = lfoCounter_ > 32 ? 0 : lfoCounter_ + 1;
-        const float target = sampleInStep <= gateLength_ ? volume : 1.0f;
-        const float low = filter_.process(osc);
-        if (amp_ < target)
-            amp_ += 16.0f;
-        if (amp_ > target)
-            amp_ -= 16.0f;
-        return kind_ == BassKind::Bass1 ? low * amp_ : (low - osc) * amp_;
+        Run run(*this);
+        const float y = run.render(volume, sampleInStep);
+        run.finish();
+        return y;
     }
+
+    /// The render state in locals for a run of frames between beginRun() and finish(), so that it stays
+    /// in registers; render() is renderPrepared() frame by frame. Nothing else may touch the voice meanwhile.
+    class Run {
+    public:
+        explicit Run(BassVoice& voice)
+            : voice_(voice), phase_(voice.phase_), increment_(voice.increment_), pwmOffset_(voice.pwmOffset_),
+              amp_(voice.amp_), filter_(voice.filter_), lfoCounter_(voice.lfoCounter_),
+              gateLength_(voice.gateLength_), bass1_(voice.kind_ == BassKind::Bass1) {}
+
+        float render(float volume, int sampleInStep) {
+            const float osc = (pwmOffset_ + 256.0f > phase_) ? 2.0f * phase_ / 256.0f - 1.0f : 0.0f;
+            phase_ += increment_;
+            if (phase_ >= 512.0f)
+                phase_ -= 512.0f;
+            if (lfoCounter_ == 0) [[unlikely]] {
+                // The slow update reads none of the run's state and writes only these.
+                voice_.slowUpdate();
+                pwmOffset_ = voice_.pwmOffset_;
+                filter_.cutoff = voice_.filter_.cutoff;
+                filter_.feedback = voice_.filter_.feedback;
+            }
+            lfoCounter_ = lfoCounter_ > 32 ? 0 : lfoCounter_ + 1;
+            const float target = sampleInStep <= gateLength_ ? volume : 1.0f;
+            const float low = filter_.process(osc);
+            if (amp_ < target)
+                amp_ += 16.0f;
+            if (amp_ > target)
+                amp_ -= 16.0f;
+            return bass1_ ? low * amp_ : (low - osc) * amp_;
+        }
+
+        /// Hands the state back to the voice.
+        void finish() {
+            voice_.phase_ = phase_;
+            voice_.amp_ = amp_;
+            voice_.filter_ = filter_;
+            voice_.lfoCounter_ = lfoCounter_;
+        }
+
+    private:
+        BassVoice& voice_;
+        float phase_, increment_, pwmOffset_, amp_;
+        ResonantLowpass filter_;
+        std::int32_t lfoCounter_, gateLength_;
+        bool bass1_;
+    };
 
     // Pattern and coefficients, written by generate() on either thread.
     std::array<std::atomic<std::int32_t>, kStepTableSize> notes{};

@@ -194,11 +194,12 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
         vcf2Looper.setFilter(params.vcf2Cutoff.load(kRelaxed), params.vcf2Feedback.load(kRelaxed));
         const int vcf1Playing = vcf1Looper.fetchRun(l.vcf1Left, l.vcf1Right, n);
         const int vcf2Playing = vcf2Looper.fetchRun(l.vcf2Left, l.vcf2Right, n);
+        BassVoice::Run bass1Run(bass1), bass2Run(bass2);
         for (int i = 0; i < n; ++i) {
             // The step's last frame reads the counter as 0.
             const int counter = firstCounter + i > samplesPerStep ? 0 : firstCounter + i;
-            l.bass1[i] = bass1.renderPrepared(bass1Volume, counter);
-            l.bass2[i] = bass2.renderPrepared(bass2Volume, counter);
+            l.bass1[i] = bass1Run.render(bass1Volume, counter);
+            l.bass2[i] = bass2Run.render(bass2Volume, counter);
             // A looper that has stopped leaves its filters as they are.
             const StereoFrame vcf1 = i < vcf1Playing ? vcf1Looper.finish(l.vcf1Left[i], l.vcf1Right[i], vcf1Gain) : StereoFrame{};
             l.vcf1Left[i] = vcf1.left;
@@ -207,6 +208,8 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
             l.vcf2Left[i] = vcf2.left;
             l.vcf2Right[i] = vcf2.right;
         }
+        bass1Run.finish();
+        bass2Run.finish();
     }
     dryLooper.renderRun(l.dryLeft, l.dryRight, n, params.dryLooperGain.load(kRelaxed));
     secondLooper.renderRun(l.secondLeft, l.secondRight, n, params.secondLooperGain.load(kRelaxed));

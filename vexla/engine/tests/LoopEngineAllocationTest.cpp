@@ -92,7 +92,9 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     std::vector<std::int16_t> buffer(2 * 512);
 
     const auto path = std::filesystem::temp_directory_path() / "vexla_alloc_test.wav";
-    common::WavRecorder recorder;
+    // The test renders far faster than real time: a ring that holds the whole take keeps a slow
+    // writer thread on a loaded machine from dropping frames, so the count below is exact.
+    common::WavRecorder recorder(std::size_t{1} << 19);
     ASSERT_EQ(recorder.open(path.c_str(), kSampleRate, 16, 2), 0);
     engine->setRecorder(&recorder);
     engine->params.recording = true;

@@ -97,7 +97,14 @@ unbuilt_qtests() {
 fuzz_part() {
   cmake --preset fuzz "${launcher[@]}" >/dev/null || return 1
   cmake --build --preset fuzz -j "$jobs" --target loader_fuzz || return 1
-  vexla/samples/fuzz/run-loader-fuzz.sh build/fuzz "$fuzz_seconds"
+  # libFuzzer and the decoders it drives print thousands of lines: keep them in a file, show the end.
+  local log=build/fuzz/fuzz-run.log
+  if vexla/samples/fuzz/run-loader-fuzz.sh build/fuzz "$fuzz_seconds" >"$log" 2>&1; then
+    tail -n 6 "$log"
+  else
+    tail -n 60 "$log"
+    return 1
+  fi
 }
 
 for p in $parts; do

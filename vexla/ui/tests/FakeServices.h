@@ -5,12 +5,43 @@
 #include "vexla/ui/AudioService.h"
 #include "vexla/ui/DialogProvider.h"
 
+#include <QByteArray>
 #include <QDialog>
 #include <QStringList>
 #include <functional>
 #include <vector>
 
 namespace vexla::test {
+
+/// A 16-bit stereo 44100 Hz WAV of `frames` frames: left rises by `slope` per frame, right falls.
+inline QByteArray makeRampWav(int slope, int frames) {
+    QByteArray bytes;
+    const auto put32 = [&bytes](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            bytes.append(char((v >> (8 * i)) & 0xff));
+    };
+    const auto put16 = [&bytes](quint16 v) {
+        bytes.append(char(v & 0xff));
+        bytes.append(char(v >> 8));
+    };
+    bytes.append("RIFF");
+    put32(36 + 4 * frames);
+    bytes.append("WAVEfmt ");
+    put32(16);
+    put16(1);
+    put16(2);
+    put32(44100);
+    put32(176400);
+    put16(4);
+    put16(16);
+    bytes.append("data");
+    put32(4 * frames);
+    for (int i = 0; i < frames; ++i) {
+        put16(quint16(qint16(i * slope)));
+        put16(quint16(qint16(-i * slope)));
+    }
+    return bytes;
+}
 
 class FakeAudio final : public AudioService {
 public:

@@ -29,30 +29,6 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-// A little-endian 16-bit stereo WAV of `frames` frames of a ramp.
-QByteArray makeWav(int frames) {
-    QByteArray bytes;
-    const auto put32 = [&bytes](quint32 v) { for (int i = 0; i < 4; ++i) bytes.append(char((v >> (8 * i)) & 0xff)); };
-    const auto put16 = [&bytes](quint16 v) { bytes.append(char(v & 0xff)); bytes.append(char(v >> 8)); };
-    bytes.append("RIFF");
-    put32(36 + 4 * frames);
-    bytes.append("WAVEfmt ");
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(44100);
-    put32(176400);
-    put16(4);
-    put16(16);
-    bytes.append("data");
-    put32(4 * frames);
-    for (int i = 0; i < frames; ++i) {
-        put16(quint16(qint16(i * 7)));
-        put16(quint16(qint16(-i * 7)));
-    }
-    return bytes;
-}
-
 quint32 read32(const QByteArray& bytes, int at) {
     quint32 v = 0;
     for (int i = 3; i >= 0; --i)
@@ -494,7 +470,7 @@ private slots:
         const QString good = dir_.filePath("break.wav");
         QFile goodFile(good);
         QVERIFY(goodFile.open(QIODevice::WriteOnly));
-        goodFile.write(makeWav(1000));
+        goodFile.write(test::makeRampWav(7, 1000));
         goodFile.close();
         const QString bad = dir_.filePath("notes.wav");
         QFile badFile(bad);
@@ -538,7 +514,7 @@ private slots:
         const QString path = dir_.filePath("loop.wav");
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(makeWav(321));
+        file.write(test::makeRampWav(7, 321));
         file.close();
         dialogs_->openAnswers = {path};
         click(button.toUtf8().constData());

@@ -29,30 +29,6 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-// A 16-bit stereo WAV of `frames` frames of a ramp.
-QByteArray makeWav(int frames) {
-    QByteArray bytes;
-    const auto put32 = [&bytes](quint32 v) { for (int i = 0; i < 4; ++i) bytes.append(char((v >> (8 * i)) & 0xff)); };
-    const auto put16 = [&bytes](quint16 v) { bytes.append(char(v & 0xff)); bytes.append(char(v >> 8)); };
-    bytes.append("RIFF");
-    put32(36 + 4 * frames);
-    bytes.append("WAVEfmt ");
-    put32(16);
-    put16(1);
-    put16(2);
-    put32(44100);
-    put32(176400);
-    put16(4);
-    put16(16);
-    bytes.append("data");
-    put32(4 * frames);
-    for (int i = 0; i < frames; ++i) {
-        put16(quint16(qint16(i * 5)));
-        put16(quint16(qint16(-i * 5)));
-    }
-    return bytes;
-}
-
 /// One window with its own engine, as the program builds it.
 struct Machine {
     std::unique_ptr<common::WavRecorder> recorder = std::make_unique<common::WavRecorder>();
@@ -102,7 +78,7 @@ private slots:
         QVERIFY(dir_.isValid());
         QFile tone(path("tone.wav"));
         QVERIFY(tone.open(QIODevice::WriteOnly));
-        tone.write(makeWav(20000));
+        tone.write(test::makeRampWav(5, 20000));
     }
 
     void menuHoldsTheSceneAndHistoryEntriesWithTheirShortcuts() {

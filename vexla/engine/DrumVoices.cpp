@@ -46,10 +46,10 @@ void SineVoice::generate(common::Random& random, int stepCount) {
 
 void SineVoice::stepLoad(int s, int transpose) {
     constexpr auto r = std::memory_order_relaxed;
-    target_ = sineLevels[s].load(r);
-    targetDecay_ = sineDecays[s].load(r);
+    state_.target = sineLevels[s].load(r);
+    state_.targetDecay = sineDecays[s].load(r);
     const float exponent = static_cast<float>(notes[s].load(r) + transpose + 24) * kOneTwelfth;
-    increment_ = static_cast<float>(std::pow(2.0, static_cast<double>(exponent)));
+    state_.increment = static_cast<float>(std::pow(2.0, static_cast<double>(exponent)));
 }
 
 } // namespace vexla

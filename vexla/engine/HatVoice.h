@@ -24,30 +24,26 @@ public:
     /// Loads step s (0..63), with the doubled level on steps 2 mod 4 and the accent on steps 4 mod 8.
     void stepLoad(int s) {
         constexpr auto r = std::memory_order_relaxed;
-        level_ = hatLevels[s].load(r);
-        decay_ = hatDecays[s].load(r);
-        tone_ = 0.8f;
+        state_.level = hatLevels[s].load(r);
+        state_.decay = hatDecays[s].load(r);
+        state_.tone = 0.8f;
         if (s % 4 == 2) {
-            level_ *= 2.0f;
-            decay_ *= 0.5f;
+            state_.level *= 2.0f;
+            state_.decay *= 0.5f;
         }
         if (s % 8 == 4 && accentOff.load(r) == 0) {
-            level_ = 1.0f;
-            decay_ = 0.001f;
-            tone_ = 0.2f;
+            state_.level = 1.0f;
+            state_.decay = 0.001f;
+            state_.tone = 0.2f;
         }
     }
 
     /// One frame; draws one number from the audio thread's generator every frame.
-    float render(common::Random& random) {
-        const float noise = static_cast<float>(random.next() - 16384) * level_;
-        level_ -= decay_;
-        if (level_ < 0.0f)
-            level_ = 0.0f;
-        smooth1_ += (noise - smooth1_) * tone_;
-        smooth2_ += (smooth1_ - smooth2_) * tone_;
-        return smooth2_ - noise;
-    }
+    float render(common::Random& random) { return state_.render(random); }
+
+    /// The render state in locals for a run of frames, so that it stays in registers: render() per frame,
+    /// then finish() hands it back. Nothing else may touch the voice meanwhile.
+    class Run;
 
     std::array<std::atomic<float>, kStepTableSize> hatLevels{};
     std::array<std::atomic<float>, kStepTableSize> hatDecays{};
@@ -55,11 +51,35 @@ public:
     std::atomic<float> hatEchoSend{0.3f};
 
 private:
-    float level_ = 1.0f;
-    float decay_ = 1.0f;
-    float tone_ = 0.5f;
-    float smooth1_ = 0.0f;
-    float smooth2_ = 0.0f;
+    struct State {
+        float level = 1.0f;
+        float decay = 1.0f;
+        float tone = 0.5f;
+        float smooth1 = 0.0f;
+        float smooth2 = 0.0f;
+
+        float render(common::Random& random) {
+            const float noise = static_cast<float>(random.next() - 16384) * level;
+            level -= decay;
+            if (level < 0.0f)
+                level = 0.0f;
+            smooth1 += (noise - smooth1) * tone;
+            smooth2 += (smooth1 - smooth2) * tone;
+            return smooth2 - noise;
+        }
+    };
+    State state_;
+};
+
+class HatVoice::Run {
+public:
+    explicit Run(HatVoice& voice) : voice_(voice), state_(voice.state_) {}
+    float render(common::Random& random) { return state_.render(random); }
+    void finish() { voice_.state_ = state_; }
+
+private:
+    HatVoice& voice_;
+    State state_;
 };
 
 } // namespace vexla

@@ -219,15 +219,23 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
         const float sweepRate = ringModulator.sweepRate.load(kRelaxed);
         const float sweepDepth = ringModulator.sweepDepth.load(kRelaxed);
         const float carrierRate = ringModulator.carrierRate.load(kRelaxed);
-        kick.beginRun();
-        common::Random random = audioRandom; // in a register for the run
+        // Every state in locals, so that the chains stay in registers rather than in memory.
+        common::Random random = audioRandom;
+        HatVoice::Run hatsRun(hats);
+        SineVoice::Run sineRun(sine);
+        KickVoice::Run kickRun(kick);
+        RingModulator::Run modulatorRun(ringModulator);
         for (int i = 0; i < n; ++i) {
-            l.hats[i] = hats.render(random);
-            sine.advance(l.phases[kSinePhases][i], l.sineAmp[i]);
-            kick.advance(kickSlide, l.phases[kKick1Phases][i], l.phases[kKick2Phases][i]);
-            l.phases[kCarrierPhases][i] = ringModulator.advance(sweepRate, sweepDepth, carrierRate);
+            l.hats[i] = hatsRun.render(random);
+            sineRun.advance(l.phases[kSinePhases][i], l.sineAmp[i]);
+            kickRun.advance(kickSlide, l.phases[kKick1Phases][i], l.phases[kKick2Phases][i]);
+            l.phases[kCarrierPhases][i] = modulatorRun.advance(sweepRate, sweepDepth, carrierRate);
         }
         audioRandom = random;
+        hatsRun.finish();
+        sineRun.finish();
+        kickRun.finish();
+        modulatorRun.finish();
     }
     for (auto& phases : l.phases)
         sinesInPlace(phases, n);

@@ -5,10 +5,10 @@
 
 namespace vexla {
 
-void RingModulator::moveSweepAnchor() {
-    sweepAnchor_ = sweepPhase_;
-    sweepAnchorSin_ = std::sin(sweepAnchor_);
-    sweepAnchorCos_ = std::cos(sweepAnchor_);
+void RingModulator::State::moveSweepAnchor() {
+    sweepAnchor = sweepPhase;
+    sweepAnchorSin = std::sin(sweepAnchor);
+    sweepAnchorCos = std::cos(sweepAnchor);
 }
 
 void RingModulator::alterAm(common::Random& random) {

@@ -21,24 +21,17 @@ public:
 
     /// Advances both oscillators by one frame and returns sin(carrierPhase) × x. Silent (0) until alterAm.
     float render(float x) {
-        return fastSin(advance(sweepRate.load(std::memory_order_relaxed), sweepDepth.load(std::memory_order_relaxed),
-                               carrierRate.load(std::memory_order_relaxed))) *
+        return fastSin(state_.advance(sweepRate.load(std::memory_order_relaxed),
+                                      sweepDepth.load(std::memory_order_relaxed),
+                                      carrierRate.load(std::memory_order_relaxed))) *
                x;
     }
 
-    /// The frame in parts, for a render that works out many frames' sines together: moves both phases
-    /// one frame on with the rates as read at the start of the run and returns the carrier phase, whose
-    /// sine times the input is the frame's output.
-    float advance(float rate, float depth, float carrier) {
-        sweepPhase_ += rate;
-        if (sweepPhase_ > kPhaseWrap) sweepPhase_ -= kPhaseWrap;
-        carrierPhase_ += sweepSine() * depth + carrier;
-        if (carrierPhase_ > kPhaseWrap) carrierPhase_ -= kPhaseWrap;
-        // A deep sweep with a slow carrier drives the phase downwards; left unwrapped it would grow without
-        // bound and lose its precision until the carrier froze. Wrapped the same way as upwards.
-        else if (carrierPhase_ < -kPhaseWrap) carrierPhase_ += kPhaseWrap;
-        return carrierPhase_;
-    }
+    /// The frame in parts, for a render that works out many frames' sines together, with the state in
+    /// locals for the run so that it stays in registers: advance() moves both phases one frame on with the
+    /// rates as read at the start of the run and returns the carrier phase, whose sine times the input is
+    /// the frame's output; finish() hands the state back. Nothing else may touch the modulator meanwhile.
+    class Run;
 
     /// "AM Alter": six draws in order — bass/sine send, hat send, carrier rate, sweep rate, sweep depth,
     /// echo send. Phases are not reset.
@@ -51,30 +44,55 @@ public:
     std::atomic<float> amHatSend{0.0f};      ///< 0..0.70, hi-hats into the modulator
     std::atomic<float> amEchoSend{0.0f};     ///< 0..1.074, modulator output into the echo
 
-    float sweepPhase() const { return sweepPhase_; }
-    float carrierPhase() const { return carrierPhase_; }
+    float sweepPhase() const { return state_.sweepPhase; }
+    float carrierPhase() const { return state_.carrierPhase; }
 
 private:
-    static constexpr float kSweepAnchorSpan = 1e-3f;
+    struct State {
+        static constexpr float kSweepAnchorSpan = 1e-3f;
 
-    /// sin(sweepPhase_), exact to float precision. The sweep moves at most 1e−5 radians per frame: a
-    /// second-order expansion around an anchor taken within kSweepAnchorSpan is within 2e−10 of the sine
-    /// and saves a library call on most frames. A wrap or a new rate simply moves the anchor.
-    float sweepSine() {
-        float d = sweepPhase_ - sweepAnchor_;
-        if (!(std::fabs(d) <= kSweepAnchorSpan)) {
-            moveSweepAnchor();
-            d = 0.0f;
+        float sweepPhase = 0.0f;
+        float carrierPhase = 0.0f;
+        float sweepAnchor = 0.0f;
+        float sweepAnchorSin = 0.0f;
+        float sweepAnchorCos = 1.0f;
+
+        float advance(float rate, float depth, float carrier) {
+            sweepPhase += rate;
+            if (sweepPhase > kPhaseWrap) sweepPhase -= kPhaseWrap;
+            carrierPhase += sweepSine() * depth + carrier;
+            if (carrierPhase > kPhaseWrap) carrierPhase -= kPhaseWrap;
+            // A deep sweep with a slow carrier drives the phase downwards; left unwrapped it would grow
+            // without bound and lose its precision until the carrier froze. Wrapped the same way as upwards.
+            else if (carrierPhase < -kPhaseWrap) carrierPhase += kPhaseWrap;
+            return carrierPhase;
         }
-        return sweepAnchorSin_ + d * (sweepAnchorCos_ - 0.5f * sweepAnchorSin_ * d);
-    }
-    void moveSweepAnchor();
 
-    float sweepPhase_ = 0.0f;
-    float carrierPhase_ = 0.0f;
-    float sweepAnchor_ = 0.0f;
-    float sweepAnchorSin_ = 0.0f;
-    float sweepAnchorCos_ = 1.0f;
+        /// sin(sweepPhase), exact to float precision. The sweep moves at most 1e−5 radians per frame: a
+        /// second-order expansion around an anchor taken within kSweepAnchorSpan is within 2e−10 of the
+        /// sine and saves a library call on most frames. A wrap or a new rate simply moves the anchor.
+        float sweepSine() {
+            float d = sweepPhase - sweepAnchor;
+            if (!(std::fabs(d) <= kSweepAnchorSpan)) [[unlikely]] {
+                moveSweepAnchor();
+                d = 0.0f;
+            }
+            return sweepAnchorSin + d * (sweepAnchorCos - 0.5f * sweepAnchorSin * d);
+        }
+        void moveSweepAnchor();
+    };
+    State state_;
+};
+
+class RingModulator::Run {
+public:
+    explicit Run(RingModulator& modulator) : modulator_(modulator), state_(modulator.state_) {}
+    float advance(float rate, float depth, float carrier) { return state_.advance(rate, depth, carrier); }
+    void finish() { modulator_.state_ = state_; }
+
+private:
+    RingModulator& modulator_;
+    State state_;
 };
 
 } // namespace vexla

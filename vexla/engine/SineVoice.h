@@ -27,27 +27,15 @@ public:
     /// One frame, in sample units (before sineVolume).
     float render() {
         float angle, amp;
-        advance(angle, amp);
+        state_.advance(angle, amp);
         return output(fastSin(angle), amp);
     }
 
-    /// The frame in parts, for a render that works out many frames' sines together: gives the frame's
-    /// angle and amplitude and moves the voice on; output() then takes the sine of that angle.
-    void advance(float& angle, float& amp) {
-        phase_ += increment_;
-        angle = phase_ * 6.28f / 512.0f; // the phase before the wrap
-        if (phase_ >= 512.0f)
-            phase_ -= 512.0f;
-        amp = amp_;
-        // Never rests: alternates around the target in steps of 0.05.
-        if (amp_ < target_)
-            amp_ += 0.05f;
-        else
-            amp_ -= 0.05f;
-        target_ -= targetDecay_;
-        if (target_ < 0.0f)
-            target_ = 0.0f;
-    }
+    /// The frame in parts, for a render that works out many frames' sines together, with the state in
+    /// locals for the run so that it stays in registers: advance() gives each frame's angle and amplitude
+    /// and moves the voice on, output() then takes the sine of that angle, and finish() hands the state
+    /// back. Nothing else may touch the voice meanwhile.
+    class Run;
 
     static float output(float sine, float amp) { return sine * 16384.0f * amp; }
 
@@ -56,14 +44,44 @@ public:
     std::array<std::atomic<float>, kStepTableSize> sineDecays{};
     std::atomic<float> sineEchoSend{0.0f};
 
-    float increment() const { return increment_; }
+    float increment() const { return state_.increment; }
 
 private:
-    float phase_ = 0.0f;
-    float increment_ = 0.0f;
-    float target_ = 1.0f;
-    float targetDecay_ = 1.0f;
-    float amp_ = 0.0f;
+    struct State {
+        float phase = 0.0f;
+        float increment = 0.0f;
+        float target = 1.0f;
+        float targetDecay = 1.0f;
+        float amp = 0.0f;
+
+        void advance(float& angle, float& ampOut) {
+            phase += increment;
+            angle = phase * 6.28f / 512.0f; // the phase before the wrap
+            if (phase >= 512.0f)
+                phase -= 512.0f;
+            ampOut = amp;
+            // Never rests: alternates around the target in steps of 0.05.
+            if (amp < target)
+                amp += 0.05f;
+            else
+                amp -= 0.05f;
+            target -= targetDecay;
+            if (target < 0.0f)
+                target = 0.0f;
+        }
+    };
+    State state_;
+};
+
+class SineVoice::Run {
+public:
+    explicit Run(SineVoice& voice) : voice_(voice), state_(voice.state_) {}
+    void advance(float& angle, float& amp) { state_.advance(angle, amp); }
+    void finish() { voice_.state_ = state_; }
+
+private:
+    SineVoice& voice_;
+    State state_;
 };
 
 } // namespace vexla

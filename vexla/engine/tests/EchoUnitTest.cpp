@@ -70,5 +70,34 @@ TEST(EchoUnit, AltersFromAnotherThreadNeverSplitTheDelay) {
     EXPECT_EQ(invalid, 0) << "both lines share one delay of whole steps less one frame";
 }
 
+TEST(EchoUnit, RunsGiveTheFrameByFrameOutputAcrossTheWrapAndForAnyDelay) {
+    // Delays from under a run's length (frame by frame) to the whole line; runs of every length from 1 to
+    // 64, so that stretches start and end on both sides of the line's wrap point.
+    for (const int delay : {0, 1, 3, 63, 64, 1999, 65472, 65535}) {
+        auto byFrame = std::make_unique<EchoUnit>(5000);
+        auto byRun = std::make_unique<EchoUnit>(5000);
+        const std::int32_t readPos = (EchoUnit::kPositionMask - delay) & EchoUnit::kPositionMask;
+        byFrame->postReadPos(readPos);
+        byRun->postReadPos(readPos);
+        common::Random random(static_cast<std::uint32_t>(delay) + 7);
+        int mismatches = 0;
+        for (int frame = 0, n = 1; frame < 140000; frame += n, n = n % 64 + 1) {
+            float left[64], right[64];
+            StereoFrame expected[64];
+            for (int i = 0; i < n; ++i) {
+                left[i] = static_cast<float>(random.next() - 16384);
+                right[i] = static_cast<float>(random.next() - 16384) * 0.3f;
+                expected[i] = byFrame->process(left[i], right[i]);
+            }
+            byRun->processRun(left, right, n);
+            for (int i = 0; i < n; ++i)
+                mismatches += left[i] != expected[i].left || right[i] != expected[i].right;
+        }
+        EXPECT_EQ(mismatches, 0) << "delay " << delay;
+        EXPECT_EQ(byRun->readPos(), byFrame->readPos()) << "delay " << delay;
+        EXPECT_EQ(byRun->writeRight(), byFrame->writeRight()) << "delay " << delay;
+    }
+}
+
 } // namespace
 } // namespace vexla

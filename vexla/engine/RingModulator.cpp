@@ -5,11 +5,7 @@
 
 namespace vexla {
 
-void RingModulator::State::moveSweepAnchor() {
-    sweepAnchor = sweepPhase;
-    sweepAnchorSin = std::sin(sweepAnchor);
-    sweepAnchorCos = std::cos(sweepAnchor);
-}
+RingModulator::Anchor RingModulator::anchorAt(float phase) { return {std::sin(phase), std::cos(phase)}; }
 
 void RingModulator::alterAm(common::Random& random) {
     // Six draws in this order; the order fixes which value each coefficient gets.

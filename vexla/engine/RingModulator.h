@@ -74,13 +74,20 @@ private:
         float sweepSine() {
             float d = sweepPhase - sweepAnchor;
             if (!(std::fabs(d) <= kSweepAnchorSpan)) [[unlikely]] {
-                moveSweepAnchor();
+                // By value, so that a run's copy of the state never has its address taken and stays in registers.
+                const Anchor anchor = anchorAt(sweepPhase);
+                sweepAnchor = sweepPhase;
+                sweepAnchorSin = anchor.sin;
+                sweepAnchorCos = anchor.cos;
                 d = 0.0f;
             }
             return sweepAnchorSin + d * (sweepAnchorCos - 0.5f * sweepAnchorSin * d);
         }
-        void moveSweepAnchor();
     };
+    struct Anchor {
+        float sin, cos;
+    };
+    static Anchor anchorAt(float phase);
     State state_;
 };
 

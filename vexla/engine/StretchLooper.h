@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/Random.h"
 #include "vexla/engine/ResonantLowpass.h"
 #include "vexla/engine/StereoFrame.h"
@@ -145,6 +149,48 @@ int StretchLooper::fetch(float* left, float* right, int n) {
     std::int64_t frame = frame_;
     double position = position_;
     int i = 0;
+#if defined(__SSE2__)
+    // The position only grows, so when the run's last frame still plays, every frame of it does: then the
+    // indices go four at a time, with the same products and roundings (the frame numbers as doubles are exact).
+    if (limit >= 4 && position < length && static_cast<double>(frame + limit - 1) * speed < length) {
+        alignas(16) std::int32_t indices[64];
+        const int count = static_cast<int>(std::min<std::int64_t>(limit, 64));
+        const __m128d speeds = _mm_set1_pd(speed);
+        const __m128d half = _mm_set1_pd(0.5);
+        const __m128d shift = _mm_set1_pd(6755399441055744.0);
+        const __m128i last = _mm_set1_epi32(static_cast<std::int32_t>(lastIndex));
+        const __m128d four = _mm_set1_pd(4.0);
+        const double first = static_cast<double>(frame);
+        __m128d frames01 = _mm_set_pd(first + 1.0, first);
+        __m128d frames23 = _mm_set_pd(first + 3.0, first + 2.0);
+        for (; i + 4 <= count; i += 4) {
+            const __m128d low = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(frames01, speeds), half), shift);
+            const __m128d high = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(frames23, speeds), half), shift);
+            // The rounded integers sit in the low 32 bits of each double.
+            const __m128i rounded = _mm_castps_si128(
+                _mm_shuffle_ps(_mm_castpd_ps(low), _mm_castpd_ps(high), _MM_SHUFFLE(2, 0, 2, 0)));
+            const __m128i over = _mm_cmpgt_epi32(rounded, last);
+            _mm_store_si128(reinterpret_cast<__m128i*>(indices + i),
+                            _mm_or_si128(_mm_andnot_si128(over, rounded), _mm_and_si128(over, last)));
+            frames01 = _mm_add_pd(frames01, four);
+            frames23 = _mm_add_pd(frames23, four);
+        }
+        // Four stored values gathered into a vector, widened and converted together (exactly, as one by one).
+        const auto gather = [&indices](const std::int16_t* data, int j) {
+            __m128i v = _mm_cvtsi32_si128(data[indices[j]]);
+            v = _mm_insert_epi16(v, data[indices[j + 1]], 1);
+            v = _mm_insert_epi16(v, data[indices[j + 2]], 2);
+            v = _mm_insert_epi16(v, data[indices[j + 3]], 3);
+            return _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
+        };
+        for (int j = 0; j < i; j += 4) {
+            _mm_storeu_ps(left + j, gather(leftData, j));
+            if constexpr (kStereo) _mm_storeu_ps(right + j, gather(rightData, j));
+        }
+        frame += i;
+        position = static_cast<double>(frame) * speed;
+    }
+#endif
     for (; i < limit && position < length; ++i) {
         const std::int64_t index = std::min(roundHalfEven(position - 0.5), lastIndex);
         left[i] = leftData[index];

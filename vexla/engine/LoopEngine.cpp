@@ -4,6 +4,7 @@
 #include "common/WavRecorder.h"
 #include "vexla/engine/FastSine.h"
 #include "vexla/engine/Scene.h"
+#include "vexla/engine/VcfFilterLanes.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -224,18 +225,29 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
         const int vcf1Playing = vcf1Looper.fetchRun(l.vcf1Left, l.vcf1Right, n);
         const int vcf2Playing = vcf2Looper.fetchRun(l.vcf2Left, l.vcf2Right, n);
         BassVoice::Run bass1Run(bass1), bass2Run(bass2);
-        for (int i = 0; i < n; ++i) {
+        // Inlined at every call, so that the voices' run state stays in registers.
+        const auto basses = [&](int i) __attribute__((always_inline)) {
             // The step's last frame reads the counter as 0.
             const int counter = firstCounter + i > samplesPerStep ? 0 : firstCounter + i;
             l.bass1[i] = bass1Run.render(bass1Volume, counter);
             l.bass2[i] = bass2Run.render(bass2Volume, counter);
-            // A looper that has stopped leaves its filters as they are.
-            const StereoFrame vcf1 = i < vcf1Playing ? vcf1Looper.finish(l.vcf1Left[i], l.vcf1Right[i], vcf1Gain) : StereoFrame{};
-            l.vcf1Left[i] = vcf1.left;
-            l.vcf1Right[i] = vcf1.right;
-            const StereoFrame vcf2 = i < vcf2Playing ? vcf2Looper.finish(l.vcf2Left[i], l.vcf2Right[i], vcf2Gain) : StereoFrame{};
-            l.vcf2Left[i] = vcf2.left;
-            l.vcf2Right[i] = vcf2.right;
+        };
+#if defined(__SSE2__)
+        if ((vcf1Playing == 0 || vcf1Playing == n) && (vcf2Playing == 0 || vcf2Playing == n))
+            vcfLanesRun(n, vcf1Playing > 0, vcf2Playing > 0, vcf1Gain, vcf2Gain, basses);
+        else
+#endif
+        {
+            for (int i = 0; i < n; ++i) {
+                basses(i);
+                // A looper that has stopped leaves its filters as they are.
+                const StereoFrame vcf1 = i < vcf1Playing ? vcf1Looper.finish(l.vcf1Left[i], l.vcf1Right[i], vcf1Gain) : StereoFrame{};
+                l.vcf1Left[i] = vcf1.left;
+                l.vcf1Right[i] = vcf1.right;
+                const StereoFrame vcf2 = i < vcf2Playing ? vcf2Looper.finish(l.vcf2Left[i], l.vcf2Right[i], vcf2Gain) : StereoFrame{};
+                l.vcf2Left[i] = vcf2.left;
+                l.vcf2Right[i] = vcf2.right;
+            }
         }
         bass1Run.finish();
         bass2Run.finish();
@@ -330,6 +342,69 @@ void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPe
     if (clipAndConvertRun(l.echoLeft, l.echoRight, out, n))
         params.clipped.store(true, kRelaxed);
 }
+
+#if defined(__SSE2__)
+// The VCF loopers' run through their four filters as vector lanes, four frames at a time, with the
+// basslines' frames (perFrame) in between so that their feedback chains overlap. Each looper plays the
+// whole run or none of it. A silent looper's lanes, and a mono one's right lane, are worked on zeros and
+// keep their filters as they were; the outputs then follow StretchLooper::finish().
+template <typename PerFrame>
+void LoopEngine::vcfLanesRun(int n, bool vcf1Plays, bool vcf2Plays, float vcf1Gain, float vcf2Gain, PerFrame&& perFrame) {
+    RunLines& l = lines_;
+    const bool vcf1Stereo = vcf1Looper.stereo(), vcf2Stereo = vcf2Looper.stereo();
+    const auto clear = [n](float* line) { std::fill(line, line + n, 0.0f); };
+    if (!vcf1Plays) clear(l.vcf1Left);
+    if (!vcf1Plays || !vcf1Stereo) clear(l.vcf1Right);
+    if (!vcf2Plays) clear(l.vcf2Left);
+    if (!vcf2Plays || !vcf2Stereo) clear(l.vcf2Right);
+    VcfFilterLanes lanes({&vcf1Looper.leftFilter(), &vcf1Looper.rightFilter(), &vcf2Looper.leftFilter(),
+                          &vcf2Looper.rightFilter()});
+    const __m128 gains = _mm_setr_ps(vcf1Gain, vcf1Gain, vcf2Gain, vcf2Gain);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m128 a = _mm_loadu_ps(l.vcf1Left + i), b = _mm_loadu_ps(l.vcf1Right + i);
+        __m128 c = _mm_loadu_ps(l.vcf2Left + i), d = _mm_loadu_ps(l.vcf2Right + i);
+        _MM_TRANSPOSE4_PS(a, b, c, d); // one frame's four lanes per vector
+        a = _mm_mul_ps(lanes.process(a), gains);
+        perFrame(i);
+        b = _mm_mul_ps(lanes.process(b), gains);
+        perFrame(i + 1);
+        c = _mm_mul_ps(lanes.process(c), gains);
+        perFrame(i + 2);
+        d = _mm_mul_ps(lanes.process(d), gains);
+        perFrame(i + 3);
+        _MM_TRANSPOSE4_PS(a, b, c, d); // back to one line per vector
+        _mm_storeu_ps(l.vcf1Left + i, a);
+        _mm_storeu_ps(l.vcf1Right + i, b);
+        _mm_storeu_ps(l.vcf2Left + i, c);
+        _mm_storeu_ps(l.vcf2Right + i, d);
+    }
+    for (; i < n; ++i) {
+        alignas(16) float y[4];
+        _mm_store_ps(y, _mm_mul_ps(lanes.process(_mm_setr_ps(l.vcf1Left[i], l.vcf1Right[i], l.vcf2Left[i], l.vcf2Right[i])),
+                                   gains));
+        perFrame(i);
+        l.vcf1Left[i] = y[0];
+        l.vcf1Right[i] = y[1];
+        l.vcf2Left[i] = y[2];
+        l.vcf2Right[i] = y[3];
+    }
+    lanes.finish({!vcf1Plays, !vcf1Plays || !vcf1Stereo, !vcf2Plays, !vcf2Plays || !vcf2Stereo});
+    // Silent loopers give silence; a mono one sounds its one filtered channel on both sides.
+    if (!vcf1Plays) {
+        clear(l.vcf1Left);
+        clear(l.vcf1Right);
+    } else if (!vcf1Stereo) {
+        std::copy(l.vcf1Left, l.vcf1Left + n, l.vcf1Right);
+    }
+    if (!vcf2Plays) {
+        clear(l.vcf2Left);
+        clear(l.vcf2Right);
+    } else if (!vcf2Stereo) {
+        std::copy(l.vcf2Left, l.vcf2Left + n, l.vcf2Right);
+    }
+}
+#endif
 
 void LoopEngine::triggerStep() {
     takePostedScene(); // an opened scene or an undo step starts with this step

@@ -133,6 +133,10 @@ private:
     int renderRun(OutputFrame* out, int maxFrames);
     /// The units and the mix for n frames of one step, whose first frame has the advanced counter firstCounter.
     void mixRun(OutputFrame* out, int n, int firstCounter, int samplesPerStep);
+    /// The VCF loopers' filters and gains over a run that each plays whole or not at all, calling
+    /// perFrame(i) for each frame in between.
+    template <typename PerFrame>
+    void vcfLanesRun(int n, bool vcf1Plays, bool vcf2Plays, float vcf1Gain, float vcf2Gain, PerFrame&& perFrame);
 
     /// One run's unit outputs and sends; members rather than locals to keep the audio thread's stack small.
     enum SineLine { kSinePhases, kKick1Phases, kKick2Phases, kCarrierPhases, kSineLines };

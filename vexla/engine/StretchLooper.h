@@ -66,6 +66,10 @@ public:
         rightFilter_.feedback = feedback;
     }
 
+    /// The filters themselves, for a render that works several filters together. Audio thread only.
+    ResonantLowpass& leftFilter() { return leftFilter_; }
+    ResonantLowpass& rightFilter() { return rightFilter_; }
+
     bool filtered() const { return filtered_; }
     double position() const { return position_; }
     double length() const { return length_; }

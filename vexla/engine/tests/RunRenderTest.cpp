@@ -45,6 +45,64 @@ TEST(RunRender, LoopersMatchTheirFrameByFrameRenderUpToAndPastTheEnd) {
     }
 }
 
+TEST(RunRender, VcfLoopersInTheEngineMatchTheirOwnFrameByFrameRender) {
+    // Mono, stereo and empty slots in either VCF looper; each sample ends inside a run, the filters change
+    // between passes, and blocks of 61 frames put runs of every phase against the four-frame groups.
+    struct Case {
+        std::int32_t vcf1Length, vcf2Length;
+        bool vcf1Stereo, vcf2Stereo;
+    };
+    for (const Case c : {Case{4001, 15000, false, true}, Case{7777, 0, true, false}, Case{0, 3001, false, false},
+                         Case{5000, 9000, true, true}}) {
+        auto engine = testing::makeQuietEngine();
+        EngineParams& p = engine->params;
+        p.stepCount = 3;
+        p.samplesPerStep = 2000;
+        p.masterGain = 1.0f;
+        p.vcf1Gain = 0.5f;
+        p.vcf2Gain = 0.75f;
+        const auto fill = [](SampleSlot& slot, std::int32_t length, bool stereo) {
+            if (length > 0)
+                test::fillSlot(slot, length, ramp, stereo ? std::function<std::int16_t(std::int32_t)>(otherRamp) : nullptr);
+        };
+        fill(engine->vcf1Slot, c.vcf1Length, c.vcf1Stereo);
+        fill(engine->vcf2Slot, c.vcf2Length, c.vcf2Stereo);
+        StretchLooper vcf1(engine->vcf1Slot, true), vcf2(engine->vcf2Slot, true);
+        const int passFrames = 3 * 2001;
+        std::vector<std::int16_t> expected;
+        for (int frame = 0; frame < 3 * passFrames; ++frame) {
+            if (frame % passFrames == 0) {
+                vcf1.restart(3, 2000);
+                vcf2.restart(3, 2000);
+            }
+            const float q = frame < passFrames ? 0.3f : 0.8f; // from the second pass on
+            const StereoFrame a = vcf1.render(0.5f, 0.2f, q);
+            const StereoFrame b = vcf2.render(0.75f, 0.6f, 1.0f + q);
+            bool clipped = false;
+            expected.push_back(clipAndConvert(1.0f * (b.left + a.left), clipped));
+            expected.push_back(clipAndConvert(1.0f * (b.right + a.right), clipped));
+        }
+        std::vector<std::int16_t> got;
+        for (int pass = 0; pass < 3; ++pass) {
+            const float q = pass == 0 ? 0.3f : 0.8f;
+            p.vcf1Cutoff = 0.2f;
+            p.vcf1Feedback = q;
+            p.vcf2Cutoff = 0.6f;
+            p.vcf2Feedback = 1.0f + q;
+            const auto out = testing::renderInBlocks(*engine, passFrames, 61);
+            got.insert(got.end(), out.begin(), out.end());
+        }
+        ASSERT_EQ(got.size(), expected.size());
+        int mismatches = 0, sounding = 0;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            mismatches += got[i] != expected[i];
+            sounding += expected[i] != 0;
+        }
+        EXPECT_EQ(mismatches, 0) << "lengths " << c.vcf1Length << ", " << c.vcf2Length;
+        EXPECT_GT(sounding, passFrames) << "lengths " << c.vcf1Length << ", " << c.vcf2Length;
+    }
+}
+
 TEST(RunRender, SlicerMatchesItsFrameByFrameRenderAcrossTheSampleEnd) {
     for (bool stereo : {false, true}) {
         SampleSlot slot;

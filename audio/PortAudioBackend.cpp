@@ -4,6 +4,7 @@
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -101,6 +102,11 @@ public:
 
         PaError result = Pa_OpenStream(&stream_, nullptr, &output, request.sampleRate, framesPerBuffer,
                                        paClipOff | paDitherOff, &PortAudioBackend::callback, this);
+        // ALSA's callback thread asks for real-time (FIFO) scheduling, so that the window, a sample load
+        // or a recording's writer can never hold the render back; where the system does not allow it,
+        // the thread simply stays at normal priority. A JACK server runs its own real-time thread.
+        const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+        if (result == paNoError && host && host->type == paALSA) PaAlsa_EnableRealtimeScheduling(stream_, 1);
         if (result == paNoError) result = Pa_StartStream(stream_);
         if (result != paNoError) {
             error = Pa_GetErrorText(result);

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -36,7 +39,17 @@ struct BlockTimes {
     std::vector<std::int64_t> nanoseconds;    ///< one per block, wall clock
     std::vector<std::int64_t> cpuNanoseconds; ///< one per block, the render thread's own processor time
     long long outOfRange = 0;              ///< samples beyond the program's clip level
+    bool realtime = false;                 ///< the render thread ran with real-time scheduling
+    long pageFaults = 0;                   ///< the render thread's, over the whole run
 };
+
+/// Real-time (FIFO, priority 1) scheduling for the calling thread, as the audio service's ALSA callback
+/// thread asks for it; false where the system does not allow it.
+inline bool raiseToRealtime() {
+    sched_param param{};
+    param.sched_priority = 1;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
 
 /// Plays `seconds` of audio in blocks of `blockFrames` through `render` (which fills blockFrames
 /// frames), one block per period, on a thread of its own, calling `stress` on this thread until the
@@ -50,7 +63,10 @@ inline BlockTimes timeBlocksUnderStress(int blockFrames, double seconds, int cli
     times.cpuNanoseconds.reserve(static_cast<std::size_t>(blocks));
     std::atomic<bool> done{false};
     std::thread audio([&] {
+        times.realtime = raiseToRealtime();
         std::vector<std::int16_t> buffer(static_cast<std::size_t>(blockFrames) * 2);
+        rusage usageBegin{};
+        getrusage(RUSAGE_THREAD, &usageBegin);
         const auto period = std::chrono::nanoseconds(static_cast<long long>(blockFrames * 1e9 / 44100));
         auto deadline = std::chrono::steady_clock::now();
         for (long long b = 0; b < blocks; ++b) {
@@ -64,6 +80,9 @@ inline BlockTimes timeBlocksUnderStress(int blockFrames, double seconds, int cli
             for (std::int16_t s : buffer)
                 times.outOfRange += s > clipLevel || s < -clipLevel;
         }
+        rusage usageEnd{};
+        getrusage(RUSAGE_THREAD, &usageEnd);
+        times.pageFaults = usageEnd.ru_minflt - usageBegin.ru_minflt + usageEnd.ru_majflt - usageBegin.ru_majflt;
         done.store(true);
     });
     while (!done.load())
@@ -95,6 +114,51 @@ inline void reportBlockTimes(benchmark::State& state, BlockTimes times, int bloc
     std::sort(cpu.begin(), cpu.end());
     state.counters["longest_cpu_us"] = double(cpu.back()) / 1000.0;
     state.counters["longest_cpu_pct"] = 100.0 * double(cpu.back()) / 1000.0 / periodUs;
+    state.counters["realtime"] = times.realtime ? 1 : 0;
+    state.counters["page_faults"] = double(times.pageFaults);
+}
+
+/// A fixed amount of arithmetic, about `nanoseconds` long on this processor when nothing interferes.
+class FixedWork {
+public:
+    explicit FixedWork(double nanoseconds) {
+        // The quickest of a few timed runs, so that a busy moment does not shorten the work.
+        constexpr long kProbe = 200000;
+        double best = 1e18;
+        for (int i = 0; i < 5; ++i) {
+            const auto begin = std::chrono::steady_clock::now();
+            run(kProbe);
+            best = std::min(best, double((std::chrono::steady_clock::now() - begin).count()));
+        }
+        iterations_ = std::max(1L, static_cast<long>(nanoseconds * kProbe / best));
+    }
+    void operator()() const { run(iterations_); }
+
+private:
+    static void run(long iterations) {
+        double x = 0.0;
+        for (long i = 0; i < iterations; ++i) {
+            x = x * 0.999 + 1.0;
+            asm volatile("" : "+x"(x)); // keeps every step
+        }
+    }
+    long iterations_;
+};
+
+/// The machine's own share of the worst case: the same pacing and the same stress, with a fixed
+/// amount of work as long as the render's median block in place of the render. What this shows as
+/// its longest block came from the system and the machine, not from the render.
+inline void reportMachineFloor(benchmark::State& state, int blockFrames, double renderMedianNs,
+                               const std::function<void()>& stress) {
+    const FixedWork work(renderMedianNs);
+    BlockTimes floor = timeBlocksUnderStress(
+        blockFrames, worstBlockSeconds(), 32767, [&work](std::int16_t*) { work(); }, stress);
+    std::vector<std::int64_t>& ns = floor.nanoseconds;
+    std::sort(ns.begin(), ns.end());
+    const double periodUs = blockFrames * 1e6 / 44100;
+    state.counters["floor_median_us"] = double(ns[ns.size() / 2]) / 1000.0;
+    state.counters["floor_p99.9_pct"] = 100.0 * double(ns[std::min(ns.size() - 1, ns.size() * 999 / 1000)]) / 1000.0 / periodUs;
+    state.counters["floor_longest_pct"] = 100.0 * double(ns.back()) / 1000.0 / periodUs;
 }
 
 } // namespace bench

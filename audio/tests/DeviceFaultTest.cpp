@@ -1,5 +1,5 @@
 // Real sound devices that fail: one that cannot be opened, and a JACK server (jackd's dummy driver,
-// under a private server name) killed under a running stream. The window thread must never hang,
+// under a private server name) stopped under a running stream. The window thread must never hang,
 // the callbacks must go on through the paced null output, and the service must say so.
 #include "audio/AudioBackend.h"
 #include "audio/AudioOutput.h"
@@ -13,6 +13,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <sys/wait.h>
@@ -33,14 +35,28 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     return true;
 }
 
+/// True when some jackd process runs on this machine.
+bool anyJackServerRunning() {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        if (comm && std::getline(comm, name) && name == "jackd") return true;
+    }
+    return false;
+}
+
 /// A jackd with the dummy driver under its own server name, so that no other JACK user is touched.
 class DummyJackServer {
 public:
     explicit DummyJackServer(std::string name) : name_(std::move(name)) {}
-    ~DummyJackServer() { kill(); }
+    ~DummyJackServer() { stop(); }
 
     /// Starts jackd and waits until a client can connect; false when jackd is missing or never answers.
     bool start() {
+        // JACK keeps eight server names in a shared registry, and a server that was killed (by an
+        // interrupted run of this test, say) leaves its name there for good: with no jackd running at
+        // all, the registry holds only such leftovers, and jackd makes a new one.
+        if (!anyJackServerRunning()) std::filesystem::remove("/dev/shm/jack-shm-registry");
         pid_ = fork();
         if (pid_ == 0) {
             const int devnull = ::open("/dev/null", O_WRONLY);
@@ -70,11 +86,15 @@ public:
             10s) && pid_ > 0;
     }
 
-    /// The server vanishes at once, as a crashed or unplugged device would.
-    void kill() {
+    /// The server goes away under its clients, as an unplugged device would. Stopped rather than killed,
+    /// so that it takes its name out of JACK's registry; killed only if it does not end within 3 s.
+    void stop() {
         if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        ::kill(pid_, SIGTERM);
+        if (!waitFor([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 3s)) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
         pid_ = -1;
     }
 
@@ -137,12 +157,12 @@ TEST_F(DeviceFaultTest, DeviceThatCannotOpenLeavesTheNullOutputPlayingAndSaysSo)
     EXPECT_TRUE(keepsCalling(source));
 }
 
-TEST_F(DeviceFaultTest, JackServerKilledUnderARunningStreamIsReplacedByTheNullOutput) {
+TEST_F(DeviceFaultTest, JackServerStoppedUnderARunningStreamIsReplacedByTheNullOutput) {
     const std::string serverName = "vz-fault-" + std::to_string(getpid());
     // libjack, and so PortAudio's JACK host, connect to the server this names.
     setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
     DummyJackServer server(serverName);
-    if (!server.start()) GTEST_SKIP() << "no jackd here (the jackd2 package provides it)";
+    if (!server.start()) GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
     audio::setBackendForTesting(nullptr); // PortAudio starts anew and finds the server
     const int jack = jackDeviceIndex();
     if (jack < 0) GTEST_SKIP() << "PortAudio lists no JACK device";
@@ -153,7 +173,7 @@ TEST_F(DeviceFaultTest, JackServerKilledUnderARunningStreamIsReplacedByTheNullOu
     ASSERT_TRUE(keepsCalling(source));
 
     testing::internal::CaptureStderr();
-    server.kill();
+    server.stop();
     // The window polls the load twice a second; no poll may hang, and one of them notices the loss.
     Clock::duration longestPoll{};
     const bool noticed = waitFor(

@@ -208,10 +208,11 @@ int LoopEngine::renderRun(OutputFrame* out, int maxFrames) {
 }
 
 void LoopEngine::mixRun(OutputFrame* out, int n, int firstCounter, int samplesPerStep) {
-    // The units run frame by frame in two interleaved groups, so that the long feedback chains of the
-    // four filters overlap each other, and with every parameter read once per run. The sines of all
-    // the run's frames are then worked out together, and the mix goes column by column.
-    // Only the hi-hats draw from audioRandom, so splitting the units into groups keeps every draw in order.
+    // The units run frame by frame in two groups, with every parameter read once per run: first the
+    // basslines between the VCF loopers' frames, so that the long feedback chains of the six filters
+    // overlap each other, then the hi-hats, sine, kick and ring modulator. The sines of all the run's
+    // frames are then worked out together, and the mix goes column by column. Only the hi-hats draw
+    // from audioRandom, so splitting the units into groups keeps every draw in order.
     RunLines& l = lines_;
     {
         const float bass1Volume = params.bass1Volume.load(kRelaxed);

@@ -30,8 +30,8 @@ field() {
 import json, sys
 path, prefix, key, scale = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
 runs = [b for b in json.load(open(path))["benchmarks"] if b["name"].startswith(prefix)]
-means = [b for b in runs if b.get("aggregate_name") == "median"]
-run = (means or runs)[0]
+medians = [b for b in runs if b.get("aggregate_name") == "median"]
+run = (medians or runs)[0]
 print(f"{run[key] * scale:.{3 if run[key] * scale < 10 else 1}f}")
 EOF
 }

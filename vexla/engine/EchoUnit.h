@@ -131,12 +131,12 @@ inline void EchoUnit::processRun(float* left, float* right, int n) {
         const int wl = writeLeft_;
         const int wr = writeRight_;
         const int stretch = std::min({n - i, kEchoLineFrames - r, kEchoLineFrames - wl, kEchoLineFrames - wr});
+        int j = 0;
+#if defined(__SSE2__)
         const float* readLeft = delayLeft_.data() + r;
         const float* readRight = delayRight_.data() + r;
         float* writeLeft = delayLeft_.data() + wl;
         float* writeRight = delayRight_.data() + wr;
-        int j = 0;
-#if defined(__SSE2__)
         const __m128 feedback = _mm_set1_ps(kFeedback);
         for (; j + 4 <= stretch; j += 4) {
             const __m128 outLeft = _mm_loadu_ps(readLeft + j);
@@ -147,17 +147,14 @@ inline void EchoUnit::processRun(float* left, float* right, int n) {
             _mm_storeu_ps(right + i + j, outRight);
         }
 #endif
+        readPos_ = (r + j) & kPositionMask;
+        writeLeft_ = (wl + j) & kPositionMask;
+        writeRight_ = (wr + j) & kPositionMask;
         for (; j < stretch; ++j) {
-            const float outLeft = readLeft[j];
-            const float outRight = readRight[j];
-            writeLeft[j] = outLeft * kFeedback + left[i + j];
-            writeRight[j] = outRight * kFeedback + right[i + j];
-            left[i + j] = outLeft;
-            right[i + j] = outRight;
+            const StereoFrame out = processFrame(left[i + j], right[i + j]);
+            left[i + j] = out.left;
+            right[i + j] = out.right;
         }
-        readPos_ = (r + stretch) & kPositionMask;
-        writeLeft_ = (wl + stretch) & kPositionMask;
-        writeRight_ = (wr + stretch) & kPositionMask;
         i += stretch;
     }
 }

@@ -15,6 +15,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -35,9 +36,23 @@ inline std::int64_t threadCpuNanoseconds() {
     return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
 
+/// Set by the stress while it loads a sample or opens or finishes a recording, so that the blocks
+/// played meanwhile can be told apart: file work must not show in them.
+inline std::atomic<bool> fileWorkUnderway{false};
+
+/// Marks the file work of one window action.
+class FileWork {
+public:
+    FileWork() { fileWorkUnderway.store(true); }
+    ~FileWork() { fileWorkUnderway.store(false); }
+    FileWork(const FileWork&) = delete;
+    FileWork& operator=(const FileWork&) = delete;
+};
+
 struct BlockTimes {
     std::vector<std::int64_t> nanoseconds;    ///< one per block, wall clock
     std::vector<std::int64_t> cpuNanoseconds; ///< one per block, the render thread's own processor time
+    std::vector<std::uint8_t> duringFileWork; ///< one per block: file work was under way as it played
     long long outOfRange = 0;              ///< samples beyond the program's clip level
     bool realtime = false;                 ///< the render thread ran with real-time scheduling
     long pageFaults = 0;                   ///< the render thread's, over the whole run
@@ -59,8 +74,10 @@ inline BlockTimes timeBlocksUnderStress(int blockFrames, double seconds, int cli
                                         const std::function<void()>& stress) {
     const long long blocks = static_cast<long long>(seconds * 44100 / blockFrames);
     BlockTimes times;
-    times.nanoseconds.reserve(static_cast<std::size_t>(blocks));
-    times.cpuNanoseconds.reserve(static_cast<std::size_t>(blocks));
+    // Sized and touched here, so that the render thread's page faults are the render's own.
+    times.nanoseconds.assign(static_cast<std::size_t>(blocks), 0);
+    times.cpuNanoseconds.assign(static_cast<std::size_t>(blocks), 0);
+    times.duringFileWork.assign(static_cast<std::size_t>(blocks), 0);
     std::atomic<bool> done{false};
     std::thread audio([&] {
         times.realtime = raiseToRealtime();
@@ -72,11 +89,13 @@ inline BlockTimes timeBlocksUnderStress(int blockFrames, double seconds, int cli
         for (long long b = 0; b < blocks; ++b) {
             deadline += period;
             std::this_thread::sleep_until(deadline);
+            const bool fileWorkBefore = fileWorkUnderway.load();
             const std::int64_t cpuBegin = threadCpuNanoseconds();
             const auto begin = std::chrono::steady_clock::now();
             render(buffer.data());
-            times.nanoseconds.push_back((std::chrono::steady_clock::now() - begin).count());
-            times.cpuNanoseconds.push_back(threadCpuNanoseconds() - cpuBegin);
+            times.nanoseconds[b] = (std::chrono::steady_clock::now() - begin).count();
+            times.cpuNanoseconds[b] = threadCpuNanoseconds() - cpuBegin;
+            times.duringFileWork[b] = fileWorkBefore || fileWorkUnderway.load();
             for (std::int16_t s : buffer)
                 times.outOfRange += s > clipLevel || s < -clipLevel;
         }
@@ -97,6 +116,13 @@ inline void reportBlockTimes(benchmark::State& state, BlockTimes times, int bloc
     std::vector<std::int64_t>& ns = times.nanoseconds;
     if (ns.empty())
         return;
+    std::int64_t longestDuringFileWork = 0, longestOtherwise = 0;
+    long long blocksDuringFileWork = 0;
+    for (std::size_t b = 0; b < ns.size(); ++b) {
+        std::int64_t& longest = times.duringFileWork[b] ? longestDuringFileWork : longestOtherwise;
+        longest = std::max(longest, ns[b]);
+        blocksDuringFileWork += times.duringFileWork[b];
+    }
     std::sort(ns.begin(), ns.end());
     const double periodUs = blockFrames * 1e6 / 44100;
     const double longestUs = double(ns.back()) / 1000.0;
@@ -110,6 +136,9 @@ inline void reportBlockTimes(benchmark::State& state, BlockTimes times, int bloc
     state.counters["p99.9_pct"] = 100.0 * p999Us / periodUs;
     state.counters["longest_pct"] = 100.0 * longestUs / periodUs;
     state.counters["out_of_range"] = double(times.outOfRange);
+    state.counters["file_work_blocks"] = double(blocksDuringFileWork);
+    state.counters["longest_file_work_pct"] = 100.0 * double(longestDuringFileWork) / 1000.0 / periodUs;
+    state.counters["longest_other_pct"] = 100.0 * double(longestOtherwise) / 1000.0 / periodUs;
     std::vector<std::int64_t>& cpu = times.cpuNanoseconds;
     std::sort(cpu.begin(), cpu.end());
     state.counters["longest_cpu_us"] = double(cpu.back()) / 1000.0;
@@ -145,20 +174,25 @@ private:
     long iterations_;
 };
 
-/// The machine's own share of the worst case: the same pacing and the same stress, with a fixed
-/// amount of work as long as the render's median block in place of the render. What this shows as
-/// its longest block came from the system and the machine, not from the render.
+/// The machine's own share of the worst case: the same pacing, with a fixed amount of work as long as
+/// the render's median block in place of the render, once under the same stress and once with the
+/// window thread asleep. What these show as their longest blocks came from the system and the machine
+/// (on a virtual machine, the host taking the processor away), not from the render.
 inline void reportMachineFloor(benchmark::State& state, int blockFrames, double renderMedianNs,
                                const std::function<void()>& stress) {
     const FixedWork work(renderMedianNs);
-    BlockTimes floor = timeBlocksUnderStress(
-        blockFrames, worstBlockSeconds(), 32767, [&work](std::int16_t*) { work(); }, stress);
-    std::vector<std::int64_t>& ns = floor.nanoseconds;
-    std::sort(ns.begin(), ns.end());
     const double periodUs = blockFrames * 1e6 / 44100;
-    state.counters["floor_median_us"] = double(ns[ns.size() / 2]) / 1000.0;
-    state.counters["floor_p99.9_pct"] = 100.0 * double(ns[std::min(ns.size() - 1, ns.size() * 999 / 1000)]) / 1000.0 / periodUs;
-    state.counters["floor_longest_pct"] = 100.0 * double(ns.back()) / 1000.0 / periodUs;
+    const auto measure = [&](const std::function<void()>& windowSide, const std::string& prefix) {
+        BlockTimes floor = timeBlocksUnderStress(
+            blockFrames, worstBlockSeconds(), 32767, [&work](std::int16_t*) { work(); }, windowSide);
+        std::vector<std::int64_t>& ns = floor.nanoseconds;
+        std::sort(ns.begin(), ns.end());
+        state.counters[prefix + "median_us"] = double(ns[ns.size() / 2]) / 1000.0;
+        state.counters[prefix + "p99.9_pct"] = 100.0 * double(ns[std::min(ns.size() - 1, ns.size() * 999 / 1000)]) / 1000.0 / periodUs;
+        state.counters[prefix + "longest_pct"] = 100.0 * double(ns.back()) / 1000.0 / periodUs;
+    };
+    measure(stress, "floor_");
+    measure([] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }, "idle_floor_");
 }
 
 } // namespace bench

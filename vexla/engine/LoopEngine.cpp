@@ -7,13 +7,12 @@
 #include "vexla/engine/VcfFilterLanes.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <bit>
-#include <cstdlib>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -61,7 +61,7 @@ default_part() {
 asan_part() {
   cmake --preset asan "${launcher[@]}" >/dev/null || return 1
   local targets
-  targets=$(test_targets build/asan '.' '(_cli_|_option_|alloc|^vexla_ui_tests$|^zintor_ui_tests$)')
+  targets=$(test_targets build/asan '.' '(_cli_|_option_|golden|alloc|^vexla_ui_tests$|^zintor_ui_tests$)')
   echo "address and undefined-behaviour sanitizers on:" $targets
   # shellcheck disable=SC2086
   cmake --build --preset asan -j "$jobs" --target $targets || return 1

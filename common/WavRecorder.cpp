@@ -222,35 +222,40 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
 }
 
 int WavRecorder::writeFrame(int left, int right) {
+    const std::int16_t frame[2] = {static_cast<std::int16_t>(left), static_cast<std::int16_t>(right)};
+    return writeFrames(frame, 1);
+}
+
+int WavRecorder::writeFrames(const std::int16_t* interleavedStereo, int frames) {
     // finish() waits until no producer is inside before it takes the ring's last frames.
     writersInside_.fetch_add(1, std::memory_order_seq_cst);
     int status = kBadArgument;
     if (accepting_.load(std::memory_order_seq_cst)) {
-        if (stopped_.load(std::memory_order_relaxed)) {
-            status = kFileFailed;
-        } else {
-            const std::uint32_t packed =
-                static_cast<std::uint16_t>(left) |
-                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(right)) << 16);
-            for (;;) {
-                const std::uint64_t head = head_.load(std::memory_order_relaxed);
-                const std::uint64_t tail = tail_.load(std::memory_order_acquire);
-                if (head - tail <= ringMask_) {
-                    ring_[head & ringMask_] = packed;
-                    head_.store(head + 1, std::memory_order_release);
-                    status = kOk;
-                    break;
-                }
-                if (!blockingWhenFull_.load(std::memory_order_relaxed) ||
-                    stopped_.load(std::memory_order_relaxed)) {
-                    framesDropped_.fetch_add(1, std::memory_order_relaxed);
-                    status = kFileFailed;
-                    break;
-                }
-                // Offline rendering only: there is no deadline, so wake the writer and wait for room.
-                session_->wake.notify_one();
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
+        status = stopped_.load(std::memory_order_relaxed) ? kFileFailed : kOk;
+        int done = 0;
+        while (status == kOk && done < frames) {
+            const std::uint64_t head = head_.load(std::memory_order_relaxed);
+            const std::uint64_t tail = tail_.load(std::memory_order_acquire);
+            const std::uint64_t room = ringMask_ + 1 - (head - tail);
+            const int now = static_cast<int>(std::min<std::uint64_t>(room, static_cast<std::uint64_t>(frames - done)));
+            for (int i = 0; i < now; ++i) {
+                const std::int16_t* frame = interleavedStereo + 2 * (done + i);
+                ring_[(head + static_cast<std::uint64_t>(i)) & ringMask_] =
+                    static_cast<std::uint16_t>(frame[0]) |
+                    (static_cast<std::uint32_t>(static_cast<std::uint16_t>(frame[1])) << 16);
             }
+            head_.store(head + static_cast<std::uint64_t>(now), std::memory_order_release);
+            done += now;
+            if (done == frames)
+                break;
+            if (!blockingWhenFull_.load(std::memory_order_relaxed) || stopped_.load(std::memory_order_relaxed)) {
+                framesDropped_.fetch_add(static_cast<std::uint64_t>(frames - done), std::memory_order_relaxed);
+                status = kFileFailed;
+                break;
+            }
+            // Offline rendering only: there is no deadline, so wake the writer and wait for room.
+            session_->wake.notify_one();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     }
     writersInside_.fetch_sub(1, std::memory_order_seq_cst);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -119,11 +120,21 @@ TEST_F(WavRecorderTest, EmptyRecordingIsTheCanonicalHeader) {
 
 TEST_F(WavRecorderTest, NFramesGiveExactSizesAndSamples) {
     constexpr int n = 50000; // more than one writer chunk
-    WavRecorder rec;
+    WavRecorder rec(4096); // a small ring: blocks wrap around it and wait for room
     rec.setBlockingWhenFull(true);
     ASSERT_EQ(rec.open(path("n.wav").c_str(), 44100, 16, 2), 0);
-    for (int i = 0; i < n; ++i)
+    // The first half frame by frame, the rest in blocks of odd sizes, as a render hands them over.
+    for (int i = 0; i < n / 2; ++i)
         ASSERT_EQ(rec.writeFrame(leftSample(i), rightSample(i)), 0);
+    std::vector<std::int16_t> block;
+    for (int i = n / 2; i < n; i += 777) {
+        block.clear();
+        for (int j = i; j < std::min(n, i + 777); ++j) {
+            block.push_back(static_cast<std::int16_t>(leftSample(j)));
+            block.push_back(static_cast<std::int16_t>(rightSample(j)));
+        }
+        ASSERT_EQ(rec.writeFrames(block.data(), static_cast<int>(block.size() / 2)), 0);
+    }
     ASSERT_EQ(rec.finish(), 0) << rec.lastError();
     EXPECT_EQ(rec.framesWritten(), static_cast<std::uint64_t>(n));
     EXPECT_EQ(rec.framesDropped(), 0u);

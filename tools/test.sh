@@ -140,6 +140,7 @@ done
 echo "==== summary"
 printf '%s\n' "${results[@]}"
 echo "all parts: $((SECONDS / 60)) min $((SECONDS % 60)) s"
+echo "test code against product code (tools/test-ratio.sh): $(tools/test-ratio.sh | awk '$1 == "all" { print $4 }')"
 # One closing line over every ctest run: "tests passed, F tests failed out of T" from each part.
 read -r passed_total failed_total < <(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$ctest_log" |
   awk '{ f += $1; t += $2 } END { print t - f + 0, f + 0 }')

@@ -20,6 +20,9 @@ using Clock = std::chrono::steady_clock;
 
 // The writer rewrites the size fields this often, so a crash loses at most this much of the header's truth.
 constexpr auto kSizeRewriteInterval = std::chrono::milliseconds(500);
+/// An offline render writes hundreds of times faster than real time: the sizes also follow every MiB,
+/// so that a killed process leaves a header at most this far behind its data.
+constexpr std::uint64_t kSizeRewriteBytes = 1u << 20;
 constexpr auto kWriterPoll = std::chrono::milliseconds(5);
 constexpr std::size_t kChunkFrames = 8192;
 
@@ -237,7 +240,8 @@ int WavRecorder::writeFrames(const std::int16_t* interleavedStereo, int frames) 
             const std::uint64_t head = head_.load(std::memory_order_relaxed);
             const std::uint64_t tail = tail_.load(std::memory_order_acquire);
             const std::uint64_t room = ringMask_ + 1 - (head - tail);
-            const int now = static_cast<int>(std::min<std::uint64_t>(room, static_cast<std::uint64_t>(frames - done)));
+            const int now =
+                static_cast<int>(std::min<std::uint64_t>(room, static_cast<std::uint64_t>(frames - done)));
             for (int i = 0; i < now; ++i) {
                 const std::int16_t* frame = interleavedStereo + 2 * (done + i);
                 ring_[(head + static_cast<std::uint64_t>(i)) & ringMask_] =
@@ -248,8 +252,10 @@ int WavRecorder::writeFrames(const std::int16_t* interleavedStereo, int frames) 
             done += now;
             if (done == frames)
                 break;
-            if (!blockingWhenFull_.load(std::memory_order_relaxed) || stopped_.load(std::memory_order_relaxed)) {
-                framesDropped_.fetch_add(static_cast<std::uint64_t>(frames - done), std::memory_order_relaxed);
+            if (!blockingWhenFull_.load(std::memory_order_relaxed) ||
+                stopped_.load(std::memory_order_relaxed)) {
+                framesDropped_.fetch_add(static_cast<std::uint64_t>(frames - done),
+                                         std::memory_order_relaxed);
                 status = kFileFailed;
                 break;
             }
@@ -346,9 +352,13 @@ void WavRecorder::writerLoop() {
         available -= frames;
 
         if (s.dataBytes != s.sizesWrittenFor && Clock::now() - s.lastSizeRewrite >= kSizeRewriteInterval) {
-            // Data first, then the sizes that describe it: after a crash or power loss the header
-            // never claims frames the disk does not hold.
+            // Data first, then the sizes that describe it: after a power loss the header claims at
+            // most what the last half second wrote beyond the synced data.
             ::fdatasync(s.fd);
+            rewriteSizes();
+        } else if (s.dataBytes - s.sizesWrittenFor >= kSizeRewriteBytes) {
+            // No sync here: a killed process leaves its writes to the system in order, and syncing
+            // every MiB would hold a fast offline render back.
             rewriteSizes();
         }
         if (available > 0)

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -120,7 +121,7 @@ TEST_F(WavRecorderTest, EmptyRecordingIsTheCanonicalHeader) {
 
 TEST_F(WavRecorderTest, NFramesGiveExactSizesAndSamples) {
     constexpr int n = 50000; // more than one writer chunk
-    WavRecorder rec(4096); // a small ring: blocks wrap around it and wait for room
+    WavRecorder rec(4096);   // a small ring: blocks wrap around it and wait for room
     rec.setBlockingWhenFull(true);
     ASSERT_EQ(rec.open(path("n.wav").c_str(), 44100, 16, 2), 0);
     // The first half frame by frame, the rest in blocks of odd sizes, as a render hands them over.
@@ -292,6 +293,32 @@ TEST_F(WavRecorderTest, ARecordingCutOffByACrashIsStillReadable) {
     }
     const auto b = readBytes(file);
     EXPECT_EQ(le32(b, 4), b.size() - 8);
+}
+
+TEST_F(WavRecorderTest, AKilledFastRecordingLeavesSizesCloseBehindItsData) {
+    // An offline render writes far faster than real time: a kill must not leave megabytes of audio
+    // under a header that says the file is nearly empty.
+    const std::string file = path("killed.wav");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        WavRecorder rec;
+        rec.setBlockingWhenFull(true);
+        if (rec.open(file.c_str(), 44100, 16, 2) != 0)
+            ::_exit(1);
+        std::vector<std::int16_t> block(2 * 4096, 1000);
+        for (;;)
+            rec.writeFrames(block.data(), 4096);
+    }
+    while (fs::exists(file) ? fs::file_size(file) < 8u << 20 : true)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto b = readBytes(file);
+    const std::uint64_t data = b.size() - 44;
+    EXPECT_GE(le32(b, 40) + (2u << 20), data) << "the header fell more than 2 MiB behind";
+    EXPECT_LE(le32(b, 40), data);
 }
 
 TEST_F(WavRecorderTest, SizeLimitStopsCleanlyWithAValidFile) {

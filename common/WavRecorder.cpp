@@ -176,11 +176,28 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
     session->limitBytes = limit & ~std::uint64_t{1};
     session->buffer.resize(kChunkFrames * static_cast<std::size_t>(session->bytesPerFrame));
 
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        setError("cannot create " + session->path + ": " + describeErrno(errno));
+    // A pipe or a device is no place for a file whose header is rewritten as it grows, and opening a
+    // pipe that has no reader would block the caller (the window): refuse both, and open without
+    // waiting in case one appears at the path meanwhile.
+    const std::string notRegular = "cannot record to " + session->path + ": it is not a regular file";
+    struct stat existing {};
+    if (::stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        setError(notRegular);
         return kFileFailed;
     }
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        setError(errno == ENXIO ? notRegular
+                                : "cannot create " + session->path + ": " + describeErrno(errno));
+        return kFileFailed;
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        setError(notRegular);
+        return kFileFailed;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     session->fd = fd;
 
     // The header is complete from the start (sizes of an empty recording): the file is valid at once.

@@ -222,6 +222,19 @@ TEST_F(WavRecorderTest, FailuresAreReportedNotPretended) {
     EXPECT_EQ(rec.finish(), 0);
 }
 
+TEST_F(WavRecorderTest, APipeOrADeviceIsRefusedAtOnceAndLeftAsItIs) {
+    const std::string pipe = path("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    WavRecorder rec;
+    for (const std::string& target : {pipe, std::string("/dev/null")}) {
+        EXPECT_EQ(rec.open(target.c_str(), 44100, 16, 2), 3) << target; // without a reader: no wait
+        EXPECT_NE(rec.lastError().find("not a regular file"), std::string::npos) << rec.lastError();
+        EXPECT_FALSE(rec.isRecording());
+    }
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
 TEST_F(WavRecorderTest, MonoAndEightBitFilesAreWhatTheHeaderSays) {
     WavRecorder rec;
     ASSERT_EQ(rec.open(path("m16.wav").c_str(), 22050, 16, 1), 0);

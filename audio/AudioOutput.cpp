@@ -42,7 +42,11 @@ void AudioOutput::start(Source& source, const StreamSettings& settings) {
     settings_ = settings;
     settings_.blockFrames = std::clamp(settings.blockFrames, 1, kMaxBlockFrames);
     settings_.latencyMilliseconds = std::clamp(settings.latencyMilliseconds, 0, kMaxLatencyMilliseconds);
-    open("");
+    std::string status = "audio: the sound device stopped answering" + kPlayingSilently;
+    if (!devicesWedged_ && openDevice(status))
+        report(status);
+    else
+        playSilently(status);
 }
 
 void AudioOutput::stop() {
@@ -85,21 +89,7 @@ DeviceRequest AudioOutput::request() const {
     return request;
 }
 
-/// Plays source_ on the chosen device, or silently: for the reason given, or when the device fails.
-void AudioOutput::open(const std::string& withoutDeviceBecause) {
-    watch_ = SilenceWatch{};
-    std::string status = withoutDeviceBecause;
-    if (status.empty() && devicesWedged_)
-        status = "audio: the sound device stopped answering" + kPlayingSilently;
-    if (status.empty() && openDevice(status)) {
-        report(status);
-        return;
-    }
-    playSilently();
-    report(status);
-}
-
-/// True when the device opened and plays; otherwise status says why not.
+/// Plays source_ on the chosen device: true when it opened, otherwise status says why not.
 bool AudioOutput::openDevice(std::string& status) {
     struct Outcome {
         bool opened = false;
@@ -116,6 +106,7 @@ bool AudioOutput::openDevice(std::string& status) {
     if (answered && outcome->opened) {
         link_ = std::move(link);
         running_ = backend;
+        watch_ = SilenceWatch{};
         playingDevice_ = backend->openDeviceName();
         status = "audio: playing on " + playingDevice_;
         return true;
@@ -140,7 +131,8 @@ std::string AudioOutput::openFailure(Backend& backend, const std::string& error)
            kPlayingSilently;
 }
 
-void AudioOutput::playSilently() {
+/// Plays source_ on the silent output, saying why.
+void AudioOutput::playSilently(const std::string& reason) {
     if (!silent_)
         silent_ = makeNullBackend();
     link_ = std::make_unique<StreamLink>(*source_, settings_.blockFrames, kSampleRate);
@@ -148,6 +140,7 @@ void AudioOutput::playSilently() {
     silent_->start(request(), &StreamLink::pull, link_.get(), neverFails);
     running_ = silent_.get();
     playingDevice_.clear();
+    report(reason);
 }
 
 /// Stops what plays; the source stays chosen.
@@ -175,7 +168,7 @@ void AudioOutput::close() {
 /// so that the clocks keep running.
 void AudioOutput::replaceLostDevice() {
     close();
-    open("audio: the sound device stopped playing" + kPlayingSilently);
+    playSilently("audio: the sound device stopped playing" + kPlayingSilently);
 }
 
 /// How long a device may stay silent before it counts as lost: four times what it buffers, and at

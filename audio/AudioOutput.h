@@ -42,10 +42,9 @@ class AudioOutput final : public Output {
   private:
     Backend& devices();
     DeviceRequest request() const;
-    void open(const std::string& withoutDeviceBecause);
     bool openDevice(std::string& status);
     std::string openFailure(Backend& backend, const std::string& error);
-    void playSilently();
+    void playSilently(const std::string& reason);
     void close();
     void replaceLostDevice();
     SilenceWatch::Clock::duration lostAfter() const;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,11 +21,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-/// A device the test owns and drives: it records what it was asked for, pulls when the test says so or
-/// from its own thread, can refuse to open, and its stop can hang as a lost device's does. The output
-/// gets a stand-in that forwards to it, so that the device and its thread end with the test's scope
-/// (before the sources declared ahead of it), even when the output leaves a lost device behind.
-class FakeDevice {
+/// A device the test drives: it records what it was asked for, pulls when the test says so or from its
+/// own thread, can refuse to open, and its stop can hang as a lost device's does. The output gets a
+/// stand-in that shares it, so that a device call the output gave up waiting for may still finish
+/// after the test; the test ends the device's thread itself (see ~AudioOutputTest).
+class FakeDevice : public std::enable_shared_from_this<FakeDevice> {
   public:
     std::vector<std::string> events;
     audio::DeviceRequest request;
@@ -36,7 +37,7 @@ class FakeDevice {
         endPump();
     }
 
-    std::unique_ptr<audio::Backend> backend() { return std::make_unique<StandIn>(*this); }
+    std::unique_ptr<audio::Backend> backend() { return std::make_unique<StandIn>(shared_from_this()); }
 
     /// Pulls frames on the calling thread, as the device's thread would.
     std::vector<std::int16_t> pullFrames(int frames) {
@@ -71,20 +72,20 @@ class FakeDevice {
   private:
     class StandIn final : public audio::Backend {
       public:
-        explicit StandIn(FakeDevice& device) : device_(device) {}
+        explicit StandIn(std::shared_ptr<FakeDevice> device) : device_(std::move(device)) {}
         int deviceCount() override { return 2; }
         const char* deviceName(int index) override {
             return index == 0 ? "Fake: default" : index == 1 ? "Fake: second" : nullptr;
         }
-        std::string openDeviceName() override { return deviceName(device_.request.deviceIndex); }
+        std::string openDeviceName() override { return deviceName(device_->request.deviceIndex); }
         bool start(const audio::DeviceRequest& request, audio::PullFunction pull, void* context,
                    std::string& error) override {
-            return device_.start(request, pull, context, error);
+            return device_->start(request, pull, context, error);
         }
-        void stop() override { device_.stop(); }
+        void stop() override { device_->stop(); }
 
       private:
-        FakeDevice& device_;
+        std::shared_ptr<FakeDevice> device_;
     };
 
     bool start(const audio::DeviceRequest& request, audio::PullFunction pull, void* context,
@@ -133,16 +134,20 @@ bool waitFor(const std::function<bool()>& condition) {
 
 class AudioOutputTest : public ::testing::Test {
   protected:
+    ~AudioOutputTest() override {
+        // Before the sources go (and even when a test failed half-way), no pull may reach them.
+        device->releaseStop();
+        device->endPump();
+    }
+
     audio::StreamSettings settings(int blockFrames, int deviceIndex = 0) const {
         return {deviceIndex, blockFrames, 40};
     }
 
-    // Destroyed in reverse order: the output stops first, then the device's thread ends, and only then
-    // do the sources it may have called go.
     CountingSource first;
     CountingSource second;
-    FakeDevice device;
-    audio::AudioOutput output{device.backend(), 2000ms};
+    std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
+    audio::AudioOutput output{device->backend(), 2000ms};
 };
 
 class BlockLengthTest : public AudioOutputTest, public ::testing::WithParamInterface<int> {};
@@ -150,14 +155,14 @@ class BlockLengthTest : public AudioOutputTest, public ::testing::WithParamInter
 TEST_P(BlockLengthTest, DeviceHearsEveryRenderedFrameInOrderWhateverSlicesItAsksFor) {
     const int blockFrames = GetParam();
     output.start(first, settings(blockFrames));
-    EXPECT_EQ(device.request.blockFrames, blockFrames);
+    EXPECT_EQ(device->request.blockFrames, blockFrames);
 
     const int slices[] = {1, 7, 64, 513, 4096, 2};
     int expected = 1;
     int pulled = 0;
     for (int round = 0; round < 12; ++round) {
         const int frames = slices[round % 6];
-        const std::vector<std::int16_t> out = device.pullFrames(frames);
+        const std::vector<std::int16_t> out = device->pullFrames(frames);
         for (int i = 0; i < frames; ++i) {
             ASSERT_EQ(out[2 * i], expected) << "frame " << pulled + i;
             ASSERT_EQ(out[2 * i + 1], -expected) << "frame " << pulled + i;
@@ -174,23 +179,23 @@ INSTANTIATE_TEST_SUITE_P(Lengths, BlockLengthTest, ::testing::Values(1, 1000, 20
 TEST_F(AudioOutputTest, SettingsReachTheDeviceAndTheDeviceListIsItsNames) {
     EXPECT_EQ(output.deviceNames(), (std::vector<std::string>{"Fake: default", "Fake: second"}));
     output.start(first, settings(2048, 1));
-    EXPECT_EQ(device.request.deviceIndex, 1);
-    EXPECT_EQ(device.request.blockFrames, 2048);
-    EXPECT_EQ(device.request.sampleRate, 44100);
-    EXPECT_DOUBLE_EQ(device.request.latencySeconds, 0.040);
+    EXPECT_EQ(device->request.deviceIndex, 1);
+    EXPECT_EQ(device->request.blockFrames, 2048);
+    EXPECT_EQ(device->request.sampleRate, 44100);
+    EXPECT_DOUBLE_EQ(device->request.latencySeconds, 0.040);
     EXPECT_EQ(output.playingDevice(), "Fake: second");
     EXPECT_FALSE(output.playsSilently());
 }
 
 TEST_F(AudioOutputTest, RepeatedStartStopsTheOldSourceBeforeTheNewOneOpens) {
     output.start(first, settings(2048));
-    device.startPump();
+    device->startPump();
     ASSERT_TRUE(waitFor([&] { return first.calls >= 2; }));
 
     output.start(second, settings(1024));
-    EXPECT_EQ(device.events, (std::vector<std::string>{"start", "stop", "start"}));
+    EXPECT_EQ(device->events, (std::vector<std::string>{"start", "stop", "start"}));
     EXPECT_TRUE(first.staysSilent()) << "the old source was called after the new start";
-    device.startPump();
+    device->startPump();
     ASSERT_TRUE(waitFor([&] { return second.calls >= 2; }));
     EXPECT_TRUE(first.staysSilent());
     EXPECT_EQ(second.lastFrames, 1024);
@@ -199,7 +204,7 @@ TEST_F(AudioOutputTest, RepeatedStartStopsTheOldSourceBeforeTheNewOneOpens) {
 TEST_F(AudioOutputTest, StopReturnsOnlyOnceNoRenderRuns) {
     first.work = 5ms;
     output.start(first, settings(256));
-    device.startPump();
+    device->startPump();
     ASSERT_TRUE(waitFor([&] { return first.inside.load(); }));
     output.stop();
     EXPECT_FALSE(first.inside);
@@ -209,12 +214,12 @@ TEST_F(AudioOutputTest, StopReturnsOnlyOnceNoRenderRuns) {
 
     // A stopped source can play again.
     output.start(first, settings(256));
-    device.pullFrames(256);
+    device->pullFrames(256);
     EXPECT_GT(first.calls, 0);
 }
 
 TEST_F(AudioOutputTest, DeviceThatFailsToOpenLeavesTheSilentOutputCallingInRealTime) {
-    device.failStart = true;
+    device->failStart = true;
     const auto begin = Clock::now();
     output.start(first, settings(441)); // 10 ms blocks
     EXPECT_TRUE(output.playsSilently());
@@ -228,10 +233,11 @@ TEST_F(AudioOutputTest, DeviceThatFailsToOpenLeavesTheSilentOutputCallingInRealT
 }
 
 TEST_F(AudioOutputTest, LostDeviceWhoseStopHangsDoesNotHangTheWindow) {
-    audio::AudioOutput quick{device.backend(), 100ms};
-    device.hangStop = true;
+    audio::AudioOutput quick{device->backend(), 300ms};
+    device->hangStop = true;
     quick.start(first, settings(64));
-    device.startPump();
+    ASSERT_FALSE(quick.playsSilently());
+    device->startPump();
     ASSERT_TRUE(waitFor([&] { return first.calls >= 2; }));
 
     quick.stop();
@@ -244,14 +250,15 @@ TEST_F(AudioOutputTest, LostDeviceWhoseStopHangsDoesNotHangTheWindow) {
 }
 
 TEST_F(AudioOutputTest, DeviceThatStopsCallingIsReplacedByTheSilentOutputOnTheLoadPoll) {
-    audio::AudioOutput quick{device.backend(), 100ms};
+    audio::AudioOutput quick{device->backend(), 300ms};
     quick.start(first, {0, 64, 0});
-    device.startPump();
+    ASSERT_FALSE(quick.playsSilently());
+    device->startPump();
     ASSERT_TRUE(waitFor([&] { return first.calls >= 2; }));
     quick.cpuLoadPercent();
     EXPECT_FALSE(quick.playsSilently()) << "a device that plays is kept";
 
-    device.endPump();
+    device->endPump();
     EXPECT_TRUE(waitFor([&] {
         quick.cpuLoadPercent();
         std::this_thread::sleep_for(20ms);
@@ -264,12 +271,12 @@ TEST_F(AudioOutputTest, DeviceThatStopsCallingIsReplacedByTheSilentOutputOnTheLo
 TEST_F(AudioOutputTest, LoadIsTheShareOfRealTimeSpentInRender) {
     output.start(first, settings(441));
     for (int block = 0; block < 60; ++block)
-        device.pullFrames(441);
+        device->pullFrames(441);
     EXPECT_LT(output.cpuLoadPercent(), 20.0f);
 
     first.work = 6ms; // of every 10 ms block
     for (int block = 0; block < 60; ++block)
-        device.pullFrames(441);
+        device->pullFrames(441);
     EXPECT_GT(output.cpuLoadPercent(), 40.0f);
 }
 

@@ -87,35 +87,9 @@ class PortAudioBackend final : public Backend {
         if (channels_ == 1)
             monoScratch_.assign(static_cast<size_t>(kMonoScratchFrames) * 2, 0);
 
-        PaStreamParameters output{};
-        output.device = device.paIndex;
-        output.channelCount = channels_;
-        output.sampleFormat = paInt16;
-        // The device buffers its latency on top of the one block the stream renders at a time.
-        const double blockSeconds =
-            request.sampleRate > 0 ? static_cast<double>(request.blockFrames) / request.sampleRate : 0.0;
-        output.suggestedLatency = request.latencySeconds > 0.0 ? request.latencySeconds + blockSeconds
-                                                               : info->defaultLowOutputLatency;
-        const bool fixedBlock =
-            request.blockFrames >= kMinFixedBlockFrames && request.blockFrames <= kMaxFixedBlockFrames;
-        const unsigned long framesPerBuffer =
-            fixedBlock ? static_cast<unsigned long>(request.blockFrames) : paFramesPerBufferUnspecified;
-
-        PaError result = Pa_OpenStream(&stream_, nullptr, &output, request.sampleRate, framesPerBuffer,
-                                       paClipOff | paDitherOff, &PortAudioBackend::callback, this);
-        // ALSA's callback thread asks for real-time (FIFO) scheduling, so that the window, a sample load
-        // or a recording's writer can never hold the render back; where the system does not allow it,
-        // the thread simply stays at normal priority. A JACK server runs its own real-time thread.
-        const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
-        if (result == paNoError && host && host->type == paALSA)
-            PaAlsa_EnableRealtimeScheduling(stream_, 1);
-        if (result == paNoError)
-            result = Pa_StartStream(stream_);
+        const PaError result = openStream(request, device.paIndex, *info);
         if (result != paNoError) {
             error = Pa_GetErrorText(result);
-            if (stream_)
-                Pa_CloseStream(stream_);
-            stream_ = nullptr;
             return false;
         }
         openName_ = device.name;
@@ -133,6 +107,38 @@ class PortAudioBackend final : public Backend {
     }
 
   private:
+    /// Opens and starts stream_ on the device; leaves it null on failure.
+    PaError openStream(const DeviceRequest& request, PaDeviceIndex device, const PaDeviceInfo& info) {
+        PaStreamParameters output{};
+        output.device = device;
+        output.channelCount = channels_;
+        output.sampleFormat = paInt16;
+        // The device buffers its latency on top of the one block the source renders at a time.
+        const double blockSeconds = static_cast<double>(request.blockFrames) / request.sampleRate;
+        output.suggestedLatency = request.latencySeconds > 0.0 ? request.latencySeconds + blockSeconds
+                                                               : info.defaultLowOutputLatency;
+        const bool fixedBlock =
+            request.blockFrames >= kMinFixedBlockFrames && request.blockFrames <= kMaxFixedBlockFrames;
+        const unsigned long framesPerBuffer =
+            fixedBlock ? static_cast<unsigned long>(request.blockFrames) : paFramesPerBufferUnspecified;
+
+        PaError result = Pa_OpenStream(&stream_, nullptr, &output, request.sampleRate, framesPerBuffer,
+                                       paClipOff | paDitherOff, &PortAudioBackend::callback, this);
+        // ALSA's callback thread asks for real-time (FIFO) scheduling, so that the window, a sample load
+        // or a recording's writer can never hold the render back; where the system does not allow it,
+        // the thread simply stays at normal priority. A JACK server runs its own real-time thread.
+        const PaHostApiInfo* host = Pa_GetHostApiInfo(info.hostApi);
+        if (result == paNoError && host && host->type == paALSA)
+            PaAlsa_EnableRealtimeScheduling(stream_, 1);
+        if (result == paNoError)
+            result = Pa_StartStream(stream_);
+        if (result != paNoError && stream_) {
+            Pa_CloseStream(stream_);
+            stream_ = nullptr;
+        }
+        return result;
+    }
+
     void listDevices() {
         const PaDeviceIndex defaultDevice = Pa_GetDefaultOutputDevice();
         const PaDeviceIndex count = Pa_GetDeviceCount();

@@ -46,8 +46,15 @@ void StreamLink::detach() {
 
 void StreamLink::play(Source& source, std::int16_t* out, int frames) {
     while (frames > 0) {
-        if (readFrame_ >= blockFrames_) {
-            refill(source);
+        if (readFrame_ == blockFrames_ && frames >= blockFrames_) {
+            // A whole block the device asks for is rendered straight into the device's buffer.
+            renderBlock(source, out);
+            out += static_cast<ptrdiff_t>(blockFrames_) * 2;
+            frames -= blockFrames_;
+            continue;
+        }
+        if (readFrame_ == blockFrames_) {
+            renderBlock(source, block_.data());
             readFrame_ = 0;
         }
         const int count = std::min(frames, blockFrames_ - readFrame_);
@@ -59,11 +66,11 @@ void StreamLink::play(Source& source, std::int16_t* out, int frames) {
     }
 }
 
-void StreamLink::refill(Source& source) {
-    // A source that leaves frames unwritten plays silence there, not the previous block again.
-    std::fill(block_.begin(), block_.end(), std::int16_t{0});
+void StreamLink::renderBlock(Source& source, std::int16_t* block) {
+    // A source that leaves frames unwritten plays silence there, not what the buffer held before.
+    std::fill(block, block + static_cast<ptrdiff_t>(blockFrames_) * 2, std::int16_t{0});
     const auto begin = Clock::now();
-    source.render(block_.data(), blockFrames_);
+    source.render(block, blockFrames_);
     const double load = std::chrono::duration<double>(Clock::now() - begin).count() / blockSeconds_;
     const double alpha = std::min(1.0, blockSeconds_ / kLoadSmoothingSeconds);
     smoothedLoad_ += static_cast<float>(alpha * (load - smoothedLoad_));

@@ -32,7 +32,7 @@ class StreamLink {
 
   private:
     void play(Source& source, std::int16_t* out, int frames);
-    void refill(Source& source);
+    void renderBlock(Source& source, std::int16_t* block);
 
     std::atomic<Source*> source_;
     std::atomic<bool> busy_{false};
@@ -40,7 +40,7 @@ class StreamLink {
     std::atomic<std::uint32_t> pulls_{0};
     const int blockFrames_;
     const double blockSeconds_;
-    // The device thread's alone while attached.
+    // The device thread's alone while attached: the block that device slices are cut from.
     std::vector<std::int16_t> block_;
     int readFrame_; // next frame of block_ to hand out; blockFrames_ when it is used up
     float smoothedLoad_ = 0.0f;

@@ -4,8 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,9 +18,10 @@ class BenchDevice final : public audio::Backend {
     int deviceCount() override { return 1; }
     const char* deviceName(int index) override { return index == 0 ? "Bench" : nullptr; }
     std::string openDeviceName() override { return "Bench"; }
-    bool start(const audio::DeviceRequest&, audio::PullFunction p, void* c, std::string&) override {
-        pull = p;
-        context = c;
+    bool start(const audio::DeviceRequest&, audio::PullFunction devicePull, void* devicePullContext,
+               std::string&) override {
+        pull = devicePull;
+        context = devicePullContext;
         return true;
     }
     void stop() override {}
@@ -28,9 +29,10 @@ class BenchDevice final : public audio::Backend {
     void* context = nullptr;
 };
 
+/// Costs what the old byte callback cost: one memset of the block.
 struct FillSource final : audio::Source {
     void render(std::int16_t* interleavedStereo, int frames) override {
-        std::fill(interleavedStereo, interleavedStereo + 2 * frames, std::int16_t{0x1111});
+        std::memset(interleavedStereo, 0x11, static_cast<size_t>(frames) * 2 * sizeof(std::int16_t));
     }
 };
 

@@ -38,8 +38,8 @@ class SynthWindow : public QDialog {
     Q_OBJECT
   public:
     /// Builds the controls and starts the synth: positions, start-up phrases, then the stream.
-    /// The window neither owns nor outlives engine, audio and boxes; the stream must stop before the window
-    /// goes, since the render may hand frames to the window's recorder.
+    /// The window neither owns nor outlives engine, audio and boxes; the audio must stop before the window
+    /// goes, since it plays the window's source, whose render may hand frames to the window's recorder.
     SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes& boxes, QWidget* parent = nullptr);
     ~SynthWindow() override;
 

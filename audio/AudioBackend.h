@@ -1,9 +1,8 @@
 // The device layer under the audio output service: opens one output and pulls frames from the service.
-// Every Backend operation is called by the service on the window thread (or a helper it waits for);
+// Every Backend operation is called by AudioOutput on the window thread (or a helper it waits for);
 // the PullFunction runs on the backend's audio thread.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,14 +14,14 @@ namespace audio {
 using PullFunction = void (*)(std::int16_t* out, int frameCount, void* context);
 
 struct DeviceRequest {
-    int deviceIndex = 0;         ///< index into the backend's device list
-    int sampleRate = 44100;      ///< frames per second
-    int blockFrames = 0;         ///< the stream's block length in frames; 0 when it has none
-    double latencySeconds = 0.05; ///< device latency on top of the stream's own block
+    int deviceIndex = 0;          ///< index into the backend's device list
+    int sampleRate = 44100;       ///< frames per second
+    int blockFrames = 1024;       ///< frames the source renders at a time, 1 or more
+    double latencySeconds = 0.05; ///< device latency on top of the source's block
 };
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
 
     /// Output devices of this backend; a backend with none answers 0.
@@ -34,7 +33,7 @@ public:
     /// On failure returns false with a short reason in error.
     virtual bool start(const DeviceRequest& request, PullFunction pull, void* context,
                        std::string& error) = 0;
-    /// Stops the callbacks and closes the device. May block if the device is lost: the service
+    /// Stops the callbacks and closes the device. May block if the device is lost: AudioOutput
     /// bounds it and abandons the backend when it does not return.
     virtual void stop() = 0;
     /// Name of the device start() opened.
@@ -45,10 +44,5 @@ public:
 std::unique_ptr<Backend> makeNullBackend();
 /// The PortAudio device backend.
 std::unique_ptr<Backend> makePortAudioBackend();
-
-/// Test hook: closes the service and makes it use backend (null restores PortAudio) from now on.
-void setBackendForTesting(std::unique_ptr<Backend> backend);
-/// Test hook: how long the service waits for a backend's start or stop before abandoning it.
-void setDeviceTimeoutForTesting(std::chrono::milliseconds timeout);
 
 } // namespace audio

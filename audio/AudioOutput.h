@@ -1,45 +1,68 @@
-// The audio output service: one callback-driven 44100 Hz 16-bit stereo stream on a sound device.
-// All operations are for the window thread; the callback runs on the service's own audio thread.
+// The sound output: one source played on a PortAudio device (ALSA, or JACK where a server runs) or,
+// without a usable device, on a silent output that keeps calling it in real time. Window thread only;
+// the source renders on the output's audio thread.
 #pragma once
 
-struct FSOUND_STREAM;
+#include "audio/Output.h"
+#include "audio/SilenceWatch.h"
 
-/// Fills lengthBytes / 4 interleaved little-endian signed 16-bit stereo frames into buffer.
-/// Runs on the audio thread; its result is ignored.
-using FSOUND_STREAMCALLBACK = signed char (*)(FSOUND_STREAM* stream, void* buffer, int lengthBytes,
-                                              void* userData);
-
-/// Output type 0 plays to no device (the paced null output); any other type plays to the chosen device.
-bool FSOUND_SetOutput(int outputType);
-/// Device latency in milliseconds added to the stream's own buffering.
-bool FSOUND_SetBufferSize(int milliseconds);
-/// Index into the device list, 0..FSOUND_GetNumDrivers()−1.
-bool FSOUND_SetDriver(int driverIndex);
-bool FSOUND_SetHWND(void* window);
-/// Opens (or reopens) the output; a running stream is stopped first and stays valid for a later play.
-bool FSOUND_Init(int mixRate, int maxChannels, unsigned flags);
-void FSOUND_Close();
-/// lengthBytes / 4 frames per callback block. Returns null on failure.
-FSOUND_STREAM* FSOUND_Stream_Create(FSOUND_STREAMCALLBACK callback, int lengthBytes, unsigned mode,
-                                    int sampleRate, void* userData);
-/// Starts the callbacks (stopping any other playing stream first); returns the channel used, or −1 on
-/// failure. Without a usable device the paced null output calls the callback in real time instead.
-int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream);
-/// Returns only when no callback of this stream runs any more.
-bool FSOUND_Stream_Stop(FSOUND_STREAM* stream);
-bool FSOUND_Stream_Close(FSOUND_STREAM* stream);
-/// Share of real time spent in the callback, in percent, smoothed. Polled regularly, it also notices
-/// a device that has stopped playing and carries on with the paced null output.
-float FSOUND_GetCPUUsage();
-int FSOUND_GetNumDrivers();
-/// Readable device name, or null for an index out of range.
-const char* FSOUND_GetDriverName(int driverIndex);
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace audio {
 
-/// True while the paced null output stands in for a device that is missing or failed to open.
-bool usingNullOutput();
-/// Readable name of the device that plays now ("" when nothing plays); valid until the next call.
-const char* currentDeviceName();
+class Backend;
+struct DeviceRequest;
+class StreamLink;
+
+class AudioOutput final : public Output {
+  public:
+    /// The system's sound devices, looked for on first use.
+    AudioOutput();
+    /// Plays on devices (a test's stand-in); a device call that takes longer than deviceTimeout is
+    /// taken for a lost device, which is left behind for the silent output.
+    AudioOutput(std::unique_ptr<Backend> devices, std::chrono::milliseconds deviceTimeout);
+    AudioOutput(const AudioOutput&) = delete;
+    AudioOutput& operator=(const AudioOutput&) = delete;
+    /// Stops first.
+    ~AudioOutput() override;
+
+    void start(Source& source, const StreamSettings& settings) override;
+    void stop() override;
+    float cpuLoadPercent() override;
+    std::vector<std::string> deviceNames() override;
+
+    /// True while the silent output stands in for a device that is missing, failed or was lost.
+    bool playsSilently() const;
+    /// Name of the device that plays; "" when none does.
+    const std::string& playingDevice() const { return playingDevice_; }
+
+  private:
+    Backend& devices();
+    DeviceRequest request() const;
+    bool openDevice(std::string& status);
+    std::string openFailure(Backend& backend, const std::string& error);
+    void playSilently(const std::string& reason);
+    void close();
+    void replaceLostDevice();
+    SilenceWatch::Clock::duration lostAfter() const;
+    void releaseDevices();
+    void report(const std::string& line);
+
+    std::unique_ptr<Backend> devices_;
+    bool devicesWedged_ = false; // a device call never returned: no device is tried again
+    std::unique_ptr<Backend> silent_;
+    Backend* running_ = nullptr;
+    // Freed once its device has stopped; left behind, never freed, when the device's stop hangs.
+    std::unique_ptr<StreamLink> link_;
+    Source* source_ = nullptr;
+    StreamSettings settings_;
+    std::chrono::milliseconds timeout_;
+    SilenceWatch watch_;
+    std::string playingDevice_;
+    std::string lastReport_;
+};
 
 } // namespace audio

@@ -13,12 +13,11 @@ namespace {
 
 constexpr int kMinPeriodFrames = 64;
 constexpr int kMaxPeriodFrames = 8192;
-constexpr int kPeriodFramesWithoutBlock = 512;
 // Behind by more than this (the machine slept), the clock restarts instead of catching up in a burst.
 constexpr std::chrono::milliseconds kMaxLag{250};
 
 class NullBackend final : public Backend {
-public:
+  public:
     ~NullBackend() override { stop(); }
 
     int deviceCount() override { return 0; }
@@ -27,9 +26,7 @@ public:
 
     bool start(const DeviceRequest& request, PullFunction pull, void* context, std::string&) override {
         stop();
-        const int period = request.blockFrames > 0
-                               ? std::clamp(request.blockFrames, kMinPeriodFrames, kMaxPeriodFrames)
-                               : kPeriodFramesWithoutBlock;
+        const int period = std::clamp(request.blockFrames, kMinPeriodFrames, kMaxPeriodFrames);
         scratch_.assign(static_cast<size_t>(period) * 2, 0);
         running_ = true;
         const int rate = request.sampleRate > 0 ? request.sampleRate : 44100;
@@ -43,10 +40,11 @@ public:
             running_ = false;
         }
         wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
 
-private:
+  private:
     void run(PullFunction pull, void* context, int period, int rate) {
         using Clock = std::chrono::steady_clock;
         const auto periodDuration = std::chrono::duration_cast<Clock::duration>(
@@ -58,7 +56,8 @@ private:
             pull(scratch_.data(), period, context);
             next += periodDuration;
             const auto now = Clock::now();
-            if (now - next > kMaxLag) next = now;
+            if (now - next > kMaxLag)
+                next = now;
             lock.lock();
             wake_.wait_until(lock, next, [this] { return !running_; });
         }
@@ -73,6 +72,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makeNullBackend() { return std::make_unique<NullBackend>(); }
+std::unique_ptr<Backend> makeNullBackend() {
+    return std::make_unique<NullBackend>();
+}
 
 } // namespace audio

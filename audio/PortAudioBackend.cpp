@@ -29,7 +29,7 @@ struct Device {
 };
 
 class PortAudioBackend final : public Backend {
-public:
+  public:
     PortAudioBackend() {
         // The hooks must be in place before PortAudio opens ALSA or looks for a JACK server.
         snd_lib_error_set_handler(&silentAlsaError);
@@ -51,20 +51,21 @@ public:
 
     ~PortAudioBackend() override {
         stop();
-        if (initialised_) Pa_Terminate();
+        if (initialised_)
+            Pa_Terminate();
     }
 
     int deviceCount() override { return static_cast<int>(devices_.size()); }
 
     const char* deviceName(int index) override {
-        if (index < 0 || index >= deviceCount()) return nullptr;
+        if (index < 0 || index >= deviceCount())
+            return nullptr;
         return devices_[static_cast<size_t>(index)].name.c_str();
     }
 
     std::string openDeviceName() override { return openName_; }
 
-    bool start(const DeviceRequest& request, PullFunction pull, void* context,
-               std::string& error) override {
+    bool start(const DeviceRequest& request, PullFunction pull, void* context, std::string& error) override {
         stop();
         if (!initialised_) {
             error = initialiseError_;
@@ -83,20 +84,41 @@ public:
         pull_ = pull;
         context_ = context;
         channels_ = std::min(2, info->maxOutputChannels);
-        if (channels_ == 1) monoScratch_.assign(static_cast<size_t>(kMonoScratchFrames) * 2, 0);
+        if (channels_ == 1)
+            monoScratch_.assign(static_cast<size_t>(kMonoScratchFrames) * 2, 0);
 
+        const PaError result = openStream(request, device.paIndex, *info);
+        if (result != paNoError) {
+            error = Pa_GetErrorText(result);
+            return false;
+        }
+        openName_ = device.name;
+        return true;
+    }
+
+    void stop() override {
+        if (!stream_)
+            return;
+        // Abort rather than drain: a drain waits on a device that may never play again.
+        Pa_AbortStream(stream_);
+        Pa_CloseStream(stream_);
+        stream_ = nullptr;
+        openName_.clear();
+    }
+
+  private:
+    /// Opens and starts stream_ on the device; leaves it null on failure.
+    PaError openStream(const DeviceRequest& request, PaDeviceIndex device, const PaDeviceInfo& info) {
         PaStreamParameters output{};
-        output.device = device.paIndex;
+        output.device = device;
         output.channelCount = channels_;
         output.sampleFormat = paInt16;
-        // The device buffers its latency on top of the one block the stream renders at a time.
-        const double blockSeconds =
-            request.sampleRate > 0 ? static_cast<double>(request.blockFrames) / request.sampleRate : 0.0;
-        output.suggestedLatency = request.latencySeconds > 0.0
-                                      ? request.latencySeconds + blockSeconds
-                                      : info->defaultLowOutputLatency;
-        const bool fixedBlock = request.blockFrames >= kMinFixedBlockFrames &&
-                                request.blockFrames <= kMaxFixedBlockFrames;
+        // The device buffers its latency on top of the one block the source renders at a time.
+        const double blockSeconds = static_cast<double>(request.blockFrames) / request.sampleRate;
+        output.suggestedLatency = request.latencySeconds > 0.0 ? request.latencySeconds + blockSeconds
+                                                               : info.defaultLowOutputLatency;
+        const bool fixedBlock =
+            request.blockFrames >= kMinFixedBlockFrames && request.blockFrames <= kMaxFixedBlockFrames;
         const unsigned long framesPerBuffer =
             fixedBlock ? static_cast<unsigned long>(request.blockFrames) : paFramesPerBufferUnspecified;
 
@@ -105,42 +127,34 @@ public:
         // ALSA's callback thread asks for real-time (FIFO) scheduling, so that the window, a sample load
         // or a recording's writer can never hold the render back; where the system does not allow it,
         // the thread simply stays at normal priority. A JACK server runs its own real-time thread.
-        const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
-        if (result == paNoError && host && host->type == paALSA) PaAlsa_EnableRealtimeScheduling(stream_, 1);
-        if (result == paNoError) result = Pa_StartStream(stream_);
-        if (result != paNoError) {
-            error = Pa_GetErrorText(result);
-            if (stream_) Pa_CloseStream(stream_);
+        const PaHostApiInfo* host = Pa_GetHostApiInfo(info.hostApi);
+        if (result == paNoError && host && host->type == paALSA)
+            PaAlsa_EnableRealtimeScheduling(stream_, 1);
+        if (result == paNoError)
+            result = Pa_StartStream(stream_);
+        if (result != paNoError && stream_) {
+            Pa_CloseStream(stream_);
             stream_ = nullptr;
-            return false;
         }
-        openName_ = device.name;
-        return true;
+        return result;
     }
 
-    void stop() override {
-        if (!stream_) return;
-        // Abort rather than drain: a drain waits on a device that may never play again.
-        Pa_AbortStream(stream_);
-        Pa_CloseStream(stream_);
-        stream_ = nullptr;
-        openName_.clear();
-    }
-
-private:
     void listDevices() {
         const PaDeviceIndex defaultDevice = Pa_GetDefaultOutputDevice();
         const PaDeviceIndex count = Pa_GetDeviceCount();
         // The system's default output comes first, so that index 0 plays where the desktop plays.
-        if (defaultDevice != paNoDevice) addDevice(defaultDevice);
+        if (defaultDevice != paNoDevice)
+            addDevice(defaultDevice);
         for (PaDeviceIndex i = 0; i < count; ++i) {
-            if (i != defaultDevice) addDevice(i);
+            if (i != defaultDevice)
+                addDevice(i);
         }
     }
 
     void addDevice(PaDeviceIndex index) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
-        if (!info || info->maxOutputChannels < 1) return;
+        if (!info || info->maxOutputChannels < 1)
+            return;
         const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
         std::string name = host ? std::string(host->name) + ": " + info->name : info->name;
         devices_.push_back({index, std::move(name)});
@@ -160,7 +174,8 @@ private:
             const int chunk = std::min(frames, kMonoScratchFrames);
             std::int16_t* stereo = self->monoScratch_.data();
             self->pull_(stereo, chunk, self->context_);
-            for (int i = 0; i < chunk; ++i) *out++ = static_cast<std::int16_t>((stereo[2 * i] + stereo[2 * i + 1]) / 2);
+            for (int i = 0; i < chunk; ++i)
+                *out++ = static_cast<std::int16_t>((stereo[2 * i] + stereo[2 * i + 1]) / 2);
             frames -= chunk;
         }
         return paContinue;
@@ -179,6 +194,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makePortAudioBackend() { return std::make_unique<PortAudioBackend>(); }
+std::unique_ptr<Backend> makePortAudioBackend() {
+    return std::make_unique<PortAudioBackend>();
+}
 
 } // namespace audio

@@ -1,11 +1,12 @@
 // The loop machine's start-up as the program runs it: engine, recorder, window with its start-up
-// generators, the start dialog closed at once, the audio stream started (silent output), until the
+// generators, the start dialog closed at once, the audio output started (silent output), until the
 // main window's first paint. The application object is built once, before the timing.
 #include "bench/StartUpProbe.h"
 
+#include "audio/AudioBackend.h"
+#include "audio/AudioOutput.h"
 #include "common/WavRecorder.h"
 #include "vexla/engine/LoopEngine.h"
-#include "vexla/ui/AudioService.h"
 #include "vexla/ui/LoopMachineWindow.h"
 #include "vexla/ui/tests/FakeServices.h"
 
@@ -14,18 +15,13 @@
 
 namespace {
 
-signed char renderStream(FSOUND_STREAM*, void* buffer, int lengthBytes, void* engine) {
-    static_cast<vexla::LoopEngine*>(engine)->renderBlock(buffer, lengthBytes);
-    return 1;
-}
-
 void BM_VexlaStartUpToFirstPaint(benchmark::State& state) {
     bench::application("vexla_start_up_bench");
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
         common::WavRecorder recorder;
         auto engine = std::make_unique<vexla::LoopEngine>();
-        vexla::OutputAudioService audio(&renderStream, engine.get(), vexla::OutputAudioService::kSilentOutput);
+        audio::AudioOutput audio(audio::makeNullBackend(), std::chrono::milliseconds(2000));
         QStringList events;
         vexla::test::FakeDialogs dialogs; // the start dialog closes at once
         dialogs.events = &events;

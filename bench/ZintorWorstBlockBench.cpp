@@ -77,7 +77,7 @@ void BM_ZintorWorstBlockUnderStress(benchmark::State& state) {
     for (auto _ : state) {
         const bench::BlockTimes times = bench::timeBlocksUnderStress(
             kBlockFrames, bench::worstBlockSeconds(), 32767,
-            [&audio](std::int16_t* out) { audio.callback(nullptr, out, kBlockFrames * 4, audio.userData); }, stress);
+            [&audio](std::int16_t* out) { audio.render(out, kBlockFrames); }, stress);
         bench::reportBlockTimes(state, times, kBlockFrames);
         bench::reportMachineFloor(state, kBlockFrames, state.counters["median_us"] * 1000.0, stress);
     }

@@ -1,13 +1,23 @@
 // The loop machine's audio output settings, owned by the main window. Window thread only.
 #pragma once
 
+#include "audio/Output.h"
+
 #include <cstdint>
 
 namespace vexla {
 
+/// The device's own buffering, on top of the stream's block; the latency display adds it.
+inline constexpr int kMixBufferMilliseconds = 40;
+
 struct AudioSettings {
-    std::int32_t latencyFrames = 2048; ///< stream block in stereo frames; the stream gets × 4 bytes
-    std::int32_t deviceIndex = 0;      ///< index into the audio service's device list
+    std::int32_t latencyFrames = 2048; ///< stream block in stereo frames
+    std::int32_t deviceIndex = 0;      ///< index into the audio output's device list
 };
+
+/// The stream these settings ask the audio output for.
+inline audio::StreamSettings streamSettings(const AudioSettings& settings) {
+    return {settings.deviceIndex, settings.latencyFrames, kMixBufferMilliseconds};
+}
 
 } // namespace vexla

@@ -8,7 +8,6 @@
 #include "vexla/samples/SampleLoader.h"
 #include "vexla/samples/SampleSlot.h"
 #include "vexla/ui/AboutDialog.h"
-#include "vexla/ui/AudioService.h"
 #include "vexla/ui/DialogProvider.h"
 #include "vexla/ui/DialogUnits.h"
 #include "vexla/ui/Pictures.h"
@@ -61,10 +60,12 @@ int leadingNumber(const QString& text) {
 
 } // namespace
 
-LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& recorder, AudioService& audio,
+LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& recorder, audio::Output& audio,
                                      DialogProvider& dialogs, std::uint32_t seed, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      engine_(engine), recorder_(recorder), audio_(audio), dialogs_(dialogs), history_(engine) {
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      engine_(engine), recorder_(recorder), audio_(audio), sound_(engine), dialogs_(dialogs),
+      history_(engine) {
     setObjectName(QStringLiteral("loopMachineWindow"));
     clipOnLamp_ = clipLamp(true, devicePixelRatioF());
     clipOffLamp_ = clipLamp(false, devicePixelRatioF());
@@ -96,7 +97,7 @@ LoopMachineWindow::~LoopMachineWindow() = default;
 void LoopMachineWindow::start() {
     StartDialog startDialog(this);
     dialogs_.run(startDialog); // however it closes, start-up goes on
-    audio_.start(settings_);
+    audio_.start(sound_, streamSettings(settings_));
     lampTimer_->start(kLampTimerMs);
     statusTimer_->start(kStatusTimerMs);
 }
@@ -621,7 +622,7 @@ void LoopMachineWindow::openSettings() {
     const AudioSettings chosen = dialog.settings();
     settings_.deviceIndex = chosen.deviceIndex;
     settings_.latencyFrames = chosen.latencyFrames;
-    audio_.start(settings_);
+    audio_.start(sound_, streamSettings(settings_));
 }
 
 void LoopMachineWindow::showAbout() {
@@ -646,7 +647,7 @@ void LoopMachineWindow::refreshPlaying() {
 
 void LoopMachineWindow::refreshStatus() {
     refreshLamp();
-    cpuDisplay_->setText(QString::asprintf("%.2f%%", static_cast<double>(audio_.cpuUsage())));
+    cpuDisplay_->setText(QString::asprintf("%.2f%%", static_cast<double>(audio_.cpuLoadPercent())));
     const EngineParams& p = engine_.params;
     if (p.recording.load(kRelaxed) && !recorder_.lastError().empty()) {
         // The recorder stopped by itself (disk full, largest WAV size): say so rather than count on.

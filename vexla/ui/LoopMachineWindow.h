@@ -3,6 +3,7 @@
 // engine's atomic parameters and its lock.
 #pragma once
 
+#include "audio/EngineSource.h"
 #include "common/Random.h"
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/SceneState.h"
@@ -27,7 +28,6 @@ class WavRecorder;
 
 namespace vexla {
 
-class AudioService;
 class DialogProvider;
 class LoopEngine;
 struct SampleSlot;
@@ -43,7 +43,7 @@ public:
 
     /// Builds the controls and runs the engine's start-up with the window generator seeded by `seed`
     /// (the time in seconds in the program). No audio yet: see start().
-    LoopMachineWindow(LoopEngine& engine, common::WavRecorder& recorder, AudioService& audio,
+    LoopMachineWindow(LoopEngine& engine, common::WavRecorder& recorder, audio::Output& audio,
                       DialogProvider& dialogs, std::uint32_t seed, QWidget* parent = nullptr);
     ~LoopMachineWindow() override;
 
@@ -111,7 +111,8 @@ private:
 
     LoopEngine& engine_;
     common::WavRecorder& recorder_;
-    AudioService& audio_;
+    audio::Output& audio_;
+    audio::EngineSource sound_; ///< what the audio output plays: the engine
     DialogProvider& dialogs_;
     common::Random windowRandom_;
     ReRollHistory history_;

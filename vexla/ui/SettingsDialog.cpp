@@ -14,11 +14,14 @@ namespace vexla {
 int SettingsDialog::latencyMilliseconds(int latencyFrames) {
     // 1000 / 44100 held in single precision, as the display has always computed it.
     constexpr float kMillisecondsPerFrame = 0.022675738f;
-    return static_cast<int>(static_cast<float>(latencyFrames) * kMillisecondsPerFrame + 40.0f);
+    return static_cast<int>(static_cast<float>(latencyFrames) * kMillisecondsPerFrame +
+                            static_cast<float>(kMixBufferMilliseconds));
 }
 
-SettingsDialog::SettingsDialog(const AudioSettings& current, const QStringList& devices, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+SettingsDialog::SettingsDialog(const AudioSettings& current, const std::vector<std::string>& devices,
+                               QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       working_(current) {
     setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(QStringLiteral("- Vexla - Settings"));
@@ -72,11 +75,11 @@ SettingsDialog::SettingsDialog(const AudioSettings& current, const QStringList& 
     refreshLatencyDisplay();
 
     deviceList_->clear();
-    deviceList_->addItems(devices);
+    for (const std::string& name : devices)
+        deviceList_->addItem(QString::fromLocal8Bit(name.c_str()));
     // With no such device nothing is selected and the working index stays as it was.
-    deviceList_->setCurrentIndex(working_.deviceIndex >= 0 && working_.deviceIndex < devices.size()
-                                     ? working_.deviceIndex
-                                     : -1);
+    deviceList_->setCurrentIndex(
+        working_.deviceIndex >= 0 && working_.deviceIndex < deviceList_->count() ? working_.deviceIndex : -1);
     connect(deviceList_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
             working_.deviceIndex = index;

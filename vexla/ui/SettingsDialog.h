@@ -4,7 +4,8 @@
 #include "vexla/ui/AudioSettings.h"
 
 #include <QDialog>
-#include <QStringList>
+#include <string>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -14,20 +15,21 @@ namespace vexla {
 
 class SettingsDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kMinLatencyFrames = 1024;
     static constexpr int kMaxLatencyFrames = 8192;
 
     /// `current` seeds the working copies; `devices` are the device names in index order.
-    SettingsDialog(const AudioSettings& current, const QStringList& devices, QWidget* parent = nullptr);
+    SettingsDialog(const AudioSettings& current, const std::vector<std::string>& devices,
+                   QWidget* parent = nullptr);
 
     /// The working copies: what OK hands back.
     AudioSettings settings() const { return working_; }
 
-    /// Latency in whole milliseconds as shown: the block plus the service's 40 ms mixing buffer.
+    /// Latency in whole milliseconds as shown: the block plus the output's 40 ms mixing buffer.
     static int latencyMilliseconds(int latencyFrames);
 
-private:
+  private:
     void latencyMoved(int position);
     void refreshLatencyDisplay();
 

@@ -1,9 +1,9 @@
 // Vexla: with arguments it renders headless; without, it opens its window.
 #include "vexla/cli/CommandLine.h"
 
+#include "audio/AudioOutput.h"
 #include "common/WavRecorder.h"
 #include "vexla/engine/LoopEngine.h"
-#include "vexla/ui/AudioService.h"
 #include "vexla/ui/DialogProvider.h"
 #include "vexla/ui/LoopMachineWindow.h"
 #include "vexla/ui/Screenshot.h"
@@ -12,26 +12,17 @@
 #include <ctime>
 #include <memory>
 
-namespace {
-
-signed char renderStream(FSOUND_STREAM*, void* buffer, int lengthBytes, void* engine) {
-    static_cast<vexla::LoopEngine*>(engine)->renderBlock(buffer, lengthBytes);
-    return 1;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     if (argc > 1)
         return vexla::runCommandLine(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexla"));
 
-    // Built before the window and outlived by nothing that renders: the audio service is declared
-    // after them, so it stops its stream before they go.
+    // The audio output plays the window's view of the engine: it is stopped below, before the window,
+    // the engine and the recorder go.
     common::WavRecorder recorder;
     auto engine = std::make_unique<vexla::LoopEngine>();
-    vexla::OutputAudioService audio(&renderStream, engine.get());
+    audio::AudioOutput audio;
     vexla::QtDialogProvider dialogs;
 
     vexla::LoopMachineWindow window(*engine, recorder, audio, dialogs,
@@ -41,6 +32,6 @@ int main(int argc, char** argv) {
         vexla::scheduleScreenshot(window, screenshot);
     window.start();
     const int result = window.exec();
-    audio.stop();
+    audio.stop(); // however the window closed
     return screenshot.isEmpty() ? 0 : result;
 }

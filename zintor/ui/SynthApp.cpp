@@ -1,13 +1,13 @@
 // The synthesiser application object.
 #include "zintor/ui/SynthApp.h"
 
+#include "audio/Output.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/ui/MessageBoxes.h"
-#include "zintor/ui/SynthAudio.h"
 #include "zintor/ui/SynthWindow.h"
 
-#include <QPixmap>
 #include <QAbstractButton>
+#include <QPixmap>
 #include <QTimer>
 
 #include <cstdio>
@@ -18,7 +18,7 @@ namespace {
 constexpr int kScreenshotDelayMs = 1500; // long enough for the window manager to map and paint it
 }
 
-SynthApp::SynthApp(std::unique_ptr<SynthAudio> audio, std::unique_ptr<MessageBoxes> boxes)
+SynthApp::SynthApp(std::unique_ptr<audio::Output> audio, std::unique_ptr<MessageBoxes> boxes)
     : engine_(std::make_unique<SynthEngine>()), audio_(std::move(audio)), boxes_(std::move(boxes)) {}
 
 SynthApp::~SynthApp() {

@@ -5,17 +5,20 @@
 
 #include <memory>
 
+namespace audio {
+class Output;
+}
+
 namespace zintor {
 
 class MessageBoxes;
-class SynthAudio;
 class SynthEngine;
 class SynthWindow;
 
 class SynthApp {
   public:
     /// Builds the engine; the window and the stream start in exec().
-    SynthApp(std::unique_ptr<SynthAudio> audio, std::unique_ptr<MessageBoxes> boxes);
+    SynthApp(std::unique_ptr<audio::Output> audio, std::unique_ptr<MessageBoxes> boxes);
     SynthApp(const SynthApp&) = delete;
     SynthApp& operator=(const SynthApp&) = delete;
     ~SynthApp();
@@ -37,7 +40,7 @@ class SynthApp {
 
   private:
     std::unique_ptr<SynthEngine> engine_;
-    std::unique_ptr<SynthAudio> audio_;
+    std::unique_ptr<audio::Output> audio_;
     std::unique_ptr<MessageBoxes> boxes_;
     std::unique_ptr<SynthWindow> window_;
     QString screenshotPath_;

@@ -9,9 +9,8 @@
 #include "zintor/generators/StartUp.h"
 #include "zintor/ui/DialogUnits.h"
 #include "zintor/ui/MessageBoxes.h"
-#include "zintor/ui/SynthAboutDialog.h"
-#include "zintor/ui/SynthAudio.h"
 #include "zintor/ui/StepLamps.h"
+#include "zintor/ui/SynthAboutDialog.h"
 #include "zintor/ui/SynthIcon.h"
 
 #include <QAction>
@@ -66,14 +65,13 @@ QString inSentence(const QString& caption) {
     return caption.left(1).toLower() + caption.mid(1);
 }
 
-signed char renderCallback(FSOUND_STREAM*, void* buffer, int lengthBytes, void* userData) {
-    return static_cast<SynthEngine*>(userData)->renderBlock(buffer, lengthBytes) ? 1 : 0;
-}
+// Device 0, 1000-frame blocks, 50 ms of device buffering.
+constexpr audio::StreamSettings kStream{0, 1000, 50};
 
 } // namespace
 
-SynthWindow::SynthWindow(SynthEngine& engine, SynthAudio& audio, MessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent), engine_(engine), audio_(audio), boxes_(boxes),
+SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), engine_(engine), audio_(audio), sound_(engine), boxes_(boxes),
       history_(std::make_unique<ReRollHistory>(engine)), recorder_(std::make_unique<common::WavRecorder>()) {
     setObjectName("synthWindow");
     setWindowTitle("Vexla Release 9");
@@ -387,8 +385,7 @@ void SynthWindow::startSynth() {
     // The sliders' positions are already set; startUp puts the same start values into the engine,
     // sets the drum presets, clears the delay and writes the first phrases before any sound plays.
     startUp(engine_, windowRandom_, static_cast<std::uint32_t>(std::time(nullptr)));
-    audio_.open(&renderCallback, &engine_, reinterpret_cast<void*>(winId()));
-    audio_.play();
+    audio_.start(sound_, kStream);
 
     cpuTimer_ = new QTimer(this);
     cpuTimer_->setObjectName("cpuTimer");
@@ -453,7 +450,7 @@ void SynthWindow::togglePlay() {
 }
 
 void SynthWindow::refreshCpuLabel() {
-    cpuLabel_->setText(QString::asprintf("cpu: %.1f%%", audio_.cpuUsage()));
+    cpuLabel_->setText(QString::asprintf("cpu: %.1f%%", audio_.cpuLoadPercent()));
     refreshRecording();
 }
 

@@ -2,6 +2,7 @@
 // recording and the step lamps. Window thread only.
 #pragma once
 
+#include "audio/EngineSource.h"
 #include "common/Random.h"
 
 #include <QDialog>
@@ -30,7 +31,6 @@ class MessageBoxes;
 class ReRollHistory;
 class StepLamps;
 struct SynthState;
-class SynthAudio;
 class SynthEngine;
 class DialogUnits;
 
@@ -38,9 +38,9 @@ class SynthWindow : public QDialog {
     Q_OBJECT
   public:
     /// Builds the controls and starts the synth: positions, start-up phrases, then the stream.
-    /// The window neither owns nor outlives engine, audio and boxes; the stream must stop before the window
-    /// goes, since the render may hand frames to the window's recorder.
-    SynthWindow(SynthEngine& engine, SynthAudio& audio, MessageBoxes& boxes, QWidget* parent = nullptr);
+    /// The window neither owns nor outlives engine, audio and boxes; the audio must stop before the window
+    /// goes, since it plays the window's source, whose render may hand frames to the window's recorder.
+    SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes& boxes, QWidget* parent = nullptr);
     ~SynthWindow() override;
 
     /// The window thread's random numbers, seeded from the clock, drawn by the phrase generators.
@@ -101,7 +101,8 @@ class SynthWindow : public QDialog {
     void showControls(const SynthState& state);
 
     SynthEngine& engine_;
-    SynthAudio& audio_;
+    audio::Output& audio_;
+    audio::EngineSource sound_; ///< what the audio output plays: the engine
     MessageBoxes& boxes_;
     common::Random windowRandom_;
     std::unique_ptr<ReRollHistory> history_;

@@ -2,13 +2,14 @@
 // and answer at once, so nothing modal runs and no device opens. Test thread only.
 #pragma once
 
-#include "vexla/ui/AudioService.h"
+#include "audio/Output.h"
 #include "vexla/ui/DialogProvider.h"
 
 #include <QByteArray>
 #include <QDialog>
 #include <QStringList>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace vexla::test {
@@ -43,29 +44,35 @@ inline QByteArray makeRampWav(int slope, int frames) {
     return bytes;
 }
 
-class FakeAudio final : public AudioService {
-public:
-    void start(const AudioSettings& settings) override {
+/// Records what the window asked of the audio output; plays nothing.
+class FakeAudio final : public audio::Output {
+  public:
+    void start(audio::Source& source, const audio::StreamSettings& settings) override {
+        playing = &source;
         starts.push_back(settings);
         events->append(QStringLiteral("audio start"));
     }
     void stop() override {
+        playing = nullptr;
         ++stops;
         events->append(QStringLiteral("audio stop"));
     }
-    float cpuUsage() override { return load; }
-    QStringList deviceNames() override { return devices; }
+    float cpuLoadPercent() override { return load; }
+    std::vector<std::string> deviceNames() override { return devices; }
 
-    std::vector<AudioSettings> starts;
+    audio::Source* playing = nullptr;
+    std::vector<audio::StreamSettings> starts;
     int stops = 0;
     float load = 3.14159f;
-    QStringList devices{QStringLiteral("Built-in Audio"), QStringLiteral("USB Headset"), QStringLiteral("HDMI 1")};
+    std::vector<std::string> devices{"Built-in Audio", "USB Headset", "HDMI 1"};
     QStringList* events = nullptr;
 };
 
 class FakeDialogs final : public DialogProvider {
-public:
-    QString openSampleFile(QWidget*) override { return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst(); }
+  public:
+    QString openSampleFile(QWidget*) override {
+        return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+    }
     QString saveRecordingFile(QWidget*) override {
         ++saveDialogs;
         return saveAnswer;

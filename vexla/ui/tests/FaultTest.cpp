@@ -3,15 +3,16 @@
 // ends with a working window and, where a recording ran, what became of its file.
 #include "FakeServices.h"
 
+#include "audio/AudioOutput.h"
 #include "common/WavRecorder.h"
 #include "vexla/engine/LoopEngine.h"
-#include "vexla/ui/AudioService.h"
 #include "vexla/ui/LoopMachineWindow.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -37,6 +38,31 @@ quint32 read32(const QByteArray& bytes, int at) {
         v = (v << 8) | quint8(bytes[at + i]);
     return v;
 }
+
+/// The real audio output (a device where there is one, else the silent output), counting the render
+/// calls of whatever the window plays.
+class CountingOutput final : public audio::Output, audio::Source {
+  public:
+    void start(audio::Source& source, const audio::StreamSettings& settings) override {
+        real_.stop(); // the old source's last call has returned
+        played_ = &source;
+        real_.start(*this, settings);
+    }
+    void stop() override { real_.stop(); }
+    float cpuLoadPercent() override { return real_.cpuLoadPercent(); }
+    std::vector<std::string> deviceNames() override { return real_.deviceNames(); }
+
+    std::atomic<int> calls{0};
+
+  private:
+    void render(std::int16_t* interleavedStereo, int frames) override {
+        played_->render(interleavedStereo, frames);
+        calls.fetch_add(1);
+    }
+
+    audio::Source* played_ = nullptr;
+    audio::AudioOutput real_;
+};
 
 /// A folder that holds at most `bytes`: a small tmpfs where we may mount one (root), else the process's
 /// file size limit, which makes writes past it fail as a full disk's do.
@@ -188,18 +214,7 @@ private slots:
     }
 
     void settingsOkTenTimesInARowLeavesOneStreamPlaying() {
-        // The real audio output (a device where there is one, else the paced null output).
-        struct Counted {
-            LoopEngine* engine;
-            std::atomic<int> calls{0};
-        } counted{engine_.get()};
-        const auto render = [](FSOUND_STREAM*, void* buffer, int lengthBytes, void* context) -> signed char {
-            auto* c = static_cast<Counted*>(context);
-            c->engine->renderBlock(buffer, lengthBytes);
-            c->calls.fetch_add(1);
-            return 1;
-        };
-        OutputAudioService realAudio(render, &counted);
+        CountingOutput realAudio;
         FakeDialogs dialogs;
         dialogs.events = &events_;
         dialogs.handler = [](QDialog& dialog) {
@@ -211,6 +226,7 @@ private slots:
         };
         common::WavRecorder recorder;
         LoopMachineWindow window(*engine_, recorder, realAudio, dialogs, 2u);
+        const auto stopFirst = qScopeGuard([&realAudio] { realAudio.stop(); }); // before the window goes
         window_.reset(); // one window on the engine at a time
         window.start();
         window.show();
@@ -218,13 +234,13 @@ private slots:
         for (int i = 0; i < 10; ++i)
             QTest::mouseClick(settings, Qt::LeftButton);
         QCOMPARE(events_.count(QStringLiteral("dialog settingsDialog")), 10);
-        const int before = counted.calls.load();
-        QTRY_VERIFY_WITH_TIMEOUT(counted.calls.load() >= before + 3, 5000);
+        const int before = realAudio.calls.load();
+        QTRY_VERIFY_WITH_TIMEOUT(realAudio.calls.load() >= before + 3, 5000);
         window.refreshStatus();
         realAudio.stop();
-        const int stopped = counted.calls.load();
+        const int stopped = realAudio.calls.load();
         QTest::qWait(100);
-        QCOMPARE(counted.calls.load(), stopped);
+        QCOMPARE(realAudio.calls.load(), stopped);
     }
 };
 

@@ -61,10 +61,11 @@ private:
     EngineParams& params() { return engine_->params; }
     QString lampState() { return find<QLabel>("clipLamp")->accessibleDescription(); }
 
-    // The render as the audio thread would run it, here on the test thread.
+    // The render as the audio thread would run it, through what the window gave the audio output to play.
     void renderFrames(int frames) {
-        std::vector<char> buffer(std::size_t(frames) * 4);
-        engine_->renderBlock(buffer.data(), int(buffer.size()));
+        QVERIFY2(audio_->playing != nullptr, "the window plays nothing");
+        std::vector<std::int16_t> buffer(std::size_t(frames) * 2);
+        audio_->playing->render(buffer.data(), frames);
     }
 
 private slots:
@@ -95,7 +96,8 @@ private slots:
     void startsWithTheStartDialogThenTheAudio() {
         QCOMPARE(events_, (QStringList{"dialog startDialog", "audio start"}));
         QCOMPARE(audio_->starts.size(), 1u);
-        QCOMPARE(audio_->starts[0].latencyFrames, 2048);
+        QCOMPARE(audio_->starts[0].blockFrames, 2048);
+        QCOMPARE(audio_->starts[0].latencyMilliseconds, 40);
         QCOMPARE(audio_->starts[0].deviceIndex, 0);
         QVERIFY(!params().running.load(kRelaxed));
         QCOMPARE(find<QLineEdit>("stepsEdit")->text(), QString("16"));
@@ -625,7 +627,7 @@ private slots:
         };
         click("settingsButton");
         QCOMPARE(audio_->starts.size(), 2u);
-        QCOMPARE(audio_->starts[1].latencyFrames * 4, streamBytes);
+        QCOMPARE(audio_->starts[1].blockFrames * 4, streamBytes);
         QCOMPARE(audio_->starts[1].deviceIndex, device >= 0 ? device : 0);
         QCOMPARE(window_->audioSettings().deviceIndex, device >= 0 ? device : 0);
         QVERIFY(params().running.load(kRelaxed)); // playing goes on
@@ -652,7 +654,7 @@ private slots:
     }
 
     void settingsWithoutDevicesKeepTheIndex() {
-        SettingsDialog dialog(AudioSettings{4096, 1}, QStringList{});
+        SettingsDialog dialog(AudioSettings{4096, 1}, {});
         QCOMPARE(dialog.findChild<QComboBox*>("deviceList")->currentIndex(), -1);
         QCOMPARE(dialog.settings().deviceIndex, 1);
         QCOMPARE(dialog.settings().latencyFrames, 4096);

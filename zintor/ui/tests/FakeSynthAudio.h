@@ -2,41 +2,49 @@
 // Window thread.
 #pragma once
 
+#include "audio/Output.h"
 #include "zintor/ui/MessageBoxes.h"
-#include "zintor/ui/SynthAudio.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace zintor {
 
-class FakeSynthAudio final : public SynthAudio {
+/// Records what the window asked of the audio output; plays only when the test says so.
+class FakeSynthAudio final : public audio::Output {
   public:
-    void open(FSOUND_STREAMCALLBACK cb, void* user, void*) override {
-        calls << "open";
-        callback = cb;
-        userData = user;
+    void start(audio::Source& played, const audio::StreamSettings& chosen) override {
+        calls << "start";
+        source = &played;
+        settings = chosen;
     }
-    void play() override { calls << "play"; }
     void stop() override {
         calls << "stop";
         if (onStop)
             onStop();
     }
-    float cpuUsage() override { return cpu; }
+    float cpuLoadPercent() override { return cpu; }
+    std::vector<std::string> deviceNames() override { return {}; }
 
-    /// Runs one callback block as the audio thread would.
+    /// Renders frames into out as the audio thread would.
+    void render(std::int16_t* out, int frames) {
+        if (source)
+            source->render(out, frames);
+    }
+    /// Runs one block of lengthBytes / 4 frames as the audio thread would.
     void renderOnce(int lengthBytes = 4000) {
-        static char buffer[1 << 16];
-        if (callback)
-            callback(nullptr, buffer, lengthBytes, userData);
+        static std::int16_t buffer[1 << 15];
+        render(buffer, lengthBytes / 4);
     }
 
     QStringList calls;
-    FSOUND_STREAMCALLBACK callback = nullptr;
-    void* userData = nullptr;
+    audio::Source* source = nullptr;
+    audio::StreamSettings settings;
     float cpu = 0.0f;
     std::function<void()> onStop;
 };
@@ -58,9 +66,9 @@ class FakeMessageBoxes final : public MessageBoxes {
     }
     QStringList shown;
     std::function<void()> onError;
-    QStringList asked;  ///< titles of the file dialogs, in order
-    QString openPath;   ///< what the file-open dialog answers ("" cancels)
-    QString savePath;   ///< what the file-save dialog answers ("" cancels)
+    QStringList asked; ///< titles of the file dialogs, in order
+    QString openPath;  ///< what the file-open dialog answers ("" cancels)
+    QString savePath;  ///< what the file-save dialog answers ("" cancels)
 };
 
 } // namespace zintor

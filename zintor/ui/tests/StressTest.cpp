@@ -51,7 +51,7 @@ private slots:
         auto window = std::make_unique<SynthWindow>(*engine, audio, boxes);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        QVERIFY(audio.callback != nullptr);
+        QVERIFY(audio.source != nullptr);
 
         const QList<QSlider*> sliders = window->findChildren<QSlider*>();
         // Every button but the two that close the window.
@@ -74,9 +74,9 @@ private slots:
             common::Random lengths(7);
             std::vector<char> buffer(4096 * 4 + 4);
             while (!stop.load(kRelaxed)) {
-                // Lengths from under one frame up to 4096 frames, odd byte counts included.
+                // Blocks from no frame up to 4096 frames, the shortest ones often.
                 const int lengthBytes = lengths.below(8) == 0 ? lengths.below(9) : 1 + lengths.below(4096 * 4);
-                audio.callback(nullptr, buffer.data(), lengthBytes, audio.userData);
+                audio.render(reinterpret_cast<std::int16_t*>(buffer.data()), lengthBytes / 4);
                 const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
                 for (int i = 0; i < 2 * (lengthBytes / 4); ++i) {
                     if (samples[i] < -32767)

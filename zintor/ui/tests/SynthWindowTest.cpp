@@ -377,8 +377,10 @@ void SynthWindowTest::startUpState() {
     QCOMPARE(rig.params().samplesPerStep.load(), 5000); // "132" is shown, not applied
     QVERIFY(!rig.params().playing.load());
     QCOMPARE(rig.status(), QString());
-    QCOMPARE(rig.audio.calls, (QStringList{"open", "play"}));
-    QCOMPARE(rig.audio.userData, static_cast<void*>(rig.engine.get()));
+    QCOMPARE(rig.audio.calls, (QStringList{"start"}));
+    QCOMPARE(rig.audio.settings.deviceIndex, 0);
+    QCOMPARE(rig.audio.settings.blockFrames, 1000);
+    QCOMPARE(rig.audio.settings.latencyMilliseconds, 50);
     // The start-up phrases are in place: the sub bass's generator sets every envelope rate to 1.2.
     QCOMPARE(rig.engine->subBass.envRates[255].load(), 1.2f);
     QCOMPARE(rig.window->windowTitle(), QString("Vexla Release 9"));
@@ -401,7 +403,7 @@ void SynthWindowTest::exitStopsStreamBeforeEngineGoes() {
     });
     QCOMPARE(app.exec(), 0);
     QVERIFY(engineAliveAtStop);
-    QCOMPARE(audio->calls, (QStringList{"open", "play", "stop"}));
+    QCOMPARE(audio->calls, (QStringList{"start", "stop"}));
     QVERIFY(app.engine() == nullptr && app.window() == nullptr);
 }
 

@@ -1,0 +1,47 @@
+// What a window asks of the sound output: play a source, stop it, its load, the device list. AudioOutput
+// is the real one; window tests put a fake in its place. Window thread only, except Source::render().
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace audio {
+
+/// Every stream plays 44100 frames per second, signed 16-bit stereo.
+inline constexpr int kSampleRate = 44100;
+inline constexpr int kMaxBlockFrames = 1 << 20;
+inline constexpr int kMaxLatencyMilliseconds = 2000;
+
+/// What plays. render() runs on the output's audio thread: it fills `frames` interleaved stereo frames
+/// (left, right, native byte order), and must neither allocate nor wait on a lock held for long.
+class Source {
+  public:
+    virtual void render(std::int16_t* interleavedStereo, int frames) = 0;
+
+  protected:
+    ~Source() = default;
+};
+
+struct StreamSettings {
+    int deviceIndex = 0;          ///< index into deviceNames()
+    int blockFrames = 1024;       ///< frames per render() call, 1..kMaxBlockFrames
+    int latencyMilliseconds = 50; ///< the device's buffering on top of one block, 0..kMaxLatencyMilliseconds
+};
+
+class Output {
+  public:
+    virtual ~Output() = default;
+    /// Plays source from now on, replacing what plays: the old source's last render() has returned before
+    /// the new one opens. Without a usable device a silent output calls render() in real time instead.
+    virtual void start(Source& source, const StreamSettings& settings) = 0;
+    /// Returns only once no render() runs and none will. Safe to repeat.
+    virtual void stop() = 0;
+    /// Share of real time spent in render(), in percent, smoothed over about half a second. Polled
+    /// regularly, it also notices a device that stopped playing and carries on silently without it.
+    virtual float cpuLoadPercent() = 0;
+    /// Readable names of the output devices, in index order.
+    virtual std::vector<std::string> deviceNames() = 0;
+};
+
+} // namespace audio

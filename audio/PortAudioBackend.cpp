@@ -7,8 +7,13 @@
 #include <pa_linux_alsa.h>
 #include <portaudio.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <thread>
 #include <vector>
 
 namespace audio {
@@ -21,6 +26,30 @@ constexpr int kMaxFixedBlockFrames = 16384;
 constexpr int kMonoScratchFrames = 1024;
 
 void silentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+/// Some broken sound set-ups (an empty or missing ALSA configuration) make PortAudio's device listing
+/// abort the whole process on an assertion. Its start-up is tried first in a throw-away child
+/// process: false when the child died of a signal or did not finish within `timeout`.
+bool startUpSurvives(std::chrono::milliseconds timeout) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return true; // cannot tell: go ahead as before
+    if (child == 0) {
+        Pa_Initialize();
+        ::_exit(0); // no exit handlers, no terminate: the parent's state is not the child's to tidy
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (done == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        return false;
+    }
+    return done < 0 || !WIFSIGNALED(status);
+}
 void silentJackMessage(const char*) {}
 
 struct Device {
@@ -35,6 +64,10 @@ class PortAudioBackend final : public Backend {
         snd_lib_error_set_handler(&silentAlsaError);
         jack_set_error_function(&silentJackMessage);
         jack_set_info_function(&silentJackMessage);
+        if (!startUpSurvives(kInitialiseTimeout)) {
+            initialiseError_ = "the sound system's configuration is broken";
+            return;
+        }
         auto result = std::make_shared<PaError>(paNotInitialized);
         if (!runBounded([result] { *result = Pa_Initialize(); }, kInitialiseTimeout)) {
             // PortAudio is stuck inside its start-up: never call it again, not even to terminate.

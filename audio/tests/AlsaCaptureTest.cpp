@@ -4,6 +4,8 @@
 #include "audio/tests/CountingSource.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -85,6 +87,26 @@ TEST(AlsaCapture, FramesTheSourceRendersReachTheDevice) {
         expected = CountingSource::after(expected);
     }
     std::filesystem::remove_all(dir);
+}
+
+TEST(AlsaCapture, ABrokenConfigurationPlaysTheSilentOutputInsteadOfAborting) {
+    // ALSA reads its configuration once per process: try it in a child of its own.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("ALSA_CONFIG_PATH", "/dev/null", 1);
+        CountingSource source;
+        audio::AudioOutput output;
+        output.start(source, {0, kBlockFrames, 40});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (source.calls < 3 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::_exit(output.playsSilently() && source.calls >= 3 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "the program died of signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the silent output did not take over";
 }
 
 } // namespace

@@ -14,13 +14,11 @@ inline double sine(double x) {
     constexpr double kPi = 0x1.921fb54442d18p+1;
     constexpr double kHalfPi = kPi * 0.5;
 
+    // Branch-free (the compiler may then run several at once); k fits 32 bits for |x| below 1e9.
     const double scaled = x * kInvTwoPi;
-    const double k = static_cast<double>(static_cast<long long>(scaled + (scaled >= 0.0 ? 0.5 : -0.5)));
-    double y = (x - k * kTwoPiHigh) - k * kTwoPiLow; // now within −π..π
-    if (y > kHalfPi)
-        y = kPi - y;
-    else if (y < -kHalfPi)
-        y = -kPi - y;
+    const double k = static_cast<double>(static_cast<int>(scaled + (scaled >= 0.0 ? 0.5 : -0.5)));
+    const double reduced = (x - k * kTwoPiHigh) - k * kTwoPiLow; // now within −π..π
+    const double y = reduced > kHalfPi ? kPi - reduced : reduced < -kHalfPi ? -kPi - reduced : reduced;
 
     // Taylor series to y^19: the first omitted term is below 3e-16 on −π/2..π/2.
     const double u = y * y;

@@ -66,6 +66,18 @@ struct SynthLines::Constants {
 
 void SynthLines::render(SynthVoice* const voices[kVoices], const VoiceParams params[kVoices],
                         const float ramps[kVoices], int frames) {
+    const Constants constants = makeConstants(voices, params, ramps);
+    Lanes lanes;
+    loadLanes(voices, lanes);
+    // Two shorter loops keep their state in registers where one long one would not.
+    renderTargets(lanes, constants, frames);
+    renderSamples(lanes, constants, frames);
+    storeLanes(lanes, voices);
+}
+
+SynthLines::Constants SynthLines::makeConstants(SynthVoice* const voices[kVoices],
+                                                const VoiceParams params[kVoices],
+                                                const float ramps[kVoices]) {
     Constants c;
     const auto perVoice = [&](auto get) { return _mm_setr_ps(get(0), get(1), get(2), get(2)); };
     c.ramp = perVoice([&](int i) { return ramps[i]; });
@@ -102,7 +114,11 @@ void SynthLines::render(SynthVoice* const voices[kVoices], const VoiceParams par
     const __m128i noRelease = _mm_set1_epi32(-1);
     c.releasing = _mm_xor_si128(_mm_cmpeq_epi32(c.releaseAt, noRelease), noRelease);
 
-    Lanes s;
+    return c;
+}
+
+void SynthLines::loadLanes(SynthVoice* const voices[kVoices], Lanes& s) {
+    const SynthVoice::State& sub = voices[2]->state;
     s.ampTarget = gather(voices, [](const SynthVoice& v) { return v.state.ampTarget; });
     s.amp = gather(voices, [](const SynthVoice& v) { return v.state.amp; });
     s.osc1Phase = gather(voices, [](const SynthVoice& v) { return v.state.osc1Phase; });
@@ -121,11 +137,9 @@ void SynthLines::render(SynthVoice* const voices[kVoices], const VoiceParams par
     s.lfoHigh.load(voices[2]->state.lfoSine, s.spareLfo);
     s.ringLow.load(voices[0]->state.ringSine, voices[1]->state.ringSine);
     s.ringHigh.load(voices[2]->state.ringSine, s.spareRing);
+}
 
-    // Two shorter loops keep their state in registers where one long one would not.
-    renderTargets(s, c, frames);
-    renderSamples(s, c, frames);
-
+void SynthLines::storeLanes(Lanes& s, SynthVoice* const voices[kVoices]) {
     scatter(voices, s.ampTarget, [](SynthVoice& v, float x) { v.state.ampTarget = x; });
     scatter(voices, s.amp, [](SynthVoice& v, float x) { v.state.amp = x; });
     scatter(voices, s.osc1Phase, [](SynthVoice& v, float x) { v.state.osc1Phase = x; });

@@ -28,6 +28,10 @@ class SynthLines {
     struct Lanes;
     struct Constants;
 
+    static Constants makeConstants(SynthVoice* const voices[kVoices], const VoiceParams params[kVoices],
+                                   const float ramps[kVoices]);
+    static void loadLanes(SynthVoice* const voices[kVoices], Lanes& lanes);
+    static void storeLanes(Lanes& lanes, SynthVoice* const voices[kVoices]);
     void renderTargets(Lanes& lanes, const Constants& constants, int frames);
     void renderSamples(Lanes& lanes, const Constants& constants, int frames);
 

@@ -160,36 +160,36 @@ int SynthEngine::stepLength(int index, int samplesPerStep, int shuffleAmount) {
 }
 
 void SynthEngine::readParams() {
-    BlockParams& b = block_;
-    b.samplesPerStep = params.samplesPerStep.load(kRelaxed);
-    b.stepCount = params.stepCount.load(kRelaxed);
-    b.globalTranspose = params.globalTranspose.load(kRelaxed);
-    b.shuffleAmount = params.shuffleAmount.load(kRelaxed);
-    b.masterGain = params.masterGain.load(kRelaxed);
-    b.subBassGain = params.subBassGain.load(kRelaxed);
-    b.playing = params.playing.load(kRelaxed);
-    b.voices[kSynthLine1] = synthLine1.read();
-    b.voices[kSynthLine2] = synthLine2.read();
-    b.voices[kSubBass] = subBass.read();
-    b.kick = kick.read();
-    b.hit = hitVoice.read();
-    b.snare = snareVoice.read();
-    b.hat = hatVoice.read();
+    BlockParams& block = block_;
+    block.samplesPerStep = params.samplesPerStep.load(kRelaxed);
+    block.stepCount = params.stepCount.load(kRelaxed);
+    block.globalTranspose = params.globalTranspose.load(kRelaxed);
+    block.shuffleAmount = params.shuffleAmount.load(kRelaxed);
+    block.masterGain = params.masterGain.load(kRelaxed);
+    block.subBassGain = params.subBassGain.load(kRelaxed);
+    block.playing = params.playing.load(kRelaxed);
+    block.voices[kSynthLine1] = synthLine1.read();
+    block.voices[kSynthLine2] = synthLine2.read();
+    block.voices[kSubBass] = subBass.read();
+    block.kick = kick.read();
+    block.hit = hitVoice.read();
+    block.snare = snareVoice.read();
+    block.hat = hatVoice.read();
 }
 
 void SynthEngine::startStep() {
     params.playingStep.store(currentStep_, kRelaxed);
-    const BlockParams& b = block_;
-    voices_[kSynthLine1].triggerStep(currentStep_, b.samplesPerStep, b.globalTranspose, random_);
-    voices_[kSynthLine2].triggerStep(currentStep_, b.samplesPerStep, b.globalTranspose + 12, random_);
-    voices_[kSubBass].triggerStep(currentStep_, b.samplesPerStep, b.globalTranspose - 12, random_);
+    const BlockParams& block = block_;
+    voices_[kSynthLine1].triggerStep(currentStep_, block.samplesPerStep, block.globalTranspose, random_);
+    voices_[kSynthLine2].triggerStep(currentStep_, block.samplesPerStep, block.globalTranspose + 12, random_);
+    voices_[kSubBass].triggerStep(currentStep_, block.samplesPerStep, block.globalTranspose - 12, random_);
     hatDrum_.strike();
     if (currentStep_ % 4 == 0)
-        kickDrum_.strike(b.kick.startIncrement);
+        kickDrum_.strike(block.kick.startIncrement);
     // The fill draw is made on every step, so the render's random sequence does not depend on the pattern.
     const int fill = random_.next() / 8192;
-    if (currentStep_ == b.stepCount - kFillKickDistances[fill])
-        kickDrum_.strike(b.kick.startIncrement);
+    if (currentStep_ == block.stepCount - kFillKickDistances[fill])
+        kickDrum_.strike(block.kick.startIncrement);
     if (currentStep_ % 4 == 2)
         hitDrum_.strike();
     if (currentStep_ % 8 == 4)
@@ -197,12 +197,12 @@ void SynthEngine::startStep() {
 }
 
 void SynthEngine::renderChunk(std::int16_t* out, int frames) {
-    const BlockParams& b = block_;
+    const BlockParams& block = block_;
     SynthVoice* const voices[kSynthVoices] = {&voices_[kSynthLine1], &voices_[kSynthLine2],
                                               &voices_[kSubBass]};
     constexpr float kRamps[kSynthVoices] = {kSynthLineRamp, kSynthLineRamp, kSubBassRamp};
-    lines_.render(voices, b.voices, kRamps, frames);
-    kickDrum_.render(kickOut_, frames, b.kick);
+    lines_.render(voices, block.voices, kRamps, frames);
+    kickDrum_.render(kickOut_, frames, block.kick);
     drawNoise(random_, noiseDraws_, 3 * frames);
 
     // The noise drums and the delay in one loop, so that the drums' smoothing chains overlap.
@@ -210,11 +210,11 @@ void SynthEngine::renderChunk(std::int16_t* out, int frames) {
     NoiseDrum::State snare = snareDrum_.state;
     NoiseDrum::State hat = hatDrum_.state;
     for (int i = 0; i < frames; ++i) {
-        hitOut_[i] = NoiseDrum::next(hit, noiseDraws_[3 * i], b.hit);
-        snareOut_[i] = NoiseDrum::next(snare, noiseDraws_[3 * i + 1], b.snare);
-        hatOut_[i] = NoiseDrum::next(hat, noiseDraws_[3 * i + 2], b.hat);
-        float in = lines_.sample(i, kSynthLine1) * b.delaySends[0] +
-                   lines_.sample(i, kSynthLine2) * b.delaySends[1] + kDelayBias;
+        hitOut_[i] = NoiseDrum::next(hit, noiseDraws_[3 * i], block.hit);
+        snareOut_[i] = NoiseDrum::next(snare, noiseDraws_[3 * i + 1], block.snare);
+        hatOut_[i] = NoiseDrum::next(hat, noiseDraws_[3 * i + 2], block.hat);
+        float in = lines_.sample(i, kSynthLine1) * block.delaySends[0] +
+                   lines_.sample(i, kSynthLine2) * block.delaySends[1] + kDelayBias;
         // A non-finite sample would circulate in the feedback lines for ever: keep it out.
         if (!(in > -1.0e9f && in < 1.0e9f))
             in = kDelayBias;
@@ -227,15 +227,15 @@ void SynthEngine::renderChunk(std::int16_t* out, int frames) {
     for (int i = 0; i < frames; ++i) {
         const float line1 = lines_.sample(i, kSynthLine1);
         const float line2 = lines_.sample(i, kSynthLine2);
-        const float subBass = lines_.sample(i, kSubBass) * b.subBassGain;
+        const float subBass = lines_.sample(i, kSubBass) * block.subBassGain;
         const float kick = kickOut_[i] * 2.0f;
         // Summed in this order, which the recorded renders were made with.
         mix_[2 * i] =
             (hatOut_[i] + echoLeft_[i] + snareOut_[i] + hitOut_[i] + kick + subBass + line2 + line1) *
-            b.masterGain;
+            block.masterGain;
         mix_[2 * i + 1] =
             (hatOut_[i] + (echoRight_[i] - hitOut_[i]) + snareOut_[i] + kick + subBass + line2 + line1) *
-            b.masterGain;
+            block.masterGain;
     }
     for (int i = 0; i < 2 * frames; ++i)
         out[i] = toSample(mix_[i]);

@@ -2,7 +2,7 @@
 // lane, each lane doing the float and double operations of one voice in the order that the recorded
 // renders were made with. render() on the audio thread only.
 //
-// Hand-written SIMD because it pays: the whole engine renders 1.4x as fast as with the three voices
+// Hand-written SIMD because it pays: the whole engine renders about 1.9x as fast as with the three voices
 // rendered one after another (bench/README.md).
 #pragma once
 

@@ -16,7 +16,7 @@ void renderBlocks(benchmark::State& state, int filterType) {
     auto engine = std::make_unique<zintor::SynthEngine>();
     common::Random random;
     zintor::startUp(*engine, random, 2026);
-    zintor::generateGoa(engine->synthLine2, random);
+    zintor::runGenerator(*engine, zintor::kSynthLine2, zintor::generateGoa, random);
     engine->synthLine1.filterType.store(filterType, std::memory_order_relaxed);
     engine->synthLine2.filterType.store(filterType, std::memory_order_relaxed);
     engine->synthLine2.cutoff.store(0.4f, std::memory_order_relaxed);

@@ -5,6 +5,7 @@
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/ControlFormulas.h"
 #include "zintor/generators/PhraseGenerators.h"
+#include "zintor/generators/ReRollHistory.h"
 #include "zintor/generators/Scene.h"
 #include "zintor/generators/StartUp.h"
 
@@ -55,9 +56,9 @@ const char* const kUsage =
 // ---- Settable values -------------------------------------------------------------------------------
 
 using EngineSetter = void (*)(SynthEngine&, double);
-using VoiceSetter = void (*)(SynthVoice&, double);
-using KickSetter = void (*)(KickDrum&, double);
-using NoiseSetter = void (*)(NoiseDrum&, double);
+using VoiceSetter = void (*)(SynthEngine&, int voice, double);
+using KickSetter = void (*)(KickControls&, double);
+using NoiseSetter = void (*)(NoiseControls&, double);
 
 /// A value's range: what the window's controls (or, for fields without one, the presets and
 /// generators) can give.
@@ -101,45 +102,81 @@ const EngineField kEngineFields[] = {
     {"playing", {0, 1, true}, [](SynthEngine& e, double v) { e.params.playing.store(v != 0.0, kRelaxed); }},
 };
 
+VoiceControls& controlsOf(SynthEngine& e, int voice) {
+    VoiceControls* const all[kSynthVoices] = {&e.synthLine1, &e.synthLine2, &e.subBass};
+    return *all[voice];
+}
+
+/// Phrase fields reach the voice through the engine's mailbox, like a generator's phrase.
+template <class Edit> void editPhrase(SynthEngine& e, int voice, Edit edit) {
+    PhraseState phrase = e.phrase(voice);
+    edit(phrase);
+    e.sendPhrase(voice, phrase);
+}
+
 const VoiceField kSynthLineFields[] = {
     {"cutoff",
      {0.001, 1.0, false},
-     [](SynthVoice& s, double v) { s.cutoff.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) { controlsOf(e, i).cutoff.store(static_cast<float>(v), kRelaxed); }},
     {"resonance",
      {0.001, 0.97, false},
-     [](SynthVoice& s, double v) { s.resonance.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         controlsOf(e, i).resonance.store(static_cast<float>(v), kRelaxed);
+     }},
     {"driveCeiling",
      {0.05, 0.999, false},
-     [](SynthVoice& s, double v) { s.driveCeiling.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         controlsOf(e, i).driveCeiling.store(static_cast<float>(v), kRelaxed);
+     }},
     {"volume",
      {0.001, 0.4, false},
-     [](SynthVoice& s, double v) { s.volume.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) { controlsOf(e, i).volume.store(static_cast<float>(v), kRelaxed); }},
     {"filterType",
      {0, 2, true},
-     [](SynthVoice& s, double v) { s.filterType.store(static_cast<int>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         controlsOf(e, i).filterType.store(static_cast<int>(v), kRelaxed);
+     }},
     {"inertia",
      {0.000001, 0.001, false},
-     [](SynthVoice& s, double v) { s.inertia.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         controlsOf(e, i).inertia.store(static_cast<float>(v), kRelaxed);
+     }},
     {"delaySend",
      {0.001, 0.8, false},
-     [](SynthVoice& s, double v) { s.delaySend.store(static_cast<float>(v), kRelaxed); }},
-    {"oscMix", {0, 256, true}, [](SynthVoice& s, double v) { s.setOscMix(static_cast<int>(v)); }},
+     [](SynthEngine& e, int i, double v) {
+         controlsOf(e, i).delaySend.store(static_cast<float>(v), kRelaxed);
+     }},
+    {"oscMix",
+     {0, 256, true},
+     [](SynthEngine& e, int i, double v) { controlsOf(e, i).setOscMix(static_cast<int>(v)); }},
     {"osc1Level",
      {0, 1, false},
-     [](SynthVoice& s, double v) { s.osc1Level.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         controlsOf(e, i).osc1Level.store(static_cast<float>(v), kRelaxed);
+     }},
     {"osc2Level",
      {0, 1, false},
-     [](SynthVoice& s, double v) { s.osc2Level.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         controlsOf(e, i).osc2Level.store(static_cast<float>(v), kRelaxed);
+     }},
     {"detune",
      {0, 0.25, false},
-     [](SynthVoice& s, double v) { s.detune.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         editPhrase(e, i, [v](PhraseState& p) { p.detune = static_cast<float>(v); });
+     }},
     {"lfoDepth",
      {0, 0.25, false},
-     [](SynthVoice& s, double v) { s.lfoDepth.store(static_cast<float>(v), kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         editPhrase(e, i, [v](PhraseState& p) { p.lfoDepth = static_cast<float>(v); });
+     }},
     {"lfoRate",
      {0, 0.00005, false},
-     [](SynthVoice& s, double v) { s.lfoRate.store(static_cast<float>(v), kRelaxed); }},
-    {"square", {0, 1, true}, [](SynthVoice& s, double v) { s.square.store(v != 0.0, kRelaxed); }},
+     [](SynthEngine& e, int i, double v) {
+         editPhrase(e, i, [v](PhraseState& p) { p.lfoRate = static_cast<float>(v); });
+     }},
+    {"square",
+     {0, 1, true},
+     [](SynthEngine& e, int i, double v) { editPhrase(e, i, [v](PhraseState& p) { p.square = v != 0.0; }); }},
 };
 
 /// The sub bass shares the synth-line fields; its own generator gives a few values beyond the lines'
@@ -170,13 +207,13 @@ struct KickField {
 const KickField kKickFields[] = {
     {"startIncrement",
      {0.05, 1.5, false},
-     [](KickDrum& k, double v) { k.startIncrement.store(static_cast<float>(v), kRelaxed); }},
+     [](KickControls& k, double v) { k.startIncrement.store(static_cast<float>(v), kRelaxed); }},
     {"pitchDecay",
      {0.85, 0.999, false},
-     [](KickDrum& k, double v) { k.pitchDecay.store(static_cast<float>(v), kRelaxed); }},
+     [](KickControls& k, double v) { k.pitchDecay.store(static_cast<float>(v), kRelaxed); }},
     {"volume",
      {0, 0.9, false},
-     [](KickDrum& k, double v) { k.volume.store(static_cast<float>(v), kRelaxed); }},
+     [](KickControls& k, double v) { k.volume.store(static_cast<float>(v), kRelaxed); }},
 };
 
 struct NoiseField {
@@ -189,21 +226,17 @@ struct NoiseField {
 const NoiseField kNoiseFields[] = {
     {"decay",
      {0, 0.9995, false},
-     [](NoiseDrum& d, double v) { d.decay.store(static_cast<float>(v), kRelaxed); }},
-    {"tone", {0, 1, false}, [](NoiseDrum& d, double v) { d.tone.store(static_cast<float>(v), kRelaxed); }},
+     [](NoiseControls& d, double v) { d.decay.store(static_cast<float>(v), kRelaxed); }},
+    {"tone",
+     {0, 1, false},
+     [](NoiseControls& d, double v) { d.tone.store(static_cast<float>(v), kRelaxed); }},
 };
 
-SynthVoice* synthVoiceNamed(SynthEngine& e, const std::string& name) {
-    if (name == "synthLine1")
-        return &e.synthLine1;
-    if (name == "synthLine2")
-        return &e.synthLine2;
-    if (name == "subBass")
-        return &e.subBass;
-    return nullptr;
+int synthVoiceNamed(const std::string& name) {
+    return name == "synthLine1" ? kSynthLine1 : name == "synthLine2" ? kSynthLine2 : kSubBass;
 }
 
-NoiseDrum* noiseDrumNamed(SynthEngine& e, const std::string& name) {
+NoiseControls* noiseDrumNamed(SynthEngine& e, const std::string& name) {
     if (name == "hitVoice")
         return &e.hitVoice;
     if (name == "snareVoice")
@@ -264,31 +297,6 @@ Target findTarget(const std::string& name) {
 }
 
 // ---- Generator buttons -----------------------------------------------------------------------------
-
-using Generator = void (*)(SynthVoice&, common::Random&);
-
-struct Button {
-    const char* caption;
-    SynthVoice SynthEngine::*voice;
-    Generator generate;
-};
-
-const Button kButtons[] = {
-    {"Synthline-1/Goa", &SynthEngine::synthLine1, generateGoa},
-    {"Synthline-1/FLAT Riff", &SynthEngine::synthLine1, generateFlatRiff},
-    {"Synthline-1/Psychedelic", &SynthEngine::synthLine1, generatePsychedelic},
-    {"Synthline-2/Goa", &SynthEngine::synthLine2, generateGoa},
-    {"Synthline-2/Flat riff", &SynthEngine::synthLine2, generateFlatRiff},
-    {"Synthline-2/Psychedelic", &SynthEngine::synthLine2, generatePsychedelic},
-    {"Sub bass synth/Generate", &SynthEngine::subBass, generateSubBass},
-};
-
-const Button* findButton(const std::string& caption) {
-    for (const auto& b : kButtons)
-        if (caption == b.caption)
-            return &b;
-    return nullptr;
-}
 
 // ---- Number parsing ---------------------------------------------------------------------------------
 
@@ -421,7 +429,7 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderReq
                 return option + " needs a file name";
             path = value;
         } else if (option == "--press") {
-            if (!findButton(value))
+            if (!findGeneratorButton(value))
                 return "unknown button \"" + value + "\" for --press (see zintor --help)";
             request.actions.push_back({true, value, 0.0});
         } else { // --set
@@ -439,15 +447,15 @@ std::string parseRenderArguments(const std::vector<std::string>& args, RenderReq
 
 void applyRenderAction(const RenderAction& action, SynthEngine& engine, common::Random& windowRandom) {
     if (action.press) {
-        if (const Button* button = findButton(action.name))
-            button->generate(engine.*(button->voice), windowRandom);
+        if (const GeneratorButton* button = findGeneratorButton(action.name))
+            pressGenerator(engine, *button, windowRandom);
         return;
     }
     const Target target = findTarget(action.name);
     if (target.engineSet)
         target.engineSet(engine, action.value);
     else if (target.voiceSet)
-        target.voiceSet(*synthVoiceNamed(engine, target.voice), action.value);
+        target.voiceSet(engine, synthVoiceNamed(target.voice), action.value);
     else if (target.kickSet)
         target.kickSet(engine.kick, action.value);
     else if (target.noiseSet)
@@ -509,11 +517,7 @@ int runCommandLine(int argc, char** argv) {
         const int frames =
             static_cast<int>(std::min<std::int64_t>(request.blockFrames, request.frames - done));
         engine->renderBlock(block.data(), frames * 4);
-        for (int f = 0; f < frames; ++f)
-            if (recorder.writeFrame(block[2 * f], block[2 * f + 1]) != common::WavRecorder::kOk) {
-                writeFailed = true;
-                break;
-            }
+        writeFailed = recorder.writeFrames(block.data(), frames) != common::WavRecorder::kOk;
         done += frames;
     }
     if (recorder.finish() != common::WavRecorder::kOk || writeFailed) {

@@ -1,13 +1,11 @@
-// Double-precision sine for the voices' render paths: sine() and sineLanes() (two at once, bit for bit
-// the same) are pure and safe on any thread; a TrackedSine belongs to the one thread that advances it.
+// Double-precision sine for the voices' render paths: sine() is pure and safe on any thread; a
+// TrackedSine belongs to the one thread that advances it.
 #pragma once
-
-#include <emmintrin.h>
 
 namespace zintor {
 
-/// sin(x) for |x| up to about 1e6 radians, within a few 1e-16 of the exact value; no library call,
-/// so it is cheap enough to run several times per sample.
+/// sin(x) without a library call, cheap enough to run several times per sample.
+/// Error: below 1e-15 of std::sin for |x| up to about 1e6 radians (Taylor series to x^19 after reduction).
 inline double sine(double x) {
     // 2π split so that k × kTwoPiHigh is exact for |k| < 2^20 (Cody–Waite reduction).
     constexpr double kTwoPiHigh = 0x1.921fb54400000p+2;
@@ -16,13 +14,11 @@ inline double sine(double x) {
     constexpr double kPi = 0x1.921fb54442d18p+1;
     constexpr double kHalfPi = kPi * 0.5;
 
+    // Branch-free (the compiler may then run several at once); k fits 32 bits for |x| below 1e9.
     const double scaled = x * kInvTwoPi;
-    const double k = static_cast<double>(static_cast<long long>(scaled + (scaled >= 0.0 ? 0.5 : -0.5)));
-    double y = (x - k * kTwoPiHigh) - k * kTwoPiLow; // now within −π..π
-    if (y > kHalfPi)
-        y = kPi - y;
-    else if (y < -kHalfPi)
-        y = -kPi - y;
+    const double k = static_cast<double>(static_cast<int>(scaled + (scaled >= 0.0 ? 0.5 : -0.5)));
+    const double reduced = (x - k * kTwoPiHigh) - k * kTwoPiLow; // now within −π..π
+    const double y = reduced > kHalfPi ? kPi - reduced : reduced < -kHalfPi ? -kPi - reduced : reduced;
 
     // Taylor series to y^19: the first omitted term is below 3e-16 on −π/2..π/2.
     const double u = y * y;
@@ -41,45 +37,6 @@ inline double sine(double x) {
 inline double cosine(double x) {
     constexpr double kHalfPi = 0x1.921fb54442d18p+0;
     return sine(x + kHalfPi);
-}
-
-/// sine() of two lanes at once, with the same operations in the same order, so that every lane is
-/// bit for bit what sine() gives. For |x| below 2^31 × 2π.
-[[gnu::always_inline]] inline __m128d sineLanes(__m128d x) {
-    constexpr double kTwoPiHigh = 0x1.921fb54400000p+2;
-    constexpr double kTwoPiLow = 0x1.0b4611a626331p-32;
-    constexpr double kInvTwoPi = 0.15915494309189535;
-    constexpr double kPi = 0x1.921fb54442d18p+1;
-    constexpr double kHalfPi = kPi * 0.5;
-
-    const __m128d scaled = _mm_mul_pd(x, _mm_set1_pd(kInvTwoPi));
-    const __m128d nonNegative = _mm_cmpge_pd(scaled, _mm_setzero_pd());
-    const __m128d half =
-        _mm_or_pd(_mm_and_pd(nonNegative, _mm_set1_pd(0.5)), _mm_andnot_pd(nonNegative, _mm_set1_pd(-0.5)));
-    const __m128d k = _mm_cvtepi32_pd(_mm_cvttpd_epi32(_mm_add_pd(scaled, half)));
-    __m128d y = _mm_sub_pd(_mm_sub_pd(x, _mm_mul_pd(k, _mm_set1_pd(kTwoPiHigh))),
-                           _mm_mul_pd(k, _mm_set1_pd(kTwoPiLow)));
-    const __m128d above = _mm_cmpgt_pd(y, _mm_set1_pd(kHalfPi));
-    const __m128d below = _mm_cmplt_pd(y, _mm_set1_pd(-kHalfPi));
-    const __m128d folded = _mm_sub_pd(
-        _mm_or_pd(_mm_and_pd(above, _mm_set1_pd(kPi)), _mm_andnot_pd(above, _mm_set1_pd(-kPi))), y);
-    y = _mm_or_pd(_mm_and_pd(_mm_or_pd(above, below), folded), _mm_andnot_pd(_mm_or_pd(above, below), y));
-
-    const __m128d u = _mm_mul_pd(y, y);
-    __m128d p = _mm_set1_pd(-1.0 / 121645100408832000.0);
-    p = _mm_add_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 355687428096000.0));
-    p = _mm_sub_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 1307674368000.0));
-    p = _mm_add_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 6227020800.0));
-    p = _mm_sub_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 39916800.0));
-    p = _mm_add_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 362880.0));
-    p = _mm_sub_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 5040.0));
-    p = _mm_add_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 120.0));
-    p = _mm_sub_pd(_mm_mul_pd(p, u), _mm_set1_pd(1.0 / 6.0));
-    return _mm_add_pd(y, _mm_mul_pd(_mm_mul_pd(y, u), p));
-}
-
-[[gnu::always_inline]] inline __m128d cosineLanes(__m128d x) {
-    return sineLanes(_mm_add_pd(x, _mm_set1_pd(0x1.921fb54442d18p+0)));
 }
 
 /// sin of a phase that usually advances by the same amount on every sample: while the step repeats,
@@ -115,7 +72,7 @@ class TrackedSine {
     }
 
   private:
-    friend struct TrackedSineLanes; // runs several of these side by side
+    friend struct TrackedSineLanes; // runs two of these side by side
 
     double phase_ = 0.0;
     double sin_ = 0.0;

@@ -1,13 +1,22 @@
-// Zintor's synth engine: the parameter block, the seven voices, the shuffled step sequencer, the stereo
-// tempo delay, the mix, the 16-bit output and the peak meters. renderBlock() on the audio thread only;
-// resetDelay() only while no render runs; params and the voices' sound fields and phrases from any thread;
-// postState(), statePending() and settlePostedState() on the window thread only.
+// Zintor's synth engine: the shuffled step sequencer, the seven voices, the stereo tempo delay, the mix,
+// the 16-bit output and the peak meters.
+//
+// How the window thread and the render meet; there is no other way:
+// - Continuous values (`params`, each voice's sound controls, the kick's controls, the noise presets and
+//   the recorder) are relaxed atomics that the window writes whole; the render reads them into one plain
+//   snapshot at the start of each block and again at each step start, and hands the units their part.
+// - Everything else (a generator's new phrase, a scene or undo, the delay reset) is a change posted to
+//   one mailbox: built on the window thread, applied by the render in posting order (a scene waits for
+//   the next step boundary, so that the loop stays in time), destroyed back on the window thread.
+// - The render reports the peaks and the playing step through atomics in `params`.
+// renderBlock() on the audio thread only; everything else on the window thread.
 #pragma once
 
+#include "common/Mailbox.h"
 #include "common/Random.h"
-#include "common/StateHandOver.h"
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
+#include "zintor/engine/SynthLines.h"
 #include "zintor/engine/SynthParams.h"
 #include "zintor/engine/SynthState.h"
 #include "zintor/engine/SynthVoice.h"
@@ -26,7 +35,31 @@ inline constexpr int kSampleRate = 44100;
 /// samplesPerStep = kStepFramesPerMinute / BPM: a sixteenth note at 44100 frames per second.
 inline constexpr int kStepFramesPerMinute = 661500;
 /// The largest step count the voices' phrase storage can play.
-inline constexpr int kMaxStepCount = 256;
+inline constexpr int kMaxStepCount = kPhraseSteps;
+
+/// The three synth voices, in the order that fixes the sequence of the render's random draws.
+enum SynthVoiceIndex : int { kSynthLine1 = 0, kSynthLine2 = 1, kSubBass = 2, kSynthVoices = 3 };
+
+/// Everything the render reads from the window's atomics, read once per block and at each step start.
+struct BlockParams {
+    int samplesPerStep = 5000;
+    int stepCount = 16;
+    int globalTranspose = -1;
+    int shuffleAmount = 0;
+    float masterGain = 16384.0f;
+    float subBassGain = 1.3f;
+    bool playing = false;
+    VoiceParams voices[kSynthVoices];
+    float delaySends[2] = {0.5f, 0.5f}; ///< the two synth lines' sends, kept for the whole block
+    KickParams kick;
+    NoiseParams hit;
+    NoiseParams snare;
+    NoiseParams hat;
+};
+
+struct PhraseChange;
+struct StateChange;
+struct DelayReset;
 
 class SynthEngine {
   public:
@@ -38,73 +71,99 @@ class SynthEngine {
     /// The stream callback: lengthBytes is the buffer size in bytes; fewer than 4 bytes writes nothing.
     bool renderBlock(void* buffer, int lengthBytes);
 
-    /// Clears the delay lines and places their taps 3 and 2 × samplesPerStep behind the write index.
-    /// Called once at start-up; a later tempo change does not move the taps.
+    /// Clears the delay lines and places their taps 3 and 2 × samplesPerStep behind the write index,
+    /// through the mailbox. Start-up only; a later tempo change does not move the taps.
     void resetDelay();
 
-    /// Length in frames of the step with the given (not yet wrapped) index after groove shuffle:
-    /// even steps are lengthened and odd steps shortened by shuffleAmount/256 of a step.
-    int nextStepLength(int index) const;
+    /// Hands `phrase` to voice `voice` (kSynthLine1..kSubBass), heard from its next step on; a
+    /// `cutoffNowPreset` of 0 or more also sets the voice's smoothed cutoff.
+    void sendPhrase(int voice, const PhraseState& phrase, float cutoffNowPreset = -1.0f);
+    /// The phrase last sent to `voice`: what it plays once the mailbox has delivered it.
+    const PhraseState& phrase(int voice) const { return sentPhrases_[voice]; }
+
+    /// Hands over the parts `parts` of `state`, taken whole by the render at the start of the next step
+    /// (before the voices are struck), or at the next block while stopped, so that the loop continues
+    /// in time. A control the window sets after this call keeps the window's value.
+    void postState(const SynthState& state, unsigned parts);
+    /// True while a posted state waits; then `posted` holds what the waiting posts set, `before` what
+    /// those controls held when first posted, and `parts` which parts they cover.
+    bool statePending(SynthState& posted, SynthState& before, unsigned& parts) const;
+
+    /// Only while no render runs (start-up, the command line, tests): applies every waiting change now.
+    void settle();
+
+    /// The recorder the render hands every output chunk to; null for none. A recorder that is unhooked
+    /// may still get the frames of the block in progress, which WavRecorder allows while it finishes.
+    void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
 
     /// Sequencer position (audio thread, or any thread while no render runs).
     int currentStep() const { return currentStep_; }
+    /// A synth voice as the render has it (audio thread, or any thread while no render runs).
+    const SynthVoice& voice(int index) const { return voices_[index]; }
 
-    /// The recorder the render hands every output frame to; null for none. Any thread: a recorder
-    /// that is unhooked may still get the frames of the block in progress, which WavRecorder allows
-    /// while it finishes.
-    void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
-
-    /// Window thread: hands over the parts `parts` of `state`, taken whole by the render at the start of
-    /// the next step (before the voices are struck), or at the next block while stopped, so that the
-    /// loop continues in time. A hand-over not yet taken is merged with this one (the newer parts win).
-    void postState(const SynthState& state, unsigned parts);
-    /// Window thread: true while a posted state waits; then `posted` and `parts` tell what it holds.
-    bool statePending(SynthState& posted, unsigned& parts) const;
-    /// Window thread: takes a waiting hand-over at once, so that a direct write that follows is not
-    /// overwritten by it later; returns when no hand-over is pending or being applied.
-    void settlePostedState();
+    /// Length in frames of the step with the given (not yet wrapped) index after groove shuffle:
+    /// even steps are lengthened and odd steps shortened by shuffleAmount/256 of a step.
+    static int stepLength(int index, int samplesPerStep, int shuffleAmount);
 
     SynthParams params;
-
-    // The voices, in the order that fixes the sequence of the render's random draws.
-    SynthVoice synthLine1;
-    SynthVoice synthLine2;
-    SynthVoice subBass;
-    KickDrum kick;
-    NoiseDrum hitVoice;
-    NoiseDrum snareVoice;
-    NoiseDrum hatVoice;
+    VoiceControls synthLine1;
+    VoiceControls synthLine2;
+    VoiceControls subBass;
+    KickControls kick;
+    NoiseControls hitVoice;
+    NoiseControls snareVoice;
+    NoiseControls hatVoice;
 
   private:
+    friend struct PhraseChange;
+    friend struct StateChange;
+    friend struct DelayReset;
+
     /// Frames the voices render in one go; a chunk also ends where a step ends.
-    static constexpr int kChunkFrames = 256;
+    static constexpr int kChunkFrames = SynthLines::kMaxFrames;
 
+    void readParams();
     void startStep();
-    /// Applies a posted state if one waits and the window is not rewriting it. Real-time safe.
-    void takePostedState();
-    /// Renders `frames` playing frames (1..kChunkFrames, within one step) into `out`; updates the
-    /// held values and the clock.
-    void renderChunk(std::int16_t* out, int frames, float send1, float send2, float& left, float& right);
+    /// Renders `frames` playing frames (1..kChunkFrames, within one step) into `out`.
+    void renderChunk(std::int16_t* out, int frames);
+    void advanceClock(int frames);
+    void holdPeaks(const std::int16_t* frames, int count);
 
+    // Render side: the units and the sequencer, touched by the audio thread (or by changes it applies).
+    BlockParams block_;
+    SynthVoice voices_[kSynthVoices];
+    KickDrum kickDrum_;
+    NoiseDrum hitDrum_;
+    NoiseDrum snareDrum_;
+    NoiseDrum hatDrum_;
+    TempoDelay delay_;
     common::Random random_; // the audio thread's own generator: starts at 1, never seeded
     int currentStep_ = 0;
     int sampleInStep_ = 0;
-    int currentStepLength_;
+    int currentStepLength_; // the first step has the start tempo's length
     int peakLeft_ = 0;
     int peakRight_ = 0;
-    TempoDelay delay_;
+    float heldLeft_ = 0.0f; // the last playing frame's mix, repeated if playing stops within a block
+    float heldRight_ = 0.0f;
     std::atomic<common::WavRecorder*> recorder_{nullptr};
 
-    // The hand-over slot: the window owns it in Idle and Writing, the taker in Applying.
-    common::StateHandOver<SynthState> posted_;
-
-    // Scratch for one chunk, one row per voice, and the noise drums' draws interleaved per frame.
-    alignas(16) float linesOut_[4 * kChunkFrames]; // the three synth voices, four lanes per frame
+    // Scratch for one chunk, one buffer per signal.
+    SynthLines lines_; // holds the three synth voices' samples
     float kickOut_[kChunkFrames];
-    int noiseDraws_[3 * kChunkFrames + 1];         // one spare, read by the drums' fourth lane
-    alignas(16) float drumsOut_[4 * kChunkFrames]; // hit, snare, hat and an unused lane per frame
-    alignas(16) float echoOut_[2 * kChunkFrames];  // the delay's left and right echoes
-    alignas(16) float mixOut_[2 * kChunkFrames];   // left and right before the 16-bit conversion
+    float hitOut_[kChunkFrames];
+    float snareOut_[kChunkFrames];
+    float hatOut_[kChunkFrames];
+    int noiseDraws_[3 * kChunkFrames]; // hit, snare, hat interleaved per frame, as the render draws them
+    float echoLeft_[kChunkFrames];
+    float echoRight_[kChunkFrames];
+    float mix_[2 * kChunkFrames]; // left and right before the 16-bit conversion
+
+    // Window side.
+    common::Mailbox<SynthEngine> mailbox_;
+    PhraseState sentPhrases_[kSynthVoices];
+    SynthState waitingState_;  // what the posted, not yet taken, states hold
+    SynthState waitingBefore_; // what their controls held before the first of them
+    unsigned waitingParts_ = 0;
 };
 
 } // namespace zintor

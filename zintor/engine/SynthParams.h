@@ -1,6 +1,11 @@
-// The synth engine's parameter block: values the window writes and the render reads, and the two peak
-// levels the render reports back. Any thread may read or write; every access is relaxed.
+// The values the window sets continuously and the engine reads once per block: the parameter block,
+// each voice's sound controls, the kick's controls and the noise drums' presets, all relaxed atomics
+// written whole by the window thread. Also the values the render reports back (peaks, playing step).
 #pragma once
+
+#include "zintor/engine/KickDrum.h"
+#include "zintor/engine/NoiseDrum.h"
+#include "zintor/engine/SynthVoice.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,6 +26,56 @@ struct SynthParams {
     std::atomic<std::int32_t> peakRight{0}; ///< peak-hold level of the right output, 0..32767
     /// The step the sequencer last started, 0..255; stays where the sequence stands while stopped.
     std::atomic<std::int32_t> playingStep{0};
+};
+
+/// One synth voice's sound controls (the sliders of a synth line; the sub bass's generator sets its own).
+struct VoiceControls {
+    std::atomic<int> filterType{0};        ///< 0 low-pass, 1 high-pass, 2 ring modulator
+    std::atomic<float> cutoff{0.5f};       ///< base cutoff, 0.001..1
+    std::atomic<float> resonance{0.5f};    ///< 0.001..0.97
+    std::atomic<float> driveCeiling{0.5f}; ///< overdrive clip level, 0.05..0.999
+    std::atomic<float> volume{0.5f};       ///< output gain, 0.001..0.4
+    std::atomic<float> inertia{0.0f};      ///< largest fall of the smoothed cutoff per sample
+    std::atomic<float> delaySend{0.5f};    ///< share sent to the delay, 0.001..0.8 (synth lines only)
+    std::atomic<float> osc1Level{1.0f};    ///< 0..1
+    std::atomic<float> osc2Level{1.0f};    ///< 0..1
+
+    /// Osc Mix position 0..256: 0 only oscillator 1, 128 both at full level, 256 only oscillator 2.
+    void setOscMix(int position) {
+        const float x = static_cast<float>(position) * 0.0078125f;
+        osc2Level.store(x < 1.0f ? x : 1.0f, std::memory_order_relaxed);
+        const float level1 = 2.0f - x;
+        osc1Level.store(level1 < 1.0f ? level1 : 1.0f, std::memory_order_relaxed);
+    }
+
+    VoiceParams read() const {
+        constexpr auto kRelaxed = std::memory_order_relaxed;
+        return VoiceParams{filterType.load(kRelaxed),   cutoff.load(kRelaxed),   resonance.load(kRelaxed),
+                           driveCeiling.load(kRelaxed), volume.load(kRelaxed),   inertia.load(kRelaxed),
+                           osc1Level.load(kRelaxed),    osc2Level.load(kRelaxed)};
+    }
+};
+
+/// The kick's controls ("Kick" group).
+struct KickControls {
+    std::atomic<float> startIncrement{0.05f}; ///< radians per sample at the strike, 0.05..1.5
+    std::atomic<float> pitchDecay{0.99f};     ///< factor on the increment per sample, 0.85..0.999
+    std::atomic<float> volume{0.8f};          ///< output gain, 0..0.9
+
+    KickParams read() const {
+        constexpr auto kRelaxed = std::memory_order_relaxed;
+        return KickParams{startIncrement.load(kRelaxed), pitchDecay.load(kRelaxed), volume.load(kRelaxed)};
+    }
+};
+
+/// A noise drum's preset (set once at start-up; no window control).
+struct NoiseControls {
+    std::atomic<float> decay{0.998f}; ///< factor on the level per sample, below 1
+    std::atomic<float> tone{0.5f};    ///< coefficient of both smoothing stages, 0..1
+
+    NoiseParams read() const {
+        return NoiseParams{decay.load(std::memory_order_relaxed), tone.load(std::memory_order_relaxed)};
+    }
 };
 
 } // namespace zintor

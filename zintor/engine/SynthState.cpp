@@ -9,118 +9,82 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-PhraseState capturePhrase(const SynthVoice& v) {
-    PhraseState p;
-    for (int i = 0; i < kStatePhraseSteps; ++i) {
-        p.notes[i] = v.notes[i].load(kRelaxed);
-        p.staccato[i] = v.staccato[i].load(kRelaxed);
-        p.envRates[i] = v.envRates[i].load(kRelaxed);
+/// Visits each control of the parts `parts` as (engine atomic, value in `a`, value in `b`).
+template <class Engine, class StateA, class StateB, class Visit>
+void forEachControl(Engine& engine, StateA& a, StateB& b, unsigned parts, Visit&& visit) {
+    if (parts & kStateControls) {
+        auto& p = engine.params;
+        visit(p.samplesPerStep, a.controls.samplesPerStep, b.controls.samplesPerStep);
+        visit(p.stepCount, a.controls.stepCount, b.controls.stepCount);
+        visit(p.globalTranspose, a.controls.globalTranspose, b.controls.globalTranspose);
+        visit(p.shuffleAmount, a.controls.shuffleAmount, b.controls.shuffleAmount);
+        visit(p.masterGain, a.controls.masterGain, b.controls.masterGain);
+        visit(p.subBassGain, a.controls.subBassGain, b.controls.subBassGain);
+        visit(engine.kick.startIncrement, a.controls.kickStartIncrement, b.controls.kickStartIncrement);
+        visit(engine.kick.pitchDecay, a.controls.kickPitchDecay, b.controls.kickPitchDecay);
+        visit(engine.kick.volume, a.controls.kickVolume, b.controls.kickVolume);
+        visit(engine.hitVoice.decay, a.controls.hitDecay, b.controls.hitDecay);
+        visit(engine.hitVoice.tone, a.controls.hitTone, b.controls.hitTone);
+        visit(engine.snareVoice.decay, a.controls.snareDecay, b.controls.snareDecay);
+        visit(engine.snareVoice.tone, a.controls.snareTone, b.controls.snareTone);
+        visit(engine.hatVoice.decay, a.controls.hatDecay, b.controls.hatDecay);
+        visit(engine.hatVoice.tone, a.controls.hatTone, b.controls.hatTone);
     }
-    p.detune = v.detune.load(kRelaxed);
-    p.lfoDepth = v.lfoDepth.load(kRelaxed);
-    p.lfoRate = v.lfoRate.load(kRelaxed);
-    p.square = v.square.load(kRelaxed);
-    return p;
-}
-
-void applyPhrase(SynthVoice& v, const PhraseState& p) {
-    for (int i = 0; i < kStatePhraseSteps; ++i) {
-        v.notes[i].store(p.notes[i], kRelaxed);
-        v.staccato[i].store(p.staccato[i], kRelaxed);
-        v.envRates[i].store(p.envRates[i], kRelaxed);
+    const auto sound = [&](auto& controls, auto& x, auto& y) {
+        visit(controls.filterType, x.filterType, y.filterType);
+        visit(controls.cutoff, x.cutoff, y.cutoff);
+        visit(controls.resonance, x.resonance, y.resonance);
+        visit(controls.driveCeiling, x.driveCeiling, y.driveCeiling);
+        visit(controls.volume, x.volume, y.volume);
+        visit(controls.inertia, x.inertia, y.inertia);
+        visit(controls.delaySend, x.delaySend, y.delaySend);
+        visit(controls.osc1Level, x.osc1Level, y.osc1Level);
+        visit(controls.osc2Level, x.osc2Level, y.osc2Level);
+    };
+    if (parts & kStateControls) {
+        sound(engine.synthLine1, a.synthLine1.sound, b.synthLine1.sound);
+        sound(engine.synthLine2, a.synthLine2.sound, b.synthLine2.sound);
     }
-    v.detune.store(p.detune, kRelaxed);
-    v.lfoDepth.store(p.lfoDepth, kRelaxed);
-    v.lfoRate.store(p.lfoRate, kRelaxed);
-    v.square.store(p.square, kRelaxed);
-}
-
-VoiceSound captureSound(const SynthVoice& v) {
-    VoiceSound s;
-    s.filterType = v.filterType.load(kRelaxed);
-    s.cutoff = v.cutoff.load(kRelaxed);
-    s.resonance = v.resonance.load(kRelaxed);
-    s.driveCeiling = v.driveCeiling.load(kRelaxed);
-    s.volume = v.volume.load(kRelaxed);
-    s.inertia = v.inertia.load(kRelaxed);
-    s.delaySend = v.delaySend.load(kRelaxed);
-    s.osc1Level = v.osc1Level.load(kRelaxed);
-    s.osc2Level = v.osc2Level.load(kRelaxed);
-    return s;
-}
-
-void applySound(SynthVoice& v, const VoiceSound& s) {
-    v.filterType.store(s.filterType, kRelaxed);
-    v.cutoff.store(s.cutoff, kRelaxed);
-    v.resonance.store(s.resonance, kRelaxed);
-    v.driveCeiling.store(s.driveCeiling, kRelaxed);
-    v.volume.store(s.volume, kRelaxed);
-    v.inertia.store(s.inertia, kRelaxed);
-    v.delaySend.store(s.delaySend, kRelaxed);
-    v.osc1Level.store(s.osc1Level, kRelaxed);
-    v.osc2Level.store(s.osc2Level, kRelaxed);
+    if (parts & kStateSubBass)
+        sound(engine.subBass, a.subBass.sound, b.subBass.sound);
 }
 
 } // namespace
 
 SynthState captureState(const SynthEngine& engine) {
-    SynthState s;
-    const SynthParams& p = engine.params;
-    ControlState& c = s.controls;
-    c.samplesPerStep = p.samplesPerStep.load(kRelaxed);
-    c.stepCount = p.stepCount.load(kRelaxed);
-    c.globalTranspose = p.globalTranspose.load(kRelaxed);
-    c.shuffleAmount = p.shuffleAmount.load(kRelaxed);
-    c.masterGain = p.masterGain.load(kRelaxed);
-    c.subBassGain = p.subBassGain.load(kRelaxed);
-    c.kickStartIncrement = engine.kick.startIncrement.load(kRelaxed);
-    c.kickPitchDecay = engine.kick.pitchDecay.load(kRelaxed);
-    c.kickVolume = engine.kick.volume.load(kRelaxed);
-    c.hitDecay = engine.hitVoice.decay.load(kRelaxed);
-    c.hitTone = engine.hitVoice.tone.load(kRelaxed);
-    c.snareDecay = engine.snareVoice.decay.load(kRelaxed);
-    c.snareTone = engine.snareVoice.tone.load(kRelaxed);
-    c.hatDecay = engine.hatVoice.decay.load(kRelaxed);
-    c.hatTone = engine.hatVoice.tone.load(kRelaxed);
-    const SynthVoice* voices[3] = {&engine.synthLine1, &engine.synthLine2, &engine.subBass};
-    VoiceState* states[3] = {&s.synthLine1, &s.synthLine2, &s.subBass};
-    for (int i = 0; i < 3; ++i) {
-        states[i]->phrase = capturePhrase(*voices[i]);
-        states[i]->sound = captureSound(*voices[i]);
+    SynthState state;
+    const SynthState unused;
+    forEachControl(engine, state, unused, kStateEverything,
+                   [](const auto& atomic, auto& value, auto&) { value = atomic.load(kRelaxed); });
+    state.synthLine1.phrase = engine.phrase(kSynthLine1);
+    state.synthLine2.phrase = engine.phrase(kSynthLine2);
+    state.subBass.phrase = engine.phrase(kSubBass);
+    // A waiting state's controls, where the window has not set them since; its phrases are already in
+    // the engine's record of what was sent.
+    SynthState posted;
+    SynthState before;
+    unsigned parts = 0;
+    if (engine.statePending(posted, before, parts)) {
+        forEachControl(engine, posted, before, parts, [](const auto& atomic, auto& waiting, const auto& old) {
+            if (atomic.load(kRelaxed) != old)
+                waiting = atomic.load(kRelaxed); // the window has set it since: its value stays
+        });
+        forEachControl(engine, state, posted, parts,
+                       [](const auto&, auto& shown, const auto& waiting) { shown = waiting; });
     }
-    return s;
+    return state;
 }
 
-void applyState(SynthEngine& engine, const SynthState& s, unsigned parts) {
-    if (parts & kStateControls) {
-        SynthParams& p = engine.params;
-        const ControlState& c = s.controls;
-        p.samplesPerStep.store(c.samplesPerStep, kRelaxed);
-        p.stepCount.store(c.stepCount, kRelaxed);
-        p.globalTranspose.store(c.globalTranspose, kRelaxed);
-        p.shuffleAmount.store(c.shuffleAmount, kRelaxed);
-        p.masterGain.store(c.masterGain, kRelaxed);
-        p.subBassGain.store(c.subBassGain, kRelaxed);
-        engine.kick.startIncrement.store(c.kickStartIncrement, kRelaxed);
-        engine.kick.pitchDecay.store(c.kickPitchDecay, kRelaxed);
-        engine.kick.volume.store(c.kickVolume, kRelaxed);
-        engine.hitVoice.decay.store(c.hitDecay, kRelaxed);
-        engine.hitVoice.tone.store(c.hitTone, kRelaxed);
-        engine.snareVoice.decay.store(c.snareDecay, kRelaxed);
-        engine.snareVoice.tone.store(c.snareTone, kRelaxed);
-        engine.hatVoice.decay.store(c.hatDecay, kRelaxed);
-        engine.hatVoice.tone.store(c.hatTone, kRelaxed);
-        applySound(engine.synthLine1, s.synthLine1.sound);
-        applySound(engine.synthLine2, s.synthLine2.sound);
-    }
-    if (parts & kStateLine1Phrase)
-        applyPhrase(engine.synthLine1, s.synthLine1.phrase);
-    if (parts & kStateLine2Phrase)
-        applyPhrase(engine.synthLine2, s.synthLine2.phrase);
-    if (parts & kStateSubBass) {
-        applyPhrase(engine.subBass, s.subBass.phrase);
-        applySound(engine.subBass, s.subBass.sound);
-    }
+void applyState(SynthEngine& engine, const SynthState& state, unsigned parts) {
+    engine.postState(state, parts);
+    engine.settle();
+}
+
+void replaceControls(SynthEngine& engine, const SynthState& state, const SynthState& before, unsigned parts) {
+    forEachControl(engine, state, before, parts, [](auto& atomic, const auto& value, const auto& old) {
+        auto held = old; // compare_exchange writes the value it found here
+        atomic.compare_exchange_strong(held, value, kRelaxed);
+    });
 }
 
 void copyStateParts(SynthState& to, const SynthState& from, unsigned parts) {

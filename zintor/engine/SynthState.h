@@ -1,17 +1,17 @@
 // The synth's whole sound state as plain values: the controls' engine values, the three phrases and the
-// voices' character and sound fields. A value type, any thread may copy it; captureState/applyState touch
-// only atomics, so they are real-time safe (applyState from the window thread may be heard mid-step:
-// SynthEngine::postState lands it at a step boundary instead).
+// voices' character and sound fields. A value type, any thread may copy it; captureState() and
+// applyState() on the window thread.
 #pragma once
 
-#include <array>
+#include "zintor/engine/Phrase.h"
+
 #include <cstdint>
 
 namespace zintor {
 
 class SynthEngine;
 
-inline constexpr int kStatePhraseSteps = 256;
+inline constexpr int kStatePhraseSteps = kPhraseSteps;
 
 /// The values the window's sliders and fields write, and the drums' fixed presets.
 struct ControlState {
@@ -31,18 +31,6 @@ struct ControlState {
     float hatDecay = 0.998f;
     float hatTone = 0.5f;
     bool operator==(const ControlState&) const = default;
-};
-
-/// What a phrase generator writes into a voice: the phrase and the voice's character.
-struct PhraseState {
-    std::array<std::int8_t, kStatePhraseSteps> notes{};
-    std::array<std::uint8_t, kStatePhraseSteps> staccato{};
-    std::array<float, kStatePhraseSteps> envRates{};
-    float detune = 0.2f;
-    float lfoDepth = 0.5f;
-    float lfoRate = 0.0001f;
-    bool square = false;
-    bool operator==(const PhraseState&) const = default;
 };
 
 /// A voice's sound fields: the synth lines' sliders, or what the sub bass's generator sets.
@@ -82,11 +70,16 @@ struct SynthState {
     bool operator==(const SynthState&) const = default;
 };
 
-/// The engine's current values (a state posted but not yet taken is not included).
+/// The engine's state as the window sees it: its controls and the phrases it has sent, with what a
+/// posted, not yet taken, state holds.
 SynthState captureState(const SynthEngine& engine);
 
-/// Writes the parts `parts` of `state` into the engine (relaxed atomic stores).
+/// Only while no render runs (start-up, the command line, tests): the parts `parts` of `state` at once.
 void applyState(SynthEngine& engine, const SynthState& state, unsigned parts);
+
+/// Audio thread, from a posted state: writes the controls of `parts` of `state` into the engine's
+/// atomics, each only if it still holds its value in `before`, so that a later window write wins.
+void replaceControls(SynthEngine& engine, const SynthState& state, const SynthState& before, unsigned parts);
 
 /// Copies the parts `parts` from `from` into `to`.
 void copyStateParts(SynthState& to, const SynthState& from, unsigned parts);

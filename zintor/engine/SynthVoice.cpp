@@ -1,5 +1,4 @@
-// Monophonic two-oscillator acid voice: the step trigger and the oscillator mix (the per-sample
-// render is inline in the header).
+// Monophonic two-oscillator acid voice: the step trigger.
 #include "zintor/engine/SynthVoice.h"
 
 #include <cmath>
@@ -12,24 +11,17 @@ float SynthVoice::phaseIncrement(double semitones) {
 
 void SynthVoice::triggerStep(int step, int samplesPerStep, int transpose, common::Random& random) {
     step &= kPhraseSteps - 1; // a wrong index from the caller must not read outside the phrase
-    ampTarget = 1.0f;
-    env = -0.1f;
-    envRate = envRates[step].load(kRelaxed);
-    const double note = notes[step].load(kRelaxed) + transpose;
-    osc1Increment = phaseIncrement(note);
-    osc2Increment = phaseIncrement(note + detune.load(kRelaxed));
-    sinceTrigger = 0;
-    if (staccato[step].load(kRelaxed) != 0)
-        releaseAt = random.next() / 16384 == 0 ? samplesPerStep / 3 : samplesPerStep / 2;
+    state.ampTarget = 1.0f;
+    state.env = -0.1f;
+    state.envRate = phrase.envRates[step];
+    const double note = phrase.notes[step] + transpose;
+    state.osc1Increment = phaseIncrement(note);
+    state.osc2Increment = phaseIncrement(note + phrase.detune);
+    state.sinceTrigger = 0;
+    if (phrase.staccato[step] != 0)
+        state.releaseAt = random.next() / 16384 == 0 ? samplesPerStep / 3 : samplesPerStep / 2;
     else
-        releaseAt = -1;
-}
-
-void SynthVoice::setOscMix(int position) {
-    const float x = static_cast<float>(position) * 0.0078125f;
-    osc2Level.store(x < 1.0f ? x : 1.0f, kRelaxed);
-    const float level1 = 2.0f - x;
-    osc1Level.store(level1 < 1.0f ? level1 : 1.0f, kRelaxed);
+        state.releaseAt = -1;
 }
 
 } // namespace zintor

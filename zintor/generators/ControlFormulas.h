@@ -31,7 +31,7 @@ inline float delaySendFromPosition(int pos) {
 inline float volumeFromPosition(int pos) {
     return static_cast<float>(pos * 0.001);
 }
-// Filter type: the position itself (0..2). Osc Mix: SynthVoice::setOscMix(pos) (0..256).
+// Filter type: the position itself (0..2). Osc Mix: VoiceControls::setOscMix(pos) (0..256).
 
 // Kick sliders.
 /// Position 50..1500.
@@ -105,7 +105,7 @@ inline constexpr int kInitialStepCount = 16;
 inline constexpr int kInitialBpmText = 132; ///< shown, not applied until "Set"
 
 /// Writes the eight synth-line values of the given slider positions (each field's `initial`) to a voice.
-inline void applySynthLinePositions(SynthVoice& voice, const SynthLineSliders& s) {
+inline void applySynthLinePositions(VoiceControls& voice, const SynthLineSliders& s) {
     constexpr auto relaxed = std::memory_order_relaxed;
     voice.filterType.store(s.filterType.initial, relaxed);
     voice.inertia.store(inertiaFromPosition(s.inertia.initial), relaxed);

@@ -1,13 +1,13 @@
 // The four phrase styles. The order of the draws is part of each style: the same seed gives the same phrase.
 #include "zintor/generators/PhraseGenerators.h"
 
+#include "zintor/engine/SynthEngine.h"
+
 #include <cstdint>
 
 namespace zintor {
 
 namespace {
-
-constexpr auto kRelaxed = std::memory_order_relaxed;
 
 constexpr std::int8_t kGoaStaccatoNotes[8] = {0, -12, 0, 1, 3, 7, 12, 13};
 constexpr std::int8_t kGoaHeldNotes[8] = {0, -12, -2, 0, 3, -14, 1, 0};
@@ -32,68 +32,92 @@ bool wave(common::Random& random) {
 }
 
 /// The character draws every synth-line style starts with, in their fixed order.
-void drawCharacter(SynthVoice& voice, common::Random& random) {
-    voice.detune.store(unitRandom(random) * 0.25f, kRelaxed);
-    voice.lfoDepth.store(unitRandom(random) * 0.25f, kRelaxed);
-    voice.lfoRate.store(unitRandom(random) * 0.00005f, kRelaxed);
-    voice.square.store(wave(random), kRelaxed);
+void drawCharacter(PhraseState& phrase, common::Random& random) {
+    phrase.detune = unitRandom(random) * 0.25f;
+    phrase.lfoDepth = unitRandom(random) * 0.25f;
+    phrase.lfoRate = unitRandom(random) * 0.00005f;
+    phrase.square = wave(random);
 }
 
 } // namespace
 
-void generateGoa(SynthVoice& voice, common::Random& random) {
-    drawCharacter(voice, random);
-    for (int i = 0; i < SynthVoice::kPhraseSteps; ++i) {
-        voice.envRates[i].store(unitRandom(random) * 0.00025f, kRelaxed);
+void generateGoa(VoiceState& voice, common::Random& random) {
+    PhraseState& phrase = voice.phrase;
+    drawCharacter(phrase, random);
+    for (int i = 0; i < kPhraseSteps; ++i) {
+        phrase.envRates[i] = unitRandom(random) * 0.00025f;
         const int c = coin(random);
-        voice.staccato[i].store(c == 0 ? 1 : 0, kRelaxed);
+        phrase.staccato[i] = c == 0 ? 1 : 0;
         const int p = pick(random);
-        voice.notes[i].store(c == 0 ? kGoaStaccatoNotes[p] : kGoaHeldNotes[p], kRelaxed);
+        phrase.notes[i] = c == 0 ? kGoaStaccatoNotes[p] : kGoaHeldNotes[p];
     }
     // Opening shift: both coins are drawn, both shifts may apply.
     const bool raise = coin(random) == 1;
     for (int i = 0; raise && i < kGoaOpeningSteps; ++i)
-        voice.notes[i].store(static_cast<std::int8_t>(voice.notes[i].load(kRelaxed) + 3), kRelaxed);
+        phrase.notes[i] = static_cast<std::int8_t>(phrase.notes[i] + 3);
     const bool lower = coin(random) == 1;
     for (int i = 0; lower && i < kGoaOpeningSteps; ++i)
-        voice.notes[i].store(static_cast<std::int8_t>(voice.notes[i].load(kRelaxed) - 5), kRelaxed);
+        phrase.notes[i] = static_cast<std::int8_t>(phrase.notes[i] - 5);
 }
 
-void generateFlatRiff(SynthVoice& voice, common::Random& random) {
-    drawCharacter(voice, random);
-    for (int i = 0; i < SynthVoice::kPhraseSteps; ++i) {
-        voice.envRates[i].store(unitRandom(random) * 0.00025f, kRelaxed);
-        voice.staccato[i].store(mostly(random), kRelaxed);
-        voice.notes[i].store(kFlatRiffNotes[pick(random)], kRelaxed);
+void generateFlatRiff(VoiceState& voice, common::Random& random) {
+    PhraseState& phrase = voice.phrase;
+    drawCharacter(phrase, random);
+    for (int i = 0; i < kPhraseSteps; ++i) {
+        phrase.envRates[i] = unitRandom(random) * 0.00025f;
+        phrase.staccato[i] = mostly(random);
+        phrase.notes[i] = kFlatRiffNotes[pick(random)];
     }
 }
 
-void generatePsychedelic(SynthVoice& voice, common::Random& random) {
-    drawCharacter(voice, random);
-    for (int i = 0; i < SynthVoice::kPhraseSteps; ++i) {
-        voice.envRates[i].store((unitRandom(random) - 0.5f) * 0.1f, kRelaxed);
-        voice.staccato[i].store(mostly(random), kRelaxed);
-        voice.notes[i].store(kPsychedelicNotes[pick(random)], kRelaxed);
+void generatePsychedelic(VoiceState& voice, common::Random& random) {
+    PhraseState& phrase = voice.phrase;
+    drawCharacter(phrase, random);
+    for (int i = 0; i < kPhraseSteps; ++i) {
+        phrase.envRates[i] = (unitRandom(random) - 0.5f) * 0.1f;
+        phrase.staccato[i] = mostly(random);
+        phrase.notes[i] = kPsychedelicNotes[pick(random)];
     }
 }
 
-void generateSubBass(SynthVoice& voice, common::Random& random) {
-    voice.setOscMix(0);
-    voice.cutoffNow.store(0.02f, kRelaxed);
-    voice.lfoRate.store(0.02f, kRelaxed);
-    voice.volume.store(0.5f, kRelaxed);
-    voice.lfoDepth.store(0.05f, kRelaxed);
-    voice.cutoff.store(1.0f, kRelaxed);
-    voice.resonance.store(0.9f, kRelaxed);
-    voice.delaySend.store(0.0f, kRelaxed);
-    voice.driveCeiling.store(1.0f, kRelaxed);
-    voice.osc1Level.store(1.0f, kRelaxed);
-    for (int i = 0; i < SynthVoice::kPhraseSteps; ++i) {
-        voice.staccato[i].store(mostly(random), kRelaxed);
-        voice.notes[i].store(kSubBassNotes[pick(random)], kRelaxed);
-        voice.envRates[i].store(1.2f, kRelaxed);
+void generateSubBass(VoiceState& voice, common::Random& random) {
+    VoiceSound& sound = voice.sound;
+    sound.osc1Level = 1.0f; // Osc Mix at 0: oscillator 1 only
+    sound.osc2Level = 0.0f;
+    voice.phrase.lfoRate = 0.02f;
+    sound.volume = 0.5f;
+    voice.phrase.lfoDepth = 0.05f;
+    sound.cutoff = 1.0f;
+    sound.resonance = 0.9f;
+    sound.delaySend = 0.0f;
+    sound.driveCeiling = 1.0f;
+    for (int i = 0; i < kPhraseSteps; ++i) {
+        voice.phrase.staccato[i] = mostly(random);
+        voice.phrase.notes[i] = kSubBassNotes[pick(random)];
+        voice.phrase.envRates[i] = 1.2f;
     }
-    voice.square.store(false, kRelaxed);
+    voice.phrase.square = false;
+}
+
+void runGenerator(SynthEngine& engine, int voice, Generator generate, common::Random& random) {
+    const SynthState seen = captureState(engine);
+    const VoiceState* voices[kSynthVoices] = {&seen.synthLine1, &seen.synthLine2, &seen.subBass};
+    VoiceState rolled = *voices[voice];
+    generate(rolled, random);
+    if (voice != kSubBass) {
+        engine.sendPhrase(voice, rolled.phrase);
+        return;
+    }
+    constexpr auto kRelaxed = std::memory_order_relaxed;
+    const VoiceSound& sound = rolled.sound;
+    engine.subBass.osc1Level.store(sound.osc1Level, kRelaxed);
+    engine.subBass.osc2Level.store(sound.osc2Level, kRelaxed);
+    engine.subBass.volume.store(sound.volume, kRelaxed);
+    engine.subBass.cutoff.store(sound.cutoff, kRelaxed);
+    engine.subBass.resonance.store(sound.resonance, kRelaxed);
+    engine.subBass.delaySend.store(sound.delaySend, kRelaxed);
+    engine.subBass.driveCeiling.store(sound.driveCeiling, kRelaxed);
+    engine.sendPhrase(kSubBass, rolled.phrase, kSubBassCutoffStart);
 }
 
 } // namespace zintor

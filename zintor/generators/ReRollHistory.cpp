@@ -3,20 +3,19 @@
 #include "zintor/generators/ReRollHistory.h"
 
 #include "zintor/engine/SynthEngine.h"
-#include "zintor/generators/PhraseGenerators.h"
 
 namespace zintor {
 
 namespace {
 
 const GeneratorButton kButtons[kGeneratorButtons] = {
-    {"Synthline-1/Goa", &SynthEngine::synthLine1, generateGoa, kStateLine1Phrase},
-    {"Synthline-1/FLAT Riff", &SynthEngine::synthLine1, generateFlatRiff, kStateLine1Phrase},
-    {"Synthline-1/Psychedelic", &SynthEngine::synthLine1, generatePsychedelic, kStateLine1Phrase},
-    {"Synthline-2/Goa", &SynthEngine::synthLine2, generateGoa, kStateLine2Phrase},
-    {"Synthline-2/Flat riff", &SynthEngine::synthLine2, generateFlatRiff, kStateLine2Phrase},
-    {"Synthline-2/Psychedelic", &SynthEngine::synthLine2, generatePsychedelic, kStateLine2Phrase},
-    {"Sub bass synth/Generate", &SynthEngine::subBass, generateSubBass, kStateSubBass},
+    {"Synthline-1/Goa", kSynthLine1, generateGoa, kStateLine1Phrase},
+    {"Synthline-1/FLAT Riff", kSynthLine1, generateFlatRiff, kStateLine1Phrase},
+    {"Synthline-1/Psychedelic", kSynthLine1, generatePsychedelic, kStateLine1Phrase},
+    {"Synthline-2/Goa", kSynthLine2, generateGoa, kStateLine2Phrase},
+    {"Synthline-2/Flat riff", kSynthLine2, generateFlatRiff, kStateLine2Phrase},
+    {"Synthline-2/Psychedelic", kSynthLine2, generatePsychedelic, kStateLine2Phrase},
+    {"Sub bass synth/Generate", kSubBass, generateSubBass, kStateSubBass},
 };
 
 } // namespace
@@ -32,19 +31,13 @@ const GeneratorButton* findGeneratorButton(std::string_view caption) {
     return nullptr;
 }
 
-SynthState captureLatest(const SynthEngine& engine) {
-    SynthState state = captureState(engine);
-    SynthState posted;
-    unsigned parts = 0;
-    if (engine.statePending(posted, parts))
-        copyStateParts(state, posted, parts);
-    return state;
+void pressGenerator(SynthEngine& engine, const GeneratorButton& button, common::Random& windowRandom) {
+    runGenerator(engine, button.voice, button.generate, windowRandom);
 }
 
 void ReRollHistory::press(const GeneratorButton& button, common::Random& windowRandom) {
-    engine_.settlePostedState();
     history_.record(Entry{captureState(engine_), button.part});
-    button.generate(engine_.*(button.voice), windowRandom);
+    pressGenerator(engine_, button, windowRandom);
 }
 
 bool ReRollHistory::undo() {

@@ -6,6 +6,7 @@
 #include "common/Random.h"
 #include "common/UndoHistory.h"
 #include "zintor/engine/SynthState.h"
+#include "zintor/generators/PhraseGenerators.h"
 
 #include <cstddef>
 #include <string_view>
@@ -13,18 +14,22 @@
 namespace zintor {
 
 class SynthEngine;
-class SynthVoice;
 
 /// The engine's state as it will be once a posted, not yet taken, state is in: what the window sees.
-SynthState captureLatest(const SynthEngine& engine);
+inline SynthState captureLatest(const SynthEngine& engine) {
+    return captureState(engine);
+}
 
 /// A generator button: its caption as the command line names it, the voice and the part it changes.
 struct GeneratorButton {
     const char* caption; ///< "Synthline-1/Goa" … "Sub bass synth/Generate"
-    SynthVoice SynthEngine::*voice;
-    void (*generate)(SynthVoice&, common::Random&);
+    int voice;           ///< kSynthLine1, kSynthLine2 or kSubBass
+    Generator generate;
     unsigned part; ///< kStateLine1Phrase, kStateLine2Phrase or kStateSubBass
 };
+
+/// Runs a button's generator with the window's random numbers (see runGenerator()).
+void pressGenerator(SynthEngine& engine, const GeneratorButton& button, common::Random& windowRandom);
 
 /// The seven buttons, in the window's order: line 1 Goa, FLAT Riff, Psychedelic; line 2 the same; sub bass.
 inline constexpr int kGeneratorButtons = 7;
@@ -41,7 +46,7 @@ class ReRollHistory {
     ReRollHistory& operator=(const ReRollHistory&) = delete;
 
     /// Runs a button's generator on its voice with the window's random numbers, keeping first what it
-    /// changes. A hand-over still waiting is taken first, so that it cannot overwrite the new phrase.
+    /// changes. A state still waiting is taken before the new phrase, which it cannot overwrite.
     void press(const GeneratorButton& button, common::Random& windowRandom);
 
     /// One re-roll back or forward; false when there is none.

@@ -31,9 +31,10 @@ void startUp(SynthEngine& engine, common::Random& windowRandom, std::uint32_t se
 
     engine.resetDelay();
 
-    generateFlatRiff(engine.synthLine1, windowRandom);
-    generatePsychedelic(engine.synthLine2, windowRandom);
-    generateSubBass(engine.subBass, windowRandom);
+    runGenerator(engine, kSynthLine1, generateFlatRiff, windowRandom);
+    runGenerator(engine, kSynthLine2, generatePsychedelic, windowRandom);
+    runGenerator(engine, kSubBass, generateSubBass, windowRandom);
+    engine.settle(); // the stream has not started: the first block already plays all of this
 }
 
 } // namespace zintor

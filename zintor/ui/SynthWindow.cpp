@@ -167,14 +167,13 @@ void SynthWindow::bindSlider(QSlider* slider, int minimum, int maximum, int init
 }
 
 void SynthWindow::applySlider(QSlider* slider) {
-    engine_.settlePostedState(); // a scene or undo still waiting must not overwrite this move later
     for (const SliderBinding& binding : sliders_)
         if (binding.slider == slider)
             binding.apply(slider->value());
 }
 
 void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double top) {
-    SynthVoice& voice = line == 1 ? engine_.synthLine1 : engine_.synthLine2;
+    VoiceControls& voice = line == 1 ? engine_.synthLine1 : engine_.synthLine2;
     const SynthLineSliders& ranges = line == 1 ? kSynthLine1Sliders : kSynthLine2Sliders;
     const QString title = QString("Synthline-%1").arg(line);
     const QString prefix = QString("synthLine%1").arg(line);
@@ -244,7 +243,7 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     buildSynthLineGroup(units, 2, 128);
 
     QGroupBox* kick = addGroup(units, "Kick", "kickGroup", 268, 4, 108, 92);
-    KickDrum& kickDrum = engine_.kick;
+    KickControls& kickDrum = engine_.kick;
     bindSlider(
         addSliderRow(units, kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 274, 16, 96),
         kKickAttackSlider.minimum, kKickAttackSlider.maximum, kKickAttackSlider.initial,
@@ -420,7 +419,6 @@ bool SynthWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void SynthWindow::applyStepsText() {
-    engine_.settlePostedState();
     const int steps = fieldValue(stepsEdit_->text());
     if (steps > kMaxStepCount) {
         boxes_.error(this, "Error", "Too many steps");
@@ -436,7 +434,6 @@ void SynthWindow::applyTempoText() {
     if (text.isEmpty())
         return;
     const int bpm = fieldValue(text);
-    engine_.settlePostedState();
     if (bpm >= kMinBpm && bpm <= kMaxBpm)
         engine_.params.samplesPerStep.store(samplesPerStepFromBpm(bpm), kRelaxed);
     const int inForce = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));

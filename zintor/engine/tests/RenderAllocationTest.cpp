@@ -1,5 +1,14 @@
-// The render allocates nothing: every allocation in this binary is counted while a render runs.
+// The render allocates nothing, stopped or playing, while it serves posted changes and while a recording
+// runs: every allocation made on the rendering thread is counted around renderBlock().
 #include "zintor/engine/SynthEngine.h"
+
+#include "common/WavRecorder.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -23,10 +32,10 @@ void* __libc_realloc(void*, std::size_t);
 #endif
 
 namespace {
-std::atomic<bool> counting{false};
+thread_local bool counting = false; // only the thread that renders is watched
 std::atomic<int> allocations{0};
 void noteAllocation() {
-    if (counting.load(std::memory_order_relaxed))
+    if (counting)
         allocations.fetch_add(1, std::memory_order_relaxed);
 }
 // Uncounted allocation for operator new, so that one new counts once.
@@ -82,19 +91,28 @@ void* realloc(void* p, std::size_t size) {
 namespace zintor {
 namespace {
 
-TEST(SynthEngineRender, AllocatesNothingStoppedOrPlaying) {
+void renderCounted(SynthEngine& engine, std::vector<std::int16_t>& buffer, int blocks) {
+    counting = true;
+    for (int block = 0; block < blocks; ++block)
+        engine.renderBlock(buffer.data(), static_cast<int>(buffer.size()) * 2);
+    counting = false;
+}
+
+TEST(SynthEngineRender, AllocatesNothingStoppedPlayingServingChangesOrRecording) {
     auto engine = std::make_unique<SynthEngine>();
-    for (int i = 0; i < 256; ++i) {
-        engine->synthLine1.staccato[i].store(i % 2, std::memory_order_relaxed);
-        engine->synthLine2.notes[i].store(static_cast<std::int8_t>(i % 12), std::memory_order_relaxed);
+    PhraseState phrase;
+    for (int i = 0; i < kPhraseSteps; ++i) {
+        phrase.staccato[i] = static_cast<std::uint8_t>(i % 2);
+        phrase.notes[i] = static_cast<std::int8_t>(i % 12);
     }
     engine->synthLine2.filterType.store(2, std::memory_order_relaxed);
+    engine->subBass.filterType.store(1, std::memory_order_relaxed);
     std::vector<std::int16_t> buffer(2 * 1000);
 
     // The counter itself must see an allocation, or the test proves nothing.
     counting = true;
-    auto* probe = new int(1);
-    void* raw = std::malloc(8);
+    int* volatile probe = new int(1); // volatile: the pair must not be optimised away
+    void* volatile raw = std::malloc(8);
     counting = false;
     delete probe;
     std::free(raw);
@@ -105,15 +123,32 @@ TEST(SynthEngineRender, AllocatesNothingStoppedOrPlaying) {
 #endif
     allocations = 0;
 
-    counting = true;
-    for (int block = 0; block < 50; ++block)
-        engine->renderBlock(buffer.data(), 4000);
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("zintor-alloc-" + std::to_string(::getpid()) + ".wav"))
+            .string();
+    common::WavRecorder recorder;
+    ASSERT_EQ(recorder.open(path.c_str(), kSampleRate, 16, 2), common::WavRecorder::kOk);
+    engine->setRecorder(&recorder);
+    SynthState state = captureState(*engine);
+    state.controls.samplesPerStep = 700; // many boundaries in a short render
+
+    engine->sendPhrase(kSynthLine1, phrase);
+    engine->postState(state, kStateEverything); // taken while stopped
+    renderCounted(*engine, buffer, 50);
     engine->params.playing.store(true, std::memory_order_relaxed);
     engine->params.shuffleAmount.store(200, std::memory_order_relaxed);
-    for (int block = 0; block < 200; ++block)
-        engine->renderBlock(buffer.data(), 4000);
-    counting = false;
+    for (int round = 0; round < 40; ++round) {
+        engine->sendPhrase(kSynthLine2, phrase, 0.3f);
+        if (round % 5 == 0)
+            engine->postState(state, kStateLine2Phrase | kStateControls); // taken at a boundary
+        renderCounted(*engine, buffer, 5);
+    }
     EXPECT_EQ(allocations.load(), 0);
+
+    engine->setRecorder(nullptr);
+    EXPECT_EQ(recorder.finish(), common::WavRecorder::kOk);
+    EXPECT_EQ(recorder.framesWritten(), 250u * 1000u);
+    std::remove(path.c_str());
 }
 
 } // namespace

@@ -35,10 +35,10 @@ std::vector<Frame> render(SynthEngine& engine, int frames, int blockFrames = 100
 
 /// Mutes every voice so that only what a test switches on reaches the output.
 void silenceAll(SynthEngine& e) {
-    for (SynthVoice* v : {&e.synthLine1, &e.synthLine2, &e.subBass})
+    for (VoiceControls* v : {&e.synthLine1, &e.synthLine2, &e.subBass})
         v->volume.store(0.0f, kRelaxed);
     e.kick.volume.store(0.0f, kRelaxed);
-    for (NoiseDrum* d : {&e.hitVoice, &e.snareVoice, &e.hatVoice})
+    for (NoiseControls* d : {&e.hitVoice, &e.snareVoice, &e.hatVoice})
         d->decay.store(0.0f, kRelaxed);
 }
 
@@ -166,8 +166,11 @@ std::vector<Frame> oneFrameBurst(float send) {
     e->params.samplesPerStep.store(3000, kRelaxed); // a tempo change after the delay was placed
     e->synthLine2.delaySend.store(0.0f, kRelaxed);
     e->synthLine1.delaySend.store(send, kRelaxed);
-    SynthVoice& v = e->synthLine1;
-    v.square.store(true, kRelaxed);
+    PhraseState squareWave;
+    squareWave.square = true;
+    e->sendPhrase(kSynthLine1, squareWave);
+    e->settle();
+    VoiceControls& v = e->synthLine1;
     v.filterType.store(1, kRelaxed);
     v.driveCeiling.store(0.05f, kRelaxed);
     v.volume.store(0.4f, kRelaxed);
@@ -278,17 +281,24 @@ TEST(SynthEngineOutput, ShortBlocksWriteWholeFramesOnly) {
 
 TEST(SynthEngineOutput, OutputIsIdenticalWhateverTheBlockSize) {
     std::vector<std::vector<Frame>> runs;
-    for (int block : {1, 7, 64, 1000}) {
+    for (int block : {1, 7, 64, 512}) {
         auto e = playingEngine();
         e->params.stepCount.store(13, kRelaxed);
         e->params.shuffleAmount.store(77, kRelaxed);
         e->params.samplesPerStep.store(1500, kRelaxed);
-        for (int i = 0; i < 256; ++i) {
-            e->synthLine1.notes[i].store(static_cast<std::int8_t>(i % 13), kRelaxed);
-            e->synthLine1.staccato[i].store(i % 3 == 0, kRelaxed);
-            e->synthLine2.staccato[i].store(i % 2 == 0, kRelaxed);
-            e->synthLine1.envRates[i].store(0.0001f, kRelaxed);
+        PhraseState line1;
+        PhraseState line2;
+        for (int i = 0; i < kPhraseSteps; ++i) {
+            line1.notes[i] = static_cast<std::int8_t>(i % 13);
+            line1.staccato[i] = i % 3 == 0;
+            line2.staccato[i] = i % 2 == 0;
+            line1.envRates[i] = 0.0001f;
         }
+        line2.square = true;
+        e->synthLine2.filterType.store(2, kRelaxed); // every filter type: ring, and high-pass on the sub bass
+        e->subBass.filterType.store(1, kRelaxed);
+        e->sendPhrase(kSynthLine1, line1);
+        e->sendPhrase(kSynthLine2, line2);
         runs.push_back(render(*e, 60000, block));
     }
     for (std::size_t r = 1; r < runs.size(); ++r)

@@ -2,28 +2,54 @@
 // filter types and overdrive, measured from the voice's state and output.
 #include "zintor/engine/SynthVoice.h"
 
+#include "zintor/engine/SynthLines.h"
+#include "zintor/engine/SynthParams.h"
 #include "zintor/engine/tests/VoiceMeasure.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace zintor {
 namespace {
 
+/// A voice with its parameters, rendered one sample at a time by the engine's voice render (beside two
+/// idle voices).
+struct TestVoice {
+    SynthVoice unit;
+    VoiceParams params;
+    SynthVoice idle[2];
+    SynthLines lines;
+
+    float renderSample(float ramp) {
+        SynthVoice* const voices[3] = {&unit, &idle[0], &idle[1]};
+        const VoiceParams all[3] = {params, VoiceParams{}, VoiceParams{}};
+        const float ramps[3] = {ramp, ramp, ramp};
+        lines.render(voices, all, ramps, 1);
+        return lines.sample(0, 0);
+    }
+    void setOscMix(int position) {
+        VoiceControls controls;
+        controls.setOscMix(position);
+        params.osc1Level = controls.osc1Level.load();
+        params.osc2Level = controls.osc2Level.load();
+    }
+};
+
 // A voice whose filter is nearly transparent and whose cutoff never moves: saw, oscillator 1 only,
 // no envelope, no LFO, no overdrive, full volume.
-void makeTransparent(SynthVoice& voice) {
+void makeTransparent(TestVoice& voice) {
     voice.setOscMix(0);
-    voice.cutoff = 1.0f;
-    voice.resonance = 0.001f;
-    voice.lfoDepth = 0.0f;
-    voice.driveCeiling = 1.0f;
-    voice.volume = 1.0f;
+    voice.params.cutoff = 1.0f;
+    voice.params.resonance = 0.001f;
+    voice.unit.phrase.lfoDepth = 0.0f;
+    voice.params.driveCeiling = 1.0f;
+    voice.params.volume = 1.0f;
 }
 
-std::vector<float> render(SynthVoice& voice, int samples, float ramp = 0.05f) {
+std::vector<float> render(TestVoice& voice, int samples, float ramp = 0.05f) {
     std::vector<float> out(static_cast<std::size_t>(samples));
     for (float& s : out)
         s = voice.renderSample(ramp);
@@ -38,10 +64,10 @@ TEST(SynthVoiceOscMix, LevelsAlongTheControl) {
     };
     for (const Case c : {Case{0, 1.0f, 0.0f}, Case{64, 1.0f, 0.5f}, Case{128, 1.0f, 1.0f},
                          Case{192, 0.5f, 1.0f}, Case{256, 0.0f, 1.0f}}) {
-        SynthVoice voice;
-        voice.setOscMix(c.position);
-        EXPECT_EQ(voice.osc1Level.load(), c.level1) << "position " << c.position;
-        EXPECT_EQ(voice.osc2Level.load(), c.level2) << "position " << c.position;
+        VoiceControls controls;
+        controls.setOscMix(c.position);
+        EXPECT_EQ(controls.osc1Level.load(), c.level1) << "position " << c.position;
+        EXPECT_EQ(controls.osc2Level.load(), c.level2) << "position " << c.position;
     }
 }
 
@@ -50,15 +76,16 @@ TEST(SynthVoicePitch, IncrementsAreExactPowersOfTwo) {
     EXPECT_EQ(SynthVoice::phaseIncrement(12.0), 1.0f / 256.0f);
     EXPECT_EQ(SynthVoice::phaseIncrement(-24.0), 1.0f / 2048.0f);
 
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     common::Random random;
-    voice.notes[3] = 7;
-    voice.detune = 0.2f;
-    voice.triggerStep(3, 5000, 5, random); // 7 + 5 = one octave up
-    EXPECT_EQ(voice.osc1Increment, 1.0f / 256.0f);
-    EXPECT_NEAR(voice.osc2Increment / voice.osc1Increment, std::exp2(0.2 / 12.0), 1e-6);
-    voice.triggerStep(256 + 3, 5000, 5, random); // never reads outside the phrase
-    EXPECT_EQ(voice.osc1Increment, 1.0f / 256.0f);
+    voice.unit.phrase.notes[3] = 7;
+    voice.unit.phrase.detune = 0.2f;
+    voice.unit.triggerStep(3, 5000, 5, random); // 7 + 5 = one octave up
+    EXPECT_EQ(voice.unit.state.osc1Increment, 1.0f / 256.0f);
+    EXPECT_NEAR(voice.unit.state.osc2Increment / voice.unit.state.osc1Increment, std::exp2(0.2 / 12.0), 1e-6);
+    voice.unit.triggerStep(256 + 3, 5000, 5, random); // never reads outside the phrase
+    EXPECT_EQ(voice.unit.state.osc1Increment, 1.0f / 256.0f);
 }
 
 TEST(SynthVoicePitch, OutputFrequencyFollowsNoteAndTranspose) {
@@ -67,11 +94,12 @@ TEST(SynthVoicePitch, OutputFrequencyFollowsNoteAndTranspose) {
         int transpose;
     };
     for (const Case c : {Case{0, 0}, Case{12, 0}, Case{5, -1}, Case{-12, -13}, Case{13, 12}}) {
-        SynthVoice voice;
+        auto holder = std::make_unique<TestVoice>();
+        TestVoice& voice = *holder;
         makeTransparent(voice);
         common::Random random;
-        voice.notes[0] = static_cast<std::int8_t>(c.note);
-        voice.triggerStep(0, 1 << 30, c.transpose, random);
+        voice.unit.phrase.notes[0] = static_cast<std::int8_t>(c.note);
+        voice.unit.triggerStep(0, 1 << 30, c.transpose, random);
         render(voice, 1000); // settle the amplitude and the filter
         const double expected = 86.1328125 * std::exp2((c.note + c.transpose) / 12.0);
         EXPECT_NEAR(test::frequencyFromCrossings(render(voice, 4 * 44100)), expected, expected * 1e-3)
@@ -82,20 +110,21 @@ TEST(SynthVoicePitch, OutputFrequencyFollowsNoteAndTranspose) {
 // The first draw of a generator at state 1 is 41 (below 16384: a third of the step), the second
 // 18467 (a half).
 TEST(SynthVoiceRelease, StaccatoStepClosesAfterAThirdOrAHalf) {
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     common::Random random;
-    voice.staccato[0] = 1;
+    voice.unit.phrase.staccato[0] = 1;
     for (const int gateSamples : {1666, 2500}) {
-        voice.triggerStep(0, 5000, 0, random);
-        ASSERT_EQ(voice.releaseAt, gateSamples);
+        voice.unit.triggerStep(0, 5000, 0, random);
+        ASSERT_EQ(voice.unit.state.releaseAt, gateSamples);
         for (int i = 0; i < gateSamples; ++i)
             voice.renderSample(0.05f);
-        EXPECT_EQ(voice.amp, 1.0f) << "still open on the last sample of the gate";
+        EXPECT_EQ(voice.unit.state.amp, 1.0f) << "still open on the last sample of the gate";
         voice.renderSample(0.05f);
-        EXPECT_EQ(voice.ampTarget, 0.0f) << "closed on sample " << gateSamples + 1;
-        EXPECT_LT(voice.amp, 1.0f);
+        EXPECT_EQ(voice.unit.state.ampTarget, 0.0f) << "closed on sample " << gateSamples + 1;
+        EXPECT_LT(voice.unit.state.amp, 1.0f);
         int toSilence = 1;
-        while (voice.amp > 0.0f && toSilence < 100) {
+        while (voice.unit.state.amp > 0.0f && toSilence < 100) {
             voice.renderSample(0.05f);
             ++toSilence;
         }
@@ -104,44 +133,47 @@ TEST(SynthVoiceRelease, StaccatoStepClosesAfterAThirdOrAHalf) {
 }
 
 TEST(SynthVoiceRelease, HeldStepDrawsNothingAndStaysOpen) {
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     common::Random random;
-    voice.triggerStep(0, 5000, 0, random);
+    voice.unit.triggerStep(0, 5000, 0, random);
     EXPECT_EQ(random.state(), 1u);
-    EXPECT_EQ(voice.releaseAt, -1);
+    EXPECT_EQ(voice.unit.state.releaseAt, -1);
     render(voice, 20000);
-    EXPECT_EQ(voice.amp, 1.0f);
+    EXPECT_EQ(voice.unit.state.amp, 1.0f);
 }
 
 TEST(SynthVoiceRelease, RetriggerContinuesAmplitudeAndPhases) {
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     common::Random random;
-    voice.staccato[0] = 1;
-    voice.triggerStep(0, 300, 0, random); // released after 100 samples
+    voice.unit.phrase.staccato[0] = 1;
+    voice.unit.triggerStep(0, 300, 0, random); // released after 100 samples
     render(voice, 110);
-    const float ampBefore = voice.amp;
-    const float phaseBefore = voice.osc1Phase;
+    const float ampBefore = voice.unit.state.amp;
+    const float phaseBefore = voice.unit.state.osc1Phase;
     ASSERT_GT(ampBefore, 0.0f);
     ASSERT_LT(ampBefore, 1.0f);
-    voice.notes[1] = 12;
-    voice.triggerStep(1, 300, 0, random);
+    voice.unit.phrase.notes[1] = 12;
+    voice.unit.triggerStep(1, 300, 0, random);
     voice.renderSample(0.05f);
-    EXPECT_FLOAT_EQ(voice.amp, ampBefore + 0.05f);
-    EXPECT_FLOAT_EQ(voice.osc1Phase, phaseBefore + 1.0f / 256.0f);
+    EXPECT_FLOAT_EQ(voice.unit.state.amp, ampBefore + 0.05f);
+    EXPECT_FLOAT_EQ(voice.unit.state.osc1Phase, phaseBefore + 1.0f / 256.0f);
 }
 
 TEST(SynthVoiceCutoff, OpensAtOnceAndClosesAtTheInertiaRate) {
-    SynthVoice voice;
-    voice.lfoDepth = 0.0f;
-    voice.cutoffNow = 0.1f;
-    voice.cutoff = 0.5f;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
+    voice.unit.phrase.lfoDepth = 0.0f;
+    voice.unit.state.cutoffNow = 0.1f;
+    voice.params.cutoff = 0.5f;
     voice.renderSample(0.05f);
-    EXPECT_EQ(voice.cutoffNow.load(), 0.5f);
+    EXPECT_EQ(voice.unit.state.cutoffNow, 0.5f);
 
-    voice.cutoff = 0.1f;
-    voice.inertia = 0.0005f;
+    voice.params.cutoff = 0.1f;
+    voice.params.inertia = 0.0005f;
     int samples = 0;
-    while (voice.cutoffNow.load() > 0.1f && samples < 2000) {
+    while (voice.unit.state.cutoffNow > 0.1f && samples < 2000) {
         voice.renderSample(0.05f);
         ++samples;
     }
@@ -149,17 +181,18 @@ TEST(SynthVoiceCutoff, OpensAtOnceAndClosesAtTheInertiaRate) {
 }
 
 TEST(SynthVoiceCutoff, EnvelopeClosesTheFilterFromEachStepStart) {
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     common::Random random;
-    voice.lfoDepth = 0.0f;
-    voice.cutoff = 0.5f;
-    voice.inertia = 0.001f; // faster than the envelope, so cutoffNow is the target itself
-    voice.envRates[0] = 0.0001f;
-    voice.triggerStep(0, 20000, 0, random);
+    voice.unit.phrase.lfoDepth = 0.0f;
+    voice.params.cutoff = 0.5f;
+    voice.params.inertia = 0.001f; // faster than the envelope, so cutoffNow is the target itself
+    voice.unit.phrase.envRates[0] = 0.0001f;
+    voice.unit.triggerStep(0, 20000, 0, random);
     std::vector<float> cutoffs;
     for (int k = 1; k <= 6000; ++k) {
         voice.renderSample(0.05f);
-        cutoffs.push_back(voice.cutoffNow.load());
+        cutoffs.push_back(voice.unit.state.cutoffNow);
     }
     EXPECT_NEAR(cutoffs[0], 0.5999f, 1e-6);
     EXPECT_NEAR(cutoffs[2999], 0.3f, 1e-4);
@@ -169,67 +202,70 @@ TEST(SynthVoiceCutoff, EnvelopeClosesTheFilterFromEachStepStart) {
 
 TEST(SynthVoiceCutoff, SubBassStaysClosed) {
     // The sub bass as its generator leaves it: no inertia, so its cutoff could only rise.
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     common::Random random;
-    voice.cutoffNow = 0.02f;
-    voice.cutoff = 1.0f;
-    voice.lfoRate = 0.02f;
-    voice.lfoDepth = 0.05f;
-    voice.resonance = 0.9f;
-    voice.driveCeiling = 1.0f;
-    for (int i = 0; i < SynthVoice::kPhraseSteps; ++i) {
-        voice.envRates[i] = 1.2f;
-        voice.staccato[i] = static_cast<std::uint8_t>(i % 3 == 0);
+    voice.unit.state.cutoffNow = 0.02f;
+    voice.params.cutoff = 1.0f;
+    voice.unit.phrase.lfoRate = 0.02f;
+    voice.unit.phrase.lfoDepth = 0.05f;
+    voice.params.resonance = 0.9f;
+    voice.params.driveCeiling = 1.0f;
+    for (int i = 0; i < kPhraseSteps; ++i) {
+        voice.unit.phrase.envRates[i] = 1.2f;
+        voice.unit.phrase.staccato[i] = static_cast<std::uint8_t>(i % 3 == 0);
     }
     for (int step = 0; step < 16; ++step) {
-        voice.triggerStep(step, 5000, -13, random);
+        voice.unit.triggerStep(step, 5000, -13, random);
         for (int i = 0; i < 5000; ++i) {
             voice.renderSample(0.001f);
-            ASSERT_EQ(voice.cutoffNow.load(), 0.02f) << "step " << step << " sample " << i;
+            ASSERT_EQ(voice.unit.state.cutoffNow, 0.02f) << "step " << step << " sample " << i;
         }
     }
 }
 
 // A voice held at a constant mix: square oscillators standing still below half a cycle.
-void makeConstantMix(SynthVoice& voice, float level) {
-    voice.square = true;
-    voice.osc1Phase = 0.1f;
-    voice.osc2Phase = 0.1f;
-    voice.osc1Level = level;
-    voice.osc2Level = level;
-    voice.lfoDepth = 0.0f;
-    voice.releaseAt = -1;
-    voice.ampTarget = 1.0f;
-    voice.amp = 1.0f;
+void makeConstantMix(TestVoice& voice, float level) {
+    voice.unit.phrase.square = true;
+    voice.unit.state.osc1Phase = 0.1f;
+    voice.unit.state.osc2Phase = 0.1f;
+    voice.params.osc1Level = level;
+    voice.params.osc2Level = level;
+    voice.unit.phrase.lfoDepth = 0.0f;
+    voice.unit.state.releaseAt = -1;
+    voice.unit.state.ampTarget = 1.0f;
+    voice.unit.state.amp = 1.0f;
 }
 
 TEST(SynthVoiceOutput, OverdriveClipsAndMakesUpTheGain) {
-    SynthVoice voice;
-    makeConstantMix(voice, 0.8f); // mix 0.8
-    voice.stage1 = 0.8f;          // the filter already settled on it
-    voice.stage2 = 0.8f;
-    voice.driveCeiling = 0.5f;
-    voice.volume = 0.5f;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
+    makeConstantMix(voice, 0.8f);   // mix 0.8
+    voice.unit.state.stage1 = 0.8f; // the filter already settled on it
+    voice.unit.state.stage2 = 0.8f;
+    voice.params.driveCeiling = 0.5f;
+    voice.params.volume = 0.5f;
     EXPECT_FLOAT_EQ(voice.renderSample(0.05f), 0.5f);
-    voice.driveCeiling = 0.999f;
+    voice.params.driveCeiling = 0.999f;
     EXPECT_NEAR(voice.renderSample(0.05f), 0.8f / 0.999f * 0.5f, 1e-6);
     // Full clipping sounds equally loud at any ceiling.
     for (const float ceiling : {0.05f, 0.2f, 0.7f}) {
-        voice.driveCeiling = ceiling;
+        voice.params.driveCeiling = ceiling;
         EXPECT_FLOAT_EQ(voice.renderSample(0.05f), 0.5f) << "ceiling " << ceiling;
     }
-    voice.driveCeiling = 0.0f; // never given by the window; must not divide by zero
+    voice.params.driveCeiling = 0.0f; // never given by the window; must not divide by zero
     EXPECT_TRUE(std::isfinite(voice.renderSample(0.05f)));
 }
 
 TEST(SynthVoiceOutput, LowPassPassesAConstantHighPassRemovesIt) {
     for (const int type : {0, 1}) {
-        SynthVoice voice;
+        auto holder = std::make_unique<TestVoice>();
+        TestVoice& voice = *holder;
         makeConstantMix(voice, 1.0f);
-        voice.cutoff = 0.3f;
-        voice.driveCeiling = 1.0f;
-        voice.volume = 1.0f;
-        voice.filterType = type;
+        voice.params.cutoff = 0.3f;
+        voice.params.driveCeiling = 1.0f;
+        voice.params.volume = 1.0f;
+        voice.params.filterType = type;
         float last = 0.0f;
         for (int i = 0; i < 20000; ++i)
             last = voice.renderSample(0.05f);
@@ -238,13 +274,14 @@ TEST(SynthVoiceOutput, LowPassPassesAConstantHighPassRemovesIt) {
 }
 
 TEST(SynthVoiceOutput, RingModulatorCarrierFollowsTheCutoff) {
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     makeConstantMix(voice, 0.5f); // mix 0.5
-    voice.cutoff = 0.0f;          // target floors at 0.01 radians per sample
-    voice.cutoffNow = 0.01f;
-    voice.driveCeiling = 1.0f;
-    voice.volume = 1.0f;
-    voice.filterType = 2;
+    voice.params.cutoff = 0.0f;   // target floors at 0.01 radians per sample
+    voice.unit.state.cutoffNow = 0.01f;
+    voice.params.driveCeiling = 1.0f;
+    voice.params.volume = 1.0f;
+    voice.params.filterType = 2;
     const std::vector<float> out = render(voice, 5 * 44100);
     EXPECT_NEAR(test::frequencyFromCrossings(out), 0.01 * 44100 / (2 * M_PI), 0.01); // about 70.2 Hz
     float peak = 0.0f;
@@ -254,13 +291,14 @@ TEST(SynthVoiceOutput, RingModulatorCarrierFollowsTheCutoff) {
 }
 
 TEST(SynthVoiceOutput, SwitchingBackFromRingModulatorDoesNotClick) {
-    SynthVoice voice;
+    auto holder = std::make_unique<TestVoice>();
+    TestVoice& voice = *holder;
     makeConstantMix(voice, 0.0f); // silence in
-    voice.driveCeiling = 1.0f;
-    voice.volume = 1.0f;
-    voice.filterType = 2;
+    voice.params.driveCeiling = 1.0f;
+    voice.params.volume = 1.0f;
+    voice.params.filterType = 2;
     render(voice, 1000); // the carrier phase has moved well away from 0
-    voice.filterType = 0;
+    voice.params.filterType = 0;
     for (const float s : render(voice, 1000))
         ASSERT_EQ(s, 0.0f);
 }

@@ -1,6 +1,8 @@
 // The phrase generators: each style's value sets, its exact number of draws, and what it leaves alone.
 #include "zintor/generators/PhraseGenerators.h"
 
+#include "zintor/engine/SynthEngine.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,12 +11,10 @@
 namespace zintor {
 namespace {
 
-using Generator = void (*)(SynthVoice&, common::Random&);
-
-std::set<int> notesOf(const SynthVoice& v, int from, int to) {
+std::set<int> notesOf(const VoiceState& v, int from, int to) {
     std::set<int> notes;
     for (int i = from; i < to; ++i)
-        notes.insert(v.notes[i].load());
+        notes.insert(v.phrase.notes[i]);
     return notes;
 }
 
@@ -24,7 +24,7 @@ TEST(PhraseGenerators, EachStyleMakesExactlyItsDraws) {
                                                {generatePsychedelic, 4 + 3 * 256},
                                                {generateSubBass, 2 * 256}};
     for (const auto& [generate, draws] : cases) {
-        auto voice = std::make_unique<SynthVoice>();
+        auto voice = std::make_unique<VoiceState>();
         common::Random random(12345);
         generate(*voice, random);
         common::Random expected(12345);
@@ -36,16 +36,16 @@ TEST(PhraseGenerators, EachStyleMakesExactlyItsDraws) {
 
 TEST(PhraseGenerators, FlatRiffAndPsychedelicKeepToTheirNotesAndRates) {
     for (std::uint32_t seed = 1; seed <= 20; ++seed) {
-        auto voice = std::make_unique<SynthVoice>();
+        auto voice = std::make_unique<VoiceState>();
         common::Random random(seed);
         generateFlatRiff(*voice, random);
         EXPECT_TRUE(notesOf(*voice, 0, 256) <= (std::set<int>{0, -12, 12, 13}));
         for (int i = 0; i < 256; ++i)
-            ASSERT_TRUE(voice->envRates[i].load() >= 0.0f && voice->envRates[i].load() < 0.00025f);
+            ASSERT_TRUE(voice->phrase.envRates[i] >= 0.0f && voice->phrase.envRates[i] < 0.00025f);
         generatePsychedelic(*voice, random);
         EXPECT_TRUE(notesOf(*voice, 0, 256) <= (std::set<int>{0, -2, 3, 10, 12, 15}));
         for (int i = 0; i < 256; ++i)
-            ASSERT_TRUE(voice->envRates[i].load() >= -0.05f && voice->envRates[i].load() < 0.05f);
+            ASSERT_TRUE(voice->phrase.envRates[i] >= -0.05f && voice->phrase.envRates[i] < 0.05f);
     }
 }
 
@@ -54,19 +54,19 @@ TEST(PhraseGenerators, GoaPairsNotesWithStaccatoAndShiftsOnlyTheFirstSevenSteps)
     const std::set<int> heldNotes{0, -12, -2, 3, -14, 1};
     std::set<int> shiftsSeen;
     for (std::uint32_t seed = 1; seed <= 64; ++seed) {
-        auto voice = std::make_unique<SynthVoice>();
+        auto voice = std::make_unique<VoiceState>();
         common::Random random(seed);
         generateGoa(*voice, random);
         for (int i = 7; i < 256; ++i)
-            ASSERT_TRUE((voice->staccato[i].load() ? staccatoNotes : heldNotes).count(voice->notes[i].load()))
+            ASSERT_TRUE((voice->phrase.staccato[i] ? staccatoNotes : heldNotes).count(voice->phrase.notes[i]))
                 << i;
         // One shift moves all of steps 0..6: the one under which every opening note is a table note.
         std::set<int> fitting;
         for (int shift : {0, 3, -5, -2}) {
             bool fits = true;
             for (int i = 0; i < 7; ++i)
-                fits = fits && (voice->staccato[i].load() ? staccatoNotes : heldNotes)
-                                   .count(voice->notes[i].load() - shift);
+                fits = fits && (voice->phrase.staccato[i] ? staccatoNotes : heldNotes)
+                                   .count(voice->phrase.notes[i] - shift);
             if (fits)
                 fitting.insert(shift);
         }
@@ -78,18 +78,40 @@ TEST(PhraseGenerators, GoaPairsNotesWithStaccatoAndShiftsOnlyTheFirstSevenSteps)
 }
 
 TEST(PhraseGenerators, SubBassSetsItsFixedSoundAndLeavesDetuneAlone) {
-    auto voice = std::make_unique<SynthVoice>();
-    voice->detune.store(0.123f);
-    voice->square.store(true);
+    auto voice = std::make_unique<VoiceState>();
+    voice->phrase.detune = 0.123f;
+    voice->phrase.square = true;
+    voice->sound.filterType = 2;
     common::Random random(99);
     generateSubBass(*voice, random);
-    EXPECT_EQ(voice->detune.load(), 0.123f);
-    EXPECT_FALSE(voice->square.load());
-    EXPECT_EQ(voice->osc2Level.load(), 0.0f);
-    EXPECT_EQ(voice->cutoffNow.load(), 0.02f);
+    EXPECT_EQ(voice->phrase.detune, 0.123f);
+    EXPECT_EQ(voice->sound.filterType, 2);
+    EXPECT_FALSE(voice->phrase.square);
+    EXPECT_EQ(voice->sound.osc1Level, 1.0f);
+    EXPECT_EQ(voice->sound.osc2Level, 0.0f);
     EXPECT_TRUE(notesOf(*voice, 0, 256) <= (std::set<int>{0, -2, 3, 12}));
     for (int i = 0; i < 256; ++i)
-        ASSERT_EQ(voice->envRates[i].load(), 1.2f);
+        ASSERT_EQ(voice->phrase.envRates[i], 1.2f);
+}
+
+TEST(RunGenerator, SendsThePhraseToItsVoiceOnlyAndStartsTheSubBassClosed) {
+    auto engine = std::make_unique<SynthEngine>();
+    const SynthState before = captureState(*engine);
+    common::Random random(5);
+    runGenerator(*engine, kSynthLine2, generateGoa, random);
+    const SynthState after = captureState(*engine);
+    EXPECT_EQ(after.synthLine1, before.synthLine1);
+    EXPECT_EQ(after.subBass, before.subBass);
+    EXPECT_NE(after.synthLine2.phrase, before.synthLine2.phrase);
+    EXPECT_EQ(after.synthLine2.sound, before.synthLine2.sound);
+    EXPECT_NE(engine->voice(kSynthLine2).phrase, after.synthLine2.phrase); // on its way to the render
+
+    runGenerator(*engine, kSubBass, generateSubBass, random);
+    EXPECT_EQ(engine->subBass.cutoff.load(), 1.0f); // the sound at once
+    engine->settle();
+    EXPECT_EQ(engine->voice(kSynthLine2).phrase, after.synthLine2.phrase);
+    EXPECT_EQ(engine->voice(kSubBass).phrase, captureState(*engine).subBass.phrase);
+    EXPECT_EQ(engine->voice(kSubBass).state.cutoffNow, kSubBassCutoffStart);
 }
 
 } // namespace

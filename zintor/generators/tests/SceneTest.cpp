@@ -120,7 +120,7 @@ TEST_F(SceneFiles, AnOpenedSceneRendersSampleForSampleAsTheSavedState) {
     auto original = std::make_unique<SynthEngine>();
     common::Random random;
     startUp(*original, random, 1234);
-    generateGoa(original->synthLine2, random);
+    runGenerator(*original, kSynthLine2, generateGoa, random);
     original->params.shuffleAmount.store(64, kRelaxed);
     original->params.samplesPerStep.store(4000, kRelaxed);
     original->synthLine1.cutoff.store(0.3f, kRelaxed);

@@ -34,13 +34,22 @@ long residentKiB() {
 /// One random move of a user, each value within the range its control allows.
 void randomChange(SynthEngine& e, common::Random& r) {
     const auto unit = [&r] { return float(r.below(32768)) / 32767.0f; };
-    SynthVoice* lines[] = {&e.synthLine1, &e.synthLine2, &e.subBass};
-    SynthVoice& voice = *lines[r.below(3)];
+    VoiceControls* lines[] = {&e.synthLine1, &e.synthLine2, &e.subBass};
+    VoiceControls& voice = *lines[r.below(3)];
     switch (r.below(11)) {
-    case 0: e.params.masterGain.store(unit() * 24000.0f); break;
-    case 1: e.params.samplesPerStep.store(661500 / (32 + r.below(992))); break;
-    case 2: e.params.stepCount.store(r.below(257)); break;
-    case 3: e.params.shuffleAmount.store(r.below(257)); e.params.globalTranspose.store(r.below(25) - 12); break;
+    case 0:
+        e.params.masterGain.store(unit() * 24000.0f);
+        break;
+    case 1:
+        e.params.samplesPerStep.store(661500 / (32 + r.below(992)));
+        break;
+    case 2:
+        e.params.stepCount.store(r.below(257));
+        break;
+    case 3:
+        e.params.shuffleAmount.store(r.below(257));
+        e.params.globalTranspose.store(r.below(25) - 12);
+        break;
     case 4:
         voice.cutoff.store(0.001f + 0.999f * unit());
         voice.resonance.store(0.001f + 0.969f * unit());
@@ -58,10 +67,18 @@ void randomChange(SynthEngine& e, common::Random& r) {
         e.kick.volume.store(0.9f * unit());
         e.params.subBassGain.store(0.001f + 1.999f * unit());
         break;
-    case 7: generateGoa(r.below(2) ? e.synthLine1 : e.synthLine2, r); break;
-    case 8: generateFlatRiff(r.below(2) ? e.synthLine1 : e.synthLine2, r); break;
-    case 9: generatePsychedelic(r.below(2) ? e.synthLine1 : e.synthLine2, r); break;
-    default: generateSubBass(e.subBass, r); break;
+    case 7:
+        runGenerator(e, r.below(2), generateGoa, r);
+        break;
+    case 8:
+        runGenerator(e, r.below(2), generateFlatRiff, r);
+        break;
+    case 9:
+        runGenerator(e, r.below(2), generatePsychedelic, r);
+        break;
+    default:
+        runGenerator(e, kSubBass, generateSubBass, r);
+        break;
     }
 }
 
@@ -104,9 +121,10 @@ TEST(SynthSoak, RandomControlChangesForLongOutputStaysSaneAndMemoryFlat) {
         }
     }
     const long rssEnd = residentKiB();
-    std::printf("soak: %.0f s of audio, %lld windows of 10 s, resident %ld KiB after warm-up, %ld KiB highest, "
-                "%ld KiB at the end\n",
-                seconds, windows, rssAfterWarmUp, rssHighest, rssEnd);
+    std::printf(
+        "soak: %.0f s of audio, %lld windows of 10 s, resident %ld KiB after warm-up, %ld KiB highest, "
+        "%ld KiB at the end\n",
+        seconds, windows, rssAfterWarmUp, rssHighest, rssEnd);
     EXPECT_EQ(outOfRange, 0);
     EXPECT_EQ(windowsPinned, 0) << "the output stuck at the clip (a NaN in the state)";
     if (rssAfterWarmUp > 0) {
@@ -117,7 +135,7 @@ TEST(SynthSoak, RandomControlChangesForLongOutputStaysSaneAndMemoryFlat) {
     engine->params.masterGain.store(16384.0f);
     engine->params.samplesPerStep.store(5000);
     engine->params.stepCount.store(16);
-    for (SynthVoice* voice : {&engine->synthLine1, &engine->synthLine2, &engine->subBass}) {
+    for (VoiceControls* voice : {&engine->synthLine1, &engine->synthLine2, &engine->subBass}) {
         voice->volume.store(0.3f);
         voice->cutoff.store(0.5f);
         voice->resonance.store(0.5f);

@@ -62,8 +62,8 @@ TEST(StartUp, PressesAndControlMovesWhileTheRenderRunsAreRaceFree) {
             e->renderBlock(block.data(), 4000);
     });
     for (int i = 0; i < 50; ++i) {
-        generateGoa(e->synthLine1, windowRandom);
-        generateSubBass(e->subBass, windowRandom);
+        runGenerator(*e, kSynthLine1, generateGoa, windowRandom);
+        runGenerator(*e, kSubBass, generateSubBass, windowRandom);
         e->synthLine2.cutoff.store(cutoffFromPosition(i * 20 + 1));
         e->synthLine2.setOscMix(i * 5);
         e->params.samplesPerStep.store(samplesPerStepFromBpm(100 + i));

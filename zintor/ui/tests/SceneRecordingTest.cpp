@@ -151,7 +151,10 @@ void SceneRecordingTest::openSceneLandsAtTheNextBlockAndMovesTheControls() {
     rig.boxes.openPath = rig.file("s.json");
     rig.keys(Qt::Key_O, Qt::ControlModifier);
     QVERIFY(rig.boxes.shown.isEmpty());
-    QVERIFY(rig.state() == before); // handed to the render, not written under it
+    // Handed to the render, not written under it; the window shows it at once.
+    QCOMPARE(rig.engine->params.masterGain.load(), before.controls.masterGain);
+    QVERIFY(rig.engine->voice(kSynthLine1).phrase == before.synthLine1.phrase);
+    QVERIFY(rig.state() == scene);
     QCOMPARE(rig.child<QSlider>("synthLine1CutoffSlider")->value(), 250);
     QCOMPARE(rig.child<QSlider>("synthLine2OscMixSlider")->value(), 64);
     QCOMPARE(rig.child<QSlider>("masterSlider")->value(), 4000);
@@ -161,6 +164,8 @@ void SceneRecordingTest::openSceneLandsAtTheNextBlockAndMovesTheControls() {
     QCOMPARE(rig.child<QLineEdit>("bpmEdit")->text(), QString("140"));
     rig.audio.renderOnce(4); // stopped: the next block takes it
     QVERIFY(rig.state() == scene);
+    QCOMPARE(rig.engine->params.masterGain.load(), scene.controls.masterGain);
+    QVERIFY(rig.engine->voice(kSynthLine1).phrase == scene.synthLine1.phrase);
 
     // A slider moved while a scene waits is not overwritten when the render takes the scene.
     rig.keys(Qt::Key_O, Qt::ControlModifier);

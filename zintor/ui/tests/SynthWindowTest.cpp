@@ -50,10 +50,10 @@ struct Rig {
 };
 
 // A voice's whole phrase, to tell which voices a button rewrote.
-std::vector<float> phrase(const SynthVoice& v) {
+std::vector<float> phrase(const PhraseState& v) {
     std::vector<float> all;
-    for (int i = 0; i < SynthVoice::kPhraseSteps; ++i)
-        all.insert(all.end(), {float(v.notes[i].load()), float(v.staccato[i].load()), v.envRates[i].load()});
+    for (int i = 0; i < kPhraseSteps; ++i)
+        all.insert(all.end(), {float(v.notes[i]), float(v.staccato[i]), v.envRates[i]});
     return all;
 }
 
@@ -120,7 +120,7 @@ void SynthWindowTest::sliderFormulas_data() {
     ROW("kickVolumeSlider", 900, PARAM(kick.volume), 0.9);
     ROW("kickVolumeSlider", kInitial, PARAM(kick.volume), 0.8);
     for (int line : {1, 2}) {
-        auto voice = [line](SynthEngine& e) -> SynthVoice& {
+        auto voice = [line](SynthEngine& e) -> VoiceControls& {
             return line == 1 ? e.synthLine1 : e.synthLine2;
         };
         auto s = [line](const char* role) {
@@ -347,24 +347,23 @@ void SynthWindowTest::generatorButtons() {
     QFETCH(int, voice);
     QFETCH(int, style);
     Rig rig;
-    SynthVoice* voices[] = {&rig.engine->synthLine1, &rig.engine->synthLine2, &rig.engine->subBass};
-    void (*generators[])(SynthVoice&, common::Random&) = {generateGoa, generateFlatRiff, generatePsychedelic,
-                                                          generateSubBass};
+    Generator generators[] = {generateGoa, generateFlatRiff, generatePsychedelic, generateSubBass};
     // The same generator from the same random state on a spare voice tells what the press must write.
-    SynthVoice expected;
+    VoiceState expected;
     common::Random replay(rig.window->windowRandom().state());
     generators[style](expected, replay);
     std::vector<std::vector<float>> before;
-    for (SynthVoice* v : voices)
-        before.push_back(phrase(*v));
+    for (int i = 0; i < kSynthVoices; ++i)
+        before.push_back(phrase(rig.engine->phrase(i)));
 
     QTest::mouseClick(rig.child<QPushButton>(button), Qt::LeftButton);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kSynthVoices; ++i) {
+        const std::vector<float> now = phrase(rig.engine->phrase(i));
         if (i == voice) {
-            QVERIFY(phrase(*voices[i]) != before[i]);
-            QVERIFY(phrase(*voices[i]) == phrase(expected));
+            QVERIFY(now != before[i]);
+            QVERIFY(now == phrase(expected.phrase));
         } else {
-            QVERIFY2(phrase(*voices[i]) == before[i], qPrintable(QString("voice %1 was rewritten").arg(i)));
+            QVERIFY2(now == before[i], qPrintable(QString("voice %1 was rewritten").arg(i)));
         }
     }
 }
@@ -382,7 +381,7 @@ void SynthWindowTest::startUpState() {
     QCOMPARE(rig.audio.settings.blockFrames, 1000);
     QCOMPARE(rig.audio.settings.latencyMilliseconds, 50);
     // The start-up phrases are in place: the sub bass's generator sets every envelope rate to 1.2.
-    QCOMPARE(rig.engine->subBass.envRates[255].load(), 1.2f);
+    QCOMPARE(rig.engine->phrase(kSubBass).envRates[255], 1.2f);
     QCOMPARE(rig.window->windowTitle(), QString("Vexla Release 9"));
     QVERIFY(!rig.window->windowIcon().isNull());
 }

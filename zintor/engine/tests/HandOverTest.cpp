@@ -1,5 +1,6 @@
-// The render's side of scenes, undo and recording: the playing step it publishes, a posted state taken
-// whole at the next step boundary, and every output frame handed to the recorder.
+// What crosses between the window and the render: the playing step the render publishes, phrases and
+// states posted through the mailbox (in order, none lost, each at its time), and every output frame
+// handed to the recorder.
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/WavRecorder.h"
@@ -38,13 +39,22 @@ std::vector<std::int16_t> render(SynthEngine& engine, int frames, int blockFrame
     return out;
 }
 
+PhraseState risingPhrase(int offset) {
+    PhraseState phrase;
+    for (int i = 0; i < kPhraseSteps; ++i)
+        phrase.notes[i] = static_cast<std::int8_t>((i + offset) % 12);
+    return phrase;
+}
+
 /// A playing engine with a phrase that sounds on every step.
 std::unique_ptr<SynthEngine> playingEngine() {
     auto e = std::make_unique<SynthEngine>();
-    for (int i = 0; i < SynthVoice::kPhraseSteps; ++i) {
-        e->synthLine1.notes[i].store(static_cast<std::int8_t>(i % 12), kRelaxed);
-        e->synthLine2.notes[i].store(static_cast<std::int8_t>(-(i % 7)), kRelaxed);
-    }
+    e->sendPhrase(kSynthLine1, risingPhrase(0));
+    PhraseState falling;
+    for (int i = 0; i < kPhraseSteps; ++i)
+        falling.notes[i] = static_cast<std::int8_t>(-(i % 7));
+    e->sendPhrase(kSynthLine2, falling);
+    e->settle();
     e->params.playing.store(true, kRelaxed);
     return e;
 }
@@ -95,13 +105,15 @@ TEST(StateHandOver, APostedStateIsTakenWholeAtTheNextStepBoundary) {
     std::vector<std::int16_t> a = render(*posted, 2500, 64);
     posted->postState(state, kStateEverything);
     SynthState waiting;
+    SynthState before;
     unsigned parts = 0;
-    EXPECT_TRUE(posted->statePending(waiting, parts));
+    EXPECT_TRUE(posted->statePending(waiting, before, parts));
     EXPECT_EQ(parts, static_cast<unsigned>(kStateEverything));
-    EXPECT_EQ(captureState(*posted).controls.samplesPerStep, 5000); // not yet in the engine
+    EXPECT_EQ(captureState(*posted), state);               // what the window sees at once
+    EXPECT_EQ(posted->params.samplesPerStep.load(), 5000); // not yet in the engine
     const auto rest = render(*posted, 30000, 64);
     a.insert(a.end(), rest.begin(), rest.end());
-    EXPECT_FALSE(posted->statePending(waiting, parts));
+    EXPECT_FALSE(posted->statePending(waiting, before, parts));
     EXPECT_EQ(captureState(*posted), state);
 
     std::vector<std::int16_t> b = render(*reference, 5000); // step 0 is 5000 frames long
@@ -117,7 +129,7 @@ TEST(StateHandOver, APostedStateIsTakenWholeAtTheNextStepBoundary) {
     EXPECT_FALSE(a == c); // a write in mid-step is heard at once: the hand-over waited
 }
 
-TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndMergesLaterPosts) {
+TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndLaterPostsFollowInOrder) {
     auto e = playingEngine();
     e->params.playing.store(false, kRelaxed);
     SynthState first = otherState(*e);
@@ -125,7 +137,7 @@ TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndMergesLaterPosts) {
     for (auto& note : second.synthLine2.phrase.notes)
         note = -3;
     e->postState(first, kStateEverything);
-    e->postState(second, kStateLine2Phrase); // the newer part wins, the rest of the first stays
+    e->postState(second, kStateLine2Phrase); // applied after the first: its part wins, the rest stays
     std::int16_t frame[2];
     e->renderBlock(frame, 4);
     SynthState expected = first;
@@ -133,8 +145,44 @@ TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndMergesLaterPosts) {
     EXPECT_EQ(captureState(*e), expected);
 }
 
-TEST(StateHandOver, PostsAndSettlesAgainstARunningRenderLoseNothing) {
-    // The window posts and settles while the audio thread renders; the last post must end up whole.
+TEST(StateHandOver, AControlSetAfterThePostKeepsTheWindowsValue) {
+    auto e = playingEngine();
+    SynthState state = otherState(*e);
+    state.controls.masterGain = 9000.0f;
+    render(*e, 100);
+    e->postState(state, kStateEverything);
+    e->synthLine1.cutoff.store(0.3f, kRelaxed); // the window moves a slider before the step ends
+    render(*e, 5000);
+    EXPECT_EQ(e->synthLine1.cutoff.load(), 0.3f);
+    EXPECT_EQ(e->params.masterGain.load(), 9000.0f);
+    EXPECT_EQ(e->params.samplesPerStep.load(), 3000);
+}
+
+TEST(PhraseHandOver, APhrasePostedMidStepIsHeardFromTheNextStep) {
+    // Only the notes differ, and a step's note is taken at its start: sent mid-step, the phrase must sound
+    // as if it had been written exactly at the next boundary.
+    auto midStep = playingEngine();
+    auto atBoundary = playingEngine();
+    auto never = playingEngine();
+    std::vector<std::int16_t> a = render(*midStep, 2500, 64);
+    midStep->sendPhrase(kSynthLine1, risingPhrase(5));
+    const auto restA = render(*midStep, 20000, 64);
+    a.insert(a.end(), restA.begin(), restA.end());
+
+    std::vector<std::int16_t> b = render(*atBoundary, 5000);
+    atBoundary->sendPhrase(kSynthLine1, risingPhrase(5));
+    atBoundary->settle();
+    const auto restB = render(*atBoundary, 17500);
+    b.insert(b.end(), restB.begin(), restB.end());
+    EXPECT_TRUE(a == b);
+
+    const std::vector<std::int16_t> c = render(*never, 22500);
+    EXPECT_TRUE(std::equal(c.begin(), c.begin() + 2 * 5000, a.begin())); // the step in progress is untouched
+    EXPECT_FALSE(c == a);
+}
+
+TEST(PhraseHandOver, ManyPostsAgainstARunningRenderLoseNone) {
+    // The window posts phrases and states while the audio thread renders; every one is applied, in order.
     auto e = playingEngine();
     e->params.samplesPerStep.store(700, kRelaxed);
     std::atomic<bool> stop{false};
@@ -144,20 +192,22 @@ TEST(StateHandOver, PostsAndSettlesAgainstARunningRenderLoseNothing) {
             e->renderBlock(block, sizeof block);
     });
     SynthState state = captureState(*e);
+    PhraseState last;
     for (int i = 0; i < 2000; ++i) {
-        for (auto& note : state.synthLine2.phrase.notes)
-            note = static_cast<std::int8_t>(i % 24);
-        state.controls.stepCount = 1 + i % 200;
-        e->postState(state, i % 3 == 0 ? kStateEverything : kStateLine2Phrase);
-        if (i % 7 == 0)
-            e->settlePostedState();
+        last = risingPhrase(i % 24);
+        last.envRates[255] = static_cast<float>(i); // tells each post apart
+        e->sendPhrase(kSynthLine2, last);
+        if (i % 50 == 0) {
+            state.controls.stepCount = 1 + i % 200;
+            e->postState(state, kStateControls);
+        }
     }
-    e->settlePostedState();
     stop = true;
     audio.join();
-    const SynthState taken = captureState(*e);
-    EXPECT_EQ(taken.synthLine2.phrase, state.synthLine2.phrase);
-    EXPECT_EQ(taken.controls.stepCount, 1 + 1998 % 200); // the last whole post
+    e->settle(); // what the render had not taken yet
+    EXPECT_EQ(e->voice(kSynthLine2).phrase, last);
+    EXPECT_EQ(e->params.stepCount.load(), 1 + 1950 % 200); // the last state
+    EXPECT_EQ(captureState(*e).synthLine2.phrase, last);
 }
 
 std::vector<char> fileBytes(const std::string& path) {

@@ -5,6 +5,7 @@
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/Scene.h"
+#include "vexla/scene/SceneFile.h"
 #include "vexla/samples/SampleLoader.h"
 #include "vexla/samples/SampleSlot.h"
 #include "vexla/ui/AboutDialog.h"

@@ -5,7 +5,7 @@
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/ControlFormulas.h"
 #include "zintor/generators/ReRollHistory.h"
-#include "zintor/generators/Scene.h"
+#include "zintor/scene/SceneFile.h"
 #include "zintor/generators/StartUp.h"
 #include "zintor/ui/DialogUnits.h"
 #include "zintor/ui/MessageBoxes.h"

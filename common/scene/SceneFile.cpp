@@ -1,5 +1,5 @@
 // Scene files: bounded JSON reading, atomic writing, and range-checked member reads.
-#include "common/SceneFile.h"
+#include "common/scene/SceneFile.h"
 
 #include <cerrno>
 #include <cmath>

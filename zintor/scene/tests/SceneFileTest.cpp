@@ -1,8 +1,8 @@
 // Zintor's scene files: every field survives a save and an open, an opened scene renders exactly as the
 // saved state, each kind of bad file is refused with a message and changes nothing, and saving is atomic.
-#include "zintor/generators/Scene.h"
+#include "zintor/scene/SceneFile.h"
 
-#include "common/SceneFile.h"
+#include "common/scene/SceneFile.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/generators/StartUp.h"

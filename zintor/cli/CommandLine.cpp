@@ -3,8 +3,8 @@
 
 #include "common/CommandLine.h"
 #include "common/WavRecorder.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
-#include "zintor/generators/ControlFormulas.h"
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/generators/ReRollHistory.h"
 #include "zintor/generators/StartUp.h"
@@ -35,14 +35,8 @@ const char* const kUsage =
     "  --seconds S        length in seconds (S > 0)\n"
     "  --frames N         length in frames (N >= 1)\n"
     "  --seed N           seed of the phrase generators, 0..4294967295 (default: the clock)\n"
-    "  --set FIELD=VALUE  an engine value, applied after start-up in command-line order:\n"
-    "                     samplesPerStep (646..20671), stepCount (0..256), globalTranspose (-12..12),\n"
-    "                     shuffleAmount (0..256), masterGain (0..24000), subBassGain (0.001..2),\n"
-    "                     playing (0 or 1; default 1), or VOICE.FIELD with VOICE one of synthLine1,\n"
-    "                     synthLine2, subBass (cutoff, resonance, driveCeiling, volume, filterType,\n"
-    "                     inertia, delaySend, oscMix, osc1Level, osc2Level, detune, lfoDepth, lfoRate,\n"
-    "                     square), kick (startIncrement, pitchDecay, volume), hitVoice, snareVoice,\n"
-    "                     hatVoice (decay, tone)\n"
+    "  --set FIELD=VALUE  an engine value (fields below), applied after start-up in command-line\n"
+    "                     order; playing=0 keeps the sequencer stopped\n"
     "  --press CAPTION    a generator button: \"Synthline-1/Goa\", \"Synthline-1/FLAT Riff\",\n"
     "                     \"Synthline-1/Psychedelic\", \"Synthline-2/Goa\", \"Synthline-2/Flat riff\",\n"
     "                     \"Synthline-2/Psychedelic\", \"Sub bass synth/Generate\"\n"
@@ -59,11 +53,10 @@ const char* const kUsage =
 
 using EngineSetter = void (*)(SynthEngine&, double);
 using VoiceSetter = void (*)(SynthVoice&, double);
-using KickSetter = void (*)(KickDrum&, double);
 using NoiseSetter = void (*)(NoiseDrum&, double);
 
-/// A value's range: what the window's controls (or, for fields without one, the presets and
-/// generators) can give.
+/// The range of a value without a slider: what the presets and generators (or the BPM and Steps
+/// fields) can give. Values with a slider come from the control table.
 struct Range {
     double minimum;
     double maximum;
@@ -89,18 +82,6 @@ const EngineField kEngineFields[] = {
     {"stepCount",
      {0, kMaxStepCount, true},
      [](SynthEngine& e, double v) { e.params.stepCount.store(static_cast<int>(v), kRelaxed); }},
-    {"globalTranspose",
-     {-12, 12, true},
-     [](SynthEngine& e, double v) { e.params.globalTranspose.store(static_cast<int>(v), kRelaxed); }},
-    {"shuffleAmount",
-     {0, 256, true},
-     [](SynthEngine& e, double v) { e.params.shuffleAmount.store(static_cast<int>(v), kRelaxed); }},
-    {"masterGain",
-     {0, 24000, false},
-     [](SynthEngine& e, double v) { e.params.masterGain.store(static_cast<float>(v), kRelaxed); }},
-    {"subBassGain",
-     {0.001, 2.0, false},
-     [](SynthEngine& e, double v) { e.params.subBassGain.store(static_cast<float>(v), kRelaxed); }},
     {"playing", {0, 1, true}, [](SynthEngine& e, double v) { e.params.playing.store(v != 0.0, kRelaxed); }},
 };
 
@@ -164,24 +145,6 @@ Range subBassRange(const VoiceField& field) {
     return field.range;
 }
 
-struct KickField {
-    const char* name;
-    Range range;
-    KickSetter set;
-};
-
-const KickField kKickFields[] = {
-    {"startIncrement",
-     {0.05, 1.5, false},
-     [](KickDrum& k, double v) { k.startIncrement.store(static_cast<float>(v), kRelaxed); }},
-    {"pitchDecay",
-     {0.85, 0.999, false},
-     [](KickDrum& k, double v) { k.pitchDecay.store(static_cast<float>(v), kRelaxed); }},
-    {"volume",
-     {0, 0.9, false},
-     [](KickDrum& k, double v) { k.volume.store(static_cast<float>(v), kRelaxed); }},
-};
-
 struct NoiseField {
     const char* name;
     Range range;
@@ -229,19 +192,20 @@ common::SettableField settable(std::string name, const Range& r) {
 const std::vector<Setting>& settings() {
     static const std::vector<Setting> all = [] {
         std::vector<Setting> list;
+        for (const Control& c : controls())
+            list.push_back({{std::string(c.name), c.lowest, c.highest, c.whole}, c.access.store});
         for (const auto& f : kEngineFields)
             list.push_back({settable(f.name, f.range), f.set});
         for (const char* voice : {"synthLine1", "synthLine2", "subBass"})
             for (const auto& f : kSynthLineFields) {
+                if (findControl(std::string(voice) + "." + f.name))
+                    continue; // a slider's value
                 const Range r = std::string(voice) == "subBass" ? subBassRange(f) : f.range;
                 const std::string name = voice;
                 list.push_back(
                     {settable(name + "." + f.name, r),
                      [set = f.set, name](SynthEngine& e, double v) { set(*synthVoiceNamed(e, name), v); }});
             }
-        for (const auto& f : kKickFields)
-            list.push_back({settable(std::string("kick.") + f.name, f.range),
-                            [set = f.set](SynthEngine& e, double v) { set(e.kick, v); }});
         for (const char* drum : {"hitVoice", "snareVoice", "hatVoice"})
             for (const auto& f : kNoiseFields) {
                 const std::string name = drum;

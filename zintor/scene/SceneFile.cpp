@@ -2,8 +2,8 @@
 #include "zintor/scene/SceneFile.h"
 
 #include "common/scene/SceneFields.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
-#include "zintor/generators/ControlFormulas.h"
 
 #include <cstddef>
 
@@ -16,19 +16,26 @@ using nlohmann::json;
 using common::field;
 using common::SceneField;
 
-// Ranges are what the window's controls give (the BPM limits, the sliders' formulas at their ends),
-// or for values without a control what the presets and generators give.
+/// A slider's value: the range its slider gives, from the control table.
+template <auto Member, typename S = typename common::detail::MemberOf<decltype(Member)>::Owner>
+SceneField<S> sliderField(const char* key, std::string_view control) {
+    const Control& c = *findControl(control);
+    return field<Member>(key, c.lowest, c.highest);
+}
+
+// Ranges are what the window's controls give (the sliders from the control table, the BPM and Steps
+// limits), or for values without a control what the presets and generators give.
 const SceneField<ControlState> kControlFields[] = {
     field<&ControlState::samplesPerStep>("samplesPerStep", kStepFramesPerMinute / kMaxBpm,
                                          kStepFramesPerMinute / kMinBpm),
     field<&ControlState::stepCount>("stepCount", 0, kMaxStepCount),
-    field<&ControlState::globalTranspose>("globalTranspose", -12, 12),
-    field<&ControlState::shuffleAmount>("shuffleAmount", 0, 256),
-    field<&ControlState::masterGain>("masterGain", 0.0, 24000.0),
-    field<&ControlState::subBassGain>("subBassGain", 0.001, 2.0),
-    field<&ControlState::kickStartIncrement>("kickStartIncrement", 0.05, 1.5),
-    field<&ControlState::kickPitchDecay>("kickPitchDecay", 0.85, 0.999),
-    field<&ControlState::kickVolume>("kickVolume", 0.0, 0.9),
+    sliderField<&ControlState::globalTranspose>("globalTranspose", "globalTranspose"),
+    sliderField<&ControlState::shuffleAmount>("shuffleAmount", "shuffleAmount"),
+    sliderField<&ControlState::masterGain>("masterGain", "masterGain"),
+    sliderField<&ControlState::subBassGain>("subBassGain", "subBassGain"),
+    sliderField<&ControlState::kickStartIncrement>("kickStartIncrement", "kick.startIncrement"),
+    sliderField<&ControlState::kickPitchDecay>("kickPitchDecay", "kick.pitchDecay"),
+    sliderField<&ControlState::kickVolume>("kickVolume", "kick.volume"),
     // Below 1 keeps a noise drum's envelope falling.
     field<&ControlState::hitDecay>("hitDecay", 0.0, 0.9995),
     field<&ControlState::hitTone>("hitTone", 0.0, 1.0),
@@ -64,14 +71,14 @@ const SceneField<PhraseState> kSubBassPhraseFields[] = {
 };
 
 const SceneField<VoiceSound> kLineSoundFields[] = {
-    field<&VoiceSound::filterType>("filterType", 0, 2),
-    field<&VoiceSound::cutoff>("cutoff", 0.001, 1.0),
-    field<&VoiceSound::resonance>("resonance", 0.001, 0.97),
-    field<&VoiceSound::driveCeiling>("driveCeiling", 0.05, 0.999),
-    field<&VoiceSound::volume>("volume", 0.001, 0.4),
-    field<&VoiceSound::inertia>("inertia", 0.000001, 0.001),
-    field<&VoiceSound::delaySend>("delaySend", 0.001, 0.8),
-    field<&VoiceSound::osc1Level>("osc1Level", 0.0, 1.0),
+    sliderField<&VoiceSound::filterType>("filterType", "synthLine1.filterType"),
+    sliderField<&VoiceSound::cutoff>("cutoff", "synthLine1.cutoff"),
+    sliderField<&VoiceSound::resonance>("resonance", "synthLine1.resonance"),
+    sliderField<&VoiceSound::driveCeiling>("driveCeiling", "synthLine1.driveCeiling"),
+    sliderField<&VoiceSound::volume>("volume", "synthLine1.volume"),
+    sliderField<&VoiceSound::inertia>("inertia", "synthLine1.inertia"),
+    sliderField<&VoiceSound::delaySend>("delaySend", "synthLine1.delaySend"),
+    field<&VoiceSound::osc1Level>("osc1Level", 0.0, 1.0), // Osc Mix sets both levels
     field<&VoiceSound::osc2Level>("osc2Level", 0.0, 1.0),
 };
 // The sub bass has no sliders: its generator sets these, a little beyond the lines' ranges.

@@ -1,10 +1,12 @@
 // Scene files: every field through a file and back with identical sound after opening, and refusal of
 // bad files with a message and no change.
 #include "vexla/scene/SceneFile.h"
+#include "vexla/controls/Controls.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -112,6 +114,30 @@ TEST(Scene, BadFilesAreRefusedWithAMessageAndChangeNothing) {
         EXPECT_EQ(out.samplePaths, before.samplePaths);
     }
     fs::remove(path);
+}
+
+TEST(SceneControls, EveryControlRoundTripsAtBothEndsAndIsRefusedJustBeyond) {
+    for (const Control& c : controls()) {
+        SCOPED_TRACE(std::string(c.name));
+        for (const float end : {c.lowest, c.highest}) {
+            Scene scene;
+            c.access.set(scene.state.controls, end);
+            Scene read;
+            std::string error;
+            ASSERT_TRUE(sceneFromJson(sceneToJson(scene), read, error)) << error;
+            EXPECT_TRUE(read.state.controls == scene.state.controls);
+        }
+        json beyond = sceneToJson(Scene{});
+        const std::string key(c.name);
+        if (c.whole)
+            beyond["controls"][key] = static_cast<int>(c.highest) + 1;
+        else
+            beyond["controls"][key] = std::nextafter(c.highest, 1e30f);
+        Scene read;
+        std::string error;
+        EXPECT_FALSE(sceneFromJson(beyond, read, error));
+        EXPECT_NE(error.find(key), std::string::npos) << error;
+    }
 }
 
 } // namespace

@@ -1,0 +1,240 @@
+// The table of Zintor's sliders and the ranges computed from it.
+#include "zintor/controls/Controls.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace zintor {
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+// ---- the sliders' mappings and their inverses: positions are integers, values computed in double and
+// held as float ----
+
+int nearest(double v) {
+    return static_cast<int>(std::lround(v));
+}
+
+float identity(int pos) {
+    return static_cast<float>(pos);
+}
+int identityPosition(double v) {
+    return nearest(v);
+}
+float thousandths(int pos) {
+    return static_cast<float>(pos * 0.001);
+}
+int thousandthsPosition(double v) {
+    return nearest(static_cast<float>(v) * 1000.0);
+}
+float millionths(int pos) {
+    return static_cast<float>(pos * 1e-6);
+}
+int millionthsPosition(double v) {
+    return nearest(static_cast<float>(v) * 1e6);
+}
+/// Overdrive: the higher the position, the lower the ceiling.
+float driveCeiling(int pos) {
+    return static_cast<float>((1000 - pos) * 0.001);
+}
+int driveCeilingPosition(double v) {
+    return 1000 - thousandthsPosition(v);
+}
+/// Master, 0..24000 with the top at 0: the top is loudest.
+float masterGain(int pos) {
+    return static_cast<float>(24000 - pos);
+}
+int masterGainPosition(double v) {
+    return 24000 - nearest(v);
+}
+
+// ---- the value's place in the engine and in a scene ----
+
+/// A value held by the engine itself (params or kick) and by ControlState.
+template <auto EnginePart, auto Member, auto StateMember> constexpr ControlAccess engineValue() {
+    return {
+        [](const SynthEngine& e) { return static_cast<double>(((e.*EnginePart).*Member).load(kRelaxed)); },
+        [](SynthEngine& e, double v) {
+            using Atomic = std::remove_cvref_t<decltype((e.*EnginePart).*Member)>;
+            ((e.*EnginePart).*Member).store(static_cast<typename Atomic::value_type>(v), kRelaxed);
+        },
+        [](const SynthState& s) { return static_cast<double>(s.controls.*StateMember); },
+        [](SynthState& s, double v) {
+            s.controls.*StateMember = static_cast<std::remove_cvref_t<decltype(s.controls.*StateMember)>>(v);
+        },
+    };
+}
+
+/// A synth line's sound value, held by its voice and by its VoiceSound.
+template <SynthVoice SynthEngine::*Voice, VoiceState SynthState::*Line, auto Member, auto SoundMember>
+constexpr ControlAccess lineValue() {
+    return {
+        [](const SynthEngine& e) { return static_cast<double>(((e.*Voice).*Member).load(kRelaxed)); },
+        [](SynthEngine& e, double v) {
+            using Atomic = std::remove_cvref_t<decltype((e.*Voice).*Member)>;
+            ((e.*Voice).*Member).store(static_cast<typename Atomic::value_type>(v), kRelaxed);
+        },
+        [](const SynthState& s) { return static_cast<double>((s.*Line).sound.*SoundMember); },
+        [](SynthState& s, double v) {
+            (s.*Line).sound.*SoundMember =
+                static_cast<std::remove_cvref_t<decltype((s.*Line).sound.*SoundMember)>>(v);
+        },
+    };
+}
+
+/// Osc Mix has no value of its own: its position sets both oscillator levels, and comes back from them
+/// (below 128 only oscillator 2 is turned down, above it only oscillator 1).
+double oscMixOf(double osc1Level, double osc2Level) {
+    return osc2Level < 1.0 ? std::lround(osc2Level * 128.0) : std::lround((2.0 - osc1Level) * 128.0);
+}
+
+template <SynthVoice SynthEngine::*Voice, VoiceState SynthState::*Line> constexpr ControlAccess oscMix() {
+    return {
+        [](const SynthEngine& e) {
+            return oscMixOf((e.*Voice).osc1Level.load(kRelaxed), (e.*Voice).osc2Level.load(kRelaxed));
+        },
+        [](SynthEngine& e, double v) { (e.*Voice).setOscMix(static_cast<int>(v)); },
+        [](const SynthState& s) { return oscMixOf((s.*Line).sound.osc1Level, (s.*Line).sound.osc2Level); },
+        [](SynthState& s, double v) {
+            // As SynthVoice::setOscMix does it.
+            const float x = static_cast<float>(v) * 0.0078125f;
+            (s.*Line).sound.osc2Level = std::min(x, 1.0f);
+            (s.*Line).sound.osc1Level = std::min(2.0f - x, 1.0f);
+        },
+    };
+}
+
+/// A synth line's eight sliders in the window's order, with the line's start positions.
+template <SynthVoice SynthEngine::*Voice, VoiceState SynthState::*Line>
+void addSynthLine(std::vector<Control>& table, ControlGroup group, const char* (&names)[8], double top,
+                  const std::array<int, 8>& starts) {
+    const ControlAccess access[8] = {
+        lineValue<Voice, Line, &SynthVoice::filterType, &VoiceSound::filterType>(),
+        lineValue<Voice, Line, &SynthVoice::cutoff, &VoiceSound::cutoff>(),
+        lineValue<Voice, Line, &SynthVoice::driveCeiling, &VoiceSound::driveCeiling>(),
+        oscMix<Voice, Line>(),
+        lineValue<Voice, Line, &SynthVoice::inertia, &VoiceSound::inertia>(),
+        lineValue<Voice, Line, &SynthVoice::resonance, &VoiceSound::resonance>(),
+        lineValue<Voice, Line, &SynthVoice::delaySend, &VoiceSound::delaySend>(),
+        lineValue<Voice, Line, &SynthVoice::volume, &VoiceSound::volume>(),
+    };
+    const bool first = group == ControlGroup::SynthLine1;
+    struct Row {
+        const char* caption;
+        int lowest;
+        int highest;
+        float (*value)(int);
+        int (*position)(double);
+    };
+    const Row rows[8] = {
+        {"Filter type", 0, 2, identity, identityPosition},
+        {"Cutoff", 1, 1000, thousandths, thousandthsPosition},
+        {"Overdrive", 1, 950, driveCeiling, driveCeilingPosition},
+        {"Osc Mix", 0, 256, identity, identityPosition},
+        {"VCF Env Inertia", 1, 1000, millionths, millionthsPosition},
+        {"Resonance", 1, 970, thousandths, thousandthsPosition},
+        {"Delay send", 1, 800, thousandths, thousandthsPosition},
+        {"Volume", 1, 400, thousandths, thousandthsPosition},
+    };
+    static const std::array<const char*, 8> objects1 = {
+        "synthLine1FilterType", "synthLine1Cutoff",    "synthLine1Overdrive", "synthLine1OscMix",
+        "synthLine1Inertia",    "synthLine1Resonance", "synthLine1DelaySend", "synthLine1Volume"};
+    static const std::array<const char*, 8> objects2 = {
+        "synthLine2FilterType", "synthLine2Cutoff",    "synthLine2Overdrive", "synthLine2OscMix",
+        "synthLine2Inertia",    "synthLine2Resonance", "synthLine2DelaySend", "synthLine2Volume"};
+    static const std::array<const char*, 8> accessible1 = {
+        "Synthline-1 filter type", "Synthline-1 cutoff",          "Synthline-1 overdrive",
+        "Synthline-1 osc Mix",     "Synthline-1 VCF Env Inertia", "Synthline-1 resonance",
+        "Synthline-1 delay send",  "Synthline-1 volume"};
+    static const std::array<const char*, 8> accessible2 = {
+        "Synthline-2 filter type", "Synthline-2 cutoff",          "Synthline-2 overdrive",
+        "Synthline-2 osc Mix",     "Synthline-2 VCF Env Inertia", "Synthline-2 resonance",
+        "Synthline-2 delay send",  "Synthline-2 volume"};
+    for (int i = 0; i < 8; ++i) {
+        const Row& r = rows[i];
+        table.push_back({names[i], access[i], group,
+                         (first ? objects1 : objects2)[static_cast<std::size_t>(i)], r.caption,
+                         (first ? accessible1 : accessible2)[static_cast<std::size_t>(i)], r.lowest,
+                         r.highest, starts[static_cast<std::size_t>(i)], r.value, r.position,
+                         i < 4 ? 78.0 : 170.0, top + 12 + 26 * (i % 4), 88});
+    }
+}
+
+const char* kLine1Names[8] = {"synthLine1.filterType", "synthLine1.cutoff",  "synthLine1.driveCeiling",
+                              "synthLine1.oscMix",     "synthLine1.inertia", "synthLine1.resonance",
+                              "synthLine1.delaySend",  "synthLine1.volume"};
+const char* kLine2Names[8] = {"synthLine2.filterType", "synthLine2.cutoff",  "synthLine2.driveCeiling",
+                              "synthLine2.oscMix",     "synthLine2.inertia", "synthLine2.resonance",
+                              "synthLine2.delaySend",  "synthLine2.volume"};
+
+std::vector<Control> makeTable() {
+    std::vector<Control> table;
+    addSynthLine<&SynthEngine::synthLine1, &SynthState::synthLine1>(
+        table, ControlGroup::SynthLine1, kLine1Names, 4, {0, 500, 500, 128, 500, 500, 500, 200});
+    addSynthLine<&SynthEngine::synthLine2, &SynthState::synthLine2>(
+        table, ControlGroup::SynthLine2, kLine2Names, 128, {0, 2, 500, 128, 2, 500, 600, 100});
+    constexpr auto params = &SynthEngine::params;
+    constexpr auto kick = &SynthEngine::kick;
+    const Control others[] = {
+        {"kick.startIncrement",
+         engineValue<kick, &KickDrum::startIncrement, &ControlState::kickStartIncrement>(),
+         ControlGroup::Kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 50, 1500, 50,
+         thousandths, thousandthsPosition, 274, 16, 96},
+        {"kick.pitchDecay", engineValue<kick, &KickDrum::pitchDecay, &ControlState::kickPitchDecay>(),
+         ControlGroup::Kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 850, 999, 999,
+         thousandths, thousandthsPosition, 274, 42, 96},
+        {"kick.volume", engineValue<kick, &KickDrum::volume, &ControlState::kickVolume>(), ControlGroup::Kick,
+         "kickVolume", "Volume", "Kick volume", 0, 900, 800, thousandths, thousandthsPosition, 274, 68, 96},
+        {"subBassGain", engineValue<params, &SynthParams::subBassGain, &ControlState::subBassGain>(),
+         ControlGroup::SubBass, "subBassVolume", "Volume", "Sub bass volume", 1, 2000, 1300, thousandths,
+         thousandthsPosition, 274, 221, 96},
+        {"shuffleAmount", engineValue<params, &SynthParams::shuffleAmount, &ControlState::shuffleAmount>(),
+         ControlGroup::Control, "shuffle", "Groove shuffle", "Groove shuffle", 0, 256, 0, identity,
+         identityPosition, 388, 174, 98},
+        {"globalTranspose",
+         engineValue<params, &SynthParams::globalTranspose, &ControlState::globalTranspose>(),
+         ControlGroup::Transpose, "transpose", "", "Global transpose", -12, 12, -1, identity,
+         identityPosition, 12, 264, 472},
+        // Position 0 at the top, where the slider is loudest.
+        {"masterGain", engineValue<params, &SynthParams::masterGain, &ControlState::masterGain>(),
+         ControlGroup::Master, "master", "", "Master volume", 0, 24000, 7616, masterGain, masterGainPosition,
+         397, 16, 18},
+    };
+    table.insert(table.end(), std::begin(others), std::end(others));
+    for (Control& c : table) {
+        c.whole = c.value == identity;
+        c.lowest = c.highest = c.value(c.lowestPosition);
+        for (int pos = c.lowestPosition; pos <= c.highestPosition; ++pos) {
+            c.lowest = std::min(c.lowest, c.value(pos));
+            c.highest = std::max(c.highest, c.value(pos));
+        }
+    }
+    return table;
+}
+
+} // namespace
+
+std::span<const Control> controls() {
+    static const std::vector<Control> table = makeTable();
+    return table;
+}
+
+const Control* findControl(std::string_view name) {
+    for (const Control& c : controls())
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+void applyStartPositions(SynthEngine& engine) {
+    for (const Control& c : controls())
+        c.access.store(engine, c.value(c.startPosition));
+}
+
+} // namespace zintor

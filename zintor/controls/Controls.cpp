@@ -158,7 +158,9 @@ void addSynthLine(std::vector<Control>& table, ControlGroup group, const char* (
         "Synthline-2 delay send",  "Synthline-2 volume"};
     for (int i = 0; i < 8; ++i) {
         const Row& r = rows[i];
-        table.push_back({names[i], access[i], group,
+        const std::string_view name = names[i];
+        const std::string_view key = i == 3 ? std::string_view() : name.substr(name.find('.') + 1);
+        table.push_back({name, key, access[i], group,
                          (first ? objects1 : objects2)[static_cast<std::size_t>(i)], r.caption,
                          (first ? accessible1 : accessible2)[static_cast<std::size_t>(i)], r.lowest,
                          r.highest, starts[static_cast<std::size_t>(i)], r.value, r.position,
@@ -182,29 +184,33 @@ std::vector<Control> makeTable() {
     constexpr auto params = &SynthEngine::params;
     constexpr auto kick = &SynthEngine::kick;
     const Control others[] = {
-        {"kick.startIncrement",
+        {"kick.startIncrement", "kickStartIncrement",
          engineValue<kick, &KickDrum::startIncrement, &ControlState::kickStartIncrement>(),
          ControlGroup::Kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 50, 1500, 50,
          thousandths, thousandthsPosition, 274, 16, 96},
-        {"kick.pitchDecay", engineValue<kick, &KickDrum::pitchDecay, &ControlState::kickPitchDecay>(),
-         ControlGroup::Kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 850, 999, 999,
-         thousandths, thousandthsPosition, 274, 42, 96},
-        {"kick.volume", engineValue<kick, &KickDrum::volume, &ControlState::kickVolume>(), ControlGroup::Kick,
-         "kickVolume", "Volume", "Kick volume", 0, 900, 800, thousandths, thousandthsPosition, 274, 68, 96},
-        {"subBassGain", engineValue<params, &SynthParams::subBassGain, &ControlState::subBassGain>(),
-         ControlGroup::SubBass, "subBassVolume", "Volume", "Sub bass volume", 1, 2000, 1300, thousandths,
-         thousandthsPosition, 274, 221, 96},
-        {"shuffleAmount", engineValue<params, &SynthParams::shuffleAmount, &ControlState::shuffleAmount>(),
+        {"kick.pitchDecay", "kickPitchDecay",
+         engineValue<kick, &KickDrum::pitchDecay, &ControlState::kickPitchDecay>(), ControlGroup::Kick,
+         "kickDecayAmount", "Decay amount", "Kick decay amount", 850, 999, 999, thousandths,
+         thousandthsPosition, 274, 42, 96},
+        {"kick.volume", "kickVolume", engineValue<kick, &KickDrum::volume, &ControlState::kickVolume>(),
+         ControlGroup::Kick, "kickVolume", "Volume", "Kick volume", 0, 900, 800, thousandths,
+         thousandthsPosition, 274, 68, 96},
+        {"subBassGain", "subBassGain",
+         engineValue<params, &SynthParams::subBassGain, &ControlState::subBassGain>(), ControlGroup::SubBass,
+         "subBassVolume", "Volume", "Sub bass volume", 1, 2000, 1300, thousandths, thousandthsPosition, 274,
+         221, 96},
+        {"shuffleAmount", "shuffleAmount",
+         engineValue<params, &SynthParams::shuffleAmount, &ControlState::shuffleAmount>(),
          ControlGroup::Control, "shuffle", "Groove shuffle", "Groove shuffle", 0, 256, 0, identity,
          identityPosition, 388, 174, 98},
-        {"globalTranspose",
+        {"globalTranspose", "globalTranspose",
          engineValue<params, &SynthParams::globalTranspose, &ControlState::globalTranspose>(),
          ControlGroup::Transpose, "transpose", "", "Global transpose", -12, 12, -1, identity,
          identityPosition, 12, 264, 472},
         // Position 0 at the top, where the slider is loudest.
-        {"masterGain", engineValue<params, &SynthParams::masterGain, &ControlState::masterGain>(),
-         ControlGroup::Master, "master", "", "Master volume", 0, 24000, 7616, masterGain, masterGainPosition,
-         397, 16, 18},
+        {"masterGain", "masterGain",
+         engineValue<params, &SynthParams::masterGain, &ControlState::masterGain>(), ControlGroup::Master,
+         "master", "", "Master volume", 0, 24000, 7616, masterGain, masterGainPosition, 397, 16, 18},
     };
     table.insert(table.end(), std::begin(others), std::end(others));
     for (Control& c : table) {
@@ -219,6 +225,17 @@ std::vector<Control> makeTable() {
 }
 
 } // namespace
+
+const char* sceneGroup(const Control& control) {
+    switch (control.group) {
+    case ControlGroup::SynthLine1:
+        return "synthLine1";
+    case ControlGroup::SynthLine2:
+        return "synthLine2";
+    default:
+        return "controls";
+    }
+}
 
 std::span<const Control> controls() {
     static const std::vector<Control> table = makeTable();

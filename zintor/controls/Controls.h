@@ -25,6 +25,9 @@ enum class ControlGroup { SynthLine1, SynthLine2, Kick, SubBass, Master, Control
 
 struct Control {
     std::string_view name; ///< the --set name: "masterGain", "synthLine1.cutoff", "kick.volume"
+    /// The key in the scene's group ("controls", "synthLine1" or "synthLine2"); "" for Osc Mix, whose
+    /// two oscillator levels the scene holds instead.
+    std::string_view sceneKey;
     ControlAccess access;
     ControlGroup group;
     const char* objectName;     ///< the slider's object name, without "Slider"
@@ -43,6 +46,9 @@ struct Control {
     float lowest = 0.0f;
     float highest = 0.0f;
 };
+
+/// The scene group that holds a control's value.
+const char* sceneGroup(const Control& control);
 
 /// Every slider, in the window's order.
 std::span<const Control> controls();

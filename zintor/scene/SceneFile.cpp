@@ -6,6 +6,8 @@
 #include "zintor/engine/SynthEngine.h"
 
 #include <cstddef>
+#include <span>
+#include <string_view>
 
 namespace zintor {
 
@@ -16,26 +18,13 @@ using nlohmann::json;
 using common::field;
 using common::SceneField;
 
-/// A slider's value: the range its slider gives, from the control table.
-template <auto Member, typename S = typename common::detail::MemberOf<decltype(Member)>::Owner>
-SceneField<S> sliderField(const char* key, std::string_view control) {
-    const Control& c = *findControl(control);
-    return field<Member>(key, c.lowest, c.highest);
-}
-
-// Ranges are what the window's controls give (the sliders from the control table, the BPM and Steps
-// limits), or for values without a control what the presets and generators give.
+// The sliders' values are saved and read through the control table (see writeSliders); these rows hold
+// the rest: the BPM and Steps limits, and for values without a control what the presets and
+// generators give.
 const SceneField<ControlState> kControlFields[] = {
     field<&ControlState::samplesPerStep>("samplesPerStep", kStepFramesPerMinute / kMaxBpm,
                                          kStepFramesPerMinute / kMinBpm),
     field<&ControlState::stepCount>("stepCount", 0, kMaxStepCount),
-    sliderField<&ControlState::globalTranspose>("globalTranspose", "globalTranspose"),
-    sliderField<&ControlState::shuffleAmount>("shuffleAmount", "shuffleAmount"),
-    sliderField<&ControlState::masterGain>("masterGain", "masterGain"),
-    sliderField<&ControlState::subBassGain>("subBassGain", "subBassGain"),
-    sliderField<&ControlState::kickStartIncrement>("kickStartIncrement", "kick.startIncrement"),
-    sliderField<&ControlState::kickPitchDecay>("kickPitchDecay", "kick.pitchDecay"),
-    sliderField<&ControlState::kickVolume>("kickVolume", "kick.volume"),
     // Below 1 keeps a noise drum's envelope falling.
     field<&ControlState::hitDecay>("hitDecay", 0.0, 0.9995),
     field<&ControlState::hitTone>("hitTone", 0.0, 1.0),
@@ -71,13 +60,6 @@ const SceneField<PhraseState> kSubBassPhraseFields[] = {
 };
 
 const SceneField<VoiceSound> kLineSoundFields[] = {
-    sliderField<&VoiceSound::filterType>("filterType", "synthLine1.filterType"),
-    sliderField<&VoiceSound::cutoff>("cutoff", "synthLine1.cutoff"),
-    sliderField<&VoiceSound::resonance>("resonance", "synthLine1.resonance"),
-    sliderField<&VoiceSound::driveCeiling>("driveCeiling", "synthLine1.driveCeiling"),
-    sliderField<&VoiceSound::volume>("volume", "synthLine1.volume"),
-    sliderField<&VoiceSound::inertia>("inertia", "synthLine1.inertia"),
-    sliderField<&VoiceSound::delaySend>("delaySend", "synthLine1.delaySend"),
     field<&VoiceSound::osc1Level>("osc1Level", 0.0, 1.0), // Osc Mix sets both levels
     field<&VoiceSound::osc2Level>("osc2Level", 0.0, 1.0),
 };
@@ -94,21 +76,86 @@ const SceneField<VoiceSound> kSubBassSoundFields[] = {
     field<&VoiceSound::osc2Level>("osc2Level", 0.0, 1.0),
 };
 
-/// A voice's group holds its sound and its phrase side by side.
-json voiceToJson(const VoiceState& v, bool subBass) {
+std::span<const SceneField<VoiceSound>> soundFields(bool subBass) {
+    if (subBass)
+        return kSubBassSoundFields;
+    return kLineSoundFields;
+}
+
+std::span<const SceneField<PhraseState>> phraseFields(bool subBass) {
+    if (subBass)
+        return kSubBassPhraseFields;
+    return kLinePhraseFields;
+}
+
+/// The sliders' values of one scene group, each in the range its slider gives.
+void writeSliders(json& group, const SynthState& state, std::string_view groupName) {
+    for (const Control& c : controls()) {
+        if (c.sceneKey.empty() || sceneGroup(c) != groupName)
+            continue;
+        const double v = c.access.get(state);
+        if (c.whole)
+            group[std::string(c.sceneKey)] = static_cast<std::int32_t>(v);
+        else
+            group[std::string(c.sceneKey)] = static_cast<float>(v);
+    }
+}
+
+void readSliders(common::SceneFields& group, SynthState& state, std::string_view groupName) {
+    for (const Control& c : controls()) {
+        if (c.sceneKey.empty() || sceneGroup(c) != groupName)
+            continue;
+        const std::string key(c.sceneKey);
+        if (c.whole) {
+            int v = 0;
+            if (group.readInt(key.c_str(), static_cast<int>(c.lowest), static_cast<int>(c.highest), v))
+                c.access.set(state, v);
+        } else {
+            float v = 0.0f;
+            if (group.readFloat(key.c_str(), c.lowest, c.highest, v))
+                c.access.set(state, v);
+        }
+    }
+}
+
+VoiceState SynthState::*voiceNamed(std::string_view key) {
+    return key == "synthLine1"   ? &SynthState::synthLine1
+           : key == "synthLine2" ? &SynthState::synthLine2
+                                 : &SynthState::subBass;
+}
+
+/// A voice's group holds its sound and its phrase side by side; a synth line's sliders come from the table.
+json voiceToJson(const SynthState& state, const char* key) {
+    const VoiceState& v = state.*voiceNamed(key);
+    const bool subBass = std::string_view(key) == "subBass";
     json j = json::object();
-    common::writeFields<VoiceSound>(j, v.sound, subBass ? kSubBassSoundFields : kLineSoundFields);
-    common::writeFields<PhraseState>(j, v.phrase, subBass ? kSubBassPhraseFields : kLinePhraseFields);
+    writeSliders(j, state, key);
+    common::writeFields(j, v.sound, soundFields(subBass));
+    common::writeFields(j, v.phrase, phraseFields(subBass));
     return j;
 }
 
-void voiceFromJson(common::SceneFields& scene, const char* key, bool subBass, VoiceState& v) {
+void voiceFromJson(common::SceneFields& scene, const char* key, SynthState& state) {
     const json* object = scene.object(key);
     if (!object)
         return;
+    VoiceState& v = state.*voiceNamed(key);
+    const bool subBass = std::string_view(key) == "subBass";
     common::SceneFields in(*object, key);
-    common::readFields<VoiceSound>(in, v.sound, subBass ? kSubBassSoundFields : kLineSoundFields);
-    common::readFields<PhraseState>(in, v.phrase, subBass ? kSubBassPhraseFields : kLinePhraseFields);
+    readSliders(in, state, key);
+    common::readFields(in, v.sound, soundFields(subBass));
+    common::readFields(in, v.phrase, phraseFields(subBass));
+    if (!in.ok())
+        scene.fail(in.error());
+}
+
+void controlsFromJson(common::SceneFields& scene, SynthState& state) {
+    const json* object = scene.object("controls");
+    if (!object)
+        return;
+    common::SceneFields in(*object, "controls");
+    readSliders(in, state, "controls");
+    common::readFields<ControlState>(in, state.controls, kControlFields);
     if (!in.ok())
         scene.fail(in.error());
 }
@@ -119,10 +166,11 @@ json sceneToJson(const SynthState& state) {
     json j = json::object();
     j["format"] = kSceneFormatName;
     j["version"] = kSceneFormatVersion;
-    j["controls"] = common::groupToJson<ControlState>(state.controls, kControlFields);
-    j["synthLine1"] = voiceToJson(state.synthLine1, false);
-    j["synthLine2"] = voiceToJson(state.synthLine2, false);
-    j["subBass"] = voiceToJson(state.subBass, true);
+    json controls = common::groupToJson<ControlState>(state.controls, kControlFields);
+    writeSliders(controls, state, "controls");
+    j["controls"] = std::move(controls);
+    for (const char* voice : {"synthLine1", "synthLine2", "subBass"})
+        j[voice] = voiceToJson(state, voice);
     return j;
 }
 
@@ -131,10 +179,9 @@ bool sceneFromJson(const json& j, SynthState& out, std::string& error) {
         return false;
     SynthState s;
     common::SceneFields scene(j, "file");
-    common::readGroup<ControlState>(scene, "controls", "controls", s.controls, kControlFields);
-    voiceFromJson(scene, "synthLine1", false, s.synthLine1);
-    voiceFromJson(scene, "synthLine2", false, s.synthLine2);
-    voiceFromJson(scene, "subBass", true, s.subBass);
+    controlsFromJson(scene, s);
+    for (const char* voice : {"synthLine1", "synthLine2", "subBass"})
+        voiceFromJson(scene, voice, s);
     if (!scene.ok()) {
         error = scene.error();
         return false;

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -112,7 +114,7 @@ template <SynthVoice SynthEngine::*Voice, VoiceState SynthState::*Line> constexp
 
 /// A synth line's eight sliders in the window's order, with the line's start positions.
 template <SynthVoice SynthEngine::*Voice, VoiceState SynthState::*Line>
-void addSynthLine(std::vector<Control>& table, ControlGroup group, const char* (&names)[8], double top,
+void addSynthLine(std::vector<Control>& table, ControlGroup group, double top,
                   const std::array<int, 8>& starts) {
     const ControlAccess access[8] = {
         lineValue<Voice, Line, &SynthVoice::filterType, &VoiceSound::filterType>(),
@@ -124,63 +126,47 @@ void addSynthLine(std::vector<Control>& table, ControlGroup group, const char* (
         lineValue<Voice, Line, &SynthVoice::delaySend, &VoiceSound::delaySend>(),
         lineValue<Voice, Line, &SynthVoice::volume, &VoiceSound::volume>(),
     };
-    const bool first = group == ControlGroup::SynthLine1;
     struct Row {
-        const char* caption;
+        const char* field;   ///< the engine field: the --set name after "synthLineN." and the scene key
+        const char* role;    ///< the widget's name after "synthLineN"
+        const char* caption; ///< the label; in the accessible name in lower case, unless an initialism
         int lowest;
         int highest;
         float (*value)(int);
         int (*position)(double);
     };
     const Row rows[8] = {
-        {"Filter type", 0, 2, identity, identityPosition},
-        {"Cutoff", 1, 1000, thousandths, thousandthsPosition},
-        {"Overdrive", 1, 950, driveCeiling, driveCeilingPosition},
-        {"Osc Mix", 0, 256, identity, identityPosition},
-        {"VCF Env Inertia", 1, 1000, millionths, millionthsPosition},
-        {"Resonance", 1, 970, thousandths, thousandthsPosition},
-        {"Delay send", 1, 800, thousandths, thousandthsPosition},
-        {"Volume", 1, 400, thousandths, thousandthsPosition},
+        {"filterType", "FilterType", "Filter type", 0, 2, identity, identityPosition},
+        {"cutoff", "Cutoff", "Cutoff", 1, 1000, thousandths, thousandthsPosition},
+        {"driveCeiling", "Overdrive", "Overdrive", 1, 950, driveCeiling, driveCeilingPosition},
+        {"oscMix", "OscMix", "Osc Mix", 0, 256, identity, identityPosition},
+        {"inertia", "Inertia", "VCF Env Inertia", 1, 1000, millionths, millionthsPosition},
+        {"resonance", "Resonance", "Resonance", 1, 970, thousandths, thousandthsPosition},
+        {"delaySend", "DelaySend", "Delay send", 1, 800, thousandths, thousandthsPosition},
+        {"volume", "Volume", "Volume", 1, 400, thousandths, thousandthsPosition},
     };
-    static const std::array<const char*, 8> objects1 = {
-        "synthLine1FilterType", "synthLine1Cutoff",    "synthLine1Overdrive", "synthLine1OscMix",
-        "synthLine1Inertia",    "synthLine1Resonance", "synthLine1DelaySend", "synthLine1Volume"};
-    static const std::array<const char*, 8> objects2 = {
-        "synthLine2FilterType", "synthLine2Cutoff",    "synthLine2Overdrive", "synthLine2OscMix",
-        "synthLine2Inertia",    "synthLine2Resonance", "synthLine2DelaySend", "synthLine2Volume"};
-    static const std::array<const char*, 8> accessible1 = {
-        "Synthline-1 filter type", "Synthline-1 cutoff",          "Synthline-1 overdrive",
-        "Synthline-1 osc Mix",     "Synthline-1 VCF Env Inertia", "Synthline-1 resonance",
-        "Synthline-1 delay send",  "Synthline-1 volume"};
-    static const std::array<const char*, 8> accessible2 = {
-        "Synthline-2 filter type", "Synthline-2 cutoff",          "Synthline-2 overdrive",
-        "Synthline-2 osc Mix",     "Synthline-2 VCF Env Inertia", "Synthline-2 resonance",
-        "Synthline-2 delay send",  "Synthline-2 volume"};
-    for (int i = 0; i < 8; ++i) {
+    const bool first = group == ControlGroup::SynthLine1;
+    const std::string prefix = first ? "synthLine1" : "synthLine2";
+    const std::string title = first ? "Synthline-1 " : "Synthline-2 ";
+    for (std::size_t i = 0; i < 8; ++i) {
         const Row& r = rows[i];
-        const std::string_view name = names[i];
-        const std::string_view key = i == 3 ? std::string_view() : name.substr(name.find('.') + 1);
-        table.push_back({name, key, access[i], group,
-                         (first ? objects1 : objects2)[static_cast<std::size_t>(i)], r.caption,
-                         (first ? accessible1 : accessible2)[static_cast<std::size_t>(i)], r.lowest,
-                         r.highest, starts[static_cast<std::size_t>(i)], r.value, r.position,
-                         i < 4 ? 78.0 : 170.0, top + 12 + 26 * (i % 4), 88});
+        std::string spoken = r.caption;
+        if (!std::isupper(static_cast<unsigned char>(spoken[1]))) // "VCF Env Inertia" keeps its capitals
+            spoken[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(spoken[0])));
+        // Osc Mix has no scene key: the scene holds the two levels it sets.
+        const std::string key = std::string_view(r.field) == "oscMix" ? "" : r.field;
+        table.push_back({prefix + "." + r.field, key, access[i], group, prefix + r.role, r.caption,
+                         title + spoken, r.lowest, r.highest, starts[i], r.value, r.position,
+                         i < 4 ? 78.0 : 170.0, top + 12 + 26 * static_cast<double>(i % 4), 88});
     }
 }
 
-const char* kLine1Names[8] = {"synthLine1.filterType", "synthLine1.cutoff",  "synthLine1.driveCeiling",
-                              "synthLine1.oscMix",     "synthLine1.inertia", "synthLine1.resonance",
-                              "synthLine1.delaySend",  "synthLine1.volume"};
-const char* kLine2Names[8] = {"synthLine2.filterType", "synthLine2.cutoff",  "synthLine2.driveCeiling",
-                              "synthLine2.oscMix",     "synthLine2.inertia", "synthLine2.resonance",
-                              "synthLine2.delaySend",  "synthLine2.volume"};
-
 std::vector<Control> makeTable() {
     std::vector<Control> table;
-    addSynthLine<&SynthEngine::synthLine1, &SynthState::synthLine1>(
-        table, ControlGroup::SynthLine1, kLine1Names, 4, {0, 500, 500, 128, 500, 500, 500, 200});
-    addSynthLine<&SynthEngine::synthLine2, &SynthState::synthLine2>(
-        table, ControlGroup::SynthLine2, kLine2Names, 128, {0, 2, 500, 128, 2, 500, 600, 100});
+    addSynthLine<&SynthEngine::synthLine1, &SynthState::synthLine1>(table, ControlGroup::SynthLine1, 4,
+                                                                    {0, 500, 500, 128, 500, 500, 500, 200});
+    addSynthLine<&SynthEngine::synthLine2, &SynthState::synthLine2>(table, ControlGroup::SynthLine2, 128,
+                                                                    {0, 2, 500, 128, 2, 500, 600, 100});
     constexpr auto params = &SynthEngine::params;
     constexpr auto kick = &SynthEngine::kick;
     const Control others[] = {

@@ -7,6 +7,7 @@
 #include "zintor/engine/SynthState.h"
 
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace zintor {
@@ -24,15 +25,15 @@ struct ControlAccess {
 enum class ControlGroup { SynthLine1, SynthLine2, Kick, SubBass, Master, Control, Transpose };
 
 struct Control {
-    std::string_view name; ///< the --set name: "masterGain", "synthLine1.cutoff", "kick.volume"
+    std::string name; ///< the --set name: "masterGain", "synthLine1.cutoff", "kick.volume"
     /// The key in the scene's group ("controls", "synthLine1" or "synthLine2"); "" for Osc Mix, whose
     /// two oscillator levels the scene holds instead.
-    std::string_view sceneKey;
+    std::string sceneKey;
     ControlAccess access;
     ControlGroup group;
-    const char* objectName;     ///< the slider's object name, without "Slider"
+    std::string objectName;     ///< the slider's object name, without "Slider"
     const char* caption;        ///< the label above the slider
-    const char* accessibleName; ///< what a screen reader says
+    std::string accessibleName; ///< what a screen reader says
     int lowestPosition;
     int highestPosition;
     int startPosition;

@@ -174,8 +174,9 @@ void SynthWindow::addControlRows(const DialogUnits& units, QGroupBox* group, Con
     for (const Control& control : controls()) {
         if (control.group != which)
             continue;
-        QSlider* slider = addSliderRow(units, group, control.objectName, control.caption,
-                                       control.accessibleName, control.x, control.y, control.width);
+        QSlider* slider =
+            addSliderRow(units, group, control.objectName.c_str(), control.caption,
+                         QString::fromStdString(control.accessibleName), control.x, control.y, control.width);
         if (control.highestPosition - control.lowestPosition <= 2) {
             slider->setTickPosition(QSlider::TicksBelow);
             slider->setTickInterval(1);
@@ -268,8 +269,8 @@ QSlider* SynthWindow::buildMasterGroup(const DialogUnits& units) {
     };
     leftMeter_ = makeMeter("leftMeter", "Left level", 386);
     auto* masterSlider = new QSlider(Qt::Vertical, master);
-    masterSlider->setObjectName(QString(control.objectName) + "Slider");
-    masterSlider->setAccessibleName(control.accessibleName);
+    masterSlider->setObjectName(QString::fromStdString(control.objectName) + "Slider");
+    masterSlider->setAccessibleName(QString::fromStdString(control.accessibleName));
     // Position 0 at the top, where the slider is loudest; the keys move the handle the way they point.
     masterSlider->setInvertedAppearance(true);
     masterSlider->setInvertedControls(true);
@@ -302,8 +303,9 @@ QSlider* SynthWindow::buildControlGroup(const DialogUnits& units) {
     QPushButton* set = addButton(units, control, "setButton", "Set", 454, 158, 32, 12);
     connect(set, &QPushButton::clicked, this, &SynthWindow::applyTempoText);
     const Control& groove = *findControl("shuffleAmount");
-    QSlider* shuffle = addSliderRow(units, control, groove.objectName, groove.caption, groove.accessibleName,
-                                    groove.x, groove.y, groove.width);
+    QSlider* shuffle =
+        addSliderRow(units, control, groove.objectName.c_str(), groove.caption,
+                     QString::fromStdString(groove.accessibleName), groove.x, groove.y, groove.width);
     playButton_ = addButton(units, control, "playButton", "Play", 388, 200, 98, 18);
     playButton_->setCheckable(true);
     connect(playButton_, &QPushButton::clicked, this, &SynthWindow::togglePlay);
@@ -329,8 +331,8 @@ QSlider* SynthWindow::buildTransposeGroup(const DialogUnits& units) {
     const Control& control = *findControl("globalTranspose");
     QGroupBox* transpose = addGroup(units, "Global tranpose", "transposeGroup", 4, 252, 488, 44);
     auto* transposeSlider = new QSlider(Qt::Horizontal, transpose);
-    transposeSlider->setObjectName(QString(control.objectName) + "Slider");
-    transposeSlider->setAccessibleName(control.accessibleName);
+    transposeSlider->setObjectName(QString::fromStdString(control.objectName) + "Slider");
+    transposeSlider->setAccessibleName(QString::fromStdString(control.accessibleName));
     transposeSlider->setTickPosition(QSlider::TicksBothSides);
     transposeSlider->setTickInterval(1);
     place(units, transposeSlider, control.x, control.y, control.width, 26);

@@ -4,10 +4,10 @@
 #include "vexla/engine/ResonantLowpass.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace vexla {
 
@@ -101,10 +101,8 @@ Control resonance(std::string_view name, ControlAccess access, std::string_view 
             {216, y, 72, 12}};
 }
 
-constexpr std::size_t kControlCount = 18;
-
-std::array<Control, kControlCount> makeTable() {
-    std::array<Control, kControlCount> table{
+std::vector<Control> makeTable() {
+    std::vector<Control> table{
         volume(VX_FIELD(kickVolume), "kickSlider", "Kick volume", 64, 36),
         volume(VX_FIELD(bass1Volume), "bassline1Slider", "Bassline 1 volume", 16, 56),
         volume(VX_FIELD(bass2Volume), "bassline2Slider", "Bassline 2 volume", 8, 76),
@@ -155,7 +153,7 @@ std::array<Control, kControlCount> makeTable() {
 } // namespace
 
 std::span<const Control> controls() {
-    static const std::array<Control, kControlCount> table = makeTable();
+    static const std::vector<Control> table = makeTable();
     return table;
 }
 

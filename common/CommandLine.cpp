@@ -202,6 +202,13 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
     return {};
 }
 
+void reportRender(std::string_view program, const RenderArguments& args, std::uint32_t seed) {
+    std::printf("%.*s: wrote %lld frames (%.2f s) to %s, seed %u\n", static_cast<int>(program.size()),
+                program.data(), static_cast<long long>(args.frames),
+                static_cast<double>(args.frames) / kSampleRate, args.outputPath.c_str(),
+                static_cast<unsigned>(seed));
+}
+
 int failWith(std::string_view program, const std::string& message, int status) {
     std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(), message.c_str());
     return status;

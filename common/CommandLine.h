@@ -71,6 +71,9 @@ struct CommandLineSpec {
 std::string parseRenderArguments(std::span<const std::string> args, const CommandLineSpec& spec,
                                  RenderArguments& out);
 
+/// Prints "program: wrote N frames (S s) to PATH, seed N" on stdout: what a finished render says.
+void reportRender(std::string_view program, const RenderArguments& args, std::uint32_t seed);
+
 /// Prints "program: message" on stderr and returns `status`.
 int failWith(std::string_view program, const std::string& message, int status);
 

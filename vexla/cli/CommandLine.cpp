@@ -163,9 +163,9 @@ void serveRequestsAtOnce(LoopEngine& engine, common::Random& windowRandom) {
 }
 
 /// Start-up, --scene, then the ordered actions. `named` collects the samples a saved scene names.
-int prepare(LoopEngine& engine, common::Random& windowRandom, const common::RenderArguments& args,
-            Scene& named) {
-    startUp(engine, windowRandom, args.seed ? *args.seed : static_cast<std::uint32_t>(std::time(nullptr)));
+int prepare(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed,
+            const common::RenderArguments& args, Scene& named) {
+    startUp(engine, windowRandom, seed);
     if (!args.scenePath.empty()) {
         Scene scene;
         std::string error;
@@ -216,7 +216,8 @@ int runCommandLine(int argc, char** argv) {
     auto engine = std::make_unique<LoopEngine>();
     common::Random windowRandom;
     Scene named;
-    if (const int status = prepare(*engine, windowRandom, args, named); status != common::kExitOk)
+    const std::uint32_t seed = args.seed ? *args.seed : static_cast<std::uint32_t>(std::time(nullptr));
+    if (const int status = prepare(*engine, windowRandom, seed, args, named); status != common::kExitOk)
         return status;
     if (!args.saveScenePath.empty()) {
         serveRequestsAtOnce(*engine, windowRandom);
@@ -254,6 +255,7 @@ int runCommandLine(int argc, char** argv) {
         return common::failWith(kProgram,
                                 "writing \"" + args.outputPath + "\" failed: " + recorder.lastError(),
                                 common::kExitFailure);
+    common::reportRender(kProgram, args, seed);
     return common::kExitOk;
 }
 

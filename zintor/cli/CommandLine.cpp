@@ -330,9 +330,7 @@ int runCommandLine(int argc, char** argv) {
         return common::failWith(kProgram,
                                 "writing \"" + request.outputPath + "\" failed: " + recorder.lastError(),
                                 common::kExitFailure);
-    std::printf("zintor: wrote %lld frames (%.2f s) to %s, seed %u\n", static_cast<long long>(request.frames),
-                static_cast<double>(request.frames) / kSampleRate, request.outputPath.c_str(),
-                static_cast<unsigned>(seed));
+    common::reportRender(kProgram, request, seed);
     return common::kExitOk;
 }
 

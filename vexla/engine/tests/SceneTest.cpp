@@ -24,7 +24,7 @@ std::unique_ptr<LoopEngine> makeRichEngine(std::uint32_t seed) {
     p.masterGain = 0.6171875f;
     p.samplesPerStep = 4410;
     p.vcf1Cutoff = 0.3f;
-    p.vcf1Feedback = vcfFilterFromSliders(38, 90).feedback;
+    p.vcf1Feedback = findControl("vcf1Feedback")->value(90, findControl("vcf1Cutoff")->value(38, 0.0f));
     return engine;
 }
 

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace zintor {
@@ -51,10 +53,6 @@ const char* const kUsage =
 
 // ---- Settable values -------------------------------------------------------------------------------
 
-using EngineSetter = void (*)(SynthEngine&, double);
-using VoiceSetter = void (*)(SynthVoice&, double);
-using NoiseSetter = void (*)(NoiseDrum&, double);
-
 /// The range of a value without a slider: what the presets and generators (or the BPM and Steps
 /// fields) can give. Values with a slider come from the control table.
 struct Range {
@@ -63,121 +61,75 @@ struct Range {
     bool integer;
 };
 
+/// Stores into the atomic `Member` of a unit, as the unit holds it (a flag is set by anything but 0).
+template <auto Member, class Unit> void store(Unit& unit, double v) {
+    using Atomic = std::remove_cvref_t<decltype(unit.*Member)>;
+    (unit.*Member).store(static_cast<typename Atomic::value_type>(v), kRelaxed);
+}
+
 struct EngineField {
     const char* name;
     Range range;
-    EngineSetter set;
-};
-
-struct VoiceField {
-    const char* name;
-    Range range;
-    VoiceSetter set;
+    void (*set)(SynthParams&, double);
 };
 
 const EngineField kEngineFields[] = {
     {"samplesPerStep",
      {kStepFramesPerMinute / kMaxBpm, kStepFramesPerMinute / kMinBpm, true},
-     [](SynthEngine& e, double v) { e.params.samplesPerStep.store(static_cast<int>(v), kRelaxed); }},
-    {"stepCount",
-     {0, kMaxStepCount, true},
-     [](SynthEngine& e, double v) { e.params.stepCount.store(static_cast<int>(v), kRelaxed); }},
-    {"playing", {0, 1, true}, [](SynthEngine& e, double v) { e.params.playing.store(v != 0.0, kRelaxed); }},
+     store<&SynthParams::samplesPerStep>},
+    {"stepCount", {0, kMaxStepCount, true}, store<&SynthParams::stepCount>},
+    {"playing", {0, 1, true}, store<&SynthParams::playing>},
 };
 
-const VoiceField kSynthLineFields[] = {
-    {"cutoff",
-     {0.001, 1.0, false},
-     [](SynthVoice& s, double v) { s.cutoff.store(static_cast<float>(v), kRelaxed); }},
-    {"resonance",
-     {0.001, 0.97, false},
-     [](SynthVoice& s, double v) { s.resonance.store(static_cast<float>(v), kRelaxed); }},
-    {"driveCeiling",
-     {0.05, 0.999, false},
-     [](SynthVoice& s, double v) { s.driveCeiling.store(static_cast<float>(v), kRelaxed); }},
-    {"volume",
-     {0.001, 0.4, false},
-     [](SynthVoice& s, double v) { s.volume.store(static_cast<float>(v), kRelaxed); }},
-    {"filterType",
-     {0, 2, true},
-     [](SynthVoice& s, double v) { s.filterType.store(static_cast<int>(v), kRelaxed); }},
-    {"inertia",
-     {0.000001, 0.001, false},
-     [](SynthVoice& s, double v) { s.inertia.store(static_cast<float>(v), kRelaxed); }},
-    {"delaySend",
-     {0.001, 0.8, false},
-     [](SynthVoice& s, double v) { s.delaySend.store(static_cast<float>(v), kRelaxed); }},
-    {"oscMix", {0, 256, true}, [](SynthVoice& s, double v) { s.setOscMix(static_cast<int>(v)); }},
-    {"osc1Level",
-     {0, 1, false},
-     [](SynthVoice& s, double v) { s.osc1Level.store(static_cast<float>(v), kRelaxed); }},
-    {"osc2Level",
-     {0, 1, false},
-     [](SynthVoice& s, double v) { s.osc2Level.store(static_cast<float>(v), kRelaxed); }},
-    {"detune",
-     {0, 0.25, false},
-     [](SynthVoice& s, double v) { s.detune.store(static_cast<float>(v), kRelaxed); }},
-    {"lfoDepth",
-     {0, 0.25, false},
-     [](SynthVoice& s, double v) { s.lfoDepth.store(static_cast<float>(v), kRelaxed); }},
-    {"lfoRate",
-     {0, 0.00005, false},
-     [](SynthVoice& s, double v) { s.lfoRate.store(static_cast<float>(v), kRelaxed); }},
-    {"square", {0, 1, true}, [](SynthVoice& s, double v) { s.square.store(v != 0.0, kRelaxed); }},
+/// A voice's value without a slider: on the synth lines what their generators give, on the sub bass
+/// (which has no sliders) what its generator gives, a little beyond the lines' ranges.
+struct VoiceField {
+    const char* name;
+    Range line; ///< unused where a slider sets the lines' value
+    Range subBass;
+    void (*set)(SynthVoice&, double);
 };
 
-/// The sub bass shares the synth-line fields; its own generator gives a few values beyond the lines'
-/// controls.
-Range subBassRange(const VoiceField& field) {
-    const std::string name = field.name;
-    if (name == "driveCeiling")
-        return {0.05, 1.0, false};
-    if (name == "volume")
-        return {0.001, 0.5, false};
-    if (name == "delaySend")
-        return {0.0, 0.8, false};
-    if (name == "inertia")
-        return {0.0, 0.001, false};
-    if (name == "lfoDepth")
-        return {0.0, 0.25, false};
-    if (name == "lfoRate")
-        return {0.0, 0.02, false};
-    return field.range;
+void setOscMix(SynthVoice& voice, double position) {
+    voice.setOscMix(static_cast<int>(position));
 }
+
+const VoiceField kVoiceFields[] = {
+    {"cutoff", {}, {0.001, 1.0, false}, store<&SynthVoice::cutoff>},
+    {"resonance", {}, {0.001, 0.97, false}, store<&SynthVoice::resonance>},
+    {"driveCeiling", {}, {0.05, 1.0, false}, store<&SynthVoice::driveCeiling>},
+    {"volume", {}, {0.001, 0.5, false}, store<&SynthVoice::volume>},
+    {"filterType", {}, {0, 2, true}, store<&SynthVoice::filterType>},
+    {"inertia", {}, {0.0, 0.001, false}, store<&SynthVoice::inertia>},
+    {"delaySend", {}, {0.0, 0.8, false}, store<&SynthVoice::delaySend>},
+    {"oscMix", {}, {0, 256, true}, setOscMix},
+    {"osc1Level", {0, 1, false}, {0, 1, false}, store<&SynthVoice::osc1Level>},
+    {"osc2Level", {0, 1, false}, {0, 1, false}, store<&SynthVoice::osc2Level>},
+    {"detune", {0, 0.25, false}, {0, 0.25, false}, store<&SynthVoice::detune>},
+    {"lfoDepth", {0, 0.25, false}, {0, 0.25, false}, store<&SynthVoice::lfoDepth>},
+    {"lfoRate", {0, 0.00005, false}, {0, 0.02, false}, store<&SynthVoice::lfoRate>},
+    {"square", {0, 1, true}, {0, 1, true}, store<&SynthVoice::square>},
+};
 
 struct NoiseField {
     const char* name;
     Range range;
-    NoiseSetter set;
+    void (*set)(NoiseDrum&, double);
 };
 
 // The noise drums have no controls: their presets span 0.998..0.9995; below 1 keeps the envelope falling.
 const NoiseField kNoiseFields[] = {
-    {"decay",
-     {0, 0.9995, false},
-     [](NoiseDrum& d, double v) { d.decay.store(static_cast<float>(v), kRelaxed); }},
-    {"tone", {0, 1, false}, [](NoiseDrum& d, double v) { d.tone.store(static_cast<float>(v), kRelaxed); }},
+    {"decay", {0, 0.9995, false}, store<&NoiseDrum::decay>},
+    {"tone", {0, 1, false}, store<&NoiseDrum::tone>},
 };
 
-SynthVoice* synthVoiceNamed(SynthEngine& e, const std::string& name) {
-    if (name == "synthLine1")
-        return &e.synthLine1;
-    if (name == "synthLine2")
-        return &e.synthLine2;
-    if (name == "subBass")
-        return &e.subBass;
-    return nullptr;
-}
-
-NoiseDrum* noiseDrumNamed(SynthEngine& e, const std::string& name) {
-    if (name == "hitVoice")
-        return &e.hitVoice;
-    if (name == "snareVoice")
-        return &e.snareVoice;
-    if (name == "hatVoice")
-        return &e.hatVoice;
-    return nullptr;
-}
+const std::pair<const char*, SynthVoice SynthEngine::*> kVoices[] = {{"synthLine1", &SynthEngine::synthLine1},
+                                                                     {"synthLine2", &SynthEngine::synthLine2},
+                                                                     {"subBass", &SynthEngine::subBass}};
+const std::pair<const char*, NoiseDrum SynthEngine::*> kNoiseDrums[] = {
+    {"hitVoice", &SynthEngine::hitVoice},
+    {"snareVoice", &SynthEngine::snareVoice},
+    {"hatVoice", &SynthEngine::hatVoice}};
 
 /// A --set name with its range and what it does to an engine.
 struct Setting {
@@ -193,26 +145,23 @@ const std::vector<Setting>& settings() {
     static const std::vector<Setting> all = [] {
         std::vector<Setting> list;
         for (const Control& c : controls())
-            list.push_back({{std::string(c.name), c.lowest, c.highest, c.whole}, c.access.store});
+            list.push_back({{c.name, c.lowest, c.highest, c.whole}, c.access.store});
         for (const auto& f : kEngineFields)
-            list.push_back({settable(f.name, f.range), f.set});
-        for (const char* voice : {"synthLine1", "synthLine2", "subBass"})
-            for (const auto& f : kSynthLineFields) {
-                if (findControl(std::string(voice) + "." + f.name))
+            list.push_back(
+                {settable(f.name, f.range), [set = f.set](SynthEngine& e, double v) { set(e.params, v); }});
+        for (const auto& [voice, member] : kVoices)
+            for (const auto& f : kVoiceFields) {
+                const std::string name = std::string(voice) + "." + f.name;
+                if (findControl(name))
                     continue; // a slider's value
-                const Range r = std::string(voice) == "subBass" ? subBassRange(f) : f.range;
-                const std::string name = voice;
-                list.push_back(
-                    {settable(name + "." + f.name, r),
-                     [set = f.set, name](SynthEngine& e, double v) { set(*synthVoiceNamed(e, name), v); }});
+                const Range& range = member == &SynthEngine::subBass ? f.subBass : f.line;
+                list.push_back({settable(name, range),
+                                [set = f.set, member](SynthEngine& e, double v) { set(e.*member, v); }});
             }
-        for (const char* drum : {"hitVoice", "snareVoice", "hatVoice"})
-            for (const auto& f : kNoiseFields) {
-                const std::string name = drum;
-                list.push_back(
-                    {settable(name + "." + f.name, f.range),
-                     [set = f.set, name](SynthEngine& e, double v) { set(*noiseDrumNamed(e, name), v); }});
-            }
+        for (const auto& [drum, member] : kNoiseDrums)
+            for (const auto& f : kNoiseFields)
+                list.push_back({settable(std::string(drum) + "." + f.name, f.range),
+                                [set = f.set, member](SynthEngine& e, double v) { set(e.*member, v); }});
         return list;
     }();
     return all;

@@ -3,6 +3,7 @@
 #include "FakeServices.h"
 
 #include "common/WavRecorder.h"
+#include "vexla/controls/Controls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/ui/LoopMachineWindow.h"
 #include "vexla/ui/SettingsDialog.h"
@@ -682,6 +683,25 @@ class LoopMachineWindowTest : public QObject {
         QVERIFY(find<QWidget>("slicerSlider")->y() < find<QWidget>("vcfLooper1Slider")->y());
         QVERIFY(find<QWidget>("vcfLooper2Slider")->y() < find<QWidget>("transposeSlider")->y());
         QVERIFY(find<QWidget>("tempoSlider")->x() > find<QWidget>("masterSlider")->x());
+    }
+
+    void everyTableRowHasItsSlider() {
+        // The window builds its sliders from the control table: range, start position, accessible name,
+        // and a move stores the row's mapping.
+        for (const Control& c : controls()) {
+            if (!c.slider)
+                continue;
+            QSlider* s = slider(c.objectName);
+            QCOMPARE(s->minimum(), c.lowestPosition);
+            QCOMPARE(s->maximum(), c.highestPosition);
+            QCOMPARE(s->value(), c.startPosition);
+            QCOMPARE(s->accessibleName(), QString(c.caption));
+            s->setValue(c.lowestPosition);
+            s->setValue(c.highestPosition);
+            const Control* partner = findControl(c.partnerName);
+            const float partnerValue = partner ? float(partner->access.load(params())) : 0.0f;
+            QCOMPARE(float(c.access.load(params())), c.value(c.highestPosition, partnerValue));
+        }
     }
 
     void tabMovesInReadingOrder() {

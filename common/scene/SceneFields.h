@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <type_traits>
 
 namespace common {
@@ -117,6 +118,14 @@ void readGroup(SceneFields& file, const char* key, const char* where, S& to,
     readFields(group, to, fields);
     if (!group.ok())
         file.fail(group.error());
+}
+
+/// Writes a value that a control table gives, as a whole number or as the float the engine holds.
+inline void writeRanged(nlohmann::json& group, const std::string& key, bool whole, double value) {
+    if (whole)
+        group[key] = static_cast<std::int32_t>(value);
+    else
+        group[key] = static_cast<float>(value);
 }
 
 /// The rows of `fields` as a new JSON object.

@@ -75,13 +75,8 @@ const common::SceneField<SceneState> kEchoFields[] = {
 // The controls' group: every control of the table, in the range its widget can give.
 json controlsToJson(const ControlValues& values) {
     json group = json::object();
-    for (const Control& c : controls()) {
-        const double v = c.access.get(values);
-        if (c.whole)
-            group[std::string(c.name)] = static_cast<std::int32_t>(v);
-        else
-            group[std::string(c.name)] = static_cast<float>(v);
-    }
+    for (const Control& c : controls())
+        common::writeRanged(group, std::string(c.name), c.whole, c.access.get(values));
     return group;
 }
 
@@ -91,16 +86,9 @@ void readControls(common::SceneFields& file, ControlValues& values) {
         return;
     common::SceneFields group(*object, "controls");
     for (const Control& c : controls()) {
-        const std::string key(c.name);
-        if (c.whole) {
-            int v = 0;
-            if (group.readInt(key.c_str(), static_cast<int>(c.lowest), static_cast<int>(c.highest), v))
-                c.access.set(values, v);
-        } else {
-            float v = 0.0f;
-            if (group.readFloat(key.c_str(), c.lowest, c.highest, v))
-                c.access.set(values, v);
-        }
+        double v = 0.0;
+        if (group.readRanged(std::string(c.name).c_str(), c.whole, c.lowest, c.highest, v))
+            c.access.set(values, v);
     }
     if (!group.ok())
         file.fail(group.error());

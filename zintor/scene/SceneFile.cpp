@@ -93,11 +93,7 @@ void writeSliders(json& group, const SynthState& state, std::string_view groupNa
     for (const Control& c : controls()) {
         if (c.sceneKey.empty() || sceneGroup(c) != groupName)
             continue;
-        const double v = c.access.get(state);
-        if (c.whole)
-            group[std::string(c.sceneKey)] = static_cast<std::int32_t>(v);
-        else
-            group[std::string(c.sceneKey)] = static_cast<float>(v);
+        common::writeRanged(group, c.sceneKey, c.whole, c.access.get(state));
     }
 }
 
@@ -105,16 +101,9 @@ void readSliders(common::SceneFields& group, SynthState& state, std::string_view
     for (const Control& c : controls()) {
         if (c.sceneKey.empty() || sceneGroup(c) != groupName)
             continue;
-        const std::string key(c.sceneKey);
-        if (c.whole) {
-            int v = 0;
-            if (group.readInt(key.c_str(), static_cast<int>(c.lowest), static_cast<int>(c.highest), v))
-                c.access.set(state, v);
-        } else {
-            float v = 0.0f;
-            if (group.readFloat(key.c_str(), c.lowest, c.highest, v))
-                c.access.set(state, v);
-        }
+        double v = 0.0;
+        if (group.readRanged(c.sceneKey.c_str(), c.whole, c.lowest, c.highest, v))
+            c.access.set(state, v);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/Scene.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
+#include "vexla/scene/SceneFile.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // or feeds a recorder, against a plain block; and the window-thread work of capture, save, open and undo.
 #include "common/WavRecorder.h"
 #include "zintor/generators/ReRollHistory.h"
-#include "zintor/generators/Scene.h"
+#include "zintor/scene/SceneFile.h"
 #include "zintor/generators/StartUp.h"
 
 #include <benchmark/benchmark.h>

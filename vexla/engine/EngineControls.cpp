@@ -8,29 +8,6 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kSequenceStepCounts[6] = {3, 8, 12, 16, 24, 32};
 } // namespace
 
-void applyStartPositions(EngineParams& p) {
-    // Slider positions through the controls' formulas, in the window's order.
-    p.masterGain.store((128.0f - 16.0f) / 128.0f, kRelaxed);
-    p.samplesPerStep.store(5000, kRelaxed);
-    p.kickVolume.store(64.0f * 128.0f, kRelaxed);
-    p.bass1Volume.store(16.0f * 128.0f, kRelaxed);
-    p.bass2Volume.store(8.0f * 128.0f, kRelaxed);
-    p.hatVolume.store(16.0f / 128.0f, kRelaxed);
-    p.secondLooperGain.store(0.0f, kRelaxed);
-    p.dryLooperGain.store(0.0f, kRelaxed);
-    p.vcf1Gain.store(0.0f, kRelaxed);
-    const VcfFilterSetting vcf1 = vcfFilterFromSliders(64, 64);
-    const VcfFilterSetting vcf2 = vcfFilterFromSliders(64, 64);
-    p.vcf1Cutoff.store(vcf1.cutoff, kRelaxed);
-    p.vcf1Feedback.store(vcf1.feedback, kRelaxed);
-    p.vcf2Cutoff.store(vcf2.cutoff, kRelaxed);
-    p.vcf2Feedback.store(vcf2.feedback, kRelaxed);
-    p.vcf2Gain.store(64.0f / 128.0f, kRelaxed);
-    p.sineVolume.store(16.0f / 128.0f, kRelaxed);
-    p.slicerGain.store(0.0f, kRelaxed);
-    p.transpose.store(0, kRelaxed);
-}
-
 void startUp(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed) {
     windowRandom.seed(seed);
     engine.echo.clear();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/Random.h"
+#include "vexla/controls/Controls.h"
 #include "vexla/engine/LoopEngine.h"
 
 #include <cstdint>
@@ -10,23 +11,21 @@
 
 namespace vexla {
 
-/// The engine values of the controls' start positions (master 16, tempo 5000, kick 64, bassline 1 16,
-/// bassline 2 8, hi-hats 16, loopers 0, VCF filters 64, VCF looper 2 64, sine 16, slicer 0, transpose 0).
-void applyStartPositions(EngineParams& params);
-
 /// The window's start-up, in its order: seed the window generator, clear the echo lines, regenerateAll,
-/// the start positions, generateSine, then the tempo slider's first report (alterEcho). Before the stream starts.
+/// the controls' start positions (applyStartPositions), generateSine, then the tempo slider's first report
+/// (alterEcho). Before the stream starts.
 void startUp(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed);
 
 /// The captions of the buttons that act on the engine.
-inline constexpr std::string_view kEngineButtons[] = {"Sequence", "AM Alter", "Echo Alter", "Kick",
-                                                      "Bassline 1", "Bassline 2", "Sine", "HiHats",
+inline constexpr std::string_view kEngineButtons[] = {"Sequence",   "AM Alter",   "Echo Alter", "Kick",
+                                                      "Bassline 1", "Bassline 2", "Sine",       "HiHats",
                                                       "2nd Looper", "Slicer"};
 
 /// Does what the button with this caption does; false for a caption that is not an engine button.
 bool pressButton(LoopEngine& engine, common::Random& windowRandom, std::string_view caption);
 
-/// "Sequence": one of 3, 8, 12, 16, 24, 32 by randomBelow(6), and both basslines requested. Returns the count.
+/// "Sequence": one of 3, 8, 12, 16, 24, 32 by randomBelow(6), and both basslines requested. Returns the
+/// count.
 int pressSequence(LoopEngine& engine, common::Random& windowRandom);
 
 } // namespace vexla

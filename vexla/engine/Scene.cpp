@@ -1,22 +1,16 @@
-// Capturing and restoring the loop engine's sound state, and its JSON scene files.
+// Capturing and restoring the loop engine's sound state.
 #include "vexla/engine/Scene.h"
 
-#include "common/SceneFile.h"
+#include "vexla/controls/Controls.h"
 #include "vexla/engine/LoopEngine.h"
-#include "vexla/engine/ResonantLowpass.h"
-#include "vexla/samples/SampleLoader.h"
-
-#include <mutex>
 
 #include <cstddef>
-#include <span>
 
 namespace vexla {
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-using nlohmann::json;
 
 template <typename T, std::size_t N>
 void loadAll(std::array<T, N>& to, const std::array<std::atomic<T>, N>& from) {
@@ -60,175 +54,6 @@ void applyBass(BassVoice& v, const BassPattern& b) {
     v.cutoffLfoDepth.store(b.cutoffLfoDepth, kRelaxed);
 }
 
-// ---- one table per group of the file: name, range, and where the value lives ----
-
-template <typename S>
-struct FloatField {
-    const char* name;
-    float S::*member;
-    float lowest;
-    float highest;
-};
-template <typename S>
-struct IntField {
-    const char* name;
-    std::int32_t S::*member;
-    std::int32_t lowest;
-    std::int32_t highest;
-};
-template <typename S, typename T>
-struct TableField {
-    const char* name;
-    std::array<T, kSceneSteps> S::*member;
-    T lowest;
-    T highest;
-};
-
-constexpr float kVolumeMax = 128.0f * 128.0f; // level sliders × 128
-// Feedback grows with both cutoff and resonance, each 0.05..0.95, so the corners bound it exactly.
-const float kFeedbackMin = ResonantLowpass::feedbackFor(0.05f, 0.05f);
-const float kFeedbackMax = ResonantLowpass::feedbackFor(0.95f, 0.95f);
-constexpr std::int32_t kMaxGate = 20000; // a gate is at most one step of the slowest tempo
-
-const IntField<ControlValues> kControlInts[] = {
-    {"stepCount", &ControlValues::stepCount, 3, 64},
-    {"samplesPerStep", &ControlValues::samplesPerStep, 2000, 20000},
-    {"transpose", &ControlValues::transpose, -12, 12},
-};
-const FloatField<ControlValues> kControlFloats[] = {
-    {"masterGain", &ControlValues::masterGain, 0.0f, 1.0f},
-    {"kickVolume", &ControlValues::kickVolume, 0.0f, kVolumeMax},
-    {"bass1Volume", &ControlValues::bass1Volume, 0.0f, kVolumeMax},
-    {"bass2Volume", &ControlValues::bass2Volume, 0.0f, kVolumeMax},
-    {"hatVolume", &ControlValues::hatVolume, 0.0f, 1.0f},
-    {"sineVolume", &ControlValues::sineVolume, 0.0f, 1.0f},
-    {"dryLooperGain", &ControlValues::dryLooperGain, 0.0f, 1.0f},
-    {"secondLooperGain", &ControlValues::secondLooperGain, 0.0f, 1.0f},
-    {"vcf1Gain", &ControlValues::vcf1Gain, 0.0f, 1.0f},
-    {"vcf2Gain", &ControlValues::vcf2Gain, 0.0f, 1.0f},
-    {"slicerGain", &ControlValues::slicerGain, 0.0f, 1.0f},
-    {"vcf1Cutoff", &ControlValues::vcf1Cutoff, 0.05f, 0.95f},
-    {"vcf1Feedback", &ControlValues::vcf1Feedback, kFeedbackMin, kFeedbackMax},
-    {"vcf2Cutoff", &ControlValues::vcf2Cutoff, 0.05f, 0.95f},
-    {"vcf2Feedback", &ControlValues::vcf2Feedback, kFeedbackMin, kFeedbackMax},
-};
-
-// Generated values: the generators' ranges (a little wider where a product rounds), so that nothing
-// unstable (a resonance of 1 or more, a negative decay) can enter through a file.
-const IntField<BassPattern> kBassInts[] = {{"mode", &BassPattern::mode, 0, 3}};
-const FloatField<BassPattern> kBassFloats[] = {
-    {"clip", &BassPattern::clip, 0.0f, 8191.0f},
-    {"echoSend", &BassPattern::echoSend, 0.0f, 0.67f},
-    {"resonance", &BassPattern::resonance, 0.0f, 0.98f},
-    {"envelopeRate", &BassPattern::envelopeRate, 0.0f, 0.01f},
-    {"pwmLfoRate", &BassPattern::pwmLfoRate, 0.0f, 0.013f},
-    {"pwmLfoDepth", &BassPattern::pwmLfoDepth, 0.0f, 199.0f},
-    {"cutoffLfoRate", &BassPattern::cutoffLfoRate, 0.0f, 0.013f},
-    {"cutoffLfoDepth", &BassPattern::cutoffLfoDepth, 0.0f, 1.0f},
-};
-const TableField<BassPattern, std::int32_t> kBassTables[] = {
-    {"notes", &BassPattern::notes, -5, 24},
-    {"gates", &BassPattern::gates, 0, kMaxGate},
-};
-
-const FloatField<KickPattern> kKickFloats[] = {
-    {"startFreq", &KickPattern::startFreq, 0.0f, 0.1f},
-    {"slide1", &KickPattern::slide1, 0.0f, 0.0004f},
-};
-
-const IntField<HatPattern> kHatInts[] = {{"accentOff", &HatPattern::accentOff, 0, 1}};
-const FloatField<HatPattern> kHatFloats[] = {{"echoSend", &HatPattern::echoSend, 0.0f, 0.84f}};
-const TableField<HatPattern, float> kHatTables[] = {
-    {"levels", &HatPattern::levels, 0.0f, 1.0f},
-    {"decays", &HatPattern::decays, 0.0f, 0.003f},
-};
-
-const FloatField<SinePattern> kSineFloats[] = {{"echoSend", &SinePattern::echoSend, 0.0f, 0.84f}};
-const TableField<SinePattern, std::int32_t> kSineNotes[] = {{"notes", &SinePattern::notes, -5, 24}};
-const TableField<SinePattern, float> kSineTables[] = {
-    {"levels", &SinePattern::levels, 0.0f, 1.0f},
-    {"decays", &SinePattern::decays, 0.0f, 0.001f},
-};
-
-const FloatField<SlicerPattern> kSlicerFloats[] = {
-    {"echoSend", &SlicerPattern::echoSend, 0.0f, 0.84f},
-    {"amSend", &SlicerPattern::amSend, 0.0f, 0.84f},
-};
-const TableField<SlicerPattern, std::int32_t> kSlicerSlices[] = {{"slices", &SlicerPattern::slices, 0, 255}};
-const TableField<SlicerPattern, float> kSlicerDecays[] = {{"decays", &SlicerPattern::decays, 0.0f, 0.001f}};
-
-const FloatField<AmSetting> kAmFloats[] = {
-    {"amBassSineSend", &AmSetting::amBassSineSend, 0.0f, 0.5f},
-    {"amHatSend", &AmSetting::amHatSend, 0.0f, 0.71f},
-    {"carrierRate", &AmSetting::carrierRate, 0.0f, 0.0001f},
-    {"sweepRate", &AmSetting::sweepRate, 0.0f, 0.00001f},
-    {"sweepDepth", &AmSetting::sweepDepth, 0.0f, 0.5f},
-    {"amEchoSend", &AmSetting::amEchoSend, 0.0f, 1.08f},
-};
-
-const FloatField<SecondLooperSetting> kSecondLooperFloats[] = {
-    {"echoSend", &SecondLooperSetting::echoSend, 0.0f, 2.0f},
-    {"amSend", &SecondLooperSetting::amSend, 0.0f, 2.0f},
-};
-
-template <typename S>
-struct Group {
-    std::span<const IntField<S>> ints{};
-    std::span<const FloatField<S>> floats{};
-    std::span<const TableField<S, std::int32_t>> intTables{};
-    std::span<const TableField<S, float>> floatTables{};
-};
-
-template <typename S>
-json groupToJson(const S& s, const Group<S>& g) {
-    json out = json::object();
-    for (const auto& f : g.ints)
-        out[f.name] = s.*(f.member);
-    for (const auto& f : g.floats)
-        out[f.name] = s.*(f.member);
-    for (const auto& f : g.intTables)
-        out[f.name] = s.*(f.member);
-    for (const auto& f : g.floatTables)
-        out[f.name] = s.*(f.member);
-    return out;
-}
-
-template <typename S>
-bool groupFromJson(const json& parent, const char* key, const char* where, S& s, const Group<S>& g,
-                   std::string& error) {
-    common::SceneFields top(parent, "file");
-    const json* object = top.object(key);
-    if (!object) {
-        error = "The scene has no valid \"" + std::string(key) + "\" group.";
-        return false;
-    }
-    common::SceneFields fields(*object, where);
-    for (const auto& f : g.ints)
-        fields.readInt(f.name, f.lowest, f.highest, s.*(f.member));
-    for (const auto& f : g.floats)
-        fields.readFloat(f.name, f.lowest, f.highest, s.*(f.member));
-    for (const auto& f : g.intTables)
-        fields.readInts(f.name, f.lowest, f.highest, (s.*(f.member)).data(), kSceneSteps);
-    for (const auto& f : g.floatTables)
-        fields.readFloats(f.name, f.lowest, f.highest, (s.*(f.member)).data(), kSceneSteps);
-    if (!fields.ok()) {
-        error = fields.error();
-        return false;
-    }
-    return true;
-}
-
-const Group<ControlValues> kControlsGroup{kControlInts, kControlFloats};
-const Group<BassPattern> kBassGroup{kBassInts, kBassFloats, kBassTables};
-const Group<KickPattern> kKickGroup{{}, kKickFloats};
-const Group<HatPattern> kHatGroup{kHatInts, kHatFloats, {}, kHatTables};
-const Group<SinePattern> kSineGroup{{}, kSineFloats, kSineNotes, kSineTables};
-const Group<SlicerPattern> kSlicerGroup{{}, kSlicerFloats, kSlicerSlices, kSlicerDecays};
-const Group<AmSetting> kAmGroup{{}, kAmFloats};
-const Group<SecondLooperSetting> kSecondLooperGroup{{}, kSecondLooperFloats};
-
-constexpr std::size_t kMaxPathBytes = 4096;
-
 } // namespace
 
 void copySceneParts(SceneState& to, const SceneState& from, unsigned parts) {
@@ -258,27 +83,7 @@ void copySceneParts(SceneState& to, const SceneState& from, unsigned parts) {
 
 SceneState captureScene(const LoopEngine& e) {
     SceneState s;
-    const EngineParams& p = e.params;
-    ControlValues& c = s.controls;
-    c.stepCount = p.stepCount.load(kRelaxed);
-    c.samplesPerStep = p.samplesPerStep.load(kRelaxed);
-    c.transpose = p.transpose.load(kRelaxed);
-    c.masterGain = p.masterGain.load(kRelaxed);
-    c.kickVolume = p.kickVolume.load(kRelaxed);
-    c.bass1Volume = p.bass1Volume.load(kRelaxed);
-    c.bass2Volume = p.bass2Volume.load(kRelaxed);
-    c.hatVolume = p.hatVolume.load(kRelaxed);
-    c.sineVolume = p.sineVolume.load(kRelaxed);
-    c.dryLooperGain = p.dryLooperGain.load(kRelaxed);
-    c.secondLooperGain = p.secondLooperGain.load(kRelaxed);
-    c.vcf1Gain = p.vcf1Gain.load(kRelaxed);
-    c.vcf2Gain = p.vcf2Gain.load(kRelaxed);
-    c.slicerGain = p.slicerGain.load(kRelaxed);
-    c.vcf1Cutoff = p.vcf1Cutoff.load(kRelaxed);
-    c.vcf1Feedback = p.vcf1Feedback.load(kRelaxed);
-    c.vcf2Cutoff = p.vcf2Cutoff.load(kRelaxed);
-    c.vcf2Feedback = p.vcf2Feedback.load(kRelaxed);
-
+    s.controls = captureControls(e.params);
     s.bass1 = captureBass(e.bass1);
     s.bass2 = captureBass(e.bass2);
     s.kick.startFreq = e.kick.startFreq.load(kRelaxed);
@@ -296,7 +101,7 @@ SceneState captureScene(const LoopEngine& e) {
     s.slicer.echoSend = e.slicer.slicerEchoSend.load(kRelaxed);
     s.slicer.amSend = e.slicer.slicerAmSend.load(kRelaxed);
     const RingModulator& m = e.ringModulator;
-    s.am = {m.amBassSineSend.load(kRelaxed), m.amHatSend.load(kRelaxed), m.carrierRate.load(kRelaxed),
+    s.am = {m.amBassSineSend.load(kRelaxed), m.amHatSend.load(kRelaxed),  m.carrierRate.load(kRelaxed),
             m.sweepRate.load(kRelaxed),      m.sweepDepth.load(kRelaxed), m.amEchoSend.load(kRelaxed)};
     s.secondLooper.echoSend = e.secondLooperSends.secondLooperEchoSend.load(kRelaxed);
     s.secondLooper.amSend = e.secondLooperSends.secondLooperAmSend.load(kRelaxed);
@@ -306,27 +111,9 @@ SceneState captureScene(const LoopEngine& e) {
 
 void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
     EngineParams& p = e.params;
-    if (parts & kSceneControls) {
-        const ControlValues& c = s.controls;
-        p.samplesPerStep.store(c.samplesPerStep, kRelaxed);
-        p.transpose.store(c.transpose, kRelaxed);
-        p.masterGain.store(c.masterGain, kRelaxed);
-        p.kickVolume.store(c.kickVolume, kRelaxed);
-        p.bass1Volume.store(c.bass1Volume, kRelaxed);
-        p.bass2Volume.store(c.bass2Volume, kRelaxed);
-        p.hatVolume.store(c.hatVolume, kRelaxed);
-        p.sineVolume.store(c.sineVolume, kRelaxed);
-        p.dryLooperGain.store(c.dryLooperGain, kRelaxed);
-        p.secondLooperGain.store(c.secondLooperGain, kRelaxed);
-        p.vcf1Gain.store(c.vcf1Gain, kRelaxed);
-        p.vcf2Gain.store(c.vcf2Gain, kRelaxed);
-        p.slicerGain.store(c.slicerGain, kRelaxed);
-        p.vcf1Cutoff.store(c.vcf1Cutoff, kRelaxed);
-        p.vcf1Feedback.store(c.vcf1Feedback, kRelaxed);
-        p.vcf2Cutoff.store(c.vcf2Cutoff, kRelaxed);
-        p.vcf2Feedback.store(c.vcf2Feedback, kRelaxed);
-    }
-    if (parts & (kSceneControls | kSceneStepCount))
+    if (parts & kSceneControls)
+        applyControls(p, s.controls);
+    else if (parts & kSceneStepCount)
         p.stepCount.store(s.controls.stepCount, kRelaxed);
     if (parts & kSceneBass1)
         applyBass(e.bass1, s.bass1);
@@ -370,117 +157,6 @@ void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
     // Reposting an unchanged echo would restart its lines' write positions for nothing.
     if ((parts & kSceneEcho) && s.echoReadPos != e.echo.settingReadPos())
         e.echo.postReadPos(s.echoReadPos);
-}
-
-nlohmann::json sceneToJson(const Scene& scene) {
-    const SceneState& s = scene.state;
-    json samples = json::object();
-    for (int i = 0; i < kSceneSlots; ++i)
-        samples[std::string(kSceneSlotNames[i])] = scene.samplePaths[static_cast<std::size_t>(i)];
-    return json{
-        {"format", kSceneFormatName},
-        {"version", kSceneFormatVersion},
-        {"controls", groupToJson(s.controls, kControlsGroup)},
-        {"bassline1", groupToJson(s.bass1, kBassGroup)},
-        {"bassline2", groupToJson(s.bass2, kBassGroup)},
-        {"kick", groupToJson(s.kick, kKickGroup)},
-        {"hiHats", groupToJson(s.hats, kHatGroup)},
-        {"sine", groupToJson(s.sine, kSineGroup)},
-        {"slicer", groupToJson(s.slicer, kSlicerGroup)},
-        {"amAlter", groupToJson(s.am, kAmGroup)},
-        {"echoAlter", json{{"readPosition", s.echoReadPos}}},
-        {"secondLooper", groupToJson(s.secondLooper, kSecondLooperGroup)},
-        {"samples", samples},
-    };
-}
-
-bool sceneFromJson(const nlohmann::json& j, Scene& out, std::string& error) {
-    if (!common::checkSceneHeader(j, kSceneFormatName, kSceneFormatVersion, error))
-        return false;
-    Scene scene;
-    SceneState& s = scene.state;
-    if (!groupFromJson(j, "controls", "controls", s.controls, kControlsGroup, error) ||
-        !groupFromJson(j, "bassline1", "bassline 1", s.bass1, kBassGroup, error) ||
-        !groupFromJson(j, "bassline2", "bassline 2", s.bass2, kBassGroup, error) ||
-        !groupFromJson(j, "kick", "kick", s.kick, kKickGroup, error) ||
-        !groupFromJson(j, "hiHats", "hi-hats", s.hats, kHatGroup, error) ||
-        !groupFromJson(j, "sine", "sine", s.sine, kSineGroup, error) ||
-        !groupFromJson(j, "slicer", "slicer", s.slicer, kSlicerGroup, error) ||
-        !groupFromJson(j, "amAlter", "AM Alter", s.am, kAmGroup, error) ||
-        !groupFromJson(j, "secondLooper", "2nd Looper", s.secondLooper, kSecondLooperGroup, error))
-        return false;
-
-    common::SceneFields top(j, "file");
-    const json* echo = top.object("echoAlter");
-    const json* samples = top.object("samples");
-    if (!echo || !samples) {
-        error = top.error();
-        return false;
-    }
-    common::SceneFields echoFields(*echo, "Echo Alter");
-    echoFields.readInt("readPosition", 0, EchoUnit::kPositionMask, s.echoReadPos);
-    common::SceneFields sampleFields(*samples, "samples");
-    for (int i = 0; i < kSceneSlots; ++i) {
-        std::string& path = scene.samplePaths[static_cast<std::size_t>(i)];
-        const std::string name(kSceneSlotNames[i]);
-        if (sampleFields.readString(name.c_str(), path) &&
-            (path.size() > kMaxPathBytes || path.find('\0') != std::string::npos))
-            sampleFields.fail("The scene's sample path for \"" + name + "\" is not a usable path.");
-    }
-    for (const common::SceneFields* f : {&echoFields, &sampleFields}) {
-        if (!f->ok()) {
-            error = f->error();
-            return false;
-        }
-    }
-    out = std::move(scene);
-    return true;
-}
-
-SampleSlot& sceneSlot(LoopEngine& engine, int i) {
-    SampleSlot* const slots[kSceneSlots] = {&engine.drySlot, &engine.secondSlot, &engine.slicerSlot,
-                                            &engine.vcf1Slot, &engine.vcf2Slot};
-    return *slots[i];
-}
-
-std::array<std::string, kSceneSlots> loadSceneSamples(LoopEngine& engine, const Scene& scene) {
-    std::array<std::string, kSceneSlots> problems;
-    for (int i = 0; i < kSceneSlots; ++i) {
-        SampleSlot& slot = sceneSlot(engine, i);
-        const std::string& path = scene.samplePaths[static_cast<std::size_t>(i)];
-        if (!path.empty()) {
-            const LoadResult result = loadSampleFile(path.c_str(), slot, [&engine](const std::function<void()>& swap) {
-                std::lock_guard<std::mutex> lock(engine.engineLock);
-                engine.stopLoopers();
-                swap();
-            });
-            if (result)
-                continue;
-            problems[static_cast<std::size_t>(i)] = result.reason.empty() ? "cannot be read" : result.reason;
-        }
-        // No sample, or one that cannot be had: the slot is empty, as the scene's sound has it.
-        SampleSlot old;
-        {
-            std::lock_guard<std::mutex> lock(engine.engineLock);
-            engine.stopLoopers();
-            old.left = std::move(slot.left);
-            old.right = std::move(slot.right);
-            initSlot(slot);
-        }
-        // `old` frees the arrays here, outside the lock.
-    }
-    return problems;
-}
-
-bool saveSceneFile(const std::string& path, const Scene& scene, std::string& error) {
-    return common::writeJsonFile(path, sceneToJson(scene), error);
-}
-
-bool loadSceneFile(const std::string& path, Scene& out, std::string& error) {
-    json j;
-    if (!common::readJsonFile(path, j, error))
-        return false;
-    return sceneFromJson(j, out, error);
 }
 
 } // namespace vexla

@@ -19,9 +19,6 @@ public:
         return QRect(x(left), y(top), x(width), y(height));
     }
 
-    int baseX() const { return baseX_; }
-    int baseY() const { return baseY_; }
-
 private:
     int baseX_;
     int baseY_;

@@ -1,12 +1,15 @@
-// The main window's layout, control formulas, timers, sample loading, recording and quit path.
+// The main window's layout, its sliders built from the control table, timers, sample loading,
+// recording and the quit path.
 #include "vexla/ui/LoopMachineWindow.h"
 
 #include "common/WavRecorder.h"
+#include "vexla/controls/Controls.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/Scene.h"
 #include "vexla/samples/SampleLoader.h"
 #include "vexla/samples/SampleSlot.h"
+#include "vexla/scene/SceneFile.h"
 #include "vexla/ui/AboutDialog.h"
 #include "vexla/ui/DialogProvider.h"
 #include "vexla/ui/DialogUnits.h"
@@ -32,6 +35,8 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <span>
+#include <tuple>
 
 namespace vexla {
 
@@ -39,13 +44,7 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kStepsTextLimit = 14; // characters of the Steps box that "Set step!" reads
-constexpr int kMinSteps = 3;
-constexpr int kMaxSteps = 64;
 const char* const kTitle = "- Vexla - R7 - by the Vexla and Zintor authors";
-
-float limitFilterValue(int position) {
-    return std::clamp(static_cast<float>(position) / 128.0f, 0.05f, 0.95f);
-}
 
 // Leading decimal digits of at most kStepsTextLimit characters; none give 0. Saturates far above 64.
 int leadingNumber(const QString& text) {
@@ -78,7 +77,6 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     startUp(engine_, windowRandom_, seed);
     settings_ = AudioSettings{};
     positionSliders();
-    connectSliders();
 
     setWindowTitle(QString::fromUtf8(kTitle));
     setWindowIcon(programIcon());
@@ -108,17 +106,24 @@ QString LoopMachineWindow::tempoText(int samplesPerStep) {
 
 // ---- Layout ---------------------------------------------------------------------------------------
 
-QSlider* LoopMachineWindow::addSlider(const char* objectName, const char* accessibleName,
-                                      Qt::Orientation orientation, QRect rect, int minimum, int maximum) {
-    auto* slider = new QSlider(orientation, this);
-    slider->setObjectName(QString::fromUtf8(objectName));
-    slider->setAccessibleName(QString::fromUtf8(accessibleName));
+QSlider* LoopMachineWindow::addSlider(const DialogUnits& du, const Control& control) {
+    const SliderLook& look = control.look;
+    auto* slider = new QSlider(look.vertical ? Qt::Vertical : Qt::Horizontal, this);
+    slider->setObjectName(QString::fromUtf8(control.objectName));
+    slider->setAccessibleName(QString::fromUtf8(control.caption));
     slider->setToolTip(slider->accessibleName());
-    slider->setGeometry(rect);
+    slider->setGeometry(du.rect(look.x, look.y, look.width, look.height));
     const QSignalBlocker blocker(slider); // values are applied only once the engine has started up
-    slider->setRange(minimum, maximum);
-    slider->setSingleStep(1);
-    slider->setPageStep(std::max(1, (maximum - minimum) / 8));
+    slider->setRange(control.lowestPosition, control.highestPosition);
+    slider->setSingleStep(look.singleStep);
+    const int range = control.highestPosition - control.lowestPosition;
+    slider->setPageStep(look.pageStep > 0 ? look.pageStep : std::max(1, range / 8));
+    slider->setInvertedAppearance(look.inverted);
+    slider->setInvertedControls(look.inverted);
+    if (look.ticks) {
+        slider->setTickPosition(QSlider::TicksBelow);
+        slider->setTickInterval(1);
+    }
     return slider;
 }
 
@@ -138,8 +143,8 @@ QLabel* LoopMachineWindow::addLabel(const QString& text, QRect rect) {
     return label;
 }
 
-void LoopMachineWindow::addLoader(int row, const char* objectName, const char* accessibleName, SampleSlot& slot,
-                                  int x, int y) {
+void LoopMachineWindow::addLoader(int row, const char* objectName, const char* accessibleName,
+                                  SampleSlot& slot, int x, int y) {
     const DialogUnits du(font());
     LoaderRow& loader = loaders_[row];
     loader.slot = &slot;
@@ -147,8 +152,8 @@ void LoopMachineWindow::addLoader(int row, const char* objectName, const char* a
     loader.button->setAccessibleName(QString::fromUtf8(accessibleName));
     loader.button->setToolTip(loader.button->accessibleName());
     loader.name = addLabel(QStringLiteral("empty"), du.rect(66, y + 11, 128, 8));
-    loader.name->setObjectName(QString::fromUtf8(objectName).replace(QStringLiteral("LoadButton"),
-                                                                     QStringLiteral("SampleName")));
+    loader.name->setObjectName(
+        QString::fromUtf8(objectName).replace(QStringLiteral("LoadButton"), QStringLiteral("SampleName")));
     QFont small = font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     loader.name->setFont(small);
@@ -159,7 +164,6 @@ void LoopMachineWindow::addLoader(int row, const char* objectName, const char* a
 void LoopMachineWindow::buildControls() {
     const DialogUnits du(font());
     setFixedSize(du.x(336), du.y(345));
-
     auto* control = new QGroupBox(QStringLiteral("Control"), this);
     control->setGeometry(du.rect(4, 4, 288, 284));
     auto* bpm = new QGroupBox(QStringLiteral("BPM"), this);
@@ -169,89 +173,88 @@ void LoopMachineWindow::buildControls() {
     control->lower();
     bpm->lower();
 
-    // Top row: pattern buttons and the step count.
+    buildSliders(du);
+    buildPatternRows(du);
+    buildSamplePlayers(du);
+    buildOutputColumn(du);
+    buildBottomRow(du);
+    buildMenu();
+    orderTabsByPlace();
+}
+
+void LoopMachineWindow::buildSliders(const DialogUnits& du) {
+    const std::span<const Control> table = controls();
+    sliders_.assign(table.size(), nullptr);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (!table[i].slider)
+            continue;
+        sliders_[i] = addSlider(du, table[i]);
+        connect(sliders_[i], &QSlider::valueChanged, this, [this, i] { applyControl(i); });
+    }
+}
+
+// The pattern buttons, the step count and one row per voice with its button beside its level.
+void LoopMachineWindow::buildPatternRows(const DialogUnits& du) {
     auto* sequenceButton = addButton("sequenceButton", QStringLiteral("Sequence"), du.rect(8, 16, 52, 16));
     auto* amButton = addButton("amAlterButton", QStringLiteral("AM Alter"), du.rect(64, 16, 50, 16));
     auto* echoButton = addButton("echoAlterButton", QStringLiteral("Echo Alter"), du.rect(118, 16, 50, 16));
     auto* stepsLabel = addLabel(QStringLiteral("Steps"), du.rect(174, 19, 22, 10));
+    const Control& steps = *findControl("stepCount");
     stepsEdit_ = new QLineEdit(this);
-    stepsEdit_->setObjectName(QStringLiteral("stepsEdit"));
-    stepsEdit_->setAccessibleName(QStringLiteral("Steps"));
-    stepsEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), stepsEdit_));
-    stepsEdit_->setGeometry(du.rect(196, 17, 28, 13));
+    stepsEdit_->setObjectName(QString::fromUtf8(steps.objectName));
+    stepsEdit_->setAccessibleName(QString::fromUtf8(steps.caption));
+    stepsEdit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), stepsEdit_));
+    stepsEdit_->setGeometry(du.rect(steps.look.x, steps.look.y, steps.look.width, steps.look.height));
     stepsLabel->setBuddy(stepsEdit_);
     auto* setStepButton = addButton("setStepButton", QStringLiteral("Set step!"), du.rect(230, 16, 58, 16));
+    connect(sequenceButton, &QPushButton::clicked, this, &LoopMachineWindow::sequence);
+    connect(amButton, &QPushButton::clicked, this, [this] { pressReRoll("AM Alter"); });
+    connect(echoButton, &QPushButton::clicked, this, [this] { pressReRoll("Echo Alter"); });
+    connect(setStepButton, &QPushButton::clicked, this, &LoopMachineWindow::setStep);
 
-    // One row per voice: its button at the left, its level beside it.
-    struct VoiceRow {
-        const char* buttonName;
+    const struct {
+        const char* name;
         const char* caption;
-        const char* sliderName;
-        const char* sliderAccessible;
         int y;
-        QSlider** slider;
+    } voices[] = {
+        {"kickButton", "Kick", 36},
+        {"bassline1Button", "Bassline 1", 56},
+        {"bassline2Button", "Bassline 2", 76},
+        {"sineButton", "Sine", 96},
+        {"hiHatsButton", "HiHats", 116},
     };
-    const VoiceRow voices[] = {
-        {"kickButton", "Kick", "kickSlider", "Kick volume", 36, &kickSlider_},
-        {"bassline1Button", "Bassline 1", "bassline1Slider", "Bassline 1 volume", 56, &bass1Slider_},
-        {"bassline2Button", "Bassline 2", "bassline2Slider", "Bassline 2 volume", 76, &bass2Slider_},
-        {"sineButton", "Sine", "sineSlider", "Sine volume", 96, &sineSlider_},
-        {"hiHatsButton", "HiHats", "hiHatsSlider", "HiHats volume", 116, &hatsSlider_},
-    };
-    for (const VoiceRow& row : voices) {
-        auto* button = addButton(row.buttonName, QString::fromUtf8(row.caption), du.rect(8, row.y, 52, 16));
-        *row.slider = addSlider(row.sliderName, row.sliderAccessible, Qt::Horizontal, du.rect(64, row.y, 132, 16), 0, 128);
-        const QString caption = QString::fromUtf8(row.caption);
-        connect(button, &QPushButton::clicked, this, [this, row] { pressReRoll(row.caption); });
+    for (const auto& row : voices) {
+        auto* button = addButton(row.name, QString::fromUtf8(row.caption), du.rect(8, row.y, 52, 16));
+        connect(button, &QPushButton::clicked, this, [this, caption = row.caption] { pressReRoll(caption); });
     }
+}
 
-    // The sample players: a level, the loaded file's name under it and the "..." loader.
+// The sample players: the captions and buttons beside their levels, and the "..." loaders.
+void LoopMachineWindow::buildSamplePlayers(const DialogUnits& du) {
     addLabel(QStringLiteral("Dry Looper"), du.rect(8, 139, 54, 10));
-    drySlider_ = addSlider("dryLooperSlider", "Dry Looper volume", Qt::Horizontal, du.rect(64, 136, 132, 12), 0, 128);
     addLoader(0, "dryLooperLoadButton", "Load Dry Looper sample", engine_.drySlot, 196, 136);
-
-    auto* secondButton = addButton("secondLooperButton", QStringLiteral("2nd Looper"), du.rect(8, 156, 52, 16));
-    secondSlider_ = addSlider("secondLooperSlider", "2nd Looper volume", Qt::Horizontal, du.rect(64, 156, 132, 12), 0, 128);
+    auto* secondButton =
+        addButton("secondLooperButton", QStringLiteral("2nd Looper"), du.rect(8, 156, 52, 16));
     addLoader(1, "secondLooperLoadButton", "Load 2nd Looper sample", engine_.secondSlot, 196, 156);
-
     auto* slicerButton = addButton("slicerButton", QStringLiteral("Slicer"), du.rect(8, 176, 52, 16));
-    slicerSlider_ = addSlider("slicerSlider", "Slicer volume", Qt::Horizontal, du.rect(64, 176, 132, 12), 0, 128);
     addLoader(2, "slicerLoadButton", "Load Slicer sample", engine_.slicerSlot, 196, 176);
-
     addLabel(QStringLiteral("VCF Looper 1"), du.rect(8, 207, 54, 10));
-    vcf1Slider_ = addSlider("vcfLooper1Slider", "VCF Looper 1 volume", Qt::Horizontal, du.rect(64, 204, 132, 12), 0, 128);
     addLoader(3, "vcfLooper1LoadButton", "Load VCF Looper 1 sample", engine_.vcf1Slot, 196, 204);
-    vcf1CutoffSlider_ = addSlider("vcfLooper1CutoffSlider", "VCF Looper 1 cutoff", Qt::Horizontal, du.rect(216, 200, 72, 12), 0, 128);
-    vcf1ResonanceSlider_ = addSlider("vcfLooper1ResonanceSlider", "VCF Looper 1 resonance", Qt::Horizontal, du.rect(216, 213, 72, 12), 0, 128);
-
     addLabel(QStringLiteral("VCF Looper 2"), du.rect(8, 236, 54, 10));
-    vcf2Slider_ = addSlider("vcfLooper2Slider", "VCF Looper 2 volume", Qt::Horizontal, du.rect(64, 233, 132, 12), 0, 128);
     addLoader(4, "vcfLooper2LoadButton", "Load VCF Looper 2 sample", engine_.vcf2Slot, 196, 233);
-    vcf2CutoffSlider_ = addSlider("vcfLooper2CutoffSlider", "VCF Looper 2 cutoff", Qt::Horizontal, du.rect(216, 229, 72, 12), 0, 128);
-    vcf2ResonanceSlider_ = addSlider("vcfLooper2ResonanceSlider", "VCF Looper 2 resonance", Qt::Horizontal, du.rect(216, 242, 72, 12), 0, 128);
-
     addLabel(QStringLiteral("Transpose"), du.rect(8, 266, 54, 10));
-    transposeSlider_ = addSlider("transposeSlider", "Transpose", Qt::Horizontal, du.rect(64, 260, 224, 24), -12, 12);
-    transposeSlider_->setTickPosition(QSlider::TicksBelow);
-    transposeSlider_->setTickInterval(1);
-    transposeSlider_->setPageStep(1);
+    connect(secondButton, &QPushButton::clicked, this, [this] { pressReRoll("2nd Looper"); });
+    connect(slicerButton, &QPushButton::clicked, this, [this] { pressReRoll("Slicer"); });
+}
 
-    // Tempo: the smallest step length (fastest tempo) at the top.
-    tempoSlider_ = addSlider("tempoSlider", "Tempo", Qt::Vertical, du.rect(308, 16, 20, 252), 2000, 20000);
-    tempoSlider_->setInvertedAppearance(true);
-    tempoSlider_->setInvertedControls(true);
-    tempoSlider_->setSingleStep(20);
-    tempoSlider_->setPageStep(500);
+// The tempo display, the output meters beside the master level, the clip lamp and Run.
+void LoopMachineWindow::buildOutputColumn(const DialogUnits& du) {
     tempoDisplay_ = addLabel(QStringLiteral("---"), du.rect(298, 272, 32, 10));
     tempoDisplay_->setObjectName(QStringLiteral("tempoDisplay"));
     tempoDisplay_->setAccessibleName(QStringLiteral("Tempo in beats per minute"));
     tempoDisplay_->setAlignment(Qt::AlignCenter);
-
-    // Master: position 0 at the top is full gain.
-    masterSlider_ = addSlider("masterSlider", "Master volume", Qt::Vertical, du.rect(224, 46, 20, 140), 0, 128);
-    masterSlider_->setInvertedAppearance(true);
-    masterSlider_->setInvertedControls(true);
-    // The output levels beside it, so that the clip lamp has a warning before it lights.
+    // The output levels beside the master, so that the clip lamp has a warning before it lights.
     const auto addMeter = [this](const char* name, const char* accessible, QRect rect) {
         auto* meter = new QProgressBar(this);
         meter->setObjectName(QString::fromUtf8(name));
@@ -274,10 +277,22 @@ void LoopMachineWindow::buildControls() {
     clipLamp_->setObjectName(QStringLiteral("clipLamp"));
     clipLamp_->setAccessibleName(QStringLiteral("Clip lamp"));
     clipLamp_->setAlignment(Qt::AlignCenter);
+    clipLamp_->setPixmap(clipOffLamp_);
+    clipLamp_->setAccessibleDescription(QStringLiteral("Not clipped"));
     runButton_ = addButton("runButton", QStringLiteral("Run"), du.rect(258, 74, 24, 112));
     runButton_->setCheckable(true);
+    connect(clipButton, &QPushButton::clicked, this, [this] {
+        engine_.params.clipped.store(false, kRelaxed);
+        refreshLamp();
+    });
+    connect(runButton_, &QPushButton::toggled, this, [this](bool on) {
+        engine_.params.running.store(on, kRelaxed);
+        runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
+    });
+}
 
-    // Under the boxes: recording, load, and the dialog buttons.
+// Under the boxes: the step lamps, recording, the load display and the dialog buttons.
+void LoopMachineWindow::buildBottomRow(const DialogUnits& du) {
     recordBox_ = new QCheckBox(QStringLiteral("Dump output to wav"), this);
     recordBox_->setObjectName(QStringLiteral("recordCheckBox"));
     recordBox_->setAccessibleName(recordBox_->text());
@@ -300,13 +315,15 @@ void LoopMachineWindow::buildControls() {
     auto* settingsButton = addButton("settingsButton", QStringLiteral("Settings"), du.rect(4, 326, 60, 15));
     auto* aboutButton = addButton("aboutButton", QStringLiteral("About"), du.rect(68, 326, 60, 15));
     auto* exitButton = addButton("exitButton", QStringLiteral("Exit program"), du.rect(272, 326, 60, 15));
+    connect(recordBox_, &QCheckBox::clicked, this, &LoopMachineWindow::recordClicked);
+    connect(settingsButton, &QPushButton::clicked, this, &LoopMachineWindow::openSettings);
+    connect(aboutButton, &QPushButton::clicked, this, &LoopMachineWindow::showAbout);
+    connect(exitButton, &QPushButton::clicked, this, &LoopMachineWindow::requestQuit);
+}
 
-    // Qt has no system menu: "About Vexla" sits in the window's context menu and on F1.
-    auto* aboutAction = new QAction(QStringLiteral("About Vexla"), this);
-    aboutAction->setObjectName(QStringLiteral("aboutAction"));
-    aboutAction->setShortcut(QKeySequence::HelpContents);
-    addAction(aboutAction);
-    // Scenes and the re-roll history sit in the same menu, with the usual shortcuts.
+// Qt has no system menu: "About Vexla", scenes and the re-roll history sit in the window's context menu,
+// with the usual shortcuts.
+void LoopMachineWindow::buildMenu() {
     const auto addMenuAction = [this](const char* name, const QString& text, const QKeySequence& keys,
                                       void (LoopMachineWindow::*slot)()) {
         auto* action = new QAction(text, this);
@@ -316,6 +333,8 @@ void LoopMachineWindow::buildControls() {
         addAction(action);
         connect(action, &QAction::triggered, this, slot);
     };
+    addMenuAction("aboutAction", QStringLiteral("About Vexla"), QKeySequence::HelpContents,
+                  &LoopMachineWindow::showAbout);
     auto* separator = new QAction(this);
     separator->setSeparator(true);
     addAction(separator);
@@ -325,79 +344,55 @@ void LoopMachineWindow::buildControls() {
                   &LoopMachineWindow::openScene);
     addMenuAction("undoAction", QStringLiteral("Undo re-roll"), QKeySequence(Qt::CTRL | Qt::Key_Z),
                   &LoopMachineWindow::undoReRoll);
-    addMenuAction("redoAction", QStringLiteral("Redo re-roll"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
-                  &LoopMachineWindow::redoReRoll);
+    addMenuAction("redoAction", QStringLiteral("Redo re-roll"),
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &LoopMachineWindow::redoReRoll);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+}
 
-    connect(sequenceButton, &QPushButton::clicked, this, &LoopMachineWindow::sequence);
-    connect(amButton, &QPushButton::clicked, this, [this] { pressReRoll("AM Alter"); });
-    connect(echoButton, &QPushButton::clicked, this, [this] { pressReRoll("Echo Alter"); });
-    connect(setStepButton, &QPushButton::clicked, this, &LoopMachineWindow::setStep);
-    connect(secondButton, &QPushButton::clicked, this, [this] { pressReRoll("2nd Looper"); });
-    connect(slicerButton, &QPushButton::clicked, this, [this] { pressReRoll("Slicer"); });
-    connect(clipButton, &QPushButton::clicked, this, [this] {
-        engine_.params.clipped.store(false, kRelaxed);
-        refreshLamp();
-    });
-    connect(runButton_, &QPushButton::toggled, this, [this](bool on) {
-        engine_.params.running.store(on, kRelaxed);
-        runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
-    });
-    connect(recordBox_, &QCheckBox::clicked, this, &LoopMachineWindow::recordClicked);
-    connect(settingsButton, &QPushButton::clicked, this, &LoopMachineWindow::openSettings);
-    connect(aboutButton, &QPushButton::clicked, this, &LoopMachineWindow::showAbout);
-    connect(aboutAction, &QAction::triggered, this, &LoopMachineWindow::showAbout);
-    connect(exitButton, &QPushButton::clicked, this, &LoopMachineWindow::requestQuit);
-
-    clipLamp_->setPixmap(clipOffLamp_);
-    clipLamp_->setAccessibleDescription(QStringLiteral("Not clipped"));
+// Tab moves in reading order: rows of 20 dialog units from the top, left to right within a row.
+void LoopMachineWindow::orderTabsByPlace() {
+    const DialogUnits du(font());
+    QList<QWidget*> stops;
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (w->focusPolicy() & Qt::TabFocus)
+            stops.append(w);
+    const auto key = [&du](const QWidget* w) { return std::tuple(w->y() / du.y(20), w->x(), w->y()); };
+    std::stable_sort(stops.begin(), stops.end(), [&](QWidget* a, QWidget* b) { return key(a) < key(b); });
+    for (qsizetype i = 1; i < stops.size(); ++i)
+        setTabOrder(stops[i - 1], stops[i]);
 }
 
 void LoopMachineWindow::positionSliders() {
     // Without signals: the engine's start-up has already put the start positions' values in place.
-    const struct {
-        QSlider* slider;
-        int position;
-    } starts[] = {
-        {masterSlider_, 16},       {tempoSlider_, 5000},       {kickSlider_, 64},          {bass1Slider_, 16},
-        {bass2Slider_, 8},         {hatsSlider_, 16},          {secondSlider_, 0},         {drySlider_, 0},
-        {vcf1Slider_, 0},          {vcf1CutoffSlider_, 64},    {vcf1ResonanceSlider_, 64}, {vcf2CutoffSlider_, 64},
-        {vcf2ResonanceSlider_, 64}, {vcf2Slider_, 64},         {sineSlider_, 16},          {slicerSlider_, 0},
-        {transposeSlider_, 0},
-    };
-    for (const auto& start : starts) {
-        const QSignalBlocker blocker(start.slider);
-        start.slider->setValue(start.position);
-    }
+    const std::span<const Control> table = controls();
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (QSlider* slider = sliders_[i]) {
+            const QSignalBlocker blocker(slider);
+            slider->setValue(table[i].startPosition);
+        }
 }
 
 // ---- Control formulas -----------------------------------------------------------------------------
 
-void LoopMachineWindow::connectSliders() {
-    EngineParams& p = engine_.params;
-    const auto times128 = [](std::atomic<float>& target) {
-        return [&target](int position) { target.store(static_cast<float>(position) * 128.0f, kRelaxed); };
-    };
-    const auto over128 = [](std::atomic<float>& target) {
-        return [&target](int position) { target.store(static_cast<float>(position) / 128.0f, kRelaxed); };
-    };
-    connect(kickSlider_, &QSlider::valueChanged, this, times128(p.kickVolume));
-    connect(bass1Slider_, &QSlider::valueChanged, this, times128(p.bass1Volume));
-    connect(bass2Slider_, &QSlider::valueChanged, this, times128(p.bass2Volume));
-    connect(sineSlider_, &QSlider::valueChanged, this, over128(p.sineVolume));
-    connect(hatsSlider_, &QSlider::valueChanged, this, over128(p.hatVolume));
-    connect(drySlider_, &QSlider::valueChanged, this, over128(p.dryLooperGain));
-    connect(secondSlider_, &QSlider::valueChanged, this, over128(p.secondLooperGain));
-    connect(slicerSlider_, &QSlider::valueChanged, this, over128(p.slicerGain));
-    connect(vcf1Slider_, &QSlider::valueChanged, this, over128(p.vcf1Gain));
-    connect(vcf2Slider_, &QSlider::valueChanged, this, over128(p.vcf2Gain));
-    connect(transposeSlider_, &QSlider::valueChanged, this, [&p](int position) { p.transpose.store(position, kRelaxed); });
-    connect(masterSlider_, &QSlider::valueChanged, this, [&p](int position) {
-        p.masterGain.store(static_cast<float>(128 - position) / 128.0f, kRelaxed);
-    });
-    connect(tempoSlider_, &QSlider::valueChanged, this, &LoopMachineWindow::applyTempo);
-    for (QSlider* filter : {vcf1CutoffSlider_, vcf1ResonanceSlider_, vcf2CutoffSlider_, vcf2ResonanceSlider_})
-        connect(filter, &QSlider::valueChanged, this, &LoopMachineWindow::applyFilters);
+float LoopMachineWindow::partnerValue(const Control& control) const {
+    const std::span<const Control> table = controls();
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (table[i].name == control.partnerName && sliders_[i])
+            return table[i].value(sliders_[i]->value(), 0.0f);
+    return 0.0f;
+}
+
+void LoopMachineWindow::applyControl(std::size_t index) {
+    const std::span<const Control> table = controls();
+    const Control& control = table[index];
+    control.access.store(engine_.params, control.value(sliders_[index]->value(), partnerValue(control)));
+    // A mapping that reads this control's value (a filter's feedback reads its cutoff) follows it.
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (table[i].partnerName == control.name && sliders_[i])
+            table[i].access.store(engine_.params,
+                                  table[i].value(sliders_[i]->value(), partnerValue(table[i])));
+    if (control.name == "samplesPerStep")
+        tempoChanged(sliders_[index]->value());
 }
 
 void LoopMachineWindow::applyAllSliders() {
@@ -405,29 +400,18 @@ void LoopMachineWindow::applyAllSliders() {
         emit slider->valueChanged(slider->value());
 }
 
-void LoopMachineWindow::applyTempo(int position) {
-    engine_.params.samplesPerStep.store(position, kRelaxed);
+void LoopMachineWindow::tempoChanged(int samplesPerStep) {
+    // Every tempo change re-rolls the echo delay, as the window always has.
     engine_.alterEcho(windowRandom_);
-    tempoDisplay_->setText(tempoText(position));
-}
-
-void LoopMachineWindow::applyFilters() {
-    const auto apply = [](QSlider* upper, QSlider* lower, std::atomic<float>& cutoffOut, std::atomic<float>& feedbackOut) {
-        const float cutoff = limitFilterValue(upper->value());
-        const float q = limitFilterValue(lower->value());
-        cutoffOut.store(cutoff, kRelaxed);
-        feedbackOut.store(q + q / (1.0f - cutoff), kRelaxed);
-    };
-    EngineParams& p = engine_.params;
-    apply(vcf1CutoffSlider_, vcf1ResonanceSlider_, p.vcf1Cutoff, p.vcf1Feedback);
-    apply(vcf2CutoffSlider_, vcf2ResonanceSlider_, p.vcf2Cutoff, p.vcf2Feedback);
+    tempoDisplay_->setText(tempoText(samplesPerStep));
 }
 
 // ---- Buttons --------------------------------------------------------------------------------------
 
 void LoopMachineWindow::setStep() {
+    const Control& range = *findControl("stepCount");
     const int typed = leadingNumber(stepsEdit_->text());
-    const int steps = std::clamp(typed, kMinSteps, kMaxSteps);
+    const int steps = std::clamp(typed, range.lowestPosition, range.highestPosition);
     if (steps != typed)
         stepsEdit_->setText(QString::asprintf("%d", steps));
     history_.keep(ReRollHistory::partsOf("Set step!"));
@@ -440,7 +424,9 @@ void LoopMachineWindow::sequence() {
     stepsEdit_->setText(QString::asprintf("%d", engine_.params.stepCount.load(kRelaxed)));
 }
 
-void LoopMachineWindow::pressReRoll(const char* caption) { history_.press(windowRandom_, caption); }
+void LoopMachineWindow::pressReRoll(const char* caption) {
+    history_.press(windowRandom_, caption);
+}
 
 void LoopMachineWindow::undoReRoll() {
     if (history_.undo())
@@ -497,7 +483,8 @@ void LoopMachineWindow::openScene() {
         } else if (!problems[index].empty()) {
             samplePaths_[i].clear(); // the slot is empty now
             loader.name->setText(QStringLiteral("missing: %1").arg(name));
-            loader.name->setToolTip(samplePath + QStringLiteral("\n") + QString::fromStdString(problems[index]));
+            loader.name->setToolTip(samplePath + QStringLiteral("\n") +
+                                    QString::fromStdString(problems[index]));
             loader.name->setForegroundRole(QPalette::WindowText);
         } else {
             samplePaths_[i] = samplePath;
@@ -509,38 +496,15 @@ void LoopMachineWindow::openScene() {
 }
 
 void LoopMachineWindow::showControls(const ControlValues& c) {
-    const auto level = [](float v) { return static_cast<int>(std::lround(v * 128.0f)); };
-    const auto volume = [](float v) { return static_cast<int>(std::lround(v / 128.0f)); };
-    // The resonance position behind a feedback: q = feedback / (1 + 1 / (1 − cutoff)).
-    const auto resonance = [level](float cutoff, float feedback) {
-        return level(feedback / (1.0f + 1.0f / (1.0f - cutoff)));
-    };
-    const struct {
-        QSlider* slider;
-        int position;
-    } positions[] = {
-        {masterSlider_, 128 - level(c.masterGain)},
-        {tempoSlider_, c.samplesPerStep},
-        {kickSlider_, volume(c.kickVolume)},
-        {bass1Slider_, volume(c.bass1Volume)},
-        {bass2Slider_, volume(c.bass2Volume)},
-        {hatsSlider_, level(c.hatVolume)},
-        {sineSlider_, level(c.sineVolume)},
-        {drySlider_, level(c.dryLooperGain)},
-        {secondSlider_, level(c.secondLooperGain)},
-        {slicerSlider_, level(c.slicerGain)},
-        {vcf1Slider_, level(c.vcf1Gain)},
-        {vcf2Slider_, level(c.vcf2Gain)},
-        {vcf1CutoffSlider_, level(c.vcf1Cutoff)},
-        {vcf1ResonanceSlider_, resonance(c.vcf1Cutoff, c.vcf1Feedback)},
-        {vcf2CutoffSlider_, level(c.vcf2Cutoff)},
-        {vcf2ResonanceSlider_, resonance(c.vcf2Cutoff, c.vcf2Feedback)},
-        {transposeSlider_, c.transpose},
-    };
+    const std::span<const Control> table = controls();
     // Blocked: a slider's own formula would round the scene's values, and the tempo's would re-roll the echo.
-    for (const auto& p : positions) {
-        const QSignalBlocker blocker(p.slider);
-        p.slider->setValue(p.position);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (!sliders_[i])
+            continue;
+        const Control* partner = findControl(table[i].partnerName);
+        const float partnerValue = partner ? static_cast<float>(partner->access.get(c)) : 0.0f;
+        const QSignalBlocker blocker(sliders_[i]);
+        sliders_[i]->setValue(table[i].position(static_cast<float>(table[i].access.get(c)), partnerValue));
     }
     stepsEdit_->setText(QString::asprintf("%d", c.stepCount));
     tempoDisplay_->setText(tempoText(c.samplesPerStep));
@@ -552,11 +516,12 @@ void LoopMachineWindow::loadSample(int row) {
     if (path.isEmpty())
         return;
     const QByteArray nativePath = QFile::encodeName(path);
-    const LoadResult result = loadSampleFile(nativePath.constData(), *loader.slot, [this](const std::function<void()>& swap) {
-        const std::lock_guard lock(engine_.engineLock);
-        engine_.stopLoopers();
-        swap();
-    });
+    const LoadResult result =
+        loadSampleFile(nativePath.constData(), *loader.slot, [this](const std::function<void()>& swap) {
+            const std::lock_guard lock(engine_.engineLock);
+            engine_.stopLoopers();
+            swap();
+        });
     if (!result) {
         // The previous sample stays loaded and playing.
         dialogs_.showError(this, QStringLiteral("Vexla"),
@@ -588,9 +553,10 @@ void LoopMachineWindow::recordClicked(bool ticked) {
     const int status = recorder_.open(nativePath.constData(), 44100, 16, 2);
     if (status != common::WavRecorder::kOk) {
         recordBox_->setChecked(false);
-        dialogs_.showError(this, QStringLiteral("Vexla"),
-                           QStringLiteral("Could not record to %1:\n%2")
-                               .arg(QFileInfo(path).fileName(), QString::fromStdString(recorder_.lastError())));
+        dialogs_.showError(
+            this, QStringLiteral("Vexla"),
+            QStringLiteral("Could not record to %1:\n%2")
+                .arg(QFileInfo(path).fileName(), QString::fromStdString(recorder_.lastError())));
         return;
     }
     {
@@ -612,7 +578,8 @@ void LoopMachineWindow::finishRecording(bool tellFailure) {
     sizeDisplay_->setText(QStringLiteral("---"));
     if (tellFailure && status != common::WavRecorder::kOk)
         dialogs_.showError(this, QStringLiteral("Vexla"),
-                           QStringLiteral("The recording is incomplete:\n%1").arg(QString::fromStdString(recorder_.lastError())));
+                           QStringLiteral("The recording is incomplete:\n%1")
+                               .arg(QString::fromStdString(recorder_.lastError())));
 }
 
 void LoopMachineWindow::openSettings() {
@@ -668,7 +635,8 @@ void LoopMachineWindow::refreshStatus() {
 void LoopMachineWindow::requestQuit() {
     if (quitting_)
         return;
-    if (!dialogs_.askYesNo(this, QStringLiteral("Exit confirmation"), QStringLiteral("Are u sure to quit Vexla?")))
+    if (!dialogs_.askYesNo(this, QStringLiteral("Exit confirmation"),
+                           QStringLiteral("Are u sure to quit Vexla?")))
         return;
     quitting_ = true;
     lampTimer_->stop();
@@ -679,7 +647,9 @@ void LoopMachineWindow::requestQuit() {
     QDialog::done(QDialog::Accepted);
 }
 
-void LoopMachineWindow::reject() { requestQuit(); }
+void LoopMachineWindow::reject() {
+    requestQuit();
+}
 
 void LoopMachineWindow::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {

@@ -12,7 +12,9 @@
 #include <QDialog>
 #include <QPixmap>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -32,10 +34,12 @@ class DialogProvider;
 class LoopEngine;
 struct SampleSlot;
 class StepLamps;
+class DialogUnits;
+struct Control;
 
 class LoopMachineWindow : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kLampTimerMs = 50;
     static constexpr int kStatusTimerMs = 500;
     /// 44100 × 60 as the tempo display has always had it: at 2000 frames per step it reads 330.7.
@@ -74,14 +78,14 @@ public:
     /// The tempo display's text for a step length in frames.
     static QString tempoText(int samplesPerStep);
 
-public slots:
+  public slots:
     void reject() override; // the close box and the window manager's close come here
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     struct LoaderRow {
         QPushButton* button = nullptr;
         QLabel* name = nullptr;
@@ -89,19 +93,28 @@ private:
     };
 
     void buildControls();
-    QSlider* addSlider(const char* objectName, const char* accessibleName, Qt::Orientation orientation,
-                       QRect rect, int minimum, int maximum);
+    void buildSliders(const DialogUnits& du);
+    void buildPatternRows(const DialogUnits& du);
+    void buildSamplePlayers(const DialogUnits& du);
+    void buildOutputColumn(const DialogUnits& du);
+    void buildBottomRow(const DialogUnits& du);
+    void buildMenu();
+    void orderTabsByPlace();
+    QSlider* addSlider(const DialogUnits& du, const Control& control);
     QPushButton* addButton(const char* objectName, const QString& caption, QRect rect);
     QLabel* addLabel(const QString& text, QRect rect);
-    void addLoader(int row, const char* objectName, const char* accessibleName, SampleSlot& slot, int x, int y);
+    void addLoader(int row, const char* objectName, const char* accessibleName, SampleSlot& slot, int x,
+                   int y);
     void positionSliders();
-    void connectSliders();
     void applyAllSliders();
+    /// Slider `index` (of the control table) moved: its value, and those of the controls that read it.
+    void applyControl(std::size_t index);
+    /// The value of the control a mapping also reads, from its slider; 0 without one.
+    float partnerValue(const Control& control) const;
 
     void pressReRoll(const char* caption);
     void showControls(const ControlValues& controls);
-    void applyTempo(int position);
-    void applyFilters();
+    void tempoChanged(int samplesPerStep);
     void setStep();
     void sequence();
     void loadSample(int row);
@@ -123,23 +136,7 @@ private:
     bool firstShowDone_ = false;
     bool quitting_ = false;
 
-    QSlider* kickSlider_ = nullptr;
-    QSlider* bass1Slider_ = nullptr;
-    QSlider* bass2Slider_ = nullptr;
-    QSlider* sineSlider_ = nullptr;
-    QSlider* hatsSlider_ = nullptr;
-    QSlider* drySlider_ = nullptr;
-    QSlider* secondSlider_ = nullptr;
-    QSlider* slicerSlider_ = nullptr;
-    QSlider* vcf1Slider_ = nullptr;
-    QSlider* vcf2Slider_ = nullptr;
-    QSlider* vcf1CutoffSlider_ = nullptr;
-    QSlider* vcf1ResonanceSlider_ = nullptr;
-    QSlider* vcf2CutoffSlider_ = nullptr;
-    QSlider* vcf2ResonanceSlider_ = nullptr;
-    QSlider* transposeSlider_ = nullptr;
-    QSlider* tempoSlider_ = nullptr;
-    QSlider* masterSlider_ = nullptr;
+    std::vector<QSlider*> sliders_; ///< per control of the table; nullptr for the Steps box
     QLineEdit* stepsEdit_ = nullptr;
     QLabel* tempoDisplay_ = nullptr;
     QLabel* clipLamp_ = nullptr;

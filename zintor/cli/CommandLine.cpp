@@ -1,30 +1,32 @@
 // Headless rendering: the start-up routine, the requested presses and settings, then renderBlock into a WAV.
 #include "zintor/cli/CommandLine.h"
 
+#include "common/CommandLine.h"
 #include "common/WavRecorder.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
-#include "zintor/generators/ControlFormulas.h"
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/generators/ReRollHistory.h"
-#include "zintor/generators/Scene.h"
 #include "zintor/generators/StartUp.h"
+#include "zintor/scene/SceneFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace zintor {
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-constexpr int kMaxBlockFrames = 65536;
-// The data chunk of a 16-bit stereo WAV holds at most this many frames.
-constexpr std::int64_t kMaxFrames = static_cast<std::int64_t>(common::WavRecorder::kMaxDataBytes / 4);
+constexpr std::string_view kProgram = "zintor";
 
 const char* const kUsage =
     "Usage: zintor [--render OUT.wav (--seconds S | --frames N) [--seed N] [--set FIELD=VALUE]...\n"
@@ -35,14 +37,8 @@ const char* const kUsage =
     "  --seconds S        length in seconds (S > 0)\n"
     "  --frames N         length in frames (N >= 1)\n"
     "  --seed N           seed of the phrase generators, 0..4294967295 (default: the clock)\n"
-    "  --set FIELD=VALUE  an engine value, applied after start-up in command-line order:\n"
-    "                     samplesPerStep (646..20671), stepCount (0..256), globalTranspose (-12..12),\n"
-    "                     shuffleAmount (0..256), masterGain (0..24000), subBassGain (0.001..2),\n"
-    "                     playing (0 or 1; default 1), or VOICE.FIELD with VOICE one of synthLine1,\n"
-    "                     synthLine2, subBass (cutoff, resonance, driveCeiling, volume, filterType,\n"
-    "                     inertia, delaySend, oscMix, osc1Level, osc2Level, detune, lfoDepth, lfoRate,\n"
-    "                     square), kick (startIncrement, pitchDecay, volume), hitVoice, snareVoice,\n"
-    "                     hatVoice (decay, tone)\n"
+    "  --set FIELD=VALUE  an engine value (fields below), applied after start-up in command-line\n"
+    "                     order; playing=0 keeps the sequencer stopped\n"
     "  --press CAPTION    a generator button: \"Synthline-1/Goa\", \"Synthline-1/FLAT Riff\",\n"
     "                     \"Synthline-1/Psychedelic\", \"Synthline-2/Goa\", \"Synthline-2/Flat riff\",\n"
     "                     \"Synthline-2/Psychedelic\", \"Sub bass synth/Generate\"\n"
@@ -51,55 +47,47 @@ const char* const kUsage =
     "                     before the --set and --press options\n"
     "  --save-scene FILE  save the state after start-up, --scene, --set and --press as a scene,\n"
     "                     which renders exactly as this run does\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "Options take their value as --option VALUE or --option=VALUE.\n"
+    "Exit status: 0 done, 1 a file could not be written, 2 bad arguments or an unusable input file.\n";
 
 // ---- Settable values -------------------------------------------------------------------------------
 
-using EngineSetter = void (*)(SynthEngine&, double);
-using VoiceSetter = void (*)(SynthEngine&, int voice, double);
-using KickSetter = void (*)(KickControls&, double);
-using NoiseSetter = void (*)(NoiseControls&, double);
-
-/// A value's range: what the window's controls (or, for fields without one, the presets and
-/// generators) can give.
+/// The range of a value without a slider: what the presets and generators (or the BPM and Steps
+/// fields) can give. Values with a slider come from the control table.
 struct Range {
     double minimum;
     double maximum;
     bool integer;
 };
 
+/// Stores into the atomic `Member` of a unit, as the unit holds it (a flag is set by anything but 0).
+template <auto Member, class Unit> void store(Unit& unit, double v) {
+    using Atomic = std::remove_cvref_t<decltype(unit.*Member)>;
+    (unit.*Member).store(static_cast<typename Atomic::value_type>(v), kRelaxed);
+}
+
 struct EngineField {
     const char* name;
     Range range;
-    EngineSetter set;
-};
-
-struct VoiceField {
-    const char* name;
-    Range range;
-    VoiceSetter set;
+    void (*set)(SynthParams&, double);
 };
 
 const EngineField kEngineFields[] = {
     {"samplesPerStep",
      {kStepFramesPerMinute / kMaxBpm, kStepFramesPerMinute / kMinBpm, true},
-     [](SynthEngine& e, double v) { e.params.samplesPerStep.store(static_cast<int>(v), kRelaxed); }},
-    {"stepCount",
-     {0, kMaxStepCount, true},
-     [](SynthEngine& e, double v) { e.params.stepCount.store(static_cast<int>(v), kRelaxed); }},
-    {"globalTranspose",
-     {-12, 12, true},
-     [](SynthEngine& e, double v) { e.params.globalTranspose.store(static_cast<int>(v), kRelaxed); }},
-    {"shuffleAmount",
-     {0, 256, true},
-     [](SynthEngine& e, double v) { e.params.shuffleAmount.store(static_cast<int>(v), kRelaxed); }},
-    {"masterGain",
-     {0, 24000, false},
-     [](SynthEngine& e, double v) { e.params.masterGain.store(static_cast<float>(v), kRelaxed); }},
-    {"subBassGain",
-     {0.001, 2.0, false},
-     [](SynthEngine& e, double v) { e.params.subBassGain.store(static_cast<float>(v), kRelaxed); }},
-    {"playing", {0, 1, true}, [](SynthEngine& e, double v) { e.params.playing.store(v != 0.0, kRelaxed); }},
+     store<&SynthParams::samplesPerStep>},
+    {"stepCount", {0, kMaxStepCount, true}, store<&SynthParams::stepCount>},
+    {"playing", {0, 1, true}, store<&SynthParams::playing>},
+};
+
+/// A voice's value without a slider: on the synth lines what their generators give, on the sub bass
+/// (which has no sliders) what its generator gives, a little beyond the lines' ranges.
+struct VoiceField {
+    const char* name;
+    Range line; ///< unused where a slider sets the lines' value
+    Range subBass;
+    void (*set)(SynthEngine&, int voice, double);
 };
 
 VoiceControls& controlsOf(SynthEngine& e, int voice) {
@@ -107,409 +95,188 @@ VoiceControls& controlsOf(SynthEngine& e, int voice) {
     return *all[voice];
 }
 
-/// Phrase fields reach the voice through the engine's mailbox, like a generator's phrase.
-template <class Edit> void editPhrase(SynthEngine& e, int voice, Edit edit) {
+template <auto Member> void storeControl(SynthEngine& e, int voice, double v) {
+    store<Member>(controlsOf(e, voice), v);
+}
+
+void setOscMix(SynthEngine& e, int voice, double position) {
+    controlsOf(e, voice).setOscMix(static_cast<int>(position));
+}
+
+/// A phrase's character reaches the voice through the engine's mailbox, as a generator's phrase does.
+template <auto Member> void storePhrase(SynthEngine& e, int voice, double v) {
     PhraseState phrase = e.phrase(voice);
-    edit(phrase);
+    using Value = std::remove_cvref_t<decltype(phrase.*Member)>;
+    phrase.*Member = std::is_same_v<Value, bool> ? v != 0.0 : static_cast<Value>(v);
     e.sendPhrase(voice, phrase);
 }
 
-const VoiceField kSynthLineFields[] = {
-    {"cutoff",
-     {0.001, 1.0, false},
-     [](SynthEngine& e, int i, double v) { controlsOf(e, i).cutoff.store(static_cast<float>(v), kRelaxed); }},
-    {"resonance",
-     {0.001, 0.97, false},
-     [](SynthEngine& e, int i, double v) {
-         controlsOf(e, i).resonance.store(static_cast<float>(v), kRelaxed);
-     }},
-    {"driveCeiling",
-     {0.05, 0.999, false},
-     [](SynthEngine& e, int i, double v) {
-         controlsOf(e, i).driveCeiling.store(static_cast<float>(v), kRelaxed);
-     }},
-    {"volume",
-     {0.001, 0.4, false},
-     [](SynthEngine& e, int i, double v) { controlsOf(e, i).volume.store(static_cast<float>(v), kRelaxed); }},
-    {"filterType",
-     {0, 2, true},
-     [](SynthEngine& e, int i, double v) {
-         controlsOf(e, i).filterType.store(static_cast<int>(v), kRelaxed);
-     }},
-    {"inertia",
-     {0.000001, 0.001, false},
-     [](SynthEngine& e, int i, double v) {
-         controlsOf(e, i).inertia.store(static_cast<float>(v), kRelaxed);
-     }},
-    {"delaySend",
-     {0.001, 0.8, false},
-     [](SynthEngine& e, int i, double v) {
-         controlsOf(e, i).delaySend.store(static_cast<float>(v), kRelaxed);
-     }},
-    {"oscMix",
-     {0, 256, true},
-     [](SynthEngine& e, int i, double v) { controlsOf(e, i).setOscMix(static_cast<int>(v)); }},
-    {"osc1Level",
-     {0, 1, false},
-     [](SynthEngine& e, int i, double v) {
-         controlsOf(e, i).osc1Level.store(static_cast<float>(v), kRelaxed);
-     }},
-    {"osc2Level",
-     {0, 1, false},
-     [](SynthEngine& e, int i, double v) {
-         controlsOf(e, i).osc2Level.store(static_cast<float>(v), kRelaxed);
-     }},
-    {"detune",
-     {0, 0.25, false},
-     [](SynthEngine& e, int i, double v) {
-         editPhrase(e, i, [v](PhraseState& p) { p.detune = static_cast<float>(v); });
-     }},
-    {"lfoDepth",
-     {0, 0.25, false},
-     [](SynthEngine& e, int i, double v) {
-         editPhrase(e, i, [v](PhraseState& p) { p.lfoDepth = static_cast<float>(v); });
-     }},
-    {"lfoRate",
-     {0, 0.00005, false},
-     [](SynthEngine& e, int i, double v) {
-         editPhrase(e, i, [v](PhraseState& p) { p.lfoRate = static_cast<float>(v); });
-     }},
-    {"square",
-     {0, 1, true},
-     [](SynthEngine& e, int i, double v) { editPhrase(e, i, [v](PhraseState& p) { p.square = v != 0.0; }); }},
-};
-
-/// The sub bass shares the synth-line fields; its own generator gives a few values beyond the lines'
-/// controls.
-Range subBassRange(const VoiceField& field) {
-    const std::string name = field.name;
-    if (name == "driveCeiling")
-        return {0.05, 1.0, false};
-    if (name == "volume")
-        return {0.001, 0.5, false};
-    if (name == "delaySend")
-        return {0.0, 0.8, false};
-    if (name == "inertia")
-        return {0.0, 0.001, false};
-    if (name == "lfoDepth")
-        return {0.0, 0.25, false};
-    if (name == "lfoRate")
-        return {0.0, 0.02, false};
-    return field.range;
-}
-
-struct KickField {
-    const char* name;
-    Range range;
-    KickSetter set;
-};
-
-const KickField kKickFields[] = {
-    {"startIncrement",
-     {0.05, 1.5, false},
-     [](KickControls& k, double v) { k.startIncrement.store(static_cast<float>(v), kRelaxed); }},
-    {"pitchDecay",
-     {0.85, 0.999, false},
-     [](KickControls& k, double v) { k.pitchDecay.store(static_cast<float>(v), kRelaxed); }},
-    {"volume",
-     {0, 0.9, false},
-     [](KickControls& k, double v) { k.volume.store(static_cast<float>(v), kRelaxed); }},
+const VoiceField kVoiceFields[] = {
+    {"cutoff", {}, {0.001, 1.0, false}, storeControl<&VoiceControls::cutoff>},
+    {"resonance", {}, {0.001, 0.97, false}, storeControl<&VoiceControls::resonance>},
+    {"driveCeiling", {}, {0.05, 1.0, false}, storeControl<&VoiceControls::driveCeiling>},
+    {"volume", {}, {0.001, 0.5, false}, storeControl<&VoiceControls::volume>},
+    {"filterType", {}, {0, 2, true}, storeControl<&VoiceControls::filterType>},
+    {"inertia", {}, {0.0, 0.001, false}, storeControl<&VoiceControls::inertia>},
+    {"delaySend", {}, {0.0, 0.8, false}, storeControl<&VoiceControls::delaySend>},
+    {"oscMix", {}, {0, 256, true}, setOscMix},
+    {"osc1Level", {0, 1, false}, {0, 1, false}, storeControl<&VoiceControls::osc1Level>},
+    {"osc2Level", {0, 1, false}, {0, 1, false}, storeControl<&VoiceControls::osc2Level>},
+    {"detune", {0, 0.25, false}, {0, 0.25, false}, storePhrase<&PhraseState::detune>},
+    {"lfoDepth", {0, 0.25, false}, {0, 0.25, false}, storePhrase<&PhraseState::lfoDepth>},
+    {"lfoRate", {0, 0.00005, false}, {0, 0.02, false}, storePhrase<&PhraseState::lfoRate>},
+    {"square", {0, 1, true}, {0, 1, true}, storePhrase<&PhraseState::square>},
 };
 
 struct NoiseField {
     const char* name;
     Range range;
-    NoiseSetter set;
+    void (*set)(NoiseControls&, double);
 };
 
 // The noise drums have no controls: their presets span 0.998..0.9995; below 1 keeps the envelope falling.
 const NoiseField kNoiseFields[] = {
-    {"decay",
-     {0, 0.9995, false},
-     [](NoiseControls& d, double v) { d.decay.store(static_cast<float>(v), kRelaxed); }},
-    {"tone",
-     {0, 1, false},
-     [](NoiseControls& d, double v) { d.tone.store(static_cast<float>(v), kRelaxed); }},
+    {"decay", {0, 0.9995, false}, store<&NoiseControls::decay>},
+    {"tone", {0, 1, false}, store<&NoiseControls::tone>},
 };
 
-int synthVoiceNamed(const std::string& name) {
-    return name == "synthLine1" ? kSynthLine1 : name == "synthLine2" ? kSynthLine2 : kSubBass;
-}
+const std::pair<const char*, int> kVoices[] = {
+    {"synthLine1", kSynthLine1}, {"synthLine2", kSynthLine2}, {"subBass", kSubBass}};
+const std::pair<const char*, NoiseControls SynthEngine::*> kNoiseDrums[] = {
+    {"hitVoice", &SynthEngine::hitVoice},
+    {"snareVoice", &SynthEngine::snareVoice},
+    {"hatVoice", &SynthEngine::hatVoice}};
 
-NoiseControls* noiseDrumNamed(SynthEngine& e, const std::string& name) {
-    if (name == "hitVoice")
-        return &e.hitVoice;
-    if (name == "snareVoice")
-        return &e.snareVoice;
-    if (name == "hatVoice")
-        return &e.hatVoice;
-    return nullptr;
-}
-
-/// The setter and range of a --set name, bound to an engine. `found` is false for an unknown name.
-struct Target {
-    bool found = false;
-    Range range{};
-    EngineSetter engineSet = nullptr;
-    VoiceSetter voiceSet = nullptr;
-    KickSetter kickSet = nullptr;
-    NoiseSetter noiseSet = nullptr;
-    std::string voice;
+/// A --set name with its range and what it does to an engine.
+struct Setting {
+    common::SettableField field;
+    std::function<void(SynthEngine&, double)> store;
 };
 
-Target findTarget(const std::string& name) {
-    Target t;
-    const auto dot = name.find('.');
-    if (dot == std::string::npos) {
+common::SettableField settable(std::string name, const Range& r) {
+    return {std::move(name), r.minimum, r.maximum, r.integer};
+}
+
+const std::vector<Setting>& settings() {
+    static const std::vector<Setting> all = [] {
+        std::vector<Setting> list;
+        for (const Control& c : controls())
+            list.push_back({{c.name, c.lowest, c.highest, c.whole}, c.access.store});
         for (const auto& f : kEngineFields)
-            if (name == f.name) {
-                t.found = true;
-                t.range = f.range;
-                t.engineSet = f.set;
+            list.push_back(
+                {settable(f.name, f.range), [set = f.set](SynthEngine& e, double v) { set(e.params, v); }});
+        for (const auto& [voiceName, voice] : kVoices)
+            for (const auto& f : kVoiceFields) {
+                const std::string name = std::string(voiceName) + "." + f.name;
+                if (findControl(name))
+                    continue; // a slider's value
+                const Range& range = voice == kSubBass ? f.subBass : f.line;
+                list.push_back({settable(name, range),
+                                [set = f.set, voice](SynthEngine& e, double v) { set(e, voice, v); }});
             }
-        return t;
-    }
-    t.voice = name.substr(0, dot);
-    const std::string field = name.substr(dot + 1);
-    if (t.voice == "synthLine1" || t.voice == "synthLine2" || t.voice == "subBass") {
-        for (const auto& f : kSynthLineFields)
-            if (field == f.name) {
-                t.found = true;
-                t.range = t.voice == "subBass" ? subBassRange(f) : f.range;
-                t.voiceSet = f.set;
-            }
-    } else if (t.voice == "kick") {
-        for (const auto& f : kKickFields)
-            if (field == f.name) {
-                t.found = true;
-                t.range = f.range;
-                t.kickSet = f.set;
-            }
-    } else if (t.voice == "hitVoice" || t.voice == "snareVoice" || t.voice == "hatVoice") {
-        for (const auto& f : kNoiseFields)
-            if (field == f.name) {
-                t.found = true;
-                t.range = f.range;
-                t.noiseSet = f.set;
-            }
-    }
-    return t;
+        for (const auto& [drum, member] : kNoiseDrums)
+            for (const auto& f : kNoiseFields)
+                list.push_back({settable(std::string(drum) + "." + f.name, f.range),
+                                [set = f.set, member](SynthEngine& e, double v) { set(e.*member, v); }});
+        return list;
+    }();
+    return all;
 }
 
-// ---- Generator buttons -----------------------------------------------------------------------------
-
-// ---- Number parsing ---------------------------------------------------------------------------------
-
-/// A whole decimal number (optionally signed), nothing else. False for empty text, junk or overflow.
-bool parseInteger(const std::string& text, long long& value) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return errno == 0 && end == text.c_str() + text.size();
+std::vector<common::SettableField> settableFields() {
+    std::vector<common::SettableField> fields;
+    for (const Setting& s : settings())
+        fields.push_back(s.field);
+    return fields;
 }
 
-/// A finite decimal number. False for empty text, junk, "nan", "inf" or overflow.
-bool parseReal(const std::string& text, double& value) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+std::string checkAction(std::string_view option, std::string_view value) {
+    if (option == "--press")
+        return findGeneratorButton(value)
+                   ? std::string()
+                   : "unknown button \"" + std::string(value) + "\" for --press (see --help)";
+    const std::vector<common::SettableField> fields = settableFields();
+    const common::SettableField* field = nullptr;
+    double number = 0.0;
+    return common::parseAssignment(value, fields, field, number);
 }
 
-std::string formatRange(const Range& r) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%g..%g", r.minimum, r.maximum);
+const common::CommandLineSpec kSpec{kProgram, 1000, {}, checkAction};
+
+std::string usage() {
+    std::string text = kUsage;
+    text +=
+        "\nFields of --set, with the values the window's controls (or the presets and generators) give:\n";
+    for (const Setting& s : settings())
+        text += "  " + s.field.name +
+                std::string(s.field.name.size() < 26 ? 26 - s.field.name.size() : 1, ' ') +
+                common::formatRange(s.field) + "\n";
     return text;
-}
-
-std::string parseSet(const std::string& assignment, RenderRequest& request) {
-    const auto eq = assignment.find('=');
-    if (eq == std::string::npos)
-        return "--set needs FIELD=VALUE, got \"" + assignment + "\"";
-    const std::string name = assignment.substr(0, eq);
-    const std::string text = assignment.substr(eq + 1);
-    const Target target = findTarget(name);
-    if (!target.found)
-        return "unknown field \"" + name + "\" for --set";
-    double value = 0.0;
-    if (target.range.integer) {
-        long long whole = 0;
-        if (!parseInteger(text, whole))
-            return "--set " + name + " needs a whole number, got \"" + text + "\"";
-        value = static_cast<double>(whole);
-    } else if (!parseReal(text, value)) {
-        return "--set " + name + " needs a number, got \"" + text + "\"";
-    }
-    // Compared as the stored float, so that a typed bound such as 0.97 is inside its own range.
-    const auto asStored = [&](double v) {
-        return target.range.integer ? v : static_cast<double>(static_cast<float>(v));
-    };
-    if (asStored(value) < asStored(target.range.minimum) || asStored(value) > asStored(target.range.maximum))
-        return "--set " + name + " must be within " + formatRange(target.range) + ", got \"" + text + "\"";
-    if (name == "playing")
-        request.playingSet = true;
-    request.actions.push_back({false, name, value});
-    return {};
 }
 
 } // namespace
 
-std::string parseRenderArguments(const std::vector<std::string>& args, RenderRequest& request) {
-    request = RenderRequest{};
-    bool renderGiven = false;
-    bool lengthGiven = false;
-    bool blockGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& option = args[i];
-        if (option == "--help" || option == "-h") {
-            request.help = true;
-            return {};
-        }
-        const bool takesValue = option == "--render" || option == "--seconds" || option == "--frames" ||
-                                option == "--seed" || option == "--set" || option == "--press" ||
-                                option == "--block" || option == "--scene" || option == "--save-scene";
-        if (!takesValue)
-            return "unknown option \"" + option + "\" (see zintor --help)";
-        if (i + 1 >= args.size())
-            return option + " needs a value";
-        const std::string& value = args[++i];
-
-        if (option == "--render") {
-            if (renderGiven)
-                return "--render given twice";
-            if (value.empty())
-                return "--render needs a file name";
-            renderGiven = true;
-            request.outputPath = value;
-        } else if (option == "--seconds" || option == "--frames") {
-            if (lengthGiven)
-                return "give one --seconds or --frames, not both or twice";
-            lengthGiven = true;
-            if (option == "--seconds") {
-                double seconds = 0.0;
-                if (!parseReal(value, seconds))
-                    return "--seconds needs a number, got \"" + value + "\"";
-                const double frames = std::round(seconds * kSampleRate);
-                if (!(frames >= 1.0) || frames > static_cast<double>(kMaxFrames))
-                    return "--seconds must give at least one frame and fit a WAV file, got \"" + value + "\"";
-                request.frames = static_cast<std::int64_t>(frames);
-            } else {
-                long long frames = 0;
-                if (!parseInteger(value, frames))
-                    return "--frames needs a whole number, got \"" + value + "\"";
-                if (frames < 1 || frames > kMaxFrames)
-                    return "--frames must be within 1.." + std::to_string(kMaxFrames) + ", got \"" + value +
-                           "\"";
-                request.frames = frames;
-            }
-        } else if (option == "--seed") {
-            long long seed = 0;
-            if (!parseInteger(value, seed) || seed < 0 || seed > 0xFFFFFFFFll)
-                return "--seed needs a whole number within 0..4294967295, got \"" + value + "\"";
-            request.seedGiven = true;
-            request.seed = static_cast<std::uint32_t>(seed);
-        } else if (option == "--block") {
-            if (blockGiven)
-                return "--block given twice";
-            blockGiven = true;
-            long long block = 0;
-            if (!parseInteger(value, block) || block < 1 || block > kMaxBlockFrames)
-                return "--block needs a whole number within 1.." + std::to_string(kMaxBlockFrames) +
-                       ", got \"" + value + "\"";
-            request.blockFrames = static_cast<int>(block);
-        } else if (option == "--scene" || option == "--save-scene") {
-            std::string& path = option == "--scene" ? request.scenePath : request.saveScenePath;
-            if (!path.empty())
-                return option + " given twice";
-            if (value.empty())
-                return option + " needs a file name";
-            path = value;
-        } else if (option == "--press") {
-            if (!findGeneratorButton(value))
-                return "unknown button \"" + value + "\" for --press (see zintor --help)";
-            request.actions.push_back({true, value, 0.0});
-        } else { // --set
-            std::string error = parseSet(value, request);
-            if (!error.empty())
-                return error;
-        }
-    }
-    if (!renderGiven)
-        return "missing --render OUT.wav (see zintor --help)";
-    if (!lengthGiven)
-        return "missing --seconds S or --frames N";
-    return {};
+std::string parseRenderArguments(const std::vector<std::string>& args, common::RenderArguments& request) {
+    return common::parseRenderArguments(args, kSpec, request);
 }
 
-void applyRenderAction(const RenderAction& action, SynthEngine& engine, common::Random& windowRandom) {
-    if (action.press) {
-        if (const GeneratorButton* button = findGeneratorButton(action.name))
+void applyRenderAction(const common::OrderedAction& action, SynthEngine& engine,
+                       common::Random& windowRandom) {
+    if (action.option == "--press") {
+        if (const GeneratorButton* button = findGeneratorButton(action.value))
             pressGenerator(engine, *button, windowRandom);
         return;
     }
-    const Target target = findTarget(action.name);
-    if (target.engineSet)
-        target.engineSet(engine, action.value);
-    else if (target.voiceSet)
-        target.voiceSet(engine, synthVoiceNamed(target.voice), action.value);
-    else if (target.kickSet)
-        target.kickSet(engine.kick, action.value);
-    else if (target.noiseSet)
-        target.noiseSet(*noiseDrumNamed(engine, target.voice), action.value);
+    const std::vector<common::SettableField> fields = settableFields();
+    const common::SettableField* field = nullptr;
+    double value = 0.0;
+    if (!common::parseAssignment(action.value, fields, field, value).empty())
+        return;
+    settings()[static_cast<std::size_t>(field - fields.data())].store(engine, value);
 }
 
 int runCommandLine(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    RenderRequest request;
-    const std::string error = parseRenderArguments(args, request);
-    if (!error.empty()) {
-        std::fprintf(stderr, "zintor: %s\n", error.c_str());
-        return 2;
-    }
+    common::RenderArguments request;
+    if (const std::string error = parseRenderArguments(args, request); !error.empty())
+        return common::failWith(kProgram, error, common::kExitUsage);
     if (request.help) {
-        std::fputs(kUsage, stdout);
-        return 0;
+        std::fputs(usage().c_str(), stdout);
+        return common::kExitOk;
     }
 
     auto engine = std::make_unique<SynthEngine>(); // large delay lines: not on the stack
     common::Random windowRandom;
-    const std::uint32_t seed =
-        request.seedGiven ? request.seed : static_cast<std::uint32_t>(std::time(nullptr));
+    const std::uint32_t seed = request.seed ? *request.seed : static_cast<std::uint32_t>(std::time(nullptr));
     startUp(*engine, windowRandom, seed);
     if (!request.scenePath.empty()) {
         SynthState scene;
-        std::string sceneError;
-        if (!loadSceneFile(request.scenePath, scene, sceneError)) {
-            std::fprintf(stderr, "zintor: cannot open scene \"%s\": %s\n", request.scenePath.c_str(),
-                         sceneError.c_str());
-            return 2;
-        }
+        std::string error;
+        if (!loadSceneFile(request.scenePath, scene, error))
+            return common::failWith(kProgram, "cannot open scene \"" + request.scenePath + "\": " + error,
+                                    common::kExitUsage);
         applyState(*engine, scene, kStateEverything); // no render runs yet
     }
-    for (const auto& action : request.actions)
+    bool playingSet = false;
+    for (const auto& action : request.actions) {
         applyRenderAction(action, *engine, windowRandom);
-    if (!request.saveScenePath.empty()) {
-        std::string sceneError;
-        if (!saveSceneFile(request.saveScenePath, captureState(*engine), sceneError)) {
-            std::fprintf(stderr, "zintor: cannot save scene \"%s\": %s\n", request.saveScenePath.c_str(),
-                         sceneError.c_str());
-            return 1;
-        }
+        playingSet = playingSet || (action.option == "--set" && action.value.starts_with("playing="));
     }
-    if (!request.playingSet)
+    if (!request.saveScenePath.empty()) {
+        std::string error;
+        if (!saveSceneFile(request.saveScenePath, captureState(*engine), error))
+            return common::failWith(kProgram, "cannot save scene \"" + request.saveScenePath + "\": " + error,
+                                    common::kExitFailure);
+    }
+    if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
 
     common::WavRecorder recorder;
     recorder.setBlockingWhenFull(true); // offline: wait for the writer rather than drop frames
-    if (recorder.open(request.outputPath.c_str(), kSampleRate, 16, 2) != common::WavRecorder::kOk) {
-        std::fprintf(stderr, "zintor: cannot write \"%s\": %s\n", request.outputPath.c_str(),
-                     recorder.lastError().c_str());
-        return 1;
-    }
+    if (recorder.open(request.outputPath.c_str(), kSampleRate, 16, 2) != common::WavRecorder::kOk)
+        return common::failWith(kProgram,
+                                "cannot write \"" + request.outputPath + "\": " + recorder.lastError(),
+                                common::kExitFailure);
 
     std::vector<std::int16_t> block(2 * static_cast<std::size_t>(request.blockFrames));
     bool writeFailed = false;
@@ -520,15 +287,12 @@ int runCommandLine(int argc, char** argv) {
         writeFailed = recorder.writeFrames(block.data(), frames) != common::WavRecorder::kOk;
         done += frames;
     }
-    if (recorder.finish() != common::WavRecorder::kOk || writeFailed) {
-        std::fprintf(stderr, "zintor: writing \"%s\" failed: %s\n", request.outputPath.c_str(),
-                     recorder.lastError().c_str());
-        return 1;
-    }
-    std::printf("zintor: wrote %lld frames (%.2f s) to %s, seed %u\n", static_cast<long long>(request.frames),
-                static_cast<double>(request.frames) / kSampleRate, request.outputPath.c_str(),
-                static_cast<unsigned>(seed));
-    return 0;
+    if (recorder.finish() != common::WavRecorder::kOk || writeFailed)
+        return common::failWith(kProgram,
+                                "writing \"" + request.outputPath + "\" failed: " + recorder.lastError(),
+                                common::kExitFailure);
+    common::reportRender(kProgram, request, seed);
+    return common::kExitOk;
 }
 
 } // namespace zintor

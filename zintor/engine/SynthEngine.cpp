@@ -90,6 +90,7 @@ struct StateChange final : common::Change<SynthEngine> {
     bool atStepBoundary() const override { return true; }
     void apply(SynthEngine& engine) override {
         replaceControls(engine, state, before, parts);
+        engine.statesApplied_.fetch_add(1, std::memory_order_release);
         const VoiceState* voices[kSynthVoices] = {&state.synthLine1, &state.synthLine2, &state.subBass};
         const unsigned phraseParts[kSynthVoices] = {kStateLine1Phrase, kStateLine2Phrase, kStateSubBass};
         for (int i = 0; i < kSynthVoices; ++i)
@@ -123,9 +124,18 @@ void SynthEngine::sendPhrase(int voice, const PhraseState& phrase, float cutoffN
 }
 
 void SynthEngine::postState(const SynthState& state, unsigned parts) {
-    const SynthState before = captureState(*this);
     if (mailbox_.idle())
         waitingParts_ = 0;
+    // The controls as the render will find them when this post applies: as they stand now, after the
+    // posts the render has not applied yet. Comparing with the live values alone would make a post
+    // behind another waiting one find its controls "moved" and give way: a lost update.
+    const std::uint64_t applied = statesApplied_.load(std::memory_order_acquire);
+    while (!unappliedStates_.empty() && unappliedStates_.front().number <= applied)
+        unappliedStates_.pop_front();
+    SynthState before = captureLiveControls(*this);
+    for (const UnappliedState& waiting : unappliedStates_)
+        chainControls(*this, before, waiting.before, waiting.target, waiting.parts);
+    unappliedStates_.push_back({++statesPosted_, before, state, parts});
     copyStateParts(waitingBefore_, before, parts & ~waitingParts_);
     copyStateParts(waitingState_, state, parts);
     waitingParts_ |= parts;

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 
 namespace common {
 class WavRecorder;
@@ -164,6 +165,16 @@ class SynthEngine {
     SynthState waitingState_;  // what the posted, not yet taken, states hold
     SynthState waitingBefore_; // what their controls held before the first of them
     unsigned waitingParts_ = 0;
+    /// Posted states the render may not have applied yet, oldest first (window thread only).
+    struct UnappliedState {
+        std::uint64_t number;
+        SynthState before;
+        SynthState target;
+        unsigned parts;
+    };
+    std::deque<UnappliedState> unappliedStates_;
+    std::uint64_t statesPosted_ = 0;
+    std::atomic<std::uint64_t> statesApplied_{0}; // counted by the render
 };
 
 } // namespace zintor

@@ -9,53 +9,58 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-/// Visits each control of the parts `parts` as (engine atomic, value in `a`, value in `b`).
-template <class Engine, class StateA, class StateB, class Visit>
-void forEachControl(Engine& engine, StateA& a, StateB& b, unsigned parts, Visit&& visit) {
+/// Visits each control of the parts `parts` as (engine atomic, its value in each of `states`).
+template <class Engine, class Visit, class... States>
+void forEachControl(Engine& engine, unsigned parts, Visit&& visit, States&... states) {
     if (parts & kStateControls) {
         auto& p = engine.params;
-        visit(p.samplesPerStep, a.controls.samplesPerStep, b.controls.samplesPerStep);
-        visit(p.stepCount, a.controls.stepCount, b.controls.stepCount);
-        visit(p.globalTranspose, a.controls.globalTranspose, b.controls.globalTranspose);
-        visit(p.shuffleAmount, a.controls.shuffleAmount, b.controls.shuffleAmount);
-        visit(p.masterGain, a.controls.masterGain, b.controls.masterGain);
-        visit(p.subBassGain, a.controls.subBassGain, b.controls.subBassGain);
-        visit(engine.kick.startIncrement, a.controls.kickStartIncrement, b.controls.kickStartIncrement);
-        visit(engine.kick.pitchDecay, a.controls.kickPitchDecay, b.controls.kickPitchDecay);
-        visit(engine.kick.volume, a.controls.kickVolume, b.controls.kickVolume);
-        visit(engine.hitVoice.decay, a.controls.hitDecay, b.controls.hitDecay);
-        visit(engine.hitVoice.tone, a.controls.hitTone, b.controls.hitTone);
-        visit(engine.snareVoice.decay, a.controls.snareDecay, b.controls.snareDecay);
-        visit(engine.snareVoice.tone, a.controls.snareTone, b.controls.snareTone);
-        visit(engine.hatVoice.decay, a.controls.hatDecay, b.controls.hatDecay);
-        visit(engine.hatVoice.tone, a.controls.hatTone, b.controls.hatTone);
+        visit(p.samplesPerStep, states.controls.samplesPerStep...);
+        visit(p.stepCount, states.controls.stepCount...);
+        visit(p.globalTranspose, states.controls.globalTranspose...);
+        visit(p.shuffleAmount, states.controls.shuffleAmount...);
+        visit(p.masterGain, states.controls.masterGain...);
+        visit(p.subBassGain, states.controls.subBassGain...);
+        visit(engine.kick.startIncrement, states.controls.kickStartIncrement...);
+        visit(engine.kick.pitchDecay, states.controls.kickPitchDecay...);
+        visit(engine.kick.volume, states.controls.kickVolume...);
+        visit(engine.hitVoice.decay, states.controls.hitDecay...);
+        visit(engine.hitVoice.tone, states.controls.hitTone...);
+        visit(engine.snareVoice.decay, states.controls.snareDecay...);
+        visit(engine.snareVoice.tone, states.controls.snareTone...);
+        visit(engine.hatVoice.decay, states.controls.hatDecay...);
+        visit(engine.hatVoice.tone, states.controls.hatTone...);
     }
-    const auto sound = [&](auto& controls, auto& x, auto& y) {
-        visit(controls.filterType, x.filterType, y.filterType);
-        visit(controls.cutoff, x.cutoff, y.cutoff);
-        visit(controls.resonance, x.resonance, y.resonance);
-        visit(controls.driveCeiling, x.driveCeiling, y.driveCeiling);
-        visit(controls.volume, x.volume, y.volume);
-        visit(controls.inertia, x.inertia, y.inertia);
-        visit(controls.delaySend, x.delaySend, y.delaySend);
-        visit(controls.osc1Level, x.osc1Level, y.osc1Level);
-        visit(controls.osc2Level, x.osc2Level, y.osc2Level);
+    const auto sound = [&](auto& controls, auto&... x) {
+        visit(controls.filterType, x.filterType...);
+        visit(controls.cutoff, x.cutoff...);
+        visit(controls.resonance, x.resonance...);
+        visit(controls.driveCeiling, x.driveCeiling...);
+        visit(controls.volume, x.volume...);
+        visit(controls.inertia, x.inertia...);
+        visit(controls.delaySend, x.delaySend...);
+        visit(controls.osc1Level, x.osc1Level...);
+        visit(controls.osc2Level, x.osc2Level...);
     };
     if (parts & kStateControls) {
-        sound(engine.synthLine1, a.synthLine1.sound, b.synthLine1.sound);
-        sound(engine.synthLine2, a.synthLine2.sound, b.synthLine2.sound);
+        sound(engine.synthLine1, states.synthLine1.sound...);
+        sound(engine.synthLine2, states.synthLine2.sound...);
     }
     if (parts & kStateSubBass)
-        sound(engine.subBass, a.subBass.sound, b.subBass.sound);
+        sound(engine.subBass, states.subBass.sound...);
 }
 
 } // namespace
 
-SynthState captureState(const SynthEngine& engine) {
+SynthState captureLiveControls(const SynthEngine& engine) {
     SynthState state;
-    const SynthState unused;
-    forEachControl(engine, state, unused, kStateEverything,
-                   [](const auto& atomic, auto& value, auto&) { value = atomic.load(kRelaxed); });
+    forEachControl(
+        engine, kStateEverything, [](const auto& atomic, auto& value) { value = atomic.load(kRelaxed); },
+        state);
+    return state;
+}
+
+SynthState captureState(const SynthEngine& engine) {
+    SynthState state = captureLiveControls(engine);
     state.synthLine1.phrase = engine.phrase(kSynthLine1);
     state.synthLine2.phrase = engine.phrase(kSynthLine2);
     state.subBass.phrase = engine.phrase(kSubBass);
@@ -65,12 +70,16 @@ SynthState captureState(const SynthEngine& engine) {
     SynthState before;
     unsigned parts = 0;
     if (engine.statePending(posted, before, parts)) {
-        forEachControl(engine, posted, before, parts, [](const auto& atomic, auto& waiting, const auto& old) {
-            if (atomic.load(kRelaxed) != old)
-                waiting = atomic.load(kRelaxed); // the window has set it since: its value stays
-        });
-        forEachControl(engine, state, posted, parts,
-                       [](const auto&, auto& shown, const auto& waiting) { shown = waiting; });
+        forEachControl(
+            engine, parts,
+            [](const auto& atomic, auto& waiting, const auto& old) {
+                if (atomic.load(kRelaxed) != old)
+                    waiting = atomic.load(kRelaxed); // the window has set it since: its value stays
+            },
+            posted, before);
+        forEachControl(
+            engine, parts, [](const auto&, auto& shown, const auto& waiting) { shown = waiting; }, state,
+            posted);
     }
     return state;
 }
@@ -81,10 +90,24 @@ void applyState(SynthEngine& engine, const SynthState& state, unsigned parts) {
 }
 
 void replaceControls(SynthEngine& engine, const SynthState& state, const SynthState& before, unsigned parts) {
-    forEachControl(engine, state, before, parts, [](auto& atomic, const auto& value, const auto& old) {
-        auto held = old; // compare_exchange writes the value it found here
-        atomic.compare_exchange_strong(held, value, kRelaxed);
-    });
+    forEachControl(
+        engine, parts,
+        [](auto& atomic, const auto& value, const auto& old) {
+            auto held = old; // compare_exchange writes the value it found here
+            atomic.compare_exchange_strong(held, value, kRelaxed);
+        },
+        state, before);
+}
+
+void chainControls(const SynthEngine& engine, SynthState& controls, const SynthState& before,
+                   const SynthState& target, unsigned parts) {
+    forEachControl(
+        engine, parts,
+        [](const auto&, auto& value, const auto& old, const auto& next) {
+            if (value == old)
+                value = next;
+        },
+        controls, before, target);
 }
 
 void copyStateParts(SynthState& to, const SynthState& from, unsigned parts) {

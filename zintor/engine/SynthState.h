@@ -73,6 +73,8 @@ struct SynthState {
 /// The engine's state as the window sees it: its controls and the phrases it has sent, with what a
 /// posted, not yet taken, state holds.
 SynthState captureState(const SynthEngine& engine);
+/// The controls' values as the atomics hold them now (phrases left at their defaults).
+SynthState captureLiveControls(const SynthEngine& engine);
 
 /// Only while no render runs (start-up, the command line, tests): the parts `parts` of `state` at once.
 void applyState(SynthEngine& engine, const SynthState& state, unsigned parts);
@@ -83,5 +85,10 @@ void replaceControls(SynthEngine& engine, const SynthState& state, const SynthSt
 
 /// Copies the parts `parts` from `from` into `to`.
 void copyStateParts(SynthState& to, const SynthState& from, unsigned parts);
+
+/// What a posted state does to the controls of `parts` in `controls`: each one that still holds its
+/// value from `before` takes its value from `target` (one the window has moved since keeps it).
+void chainControls(const SynthEngine& engine, SynthState& controls, const SynthState& before,
+                   const SynthState& target, unsigned parts);
 
 } // namespace zintor

@@ -2,11 +2,11 @@
 #include "zintor/ui/SynthWindow.h"
 
 #include "common/WavRecorder.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
-#include "zintor/generators/ControlFormulas.h"
 #include "zintor/generators/ReRollHistory.h"
-#include "zintor/generators/Scene.h"
 #include "zintor/generators/StartUp.h"
+#include "zintor/scene/SceneFile.h"
 #include "zintor/ui/DialogUnits.h"
 #include "zintor/ui/MessageBoxes.h"
 #include "zintor/ui/StepLamps.h"
@@ -58,13 +58,6 @@ int fieldValue(const QString& text) {
     return static_cast<int>(value);
 }
 
-// "Cutoff" → "cutoff", but "VCF Env Inertia" keeps its capitals.
-QString inSentence(const QString& caption) {
-    if (caption.size() > 1 && caption[1].isUpper())
-        return caption;
-    return caption.left(1).toLower() + caption.mid(1);
-}
-
 // Device 0, 1000-frame blocks, 50 ms of device buffering.
 constexpr audio::StreamSettings kStream{0, 1000, 50};
 
@@ -104,8 +97,10 @@ SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes
         addAction(action);
         connect(action, &QAction::triggered, this, slot);
     };
-    addMenuAction("saveSceneAction", "Save scene...", QKeySequence(Qt::CTRL | Qt::Key_S), &SynthWindow::saveScene);
-    addMenuAction("openSceneAction", "Open scene...", QKeySequence(Qt::CTRL | Qt::Key_O), &SynthWindow::openScene);
+    addMenuAction("saveSceneAction", "Save scene...", QKeySequence(Qt::CTRL | Qt::Key_S),
+                  &SynthWindow::saveScene);
+    addMenuAction("openSceneAction", "Open scene...", QKeySequence(Qt::CTRL | Qt::Key_O),
+                  &SynthWindow::openScene);
     addMenuAction("undoAction", "Undo re-roll", QKeySequence(Qt::CTRL | Qt::Key_Z), &SynthWindow::undoReRoll);
     addMenuAction("redoAction", "Redo re-roll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
                   &SynthWindow::redoReRoll);
@@ -158,23 +153,36 @@ QPushButton* SynthWindow::addButton(const DialogUnits& units, QWidget* parent, c
     return button;
 }
 
-void SynthWindow::bindSlider(QSlider* slider, int minimum, int maximum, int initial,
-                             std::function<void(int)> apply) {
-    slider->setRange(minimum, maximum);
-    slider->setValue(initial);
-    sliders_.push_back({slider, std::move(apply)});
+void SynthWindow::bindSlider(QSlider* slider, const Control& control) {
+    slider->setRange(control.lowestPosition, control.highestPosition);
+    slider->setValue(control.startPosition);
+    sliders_.push_back({slider, &control});
     connect(slider, &QSlider::valueChanged, this, [this, slider] { applySlider(slider); });
 }
 
 void SynthWindow::applySlider(QSlider* slider) {
     for (const SliderBinding& binding : sliders_)
         if (binding.slider == slider)
-            binding.apply(slider->value());
+            binding.control->access.store(engine_, binding.control->value(slider->value()));
+}
+
+/// Every slider of one group of the table, each under its label.
+void SynthWindow::addControlRows(const DialogUnits& units, QGroupBox* group, ControlGroup which) {
+    for (const Control& control : controls()) {
+        if (control.group != which)
+            continue;
+        QSlider* slider =
+            addSliderRow(units, group, control.objectName.c_str(), control.caption,
+                         QString::fromStdString(control.accessibleName), control.x, control.y, control.width);
+        if (control.highestPosition - control.lowestPosition <= 2) {
+            slider->setTickPosition(QSlider::TicksBelow);
+            slider->setTickInterval(1);
+        }
+        bindSlider(slider, control);
+    }
 }
 
 void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double top) {
-    VoiceControls& voice = line == 1 ? engine_.synthLine1 : engine_.synthLine2;
-    const SynthLineSliders& ranges = line == 1 ? kSynthLine1Sliders : kSynthLine2Sliders;
     const QString title = QString("Synthline-%1").arg(line);
     const QString prefix = QString("synthLine%1").arg(line);
     const QByteArray groupName = (prefix + "Group").toLatin1();
@@ -197,65 +205,36 @@ void SynthWindow::buildSynthLineGroup(const DialogUnits& units, int line, double
         button->setAccessibleName(title + " " + generators[i].caption);
         const GeneratorButton* reRoll =
             findGeneratorButton((title + "/" + generators[i].caption).toStdString());
-        connect(button, &QPushButton::clicked, this, [this, reRoll] { history_->press(*reRoll, windowRandom_); });
+        connect(button, &QPushButton::clicked, this,
+                [this, reRoll] { history_->press(*reRoll, windowRandom_); });
     }
 
-    struct Row {
-        const char* role;
-        const char* caption;
-        SliderRange range;
-        std::function<void(int)> apply;
-    };
-    const Row rows[] = {
-        {"FilterType", "Filter type", ranges.filterType,
-         [&voice](int pos) { voice.filterType.store(pos, kRelaxed); }},
-        {"Cutoff", "Cutoff", ranges.cutoff,
-         [&voice](int pos) { voice.cutoff.store(cutoffFromPosition(pos), kRelaxed); }},
-        {"Overdrive", "Overdrive", ranges.overdrive,
-         [&voice](int pos) { voice.driveCeiling.store(driveCeilingFromPosition(pos), kRelaxed); }},
-        {"OscMix", "Osc Mix", ranges.oscMix, [&voice](int pos) { voice.setOscMix(pos); }},
-        {"Inertia", "VCF Env Inertia", ranges.inertia,
-         [&voice](int pos) { voice.inertia.store(inertiaFromPosition(pos), kRelaxed); }},
-        {"Resonance", "Resonance", ranges.resonance,
-         [&voice](int pos) { voice.resonance.store(resonanceFromPosition(pos), kRelaxed); }},
-        {"DelaySend", "Delay send", ranges.delaySend,
-         [&voice](int pos) { voice.delaySend.store(delaySendFromPosition(pos), kRelaxed); }},
-        {"Volume", "Volume", ranges.volume,
-         [&voice](int pos) { voice.volume.store(volumeFromPosition(pos), kRelaxed); }},
-    };
-    for (int i = 0; i < 8; ++i) {
-        const Row& row = rows[i];
-        const double x = i < 4 ? 78 : 170;
-        const double y = top + 12 + 26 * (i % 4);
-        const QByteArray name = (prefix + row.role).toLatin1();
-        QSlider* slider = addSliderRow(units, group, name.constData(), row.caption,
-                                       title + " " + inSentence(row.caption), x, y, 88);
-        if (row.range.maximum - row.range.minimum <= 2) {
-            slider->setTickPosition(QSlider::TicksBelow);
-            slider->setTickInterval(1);
-        }
-        bindSlider(slider, row.range.minimum, row.range.maximum, row.range.initial, row.apply);
-    }
+    addControlRows(units, group, line == 1 ? ControlGroup::SynthLine1 : ControlGroup::SynthLine2);
 }
 
 void SynthWindow::buildControls(const DialogUnits& units) {
     buildSynthLineGroup(units, 1, 4);
     buildSynthLineGroup(units, 2, 128);
+    buildDrumGroups(units);
+    QSlider* master = buildMasterGroup(units);
+    QSlider* shuffle = buildControlGroup(units);
+    QSlider* transpose = buildTransposeGroup(units);
+    buildBottomRow(units);
 
+    // Ranges and positions in the order the synth has always set them up.
+    bindSlider(shuffle, *findControl("shuffleAmount"));
+    connect(stepsEdit_, &QLineEdit::textChanged, this, &SynthWindow::applyStepsText);
+    stepsEdit_->setText(QString::number(kInitialStepCount));
+    bpmEdit_->setText(QString::number(kInitialBpmText));
+    bindSlider(transpose, *findControl("globalTranspose"));
+    bindSlider(master, *findControl("masterGain"));
+}
+
+// The kick's sliders, the noise drums' (shown, disabled: they play at fixed levels) and the sub bass.
+void SynthWindow::buildDrumGroups(const DialogUnits& units) {
     QGroupBox* kick = addGroup(units, "Kick", "kickGroup", 268, 4, 108, 92);
-    KickControls& kickDrum = engine_.kick;
-    bindSlider(
-        addSliderRow(units, kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 274, 16, 96),
-        kKickAttackSlider.minimum, kKickAttackSlider.maximum, kKickAttackSlider.initial,
-        [&kickDrum](int pos) { kickDrum.startIncrement.store(startIncrementFromPosition(pos), kRelaxed); });
-    bindSlider(addSliderRow(units, kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 274, 42, 96),
-               kKickDecaySlider.minimum, kKickDecaySlider.maximum, kKickDecaySlider.initial,
-               [&kickDrum](int pos) { kickDrum.pitchDecay.store(pitchDecayFromPosition(pos), kRelaxed); });
-    bindSlider(addSliderRow(units, kick, "kickVolume", "Volume", "Kick volume", 274, 68, 96),
-               kKickVolumeSlider.minimum, kKickVolumeSlider.maximum, kKickVolumeSlider.initial,
-               [&kickDrum](int pos) { kickDrum.volume.store(kickVolumeFromPosition(pos), kRelaxed); });
+    addControlRows(units, kick, ControlGroup::Kick);
 
-    // The noise drums play at fixed levels: this group is shown, disabled, with no handlers.
     QGroupBox* noise = addGroup(units, "Hi-Hats / Snare", "noiseDrumGroup", 268, 100, 108, 92);
     addSliderRow(units, noise, "snareVolume", "Snare volume", "Snare volume", 274, 112, 96);
     addSliderRow(units, noise, "hatVolume", "Hat volume", "Hat volume", 274, 138, 96);
@@ -265,14 +244,14 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     QGroupBox* sub = addGroup(units, "Sub bass synth", "subBassGroup", 268, 196, 108, 52);
     QPushButton* generate = addButton(units, sub, "subBassGenerateButton", "Generate", 274, 208, 60, 12);
     generate->setAccessibleName("Sub bass generate");
-    connect(generate, &QPushButton::clicked, this, [this] {
-        history_->press(*findGeneratorButton("Sub bass synth/Generate"), windowRandom_);
-    });
-    SynthParams& params = engine_.params;
-    bindSlider(addSliderRow(units, sub, "subBassVolume", "Volume", "Sub bass volume", 274, 221, 96),
-               kSubBassVolumeSlider.minimum, kSubBassVolumeSlider.maximum, kSubBassVolumeSlider.initial,
-               [&params](int pos) { params.subBassGain.store(subBassGainFromPosition(pos), kRelaxed); });
+    connect(generate, &QPushButton::clicked, this,
+            [this] { history_->press(*findGeneratorButton("Sub bass synth/Generate"), windowRandom_); });
+    addControlRows(units, sub, ControlGroup::SubBass);
+}
 
+// The master slider between the two output meters; bound later, in the synth's order.
+QSlider* SynthWindow::buildMasterGroup(const DialogUnits& units) {
+    const Control& control = *findControl("masterGain");
     QGroupBox* master = addGroup(units, "Master Vol.", "masterGroup", 380, 4, 52, 120);
     auto makeMeter = [&](const char* name, const char* accessibleName, double x) {
         auto* meter = new QProgressBar(master);
@@ -287,14 +266,18 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     };
     leftMeter_ = makeMeter("leftMeter", "Left level", 386);
     auto* masterSlider = new QSlider(Qt::Vertical, master);
-    masterSlider->setObjectName("masterSlider");
-    masterSlider->setAccessibleName("Master volume");
+    masterSlider->setObjectName(QString::fromStdString(control.objectName) + "Slider");
+    masterSlider->setAccessibleName(QString::fromStdString(control.accessibleName));
     // Position 0 at the top, where the slider is loudest; the keys move the handle the way they point.
     masterSlider->setInvertedAppearance(true);
     masterSlider->setInvertedControls(true);
-    place(units, masterSlider, 397, 16, 18, 104);
+    place(units, masterSlider, control.x, control.y, control.width, 104);
     rightMeter_ = makeMeter("rightMeter", "Right level", 418);
+    return masterSlider;
+}
 
+// Steps, BPM and "Set", the groove shuffle, Play, the status and recording; the shuffle is bound later.
+QSlider* SynthWindow::buildControlGroup(const DialogUnits& units) {
     QGroupBox* control = addGroup(units, "Control", "controlGroup", 380, 128, 112, 120);
     auto* digitsOnly = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
     auto makeField = [&](const char* name, const char* caption, double y) {
@@ -316,8 +299,10 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     bpmEdit_ = makeField("bpm", "BPM", 158);
     QPushButton* set = addButton(units, control, "setButton", "Set", 454, 158, 32, 12);
     connect(set, &QPushButton::clicked, this, &SynthWindow::applyTempoText);
+    const Control& groove = *findControl("shuffleAmount");
     QSlider* shuffle =
-        addSliderRow(units, control, "shuffle", "Groove shuffle", "Groove shuffle", 388, 174, 98);
+        addSliderRow(units, control, groove.objectName.c_str(), groove.caption,
+                     QString::fromStdString(groove.accessibleName), groove.x, groove.y, groove.width);
     playButton_ = addButton(units, control, "playButton", "Play", 388, 200, 98, 18);
     playButton_->setCheckable(true);
     connect(playButton_, &QPushButton::clicked, this, &SynthWindow::togglePlay);
@@ -336,16 +321,23 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     recordSize_->setAccessibleName("Recording size");
     recordSize_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     place(units, recordSize_, 448, 236, 40, 10);
+    return shuffle;
+}
 
+QSlider* SynthWindow::buildTransposeGroup(const DialogUnits& units) {
+    const Control& control = *findControl("globalTranspose");
     QGroupBox* transpose = addGroup(units, "Global tranpose", "transposeGroup", 4, 252, 488, 44);
     auto* transposeSlider = new QSlider(Qt::Horizontal, transpose);
-    transposeSlider->setObjectName("transposeSlider");
-    transposeSlider->setAccessibleName("Global transpose");
+    transposeSlider->setObjectName(QString::fromStdString(control.objectName) + "Slider");
+    transposeSlider->setAccessibleName(QString::fromStdString(control.accessibleName));
     transposeSlider->setTickPosition(QSlider::TicksBothSides);
     transposeSlider->setTickInterval(1);
-    place(units, transposeSlider, 12, 264, 472, 26);
+    place(units, transposeSlider, control.x, control.y, control.width, 26);
+    return transposeSlider;
+}
 
-    // The playing step, under the transpose group; its page beside it.
+// The step lamps and their page, the dialog buttons and the processor load.
+void SynthWindow::buildBottomRow(const DialogUnits& units) {
     stepLamps_ = new StepLamps(this);
     place(units, stepLamps_, 4, 297, 420, 6);
     pageLabel_ = new QLabel(stepLamps_->pageText(), this);
@@ -365,19 +357,6 @@ void SynthWindow::buildControls(const DialogUnits& units) {
     cpuLabel_->setAccessibleName("Processor load");
     cpuLabel_->setAlignment(Qt::AlignCenter);
     place(units, cpuLabel_, 380, 305, 112, 10);
-
-    // Ranges and positions in the order the synth has always set them up.
-    bindSlider(shuffle, kGrooveShuffleSlider.minimum, kGrooveShuffleSlider.maximum,
-               kGrooveShuffleSlider.initial,
-               [&params](int pos) { params.shuffleAmount.store(pos, kRelaxed); });
-    connect(stepsEdit_, &QLineEdit::textChanged, this, &SynthWindow::applyStepsText);
-    stepsEdit_->setText(QString::number(kInitialStepCount));
-    bpmEdit_->setText(QString::number(kInitialBpmText));
-    bindSlider(transposeSlider, kGlobalTransposeSlider.minimum, kGlobalTransposeSlider.maximum,
-               kGlobalTransposeSlider.initial,
-               [&params](int pos) { params.globalTranspose.store(pos, kRelaxed); });
-    bindSlider(masterSlider, kMasterSlider.minimum, kMasterSlider.maximum, kMasterSlider.initial,
-               [&params](int pos) { params.masterGain.store(masterGainFromPosition(pos), kRelaxed); });
 }
 
 void SynthWindow::startSynth() {
@@ -401,7 +380,7 @@ void SynthWindow::showEvent(QShowEvent* event) {
     if (!shownOnce_) {
         shownOnce_ = true;
         for (const SliderBinding& binding : sliders_)
-            binding.apply(binding.slider->value());
+            binding.control->access.store(engine_, binding.control->value(binding.slider->value()));
     }
 }
 
@@ -501,46 +480,16 @@ void SynthWindow::redoReRoll() {
 }
 
 void SynthWindow::showControls(const SynthState& state) {
-    const auto thousandths = [](float v) { return static_cast<int>(std::lround(v * 1000.0)); };
-    // Osc Mix: below 128 only oscillator 2 is turned down, above it only oscillator 1.
-    const auto oscMix = [](const VoiceSound& s) {
-        return static_cast<int>(s.osc2Level < 1.0f ? std::lround(s.osc2Level * 128.0)
-                                                   : std::lround((2.0 - s.osc1Level) * 128.0));
-    };
-    const ControlState& c = state.controls;
-    std::vector<std::pair<QString, int>> positions = {
-        {"kickAttackPitchSlider", thousandths(c.kickStartIncrement)},
-        {"kickDecayAmountSlider", thousandths(c.kickPitchDecay)},
-        {"kickVolumeSlider", thousandths(c.kickVolume)},
-        {"subBassVolumeSlider", thousandths(c.subBassGain)},
-        {"masterSlider", kMasterSlider.maximum - static_cast<int>(std::lround(c.masterGain))},
-        {"transposeSlider", c.globalTranspose},
-        {"shuffleSlider", c.shuffleAmount},
-    };
-    for (int line = 1; line <= 2; ++line) {
-        const VoiceSound& v = line == 1 ? state.synthLine1.sound : state.synthLine2.sound;
-        const QString prefix = QString("synthLine%1").arg(line);
-        positions.insert(positions.end(),
-                         {{prefix + "FilterTypeSlider", v.filterType},
-                          {prefix + "CutoffSlider", thousandths(v.cutoff)},
-                          {prefix + "OverdriveSlider", 1000 - thousandths(v.driveCeiling)},
-                          {prefix + "OscMixSlider", oscMix(v)},
-                          {prefix + "InertiaSlider", static_cast<int>(std::lround(v.inertia * 1e6))},
-                          {prefix + "ResonanceSlider", thousandths(v.resonance)},
-                          {prefix + "DelaySendSlider", thousandths(v.delaySend)},
-                          {prefix + "VolumeSlider", thousandths(v.volume)}});
-    }
     // Blocked: a slider's own formula would round the scene's values.
-    for (const auto& [name, position] : positions)
-        if (auto* slider = findChild<QSlider*>(name)) {
-            const QSignalBlocker blocker(slider);
-            slider->setValue(position);
-        }
+    for (const SliderBinding& binding : sliders_) {
+        const QSignalBlocker blocker(binding.slider);
+        binding.slider->setValue(binding.control->position(binding.control->access.get(state)));
+    }
     {
         const QSignalBlocker blocker(stepsEdit_);
-        stepsEdit_->setText(QString::asprintf("%d", c.stepCount));
+        stepsEdit_->setText(QString::asprintf("%d", state.controls.stepCount));
     }
-    bpmEdit_->setText(QString::asprintf("%d", bpmFromSamplesPerStep(c.samplesPerStep)));
+    bpmEdit_->setText(QString::asprintf("%d", bpmFromSamplesPerStep(state.controls.samplesPerStep)));
 }
 
 // ---- Recording ------------------------------------------------------------------------------------
@@ -550,13 +499,15 @@ void SynthWindow::recordClicked(bool ticked) {
         finishRecording(true);
         return;
     }
-    const QString path = boxes_.saveFileName(this, "Record to wav", {"Wav Files (*.wav)", "All Files (*)"}, "wav");
+    const QString path =
+        boxes_.saveFileName(this, "Record to wav", {"Wav Files (*.wav)", "All Files (*)"}, "wav");
     if (path.isEmpty()) {
         recordBox_->setChecked(false);
         return;
     }
     // The file is open before the render gets the recorder, so no frame can reach a file not yet open.
-    if (recorder_->open(QFile::encodeName(path).constData(), kSampleRate, 16, 2) != common::WavRecorder::kOk) {
+    if (recorder_->open(QFile::encodeName(path).constData(), kSampleRate, 16, 2) !=
+        common::WavRecorder::kOk) {
         recordBox_->setChecked(false);
         boxes_.error(this, "Error",
                      QString("Could not record to %1:\n%2")
@@ -578,8 +529,9 @@ void SynthWindow::finishRecording(bool tellFailure) {
     recordBox_->setChecked(false);
     recordSize_->setText("---");
     if (tellFailure && status != common::WavRecorder::kOk)
-        boxes_.error(this, "Error",
-                     QString("The recording is incomplete:\n%1").arg(QString::fromStdString(recorder_->lastError())));
+        boxes_.error(
+            this, "Error",
+            QString("The recording is incomplete:\n%1").arg(QString::fromStdString(recorder_->lastError())));
 }
 
 void SynthWindow::refreshRecording() {

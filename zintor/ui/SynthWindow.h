@@ -7,7 +7,6 @@
 
 #include <QDialog>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,6 +32,8 @@ class StepLamps;
 struct SynthState;
 class SynthEngine;
 class DialogUnits;
+struct Control;
+enum class ControlGroup;
 
 class SynthWindow : public QDialog {
     Q_OBJECT
@@ -79,7 +80,7 @@ class SynthWindow : public QDialog {
   private:
     struct SliderBinding {
         QSlider* slider;
-        std::function<void(int)> apply;
+        const Control* control;
     };
 
     void buildControls(const DialogUnits& units);
@@ -92,7 +93,15 @@ class SynthWindow : public QDialog {
     QPushButton* addButton(const DialogUnits& units, QWidget* parent, const char* name,
                            const QString& caption, double x, double y, double w, double h);
     void buildSynthLineGroup(const DialogUnits& units, int line, double top);
-    void bindSlider(QSlider* slider, int minimum, int maximum, int initial, std::function<void(int)> apply);
+    void buildDrumGroups(const DialogUnits& units);
+    QSlider* buildMasterGroup(const DialogUnits& units);
+    QSlider* buildControlGroup(const DialogUnits& units);
+    QSlider* buildTransposeGroup(const DialogUnits& units);
+    void buildBottomRow(const DialogUnits& units);
+    /// Every slider of one group of the control table, each under its label.
+    void addControlRows(const DialogUnits& units, QGroupBox* group, ControlGroup which);
+    /// Range and start position from the table; moves apply the control's mapping.
+    void bindSlider(QSlider* slider, const Control& control);
     void applySlider(QSlider* slider);
     void startSynth();
     void finishRecording(bool tellFailure);

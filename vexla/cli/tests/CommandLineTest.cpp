@@ -78,7 +78,7 @@ TEST_F(CommandLine, BadInputGivesOneLineStatus2AndNoFile) {
         {"--render", out, "--seconds"},
         {"--seconds", "1"},
         {"--render", "", "--seconds", "1"},
-        {"--render", path("no/such/dir/out.wav"), "--seconds", "1"},
+        {"--render", "--seed", "3", "--seconds", "1"}, // an option's name is not a file name
         {"--render", out, "--seconds", "1e12"},
     };
     for (const auto& args : cases) {
@@ -93,10 +93,17 @@ TEST_F(CommandLine, BadInputGivesOneLineStatus2AndNoFile) {
     }
 }
 
+TEST_F(CommandLine, AFileThatCannotBeWrittenIsAFailureWithStatus1) {
+    const Result r = run({"--render", path("no/such/dir/out.wav"), "--seconds", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("vexla: cannot write", 0), 0u) << r.err;
+}
+
 TEST_F(CommandLine, HelpPrintsTheUsage) {
     const Result r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("--render OUT.wav"), std::string::npos);
+    EXPECT_NE(r.out.find("vcf1Feedback"), std::string::npos); // the fields come from the control table
     EXPECT_TRUE(r.err.empty());
 }
 

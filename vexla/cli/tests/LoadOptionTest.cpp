@@ -104,7 +104,7 @@ TEST_F(LoadOption, RefusedLoadsAreErrorsWithTheirReason) {
     const std::vector<Case> cases = {
         {"dry=" + path("notes.wav"), "not a sound file"},
         {"vcf1=" + path("missing.wav"), "file not found"},
-        {"drums=" + path("notes.wav"), "unknown sample slot 'drums'"},
+        {"drums=" + path("notes.wav"), "unknown sample slot \"drums\""},
         {"second", "--load needs SLOT=PATH"},
         {"slicer=", "--load needs SLOT=PATH"},
     };

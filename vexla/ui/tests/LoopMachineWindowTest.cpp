@@ -3,6 +3,7 @@
 #include "FakeServices.h"
 
 #include "common/WavRecorder.h"
+#include "vexla/controls/Controls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/ui/LoopMachineWindow.h"
 #include "vexla/ui/SettingsDialog.h"
@@ -41,7 +42,7 @@ quint32 read32(const QByteArray& bytes, int at) {
 class LoopMachineWindowTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QStringList events_;
     std::unique_ptr<common::WavRecorder> recorder_;
     std::unique_ptr<LoopEngine> engine_;
@@ -68,7 +69,7 @@ private:
         audio_->playing->render(buffer.data(), frames);
     }
 
-private slots:
+  private slots:
     void init() {
         events_.clear();
         recorder_ = std::make_unique<common::WavRecorder>();
@@ -361,8 +362,10 @@ private slots:
     void requestButtonsRaiseTheirFlag() {
         QFETCH(QString, button);
         EngineParams& p = params();
-        std::atomic<bool>* flags[] = {&p.requestKick, &p.requestBass1, &p.requestBass2, &p.requestSine, &p.requestHats};
-        const QStringList names{"kickButton", "bassline1Button", "bassline2Button", "sineButton", "hiHatsButton"};
+        std::atomic<bool>* flags[] = {&p.requestKick, &p.requestBass1, &p.requestBass2, &p.requestSine,
+                                      &p.requestHats};
+        const QStringList names{"kickButton", "bassline1Button", "bassline2Button", "sineButton",
+                                "hiHatsButton"};
         click(button.toUtf8().constData());
         for (int i = 0; i < names.size(); ++i)
             QCOMPARE(flags[i]->load(kRelaxed), names[i] == button);
@@ -521,7 +524,7 @@ private slots:
         dialogs_->openAnswers = {path};
         click(button.toUtf8().constData());
         const SampleSlot* sampleSlots[] = {&engine_->drySlot, &engine_->secondSlot, &engine_->slicerSlot,
-                                     &engine_->vcf1Slot, &engine_->vcf2Slot};
+                                           &engine_->vcf1Slot, &engine_->vcf2Slot};
         for (int i = 0; i < 5; ++i)
             QCOMPARE(sampleSlots[i]->length, i == slot ? 321 : 0);
     }
@@ -663,7 +666,8 @@ private slots:
 
     void everyControlIsNamedForAccessibility() {
         for (QWidget* widget : window_->findChildren<QWidget*>()) {
-            if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<QSlider*>(widget) || qobject_cast<QLineEdit*>(widget)) {
+            if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<QSlider*>(widget) ||
+                qobject_cast<QLineEdit*>(widget)) {
                 QVERIFY2(!widget->objectName().isEmpty(), qPrintable(widget->accessibleName()));
                 QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
             }
@@ -681,6 +685,43 @@ private slots:
         QVERIFY(find<QWidget>("slicerSlider")->y() < find<QWidget>("vcfLooper1Slider")->y());
         QVERIFY(find<QWidget>("vcfLooper2Slider")->y() < find<QWidget>("transposeSlider")->y());
         QVERIFY(find<QWidget>("tempoSlider")->x() > find<QWidget>("masterSlider")->x());
+    }
+
+    void everyTableRowHasItsSlider() {
+        // The window builds its sliders from the control table: range, start position, accessible name,
+        // and a move stores the row's mapping.
+        for (const Control& c : controls()) {
+            if (!c.slider)
+                continue;
+            QSlider* s = slider(c.objectName);
+            QCOMPARE(s->minimum(), c.lowestPosition);
+            QCOMPARE(s->maximum(), c.highestPosition);
+            QCOMPARE(s->value(), c.startPosition);
+            QCOMPARE(s->accessibleName(), QString(c.caption));
+            s->setValue(c.lowestPosition);
+            s->setValue(c.highestPosition);
+            const Control* partner = findControl(c.partnerName);
+            const float partnerValue = partner ? float(partner->access.load(params())) : 0.0f;
+            QCOMPARE(float(c.access.load(params())), c.value(c.highestPosition, partnerValue));
+        }
+    }
+
+    void tabMovesInReadingOrder() {
+        // Each voice's button, then its level; a looper's level, its loader, then its filter.
+        const char* const chain[][2] = {
+            {"kickButton", "kickSlider"},
+            {"kickSlider", "bassline1Button"},
+            {"vcfLooper1Slider", "vcfLooper1LoadButton"},
+            {"vcfLooper1LoadButton", "vcfLooper1CutoffSlider"},
+            {"vcfLooper1CutoffSlider", "vcfLooper1ResonanceSlider"},
+            {"settingsButton", "aboutButton"},
+        };
+        for (const auto& link : chain) {
+            QWidget* next = find<QWidget>(link[0])->nextInFocusChain();
+            while (!(next->focusPolicy() & Qt::TabFocus))
+                next = next->nextInFocusChain();
+            QCOMPARE(next->objectName(), QString(link[1]));
+        }
     }
 };
 

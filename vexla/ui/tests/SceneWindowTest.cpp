@@ -5,6 +5,7 @@
 #include "common/WavRecorder.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/Scene.h"
+#include "vexla/scene/SceneFile.h"
 #include "vexla/ui/LoopMachineWindow.h"
 #include "vexla/ui/StepLamps.h"
 

@@ -65,13 +65,13 @@ TEST(CommandLineArguments, RejectsBadInputWithOneLineAndAcceptsTheControlsRanges
         {"--render", "x.wav", "--frames", "10", "--press", "Synthline-2/FLAT Riff"},
     };
     for (const auto& args : bad) {
-        RenderRequest request;
+        common::RenderArguments request;
         const std::string error = parseRenderArguments(args, request);
         EXPECT_FALSE(error.empty()) << args.back();
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
 
-    RenderRequest request;
+    common::RenderArguments request;
     ASSERT_EQ(parseRenderArguments({"--render", "out.wav", "--seconds", "2.5", "--press",
                                     "Synthline-2/Flat riff", "--set", "synthLine1.resonance=0.97", "--set",
                                     "globalTranspose=-12", "--set", "samplesPerStep=646"},
@@ -79,8 +79,8 @@ TEST(CommandLineArguments, RejectsBadInputWithOneLineAndAcceptsTheControlsRanges
               "");
     EXPECT_EQ(request.frames, 110250);
     ASSERT_EQ(request.actions.size(), 4u);
-    EXPECT_TRUE(request.actions[0].press);
-    EXPECT_EQ(request.actions[2].value, -12.0);
+    EXPECT_EQ(request.actions[0].option, "--press");
+    EXPECT_EQ(request.actions[2].value, "globalTranspose=-12");
 }
 
 TEST(CommandLineRun, BadInputExitsWithTwoAndCreatesNoFile) {

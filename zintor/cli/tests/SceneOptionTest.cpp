@@ -2,7 +2,7 @@
 // scene is refused before any output exists.
 #include "zintor/cli/CommandLine.h"
 
-#include "zintor/generators/Scene.h"
+#include "zintor/scene/SceneFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The start-up routine: start values, reproducible phrases, and race-free use from the window thread.
 #include "zintor/generators/StartUp.h"
 
-#include "zintor/generators/ControlFormulas.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/generators/PhraseGenerators.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ TEST(StartUp, PressesAndControlMovesWhileTheRenderRunsAreRaceFree) {
     for (int i = 0; i < 50; ++i) {
         runGenerator(*e, kSynthLine1, generateGoa, windowRandom);
         runGenerator(*e, kSubBass, generateSubBass, windowRandom);
-        e->synthLine2.cutoff.store(cutoffFromPosition(i * 20 + 1));
+        e->synthLine2.cutoff.store(findControl("synthLine2.cutoff")->value(i * 20 + 1));
         e->synthLine2.setOscMix(i * 5);
         e->params.samplesPerStep.store(samplesPerStepFromBpm(100 + i));
         e->params.stepCount.store(i % 2 ? 256 : 3);

@@ -4,7 +4,7 @@
 
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/ReRollHistory.h"
-#include "zintor/generators/Scene.h"
+#include "zintor/scene/SceneFile.h"
 #include "zintor/ui/StepLamps.h"
 #include "zintor/ui/tests/FakeSynthAudio.h"
 

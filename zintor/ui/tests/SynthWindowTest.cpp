@@ -1,6 +1,7 @@
 // The synth window driven as a user would: sliders, fields, buttons, timers and closing, against a
 // real engine and a fake audio output.
 #include "zintor/ui/SynthWindow.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/ui/DialogUnits.h"
@@ -68,7 +69,7 @@ void typeInto(QLineEdit* field, const QString& text) {
 
 class SynthWindowTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void sliderFormulas_data();
     void sliderFormulas();
     void slidersApplyWhenFirstShown();
@@ -86,6 +87,7 @@ private slots:
     void exitStopsStreamBeforeEngineGoes();
     void layoutIsTidyAndAccessible();
     void inertControlsAndAbout();
+    void everyTableRowHasItsSlider();
 };
 
 constexpr int kInitial = INT_MIN; // leave the slider where the window put it
@@ -475,6 +477,21 @@ void SynthWindowTest::inertControlsAndAbout() {
     QCOMPARE(seen,
              (QStringList{"About Vexla", "Vexla release 8", "System info...", "Credits && greetz...", "1"}));
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+void SynthWindowTest::everyTableRowHasItsSlider() {
+    // The window builds its sliders from the control table: one slider per row, with its range, start
+    // position and accessible name, and a move stores the row's mapping.
+    Rig rig;
+    for (const Control& c : controls()) {
+        auto* slider = rig.child<QSlider>(QString::fromStdString(c.objectName) + "Slider");
+        QCOMPARE(slider->minimum(), c.lowestPosition);
+        QCOMPARE(slider->maximum(), c.highestPosition);
+        QCOMPARE(slider->value(), c.startPosition);
+        QCOMPARE(slider->accessibleName(), QString::fromStdString(c.accessibleName));
+        slider->setValue(c.highestPosition);
+        QCOMPARE(c.access.load(*rig.engine), double(c.value(c.highestPosition)));
+    }
 }
 
 QTEST_MAIN(SynthWindowTest)

@@ -47,6 +47,8 @@ class SceneFields {
     /// An array of exactly `count` numbers, each min..max.
     bool readInts(const char* key, int min, int max, int* out, std::size_t count);
     bool readFloats(const char* key, float min, float max, float* out, std::size_t count);
+    /// A number in min..max that a control table gives: read as a whole number or as a float.
+    bool readRanged(const char* key, bool whole, float min, float max, double& out);
     /// A member that is itself an object; returns nullptr (and fails) otherwise.
     const nlohmann::json* object(const char* key);
     /// Records a failure found by the caller (e.g. a cross-field check).
@@ -54,6 +56,7 @@ class SceneFields {
 
   private:
     const nlohmann::json* member(const char* key, const char* what);
+    template <typename T> bool readList(const char* key, double min, double max, T* out, std::size_t count);
     bool readNumber(const nlohmann::json& v, const std::string& name, double min, double max,
                     bool integer, double& out);
 

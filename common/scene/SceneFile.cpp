@@ -1,10 +1,11 @@
 // Scene files: bounded JSON reading, atomic writing, and range-checked member reads.
-#include "common/SceneFile.h"
+#include "common/scene/SceneFile.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -243,8 +244,10 @@ bool SceneFields::readString(const char* key, std::string& out) {
     return true;
 }
 
-bool SceneFields::readInts(const char* key, int min, int max, int* out, std::size_t count) {
-    const nlohmann::json* v = member(key, "a list of whole numbers");
+template <typename T>
+bool SceneFields::readList(const char* key, double min, double max, T* out, std::size_t count) {
+    constexpr bool whole = std::is_integral_v<T>;
+    const nlohmann::json* v = member(key, whole ? "a list of whole numbers" : "a list of numbers");
     if (!v) return false;
     if (!v->is_array() || v->size() != count) {
         fail("The scene's " + where_ + " \"" + key + "\" is not a list of " +
@@ -253,28 +256,33 @@ bool SceneFields::readInts(const char* key, int min, int max, int* out, std::siz
     }
     for (std::size_t i = 0; i < count; ++i) {
         double d = 0;
-        if (!readNumber((*v)[i], std::string(key) + "[" + std::to_string(i) + "]", min, max, true, d))
+        if (!readNumber((*v)[i], std::string(key) + "[" + std::to_string(i) + "]", min, max, whole, d))
             return false;
-        out[i] = static_cast<int>(d);
+        out[i] = static_cast<T>(d);
     }
     return true;
 }
 
+bool SceneFields::readInts(const char* key, int min, int max, int* out, std::size_t count) {
+    return readList(key, min, max, out, count);
+}
+
 bool SceneFields::readFloats(const char* key, float min, float max, float* out, std::size_t count) {
-    const nlohmann::json* v = member(key, "a list of numbers");
-    if (!v) return false;
-    if (!v->is_array() || v->size() != count) {
-        fail("The scene's " + where_ + " \"" + key + "\" is not a list of " +
-             std::to_string(count) + " values.");
-        return false;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        double d = 0;
-        if (!readNumber((*v)[i], std::string(key) + "[" + std::to_string(i) + "]", min, max, false,
-                        d))
+    return readList(key, min, max, out, count);
+}
+
+bool SceneFields::readRanged(const char* key, bool whole, float min, float max, double& out) {
+    if (whole) {
+        int v = 0;
+        if (!readInt(key, static_cast<int>(min), static_cast<int>(max), v))
             return false;
-        out[i] = static_cast<float>(d);
+        out = v;
+        return true;
     }
+    float v = 0.0f;
+    if (!readFloat(key, min, max, v))
+        return false;
+    out = v;
     return true;
 }
 

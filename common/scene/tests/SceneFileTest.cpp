@@ -1,5 +1,5 @@
 // Scene files: exact floats, refusing bad input with a message, and the atomic save.
-#include "common/SceneFile.h"
+#include "common/scene/SceneFile.h"
 
 #include <atomic>
 #include <filesystem>

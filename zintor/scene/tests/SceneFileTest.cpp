@@ -1,14 +1,16 @@
 // Zintor's scene files: every field survives a save and an open, an opened scene renders exactly as the
 // saved state, each kind of bad file is refused with a message and changes nothing, and saving is atomic.
-#include "zintor/generators/Scene.h"
+#include "zintor/scene/SceneFile.h"
 
-#include "common/SceneFile.h"
+#include "common/scene/SceneFile.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/generators/StartUp.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -214,6 +216,37 @@ TEST_F(SceneFiles, SavingReplacesTheFileWholeByRenameAndLeavesNothingBehind) {
     EXPECT_FALSE(saveSceneFile(path("no-such-folder/s.zscene"), first, error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(read(path("s.zscene")), old);
+}
+
+TEST(SceneSliders, EverySliderRoundTripsAtBothEndsAndIsRefusedJustBeyond) {
+    auto engine = std::make_unique<SynthEngine>();
+    common::Random random;
+    startUp(*engine, random, 5);
+    const SynthState started = captureState(*engine); // every value in range
+    for (const Control& c : controls()) {
+        if (c.sceneKey.empty())
+            continue; // Osc Mix: its levels are fields of their own
+        SCOPED_TRACE(std::string(c.name));
+        for (const float end : {c.lowest, c.highest}) {
+            SynthState state = started;
+            c.access.set(state, end);
+            SynthState read;
+            std::string error;
+            ASSERT_TRUE(sceneFromJson(sceneToJson(state), read, error)) << error;
+            EXPECT_EQ(c.access.get(read), c.access.get(state));
+        }
+        nlohmann::json beyond = sceneToJson(started);
+        const std::string key(c.sceneKey);
+        auto& value = beyond[sceneGroup(c)][key];
+        if (c.whole)
+            value = static_cast<int>(c.highest) + 1;
+        else
+            value = std::nextafter(c.highest, 1e30f);
+        SynthState read;
+        std::string error;
+        EXPECT_FALSE(sceneFromJson(beyond, read, error));
+        EXPECT_NE(error.find(key), std::string::npos) << error;
+    }
 }
 
 } // namespace

@@ -1,0 +1,217 @@
+// The shared --render command line: option syntax, numbers, lengths and the --set check.
+#include "common/CommandLine.h"
+
+#include "common/WavRecorder.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace common {
+
+namespace {
+
+constexpr int kSampleRate = 44100;
+// The data chunk of a 16-bit stereo WAV holds at most this many frames.
+constexpr std::int64_t kMaxFrames = static_cast<std::int64_t>(WavRecorder::kMaxDataBytes / 4);
+
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+std::string asStored(double value, bool whole) {
+    char text[32];
+    if (whole)
+        return std::to_string(static_cast<long long>(value));
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
+    return std::string(text, end);
+}
+
+struct Parser {
+    const CommandLineSpec& spec;
+    RenderArguments& out;
+    bool lengthGiven = false;
+    bool blockGiven = false;
+
+    std::string path(std::string& to, std::string_view option, std::string_view value) {
+        if (!to.empty())
+            return std::string(option) + " given twice";
+        if (value.empty())
+            return std::string(option) + " needs a file name";
+        to = value;
+        return {};
+    }
+
+    std::string length(std::string_view option, std::string_view value) {
+        if (lengthGiven)
+            return "give the length once, with --seconds or --frames";
+        lengthGiven = true;
+        const std::optional<double> number = parseNumber(value);
+        if (!number)
+            return std::string(option) + " needs a number, got " + quoted(value);
+        double frames = *number;
+        if (option == "--seconds")
+            frames = std::round(*number * kSampleRate);
+        else if (frames != std::floor(frames))
+            return "--frames needs a whole number, got " + quoted(value);
+        if (!(frames >= 1.0) || frames > static_cast<double>(kMaxFrames))
+            return std::string(option) + " must give 1.." + std::to_string(kMaxFrames) +
+                   " frames (a WAV file's limit), got " + quoted(value);
+        out.frames = static_cast<std::int64_t>(frames);
+        return {};
+    }
+
+    std::string whole(std::string_view option, std::string_view value, std::int64_t lowest,
+                      std::int64_t highest, std::int64_t& to) {
+        const std::optional<std::int64_t> number = parseWholeNumber(value);
+        if (!number || *number < lowest || *number > highest)
+            return std::string(option) + " needs a whole number within " + std::to_string(lowest) + ".." +
+                   std::to_string(highest) + ", got " + quoted(value);
+        to = *number;
+        return {};
+    }
+
+    std::string option(std::string_view option, std::string_view value) {
+        if (option == "--render")
+            return path(out.outputPath, option, value);
+        if (option == "--scene")
+            return path(out.scenePath, option, value);
+        if (option == "--save-scene")
+            return path(out.saveScenePath, option, value);
+        if (option == "--seconds" || option == "--frames")
+            return length(option, value);
+        std::int64_t number = 0;
+        if (option == "--seed") {
+            std::string problem = whole(option, value, 0, 0xFFFFFFFFll, number);
+            out.seed = static_cast<std::uint32_t>(number);
+            return problem;
+        }
+        if (option == "--block") {
+            if (blockGiven)
+                return "--block given twice";
+            blockGiven = true;
+            std::string problem = whole(option, value, 1, kMaxBlockFrames, number);
+            out.blockFrames = static_cast<int>(number);
+            return problem;
+        }
+        if (std::string problem = spec.checkAction(option, value); !problem.empty())
+            return problem;
+        out.actions.push_back({std::string(option), std::string(value)});
+        return {};
+    }
+
+    bool known(std::string_view option) const {
+        for (std::string_view name : {"--render", "--seconds", "--frames", "--seed", "--block", "--scene",
+                                      "--save-scene", "--set", "--press"})
+            if (option == name)
+                return true;
+        for (std::string_view name : spec.orderedOptions)
+            if (option == name)
+                return true;
+        return false;
+    }
+};
+
+} // namespace
+
+std::optional<double> parseNumber(std::string_view text) {
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    double value = 0.0;
+    const auto result = std::from_chars(begin, end, value);
+    if (begin == end || result.ec != std::errc() || result.ptr != end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::int64_t> parseWholeNumber(std::string_view text) {
+    const std::optional<double> value = parseNumber(text);
+    if (!value || *value != std::floor(*value) || std::fabs(*value) > 9.0e15)
+        return std::nullopt;
+    return static_cast<std::int64_t>(*value);
+}
+
+std::string formatRange(const SettableField& field) {
+    return asStored(field.lowest, field.whole) + ".." + asStored(field.highest, field.whole);
+}
+
+std::string parseAssignment(std::string_view text, std::span<const SettableField> fields,
+                            const SettableField*& field, double& value) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos)
+        return "--set needs FIELD=VALUE, got " + quoted(text);
+    const std::string_view name = text.substr(0, equals);
+    const std::string_view given = text.substr(equals + 1);
+    field = nullptr;
+    for (const SettableField& f : fields)
+        if (f.name == name)
+            field = &f;
+    if (!field)
+        return "unknown field " + quoted(name) + " for --set (see --help)";
+    const std::optional<double> number = parseNumber(given);
+    if (!number)
+        return "--set " + std::string(name) + " needs a number, got " + quoted(given);
+    if (field->whole && *number != std::floor(*number))
+        return "--set " + std::string(name) + " needs a whole number, got " + quoted(given);
+    // Compared as the engine holds the value, so that the bounds the message shows are inside the range.
+    const auto held = [&](double v) { return field->whole ? v : static_cast<double>(static_cast<float>(v)); };
+    if (held(*number) < held(field->lowest) || held(*number) > held(field->highest))
+        return "--set " + std::string(name) + " must be within " + formatRange(*field) + ", got " +
+               quoted(given);
+    value = *number;
+    return {};
+}
+
+std::string parseRenderArguments(std::span<const std::string> args, const CommandLineSpec& spec,
+                                 RenderArguments& out) {
+    out = RenderArguments{};
+    out.blockFrames = spec.defaultBlockFrames;
+    Parser parser{spec, out};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view option = args[i];
+        std::optional<std::string_view> value;
+        if (const std::size_t equals = option.find('='); option.starts_with("--") && equals != option.npos) {
+            value = option.substr(equals + 1);
+            option = option.substr(0, equals);
+        }
+        if (option == "--help" || option == "-h") {
+            if (value)
+                return "--help takes no value";
+            out.help = true;
+            continue;
+        }
+        if (!parser.known(option))
+            return "unknown option " + quoted(args[i]) + " (see --help)";
+        if (!value) {
+            // An option's name is never taken as a value: "--render --seed 3" lacks the file name.
+            if (i + 1 >= args.size() || args[i + 1].starts_with("--"))
+                return std::string(option) + " needs a value";
+            value = args[++i];
+        }
+        if (std::string problem = parser.option(option, *value); !problem.empty())
+            return problem;
+    }
+    if (out.help)
+        return {};
+    if (out.outputPath.empty())
+        return "nothing to do: give --render OUT.wav (see --help)";
+    if (!parser.lengthGiven)
+        return "give the length with --seconds S or --frames N";
+    return {};
+}
+
+void reportRender(std::string_view program, const RenderArguments& args, std::uint32_t seed) {
+    std::printf("%.*s: wrote %lld frames (%.2f s) to %s, seed %u\n", static_cast<int>(program.size()),
+                program.data(), static_cast<long long>(args.frames),
+                static_cast<double>(args.frames) / kSampleRate, args.outputPath.c_str(),
+                static_cast<unsigned>(seed));
+}
+
+int failWith(std::string_view program, const std::string& message, int status) {
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(), message.c_str());
+    return status;
+}
+
+} // namespace common

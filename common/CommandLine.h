@@ -1,0 +1,80 @@
+// The command line both programs share: `--render OUT.wav` with its options, one syntax (`--opt value` or
+// `--opt=value`), one way of reading numbers, one message style and the same exit statuses. Each program
+// gives its --set fields, its --press captions and its other ordered options. Calling thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace common {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1; ///< a file could not be written
+inline constexpr int kExitUsage = 2;   ///< bad arguments, or an input file that cannot be used
+inline constexpr int kMaxBlockFrames = 65536;
+
+/// A finite decimal number, optionally signed, and nothing else ("nan", "inf", "1x" and "" are not).
+std::optional<double> parseNumber(std::string_view text);
+/// A whole number within ±9e15 written as parseNumber reads it ("8", "-3", "1e3").
+std::optional<std::int64_t> parseWholeNumber(std::string_view text);
+
+/// A value that --set may give: its range is what the program's controls can give, compared as the
+/// engine holds it (float for real fields).
+struct SettableField {
+    std::string name;
+    double lowest;
+    double highest;
+    bool whole; ///< a whole number (flags are whole numbers 0..1)
+};
+
+/// "lowest..highest", each written as the engine holds it (the shortest text that reads back as that float).
+std::string formatRange(const SettableField& field);
+
+/// Checks `FIELD=VALUE` against `fields`. Returns "" and sets `field` and `value`, or says what is wrong.
+std::string parseAssignment(std::string_view text, std::span<const SettableField> fields,
+                            const SettableField*& field, double& value);
+
+/// --set, --press and --load (and any other option that acts on the engine), in command-line order.
+struct OrderedAction {
+    std::string option; ///< "--set", "--press", "--load"
+    std::string value;
+};
+
+/// What a --render command line asked for.
+struct RenderArguments {
+    bool help = false;
+    std::string outputPath;
+    std::int64_t frames = 0; ///< frames to render, ≥ 0
+    std::optional<std::uint32_t> seed;
+    int blockFrames = 0; ///< frames per render call, 1..kMaxBlockFrames
+    std::string scenePath;
+    std::string saveScenePath;
+    std::vector<OrderedAction> actions;
+};
+
+/// What a program adds to the shared options.
+struct CommandLineSpec {
+    std::string_view program; ///< the prefix of every message: "vexla"
+    int defaultBlockFrames;
+    /// Options with a value that act in order (besides --set and --press), e.g. "--load".
+    std::vector<std::string_view> orderedOptions;
+    /// Checks the value of an ordered option; returns "" or the problem.
+    std::function<std::string(std::string_view option, std::string_view value)> checkAction;
+};
+
+/// Parses the arguments after the program's name. Returns "" or one line saying what is wrong.
+std::string parseRenderArguments(std::span<const std::string> args, const CommandLineSpec& spec,
+                                 RenderArguments& out);
+
+/// Prints "program: wrote N frames (S s) to PATH, seed N" on stdout: what a finished render says.
+void reportRender(std::string_view program, const RenderArguments& args, std::uint32_t seed);
+
+/// Prints "program: message" on stderr and returns `status`.
+int failWith(std::string_view program, const std::string& message, int status);
+
+} // namespace common

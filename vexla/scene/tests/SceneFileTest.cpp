@@ -1,0 +1,144 @@
+// Scene files: every field through a file and back with identical sound after opening, and refusal of
+// bad files with a message and no change.
+#include "vexla/scene/SceneFile.h"
+#include "vexla/controls/Controls.h"
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/Scene.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace vexla {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::makeEverythingSound;
+using testing::renderInBlocks;
+
+/// A started engine with every unit sounding and controls away from their start positions.
+std::unique_ptr<LoopEngine> makeRichEngine(std::uint32_t seed) {
+    auto engine = std::make_unique<LoopEngine>();
+    common::Random random;
+    startUp(*engine, random, seed);
+    makeEverythingSound(*engine, random);
+    EngineParams& p = engine->params;
+    p.transpose = 3;
+    p.masterGain = 0.6171875f;
+    p.samplesPerStep = 4410;
+    p.vcf1Cutoff = 0.3f;
+    p.vcf1Feedback = findControl("vcf1Feedback")->value(90, findControl("vcf1Cutoff")->value(38, 0.0f));
+    return engine;
+}
+
+std::string tempPath(const char* name) {
+    return (fs::temp_directory_path() / ("vexla-scene-" + std::to_string(::getpid()) + "-" + name)).string();
+}
+
+TEST(Scene, OpenedSceneSoundsSampleIdenticalWhateverTheBlockSize) {
+    auto original = makeRichEngine(7);
+    const Scene saved{captureScene(*original),
+                      {"/music/dry loop.wav", "", "/s/slice.wav", "", "/ü/vcf2.wav"}};
+    const std::string path = tempPath("identical.json");
+    std::string error;
+    ASSERT_TRUE(saveSceneFile(path, saved, error)) << error;
+    Scene opened;
+    ASSERT_TRUE(loadSceneFile(path, opened, error)) << error;
+    fs::remove(path);
+    EXPECT_TRUE(opened.state == saved.state); // every field, exactly
+    EXPECT_EQ(opened.samplePaths, saved.samplePaths);
+
+    const int frames = 3 * 12 * 4411; // three passes of the sequence, echoes included
+    const auto expected = renderInBlocks(*original, frames, 512);
+    for (int block : {1, 7, 64}) {
+        auto restored = makeRichEngine(12345); // another seed: every random value differs until opened
+        ASSERT_FALSE(captureScene(*restored) == saved.state);
+        applyScene(*restored, opened.state, kSceneEverything);
+        const auto got = renderInBlocks(*restored, frames, block);
+        ASSERT_EQ(got, expected) << "block " << block;
+    }
+}
+
+TEST(Scene, BadFilesAreRefusedWithAMessageAndChangeNothing) {
+    auto engine = makeRichEngine(7);
+    const json good = sceneToJson(Scene{captureScene(*engine), {"/a.wav", "", "", "", ""}});
+    struct Case {
+        const char* name;
+        std::function<std::string()> text;
+        const char* messagePart;
+    };
+    auto edited = [&](std::function<void(json&)> edit) {
+        return [&good, edit] {
+            json j = good;
+            edit(j);
+            return j.dump();
+        };
+    };
+    const Case cases[] = {
+        {"not JSON", [] { return std::string("RIFF....WAVEfmt "); }, "not valid JSON"},
+        {"truncated",
+         [&] {
+             const std::string t = good.dump();
+             return t.substr(0, t.size() / 2);
+         },
+         "truncated"},
+        {"other program", edited([](json& j) { j["format"] = "Zintor scene"; }), "not a Vexla scene"},
+        {"newer version", edited([](json& j) { j["version"] = 2; }), "newer format"},
+        {"master gain above range", edited([](json& j) { j["controls"]["masterGain"] = 1.5; }), "masterGain"},
+        {"step count above range", edited([](json& j) { j["controls"]["stepCount"] = 65; }), "stepCount"},
+        {"step count not whole", edited([](json& j) { j["controls"]["stepCount"] = 12.5; }), "stepCount"},
+        {"unstable resonance", edited([](json& j) { j["bassline1"]["resonance"] = 1.2; }), "resonance"},
+        {"short note table", edited([](json& j) { j["bassline2"]["notes"].erase(0); }), "notes"},
+        {"negative hat level", edited([](json& j) { j["hiHats"]["levels"][5] = -0.1; }), "levels[5]"},
+        {"echo position outside the line", edited([](json& j) { j["echoAlter"]["readPosition"] = 70000; }),
+         "readPosition"},
+        {"missing group", edited([](json& j) { j.erase("sine"); }), "sine"},
+        {"sample path not text", edited([](json& j) { j["samples"]["dry"] = 5; }), "dry"},
+        {"text where a number belongs", edited([](json& j) { j["kick"]["slide1"] = "fast"; }), "slide1"},
+    };
+    const std::string path = tempPath("bad.json");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text();
+        Scene out{captureScene(*engine), {"keep", "", "", "", ""}};
+        const Scene before = out;
+        std::string error;
+        EXPECT_FALSE(loadSceneFile(path, out, error));
+        EXPECT_NE(error.find(c.messagePart), std::string::npos) << error;
+        EXPECT_TRUE(out.state == before.state);
+        EXPECT_EQ(out.samplePaths, before.samplePaths);
+    }
+    fs::remove(path);
+}
+
+TEST(SceneControls, EveryControlRoundTripsAtBothEndsAndIsRefusedJustBeyond) {
+    for (const Control& c : controls()) {
+        SCOPED_TRACE(std::string(c.name));
+        for (const float end : {c.lowest, c.highest}) {
+            Scene scene;
+            c.access.set(scene.state.controls, end);
+            Scene read;
+            std::string error;
+            ASSERT_TRUE(sceneFromJson(sceneToJson(scene), read, error)) << error;
+            EXPECT_TRUE(read.state.controls == scene.state.controls);
+        }
+        json beyond = sceneToJson(Scene{});
+        const std::string key(c.name);
+        if (c.whole)
+            beyond["controls"][key] = static_cast<int>(c.highest) + 1;
+        else
+            beyond["controls"][key] = std::nextafter(c.highest, 1e30f);
+        Scene read;
+        std::string error;
+        EXPECT_FALSE(sceneFromJson(beyond, read, error));
+        EXPECT_NE(error.find(key), std::string::npos) << error;
+    }
+}
+
+} // namespace
+} // namespace vexla

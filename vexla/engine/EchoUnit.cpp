@@ -5,8 +5,7 @@
 
 namespace vexla {
 
-EchoUnit::EchoUnit(int samplesPerStep)
-    : readPos_(readPosFor(2, samplesPerStep)), settingReadPos_(readPos_) {}
+EchoUnit::EchoUnit(int samplesPerStep) : readPos_(readPosFor(2, samplesPerStep)), settingReadPos_(readPos_) {}
 
 std::int32_t EchoUnit::readPosFor(int k, int samplesPerStep) {
     // 64-bit product, clamped before it becomes a position: never outside the lines.
@@ -22,6 +21,40 @@ int EchoUnit::alterEcho(common::Random& random, int samplesPerStep) {
     (void)random.below(256);
     postReadPos(readPosFor(k, samplesPerStep));
     return k;
+}
+
+void EchoUnit::takePosted() {
+    // Take a posted alterEcho whole: read and write positions change together on this thread only.
+    if (pendingReadPos_.load(std::memory_order_relaxed) != kNoPending) {
+        const std::int32_t posted = pendingReadPos_.exchange(kNoPending, std::memory_order_relaxed);
+        if (posted != kNoPending) {
+            readPos_ = posted & kPositionMask;
+            writeLeft_ = kPositionMask;
+            writeRight_ = kPositionMask;
+        }
+    }
+}
+
+void EchoUnit::render(const float* sendLeft, const float* sendRight, float* outLeft, float* outRight, int n) {
+    takePosted();
+    float* const lineLeft = delayLeft_.data();
+    float* const lineRight = delayRight_.data();
+    std::int32_t readPos = readPos_, writeLeft = writeLeft_, writeRight = writeRight_;
+    for (int i = 0; i < n; ++i) {
+        // Read before write: with a delay of 0 a frame hears the line as it was.
+        const float delayedLeft = lineLeft[readPos];
+        const float delayedRight = lineRight[readPos];
+        lineLeft[writeLeft] = delayedLeft * kFeedback + sendLeft[i];
+        lineRight[writeRight] = delayedRight * kFeedback + sendRight[i];
+        outLeft[i] = delayedLeft;
+        outRight[i] = delayedRight;
+        readPos = (readPos + 1) & kPositionMask;
+        writeLeft = (writeLeft + 1) & kPositionMask;
+        writeRight = (writeRight + 1) & kPositionMask;
+    }
+    readPos_ = readPos;
+    writeLeft_ = writeLeft;
+    writeRight_ = writeRight;
 }
 
 void EchoUnit::clear() {

@@ -1,6 +1,6 @@
 // The loop engine: step clock, units, mix bus, clip stage, 16-bit output and recorder tap.
 // renderBlock() on the audio thread; the generate/alter randomisers on the window thread (or, for the
-// five requested ones, inside the render); renderFrame()/triggerStep() only where no render runs.
+// five requested ones, inside the render).
 #pragma once
 
 #include "common/Random.h"
@@ -10,8 +10,11 @@
 #include "vexla/engine/EngineParams.h"
 #include "vexla/engine/HatVoice.h"
 #include "vexla/engine/KickVoice.h"
+#include "vexla/engine/ParamSnapshot.h"
 #include "vexla/engine/RingModulator.h"
+#include "vexla/engine/RunFrames.h"
 #include "vexla/engine/SceneState.h"
+#include "vexla/engine/SecondLooperSends.h"
 #include "vexla/engine/SineVoice.h"
 #include "vexla/engine/SlicerVoice.h"
 #include "vexla/engine/StretchLooper.h"
@@ -45,7 +48,7 @@ std::int16_t clipAndConvert(float v, bool& clipped);
 bool clipAndConvertRun(const float* left, const float* right, OutputFrame* out, int n);
 
 class LoopEngine {
-public:
+  public:
     /// Large (two 256 KiB echo lines): create it on the heap, before the stream starts.
     LoopEngine();
     LoopEngine(const LoopEngine&) = delete;
@@ -54,13 +57,6 @@ public:
     /// The stream callback: takes engineLock for the whole block, fills lengthBytes / 4 frames of
     /// little-endian 16-bit stereo. Under 4 bytes the buffer is left untouched.
     void renderBlock(void* buffer, int lengthBytes);
-
-    /// One frame without taking engineLock (tests, or a caller that holds it).
-    OutputFrame renderFrame();
-
-    /// The step boundary: loads the units, restarts loopers, triggers the kick, advances the step and
-    /// serves pending requests with the audio thread's generator.
-    void triggerStep();
 
     // Randomisers. `random` is the calling thread's generator (the window's, or audioRandom inside the
     // render). Each reads stepCount / samplesPerStep from params.
@@ -76,7 +72,8 @@ public:
     /// generateBass1, generateBass2, generateKick, alterSecondLooper, generateSlicer, in this order.
     void regenerateAll(common::Random& random);
 
-    /// The loader's hook: silences the four stretch loopers until their next restart. Caller holds engineLock.
+    /// The loader's hook: silences the four stretch loopers until their next restart. Caller holds
+    /// engineLock.
     void stopLoopers();
 
     /// The recorder the tap hands frames to while params.recording is set; null for none.
@@ -89,8 +86,9 @@ public:
     void postScene(const SceneState& state, unsigned parts);
     /// Window thread: true while a posted state waits; then `posted` and `parts` tell what it holds.
     bool scenePending(SceneState& posted, unsigned& parts) const;
-    /// Takes a posted state now: the render's own call, or a caller that holds engineLock.
-    void takePostedScene();
+    /// Takes a posted state now: the render's own call, or a caller that holds engineLock. True when
+    /// there was one.
+    bool takePostedScene();
 
     /// Clock state; read on the audio thread or while no render runs.
     int currentStep() const { return currentStep_; }
@@ -122,39 +120,49 @@ public:
     RingModulator ringModulator;
     EchoUnit echo;
 
-    /// The audio thread's generator: starts at 1, never seeded; hi-hat noise and served requests draw from it.
+    /// The audio thread's generator: starts at 1, never seeded; hi-hat noise and served requests draw from
+    /// it.
     common::Random audioRandom{1};
 
-private:
-    /// Frames rendered together by each unit; a run never crosses a step boundary.
-    static constexpr int kRunFrames = 64;
-
-    /// Renders up to maxFrames frames (1..kRunFrames), stopping at the end of the step; returns how many.
+  private:
+    /// Renders up to maxFrames frames (1..kMaxRunFrames), stopping at the end of the step; returns how many.
     int renderRun(OutputFrame* out, int maxFrames);
-    /// The units and the mix for n frames of one step, whose first frame has the advanced counter firstCounter.
-    void mixRun(OutputFrame* out, int n, int firstCounter, int samplesPerStep);
-    /// The VCF loopers' filters and gains over a run that each plays whole or not at all, calling
-    /// perFrame(i) for each frame in between.
-    template <typename PerFrame>
-    void vcfLanesRun(int n, bool vcf1Plays, bool vcf2Plays, float vcf1Gain, float vcf2Gain, PerFrame&& perFrame);
+    /// The step boundary: takes a posted scene, loads the units, restarts loopers, triggers the kick,
+    /// advances the step and serves pending requests with audioRandom.
+    void triggerStep();
+    /// Every unit's lines for n frames of one step, whose first frame has the advanced counter firstCounter.
+    void renderUnits(int n, int firstCounter);
+    /// The ring modulator's input and output and the echo's sends, from the units' lines.
+    void mixSends(int n);
+    /// The master mix of every line, clipped and converted into out.
+    void mixOutput(OutputFrame* out, int n);
+    /// The output run handed to the peak meters and, while recording, to the recorder.
+    void tapRun(const OutputFrame* out, int n);
 
-    /// One run's unit outputs and sends; members rather than locals to keep the audio thread's stack small.
-    enum SineLine { kSinePhases, kKick1Phases, kKick2Phases, kCarrierPhases, kSineLines };
+    /// One run's lines, each holding one thing; members rather than locals to keep the audio thread's
+    /// stack small. Voices and the modulator are in sample units with their volume applied.
     struct RunLines {
-        float bass1[kRunFrames], bass2[kRunFrames], hats[kRunFrames], sineAmp[kRunFrames];
-        float phases[kSineLines][kRunFrames]; ///< angles, then their sines (the carrier line then holds M)
-        float dryLeft[kRunFrames], dryRight[kRunFrames], vcf1Left[kRunFrames], vcf1Right[kRunFrames];
-        float vcf2Left[kRunFrames], vcf2Right[kRunFrames], secondLeft[kRunFrames], secondRight[kRunFrames];
-        float slicerLeft[kRunFrames], slicerRight[kRunFrames];
-        float echoLeft[kRunFrames], echoRight[kRunFrames], core[kRunFrames];
+        float bass1[kMaxRunFrames], bass2[kMaxRunFrames], kick[kMaxRunFrames], hats[kMaxRunFrames],
+            sine[kMaxRunFrames];
+        float dryLeft[kMaxRunFrames], dryRight[kMaxRunFrames], secondLeft[kMaxRunFrames],
+            secondRight[kMaxRunFrames];
+        float vcf1Left[kMaxRunFrames], vcf1Right[kMaxRunFrames], vcf2Left[kMaxRunFrames],
+            vcf2Right[kMaxRunFrames];
+        float slicerLeft[kMaxRunFrames], slicerRight[kMaxRunFrames];
+        float modulatorInput[kMaxRunFrames], modulated[kMaxRunFrames];
+        float sendLeft[kMaxRunFrames], sendRight[kMaxRunFrames], echoLeft[kMaxRunFrames],
+            echoRight[kMaxRunFrames];
+        float mixLeft[kMaxRunFrames], mixRight[kMaxRunFrames];
     };
     RunLines lines_{};
+    ParamSnapshot snapshot_;
 
     std::int32_t sampleInStep_ = 0;
     std::int32_t currentStep_ = 0;
     std::atomic<common::WavRecorder*> recorder_{nullptr};
     std::int32_t peakLeft_ = 0;
     std::int32_t peakRight_ = 0;
+    bool recordedRun_ = false; ///< some frames of this block went to the recorder
 
     // The hand-over slot: the window owns it in Idle and Writing, the render in Applying.
     common::StateHandOver<SceneState> posted_;

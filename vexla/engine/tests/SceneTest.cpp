@@ -1,8 +1,10 @@
 // Scenes: every field through a file and back with identical sound after opening, refusal of bad files,
 // a posted scene taken exactly at the next step boundary, and the published step and peaks.
-#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
+#include "vexla/engine/EngineControls.h"
+#include "vexla/engine/VcfFilterSetting.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
+#include "vexla/engine/tests/OneFrame.h"
 
 #include "common/SceneFile.h"
 
@@ -43,7 +45,8 @@ std::string tempPath(const char* name) {
 
 TEST(Scene, OpenedSceneSoundsSampleIdenticalWhateverTheBlockSize) {
     auto original = makeRichEngine(7);
-    const Scene saved{captureScene(*original), {"/music/dry loop.wav", "", "/s/slice.wav", "", "/ü/vcf2.wav"}};
+    const Scene saved{captureScene(*original),
+                      {"/music/dry loop.wav", "", "/s/slice.wav", "", "/ü/vcf2.wav"}};
     const std::string path = tempPath("identical.json");
     std::string error;
     ASSERT_TRUE(saveSceneFile(path, saved, error)) << error;
@@ -81,7 +84,12 @@ TEST(Scene, BadFilesAreRefusedWithAMessageAndChangeNothing) {
     };
     const Case cases[] = {
         {"not JSON", [] { return std::string("RIFF....WAVEfmt "); }, "not valid JSON"},
-        {"truncated", [&] { const std::string t = good.dump(); return t.substr(0, t.size() / 2); }, "truncated"},
+        {"truncated",
+         [&] {
+             const std::string t = good.dump();
+             return t.substr(0, t.size() / 2);
+         },
+         "truncated"},
         {"other program", edited([](json& j) { j["format"] = "Zintor scene"; }), "not a Vexla scene"},
         {"newer version", edited([](json& j) { j["version"] = 2; }), "newer format"},
         {"master gain above range", edited([](json& j) { j["controls"]["masterGain"] = 1.5; }), "masterGain"},
@@ -114,7 +122,7 @@ TEST(Scene, BadFilesAreRefusedWithAMessageAndChangeNothing) {
 // Renders frame by frame until the next frame starts a step.
 void renderToBoundary(LoopEngine& engine, std::vector<std::int16_t>& out) {
     do {
-        const OutputFrame f = engine.renderFrame();
+        const OutputFrame f = testing::renderOne(engine);
         out.push_back(f.left);
         out.push_back(f.right);
     } while (engine.sampleInStep() != 0);
@@ -126,8 +134,8 @@ TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     const SceneState other = captureScene(*makeRichEngine(42));
     std::vector<std::int16_t> liveOut, referenceOut;
     for (int i = 0; i < 2 * 4411 + 1234; ++i) { // into the third step
-        const OutputFrame a = live->renderFrame();
-        const OutputFrame b = reference->renderFrame();
+        const OutputFrame a = testing::renderOne(*live);
+        const OutputFrame b = testing::renderOne(*reference);
         liveOut.insert(liveOut.end(), {a.left, a.right});
         referenceOut.insert(referenceOut.end(), {b.left, b.right});
     }
@@ -139,8 +147,8 @@ TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     applyScene(*reference, other, kSceneEverything);
     const int stepBefore = live->currentStep();
     for (int i = 0; i < 3 * 4411; ++i) {
-        const OutputFrame a = live->renderFrame();
-        const OutputFrame b = reference->renderFrame();
+        const OutputFrame a = testing::renderOne(*live);
+        const OutputFrame b = testing::renderOne(*reference);
         liveOut.insert(liveOut.end(), {a.left, a.right});
         referenceOut.insert(referenceOut.end(), {b.left, b.right});
     }
@@ -154,12 +162,12 @@ TEST(EngineReports, PlayingStepIsPublishedOnEachBoundaryAndStandsWhenStopped) {
     engine->params.stepCount = 5;
     engine->params.samplesPerStep = 2000;
     for (int frame = 0; frame < 12 * 2001; ++frame) {
-        engine->renderFrame();
+        testing::renderOne(*engine);
         ASSERT_EQ(engine->params.playingStep.load(), (frame / 2001) % 5) << "frame " << frame;
     }
     engine->params.running = false;
     for (int frame = 0; frame < 5000; ++frame)
-        engine->renderFrame();
+        testing::renderOne(*engine);
     EXPECT_EQ(engine->params.playingStep.load(), (12 * 2001 - 1) / 2001 % 5);
 }
 
@@ -167,7 +175,7 @@ TEST(EngineReports, PeaksHoldTheLargestMagnitudeAndFallOnePerFrame) {
     auto engine = makeRichEngine(5);
     int left = 0, right = 0, highest = 0;
     for (int frame = 0; frame < 40000; ++frame) {
-        const OutputFrame f = engine->renderFrame();
+        const OutputFrame f = testing::renderOne(*engine);
         left = std::max(left - 1, std::abs(int{f.left}));
         right = std::max(right - 1, std::abs(int{f.right}));
         left = std::max(left, 0);
@@ -180,7 +188,7 @@ TEST(EngineReports, PeaksHoldTheLargestMagnitudeAndFallOnePerFrame) {
     engine->params.running = false;
     const int start = engine->params.peakLeft.load();
     for (int frame = 1; frame <= 40000; ++frame) {
-        engine->renderFrame();
+        testing::renderOne(*engine);
         ASSERT_EQ(engine->params.peakLeft.load(), std::max(start - frame, 0));
     }
     EXPECT_EQ(engine->params.peakRight.load(), 0);

@@ -20,6 +20,9 @@ using Clock = std::chrono::steady_clock;
 
 // The writer rewrites the size fields this often, so a crash loses at most this much of the header's truth.
 constexpr auto kSizeRewriteInterval = std::chrono::milliseconds(500);
+/// An offline render writes hundreds of times faster than real time: the sizes also follow every MiB,
+/// so that a killed process leaves a header at most this far behind its data.
+constexpr std::uint64_t kSizeRewriteBytes = 1u << 20;
 constexpr auto kWriterPoll = std::chrono::milliseconds(5);
 constexpr std::size_t kChunkFrames = 8192;
 
@@ -173,11 +176,28 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
     session->limitBytes = limit & ~std::uint64_t{1};
     session->buffer.resize(kChunkFrames * static_cast<std::size_t>(session->bytesPerFrame));
 
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        setError("cannot create " + session->path + ": " + describeErrno(errno));
+    // A pipe or a device is no place for a file whose header is rewritten as it grows, and opening a
+    // pipe that has no reader would block the caller (the window): refuse both, and open without
+    // waiting in case one appears at the path meanwhile.
+    const std::string notRegular = "cannot record to " + session->path + ": it is not a regular file";
+    struct stat existing {};
+    if (::stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        setError(notRegular);
         return kFileFailed;
     }
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        setError(errno == ENXIO ? notRegular
+                                : "cannot create " + session->path + ": " + describeErrno(errno));
+        return kFileFailed;
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        setError(notRegular);
+        return kFileFailed;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     session->fd = fd;
 
     // The header is complete from the start (sizes of an empty recording): the file is valid at once.
@@ -222,35 +242,43 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
 }
 
 int WavRecorder::writeFrame(int left, int right) {
+    const std::int16_t frame[2] = {static_cast<std::int16_t>(left), static_cast<std::int16_t>(right)};
+    return writeFrames(frame, 1);
+}
+
+int WavRecorder::writeFrames(const std::int16_t* interleavedStereo, int frames) {
     // finish() waits until no producer is inside before it takes the ring's last frames.
     writersInside_.fetch_add(1, std::memory_order_seq_cst);
     int status = kBadArgument;
     if (accepting_.load(std::memory_order_seq_cst)) {
-        if (stopped_.load(std::memory_order_relaxed)) {
-            status = kFileFailed;
-        } else {
-            const std::uint32_t packed =
-                static_cast<std::uint16_t>(left) |
-                (static_cast<std::uint32_t>(static_cast<std::uint16_t>(right)) << 16);
-            for (;;) {
-                const std::uint64_t head = head_.load(std::memory_order_relaxed);
-                const std::uint64_t tail = tail_.load(std::memory_order_acquire);
-                if (head - tail <= ringMask_) {
-                    ring_[head & ringMask_] = packed;
-                    head_.store(head + 1, std::memory_order_release);
-                    status = kOk;
-                    break;
-                }
-                if (!blockingWhenFull_.load(std::memory_order_relaxed) ||
-                    stopped_.load(std::memory_order_relaxed)) {
-                    framesDropped_.fetch_add(1, std::memory_order_relaxed);
-                    status = kFileFailed;
-                    break;
-                }
-                // Offline rendering only: there is no deadline, so wake the writer and wait for room.
-                session_->wake.notify_one();
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
+        status = stopped_.load(std::memory_order_relaxed) ? kFileFailed : kOk;
+        int done = 0;
+        while (status == kOk && done < frames) {
+            const std::uint64_t head = head_.load(std::memory_order_relaxed);
+            const std::uint64_t tail = tail_.load(std::memory_order_acquire);
+            const std::uint64_t room = ringMask_ + 1 - (head - tail);
+            const int now =
+                static_cast<int>(std::min<std::uint64_t>(room, static_cast<std::uint64_t>(frames - done)));
+            for (int i = 0; i < now; ++i) {
+                const std::int16_t* frame = interleavedStereo + 2 * (done + i);
+                ring_[(head + static_cast<std::uint64_t>(i)) & ringMask_] =
+                    static_cast<std::uint16_t>(frame[0]) |
+                    (static_cast<std::uint32_t>(static_cast<std::uint16_t>(frame[1])) << 16);
             }
+            head_.store(head + static_cast<std::uint64_t>(now), std::memory_order_release);
+            done += now;
+            if (done == frames)
+                break;
+            if (!blockingWhenFull_.load(std::memory_order_relaxed) ||
+                stopped_.load(std::memory_order_relaxed)) {
+                framesDropped_.fetch_add(static_cast<std::uint64_t>(frames - done),
+                                         std::memory_order_relaxed);
+                status = kFileFailed;
+                break;
+            }
+            // Offline rendering only: there is no deadline, so wake the writer and wait for room.
+            session_->wake.notify_one();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     }
     writersInside_.fetch_sub(1, std::memory_order_seq_cst);
@@ -341,9 +369,13 @@ void WavRecorder::writerLoop() {
         available -= frames;
 
         if (s.dataBytes != s.sizesWrittenFor && Clock::now() - s.lastSizeRewrite >= kSizeRewriteInterval) {
-            // Data first, then the sizes that describe it: after a crash or power loss the header
-            // never claims frames the disk does not hold.
+            // Data first, then the sizes that describe it: after a power loss the header claims at
+            // most what the last half second wrote beyond the synced data.
             ::fdatasync(s.fd);
+            rewriteSizes();
+        } else if (s.dataBytes - s.sizesWrittenFor >= kSizeRewriteBytes) {
+            // No sync here: a killed process leaves its writes to the system in order, and syncing
+            // every MiB would hold a fast offline render back.
             rewriteSizes();
         }
         if (available > 0)

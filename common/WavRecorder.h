@@ -45,6 +45,11 @@ class WavRecorder {
     /// framesDropped(); or the recording stopped on a failure or at the size limit), 4 when idle.
     int writeFrame(int left, int right);
 
+    /// Hands `frames` interleaved stereo frames to the writer thread at once: the render's way, one
+    /// call per block. The same rules as writeFrame(); when the ring has room for only some of them,
+    /// those are queued and the rest counted as dropped (3).
+    int writeFrames(const std::int16_t* interleavedStereo, int frames);
+
     /// Waits until every frame handed over is in the file, writes the sizes and closes it. Returns 0
     /// for a complete file, 3 when a write failed, frames were dropped or the size limit cut the
     /// recording short (lastError() says which; the file is still a valid WAV of what it holds),

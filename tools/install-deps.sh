@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core
   ccache jackd2
+  qt6-svg-dev desktop-file-utils appstream man-db dpkg-dev debootstrap
 )
 
 missing=()

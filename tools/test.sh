@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
 # What `make test` runs after the default build: every test headless from the default build (first, so
 # that its summary leads), then the test suites under the address and undefined-behaviour sanitizers,
-# the engine, window and stress tests under the thread sanitizer, and the sample loader's fuzz run.
-# Exits non-zero when any part fails. Knobs: VZ_TEST_PARTS (default "default asan tsan fuzz"),
-# VZ_FUZZ_SECONDS (45), VZ_SOAK_SECONDS (1800 s of audio in the default tree), VZ_JOBS (2).
+# the engine, window and stress tests under the thread sanitizer, the sample loader's fuzz run, and the
+# install and package checks. Exits non-zero when any part fails. Knobs: VZ_TEST_PARTS (default
+# "default asan tsan fuzz package"), VZ_FUZZ_SECONDS (the fuzz script's own default),
+# VZ_SOAK_SECONDS (1800 s of audio in the default tree), VZ_JOBS (2).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 
-parts=${VZ_TEST_PARTS:-default asan tsan fuzz}
+parts=${VZ_TEST_PARTS:-default asan tsan fuzz package}
 jobs=${VZ_JOBS:-2}
-fuzz_seconds=${VZ_FUZZ_SECONDS:-45}
+fuzz_seconds=${VZ_FUZZ_SECONDS:-$(sed -n 's/^seconds="${2:-\([0-9]*\)}"$/\1/p' vexla/samples/fuzz/run-loader-fuzz.sh)}
+
+# The package check's clean Debian root mostly waits on the network: make it while the rest builds.
+clean_root=
+root_maker=
+if [[ " $parts " == *" package "* ]] && [ "$(id -u)" -eq 0 ] && command -v debootstrap >/dev/null; then
+  clean_root=$(mktemp -d)/debian12
+  tools/check-package.sh --make-root "$clean_root" &
+  root_maker=$!
+fi
 
 # The sanitizer trees are built here, so they may use ccache; the paths are made relative so that a
 # fresh clone elsewhere still hits the cache.
@@ -25,7 +35,7 @@ fi
 results=()
 failed=0
 ctest_log=$(mktemp)
-trap 'rm -f "$ctest_log"' EXIT
+trap 'rm -f "$ctest_log"; [ -z "$clean_root" ] || rm -rf "$(dirname "$clean_root")"' EXIT
 
 # ctest, with its output kept so that the closing line can add up every part's counts.
 counted_ctest() {
@@ -107,12 +117,22 @@ fuzz_part() {
   fi
 }
 
+package_part() {
+  if [ -n "$root_maker" ] && ! wait "$root_maker"; then
+    echo "could not make a clean Debian 12 root:"
+    tail -n 20 "$clean_root.log"
+    return 1
+  fi
+  tools/check-package.sh build/default "$clean_root"
+}
+
 for p in $parts; do
   case $p in
     default) part "default tests" default_part ;;
     asan) part "address and undefined-behaviour sanitizers" asan_part ;;
     tsan) part "thread sanitizer" tsan_part ;;
     fuzz) part "sample loader fuzz run (${fuzz_seconds} s)" fuzz_part ;;
+    package) part "install and package checks" package_part ;;
     *) echo "unknown part $p" >&2; failed=1 ;;
   esac
 done
@@ -120,6 +140,7 @@ done
 echo "==== summary"
 printf '%s\n' "${results[@]}"
 echo "all parts: $((SECONDS / 60)) min $((SECONDS % 60)) s"
+echo "test code against product code (tools/test-ratio.sh): $(tools/test-ratio.sh | awk '$1 == "all" { print $4 }')"
 # One closing line over every ctest run: "tests passed, F tests failed out of T" from each part.
 read -r passed_total failed_total < <(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$ctest_log" |
   awk '{ f += $1; t += $2 } END { print t - f + 0, f + 0 }')

@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -119,11 +121,21 @@ TEST_F(WavRecorderTest, EmptyRecordingIsTheCanonicalHeader) {
 
 TEST_F(WavRecorderTest, NFramesGiveExactSizesAndSamples) {
     constexpr int n = 50000; // more than one writer chunk
-    WavRecorder rec;
+    WavRecorder rec(4096);   // a small ring: blocks wrap around it and wait for room
     rec.setBlockingWhenFull(true);
     ASSERT_EQ(rec.open(path("n.wav").c_str(), 44100, 16, 2), 0);
-    for (int i = 0; i < n; ++i)
+    // The first half frame by frame, the rest in blocks of odd sizes, as a render hands them over.
+    for (int i = 0; i < n / 2; ++i)
         ASSERT_EQ(rec.writeFrame(leftSample(i), rightSample(i)), 0);
+    std::vector<std::int16_t> block;
+    for (int i = n / 2; i < n; i += 777) {
+        block.clear();
+        for (int j = i; j < std::min(n, i + 777); ++j) {
+            block.push_back(static_cast<std::int16_t>(leftSample(j)));
+            block.push_back(static_cast<std::int16_t>(rightSample(j)));
+        }
+        ASSERT_EQ(rec.writeFrames(block.data(), static_cast<int>(block.size() / 2)), 0);
+    }
     ASSERT_EQ(rec.finish(), 0) << rec.lastError();
     EXPECT_EQ(rec.framesWritten(), static_cast<std::uint64_t>(n));
     EXPECT_EQ(rec.framesDropped(), 0u);
@@ -210,6 +222,19 @@ TEST_F(WavRecorderTest, FailuresAreReportedNotPretended) {
     EXPECT_EQ(rec.finish(), 0);
 }
 
+TEST_F(WavRecorderTest, APipeOrADeviceIsRefusedAtOnceAndLeftAsItIs) {
+    const std::string pipe = path("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    WavRecorder rec;
+    for (const std::string& target : {pipe, std::string("/dev/null")}) {
+        EXPECT_EQ(rec.open(target.c_str(), 44100, 16, 2), 3) << target; // without a reader: no wait
+        EXPECT_NE(rec.lastError().find("not a regular file"), std::string::npos) << rec.lastError();
+        EXPECT_FALSE(rec.isRecording());
+    }
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
 TEST_F(WavRecorderTest, MonoAndEightBitFilesAreWhatTheHeaderSays) {
     WavRecorder rec;
     ASSERT_EQ(rec.open(path("m16.wav").c_str(), 22050, 16, 1), 0);
@@ -281,6 +306,32 @@ TEST_F(WavRecorderTest, ARecordingCutOffByACrashIsStillReadable) {
     }
     const auto b = readBytes(file);
     EXPECT_EQ(le32(b, 4), b.size() - 8);
+}
+
+TEST_F(WavRecorderTest, AKilledFastRecordingLeavesSizesCloseBehindItsData) {
+    // An offline render writes far faster than real time: a kill must not leave megabytes of audio
+    // under a header that says the file is nearly empty.
+    const std::string file = path("killed.wav");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        WavRecorder rec;
+        rec.setBlockingWhenFull(true);
+        if (rec.open(file.c_str(), 44100, 16, 2) != 0)
+            ::_exit(1);
+        std::vector<std::int16_t> block(2 * 4096, 1000);
+        for (;;)
+            rec.writeFrames(block.data(), 4096);
+    }
+    while (fs::exists(file) ? fs::file_size(file) < 8u << 20 : true)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto b = readBytes(file);
+    const std::uint64_t data = b.size() - 44;
+    EXPECT_GE(le32(b, 40) + (2u << 20), data) << "the header fell more than 2 MiB behind";
+    EXPECT_LE(le32(b, 40), data);
 }
 
 TEST_F(WavRecorderTest, SizeLimitStopsCleanlyWithAValidFile) {

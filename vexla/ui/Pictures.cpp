@@ -80,24 +80,30 @@ QPixmap clipLamp(bool lit, qreal ratio) {
     return pixmap;
 }
 
+void paintProgramIcon(QPainter& painter, qreal size) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient back(0, 0, 0, size);
+    back.setColorAt(0, QColor(58, 40, 120));
+    back.setColorAt(1, QColor(18, 14, 40));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(back);
+    painter.drawRoundedRect(QRectF(0, 0, size, size), size * 0.2, size * 0.2);
+    const QPointF centre(size / 2, size / 2);
+    // Below 32 pixels the ring of pads would be a blur: the arrow alone, larger.
+    const bool detailed = size >= 32;
+    if (detailed)
+        drawStepRing(painter, centre, size * 0.36, size * 0.1);
+    drawLoopArrow(painter, centre, size * (detailed ? 0.18 : 0.28), size * (detailed ? 0.06 : 0.1),
+                  QColor(255, 176, 40));
+}
+
 QIcon programIcon() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256}) {
         QPixmap pixmap = blankPixmap(size, size, 1.0);
         QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const qreal s = size;
-        QLinearGradient back(0, 0, 0, s);
-        back.setColorAt(0, QColor(58, 40, 120));
-        back.setColorAt(1, QColor(18, 14, 40));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(back);
-        painter.drawRoundedRect(QRectF(0, 0, s, s), s * 0.2, s * 0.2);
-        const QPointF centre(s / 2, s / 2);
-        if (size >= 32)
-            drawStepRing(painter, centre, s * 0.36, s * 0.1);
-        drawLoopArrow(painter, centre, s * (size >= 32 ? 0.18 : 0.28), s * (size >= 32 ? 0.06 : 0.1),
-                      QColor(255, 176, 40));
+        paintProgramIcon(painter, size);
+        painter.end();
         icon.addPixmap(pixmap);
     }
     return icon;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QPainter>
 #include <QPixmap>
 
 namespace vexla {
@@ -17,6 +18,8 @@ inline constexpr int kStartPictureHeight = 221;
 /// The clip lamp: red (lit) or green, with a dark rim and a white glint at the top left.
 QPixmap clipLamp(bool lit, qreal devicePixelRatio = 1.0);
 
+/// Paints the program icon into the square (0, 0, size, size); also what the installed icons are.
+void paintProgramIcon(QPainter& painter, qreal size);
 /// The program icon at the usual icon sizes.
 QIcon programIcon();
 

@@ -14,6 +14,11 @@ QPixmap synthIconPixmap(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
+    paintSynthIcon(painter, size);
+    return pixmap;
+}
+
+void paintSynthIcon(QPainter& painter, double size) {
     painter.setRenderHint(QPainter::Antialiasing);
     const double s = size;
 
@@ -48,7 +53,6 @@ QPixmap synthIconPixmap(int size) {
     painter.drawRoundedRect(QRectF(s * 0.22, s * 0.80, s * 0.26, s * 0.07), s * 0.03, s * 0.03);
     painter.setBrush(QColor(255, 200, 60));
     painter.drawRoundedRect(QRectF(s * 0.52, s * 0.80, s * 0.18, s * 0.07), s * 0.03, s * 0.03);
-    return pixmap;
 }
 
 QIcon synthIcon() {

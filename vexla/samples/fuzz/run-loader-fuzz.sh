@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Runs the sample-loader fuzz target for a bounded time (default 60 s) from the committed seeds.
+# Runs the sample-loader fuzz target for a bounded time (default 30 s) from the committed seeds.
 # Usage: run-loader-fuzz.sh [build-dir] [seconds]. Build first: cmake --preset fuzz && cmake --build --preset fuzz --target loader_fuzz
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-$here/../../../build/fuzz}"
-seconds="${2:-60}"
+seconds="${2:-30}"
 binary="$build/vexla/samples/loader_fuzz"
 [ -x "$binary" ] || { echo "no fuzz target at $binary (configure with the fuzz preset)" >&2; exit 2; }
 corpus="$build/vexla/samples/loader-fuzz-corpus"

@@ -32,15 +32,6 @@ std::int16_t clipAndConvert(float v, bool& clipped) {
     return static_cast<std::int16_t>(std::lrint(static_cast<double>(v) - 0.5));
 }
 
-bool clipAndConvertRun(const float* left, const float* right, OutputFrame* out, int n) {
-    bool clipped = false;
-    for (int i = 0; i < n; ++i) {
-        out[i].left = clipAndConvert(left[i], clipped);
-        out[i].right = clipAndConvert(right[i], clipped);
-    }
-    return clipped;
-}
-
 LoopEngine::LoopEngine() = default;
 
 void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
@@ -51,21 +42,17 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
     snapshot_ = readParams(params);
     recordedRun_ = false;
     auto* bytes = static_cast<unsigned char*>(buffer);
-    OutputFrame run[kMaxRunFrames];
+    std::int16_t run[2 * kMaxRunFrames]; // left, right, left, ...
     while (frames > 0) {
         const int n = renderRun(run, frames < kMaxRunFrames ? frames : kMaxRunFrames);
         tapRun(run, n);
         if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(bytes, run, static_cast<std::size_t>(n) * sizeof(OutputFrame));
+            std::memcpy(bytes, run, static_cast<std::size_t>(n) * 4);
         } else {
-            for (int i = 0; i < n; ++i) {
-                const auto left = static_cast<std::uint16_t>(run[i].left);
-                const auto right = static_cast<std::uint16_t>(run[i].right);
-                unsigned char* frame = bytes + 4 * i; // little-endian whatever the host
-                frame[0] = static_cast<unsigned char>(left & 0xffu);
-                frame[1] = static_cast<unsigned char>(left >> 8);
-                frame[2] = static_cast<unsigned char>(right & 0xffu);
-                frame[3] = static_cast<unsigned char>(right >> 8);
+            for (int i = 0; i < 2 * n; ++i) { // little-endian whatever the host
+                const auto sample = static_cast<std::uint16_t>(run[i]);
+                bytes[2 * i] = static_cast<unsigned char>(sample & 0xffu);
+                bytes[2 * i + 1] = static_cast<unsigned char>(sample >> 8);
             }
         }
         bytes += 4 * n;
@@ -82,31 +69,30 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
     }
 }
 
-void LoopEngine::tapRun(const OutputFrame* out, int n) {
+void LoopEngine::tapRun(const std::int16_t* out, int n) {
     // Peak hold for the meters: magnitudes, since the voices reach the right channel inverted. Each frame
     // the peak falls by one and rises to the frame's magnitude.
     std::int32_t peakLeft = peakLeft_, peakRight = peakRight_;
     for (int i = 0; i < n; ++i) {
-        peakLeft = std::max(peakLeft - 1, std::abs(static_cast<std::int32_t>(out[i].left)));
-        peakRight = std::max(peakRight - 1, std::abs(static_cast<std::int32_t>(out[i].right)));
+        peakLeft = std::max(peakLeft - 1, std::abs(static_cast<std::int32_t>(out[2 * i])));
+        peakRight = std::max(peakRight - 1, std::abs(static_cast<std::int32_t>(out[2 * i + 1])));
     }
     peakLeft_ = peakLeft;
     peakRight_ = peakRight;
     if (snapshot_.recording) {
         // A stopped engine records silence too.
         if (common::WavRecorder* recorder = recorder_.load(kRelaxed))
-            for (int i = 0; i < n; ++i)
-                recorder->writeFrame(out[i].left, out[i].right);
+            recorder->writeFrames(out, n);
         recordedRun_ = true;
     }
 }
 
-int LoopEngine::renderRun(OutputFrame* out, int maxFrames) {
+int LoopEngine::renderRun(std::int16_t* out, int maxFrames) {
     if (!snapshot_.running) {
         // A stopped clock has no boundary to wait for.
         if (takePostedScene())
             snapshot_ = readParams(params);
-        std::fill(out, out + maxFrames, OutputFrame{});
+        std::fill(out, out + 2 * maxFrames, std::int16_t{0});
         return maxFrames;
     }
     if (sampleInStep_ == 0)
@@ -173,7 +159,7 @@ void LoopEngine::mixSends(int n) {
     }
 }
 
-void LoopEngine::mixOutput(OutputFrame* out, int n) {
+void LoopEngine::mixOutput(std::int16_t* out, int n) {
     // The synthesised voices and the modulator reach the right channel inverted; samples and echo do not.
     RunLines& l = lines_;
     const float gain = snapshot_.controls.masterGain;
@@ -184,7 +170,12 @@ void LoopEngine::mixOutput(OutputFrame* out, int n) {
         l.mixRight[i] = gain * (l.echoRight[i] - voices - l.modulated[i] + l.slicerRight[i] +
                                 l.secondRight[i] + l.vcf2Right[i] + l.vcf1Right[i] + l.dryRight[i]);
     }
-    if (clipAndConvertRun(l.mixLeft, l.mixRight, out, n))
+    bool clipped = false;
+    for (int i = 0; i < n; ++i) {
+        out[2 * i] = clipAndConvert(l.mixLeft[i], clipped);
+        out[2 * i + 1] = clipAndConvert(l.mixRight[i], clipped);
+    }
+    if (clipped)
         params.clipped.store(true, kRelaxed);
 }
 

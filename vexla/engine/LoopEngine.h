@@ -34,18 +34,9 @@ inline constexpr int kSampleRate = 44100;
 /// Output clip level: ±32766, not ±32767.
 inline constexpr float kClipLevel = 32766.0f;
 
-/// One output frame as the stream stores it.
-struct OutputFrame {
-    std::int16_t left = 0;
-    std::int16_t right = 0;
-};
-
 /// Clips one channel value to ±32766 (NaN gives −32766), setting `clipped` when it had to.
 /// Then rounds v − 0.5 to the nearest integer, ties to even, in double precision.
 std::int16_t clipAndConvert(float v, bool& clipped);
-
-/// clipAndConvert over n frames of two channel lines; returns whether any value had to be clipped.
-bool clipAndConvertRun(const float* left, const float* right, OutputFrame* out, int n);
 
 class LoopEngine {
   public:
@@ -126,7 +117,7 @@ class LoopEngine {
 
   private:
     /// Renders up to maxFrames frames (1..kMaxRunFrames), stopping at the end of the step; returns how many.
-    int renderRun(OutputFrame* out, int maxFrames);
+    int renderRun(std::int16_t* out, int maxFrames);
     /// The step boundary: takes a posted scene, loads the units, restarts loopers, triggers the kick,
     /// advances the step and serves pending requests with audioRandom.
     void triggerStep();
@@ -135,9 +126,9 @@ class LoopEngine {
     /// The ring modulator's input and output and the echo's sends, from the units' lines.
     void mixSends(int n);
     /// The master mix of every line, clipped and converted into out.
-    void mixOutput(OutputFrame* out, int n);
-    /// The output run handed to the peak meters and, while recording, to the recorder.
-    void tapRun(const OutputFrame* out, int n);
+    void mixOutput(std::int16_t* out, int n);
+    /// The output run (interleaved left, right) handed to the peak meters and, while recording, to the recorder.
+    void tapRun(const std::int16_t* out, int n);
 
     /// One run's lines, each holding one thing; members rather than locals to keep the audio thread's
     /// stack small. Voices and the modulator are in sample units with their volume applied.

@@ -67,11 +67,18 @@ int StretchLooper::fetch(float* left, float* right, int n) {
     for (int i = 0; i < playing; ++i)
         indices[i] =
             std::min(static_cast<std::int32_t>(std::lrint((firstFrame + i) * speed - 0.5)), lastIndex);
+    // Gathered first and converted apart, so that the conversions go several at a time.
+    std::int16_t gathered[kMaxRunFrames];
     for (int i = 0; i < playing; ++i)
-        left[i] = leftData_[indices[i]];
-    if (stereo_)
+        gathered[i] = leftData_[indices[i]];
+    for (int i = 0; i < playing; ++i)
+        left[i] = gathered[i];
+    if (stereo_) {
         for (int i = 0; i < playing; ++i)
-            right[i] = rightData_[indices[i]];
+            gathered[i] = rightData_[indices[i]];
+        for (int i = 0; i < playing; ++i)
+            right[i] = gathered[i];
+    }
     frame_ = first + playing;
     position_ = static_cast<double>(frame_) * speed;
     return playing;

@@ -12,7 +12,15 @@
 #include "vexla/engine/SlicerVoice.h"
 #include "vexla/engine/StretchLooper.h"
 
+#include <cstdint>
+
 namespace vexla::testing {
+
+/// One output frame as the stream stores it.
+struct OutputFrame {
+    std::int16_t left = 0;
+    std::int16_t right = 0;
+};
 
 struct StereoFrame {
     float left = 0.0f;

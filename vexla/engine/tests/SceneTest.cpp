@@ -122,7 +122,7 @@ TEST(Scene, BadFilesAreRefusedWithAMessageAndChangeNothing) {
 // Renders frame by frame until the next frame starts a step.
 void renderToBoundary(LoopEngine& engine, std::vector<std::int16_t>& out) {
     do {
-        const OutputFrame f = testing::renderOne(engine);
+        const testing::OutputFrame f = testing::renderOne(engine);
         out.push_back(f.left);
         out.push_back(f.right);
     } while (engine.sampleInStep() != 0);
@@ -134,8 +134,8 @@ TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     const SceneState other = captureScene(*makeRichEngine(42));
     std::vector<std::int16_t> liveOut, referenceOut;
     for (int i = 0; i < 2 * 4411 + 1234; ++i) { // into the third step
-        const OutputFrame a = testing::renderOne(*live);
-        const OutputFrame b = testing::renderOne(*reference);
+        const testing::OutputFrame a = testing::renderOne(*live);
+        const testing::OutputFrame b = testing::renderOne(*reference);
         liveOut.insert(liveOut.end(), {a.left, a.right});
         referenceOut.insert(referenceOut.end(), {b.left, b.right});
     }
@@ -147,8 +147,8 @@ TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     applyScene(*reference, other, kSceneEverything);
     const int stepBefore = live->currentStep();
     for (int i = 0; i < 3 * 4411; ++i) {
-        const OutputFrame a = testing::renderOne(*live);
-        const OutputFrame b = testing::renderOne(*reference);
+        const testing::OutputFrame a = testing::renderOne(*live);
+        const testing::OutputFrame b = testing::renderOne(*reference);
         liveOut.insert(liveOut.end(), {a.left, a.right});
         referenceOut.insert(referenceOut.end(), {b.left, b.right});
     }
@@ -175,7 +175,7 @@ TEST(EngineReports, PeaksHoldTheLargestMagnitudeAndFallOnePerFrame) {
     auto engine = makeRichEngine(5);
     int left = 0, right = 0, highest = 0;
     for (int frame = 0; frame < 40000; ++frame) {
-        const OutputFrame f = testing::renderOne(*engine);
+        const testing::OutputFrame f = testing::renderOne(*engine);
         left = std::max(left - 1, std::abs(int{f.left}));
         right = std::max(right - 1, std::abs(int{f.right}));
         left = std::max(left, 0);

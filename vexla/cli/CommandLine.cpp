@@ -253,14 +253,12 @@ std::string parseLoad(RenderPlan& plan, std::string_view arg) {
         const auto index = static_cast<std::size_t>(&choice - kSlotChoices);
         plan.actions.push_back([slot, index, &plan, path = std::string(arg.substr(equals + 1))](LoopEngine& engine,
                                                                                              common::Random&) {
-            // The same hook the window uses: decode first, then swap under the lock with the loopers stopped.
-            const LoadResult result = loadSampleFile(path.c_str(), engine.*slot, [&engine](const std::function<void()>& swap) {
-                std::lock_guard<std::mutex> lock(engine.engineLock);
-                engine.stopLoopers();
-                swap();
-            });
+            // As the window does: decode here, swap in at the render's next block.
+            SampleSlot loaded;
+            const LoadResult result = loadSampleFile(path.c_str(), loaded);
             if (!result)
                 return "cannot load '" + path + "': " + result.reason;
+            engine.swapSample(engine.*slot, std::move(loaded));
             plan.loadedPaths[index] = path;
             return std::string();
         });
@@ -458,11 +456,8 @@ int runCommandLine(int argc, char** argv) {
         remaining -= frames;
     }
 
-    {
-        std::lock_guard<std::mutex> lock(engine->engineLock);
-        engine->params.recording.store(false, kRelaxed);
-        engine->setRecorder(nullptr);
-    }
+    engine->params.recording.store(false, kRelaxed);
+    engine->setRecorder(nullptr);
     if (recorder.finish() != common::WavRecorder::kOk) {
         std::fprintf(stderr, "vexla: writing '%s' failed: %s\n", plan.outputPath.c_str(), recorder.lastError().c_str());
         return 1;

@@ -14,29 +14,15 @@ std::int32_t EchoUnit::readPosFor(int k, int samplesPerStep) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(pos, 0, kPositionMask));
 }
 
-int EchoUnit::alterEcho(common::Random& random, int samplesPerStep) {
+std::int32_t EchoUnit::chooseDelay(common::Random& random, int samplesPerStep) {
     const int k = random.below(5);
     // Two further draws that nothing reads, kept so that a seed gives the same later draws.
     (void)random.below(5);
     (void)random.below(256);
-    postReadPos(readPosFor(k, samplesPerStep));
-    return k;
-}
-
-void EchoUnit::takePosted() {
-    // Take a posted alterEcho whole: read and write positions change together on this thread only.
-    if (pendingReadPos_.load(std::memory_order_relaxed) != kNoPending) {
-        const std::int32_t posted = pendingReadPos_.exchange(kNoPending, std::memory_order_relaxed);
-        if (posted != kNoPending) {
-            readPos_ = posted & kPositionMask;
-            writeLeft_ = kPositionMask;
-            writeRight_ = kPositionMask;
-        }
-    }
+    return readPosFor(k, samplesPerStep);
 }
 
 void EchoUnit::render(const float* sendLeft, const float* sendRight, float* outLeft, float* outRight, int n) {
-    takePosted();
     float* const lineLeft = delayLeft_.data();
     float* const lineRight = delayRight_.data();
     std::int32_t readPos = readPos_, writeLeft = writeLeft_, writeRight = writeRight_;

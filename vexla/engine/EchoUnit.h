@@ -1,10 +1,9 @@
 // "Echo Alter": a stereo echo, one 65536-frame line per channel, feedback 0.7, delay of one to five steps
-// less one frame. render() on the audio thread only; alterEcho() on the window thread (it posts the new
-// positions, which the render takes whole at its next run); clear() only while no render runs.
+// less one frame. render() and setReadPos() on the audio thread (the window sends a new read position
+// through the engine's mailbox); chooseDelay() anywhere; clear() only while no render runs.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 
 #include "common/Random.h"
@@ -23,35 +22,33 @@ class EchoUnit {
     EchoUnit(const EchoUnit&) = delete;
     EchoUnit& operator=(const EchoUnit&) = delete;
 
-    /// n frames: out gets the delayed left and right, and each line takes delayed × 0.7 + send. A posted
-    /// alterEcho is taken at the start of the run.
+    /// n frames: out gets the delayed left and right, and each line takes delayed × 0.7 + send.
     void render(const float* sendLeft, const float* sendRight, float* outLeft, float* outRight, int n);
 
     /// "Echo Alter" and every tempo report: k = randomBelow(5), then two further draws (randomBelow(5),
-    /// randomBelow(256)) that nothing reads; the delay becomes (k + 1) × samplesPerStep − 1 frames, capped
-    /// at 65535. Returns k.
-    int alterEcho(common::Random& random, int samplesPerStep);
+    /// randomBelow(256)) that nothing reads. Returns the read position for a delay of (k + 1) ×
+    /// samplesPerStep − 1 frames, capped at 65535 (readPosFor(k, samplesPerStep)).
+    static std::int32_t chooseDelay(common::Random& random, int samplesPerStep);
 
-    /// Posts a read position (writes restart at 65535), as alterEcho does: a scene's or an undo step's
-    /// echo setting. Any thread; the render takes it whole at its next frame.
-    void postReadPos(std::int32_t readPos) {
-        const std::int32_t pos = readPos & kPositionMask;
-        settingReadPos_.store(pos, std::memory_order_relaxed);
-        pendingReadPos_.store(pos, std::memory_order_relaxed);
+    /// Moves the read position (masked to the line) and restarts the writes at 65535, taking both
+    /// together so that the delay is never split.
+    void setReadPos(std::int32_t readPos) {
+        readPos_ = readPos & kPositionMask;
+        settingReadPos_ = readPos_;
+        writeLeft_ = kPositionMask;
+        writeRight_ = kPositionMask;
     }
 
-    /// The read position of the latest setting (posted or taken), counted with writes at 65535: what a
-    /// scene keeps of the echo. Any thread.
-    std::int32_t settingReadPos() const { return settingReadPos_.load(std::memory_order_relaxed); }
+    /// The read position of the last setting, counted with writes at 65535.
+    std::int32_t settingReadPos() const { return settingReadPos_; }
 
-    /// Zeroes both delay lines. Window thread, before the stream starts or under engineLock.
+    /// Zeroes both delay lines. Only while no render runs.
     void clear();
 
     /// Read position for a delay of (k + 1) × samplesPerStep − 1 frames with writes at 65535: never negative.
     static std::int32_t readPosFor(int k, int samplesPerStep);
 
-    /// Positions as the render holds them (audio thread, or while no render runs). A pending alterEcho
-    /// is not yet included.
+    /// Positions as the render holds them (audio thread, or while no render runs).
     std::int32_t readPos() const { return readPos_; }
     std::int32_t writeLeft() const { return writeLeft_; }
     std::int32_t writeRight() const { return writeRight_; }
@@ -59,19 +56,12 @@ class EchoUnit {
     std::int32_t delayFrames() const { return (writeLeft_ - readPos_) & kPositionMask; }
 
   private:
-    static constexpr std::int32_t kNoPending = -1;
-
-    void takePosted();
-
     std::array<float, kEchoLineFrames> delayLeft_{};
     std::array<float, kEchoLineFrames> delayRight_{};
     std::int32_t readPos_;
     std::int32_t writeLeft_ = kPositionMask;
     std::int32_t writeRight_ = kPositionMask;
-    /// A read position posted by alterEcho, or kNoPending. Posting one value whole keeps the render from
-    /// mixing a new read position with a write position it advanced itself.
-    std::atomic<std::int32_t> pendingReadPos_{kNoPending};
-    std::atomic<std::int32_t> settingReadPos_;
+    std::int32_t settingReadPos_;
 };
 
 } // namespace vexla

@@ -8,22 +8,11 @@ namespace vexla {
 
 void KickVoice::generate(common::Random& random) {
     constexpr auto r = std::memory_order_relaxed;
-    silenceRequests_.fetch_add(1, r);
     startFreq.store(static_cast<float>(random.below(64)) * (1.0f / 2048.0f) + 0.06f, r);
     slide1.store(static_cast<float>(random.below(1024)) * 0.000004859842f * 0.08f, r);
 }
 
-void KickVoice::takeSilence() {
-    const std::uint32_t requested = silenceRequests_.load(std::memory_order_relaxed);
-    if (requested != silencesTaken_) {
-        silencesTaken_ = requested;
-        freq1_ = 0.0f;
-        phase1_ = 0.0f;
-    }
-}
-
 void KickVoice::trigger() {
-    takeSilence();
     freq1_ = startFreq.load(std::memory_order_relaxed);
     freq2_ = 2.0f * freq1_;
     phase1_ = 0.0f;
@@ -31,7 +20,6 @@ void KickVoice::trigger() {
 }
 
 void KickVoice::render(float* out, int n, float volume) {
-    takeSilence();
     const float slide = slide1.load(std::memory_order_relaxed);
     // The partials' phases first, then their sines, so that the sines of the whole run go together.
     float angles1[kMaxRunFrames], angles2[kMaxRunFrames];

@@ -1,5 +1,5 @@
-// The kick: two falling sine partials, retriggered every fourth step. trigger() and render() on the
-// audio thread only; generate() on either thread (its values are atomics, its reset is handed over).
+// The kick: two falling sine partials, retriggered every fourth step. trigger(), silence() and render()
+// on the audio thread only; generate() on either thread (its values are atomics).
 #pragma once
 
 #include "common/Random.h"
@@ -15,8 +15,15 @@ class KickVoice {
     KickVoice(const KickVoice&) = delete;
     KickVoice& operator=(const KickVoice&) = delete;
 
-    /// New start frequency and slide; silences the first partial until the next trigger.
+    /// New start frequency and slide. The engine then silences the first partial (silence()) on the
+    /// audio thread.
     void generate(common::Random& random);
+
+    /// Stops the first partial until the next trigger, as a new kick pattern does.
+    void silence() {
+        freq1_ = 0.0f;
+        phase1_ = 0.0f;
+    }
 
     /// Restarts both partials at the start frequency and its octave.
     void trigger();
@@ -31,13 +38,6 @@ class KickVoice {
     float freq2() const { return freq2_; }
 
   private:
-    // generate() may run on the window thread, so it cannot write the render's phase and frequency
-    // directly: it counts a silence request that the render takes at its next run.
-    void takeSilence();
-
-    std::atomic<std::uint32_t> silenceRequests_{0};
-    std::uint32_t silencesTaken_ = 0;
-
     float phase1_ = 0.0f;
     float phase2_ = 0.0f;
     float freq1_ = 0.0f;

@@ -32,14 +32,123 @@ std::int16_t clipAndConvert(float v, bool& clipped) {
     return static_cast<std::int16_t>(std::lrint(static_cast<double>(v) - 0.5));
 }
 
-LoopEngine::LoopEngine() = default;
+// ---- the changes the window posts -----------------------------------------------------------------
+
+/// A scene or an undo step, taken at a step boundary.
+class SceneChange final : public common::Change<LoopEngine> {
+  public:
+    SceneChange(const SceneState& state, unsigned parts) : state_(state), parts_(parts) {}
+    void apply(LoopEngine& engine) override {
+        applySceneValues(engine, state_, parts_);
+        // Setting an unchanged echo would restart its lines' write positions for nothing.
+        if ((parts_ & kSceneEcho) &&
+            (state_.echoReadPos & EchoUnit::kPositionMask) != engine.echo.settingReadPos())
+            engine.echo.setReadPos(state_.echoReadPos);
+        engine.scenesTaken_.fetch_add(1, std::memory_order_release);
+    }
+    bool atStepBoundary() const override { return true; }
+
+  private:
+    SceneState state_;
+    unsigned parts_;
+};
+
+namespace {
+
+class EchoChange final : public common::Change<LoopEngine> {
+  public:
+    explicit EchoChange(std::int32_t readPos) : readPos_(readPos) {}
+    void apply(LoopEngine& engine) override { engine.echo.setReadPos(readPos_); }
+
+  private:
+    std::int32_t readPos_;
+};
+
+/// A new kick pattern stops the first partial until the next trigger.
+class KickSilence final : public common::Change<LoopEngine> {
+  public:
+    void apply(LoopEngine& engine) override { engine.kick.silence(); }
+};
+
+/// Swaps a loaded sample into a slot; the change then holds the old arrays, freed when the window collects
+/// it.
+class SampleSwap final : public common::Change<LoopEngine> {
+  public:
+    SampleSwap(SampleSlot& slot, SampleSlot&& loaded) : slot_(slot), loaded_(std::move(loaded)) {}
+    void apply(LoopEngine& engine) override {
+        // No looper keeps a pointer into the old arrays past this point.
+        engine.stopLoopers();
+        std::swap(slot_, loaded_);
+    }
+
+  private:
+    SampleSlot& slot_;
+    SampleSlot loaded_;
+};
+
+} // namespace
+
+LoopEngine::LoopEngine() : echoReadPos_(echo.settingReadPos()) {}
+
+void LoopEngine::post(std::unique_ptr<common::Change<LoopEngine>> change) {
+    mailbox_.post(std::move(change));
+}
+
+void LoopEngine::postScene(const SceneState& state, unsigned parts) {
+    if (parts & kSceneEcho)
+        echoReadPos_ = state.echoReadPos & EchoUnit::kPositionMask;
+    // Forget the posts the render has taken; keep the rest for scenePending.
+    const std::size_t taken = scenesTaken_.load(std::memory_order_acquire);
+    while (scenesPosted_ - postedScenes_.size() < taken)
+        postedScenes_.pop_front();
+    postedScenes_.emplace_back(state, parts);
+    ++scenesPosted_;
+    post(std::make_unique<SceneChange>(state, parts));
+}
+
+bool LoopEngine::scenePending(SceneState& posted, unsigned& parts) const {
+    const std::size_t taken = scenesTaken_.load(std::memory_order_acquire);
+    if (taken == scenesPosted_)
+        return false;
+    parts = 0;
+    // The posts still waiting are the newest ones; the newer parts win.
+    for (std::size_t i = taken - (scenesPosted_ - postedScenes_.size()); i < postedScenes_.size(); ++i) {
+        copySceneParts(posted, postedScenes_[i].first, postedScenes_[i].second);
+        parts |= postedScenes_[i].second;
+    }
+    return true;
+}
+
+void LoopEngine::swapSample(SampleSlot& slot, SampleSlot&& loaded) {
+    post(std::make_unique<SampleSwap>(slot, std::move(loaded)));
+}
+
+void LoopEngine::emptySample(SampleSlot& slot) {
+    SampleSlot empty;
+    initSlot(empty);
+    swapSample(slot, std::move(empty));
+}
+
+void LoopEngine::setEchoReadPos(std::int32_t readPos) {
+    echoReadPos_ = readPos & EchoUnit::kPositionMask;
+    post(std::make_unique<EchoChange>(echoReadPos_));
+}
+
+// ---- the render ------------------------------------------------------------------------------------
+
+void LoopEngine::serveChanges(bool atStepBoundary) {
+    // A scene may bring new control values: they count from here on.
+    mailbox_.serve(*this, atStepBoundary);
+    snapshot_ = readParams(params);
+}
 
 void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
-    std::lock_guard<std::mutex> lock(engineLock);
     if (lengthBytes < 4)
         return;
     int frames = lengthBytes / 4;
     snapshot_ = readParams(params);
+    // A stopped clock has no boundary to wait for.
+    serveChanges(!snapshot_.running);
     recordedRun_ = false;
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::int16_t run[2 * kMaxRunFrames]; // left, right, left, ...
@@ -89,9 +198,6 @@ void LoopEngine::tapRun(const std::int16_t* out, int n) {
 
 int LoopEngine::renderRun(std::int16_t* out, int maxFrames) {
     if (!snapshot_.running) {
-        // A stopped clock has no boundary to wait for.
-        if (takePostedScene())
-            snapshot_ = readParams(params);
         std::fill(out, out + 2 * maxFrames, std::int16_t{0});
         return maxFrames;
     }
@@ -180,8 +286,7 @@ void LoopEngine::mixOutput(std::int16_t* out, int n) {
 }
 
 void LoopEngine::triggerStep() {
-    if (takePostedScene()) // an opened scene or an undo step starts with this step
-        snapshot_ = readParams(params);
+    serveChanges(true);            // an opened scene or an undo step starts with this step
     const int step = currentStep_; // always 0..63
     params.playingStep.store(step, kRelaxed);
     const int stepCount = snapshot_.controls.stepCount;
@@ -219,7 +324,8 @@ void LoopEngine::triggerStep() {
         params.requestBass2.store(false, kRelaxed);
     }
     if (params.requestKick.load(kRelaxed)) {
-        generateKick(audioRandom);
+        kick.generate(audioRandom);
+        kick.silence();
         params.requestKick.store(false, kRelaxed);
     }
 
@@ -238,6 +344,7 @@ void LoopEngine::generateBass2(common::Random& random) {
 
 void LoopEngine::generateKick(common::Random& random) {
     kick.generate(random);
+    post(std::make_unique<KickSilence>());
 }
 
 void LoopEngine::generateHats(common::Random& random) {
@@ -253,7 +360,7 @@ void LoopEngine::alterAm(common::Random& random) {
 }
 
 void LoopEngine::alterEcho(common::Random& random) {
-    echo.alterEcho(random, params.samplesPerStep.load(kRelaxed));
+    setEchoReadPos(EchoUnit::chooseDelay(random, params.samplesPerStep.load(kRelaxed)));
 }
 
 void LoopEngine::alterSecondLooper(common::Random& random) {
@@ -270,18 +377,6 @@ void LoopEngine::regenerateAll(common::Random& random) {
     generateKick(random);
     alterSecondLooper(random);
     generateSlicer(random);
-}
-
-void LoopEngine::postScene(const SceneState& state, unsigned parts) {
-    posted_.post(state, parts, copySceneParts);
-}
-
-bool LoopEngine::scenePending(SceneState& posted, unsigned& parts) const {
-    return posted_.pending(posted, parts);
-}
-
-bool LoopEngine::takePostedScene() {
-    return posted_.take([this](const SceneState& state, unsigned parts) { applyScene(*this, state, parts); });
 }
 
 void LoopEngine::stopLoopers() {

@@ -7,8 +7,6 @@
 #include "vexla/engine/ResonantLowpass.h"
 #include "vexla/samples/SampleLoader.h"
 
-#include <mutex>
-
 #include <cstddef>
 #include <span>
 
@@ -282,11 +280,18 @@ SceneState captureScene(const LoopEngine& e) {
             m.sweepRate.load(kRelaxed),      m.sweepDepth.load(kRelaxed), m.amEchoSend.load(kRelaxed)};
     s.secondLooper.echoSend = e.secondLooperSends.echoSend.load(kRelaxed);
     s.secondLooper.amSend = e.secondLooperSends.amSend.load(kRelaxed);
-    s.echoReadPos = e.echo.settingReadPos();
+    s.echoReadPos = e.echoReadPos();
     return s;
 }
 
 void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
+    applySceneValues(e, s, parts);
+    // Resetting an unchanged echo would restart its lines' write positions for nothing.
+    if ((parts & kSceneEcho) && (s.echoReadPos & EchoUnit::kPositionMask) != e.echoReadPos())
+        e.setEchoReadPos(s.echoReadPos);
+}
+
+void applySceneValues(LoopEngine& e, const SceneState& s, unsigned parts) {
     EngineParams& p = e.params;
     if (parts & kSceneControls) {
         const ControlValues& c = s.controls;
@@ -349,9 +354,6 @@ void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
         e.secondLooperSends.echoSend.store(s.secondLooper.echoSend, kRelaxed);
         e.secondLooperSends.amSend.store(s.secondLooper.amSend, kRelaxed);
     }
-    // Reposting an unchanged echo would restart its lines' write positions for nothing.
-    if ((parts & kSceneEcho) && s.echoReadPos != e.echo.settingReadPos())
-        e.echo.postReadPos(s.echoReadPos);
 }
 
 nlohmann::json sceneToJson(const Scene& scene) {
@@ -431,25 +433,16 @@ std::array<std::string, kSceneSlots> loadSceneSamples(LoopEngine& engine, const 
         SampleSlot& slot = sceneSlot(engine, i);
         const std::string& path = scene.samplePaths[static_cast<std::size_t>(i)];
         if (!path.empty()) {
-            const LoadResult result = loadSampleFile(path.c_str(), slot, [&engine](const std::function<void()>& swap) {
-                std::lock_guard<std::mutex> lock(engine.engineLock);
-                engine.stopLoopers();
-                swap();
-            });
-            if (result)
+            SampleSlot loaded;
+            const LoadResult result = loadSampleFile(path.c_str(), loaded);
+            if (result) {
+                engine.swapSample(slot, std::move(loaded));
                 continue;
+            }
             problems[static_cast<std::size_t>(i)] = result.reason.empty() ? "cannot be read" : result.reason;
         }
         // No sample, or one that cannot be had: the slot is empty, as the scene's sound has it.
-        SampleSlot old;
-        {
-            std::lock_guard<std::mutex> lock(engine.engineLock);
-            engine.stopLoopers();
-            old.left = std::move(slot.left);
-            old.right = std::move(slot.right);
-            initSlot(slot);
-        }
-        // `old` frees the arrays here, outside the lock.
+        engine.emptySample(slot);
     }
     return problems;
 }

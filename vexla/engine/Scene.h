@@ -28,13 +28,17 @@ struct Scene {
     std::array<std::string, kSceneSlots> samplePaths;
 };
 
-/// The engine's current values. A state posted with postScene() but not yet taken is not included.
+/// The engine's current values. A state posted with postScene() but not yet taken is not included,
+/// except its echo setting, which the window counts from the post (as an "Echo Alter").
 SceneState captureScene(const LoopEngine& engine);
 
-/// Writes the parts `parts` of `state` into the engine (relaxed atomic stores; the echo setting is
-/// posted). Real-time safe. The requested voices' tables belong to the render: outside it, use
-/// LoopEngine::postScene, or call this only where no render runs.
+/// Writes the parts `parts` of `state` into the engine; the echo setting goes through the mailbox.
+/// Window thread. The requested voices' tables belong to the render: while it runs, use
+/// LoopEngine::postScene instead.
 void applyScene(LoopEngine& engine, const SceneState& state, unsigned parts);
+
+/// applyScene without the echo: relaxed atomic stores only, real-time safe (the render's scene change).
+void applySceneValues(LoopEngine& engine, const SceneState& state, unsigned parts);
 
 nlohmann::json sceneToJson(const Scene& scene);
 
@@ -45,8 +49,8 @@ bool sceneFromJson(const nlohmann::json& json, Scene& out, std::string& error);
 /// The engine's slot for scene slot i (kSceneSlotNames order).
 SampleSlot& sceneSlot(LoopEngine& engine, int i);
 
-/// Loads the scene's samples into the five slots, each swapped in under engineLock with the loopers
-/// stopped; a slot whose path is empty, missing or unreadable is emptied. Returns per slot "" or why
+/// Loads the scene's samples and hands them to the engine's five slots (LoopEngine::swapSample); a slot
+/// whose path is empty, missing or unreadable is emptied. Returns per slot "" or why
 /// it is empty. Window thread (or any thread but the audio thread).
 std::array<std::string, kSceneSlots> loadSceneSamples(LoopEngine& engine, const Scene& scene);
 

@@ -18,7 +18,8 @@ class SlicerVoice {
     static constexpr int kMaxSteps = 64;
     static constexpr int kSliceDivisions = 256;
 
-    /// `slot` must outlive the voice; the voice reads it on every frame (under engineLock, via the render).
+    /// `slot` must outlive the voice; the voice reads it on every frame (a swap replaces it only inside the
+    /// render).
     explicit SlicerVoice(const SampleSlot& slot) : slot_(&slot) {}
     SlicerVoice(const SlicerVoice&) = delete;
     SlicerVoice& operator=(const SlicerVoice&) = delete;

@@ -1,6 +1,5 @@
 // Sample player that stretches its slot's sample over one pass of the sequence, optionally through a
-// resonant low-pass per channel. restart(), stop() and render() on the audio thread (stop() also from
-// the loader while it holds engineLock).
+// resonant low-pass per channel. Audio thread only (or while no render runs).
 #pragma once
 
 #include <cstdint>
@@ -23,8 +22,8 @@ class StretchLooper {
     /// Captures the slot's arrays, length and stereo flag; the slot is not read again until the next restart.
     void restart(int stepCount, int samplesPerStep);
 
-    /// Silences the looper until the next restart (position and length 0). The loader calls this under
-    /// engineLock before it replaces any slot's arrays, so no captured array outlives its slot.
+    /// Silences the looper until the next restart (position and length 0). A sample swap calls this
+    /// before it replaces any slot's arrays, so no captured array outlives its slot.
     void stop();
 
     /// Sets the filters (if any) to cutoff 0.05..0.95 and feedback; they keep it until the next call.

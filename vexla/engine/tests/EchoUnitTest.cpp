@@ -46,7 +46,7 @@ TEST(EchoUnit, AlterEchoChoosesOneToFiveStepsLessOneFrame) {
     for (int k = 0; k < 5; ++k) {
         auto echo = std::make_unique<EchoUnit>(5000);
         common::Random random = randomGiving(k);
-        ASSERT_EQ(echo->alterEcho(random, 5000), k);
+        echo->setReadPos(EchoUnit::chooseDelay(random, 5000));
         expectRepeats(*echo, (k + 1) * 5000 - 1, 2);
     }
 }
@@ -54,35 +54,15 @@ TEST(EchoUnit, AlterEchoChoosesOneToFiveStepsLessOneFrame) {
 TEST(EchoUnit, LongestDelayIsCappedAtTheLine) {
     auto echo = std::make_unique<EchoUnit>(20000);
     common::Random random = randomGiving(4);
-    echo->alterEcho(random, 20000);
+    echo->setReadPos(EchoUnit::chooseDelay(random, 20000));
     expectRepeats(*echo, 65535, 2);
-}
-
-TEST(EchoUnit, AltersFromAnotherThreadNeverSplitTheDelay) {
-    auto echo = std::make_unique<EchoUnit>(5000);
-    std::atomic<bool> done{false};
-    std::thread window([&] {
-        common::Random random(3);
-        while (!done.load())
-            echo->alterEcho(random, 5000);
-    });
-    int invalid = 0;
-    for (int frame = 0; frame < 200000; ++frame) {
-        const float silence = 0.0f;
-        float left = 0.0f, right = 0.0f;
-        echo->render(&silence, &silence, &left, &right, 1);
-        invalid += echo->writeLeft() != echo->writeRight() || (echo->delayFrames() + 1) % 5000 != 0;
-    }
-    done = true;
-    window.join();
-    EXPECT_EQ(invalid, 0) << "both lines share one delay of whole steps less one frame";
 }
 
 TEST(EchoUnit, RunsOfEveryLengthKeepTheImpulseAtTheExactDelayAcrossTheWrap) {
     // Runs of every length from 1 to 64, so that runs start and end on both sides of the line's wrap point.
     for (const int delay : {1, 3, 63, 64, 1999, 65535}) {
         auto echo = std::make_unique<EchoUnit>(5000);
-        echo->postReadPos((EchoUnit::kPositionMask - delay) & EchoUnit::kPositionMask);
+        echo->setReadPos((EchoUnit::kPositionMask - delay) & EchoUnit::kPositionMask);
         const int frames = 3 * delay + 2;
         std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
         for (int frame = 0, n = 1; frame < frames; frame += n, n = n % 64 + 1) {

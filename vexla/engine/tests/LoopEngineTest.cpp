@@ -247,7 +247,7 @@ TEST(BlockSize, OutputIsIdenticalForBlocksOf1_7_64_512) {
 }
 
 // Under the thread sanitizer this proves the window's writes and the render meet only in atomics
-// and under engineLock; in any build it proves the indices stay in range whatever the window does.
+// and the mailbox; in any build it proves the indices stay in range whatever the window does.
 TEST(Concurrency, WindowControlsWhileTheAudioThreadRenders) {
     common::Random window;
     auto engine = std::make_unique<LoopEngine>();
@@ -272,10 +272,11 @@ TEST(Concurrency, WindowControlsWhileTheAudioThreadRenders) {
         if (round % 7 == 0)
             engine->regenerateAll(window);
         if (round % 11 == 0) {
-            std::lock_guard<std::mutex> lock(engine->engineLock);
-            engine->stopLoopers();
-            testing::fillSlot(engine->secondSlot, 1000 + round, round % 2 == 0, 40.0);
+            SampleSlot loaded;
+            testing::fillSlot(loaded, 1000 + round, round % 2 == 0, 40.0);
+            engine->swapSample(engine->secondSlot, std::move(loaded));
         }
+        engine->collectChanges();
         ++round;
         std::this_thread::yield();
     }
@@ -325,6 +326,41 @@ TEST(Peaks, AfterEachBlockFollowThePerFrameRule) {
         testing::renderInBlocks(*engine, 700, 700);
         EXPECT_EQ(engine->params.peakLeft.load(), std::max(left - 700, 0));
     }
+}
+
+/// Notes its number in the order the render applies it.
+class NumberedChange final : public common::Change<LoopEngine> {
+  public:
+    NumberedChange(std::vector<int>& applied, int number) : applied_(applied), number_(number) {}
+    void apply(LoopEngine&) override { applied_.push_back(number_); } // reserved: never allocates
+  private:
+    std::vector<int>& applied_;
+    int number_;
+};
+
+TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
+    // Far more changes than the mailbox's ring holds: the overflow waits on the window side, none is lost.
+    constexpr int kChanges = 5000;
+    auto engine = testing::makeQuietEngine();
+    std::vector<int> applied;
+    applied.reserve(kChanges);
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::vector<std::int16_t> buffer(2 * 64);
+        while (!done)
+            engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
+    });
+    for (int i = 0; i < kChanges; ++i) {
+        engine->post(std::make_unique<NumberedChange>(applied, i));
+        if (i % 100 == 0)
+            std::this_thread::yield();
+    }
+    done = true;
+    audio.join();
+    engine->settleChanges();
+    ASSERT_EQ(applied.size(), static_cast<std::size_t>(kChanges));
+    for (int i = 0; i < kChanges; ++i)
+        ASSERT_EQ(applied[static_cast<std::size_t>(i)], i);
 }
 
 } // namespace

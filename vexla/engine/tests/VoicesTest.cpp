@@ -133,20 +133,21 @@ TEST(Kick, SlideStopsTheFirstPartialAfter151FramesAndHoldsItsLevel) {
         EXPECT_EQ(testing::renderOne(kick, 8192.0f), held);
 }
 
-TEST(Kick, GenerateSilencesTheFirstPartialUntilTheNextTrigger) {
-    KickVoice kick;
-    kick.startFreq = 0.06f;
-    kick.slide1 = 0.0f;
-    kick.trigger();
-    for (int i = 0; i < 10; ++i)
-        testing::renderOne(kick, 8192.0f);
-    common::Random random(3);
-    kick.generate(random);
-    testing::renderOne(kick, 8192.0f);
-    EXPECT_EQ(kick.freq1(), 0.0f);
-    EXPECT_GT(kick.freq2(), 0.0f);
-    kick.trigger();
-    EXPECT_EQ(kick.freq1(), kick.startFreq.load());
+TEST(Kick, GenerateSilencesTheFirstPartialAtTheNextBlockUntilTheNextTrigger) {
+    auto engine = testing::makeQuietEngine();
+    engine->kick.startFreq = 0.06f;
+    engine->kick.slide1 = 0.0f;
+    testing::renderInBlocks(*engine, 10, 10); // the trigger at step 0
+    ASSERT_EQ(engine->kick.freq1(), 0.06f);
+    common::Random window(3);
+    engine->generateKick(window); // on the window thread: the silence goes through the mailbox
+    engine->kick.slide1 = 0.0f;   // so that the next trigger's frequency holds
+    EXPECT_EQ(engine->kick.freq1(), 0.06f) << "not before the next block";
+    testing::renderInBlocks(*engine, 1, 1);
+    EXPECT_EQ(engine->kick.freq1(), 0.0f);
+    EXPECT_GT(engine->kick.freq2(), 0.0f);
+    testing::renderInBlocks(*engine, 4 * 5001, 512); // the next trigger, four steps on
+    EXPECT_EQ(engine->kick.freq1(), engine->kick.startFreq.load());
 }
 
 TEST(Hats, StepFourPlaysTheAccentUnlessSwitchedOffAndStepSixDoublesItsLevel) {

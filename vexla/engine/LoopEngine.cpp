@@ -307,26 +307,19 @@ void LoopEngine::triggerStep() {
         kick.trigger();
     ++currentStep_;
 
-    if (params.requestHats.load(kRelaxed)) {
+    // The requests in this order, whatever order they came in. Each is cleared before its generator
+    // runs, so that a press arriving meanwhile is served at the next boundary rather than lost.
+    if (params.requestHats.exchange(false, kRelaxed))
         generateHats(audioRandom);
-        params.requestHats.store(false, kRelaxed);
-    }
-    if (params.requestSine.load(kRelaxed)) {
+    if (params.requestSine.exchange(false, kRelaxed))
         generateSine(audioRandom);
-        params.requestSine.store(false, kRelaxed);
-    }
-    if (params.requestBass1.load(kRelaxed)) {
+    if (params.requestBass1.exchange(false, kRelaxed))
         generateBass1(audioRandom);
-        params.requestBass1.store(false, kRelaxed);
-    }
-    if (params.requestBass2.load(kRelaxed)) {
+    if (params.requestBass2.exchange(false, kRelaxed))
         generateBass2(audioRandom);
-        params.requestBass2.store(false, kRelaxed);
-    }
-    if (params.requestKick.load(kRelaxed)) {
+    if (params.requestKick.exchange(false, kRelaxed)) {
         kick.generate(audioRandom);
-        kick.silence();
-        params.requestKick.store(false, kRelaxed);
+        kick.silence(); // in the render already: no need for the mailbox
     }
 
     // stepCount may have dropped below the current step, or (from a bad caller) exceed the tables.

@@ -87,44 +87,24 @@ void BassVoice::stepLoad(int s, int stepCount, int transpose) {
         std::pow(2.0, static_cast<double>((static_cast<float>(transpose) + e) * kOneTwelfth)));
 }
 
-void BassVoice::render(float* out, int n, float volume, int firstCounter, int samplesPerStep) {
+// The resonance is taken first (the comma in voice_'s initialiser), so that the copied filter has it.
+BassVoice::Run::Run(BassVoice& voice, float volume, int firstCounter, int samplesPerStep)
+    : voice_((voice.takeResonance(), voice)), phase_(voice.phase_), pwmOffset_(voice.pwmOffset_),
+      amp_(voice.amp_), filter_(voice.filter_), lfoCounter_(voice.lfoCounter_), increment_(voice.increment_),
+      volume_(volume), clip_(voice.clip.load(std::memory_order_relaxed)), gateLength_(voice.gateLength_),
+      firstCounter_(firstCounter), samplesPerStep_(samplesPerStep), bass1_(voice.kind_ == BassKind::Bass1) {}
+
+void BassVoice::takeResonance() {
     const float q = resonance.load(std::memory_order_relaxed);
     if (q != feedbackResonance_) // the feedback changes only with q or at a slow update
         updateFeedback(q);
-    const float clipLevel = clip.load(std::memory_order_relaxed);
-    const bool bass1 = kind_ == BassKind::Bass1;
-    float phase = phase_, pwmOffset = pwmOffset_, amp = amp_;
-    const float increment = increment_;
-    ResonantLowpass filter = filter_;
-    std::int32_t lfoCounter = lfoCounter_;
-    for (int i = 0; i < n; ++i) {
-        const float osc = (pwmOffset + 256.0f > phase) ? 2.0f * phase / 256.0f - 1.0f : 0.0f;
-        phase += increment;
-        if (phase >= 512.0f)
-            phase -= 512.0f;
-        if (lfoCounter == 0) [[unlikely]] {
-            // The slow update reads none of the run's state and writes only these.
-            slowUpdate();
-            pwmOffset = pwmOffset_;
-            filter.cutoff = filter_.cutoff;
-            filter.feedback = filter_.feedback;
-        }
-        lfoCounter = lfoCounter > 32 ? 0 : lfoCounter + 1;
-        // The step's last frame reads the counter as 0.
-        const int counter = firstCounter + i > samplesPerStep ? 0 : firstCounter + i;
-        const float target = counter <= gateLength_ ? volume : 1.0f;
-        const float low = filter.process(osc);
-        if (amp < target)
-            amp += 16.0f;
-        if (amp > target)
-            amp -= 16.0f;
-        const float y = bass1 ? low * amp : (low - osc) * amp;
-        out[i] = y > clipLevel ? clipLevel : (y < -clipLevel ? -clipLevel : y);
-    }
-    phase_ = phase;
-    amp_ = amp;
-    filter_ = filter;
-    lfoCounter_ = lfoCounter;
+}
+
+void BassVoice::render(float* out, int n, float volume, int firstCounter, int samplesPerStep) {
+    Run run(*this, volume, firstCounter, samplesPerStep);
+    for (int i = 0; i < n; ++i)
+        out[i] = run.next(i);
+    run.finish();
 }
 
 void BassVoice::slowUpdate() {

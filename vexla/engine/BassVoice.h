@@ -36,6 +36,11 @@ class BassVoice {
     /// sample units. Takes a new resonance from the window first.
     void render(float* out, int n, float volume, int firstCounter, int samplesPerStep);
 
+    /// render() a frame at a time, with the voice's state in locals: the engine works the basslines'
+    /// frames between the VCF loopers' filter steps, so that their feedback chains overlap. Takes a new
+    /// resonance at its start; finish() hands the state back. Nothing else may touch the voice meanwhile.
+    class Run;
+
     // Pattern and coefficients, written by generate() on either thread.
     std::array<std::atomic<std::int32_t>, kStepTableSize> notes{};
     std::array<std::atomic<std::int32_t>, kStepTableSize> gates{};
@@ -55,6 +60,7 @@ class BassVoice {
     float cutoff() const { return cutoff_; }
 
   private:
+    void takeResonance();
     void slowUpdate();
     void updateFeedback(float q) {
         feedbackResonance_ = q;
@@ -75,6 +81,54 @@ class BassVoice {
     float amp_ = 0.0f;
     ResonantLowpass filter_;
     float feedbackResonance_ = -1.0f; ///< the q that filter_.feedback was worked out for
+};
+
+class BassVoice::Run {
+  public:
+    Run(BassVoice& voice, float volume, int firstCounter, int samplesPerStep);
+
+    /// Frame i of the run.
+    float next(int i) {
+        const float osc = (pwmOffset_ + 256.0f > phase_) ? 2.0f * phase_ / 256.0f - 1.0f : 0.0f;
+        phase_ += increment_;
+        if (phase_ >= 512.0f)
+            phase_ -= 512.0f;
+        if (lfoCounter_ == 0) [[unlikely]] {
+            // The slow update reads none of the run's state and writes only these.
+            voice_.slowUpdate();
+            pwmOffset_ = voice_.pwmOffset_;
+            filter_.cutoff = voice_.filter_.cutoff;
+            filter_.feedback = voice_.filter_.feedback;
+        }
+        lfoCounter_ = lfoCounter_ > 32 ? 0 : lfoCounter_ + 1;
+        // The step's last frame reads the counter as 0.
+        const int counter = firstCounter_ + i > samplesPerStep_ ? 0 : firstCounter_ + i;
+        const float target = counter <= gateLength_ ? volume_ : 1.0f;
+        const float low = filter_.process(osc);
+        if (amp_ < target)
+            amp_ += 16.0f;
+        if (amp_ > target)
+            amp_ -= 16.0f;
+        const float y = bass1_ ? low * amp_ : (low - osc) * amp_;
+        return y > clip_ ? clip_ : (y < -clip_ ? -clip_ : y);
+    }
+
+    void finish() {
+        voice_.phase_ = phase_;
+        voice_.amp_ = amp_;
+        voice_.filter_ = filter_;
+        voice_.lfoCounter_ = lfoCounter_;
+    }
+
+  private:
+    BassVoice& voice_;
+    float phase_, pwmOffset_, amp_;
+    ResonantLowpass filter_;
+    std::int32_t lfoCounter_;
+    const float increment_, volume_, clip_;
+    const std::int32_t gateLength_;
+    const int firstCounter_, samplesPerStep_;
+    const bool bass1_;
 };
 
 } // namespace vexla

@@ -2,7 +2,7 @@
 #include "vexla/engine/StretchLooper.h"
 
 #include <algorithm>
-#include <cmath>
+#include <bit>
 
 #include "vexla/engine/RunFrames.h"
 #include "vexla/samples/SampleSlot.h"
@@ -60,13 +60,15 @@ int StretchLooper::fetch(float* left, float* right, int n) {
     }
     // Index of the stored frame: nearest to position − 0.5, ties to even (0, 0, 2, 2, … at speed 1).
     // position < length keeps it at most length − 1; the min guards the last ulp.
-    // lrint rounds in the default mode, to nearest with ties to even; the engine never changes the mode.
+    // Adding 1.5 × 2^52 leaves that integer in the low bits of the double; written so, the run's indices
+    // are worked out several at a time.
     const auto lastIndex = static_cast<std::int32_t>(length) - 1;
     const auto firstFrame = static_cast<double>(first); // exact: frames stay far below 2^53
     std::int32_t indices[kMaxRunFrames];
-    for (int i = 0; i < playing; ++i)
-        indices[i] =
-            std::min(static_cast<std::int32_t>(std::lrint((firstFrame + i) * speed - 0.5)), lastIndex);
+    for (int i = 0; i < playing; ++i) {
+        const double shifted = (firstFrame + i) * speed - 0.5 + 6755399441055744.0;
+        indices[i] = std::min(static_cast<std::int32_t>(std::bit_cast<std::int64_t>(shifted)), lastIndex);
+    }
     // Gathered first and converted apart, so that the conversions go several at a time.
     std::int16_t gathered[kMaxRunFrames];
     for (int i = 0; i < playing; ++i)
@@ -86,22 +88,16 @@ int StretchLooper::fetch(float* left, float* right, int n) {
 
 void StretchLooper::render(float* left, float* right, int n, float gain) {
     const int playing = fetch(left, right, n);
-    if (filtered_ && stereo_) {
-        // Both channels in one loop, so that the two filters' feedback chains overlap.
-        ResonantLowpass leftFilter = leftFilter_, rightFilter = rightFilter_;
-        for (int i = 0; i < playing; ++i) {
-            left[i] = leftFilter.process(left[i]);
-            right[i] = rightFilter.process(right[i]);
-        }
-        leftFilter_ = leftFilter;
-        rightFilter_ = rightFilter;
-    } else if (filtered_) {
-        // A mono sample is filtered once; the right filter stays as it was.
-        ResonantLowpass leftFilter = leftFilter_;
+    if (filtered_) {
+        FilterRun filters(*this);
         for (int i = 0; i < playing; ++i)
-            left[i] = leftFilter.process(left[i]);
-        leftFilter_ = leftFilter;
+            filters.filter(left[i], right[i]);
+        filters.finish();
     }
+    finishRun(left, right, n, playing, gain);
+}
+
+void StretchLooper::finishRun(float* left, float* right, int n, int playing, float gain) {
     for (int i = 0; i < playing; ++i)
         left[i] *= gain;
     if (stereo_)

@@ -33,6 +33,18 @@ class StretchLooper {
     /// sample sounds on both sides; past the sample's end the frames are silent and the filters rest.
     void render(float* left, float* right, int n, float gain);
 
+    // render() in parts, for the engine, which works the VCF loopers' filter steps between the
+    // basslines' frames so that their feedback chains overlap: fetch(), a FilterRun over the fetched
+    // frames, then finishRun().
+
+    /// Raw stored frames into left and (stereo only) right; returns how many, 0..n (n ≤ kMaxRunFrames).
+    int fetch(float* left, float* right, int n);
+    /// The filters in locals for a run; finish() hands them back. Nothing else may touch the looper
+    /// meanwhile.
+    class FilterRun;
+    /// The gain over the first `playing` frames, a mono sample on both sides, and silence after them.
+    void finishRun(float* left, float* right, int n, int playing, float gain);
+
     bool filtered() const { return filtered_; }
     double position() const { return position_; }
     double length() const { return length_; }
@@ -40,9 +52,6 @@ class StretchLooper {
     bool stereo() const { return stereo_; }
 
   private:
-    /// Raw stored frames into left and (stereo only) right; returns how many, 0..n (n ≤ kMaxRunFrames).
-    int fetch(float* left, float* right, int n);
-
     const SampleSlot* slot_;
     bool filtered_;
 
@@ -58,6 +67,29 @@ class StretchLooper {
     const std::int16_t* rightData_ = nullptr;
     ResonantLowpass leftFilter_{0.5f, 1.5f};
     ResonantLowpass rightFilter_{0.5f, 1.5f};
+};
+
+class StretchLooper::FilterRun {
+  public:
+    explicit FilterRun(StretchLooper& looper)
+        : looper_(looper), left_(looper.leftFilter_), right_(looper.rightFilter_), stereo_(looper.stereo_) {}
+
+    /// One fetched frame through the filters; a mono sample is filtered once and the right filter rests.
+    void filter(float& left, float& right) {
+        left = left_.process(left);
+        if (stereo_)
+            right = right_.process(right);
+    }
+
+    void finish() {
+        looper_.leftFilter_ = left_;
+        looper_.rightFilter_ = right_;
+    }
+
+  private:
+    StretchLooper& looper_;
+    ResonantLowpass left_, right_;
+    const bool stereo_;
 };
 
 } // namespace vexla

@@ -221,55 +221,56 @@ int LoopEngine::renderRun(std::int16_t* out, int maxFrames) {
 
 void LoopEngine::renderUnits(int n, int firstCounter) {
     // Only the hi-hats draw from audioRandom, so the units' order keeps every draw in order.
-    const ControlValues& c = snapshot_.controls;
-    RunLines& l = lines_;
+    const ControlValues& controls = snapshot_.controls;
+    RunLines& lines = lines_;
     renderFeedbackChains(n, firstCounter);
-    dryLooper.render(l.dryLeft, l.dryRight, n, c.dryLooperGain);
-    secondLooper.render(l.secondLeft, l.secondRight, n, c.secondLooperGain);
-    slicer.render(l.slicerLeft, l.slicerRight, n, c.slicerGain);
-    hats.render(l.hats, n, audioRandom, c.hatVolume);
-    sine.render(l.sine, n, c.sineVolume);
-    kick.render(l.kick, n, c.kickVolume);
+    dryLooper.render(lines.dryLeft, lines.dryRight, n, controls.dryLooperGain);
+    secondLooper.render(lines.secondLeft, lines.secondRight, n, controls.secondLooperGain);
+    slicer.render(lines.slicerLeft, lines.slicerRight, n, controls.slicerGain);
+    hats.render(lines.hats, n, audioRandom, controls.hatVolume);
+    sine.render(lines.sine, n, controls.sineVolume);
+    kick.render(lines.kick, n, controls.kickVolume);
 }
 
 void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
     // The basslines and the VCF loopers' filters are six serial feedback chains: worked frame by frame
     // in one loop they overlap, where unit after unit each would wait on its own (1.4x the whole engine).
-    const ControlValues& c = snapshot_.controls;
-    RunLines& l = lines_;
-    vcf1Looper.setFilter(c.vcf1Cutoff, c.vcf1Feedback);
-    vcf2Looper.setFilter(c.vcf2Cutoff, c.vcf2Feedback);
-    const int vcf1Playing = vcf1Looper.fetch(l.vcf1Left, l.vcf1Right, n);
-    const int vcf2Playing = vcf2Looper.fetch(l.vcf2Left, l.vcf2Right, n);
-    BassVoice::Run bass1Run(bass1, c.bass1Volume, firstCounter, c.samplesPerStep);
-    BassVoice::Run bass2Run(bass2, c.bass2Volume, firstCounter, c.samplesPerStep);
+    const ControlValues& controls = snapshot_.controls;
+    RunLines& lines = lines_;
+    vcf1Looper.setFilter(controls.vcf1Cutoff, controls.vcf1Feedback);
+    vcf2Looper.setFilter(controls.vcf2Cutoff, controls.vcf2Feedback);
+    const int vcf1Playing = vcf1Looper.fetch(lines.vcf1Left, lines.vcf1Right, n);
+    const int vcf2Playing = vcf2Looper.fetch(lines.vcf2Left, lines.vcf2Right, n);
+    BassVoice::Run bass1Run(bass1, controls.bass1Volume, firstCounter, controls.samplesPerStep);
+    BassVoice::Run bass2Run(bass2, controls.bass2Volume, firstCounter, controls.samplesPerStep);
     StretchLooper::FilterRun vcf1Filters(vcf1Looper), vcf2Filters(vcf2Looper);
     for (int i = 0; i < n; ++i) {
-        l.bass1[i] = bass1Run.next(i);
-        l.bass2[i] = bass2Run.next(i);
+        lines.bass1[i] = bass1Run.next(i);
+        lines.bass2[i] = bass2Run.next(i);
         if (i < vcf1Playing)
-            vcf1Filters.filter(l.vcf1Left[i], l.vcf1Right[i]);
+            vcf1Filters.filter(lines.vcf1Left[i], lines.vcf1Right[i]);
         if (i < vcf2Playing)
-            vcf2Filters.filter(l.vcf2Left[i], l.vcf2Right[i]);
+            vcf2Filters.filter(lines.vcf2Left[i], lines.vcf2Right[i]);
     }
     bass1Run.finish();
     bass2Run.finish();
     vcf1Filters.finish();
     vcf2Filters.finish();
-    vcf1Looper.finishRun(l.vcf1Left, l.vcf1Right, n, vcf1Playing, c.vcf1Gain);
-    vcf2Looper.finishRun(l.vcf2Left, l.vcf2Right, n, vcf2Playing, c.vcf2Gain);
+    vcf1Looper.finishRun(lines.vcf1Left, lines.vcf1Right, n, vcf1Playing, controls.vcf1Gain);
+    vcf2Looper.finishRun(lines.vcf2Left, lines.vcf2Right, n, vcf2Playing, controls.vcf2Gain);
 }
 
 void LoopEngine::mixSends(int n) {
-    RunLines& l = lines_;
+    RunLines& lines = lines_;
     const float amBassSine = ringModulator.amBassSineSend.load(kRelaxed);
     const float amHat = ringModulator.amHatSend.load(kRelaxed);
     const float secondAm = secondLooperSends.amSend.load(kRelaxed);
     const float slicerAm = slicer.amSend.load(kRelaxed);
     for (int i = 0; i < n; ++i)
-        l.modulatorInput[i] = amBassSine * l.bass1[i] + amBassSine * l.sine[i] + amHat * l.hats[i] +
-                              secondAm * l.secondLeft[i] + slicerAm * l.slicerLeft[i];
-    ringModulator.render(l.modulatorInput, l.modulated, n);
+        lines.modulatorInput[i] = amBassSine * lines.bass1[i] + amBassSine * lines.sine[i] +
+                                  amHat * lines.hats[i] + secondAm * lines.secondLeft[i] +
+                                  slicerAm * lines.slicerLeft[i];
+    ringModulator.render(lines.modulatorInput, lines.modulated, n);
 
     const float bass1Echo = bass1.echoSend.load(kRelaxed);
     const float bass2Echo = bass2.echoSend.load(kRelaxed);
@@ -280,29 +281,33 @@ void LoopEngine::mixSends(int n) {
     const float modulatorEcho = ringModulator.amEchoSend.load(kRelaxed);
     // The hi-hats, the sine and the modulator reach the right send inverted.
     for (int i = 0; i < n; ++i) {
-        const float common = bass1Echo * l.bass1[i] + bass2Echo * l.bass2[i];
-        l.sendLeft[i] = common + hatEcho * l.hats[i] + secondEcho * l.secondLeft[i] + sineEcho * l.sine[i] +
-                        slicerEcho * l.slicerLeft[i] + modulatorEcho * l.modulated[i];
-        l.sendRight[i] = common - hatEcho * l.hats[i] + secondEcho * l.secondRight[i] - sineEcho * l.sine[i] +
-                         slicerEcho * l.slicerRight[i] - modulatorEcho * l.modulated[i];
+        const float common = bass1Echo * lines.bass1[i] + bass2Echo * lines.bass2[i];
+        lines.sendLeft[i] = common + hatEcho * lines.hats[i] + secondEcho * lines.secondLeft[i] +
+                            sineEcho * lines.sine[i] + slicerEcho * lines.slicerLeft[i] +
+                            modulatorEcho * lines.modulated[i];
+        lines.sendRight[i] = common - hatEcho * lines.hats[i] + secondEcho * lines.secondRight[i] -
+                             sineEcho * lines.sine[i] + slicerEcho * lines.slicerRight[i] -
+                             modulatorEcho * lines.modulated[i];
     }
 }
 
 void LoopEngine::mixOutput(std::int16_t* out, int n) {
     // The synthesised voices and the modulator reach the right channel inverted; samples and echo do not.
-    RunLines& l = lines_;
+    RunLines& lines = lines_;
     const float gain = snapshot_.controls.masterGain;
     for (int i = 0; i < n; ++i) {
-        const float voices = l.kick[i] + l.sine[i] + l.hats[i] + l.bass2[i] + l.bass1[i];
-        l.mixLeft[i] = gain * (l.echoLeft[i] + l.modulated[i] + voices + l.slicerLeft[i] + l.secondLeft[i] +
-                               l.vcf2Left[i] + l.vcf1Left[i] + l.dryLeft[i]);
-        l.mixRight[i] = gain * (l.echoRight[i] - voices - l.modulated[i] + l.slicerRight[i] +
-                                l.secondRight[i] + l.vcf2Right[i] + l.vcf1Right[i] + l.dryRight[i]);
+        const float voices = lines.kick[i] + lines.sine[i] + lines.hats[i] + lines.bass2[i] + lines.bass1[i];
+        lines.mixLeft[i] =
+            gain * (lines.echoLeft[i] + lines.modulated[i] + voices + lines.slicerLeft[i] +
+                    lines.secondLeft[i] + lines.vcf2Left[i] + lines.vcf1Left[i] + lines.dryLeft[i]);
+        lines.mixRight[i] =
+            gain * (lines.echoRight[i] - voices - lines.modulated[i] + lines.slicerRight[i] +
+                    lines.secondRight[i] + lines.vcf2Right[i] + lines.vcf1Right[i] + lines.dryRight[i]);
     }
     bool clipped = false;
     for (int i = 0; i < n; ++i) {
-        out[2 * i] = clipAndConvert(l.mixLeft[i], clipped);
-        out[2 * i + 1] = clipAndConvert(l.mixRight[i], clipped);
+        out[2 * i] = clipAndConvert(lines.mixLeft[i], clipped);
+        out[2 * i + 1] = clipAndConvert(lines.mixRight[i], clipped);
     }
     if (clipped)
         params.clipped.store(true, kRelaxed);

@@ -29,17 +29,26 @@ void fillStereo(vexla::SampleSlot& slot, std::int32_t length) {
 /// Reports frames per second as a multiple of real time on one core.
 void reportRealTime(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBlockFrames);
-    state.counters["xRealTime"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * kBlockFrames / kSampleRate, benchmark::Counter::kIsRate);
+    state.counters["xRealTime"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kBlockFrames / kSampleRate, benchmark::Counter::kIsRate);
 }
+
+// The units render runs of kRunFrames, as the engine calls them.
+constexpr int kRunFrames = 64;
 
 void BM_FilteredStereoLooper(benchmark::State& state) {
     vexla::SampleSlot slot;
     fillStereo(slot, 441000);
     vexla::StretchLooper looper(slot, true);
     looper.restart(64, 20000);
+    looper.setFilter(0.4f, 1.3f);
+    float left[kRunFrames], right[kRunFrames];
     for (auto _ : state) {
-        for (int frame = 0; frame < kBlockFrames; ++frame) benchmark::DoNotOptimize(looper.render(0.5f, 0.4f, 1.3f));
+        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
+            looper.render(left, right, kRunFrames, 0.5f);
+            benchmark::DoNotOptimize(left);
+            benchmark::DoNotOptimize(right);
+        }
     }
     reportRealTime(state);
 }
@@ -51,10 +60,15 @@ void BM_Slicer(benchmark::State& state) {
     vexla::SlicerVoice slicer(slot);
     common::Random random(1);
     slicer.generateSlicer(random, 64);
+    float left[kRunFrames], right[kRunFrames];
     int step = 0;
     for (auto _ : state) {
         slicer.stepLoad(step++ & 63);
-        for (int frame = 0; frame < kBlockFrames; ++frame) benchmark::DoNotOptimize(slicer.render());
+        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
+            slicer.render(left, right, kRunFrames, 1.0f);
+            benchmark::DoNotOptimize(left);
+            benchmark::DoNotOptimize(right);
+        }
     }
     reportRealTime(state);
 }
@@ -65,9 +79,14 @@ void BM_RingModulator(benchmark::State& state) {
     modulator.carrierRate = 0.00004f;
     modulator.sweepRate = 0.000009f;
     modulator.sweepDepth = 0.4f;
-    float x = 1000.0f;
+    float input[kRunFrames], out[kRunFrames];
+    for (float& x : input)
+        x = 1000.0f;
     for (auto _ : state) {
-        for (int frame = 0; frame < kBlockFrames; ++frame) benchmark::DoNotOptimize(x = modulator.render(x) + 1000.0f);
+        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
+            modulator.render(input, out, kRunFrames);
+            benchmark::DoNotOptimize(out);
+        }
     }
     reportRealTime(state);
 }
@@ -75,46 +94,20 @@ BENCHMARK(BM_RingModulator);
 
 void BM_Echo(benchmark::State& state) {
     auto echo = std::make_unique<vexla::EchoUnit>(5000);
-    float send = 1.0f;
+    float sendLeft[kRunFrames], sendRight[kRunFrames], left[kRunFrames], right[kRunFrames];
+    for (int i = 0; i < kRunFrames; ++i) {
+        sendLeft[i] = i % 2 ? 1.0f : -1.0f;
+        sendRight[i] = -sendLeft[i];
+    }
     for (auto _ : state) {
-        for (int frame = 0; frame < kBlockFrames; ++frame) {
-            const vexla::StereoFrame out = echo->process(send, -send);
-            benchmark::DoNotOptimize(out);
-            send = -send;
+        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
+            echo->render(sendLeft, sendRight, left, right, kRunFrames);
+            benchmark::DoNotOptimize(left);
+            benchmark::DoNotOptimize(right);
         }
     }
     reportRealTime(state);
 }
 BENCHMARK(BM_Echo);
-
-/// All five players, the ring modulator and the echo together, as the frame calls them.
-void BM_AllPlayersAndEffects(benchmark::State& state) {
-    vexla::SampleSlot slots[5];
-    for (auto& slot : slots) fillStereo(slot, 200000);
-    vexla::StretchLooper dry(slots[0]), second(slots[1]), vcf1(slots[3], true), vcf2(slots[4], true);
-    vexla::SlicerVoice slicer(slots[2]);
-    vexla::RingModulator modulator;
-    auto echo = std::make_unique<vexla::EchoUnit>(5000);
-    common::Random random(1);
-    modulator.alterAm(random);
-    slicer.generateSlicer(random, 16);
-    for (vexla::StretchLooper* looper : {&second, &dry, &vcf1, &vcf2}) looper->restart(64, 20000);
-    int step = 0;
-    for (auto _ : state) {
-        slicer.stepLoad(step++ & 15);
-        for (int frame = 0; frame < kBlockFrames; ++frame) {
-            const vexla::StereoFrame d = dry.render(0.5f);
-            const vexla::StereoFrame v1 = vcf1.render(0.5f, 0.4f, 1.2f);
-            const vexla::StereoFrame v2 = vcf2.render(0.5f, 0.6f, 1.6f);
-            const vexla::StereoFrame s = second.render(0.5f);
-            const vexla::StereoFrame sl = slicer.render();
-            const float m = modulator.render(0.5f * s.left + 0.3f * sl.left);
-            const vexla::StereoFrame e = echo->process(0.2f * s.left + m, 0.2f * s.right - m);
-            benchmark::DoNotOptimize(d.left + v1.left + v2.right + e.left + e.right);
-        }
-    }
-    reportRealTime(state);
-}
-BENCHMARK(BM_AllPlayersAndEffects);
 
 } // namespace

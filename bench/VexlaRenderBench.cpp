@@ -15,7 +15,8 @@ constexpr int kBlockFrames = 256;
 void reportRealTime(benchmark::State& state) {
     const double frames = static_cast<double>(state.iterations()) * kBlockFrames;
     state.SetItemsProcessed(static_cast<std::int64_t>(frames));
-    state.counters["xRealTime"] = benchmark::Counter(frames / vexla::kSampleRate, benchmark::Counter::kIsRate);
+    state.counters["xRealTime"] =
+        benchmark::Counter(frames / vexla::kSampleRate, benchmark::Counter::kIsRate);
 }
 
 // Everything sounding: basslines, kick, hats, sine, four loopers, slicer, ring modulator and echo.
@@ -58,7 +59,10 @@ BENCHMARK(BM_RenderBlockServingRequests);
 
 namespace {
 
-// Per-unit costs, to see where a frame's time goes.
+// Per-unit costs, to see where a frame's time goes; the units render runs of kRunFrames, as the engine calls
+// them.
+constexpr int kRunFrames = 64;
+
 void BM_BassVoices(benchmark::State& state) {
     vexla::BassVoice bass1(vexla::BassKind::Bass1), bass2(vexla::BassKind::Bass2);
     common::Random random(3);
@@ -66,11 +70,15 @@ void BM_BassVoices(benchmark::State& state) {
     bass2.generate(random, 16, 5000);
     bass1.stepLoad(0, 16, 0);
     bass2.stepLoad(0, 16, 0);
-    int counter = 0;
+    float out1[kRunFrames], out2[kRunFrames];
+    int counter = 1;
     for (auto _ : state) {
-        for (int i = 0; i < kBlockFrames; ++i) {
-            counter = counter >= 5000 ? 0 : counter + 1;
-            benchmark::DoNotOptimize(bass1.render(2048.0f, counter) + bass2.render(1024.0f, counter));
+        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
+            bass1.render(out1, kRunFrames, 2048.0f, counter, 5000);
+            bass2.render(out2, kRunFrames, 1024.0f, counter, 5000);
+            counter = counter + kRunFrames > 5000 ? 1 : counter + kRunFrames;
+            benchmark::DoNotOptimize(out1);
+            benchmark::DoNotOptimize(out2);
         }
     }
     reportRealTime(state);
@@ -89,9 +97,16 @@ void BM_KickHatsSine(benchmark::State& state) {
     kick.trigger();
     hats.stepLoad(1);
     sine.stepLoad(1, 0);
+    float kickOut[kRunFrames], hatsOut[kRunFrames], sineOut[kRunFrames];
     for (auto _ : state) {
-        for (int i = 0; i < kBlockFrames; ++i)
-            benchmark::DoNotOptimize(kick.render(8192.0f) + hats.render(random) + sine.render());
+        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
+            kick.render(kickOut, kRunFrames, 8192.0f);
+            hats.render(hatsOut, kRunFrames, random, 1.0f);
+            sine.render(sineOut, kRunFrames, 1.0f);
+            benchmark::DoNotOptimize(kickOut);
+            benchmark::DoNotOptimize(hatsOut);
+            benchmark::DoNotOptimize(sineOut);
+        }
     }
     reportRealTime(state);
 }

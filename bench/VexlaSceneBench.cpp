@@ -76,13 +76,14 @@ void BM_RenderBlockTakingAScene(benchmark::State& state) {
     common::Random window;
     auto engine = makeEngine(window);
     engine->params.samplesPerStep = 2000;
-    const vexla::SceneState scenes[2] = {vexla::captureScene(*engine), vexla::captureScene(*makeEngine(window))};
+    const vexla::SceneState scenes[2] = {vexla::captureScene(*engine),
+                                         vexla::captureScene(*makeEngine(window))};
     std::vector<std::int16_t> buffer(2 * 256);
     int round = 0;
     for (auto _ : state) {
         state.PauseTiming();
         while (engine->sampleInStep() != 0) // the block starts a step
-            engine->renderFrame();
+            engine->renderBlock(buffer.data(), 4);
         if (posting)
             engine->postScene(scenes[++round % 2], vexla::kSceneEverything);
         state.ResumeTiming();

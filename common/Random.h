@@ -7,9 +7,7 @@
 namespace common {
 
 class Random {
-public:
-    static constexpr int kMaxValue = 32767;
-
+  public:
     /// A generator that has never been seeded starts from state 1.
     explicit Random(std::uint32_t seed = 1) : state_(seed) {}
 

@@ -130,19 +130,16 @@ std::string checkAction(std::string_view option, std::string_view value) {
 
 const common::CommandLineSpec kSpec{kProgram, 1024, {"--load"}, checkAction};
 
-/// Loads a sample as the window does: decode first, then swap under the lock with the loopers stopped.
+/// Loads a sample as the window does: decode here, swap in at the render's next block.
 std::string loadSample(LoopEngine& engine, std::string_view assignment, Scene& named) {
     int slot = 0;
     checkLoad(assignment, &slot);
     const std::string path(assignment.substr(assignment.find('=') + 1));
-    const LoadResult result =
-        loadSampleFile(path.c_str(), sceneSlot(engine, slot), [&engine](const std::function<void()>& swap) {
-            std::lock_guard<std::mutex> lock(engine.engineLock);
-            engine.stopLoopers();
-            swap();
-        });
+    SampleSlot loaded;
+    const LoadResult result = loadSampleFile(path.c_str(), loaded);
     if (!result)
         return "cannot load \"" + path + "\": " + result.reason;
+    engine.swapSample(sceneSlot(engine, slot), std::move(loaded));
     named.samplePaths[static_cast<std::size_t>(slot)] = path;
     return {};
 }
@@ -246,11 +243,8 @@ int runCommandLine(int argc, char** argv) {
         remaining -= frames;
     }
 
-    {
-        std::lock_guard<std::mutex> lock(engine->engineLock);
-        engine->params.recording.store(false, kRelaxed);
-        engine->setRecorder(nullptr);
-    }
+    engine->params.recording.store(false, kRelaxed);
+    engine->setRecorder(nullptr);
     if (recorder.finish() != common::WavRecorder::kOk)
         return common::failWith(kProgram,
                                 "writing \"" + args.outputPath + "\" failed: " + recorder.lastError(),

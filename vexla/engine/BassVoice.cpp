@@ -70,13 +70,41 @@ void BassVoice::stepLoad(int s, int stepCount, int transpose) {
         envelope_ = 0.0f;
     if (s < stepCount / 2) {
         switch (mode.load(r)) {
-        case 1: e += 5.0f; break;
-        case 2: e += 1.0f; break;
-        case 3: e += 3.0f; break;
-        default: break;
+        case 1:
+            e += 5.0f;
+            break;
+        case 2:
+            e += 1.0f;
+            break;
+        case 3:
+            e += 3.0f;
+            break;
+        default:
+            break;
         }
     }
-    increment_ = static_cast<float>(std::pow(2.0, static_cast<double>((static_cast<float>(transpose) + e) * kOneTwelfth)));
+    increment_ = static_cast<float>(
+        std::pow(2.0, static_cast<double>((static_cast<float>(transpose) + e) * kOneTwelfth)));
+}
+
+// The resonance is taken first (the comma in voice_'s initialiser), so that the copied filter has it.
+BassVoice::Run::Run(BassVoice& voice, float volume, int firstCounter, int samplesPerStep)
+    : voice_((voice.takeResonance(), voice)), phase_(voice.phase_), pwmOffset_(voice.pwmOffset_),
+      amp_(voice.amp_), filter_(voice.filter_), lfoCounter_(voice.lfoCounter_), increment_(voice.increment_),
+      volume_(volume), clip_(voice.clip.load(std::memory_order_relaxed)), gateLength_(voice.gateLength_),
+      firstCounter_(firstCounter), samplesPerStep_(samplesPerStep), bass1_(voice.kind_ == BassKind::Bass1) {}
+
+void BassVoice::takeResonance() {
+    const float q = resonance.load(std::memory_order_relaxed);
+    if (q != feedbackResonance_) // the feedback changes only with q or at a slow update
+        updateFeedback(q);
+}
+
+void BassVoice::render(float* out, int n, float volume, int firstCounter, int samplesPerStep) {
+    Run run(*this, volume, firstCounter, samplesPerStep);
+    for (int i = 0; i < n; ++i)
+        out[i] = run.next(i);
+    run.finish();
 }
 
 void BassVoice::slowUpdate() {

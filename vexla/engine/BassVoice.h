@@ -4,14 +4,13 @@
 
 #include "common/Random.h"
 #include "vexla/engine/ResonantLowpass.h"
+#include "vexla/engine/StepTables.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 
 namespace vexla {
-
-inline constexpr int kStepTableSize = 64;
 
 /// A semitone offset: 0, 0/12/24, or one of 1, 3, 5, 12, 13, −2, −5. Always draws three numbers.
 int randomNote(common::Random& random);
@@ -21,7 +20,7 @@ int randomGate(common::Random& random, int samplesPerStep);
 enum class BassKind { Bass1, Bass2 };
 
 class BassVoice {
-public:
+  public:
     explicit BassVoice(BassKind kind) : kind_(kind) {}
     BassVoice(const BassVoice&) = delete;
     BassVoice& operator=(const BassVoice&) = delete;
@@ -32,96 +31,36 @@ public:
     /// Loads step s (0..63): gate length, pitch from note, mode, transpose (semitones).
     void stepLoad(int s, int stepCount, int transpose);
 
-    /// One frame; sampleInStep is the frame's already advanced step counter. volume in sample units.
-    float render(float volume, int sampleInStep) {
-        takeResonance();
-        return renderPrepared(volume, sampleInStep);
-    }
+    /// n frames (1..kMaxRunFrames) into out, in sample units, clamped to ±clip. firstCounter is the first
+    /// frame's already advanced step counter; the counter reads 0 once past samplesPerStep. volume in
+    /// sample units. Takes a new resonance from the window first.
+    void render(float* out, int n, float volume, int firstCounter, int samplesPerStep);
 
-    /// For a render of many frames: takes the window's resonance once, before a run of renderPrepared().
-    void beginRun() { takeResonance(); }
-
-    /// render() without looking for a new resonance.
-    float renderPrepared(float volume, int sampleInStep) {
-        Run run(*this);
-        const float y = run.render(volume, sampleInStep);
-        run.finish();
-        return y;
-    }
-
-    /// The render state in locals for a run of frames between beginRun() and finish(), so that it stays
-    /// in registers; render() is renderPrepared() frame by frame. Nothing else may touch the voice meanwhile.
-    class Run {
-    public:
-        explicit Run(BassVoice& voice)
-            : voice_(voice), phase_(voice.phase_), increment_(voice.increment_), pwmOffset_(voice.pwmOffset_),
-              amp_(voice.amp_), filter_(voice.filter_), lfoCounter_(voice.lfoCounter_),
-              gateLength_(voice.gateLength_), bass1_(voice.kind_ == BassKind::Bass1) {}
-
-        float render(float volume, int sampleInStep) {
-            const float osc = (pwmOffset_ + 256.0f > phase_) ? 2.0f * phase_ / 256.0f - 1.0f : 0.0f;
-            phase_ += increment_;
-            if (phase_ >= 512.0f)
-                phase_ -= 512.0f;
-            if (lfoCounter_ == 0) [[unlikely]] {
-                // The slow update reads none of the run's state and writes only these.
-                voice_.slowUpdate();
-                pwmOffset_ = voice_.pwmOffset_;
-                filter_.cutoff = voice_.filter_.cutoff;
-                filter_.feedback = voice_.filter_.feedback;
-            }
-            lfoCounter_ = lfoCounter_ > 32 ? 0 : lfoCounter_ + 1;
-            const float target = sampleInStep <= gateLength_ ? volume : 1.0f;
-            const float low = filter_.process(osc);
-            if (amp_ < target)
-                amp_ += 16.0f;
-            if (amp_ > target)
-                amp_ -= 16.0f;
-            return bass1_ ? low * amp_ : (low - osc) * amp_;
-        }
-
-        /// Hands the state back to the voice.
-        void finish() {
-            voice_.phase_ = phase_;
-            voice_.amp_ = amp_;
-            voice_.filter_ = filter_;
-            voice_.lfoCounter_ = lfoCounter_;
-        }
-
-    private:
-        BassVoice& voice_;
-        float phase_, increment_, pwmOffset_, amp_;
-        ResonantLowpass filter_;
-        std::int32_t lfoCounter_, gateLength_;
-        bool bass1_;
-    };
+    /// render() a frame at a time, with the voice's state in locals: the engine works the basslines'
+    /// frames between the VCF loopers' filter steps, so that their feedback chains overlap. Takes a new
+    /// resonance at its start; finish() hands the state back. Nothing else may touch the voice meanwhile.
+    class Run;
 
     // Pattern and coefficients, written by generate() on either thread.
     std::array<std::atomic<std::int32_t>, kStepTableSize> notes{};
     std::array<std::atomic<std::int32_t>, kStepTableSize> gates{};
-    std::atomic<std::int32_t> mode{0};      ///< 0..3: first-half transposition 0, +5, +1, +3 semitones
-    std::atomic<float> clip{0.0f};          ///< output clamp level, 0..8191
-    std::atomic<float> echoSend{0.0f};      ///< echo send coefficient
-    std::atomic<float> resonance{0.0f};     ///< filter q: 0.1..0.98 (bass1), 0.8..0.98 (bass2)
-    std::atomic<float> envelopeRate{0.0f};  ///< bass1: envelope growth per slow update
-    std::atomic<float> pwmLfoRate{0.0f};    ///< radians per slow update
-    std::atomic<float> pwmLfoDepth{0.0f};   ///< phase units, 0..199
-    std::atomic<float> cutoffLfoRate{0.0f}; ///< radians per slow update
-    std::atomic<float> cutoffLfoDepth{0.0f};///< cutoff fraction, 0..0.9921875
+    std::atomic<std::int32_t> mode{0};       ///< 0..3: first-half transposition 0, +5, +1, +3 semitones
+    std::atomic<float> clip{0.0f};           ///< output clamp level, 0..8191
+    std::atomic<float> echoSend{0.0f};       ///< echo send coefficient
+    std::atomic<float> resonance{0.0f};      ///< filter q: 0.1..0.98 (bass1), 0.8..0.98 (bass2)
+    std::atomic<float> envelopeRate{0.0f};   ///< bass1: envelope growth per slow update
+    std::atomic<float> pwmLfoRate{0.0f};     ///< radians per slow update
+    std::atomic<float> pwmLfoDepth{0.0f};    ///< phase units, 0..199
+    std::atomic<float> cutoffLfoRate{0.0f};  ///< radians per slow update
+    std::atomic<float> cutoffLfoDepth{0.0f}; ///< cutoff fraction, 0..0.9921875
 
     // Render state, for tests.
     float increment() const { return increment_; }
     float amp() const { return amp_; }
-    int gateLength() const { return gateLength_; }
     float cutoff() const { return cutoff_; }
 
-private:
-    void takeResonance() {
-        const float q = resonance.load(std::memory_order_relaxed);
-        if (q != feedbackResonance_) // the feedback changes only with q or at a slow update
-            updateFeedback(q);
-    }
-
+  private:
+    void takeResonance();
     void slowUpdate();
     void updateFeedback(float q) {
         feedbackResonance_ = q;
@@ -142,6 +81,54 @@ private:
     float amp_ = 0.0f;
     ResonantLowpass filter_;
     float feedbackResonance_ = -1.0f; ///< the q that filter_.feedback was worked out for
+};
+
+class BassVoice::Run {
+  public:
+    Run(BassVoice& voice, float volume, int firstCounter, int samplesPerStep);
+
+    /// Frame i of the run.
+    float next(int i) {
+        const float osc = (pwmOffset_ + 256.0f > phase_) ? 2.0f * phase_ / 256.0f - 1.0f : 0.0f;
+        phase_ += increment_;
+        if (phase_ >= 512.0f)
+            phase_ -= 512.0f;
+        if (lfoCounter_ == 0) [[unlikely]] {
+            // The slow update reads none of the run's state and writes only these.
+            voice_.slowUpdate();
+            pwmOffset_ = voice_.pwmOffset_;
+            filter_.cutoff = voice_.filter_.cutoff;
+            filter_.feedback = voice_.filter_.feedback;
+        }
+        lfoCounter_ = lfoCounter_ > 32 ? 0 : lfoCounter_ + 1;
+        // The step's last frame reads the counter as 0.
+        const int counter = firstCounter_ + i > samplesPerStep_ ? 0 : firstCounter_ + i;
+        const float target = counter <= gateLength_ ? volume_ : 1.0f;
+        const float low = filter_.process(osc);
+        if (amp_ < target)
+            amp_ += 16.0f;
+        if (amp_ > target)
+            amp_ -= 16.0f;
+        const float y = bass1_ ? low * amp_ : (low - osc) * amp_;
+        return y > clip_ ? clip_ : (y < -clip_ ? -clip_ : y);
+    }
+
+    void finish() {
+        voice_.phase_ = phase_;
+        voice_.amp_ = amp_;
+        voice_.filter_ = filter_;
+        voice_.lfoCounter_ = lfoCounter_;
+    }
+
+  private:
+    BassVoice& voice_;
+    float phase_, pwmOffset_, amp_;
+    ResonantLowpass filter_;
+    std::int32_t lfoCounter_;
+    const float increment_, volume_, clip_;
+    const std::int32_t gateLength_;
+    const int firstCounter_, samplesPerStep_;
+    const bool bass1_;
 };
 
 } // namespace vexla

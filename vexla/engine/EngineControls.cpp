@@ -1,6 +1,8 @@
 // The window's start-up routine and engine buttons, shared with the headless renderer.
 #include "vexla/engine/EngineControls.h"
 
+#include "vexla/engine/VcfFilterSetting.h"
+
 namespace vexla {
 
 namespace {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "common/Random.h"
-#include "vexla/engine/BassVoice.h"
+#include "vexla/engine/StepTables.h"
 
 #include <array>
 #include <atomic>
@@ -13,7 +13,7 @@
 namespace vexla {
 
 class HatVoice {
-public:
+  public:
     HatVoice() = default;
     HatVoice(const HatVoice&) = delete;
     HatVoice& operator=(const HatVoice&) = delete;
@@ -22,64 +22,22 @@ public:
     void generate(common::Random& random, int stepCount);
 
     /// Loads step s (0..63), with the doubled level on steps 2 mod 4 and the accent on steps 4 mod 8.
-    void stepLoad(int s) {
-        constexpr auto r = std::memory_order_relaxed;
-        state_.level = hatLevels[s].load(r);
-        state_.decay = hatDecays[s].load(r);
-        state_.tone = 0.8f;
-        if (s % 4 == 2) {
-            state_.level *= 2.0f;
-            state_.decay *= 0.5f;
-        }
-        if (s % 8 == 4 && accentOff.load(r) == 0) {
-            state_.level = 1.0f;
-            state_.decay = 0.001f;
-            state_.tone = 0.2f;
-        }
-    }
+    void stepLoad(int s);
 
-    /// One frame; draws one number from the audio thread's generator every frame.
-    float render(common::Random& random) { return state_.render(random); }
+    /// n frames (1..kMaxRunFrames) into out, times volume; draws one number per frame from `random`.
+    void render(float* out, int n, common::Random& random, float volume);
 
-    /// The render state in locals for a run of frames, so that it stays in registers: render() per frame,
-    /// then finish() hands it back. Nothing else may touch the voice meanwhile.
-    class Run;
+    std::array<std::atomic<float>, kStepTableSize> levels{}; ///< 0..1 per step
+    std::array<std::atomic<float>, kStepTableSize> decays{}; ///< level decrement per frame, per step
+    std::atomic<std::int32_t> accentOff{0};                  ///< 1: no accent on steps 4 mod 8
+    std::atomic<float> echoSend{0.3f};                       ///< opposite signs on left and right
 
-    std::array<std::atomic<float>, kStepTableSize> hatLevels{};
-    std::array<std::atomic<float>, kStepTableSize> hatDecays{};
-    std::atomic<std::int32_t> accentOff{0};
-    std::atomic<float> hatEchoSend{0.3f};
-
-private:
-    struct State {
-        float level = 1.0f;
-        float decay = 1.0f;
-        float tone = 0.5f;
-        float smooth1 = 0.0f;
-        float smooth2 = 0.0f;
-
-        float render(common::Random& random) {
-            const float noise = static_cast<float>(random.next() - 16384) * level;
-            level -= decay;
-            if (level < 0.0f)
-                level = 0.0f;
-            smooth1 += (noise - smooth1) * tone;
-            smooth2 += (smooth1 - smooth2) * tone;
-            return smooth2 - noise;
-        }
-    };
-    State state_;
-};
-
-class HatVoice::Run {
-public:
-    explicit Run(HatVoice& voice) : voice_(voice), state_(voice.state_) {}
-    float render(common::Random& random) { return state_.render(random); }
-    void finish() { voice_.state_ = state_; }
-
-private:
-    HatVoice& voice_;
-    State state_;
+  private:
+    float level_ = 1.0f;
+    float decay_ = 1.0f;
+    float tone_ = 0.5f;
+    float smooth1_ = 0.0f;
+    float smooth2_ = 0.0f;
 };
 
 } // namespace vexla

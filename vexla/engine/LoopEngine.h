@@ -1,17 +1,27 @@
 // The loop engine: step clock, units, mix bus, clip stage, 16-bit output and recorder tap.
-// renderBlock() on the audio thread; the generate/alter randomisers on the window thread (or, for the
-// five requested ones, inside the render); renderFrame()/triggerStep() only where no render runs.
+// renderBlock() on the audio thread; everything else on the window thread (the thread that owns the
+// engine), except the five requested randomisers, which the render serves itself.
+//
+// Between the threads: the window writes the control values of `params` (relaxed atomics), which the
+// render reads once per block into a ParamSnapshot, and reads back its reports (peaks, playing step,
+// clip, recorded bytes). Everything else the window sends — re-rolled patterns' side effects, the echo's
+// read position, scenes and undo steps, sample swaps — is a change posted to the engine's mailbox
+// (common/Mailbox.h): applied by the render in posting order at the start of a block (a scene at the
+// next step boundary), then destroyed on the window thread, so that the render never allocates or frees.
 #pragma once
 
+#include "common/Mailbox.h"
 #include "common/Random.h"
-#include "common/StateHandOver.h"
 #include "vexla/engine/BassVoice.h"
 #include "vexla/engine/EchoUnit.h"
 #include "vexla/engine/EngineParams.h"
 #include "vexla/engine/HatVoice.h"
 #include "vexla/engine/KickVoice.h"
+#include "vexla/engine/ParamSnapshot.h"
 #include "vexla/engine/RingModulator.h"
+#include "vexla/engine/RunFrames.h"
 #include "vexla/engine/SceneState.h"
+#include "vexla/engine/SecondLooperSends.h"
 #include "vexla/engine/SineVoice.h"
 #include "vexla/engine/SlicerVoice.h"
 #include "vexla/engine/StretchLooper.h"
@@ -19,7 +29,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <deque>
+#include <memory>
 
 namespace common {
 class WavRecorder;
@@ -31,42 +42,26 @@ inline constexpr int kSampleRate = 44100;
 /// Output clip level: ±32766, not ±32767.
 inline constexpr float kClipLevel = 32766.0f;
 
-/// One output frame as the stream stores it.
-struct OutputFrame {
-    std::int16_t left = 0;
-    std::int16_t right = 0;
-};
-
 /// Clips one channel value to ±32766 (NaN gives −32766), setting `clipped` when it had to.
 /// Then rounds v − 0.5 to the nearest integer, ties to even, in double precision.
 std::int16_t clipAndConvert(float v, bool& clipped);
 
-/// clipAndConvert over n frames of two channel lines; returns whether any value had to be clipped.
-bool clipAndConvertRun(const float* left, const float* right, OutputFrame* out, int n);
-
 class LoopEngine {
-public:
+  public:
     /// Large (two 256 KiB echo lines): create it on the heap, before the stream starts.
     LoopEngine();
     LoopEngine(const LoopEngine&) = delete;
     LoopEngine& operator=(const LoopEngine&) = delete;
 
-    /// The stream callback: takes engineLock for the whole block, fills lengthBytes / 4 frames of
-    /// little-endian 16-bit stereo. Under 4 bytes the buffer is left untouched.
+    /// The stream callback: serves the mailbox, then fills lengthBytes / 4 frames of little-endian
+    /// 16-bit stereo. Under 4 bytes the buffer is left untouched.
     void renderBlock(void* buffer, int lengthBytes);
-
-    /// One frame without taking engineLock (tests, or a caller that holds it).
-    OutputFrame renderFrame();
-
-    /// The step boundary: loads the units, restarts loopers, triggers the kick, advances the step and
-    /// serves pending requests with the audio thread's generator.
-    void triggerStep();
 
     // Randomisers. `random` is the calling thread's generator (the window's, or audioRandom inside the
     // render). Each reads stepCount / samplesPerStep from params.
     void generateBass1(common::Random& random);
     void generateBass2(common::Random& random);
-    void generateKick(common::Random& random);
+    void generateKick(common::Random& random); ///< window thread: the kick's silence goes by the mailbox
     void generateHats(common::Random& random); ///< audio thread only (served request)
     void generateSine(common::Random& random); ///< served request, or once before the stream starts
     void alterAm(common::Random& random);
@@ -76,32 +71,48 @@ public:
     /// generateBass1, generateBass2, generateKick, alterSecondLooper, generateSlicer, in this order.
     void regenerateAll(common::Random& random);
 
-    /// The loader's hook: silences the four stretch loopers until their next restart. Caller holds engineLock.
+    /// Silences the four stretch loopers until their next restart. Audio thread (a sample swap), or
+    /// while no render runs.
     void stopLoopers();
 
     /// The recorder the tap hands frames to while params.recording is set; null for none.
-    /// Set it before the stream starts or while holding engineLock.
+    /// Set it before the stream starts or while no render runs.
     void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
 
-    /// Window thread: hands over the parts `parts` of `state`, taken by the render at the start of the
-    /// next step (before its tables are loaded), or at the next frame while stopped, so that the loop
-    /// continues in time. A hand-over not yet taken is merged with this one (the newer parts win).
+    /// Hands the render a change: applied in posting order at the start of the next block, or at the
+    /// next step boundary (the next block while stopped) when it asks for one.
+    void post(std::unique_ptr<common::Change<LoopEngine>> change);
+    /// Frees the changes the render has applied (old sample arrays among them). The window's timer.
+    void collectChanges() { mailbox_.collect(); }
+    /// Only while no render runs: applies every posted change now.
+    void settleChanges() { mailbox_.settle(*this); }
+
+    /// Hands over the parts `parts` of `state`, taken by the render at the start of the next step
+    /// (before its tables are loaded), or at the next block while stopped, so that the loop continues in
+    /// time. Posts not yet taken are applied in order, the newer parts winning.
     void postScene(const SceneState& state, unsigned parts);
-    /// Window thread: true while a posted state waits; then `posted` and `parts` tell what it holds.
+    /// True while a posted state waits; then `posted` and `parts` tell what the waiting posts hold.
     bool scenePending(SceneState& posted, unsigned& parts) const;
-    /// Takes a posted state now: the render's own call, or a caller that holds engineLock.
-    void takePostedScene();
+
+    /// Puts `loaded` (arrays, length, loop and name) into `slot`, one of the five slots below, at the
+    /// start of the next block with the loopers stopped; the slot's old arrays come back to be freed here.
+    void swapSample(SampleSlot& slot, SampleSlot&& loaded);
+    /// Empties `slot` the same way.
+    void emptySample(SampleSlot& slot);
+
+    /// Sets the echo's read position (writes restart at 65535), as "Echo Alter" does.
+    void setEchoReadPos(std::int32_t readPos);
+    /// The echo setting as the window last set it (posted or taken): what a scene keeps of the echo.
+    std::int32_t echoReadPos() const { return echoReadPos_; }
 
     /// Clock state; read on the audio thread or while no render runs.
     int currentStep() const { return currentStep_; }
     int sampleInStep() const { return sampleInStep_; }
 
     EngineParams params;
-    /// Keeps the render away from slot arrays and the recorder's file while the window replaces them.
-    /// Every holder keeps it briefly: the render waits for it.
-    std::mutex engineLock;
 
-    // The loader's five sample slots; the players read them.
+    // The loader's five sample slots; the players read them. Swapped only through swapSample (or while
+    // no render runs).
     SampleSlot drySlot;
     SampleSlot secondSlot;
     SampleSlot slicerSlot;
@@ -122,42 +133,63 @@ public:
     RingModulator ringModulator;
     EchoUnit echo;
 
-    /// The audio thread's generator: starts at 1, never seeded; hi-hat noise and served requests draw from it.
+    /// The audio thread's generator: starts at 1, never seeded; hi-hat noise and served requests draw from
+    /// it.
     common::Random audioRandom{1};
 
-private:
-    /// Frames rendered together by each unit; a run never crosses a step boundary.
-    static constexpr int kRunFrames = 64;
+  private:
+    friend class SceneChange;
 
-    /// Renders up to maxFrames frames (1..kRunFrames), stopping at the end of the step; returns how many.
-    int renderRun(OutputFrame* out, int maxFrames);
-    /// The units and the mix for n frames of one step, whose first frame has the advanced counter firstCounter.
-    void mixRun(OutputFrame* out, int n, int firstCounter, int samplesPerStep);
-    /// The VCF loopers' filters and gains over a run that each plays whole or not at all, calling
-    /// perFrame(i) for each frame in between.
-    template <typename PerFrame>
-    void vcfLanesRun(int n, bool vcf1Plays, bool vcf2Plays, float vcf1Gain, float vcf2Gain, PerFrame&& perFrame);
+    /// Renders up to maxFrames frames (1..kMaxRunFrames), stopping at the end of the step; returns how many.
+    int renderRun(std::int16_t* out, int maxFrames);
+    /// The step boundary: takes a posted scene, loads the units, restarts loopers, triggers the kick,
+    /// advances the step and serves pending requests with audioRandom.
+    void triggerStep();
+    /// Serves the mailbox; true when some change was applied (then the snapshot is read again).
+    void serveChanges(bool atStepBoundary);
+    /// Every unit's lines for n frames of one step, whose first frame has the advanced counter firstCounter.
+    void renderUnits(int n, int firstCounter);
+    /// The basslines and the VCF loopers, frame by frame together (part of renderUnits).
+    void renderFeedbackChains(int n, int firstCounter);
+    /// The ring modulator's input and output and the echo's sends, from the units' lines.
+    void mixSends(int n);
+    /// The master mix of every line, clipped and converted into out.
+    void mixOutput(std::int16_t* out, int n);
+    /// The output run (interleaved left, right) handed to the peak meters and, while recording, to the recorder.
+    void tapRun(const std::int16_t* out, int n);
 
-    /// One run's unit outputs and sends; members rather than locals to keep the audio thread's stack small.
-    enum SineLine { kSinePhases, kKick1Phases, kKick2Phases, kCarrierPhases, kSineLines };
+    /// One run's lines, each holding one thing; members rather than locals to keep the audio thread's
+    /// stack small. Voices and the modulator are in sample units with their volume applied.
     struct RunLines {
-        float bass1[kRunFrames], bass2[kRunFrames], hats[kRunFrames], sineAmp[kRunFrames];
-        float phases[kSineLines][kRunFrames]; ///< angles, then their sines (the carrier line then holds M)
-        float dryLeft[kRunFrames], dryRight[kRunFrames], vcf1Left[kRunFrames], vcf1Right[kRunFrames];
-        float vcf2Left[kRunFrames], vcf2Right[kRunFrames], secondLeft[kRunFrames], secondRight[kRunFrames];
-        float slicerLeft[kRunFrames], slicerRight[kRunFrames];
-        float echoLeft[kRunFrames], echoRight[kRunFrames], core[kRunFrames];
+        float bass1[kMaxRunFrames], bass2[kMaxRunFrames], kick[kMaxRunFrames], hats[kMaxRunFrames],
+            sine[kMaxRunFrames];
+        float dryLeft[kMaxRunFrames], dryRight[kMaxRunFrames], secondLeft[kMaxRunFrames],
+            secondRight[kMaxRunFrames];
+        float vcf1Left[kMaxRunFrames], vcf1Right[kMaxRunFrames], vcf2Left[kMaxRunFrames],
+            vcf2Right[kMaxRunFrames];
+        float slicerLeft[kMaxRunFrames], slicerRight[kMaxRunFrames];
+        float modulatorInput[kMaxRunFrames], modulated[kMaxRunFrames];
+        float sendLeft[kMaxRunFrames], sendRight[kMaxRunFrames], echoLeft[kMaxRunFrames],
+            echoRight[kMaxRunFrames];
+        float mixLeft[kMaxRunFrames], mixRight[kMaxRunFrames];
     };
     RunLines lines_{};
+    ParamSnapshot snapshot_;
 
     std::int32_t sampleInStep_ = 0;
     std::int32_t currentStep_ = 0;
     std::atomic<common::WavRecorder*> recorder_{nullptr};
     std::int32_t peakLeft_ = 0;
     std::int32_t peakRight_ = 0;
+    bool recordedRun_ = false; ///< some frames of this block went to the recorder
 
-    // The hand-over slot: the window owns it in Idle and Writing, the render in Applying.
-    common::StateHandOver<SceneState> posted_;
+    common::Mailbox<LoopEngine> mailbox_;
+    // Window thread only: the echo setting as last sent, and the scenes posted and not yet known taken.
+    std::int32_t echoReadPos_;
+    std::deque<std::pair<SceneState, unsigned>> postedScenes_;
+    std::size_t scenesPosted_ = 0;
+    /// Counted by the render as it applies a scene.
+    std::atomic<std::size_t> scenesTaken_{0};
 };
 
 } // namespace vexla

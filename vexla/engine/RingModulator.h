@@ -6,12 +6,11 @@
 #include <cmath>
 
 #include "common/Random.h"
-#include "vexla/engine/FastSine.h"
 
 namespace vexla {
 
 class RingModulator {
-public:
+  public:
     /// Phase wrap in radians as the unit has always used it (6.28 in single precision, not 2π).
     static constexpr float kPhaseWrap = 6.28f;
 
@@ -19,27 +18,17 @@ public:
     RingModulator(const RingModulator&) = delete;
     RingModulator& operator=(const RingModulator&) = delete;
 
-    /// Advances both oscillators by one frame and returns sin(carrierPhase) × x. Silent (0) until alterAm.
-    float render(float x) {
-        return fastSin(state_.advance(sweepRate.load(std::memory_order_relaxed),
-                                      sweepDepth.load(std::memory_order_relaxed),
-                                      carrierRate.load(std::memory_order_relaxed))) *
-               x;
-    }
-
-    /// The frame in parts, for a render that works out many frames' sines together, with the state in
-    /// locals for the run so that it stays in registers: advance() moves both phases one frame on with the
-    /// rates as read at the start of the run and returns the carrier phase, whose sine times the input is
-    /// the frame's output; finish() hands the state back. Nothing else may touch the modulator meanwhile.
-    class Run;
+    /// n frames (1..kMaxRunFrames): out[i] = sin(carrier phase) × input[i], both oscillators moving
+    /// one frame each. Silent (0) until alterAm.
+    void render(const float* input, float* out, int n);
 
     /// "AM Alter": six draws in order — bass/sine send, hat send, carrier rate, sweep rate, sweep depth,
     /// echo send. Phases are not reset.
     void alterAm(common::Random& random);
 
-    std::atomic<float> sweepRate{0.0f};     ///< sweep advance per frame, radians
-    std::atomic<float> sweepDepth{0.0f};    ///< carrier advance added at full sweep, radians per frame
-    std::atomic<float> carrierRate{0.0f};   ///< carrier advance per frame without sweep, radians
+    std::atomic<float> sweepRate{0.0f};      ///< sweep advance per frame, radians
+    std::atomic<float> sweepDepth{0.0f};     ///< carrier advance added at full sweep, radians per frame
+    std::atomic<float> carrierRate{0.0f};    ///< carrier advance per frame without sweep, radians
     std::atomic<float> amBassSineSend{0.0f}; ///< 0..0.498, bassline 1 and sine into the modulator
     std::atomic<float> amHatSend{0.0f};      ///< 0..0.70, hi-hats into the modulator
     std::atomic<float> amEchoSend{0.0f};     ///< 0..1.074, modulator output into the echo
@@ -47,7 +36,7 @@ public:
     float sweepPhase() const { return state_.sweepPhase; }
     float carrierPhase() const { return state_.carrierPhase; }
 
-private:
+  private:
     struct State {
         static constexpr float kSweepAnchorSpan = 1e-3f;
 
@@ -59,12 +48,15 @@ private:
 
         float advance(float rate, float depth, float carrier) {
             sweepPhase += rate;
-            if (sweepPhase > kPhaseWrap) sweepPhase -= kPhaseWrap;
+            if (sweepPhase > kPhaseWrap)
+                sweepPhase -= kPhaseWrap;
             carrierPhase += sweepSine() * depth + carrier;
-            if (carrierPhase > kPhaseWrap) carrierPhase -= kPhaseWrap;
+            if (carrierPhase > kPhaseWrap)
+                carrierPhase -= kPhaseWrap;
             // A deep sweep with a slow carrier drives the phase downwards; left unwrapped it would grow
             // without bound and lose its precision until the carrier froze. Wrapped the same way as upwards.
-            else if (carrierPhase < -kPhaseWrap) carrierPhase += kPhaseWrap;
+            else if (carrierPhase < -kPhaseWrap)
+                carrierPhase += kPhaseWrap;
             return carrierPhase;
         }
 
@@ -74,7 +66,8 @@ private:
         float sweepSine() {
             float d = sweepPhase - sweepAnchor;
             if (!(std::fabs(d) <= kSweepAnchorSpan)) [[unlikely]] {
-                // By value, so that a run's copy of the state never has its address taken and stays in registers.
+                // By value, so that a run's copy of the state never has its address taken and stays in
+                // registers.
                 const Anchor anchor = anchorAt(sweepPhase);
                 sweepAnchor = sweepPhase;
                 sweepAnchorSin = anchor.sin;
@@ -88,17 +81,6 @@ private:
         float sin, cos;
     };
     static Anchor anchorAt(float phase);
-    State state_;
-};
-
-class RingModulator::Run {
-public:
-    explicit Run(RingModulator& modulator) : modulator_(modulator), state_(modulator.state_) {}
-    float advance(float rate, float depth, float carrier) { return state_.advance(rate, depth, carrier); }
-    void finish() { modulator_.state_ = state_; }
-
-private:
-    RingModulator& modulator_;
     State state_;
 };
 

@@ -88,28 +88,35 @@ SceneState captureScene(const LoopEngine& e) {
     s.bass2 = captureBass(e.bass2);
     s.kick.startFreq = e.kick.startFreq.load(kRelaxed);
     s.kick.slide1 = e.kick.slide1.load(kRelaxed);
-    loadAll(s.hats.levels, e.hats.hatLevels);
-    loadAll(s.hats.decays, e.hats.hatDecays);
+    loadAll(s.hats.levels, e.hats.levels);
+    loadAll(s.hats.decays, e.hats.decays);
     s.hats.accentOff = e.hats.accentOff.load(kRelaxed);
-    s.hats.echoSend = e.hats.hatEchoSend.load(kRelaxed);
+    s.hats.echoSend = e.hats.echoSend.load(kRelaxed);
     loadAll(s.sine.notes, e.sine.notes);
-    loadAll(s.sine.levels, e.sine.sineLevels);
-    loadAll(s.sine.decays, e.sine.sineDecays);
-    s.sine.echoSend = e.sine.sineEchoSend.load(kRelaxed);
+    loadAll(s.sine.levels, e.sine.levels);
+    loadAll(s.sine.decays, e.sine.decays);
+    s.sine.echoSend = e.sine.echoSend.load(kRelaxed);
     loadAll(s.slicer.slices, e.slicer.slices);
-    loadAll(s.slicer.decays, e.slicer.sliceDecays);
-    s.slicer.echoSend = e.slicer.slicerEchoSend.load(kRelaxed);
-    s.slicer.amSend = e.slicer.slicerAmSend.load(kRelaxed);
+    loadAll(s.slicer.decays, e.slicer.decays);
+    s.slicer.echoSend = e.slicer.echoSend.load(kRelaxed);
+    s.slicer.amSend = e.slicer.amSend.load(kRelaxed);
     const RingModulator& m = e.ringModulator;
     s.am = {m.amBassSineSend.load(kRelaxed), m.amHatSend.load(kRelaxed),  m.carrierRate.load(kRelaxed),
             m.sweepRate.load(kRelaxed),      m.sweepDepth.load(kRelaxed), m.amEchoSend.load(kRelaxed)};
-    s.secondLooper.echoSend = e.secondLooperSends.secondLooperEchoSend.load(kRelaxed);
-    s.secondLooper.amSend = e.secondLooperSends.secondLooperAmSend.load(kRelaxed);
-    s.echoReadPos = e.echo.settingReadPos();
+    s.secondLooper.echoSend = e.secondLooperSends.echoSend.load(kRelaxed);
+    s.secondLooper.amSend = e.secondLooperSends.amSend.load(kRelaxed);
+    s.echoReadPos = e.echoReadPos();
     return s;
 }
 
 void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
+    applySceneValues(e, s, parts);
+    // Resetting an unchanged echo would restart its lines' write positions for nothing.
+    if ((parts & kSceneEcho) && (s.echoReadPos & EchoUnit::kPositionMask) != e.echoReadPos())
+        e.setEchoReadPos(s.echoReadPos);
+}
+
+void applySceneValues(LoopEngine& e, const SceneState& s, unsigned parts) {
     EngineParams& p = e.params;
     if (parts & kSceneControls)
         applyControls(p, s.controls);
@@ -124,22 +131,22 @@ void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
         e.kick.slide1.store(s.kick.slide1, kRelaxed);
     }
     if (parts & kSceneHats) {
-        storeAll(e.hats.hatLevels, s.hats.levels);
-        storeAll(e.hats.hatDecays, s.hats.decays);
+        storeAll(e.hats.levels, s.hats.levels);
+        storeAll(e.hats.decays, s.hats.decays);
         e.hats.accentOff.store(s.hats.accentOff, kRelaxed);
-        e.hats.hatEchoSend.store(s.hats.echoSend, kRelaxed);
+        e.hats.echoSend.store(s.hats.echoSend, kRelaxed);
     }
     if (parts & kSceneSine) {
         storeAll(e.sine.notes, s.sine.notes);
-        storeAll(e.sine.sineLevels, s.sine.levels);
-        storeAll(e.sine.sineDecays, s.sine.decays);
-        e.sine.sineEchoSend.store(s.sine.echoSend, kRelaxed);
+        storeAll(e.sine.levels, s.sine.levels);
+        storeAll(e.sine.decays, s.sine.decays);
+        e.sine.echoSend.store(s.sine.echoSend, kRelaxed);
     }
     if (parts & kSceneSlicer) {
         storeAll(e.slicer.slices, s.slicer.slices);
-        storeAll(e.slicer.sliceDecays, s.slicer.decays);
-        e.slicer.slicerEchoSend.store(s.slicer.echoSend, kRelaxed);
-        e.slicer.slicerAmSend.store(s.slicer.amSend, kRelaxed);
+        storeAll(e.slicer.decays, s.slicer.decays);
+        e.slicer.echoSend.store(s.slicer.echoSend, kRelaxed);
+        e.slicer.amSend.store(s.slicer.amSend, kRelaxed);
     }
     if (parts & kSceneAm) {
         RingModulator& m = e.ringModulator;
@@ -151,12 +158,9 @@ void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
         m.amEchoSend.store(s.am.amEchoSend, kRelaxed);
     }
     if (parts & kSceneSecondLooper) {
-        e.secondLooperSends.secondLooperEchoSend.store(s.secondLooper.echoSend, kRelaxed);
-        e.secondLooperSends.secondLooperAmSend.store(s.secondLooper.amSend, kRelaxed);
+        e.secondLooperSends.echoSend.store(s.secondLooper.echoSend, kRelaxed);
+        e.secondLooperSends.amSend.store(s.secondLooper.amSend, kRelaxed);
     }
-    // Reposting an unchanged echo would restart its lines' write positions for nothing.
-    if ((parts & kSceneEcho) && s.echoReadPos != e.echo.settingReadPos())
-        e.echo.postReadPos(s.echoReadPos);
 }
 
 } // namespace vexla

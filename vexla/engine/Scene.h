@@ -8,12 +8,16 @@ namespace vexla {
 
 class LoopEngine;
 
-/// The engine's current values. A state posted with postScene() but not yet taken is not included.
+/// The engine's current values. A state posted with postScene() but not yet taken is not included,
+/// except its echo setting, which the window counts from the post (as an "Echo Alter").
 SceneState captureScene(const LoopEngine& engine);
 
-/// Writes the parts `parts` of `state` into the engine (relaxed atomic stores; the echo setting is
-/// posted). Real-time safe. The requested voices' tables belong to the render: outside it, use
-/// LoopEngine::postScene, or call this only where no render runs.
+/// Writes the parts `parts` of `state` into the engine; the echo setting goes through the mailbox.
+/// Window thread. The requested voices' tables belong to the render: while it runs, use
+/// LoopEngine::postScene instead.
 void applyScene(LoopEngine& engine, const SceneState& state, unsigned parts);
+
+/// applyScene without the echo: relaxed atomic stores only, real-time safe (the render's scene change).
+void applySceneValues(LoopEngine& engine, const SceneState& state, unsigned parts);
 
 } // namespace vexla

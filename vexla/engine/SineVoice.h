@@ -3,8 +3,7 @@
 #pragma once
 
 #include "common/Random.h"
-#include "vexla/engine/BassVoice.h"
-#include "vexla/engine/FastSine.h"
+#include "vexla/engine/StepTables.h"
 
 #include <array>
 #include <atomic>
@@ -13,7 +12,7 @@
 namespace vexla {
 
 class SineVoice {
-public:
+  public:
     SineVoice() = default;
     SineVoice(const SineVoice&) = delete;
     SineVoice& operator=(const SineVoice&) = delete;
@@ -24,64 +23,22 @@ public:
     /// Loads step s (0..63); transpose in semitones.
     void stepLoad(int s, int transpose);
 
-    /// One frame, in sample units (before sineVolume).
-    float render() {
-        float angle, amp;
-        state_.advance(angle, amp);
-        return output(fastSin(angle), amp);
-    }
+    /// n frames (1..kMaxRunFrames) into out: sin × 16384 × amplitude × volume.
+    void render(float* out, int n, float volume);
 
-    /// The frame in parts, for a render that works out many frames' sines together, with the state in
-    /// locals for the run so that it stays in registers: advance() gives each frame's angle and amplitude
-    /// and moves the voice on, output() then takes the sine of that angle, and finish() hands the state
-    /// back. Nothing else may touch the voice meanwhile.
-    class Run;
+    std::array<std::atomic<std::int32_t>, kStepTableSize> notes{}; ///< semitones, see randomNote
+    std::array<std::atomic<float>, kStepTableSize> levels{};       ///< level target, 0..1 per step
+    std::array<std::atomic<float>, kStepTableSize> decays{};       ///< target decrement per frame
+    std::atomic<float> echoSend{0.0f};                             ///< opposite signs on left and right
 
-    static float output(float sine, float amp) { return sine * 16384.0f * amp; }
+    float increment() const { return increment_; }
 
-    std::array<std::atomic<std::int32_t>, kStepTableSize> notes{};
-    std::array<std::atomic<float>, kStepTableSize> sineLevels{};
-    std::array<std::atomic<float>, kStepTableSize> sineDecays{};
-    std::atomic<float> sineEchoSend{0.0f};
-
-    float increment() const { return state_.increment; }
-
-private:
-    struct State {
-        float phase = 0.0f;
-        float increment = 0.0f;
-        float target = 1.0f;
-        float targetDecay = 1.0f;
-        float amp = 0.0f;
-
-        void advance(float& angle, float& ampOut) {
-            phase += increment;
-            angle = phase * 6.28f / 512.0f; // the phase before the wrap
-            if (phase >= 512.0f)
-                phase -= 512.0f;
-            ampOut = amp;
-            // Never rests: alternates around the target in steps of 0.05.
-            if (amp < target)
-                amp += 0.05f;
-            else
-                amp -= 0.05f;
-            target -= targetDecay;
-            if (target < 0.0f)
-                target = 0.0f;
-        }
-    };
-    State state_;
-};
-
-class SineVoice::Run {
-public:
-    explicit Run(SineVoice& voice) : voice_(voice), state_(voice.state_) {}
-    void advance(float& angle, float& amp) { state_.advance(angle, amp); }
-    void finish() { voice_.state_ = state_; }
-
-private:
-    SineVoice& voice_;
-    State state_;
+  private:
+    float phase_ = 0.0f;
+    float increment_ = 0.0f;
+    float target_ = 1.0f;
+    float targetDecay_ = 1.0f;
+    float amp_ = 0.0f;
 };
 
 } // namespace vexla

@@ -14,22 +14,46 @@ std::int32_t SlicerVoice::slicePosition(std::int32_t slice, std::int32_t length)
 
 void SlicerVoice::stepLoad(int step) {
     const int s = std::clamp(step, 0, kMaxSteps - 1);
-    decay_ = sliceDecays[static_cast<std::size_t>(s)].load(std::memory_order_relaxed);
+    decay_ = decays[static_cast<std::size_t>(s)].load(std::memory_order_relaxed);
     // The table is written by another thread; clamp so a position is never negative or past the sample.
-    const std::int32_t slice =
-        std::clamp(slices[static_cast<std::size_t>(s)].load(std::memory_order_relaxed), 0, kSliceDivisions - 1);
+    const std::int32_t slice = std::clamp(slices[static_cast<std::size_t>(s)].load(std::memory_order_relaxed),
+                                          0, kSliceDivisions - 1);
     position_ = slicePosition(slice, std::max(slot_->length, 0));
     env_ = 1.0f;
+}
+
+void SlicerVoice::render(float* left, float* right, int n, float gain) {
+    const SampleSlot& slot = *slot_;
+    int playing = 0;
+    if (slot.length > 0 && position_ < slot.length && slot.left != nullptr) {
+        playing = slot.length - position_ < n ? slot.length - position_ : n;
+        const std::int16_t* const leftData = slot.left.get() + position_;
+        const bool stereo = slot.stereo && slot.right != nullptr;
+        const std::int16_t* const rightData = stereo ? slot.right.get() + position_ : leftData;
+        float env = env_;
+        const float decay = decay_;
+        for (int i = 0; i < playing; ++i) {
+            left[i] = static_cast<float>(leftData[i]) * env * gain;
+            right[i] = static_cast<float>(rightData[i]) * env * gain;
+            env -= decay;
+            if (env < 0.0f)
+                env = 0.0f;
+        }
+        env_ = env;
+        position_ += playing;
+    }
+    std::fill(left + playing, left + n, 0.0f);
+    std::fill(right + playing, right + n, 0.0f);
 }
 
 void SlicerVoice::generateSlicer(common::Random& random, int stepCount) {
     const int steps = std::clamp(stepCount, 0, kMaxSteps);
     // Draw order: echo send, ring-modulator send, all decays, then all slice numbers.
-    slicerEchoSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
-    slicerAmSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
+    echoSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
+    amSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
     for (int i = 0; i < steps; ++i)
-        sliceDecays[static_cast<std::size_t>(i)].store(static_cast<float>(random.below(256)) * 0.000002f,
-                                                       std::memory_order_relaxed);
+        decays[static_cast<std::size_t>(i)].store(static_cast<float>(random.below(256)) * 0.000002f,
+                                                  std::memory_order_relaxed);
     for (int i = 0; i < steps; ++i)
         slices[static_cast<std::size_t>(i)].store(random.below(250), std::memory_order_relaxed);
 }

@@ -2,7 +2,9 @@
 #include "vexla/engine/StretchLooper.h"
 
 #include <algorithm>
+#include <bit>
 
+#include "vexla/engine/RunFrames.h"
 #include "vexla/samples/SampleSlot.h"
 
 namespace vexla {
@@ -34,18 +36,77 @@ void StretchLooper::stop() {
     framesToPlay_ = 0;
 }
 
-void alterSecondLooper(SecondLooperSends& sends, common::Random& random) {
-    // Echo send first, then the ring-modulator send: the order fixes the sequence of draws.
-    const float echoSend = static_cast<float>(random.below(512)) / 256.0f;
-    sends.secondLooperEchoSend.store(echoSend, std::memory_order_relaxed);
-    const float amSend = static_cast<float>(random.below(512)) / 256.0f;
-    sends.secondLooperAmSend.store(amSend, std::memory_order_relaxed);
+void StretchLooper::setFilter(float cutoff, float feedback) {
+    leftFilter_.cutoff = cutoff;
+    leftFilter_.feedback = feedback;
+    rightFilter_.cutoff = cutoff;
+    rightFilter_.feedback = feedback;
 }
 
-VcfFilterSetting vcfFilterFromSliders(int cutoffPosition, int resonancePosition) {
-    const float c = std::clamp(static_cast<float>(cutoffPosition) / 128.0f, 0.05f, 0.95f);
-    const float q = std::clamp(static_cast<float>(resonancePosition) / 128.0f, 0.05f, 0.95f);
-    return {c, ResonantLowpass::feedbackFor(q, c)};
+int StretchLooper::fetch(float* left, float* right, int n) {
+    if (!(length_ > 0.0))
+        return 0;
+    const double length = length_;
+    const double speed = speed_;
+    const std::int64_t first = frame_;
+    // Frame f plays while f × speed < length; the position only grows, so the frames that play come first.
+    const auto plays = [&](std::int64_t frame) { return static_cast<double>(frame) * speed < length; };
+    int playing = static_cast<int>(std::min<std::int64_t>(n, framesToPlay_ - first));
+    if (playing > 0 && !plays(first + playing - 1)) {
+        int count = 0;
+        while (count < playing && plays(first + count))
+            ++count;
+        playing = count;
+    }
+    // Index of the stored frame: nearest to position − 0.5, ties to even (0, 0, 2, 2, … at speed 1).
+    // position < length keeps it at most length − 1; the min guards the last ulp.
+    // Adding 1.5 × 2^52 leaves that integer in the low bits of the double; written so, the run's indices
+    // are worked out several at a time.
+    const auto lastIndex = static_cast<std::int32_t>(length) - 1;
+    const auto firstFrame = static_cast<double>(first); // exact: frames stay far below 2^53
+    std::int32_t indices[kMaxRunFrames];
+    for (int i = 0; i < playing; ++i) {
+        const double shifted = (firstFrame + i) * speed - 0.5 + 6755399441055744.0;
+        indices[i] = std::min(static_cast<std::int32_t>(std::bit_cast<std::int64_t>(shifted)), lastIndex);
+    }
+    // Gathered first and converted apart, so that the conversions go several at a time.
+    std::int16_t gathered[kMaxRunFrames];
+    for (int i = 0; i < playing; ++i)
+        gathered[i] = leftData_[indices[i]];
+    for (int i = 0; i < playing; ++i)
+        left[i] = gathered[i];
+    if (stereo_) {
+        for (int i = 0; i < playing; ++i)
+            gathered[i] = rightData_[indices[i]];
+        for (int i = 0; i < playing; ++i)
+            right[i] = gathered[i];
+    }
+    frame_ = first + playing;
+    position_ = static_cast<double>(frame_) * speed;
+    return playing;
+}
+
+void StretchLooper::render(float* left, float* right, int n, float gain) {
+    const int playing = fetch(left, right, n);
+    if (filtered_) {
+        FilterRun filters(*this);
+        for (int i = 0; i < playing; ++i)
+            filters.filter(left[i], right[i]);
+        filters.finish();
+    }
+    finishRun(left, right, n, playing, gain);
+}
+
+void StretchLooper::finishRun(float* left, float* right, int n, int playing, float gain) {
+    for (int i = 0; i < playing; ++i)
+        left[i] *= gain;
+    if (stereo_)
+        for (int i = 0; i < playing; ++i)
+            right[i] *= gain;
+    else
+        std::copy(left, left + playing, right);
+    std::fill(left + playing, left + n, 0.0f);
+    std::fill(right + playing, right + n, 0.0f);
 }
 
 } // namespace vexla

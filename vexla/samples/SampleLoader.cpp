@@ -94,6 +94,24 @@ bool dataChunkCutShort(SNDFILE* file) {
     return false;
 }
 
+/// The file's first sample loop as the file states it, or none.
+void readFirstLoop(SNDFILE* file, const SF_INFO& info, DecodedSample& out) {
+    out.loopStart = out.loopEnd = out.hasLoop = 0;
+    SF_INSTRUMENT instrument{};
+    if (sf_command(file, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) != SF_TRUE ||
+        instrument.loop_count <= 0)
+        return;
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    std::uint64_t end = instrument.loops[0].end;
+    // libsndfile reports a WAV "smpl" loop end one past the value the file holds; the slot keeps
+    // the file's own value.
+    if ((major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64) && end > 0)
+        --end;
+    out.loopStart = clampToInt32(instrument.loops[0].start);
+    out.loopEnd = clampToInt32(end);
+    out.hasLoop = 1;
+}
+
 LoadResult decodeOpened(SNDFILE* file, const SF_INFO& info, DecodedSample& out, std::int64_t maxFrames) {
     if (info.channels < 1)
         return fail("not a sound file");
@@ -170,20 +188,7 @@ LoadResult decodeOpened(SNDFILE* file, const SF_INFO& info, DecodedSample& out, 
     out.right = stereo ? std::move(right.data) : nullptr;
     out.stereo = stereo;
     out.length = static_cast<std::int32_t>(total);
-    out.loopStart = out.loopEnd = out.hasLoop = 0;
-    SF_INSTRUMENT instrument{};
-    if (sf_command(file, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE &&
-        instrument.loop_count > 0) {
-        const int major = info.format & SF_FORMAT_TYPEMASK;
-        std::uint64_t end = instrument.loops[0].end;
-        // libsndfile reports a WAV "smpl" loop end one past the value the file holds; the slot keeps
-        // the file's own value.
-        if ((major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64) && end > 0)
-            --end;
-        out.loopStart = clampToInt32(instrument.loops[0].start);
-        out.loopEnd = clampToInt32(end);
-        out.hasLoop = 1;
-    }
+    readFirstLoop(file, info, out);
     return LoadResult{true, {}};
 }
 
@@ -309,28 +314,20 @@ void setSlotName(SampleSlot& slot, const char* path) {
     std::memcpy(slot.name + 3, path + from, length - from);
 }
 
-LoadResult loadSampleFile(const char* path, SampleSlot& slot, const SwapUnderLock& swapUnderLock) {
+LoadResult loadSampleFile(const char* path, SampleSlot& slot) {
     DecodedSample decoded;
     LoadResult result = decodeSampleFile(path, decoded);
     if (!result)
         return result;
-
-    // After the swap `decoded` holds the old arrays, which are freed when it goes out of scope here,
-    // after the lock is let go: the render never waits for a free.
-    auto swap = [&] {
-        std::swap(slot.left, decoded.left);
-        std::swap(slot.right, decoded.right);
-        slot.stereo = decoded.stereo;
-        slot.length = decoded.length;
-        slot.loopStart = decoded.loopStart;
-        slot.loopEnd = decoded.loopEnd;
-        slot.hasLoop = decoded.hasLoop;
-        setSlotName(slot, path);
-    };
-    if (swapUnderLock)
-        swapUnderLock(swap);
-    else
-        swap();
+    // `decoded` takes the old arrays, freed when it goes out of scope.
+    std::swap(slot.left, decoded.left);
+    std::swap(slot.right, decoded.right);
+    slot.stereo = decoded.stereo;
+    slot.length = decoded.length;
+    slot.loopStart = decoded.loopStart;
+    slot.loopEnd = decoded.loopEnd;
+    slot.hasLoop = decoded.hasLoop;
+    setSlotName(slot, path);
     return result;
 }
 

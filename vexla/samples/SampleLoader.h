@@ -1,10 +1,9 @@
 // Loads sound files into sample slots. Everything here runs on the window thread (or any thread that
-// is not the audio thread); the audio thread is touched only through the caller's swap hook.
+// is not the audio thread).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,10 +13,6 @@ namespace vexla {
 
 /// The most frames a slot takes: about 25 minutes at 44100 Hz (256 MiB for a stereo sample).
 inline constexpr std::int64_t kMaxSampleFrames = std::int64_t{1} << 26;
-
-/// Runs `swap` while the render cannot read any slot: the engine takes its lock, stops the four
-/// stretch loopers, runs `swap` and lets the lock go. `swap` only exchanges pointers and numbers.
-using SwapUnderLock = std::function<void(const std::function<void()>& swap)>;
 
 struct LoadResult {
     bool ok = false;
@@ -46,10 +41,10 @@ LoadResult decodeSampleFile(const char* path, DecodedSample& out, std::int64_t m
 LoadResult decodeSampleMemory(const void* data, std::size_t size, DecodedSample& out,
                               std::int64_t maxFrames = kMaxSampleFrames);
 
-/// Decodes `path` outside any lock, then swaps the new arrays into `slot` through `swapUnderLock`
-/// (run directly when empty) and frees the old arrays after the hook returns. On failure the slot is
-/// untouched and the hook is not called.
-LoadResult loadSampleFile(const char* path, SampleSlot& slot, const SwapUnderLock& swapUnderLock = {});
+/// Decodes `path` into `slot` (arrays, length, loop and name; the old arrays are freed here). On
+/// failure the slot is untouched. `slot` must not be one a render reads: the engine swaps a loaded slot
+/// into its own (LoopEngine::swapSample).
+LoadResult loadSampleFile(const char* path, SampleSlot& slot);
 
 /// Copies `path` into `name`, zero-terminated; a path too long keeps its end behind "...", cut at a
 /// character boundary.

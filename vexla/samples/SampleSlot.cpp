@@ -1,4 +1,4 @@
-// Emptying and clearing sample slots.
+// Emptying a sample slot.
 #include "vexla/samples/SampleSlot.h"
 
 #include <cstring>
@@ -18,15 +18,6 @@ void setEmptyDescription(SampleSlot& slot) {
 void initSlot(SampleSlot& slot) {
     setEmptyDescription(slot);
     slot.length = 0;
-}
-
-void clearSlot(SampleSlot& slot) {
-    setEmptyDescription(slot);
-    if (slot.length > 0) {
-        slot.length = 0;
-        slot.left.reset();
-        slot.right.reset();
-    }
 }
 
 } // namespace vexla

@@ -1,5 +1,5 @@
-// One loaded sample as signed 16-bit arrays. The loader fills a slot on the window thread (swapping
-// the arrays under the engine's lock); the players read it on the audio thread while holding that lock.
+// One loaded sample as signed 16-bit arrays. The loader fills a slot on the window thread; the engine
+// swaps it into one of its own slots in the render, whose players then read it.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +23,5 @@ struct SampleSlot {
 
 /// Empties the slot's description: length and loop fields 0, name "empty". The arrays are not touched.
 void initSlot(SampleSlot& slot);
-
-/// Loop fields 0, name "empty"; when length > 0, length 0 and both arrays released. Keeps `stereo`.
-/// Frees memory: never on the audio thread.
-void clearSlot(SampleSlot& slot);
 
 } // namespace vexla

@@ -184,26 +184,16 @@ std::array<std::string, kSceneSlots> loadSceneSamples(LoopEngine& engine, const 
         SampleSlot& slot = sceneSlot(engine, i);
         const std::string& path = scene.samplePaths[static_cast<std::size_t>(i)];
         if (!path.empty()) {
-            const LoadResult result =
-                loadSampleFile(path.c_str(), slot, [&engine](const std::function<void()>& swap) {
-                    std::lock_guard<std::mutex> lock(engine.engineLock);
-                    engine.stopLoopers();
-                    swap();
-                });
-            if (result)
+            SampleSlot loaded;
+            const LoadResult result = loadSampleFile(path.c_str(), loaded);
+            if (result) {
+                engine.swapSample(slot, std::move(loaded));
                 continue;
+            }
             problems[static_cast<std::size_t>(i)] = result.reason.empty() ? "cannot be read" : result.reason;
         }
         // No sample, or one that cannot be had: the slot is empty, as the scene's sound has it.
-        SampleSlot old;
-        {
-            std::lock_guard<std::mutex> lock(engine.engineLock);
-            engine.stopLoopers();
-            old.left = std::move(slot.left);
-            old.right = std::move(slot.right);
-            initSlot(slot);
-        }
-        // `old` frees the arrays here, outside the lock.
+        engine.emptySample(slot);
     }
     return problems;
 }

@@ -516,12 +516,8 @@ void LoopMachineWindow::loadSample(int row) {
     if (path.isEmpty())
         return;
     const QByteArray nativePath = QFile::encodeName(path);
-    const LoadResult result =
-        loadSampleFile(nativePath.constData(), *loader.slot, [this](const std::function<void()>& swap) {
-            const std::lock_guard lock(engine_.engineLock);
-            engine_.stopLoopers();
-            swap();
-        });
+    SampleSlot loaded;
+    const LoadResult result = loadSampleFile(nativePath.constData(), loaded);
     if (!result) {
         // The previous sample stays loaded and playing.
         dialogs_.showError(this, QStringLiteral("Vexla"),
@@ -529,6 +525,7 @@ void LoopMachineWindow::loadSample(int row) {
                                .arg(QFileInfo(path).fileName(), QString::fromStdString(result.reason)));
         return;
     }
+    engine_.swapSample(*loader.slot, std::move(loaded));
     samplePaths_[row] = path;
     loader.name->setText(QFileInfo(path).fileName());
     loader.name->setToolTip(path);
@@ -559,20 +556,14 @@ void LoopMachineWindow::recordClicked(bool ticked) {
                 .arg(QFileInfo(path).fileName(), QString::fromStdString(recorder_.lastError())));
         return;
     }
-    {
-        const std::lock_guard lock(engine_.engineLock);
-        p.recordedBytes.store(0, kRelaxed);
-        p.recording.store(true, kRelaxed);
-    }
+    p.recordedBytes.store(0, kRelaxed);
+    p.recording.store(true, kRelaxed);
     refreshStatus();
 }
 
 void LoopMachineWindow::finishRecording(bool tellFailure) {
-    {
-        // After this block no render hands the recorder another frame.
-        const std::lock_guard lock(engine_.engineLock);
-        engine_.params.recording.store(false, kRelaxed);
-    }
+    // A render still handing the recorder frames is waited for by finish().
+    engine_.params.recording.store(false, kRelaxed);
     const int status = recorder_.finish();
     recordBox_->setChecked(false);
     sizeDisplay_->setText(QStringLiteral("---"));
@@ -613,6 +604,7 @@ void LoopMachineWindow::refreshPlaying() {
 }
 
 void LoopMachineWindow::refreshStatus() {
+    engine_.collectChanges(); // frees what the render has applied, old samples among them
     refreshLamp();
     cpuDisplay_->setText(QString::asprintf("%.2f%%", static_cast<double>(audio_.cpuLoadPercent())));
     const EngineParams& p = engine_.params;

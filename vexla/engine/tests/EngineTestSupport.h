@@ -21,7 +21,7 @@ inline std::unique_ptr<LoopEngine> makeQuietEngine() {
     p.vcf2Gain = 0.0f;
     engine->bass1.clip = 0.0f;
     engine->bass2.clip = 0.0f;
-    engine->hats.hatEchoSend = 0.0f;
+    engine->hats.echoSend = 0.0f;
     return engine;
 }
 
@@ -48,7 +48,8 @@ inline void fillSlot(SampleSlot& slot, int length, bool stereo, double period) {
     if (stereo)
         slot.right = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
     for (int i = 0; i < length; ++i) {
-        const auto v = static_cast<std::int16_t>(std::lround(12000.0 * std::sin(6.283185307179586 * i / period)));
+        const auto v =
+            static_cast<std::int16_t>(std::lround(12000.0 * std::sin(6.283185307179586 * i / period)));
         slot.left[i] = v;
         if (stereo)
             slot.right[i] = static_cast<std::int16_t>(-v);

@@ -1,5 +1,6 @@
-// Proves that renderBlock allocates nothing: not while requests are served, effects re-rolled,
-// scenes taken at step boundaries, samples restarted and swapped, nor while a recording runs.
+// Proves that renderBlock neither allocates nor frees: not while requests are served, effects re-rolled,
+// scenes taken at step boundaries, samples restarted and swapped (their old arrays are freed on the
+// window thread), nor while a recording runs.
 #include "common/WavRecorder.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
@@ -42,7 +43,11 @@ extern "C" void* realloc(void* p, std::size_t size) {
     note();
     return __libc_realloc(p, size);
 }
-extern "C" void free(void* p) { __libc_free(p); }
+extern "C" void free(void* p) {
+    if (p != nullptr)
+        note();
+    __libc_free(p);
+}
 
 void* operator new(std::size_t size) {
     note();
@@ -59,14 +64,30 @@ void* operator new(std::size_t size, std::align_val_t align) {
     return p;
 }
 void* operator new[](std::size_t size, std::align_val_t align) { return operator new(size, align); }
-void operator delete(void* p) noexcept { __libc_free(p); }
-void operator delete[](void* p) noexcept { __libc_free(p); }
-void operator delete(void* p, std::size_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { __libc_free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { __libc_free(p); }
+void operator delete(void* p) noexcept {
+    free(p);
+}
+void operator delete[](void* p) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    free(p);
+}
 
 namespace vexla {
 namespace {
@@ -80,7 +101,7 @@ long countAllocations(const std::function<void()>& work) {
 }
 
 TEST(RenderAllocation, HookCountsAnAllocation) {
-    EXPECT_EQ(countAllocations([] { delete new int(3); }), 1);
+    EXPECT_EQ(countAllocations([] { delete new int(3); }), 2); // the allocation and the free
 }
 
 TEST(RenderAllocation, RenderBlockAllocatesNothing) {
@@ -117,11 +138,12 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
             pressButton(*engine, window, "2nd Looper");
             pressButton(*engine, window, "Slicer");
         }
-        if (round == 50) {
-            std::lock_guard<std::mutex> lock(engine->engineLock);
-            engine->stopLoopers();
-            testing::fillSlot(engine->drySlot, 1000, false, 20.0);
+        if (round % 25 == 5) { // a sample swapped in, the old arrays freed on this thread
+            SampleSlot loaded;
+            testing::fillSlot(loaded, 1000 + round, round % 2 == 0, 20.0);
+            engine->swapSample(engine->drySlot, std::move(loaded));
         }
+        engine->collectChanges();
         total += countAllocations([&] {
             for (int block = 0; block < 8; ++block)
                 engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
@@ -132,11 +154,8 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     SceneState posted;
     unsigned parts = 0;
     EXPECT_FALSE(engine->scenePending(posted, parts)); // and so was the scene
-    {
-        std::lock_guard<std::mutex> lock(engine->engineLock);
-        engine->params.recording = false;
-        engine->setRecorder(nullptr);
-    }
+    engine->params.recording = false;
+    engine->setRecorder(nullptr);
     EXPECT_EQ(recorder.finish(), 0);
     EXPECT_EQ(recorder.framesWritten(), 100u * 8u * 512u);
     std::filesystem::remove(path);

@@ -1,6 +1,6 @@
 // The loop engine's frame: clock, clip and rounding, mix signs, silence, requests, block-size invariance.
-#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -24,11 +24,22 @@ TEST(ClipAndConvert, RoundsVMinusHalfToEvenAndClipsAtPlusMinus32766) {
         bool clips;
     };
     const Case cases[] = {
-        {40000.0f, 32766, true}, {-40000.0f, -32766, true}, {32766.0f, 32766, false}, {32765.0f, 32764, false},
-        {-32766.0f, -32766, false}, {2.5f, 2, false}, {-2.5f, -3, false}, {-3.0f, -4, false},
-        {0.0f, 0, false}, {0.25f, 0, false}, {-0.25f, -1, false}, {7.999f, 7, false},
-        {32766.5f, 32766, true}, {std::numeric_limits<float>::quiet_NaN(), -32766, true},
-        {std::numeric_limits<float>::infinity(), 32766, true}, {-std::numeric_limits<float>::infinity(), -32766, true},
+        {40000.0f, 32766, true},
+        {-40000.0f, -32766, true},
+        {32766.0f, 32766, false},
+        {32765.0f, 32764, false},
+        {-32766.0f, -32766, false},
+        {2.5f, 2, false},
+        {-2.5f, -3, false},
+        {-3.0f, -4, false},
+        {0.0f, 0, false},
+        {0.25f, 0, false},
+        {-0.25f, -1, false},
+        {7.999f, 7, false},
+        {32766.5f, 32766, true},
+        {std::numeric_limits<float>::quiet_NaN(), -32766, true},
+        {std::numeric_limits<float>::infinity(), 32766, true},
+        {-std::numeric_limits<float>::infinity(), -32766, true},
     };
     for (const Case& c : cases) {
         bool clipped = false;
@@ -193,7 +204,7 @@ TEST(Requests, ServedRegenerationsDrawFromTheAudioGeneratorInTheirOrder) {
     expected.generateKick(random);
     random.next();
     EXPECT_EQ(engine->audioRandom.state(), random.state());
-    EXPECT_EQ(engine->hats.hatEchoSend, expected.hats.hatEchoSend);
+    EXPECT_EQ(engine->hats.echoSend, expected.hats.echoSend);
     EXPECT_EQ(engine->bass2.clip, expected.bass2.clip);
     EXPECT_EQ(engine->kick.startFreq, expected.kick.startFreq);
 }
@@ -230,12 +241,13 @@ TEST(BlockSize, OutputIsIdenticalForBlocksOf1_7_64_512) {
         for (std::size_t i = 0; i < out.size() && firstDifference == out.size(); ++i)
             if (out[i] != reference[i])
                 firstDifference = i;
-        EXPECT_EQ(firstDifference, out.size()) << "block " << block << " differs at sample " << firstDifference;
+        EXPECT_EQ(firstDifference, out.size())
+            << "block " << block << " differs at sample " << firstDifference;
     }
 }
 
 // Under the thread sanitizer this proves the window's writes and the render meet only in atomics
-// and under engineLock; in any build it proves the indices stay in range whatever the window does.
+// and the mailbox; in any build it proves the indices stay in range whatever the window does.
 TEST(Concurrency, WindowControlsWhileTheAudioThreadRenders) {
     common::Random window;
     auto engine = std::make_unique<LoopEngine>();
@@ -260,16 +272,95 @@ TEST(Concurrency, WindowControlsWhileTheAudioThreadRenders) {
         if (round % 7 == 0)
             engine->regenerateAll(window);
         if (round % 11 == 0) {
-            std::lock_guard<std::mutex> lock(engine->engineLock);
-            engine->stopLoopers();
-            testing::fillSlot(engine->secondSlot, 1000 + round, round % 2 == 0, 40.0);
+            SampleSlot loaded;
+            testing::fillSlot(loaded, 1000 + round, round % 2 == 0, 40.0);
+            engine->swapSample(engine->secondSlot, std::move(loaded));
         }
+        engine->collectChanges();
         ++round;
         std::this_thread::yield();
     }
     audio.join();
     EXPECT_GT(round, 0);
     EXPECT_LT(engine->currentStep(), kStepTableSize);
+}
+
+TEST(StepClock, LoweringTheStepLengthBelowTheCounterEndsTheStepOnTheNextFrame) {
+    auto engine = testing::makeQuietEngine();
+    testing::renderInBlocks(*engine, 3000, 64); // inside step 0
+    ASSERT_EQ(engine->currentStep(), 1);
+    engine->params.samplesPerStep = 2000;
+    // One block of two frames: the first ends step 0 (counter past 2000 reads 0), the second starts step 1.
+    testing::renderInBlocks(*engine, 2, 2);
+    EXPECT_EQ(engine->currentStep(), 2);
+    EXPECT_EQ(engine->sampleInStep(), 1);
+    // Step 1 now lasts 2001 frames, whatever the block size.
+    testing::renderInBlocks(*engine, 2000, 512);
+    EXPECT_EQ(engine->currentStep(), 2);
+    EXPECT_EQ(engine->sampleInStep(), 0);
+    testing::renderInBlocks(*engine, 1, 512);
+    EXPECT_EQ(engine->currentStep(), 3);
+}
+
+TEST(Peaks, AfterEachBlockFollowThePerFrameRule) {
+    for (int block : {256, 100, 5000}) {
+        common::Random random(5);
+        auto engine = std::make_unique<LoopEngine>();
+        engine->regenerateAll(random);
+        engine->generateSine(random);
+        testing::makeEverythingSound(*engine, random);
+        std::int32_t left = 0, right = 0, highest = 0;
+        for (int done = 0; done < 30000; done += block) {
+            const auto out = testing::renderInBlocks(*engine, block, block);
+            for (std::size_t i = 0; i < out.size(); i += 2) {
+                left = std::max({left - 1, std::abs(int{out[i]}), 0});
+                right = std::max({right - 1, std::abs(int{out[i + 1]}), 0});
+            }
+            ASSERT_EQ(engine->params.peakLeft.load(), left) << "block " << block << " after " << done;
+            ASSERT_EQ(engine->params.peakRight.load(), right) << "block " << block << " after " << done;
+            highest = std::max(highest, left);
+        }
+        EXPECT_GT(highest, 1000) << "block " << block;
+        // Stopped: the peaks fall by one a frame, also within a block.
+        engine->params.running = false;
+        testing::renderInBlocks(*engine, 700, 700);
+        EXPECT_EQ(engine->params.peakLeft.load(), std::max(left - 700, 0));
+    }
+}
+
+/// Notes its number in the order the render applies it.
+class NumberedChange final : public common::Change<LoopEngine> {
+  public:
+    NumberedChange(std::vector<int>& applied, int number) : applied_(applied), number_(number) {}
+    void apply(LoopEngine&) override { applied_.push_back(number_); } // reserved: never allocates
+  private:
+    std::vector<int>& applied_;
+    int number_;
+};
+
+TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
+    // Far more changes than the mailbox's ring holds: the overflow waits on the window side, none is lost.
+    constexpr int kChanges = 5000;
+    auto engine = testing::makeQuietEngine();
+    std::vector<int> applied;
+    applied.reserve(kChanges);
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        std::vector<std::int16_t> buffer(2 * 64);
+        while (!done)
+            engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
+    });
+    for (int i = 0; i < kChanges; ++i) {
+        engine->post(std::make_unique<NumberedChange>(applied, i));
+        if (i % 100 == 0)
+            std::this_thread::yield();
+    }
+    done = true;
+    audio.join();
+    engine->settleChanges();
+    ASSERT_EQ(applied.size(), static_cast<std::size_t>(kChanges));
+    for (int i = 0; i < kChanges; ++i)
+        ASSERT_EQ(applied[static_cast<std::size_t>(i)], i);
 }
 
 } // namespace

@@ -1,16 +1,18 @@
 // Undo and redo of every re-roll: the exact tables back, at the next step boundary for the voices the
 // render regenerates, a history at least 100 deep, and the same while a render thread runs.
-#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/ReRollHistory.h"
+#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
+#include "vexla/engine/VcfFilterSetting.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
+#include "vexla/engine/tests/OneFrame.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vexla {
@@ -27,7 +29,7 @@ struct Machine {
     /// Two whole steps: any request or posted state is served by then.
     void renderSteps() {
         for (int i = 0; i < 2 * 5001; ++i)
-            engine->renderFrame();
+            testing::renderOne(*engine);
     }
     /// What "Set step!" does with a count, keeping what it changes.
     void setSteps(int count) {
@@ -67,8 +69,9 @@ TEST_P(ReRollUndo, UndoAndRedoBringBackTheExactState) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryButton, ReRollUndo,
-                         ::testing::Values("Sequence", "AM Alter", "Echo Alter", "Kick", "Bassline 1", "Bassline 2",
-                                           "Sine", "HiHats", "2nd Looper", "Slicer", "Set step!"),
+                         ::testing::Values("Sequence", "AM Alter", "Echo Alter", "Kick", "Bassline 1",
+                                           "Bassline 2", "Sine", "HiHats", "2nd Looper", "Slicer",
+                                           "Set step!"),
                          [](const auto& info) {
                              std::string name;
                              for (char c : info.param)
@@ -86,15 +89,15 @@ TEST(ReRollHistory, RequestedVoiceComesBackAtTheNextStepBoundaryNotBefore) {
     const SceneState rolled = captureScene(*m.engine);
     ASSERT_FALSE(rolled.bass1 == before.bass1);
     while (m.engine->sampleInStep() != 1) // just after a boundary
-        m.engine->renderFrame();
+        testing::renderOne(*m.engine);
     m.history.undo();
     EXPECT_TRUE(captureLatest(*m.engine).bass1 == before.bass1); // what the window sees at once
     for (int i = 0; i < 4000; ++i)
-        m.engine->renderFrame();
+        testing::renderOne(*m.engine);
     EXPECT_TRUE(captureScene(*m.engine).bass1 == rolled.bass1); // the render still plays the step out
     while (m.engine->sampleInStep() != 0)
-        m.engine->renderFrame();
-    m.engine->renderFrame();
+        testing::renderOne(*m.engine);
+    testing::renderOne(*m.engine);
     EXPECT_TRUE(captureScene(*m.engine).bass1 == before.bass1);
 }
 
@@ -116,7 +119,7 @@ TEST(ReRollHistory, KeepsAtLeastAHundredReRollsAndForgetsTheOldest) {
 
 // Renders as fast as it can on its own thread, as the audio thread would.
 class RenderThread {
-public:
+  public:
     explicit RenderThread(LoopEngine& engine)
         : thread_([this, &engine] {
               std::vector<std::int16_t> buffer(2 * 64);
@@ -128,7 +131,7 @@ public:
         thread_.join();
     }
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -162,8 +165,9 @@ TEST(SceneRender, UndoAndRedoWhileTheRenderRunsBringBackTheExactStates) {
     RenderThread render(*engine);
     settle(*engine);
     const SceneState start = captureScene(*engine);
-    static constexpr const char* kCaptions[] = {"Sequence", "AM Alter", "Echo Alter", "Kick", "Bassline 1",
-                                                "Bassline 2", "Sine", "HiHats", "2nd Looper", "Slicer"};
+    static constexpr const char* kCaptions[] = {"Sequence",   "AM Alter",   "Echo Alter", "Kick",
+                                                "Bassline 1", "Bassline 2", "Sine",       "HiHats",
+                                                "2nd Looper", "Slicer"};
     for (int i = 0; i < 90; ++i)
         history.press(window, kCaptions[window.below(10)]);
     settle(*engine);

@@ -1,5 +1,6 @@
 // Ring modulator: silence before the first alter, carrier pitch, the swept-carrier arithmetic.
 #include "vexla/engine/RingModulator.h"
+#include "vexla/engine/tests/OneFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,12 @@ namespace {
 /// Frequency in Hz of the output for a constant input of 1, from rising zero crossings over one second.
 double measuredFrequency(RingModulator& modulator) {
     int first = -1, last = -1, crossings = 0;
-    float previous = modulator.render(1.0f);
+    float previous = testing::renderOne(modulator, 1.0f);
     for (int frame = 1; frame < 44100; ++frame) {
-        const float current = modulator.render(1.0f);
+        const float current = testing::renderOne(modulator, 1.0f);
         if (previous < 0.0f && current >= 0.0f) {
-            if (first < 0) first = frame;
+            if (first < 0)
+                first = frame;
             last = frame;
             ++crossings;
         }
@@ -27,7 +29,8 @@ double measuredFrequency(RingModulator& modulator) {
 
 TEST(RingModulator, SilentUntilFirstAlter) {
     RingModulator modulator;
-    for (int frame = 0; frame < 10000; ++frame) ASSERT_EQ(modulator.render(static_cast<float>(frame) - 5000.0f), 0.0f);
+    for (int frame = 0; frame < 10000; ++frame)
+        ASSERT_EQ(testing::renderOne(modulator, static_cast<float>(frame) - 5000.0f), 0.0f);
     EXPECT_EQ(modulator.amEchoSend.load(), 0.0f);
 }
 
@@ -36,12 +39,13 @@ TEST(RingModulator, CarrierKeepsItsPitchWhenTheSweepDrivesItDownwardForLong) {
     // Park the sweep at 4 radians (sine −0.757) under a deep sweep: the carrier runs backwards at about
     // 2647 Hz for as long as the sweep stands still.
     modulator.sweepRate = 4.0f;
-    modulator.render(0.0f);
+    testing::renderOne(modulator, 0.0f);
     modulator.sweepRate = 0.0f;
     modulator.sweepDepth = 0.498046875f;
     const double expected = 0.498046875 * std::sin(4.0f) * -44100.0 / RingModulator::kPhaseWrap;
     EXPECT_NEAR(measuredFrequency(modulator), expected, 3.0);
-    for (int frame = 0; frame < 10000000; ++frame) modulator.render(0.0f);  // about four minutes
+    for (int frame = 0; frame < 10000000; ++frame)
+        testing::renderOne(modulator, 0.0f); // about four minutes
     EXPECT_NEAR(measuredFrequency(modulator), expected, 3.0);
 }
 
@@ -50,18 +54,22 @@ TEST(RingModulator, FollowsTheSweptCarrierArithmetic) {
     for (int trial = 0; trial < 8; ++trial) {
         RingModulator modulator;
         modulator.alterAm(random);
-        modulator.sweepRate = modulator.sweepRate.load() * 50.0f + 0.0001f;  // several turns in the test
+        modulator.sweepRate = modulator.sweepRate.load() * 50.0f + 0.0001f; // several turns in the test
         const float sweepRate = modulator.sweepRate, sweepDepth = modulator.sweepDepth;
         const float carrierRate = modulator.carrierRate;
         float sweepPhase = 0.0f, carrierPhase = 0.0f;
         double worst = 0.0;
         for (int frame = 0; frame < 441000; ++frame) {
             sweepPhase += sweepRate;
-            if (sweepPhase > 6.28f) sweepPhase -= 6.28f;
+            if (sweepPhase > 6.28f)
+                sweepPhase -= 6.28f;
             carrierPhase += std::sin(sweepPhase) * sweepDepth + carrierRate;
-            if (carrierPhase > 6.28f) carrierPhase -= 6.28f;
-            else if (carrierPhase < -6.28f) carrierPhase += 6.28f;
-            worst = std::max(worst, std::fabs(static_cast<double>(modulator.render(1000.0f) - std::sin(carrierPhase) * 1000.0f)));
+            if (carrierPhase > 6.28f)
+                carrierPhase -= 6.28f;
+            else if (carrierPhase < -6.28f)
+                carrierPhase += 6.28f;
+            worst = std::max(worst, std::fabs(static_cast<double>(testing::renderOne(modulator, 1000.0f) -
+                                                                  std::sin(carrierPhase) * 1000.0f)));
         }
         // Rounding may make one side wrap a frame before the other: 6.28 differs from 2π by 0.0032 radians.
         EXPECT_LT(worst, 5.0) << "trial " << trial;

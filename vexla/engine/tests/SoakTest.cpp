@@ -97,13 +97,11 @@ void randomChange(LoopEngine& engine, common::Random& r, const std::string& samp
         break;
     case 8: p.stepCount.store(3 + r.below(62)); break;
     case 9: {
-        // The loader as the window runs it: the swap under the engine's lock.
+        // The loader as the window runs it: decoded here, swapped in by the render.
         SampleSlot* slots[] = {&engine.drySlot, &engine.secondSlot, &engine.slicerSlot, &engine.vcf1Slot, &engine.vcf2Slot};
-        loadSampleFile(samplePath.c_str(), *slots[r.below(5)], [&engine](const std::function<void()>& swap) {
-            const std::lock_guard lock(engine.engineLock);
-            engine.stopLoopers();
-            swap();
-        });
+        SampleSlot loaded;
+        if (loadSampleFile(samplePath.c_str(), loaded))
+            engine.swapSample(*slots[r.below(5)], std::move(loaded));
         break;
     }
     default:

@@ -1,5 +1,7 @@
 // Stretch loopers: index rounding, the stretch over a pass, silence, the filtered loopers.
 #include "vexla/engine/StretchLooper.h"
+#include "vexla/engine/VcfFilterSetting.h"
+#include "vexla/engine/tests/OneFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +16,11 @@ TEST(StretchLooper, SpeedOneHearsEverySecondFrameTwice) {
     StretchLooper looper(slot);
     looper.restart(3, 2000);
     for (int frame = 0; frame < 6000; ++frame) {
-        const StereoFrame out = looper.render(1.0f);
+        const testing::StereoFrame out = testing::renderOne(looper, 1.0f);
         ASSERT_EQ(out.left, static_cast<float>(frame - frame % 2)) << "frame " << frame;
         ASSERT_EQ(out.right, out.left);
     }
-    EXPECT_EQ(looper.render(1.0f).left, 0.0f);
+    EXPECT_EQ(testing::renderOne(looper, 1.0f).left, 0.0f);
 }
 
 TEST(StretchLooper, SoundsForStepCountTimesSamplesPerStepWhateverTheLength) {
@@ -30,7 +32,8 @@ TEST(StretchLooper, SoundsForStepCountTimesSamplesPerStepWhateverTheLength) {
             looper.restart(steps, samplesPerStep);
             long lastSounding = -1;
             for (long frame = 0; frame < static_cast<long>(steps) * (samplesPerStep + 1); ++frame)
-                if (looper.render(1.0f).left != 0.0f) lastSounding = frame;
+                if (testing::renderOne(looper, 1.0f).left != 0.0f)
+                    lastSounding = frame;
             // 44100 frames on 16 × 5000 play at 0.55125 and end 16 frames before the pass does.
             EXPECT_EQ(lastSounding, static_cast<long>(steps) * samplesPerStep - 1) << length << " frames";
         }
@@ -41,31 +44,34 @@ TEST(StretchLooper, SilentWhenEmptyStoppedOrStretchedOverNothing) {
     SampleSlot empty;
     StretchLooper emptyLooper(empty);
     emptyLooper.restart(16, 5000);
-    EXPECT_EQ(emptyLooper.render(1.0f).left, 0.0f);
+    EXPECT_EQ(testing::renderOne(emptyLooper, 1.0f).left, 0.0f);
 
     SampleSlot slot;
-    test::fillSlot(slot, 100, [](std::int32_t) { return std::int16_t{500}; },
-                   [](std::int32_t) { return std::int16_t{-1000}; });
+    test::fillSlot(
+        slot, 100, [](std::int32_t) { return std::int16_t{500}; },
+        [](std::int32_t) { return std::int16_t{-1000}; });
     StretchLooper looper(slot);
     looper.restart(0, 5000);
-    EXPECT_EQ(looper.render(1.0f).left, 0.0f);
+    EXPECT_EQ(testing::renderOne(looper, 1.0f).left, 0.0f);
     looper.restart(3, 2000);
-    const StereoFrame out = looper.render(0.5f);
+    const testing::StereoFrame out = testing::renderOne(looper, 0.5f);
     EXPECT_EQ(out.left, 250.0f);
     EXPECT_EQ(out.right, -500.0f);
     looper.stop();
-    EXPECT_EQ(looper.render(1.0f).left, 0.0f);
+    EXPECT_EQ(testing::renderOne(looper, 1.0f).left, 0.0f);
 }
 
 TEST(StretchLooper, MonoSampleIsFilteredOnceAndSentToBothSides) {
     SampleSlot slot;
-    test::fillSlot(slot, 2000, [](std::int32_t i) { return static_cast<std::int16_t>((i % 50) < 25 ? 8000 : -8000); });
+    test::fillSlot(slot, 2000,
+                   [](std::int32_t i) { return static_cast<std::int16_t>((i % 50) < 25 ? 8000 : -8000); });
     StretchLooper looper(slot, true);
     looper.restart(1, 2000);
     ResonantLowpass reference{0.3f, 1.2f};
     for (int frame = 0; frame < 2000; ++frame) {
-        const StereoFrame out = looper.render(0.5f, 0.3f, 1.2f);
-        ASSERT_EQ(out.left, reference.process(slot.left[static_cast<std::size_t>(frame & ~1)]) * 0.5f) << frame;
+        const testing::StereoFrame out = (looper.setFilter(0.3f, 1.2f), testing::renderOne(looper, 0.5f));
+        ASSERT_EQ(out.left, reference.process(slot.left[static_cast<std::size_t>(frame & ~1)]) * 0.5f)
+            << frame;
         ASSERT_EQ(out.right, out.left) << frame;
     }
 }

@@ -2,6 +2,7 @@
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
+#include "vexla/engine/tests/OneFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,8 @@ TEST(BassPitch, Bass2PlaysNoteZeroAt86HzAndBass1AnOctaveLower) {
 
     auto bass1 = makeBassOnlyEngine(BassKind::Bass1);
     const auto out1 = testing::leftChannel(renderInBlocks(*bass1, 20000, 256));
-    EXPECT_NEAR(testing::frequencyByAutocorrelation({out1.begin() + 2000, out1.end()}, 700, 1400), 43.07, 0.03);
+    EXPECT_NEAR(testing::frequencyByAutocorrelation({out1.begin() + 2000, out1.end()}, 700, 1400), 43.07,
+                0.03);
 }
 
 TEST(BassPitch, TransposeAndModeShiftTheFirstHalfOnly) {
@@ -59,16 +61,16 @@ TEST(BassGate, AmplitudeClimbsBy16AndFallsWhenTheGateCloses) {
     voice.gates[0] = 3334;
     voice.stepLoad(0, 16, 0);
     for (int counter = 1; counter <= 3334; ++counter) {
-        voice.render(2048.0f, counter);
+        testing::renderOne(voice, 2048.0f, counter);
         if (counter == 127) {
             EXPECT_EQ(voice.amp(), 2032.0f);
         }
     }
     EXPECT_EQ(voice.amp(), 2048.0f);
-    voice.render(2048.0f, 3335); // the gate has closed: target 1, amplitude steps down
+    testing::renderOne(voice, 2048.0f, 3335); // the gate has closed: target 1, amplitude steps down
     EXPECT_EQ(voice.amp(), 2032.0f);
     for (int counter = 3336; counter <= 5000; ++counter)
-        voice.render(2048.0f, counter);
+        testing::renderOne(voice, 2048.0f, counter);
     EXPECT_EQ(voice.amp(), 0.0f); // 0 → 16 → 0 within each frame
 }
 
@@ -119,32 +121,33 @@ TEST(Kick, SlideStopsTheFirstPartialAfter151FramesAndHoldsItsLevel) {
     kick.startFreq = 0.06f;
     kick.slide1 = 1023 * 0.000004859842f * 0.08f;
     kick.trigger();
-    EXPECT_EQ(kick.render(8192.0f), 0.0f); // sin(0) at the trigger
+    EXPECT_EQ(testing::renderOne(kick, 8192.0f), 0.0f); // sin(0) at the trigger
     int frames = 1;
     while (kick.freq1() > 0.0f) {
-        kick.render(8192.0f);
+        testing::renderOne(kick, 8192.0f);
         ++frames;
     }
     EXPECT_EQ(frames, 151);
-    const float held = kick.render(8192.0f);
+    const float held = testing::renderOne(kick, 8192.0f);
     for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(kick.render(8192.0f), held);
+        EXPECT_EQ(testing::renderOne(kick, 8192.0f), held);
 }
 
-TEST(Kick, GenerateSilencesTheFirstPartialUntilTheNextTrigger) {
-    KickVoice kick;
-    kick.startFreq = 0.06f;
-    kick.slide1 = 0.0f;
-    kick.trigger();
-    for (int i = 0; i < 10; ++i)
-        kick.render(8192.0f);
-    common::Random random(3);
-    kick.generate(random);
-    kick.render(8192.0f);
-    EXPECT_EQ(kick.freq1(), 0.0f);
-    EXPECT_GT(kick.freq2(), 0.0f);
-    kick.trigger();
-    EXPECT_EQ(kick.freq1(), kick.startFreq.load());
+TEST(Kick, GenerateSilencesTheFirstPartialAtTheNextBlockUntilTheNextTrigger) {
+    auto engine = testing::makeQuietEngine();
+    engine->kick.startFreq = 0.06f;
+    engine->kick.slide1 = 0.0f;
+    testing::renderInBlocks(*engine, 10, 10); // the trigger at step 0
+    ASSERT_EQ(engine->kick.freq1(), 0.06f);
+    common::Random window(3);
+    engine->generateKick(window); // on the window thread: the silence goes through the mailbox
+    engine->kick.slide1 = 0.0f;   // so that the next trigger's frequency holds
+    EXPECT_EQ(engine->kick.freq1(), 0.06f) << "not before the next block";
+    testing::renderInBlocks(*engine, 1, 1);
+    EXPECT_EQ(engine->kick.freq1(), 0.0f);
+    EXPECT_GT(engine->kick.freq2(), 0.0f);
+    testing::renderInBlocks(*engine, 4 * 5001, 512); // the next trigger, four steps on
+    EXPECT_EQ(engine->kick.freq1(), engine->kick.startFreq.load());
 }
 
 TEST(Hats, StepFourPlaysTheAccentUnlessSwitchedOffAndStepSixDoublesItsLevel) {
@@ -153,19 +156,19 @@ TEST(Hats, StepFourPlaysTheAccentUnlessSwitchedOffAndStepSixDoublesItsLevel) {
         hats.stepLoad(step);
         float peak = 0;
         for (int i = 0; i < to; ++i) {
-            const float v = std::fabs(hats.render(noise));
+            const float v = std::fabs(testing::renderOne(hats, noise));
             if (i >= from)
                 peak = std::max(peak, v);
         }
         return peak;
     };
-    HatVoice hats; // zero tables, as before the first "HiHats"
+    HatVoice hats;                                           // zero tables, as before the first "HiHats"
     EXPECT_GT(peakAfterStepLoad(hats, 4, 0, 100), 5000.0f);  // accent: level 1.0
     EXPECT_LT(peakAfterStepLoad(hats, 4, 1100, 1200), 1.0f); // its decay of 0.001 ends it after 1000 frames
     hats.accentOff = 1;
     EXPECT_LT(peakAfterStepLoad(hats, 4, 100, 200), 1.0f);
-    hats.hatLevels[6] = hats.hatLevels[5] = 0.25f;
-    hats.hatDecays[6] = hats.hatDecays[5] = 0.0f;
+    hats.levels[6] = hats.levels[5] = 0.25f;
+    hats.decays[6] = hats.decays[5] = 0.0f;
     const float plain = peakAfterStepLoad(hats, 5, 100, 2000);
     EXPECT_NEAR(peakAfterStepLoad(hats, 6, 100, 2000) / plain, 2.0, 1e-3); // same noise, twice the level
 }
@@ -175,10 +178,10 @@ TEST(Sine, NoteZeroSoundsAt344HzAndNeverRests) {
     engine->params.sineVolume = 1.0f;
     for (int i = 0; i < kStepTableSize; ++i) {
         engine->sine.notes[i] = 0;
-        engine->sine.sineLevels[i] = 0.5f;
-        engine->sine.sineDecays[i] = 0.0f;
+        engine->sine.levels[i] = 0.5f;
+        engine->sine.decays[i] = 0.0f;
     }
-    engine->sine.sineEchoSend = 0.0f;
+    engine->sine.echoSend = 0.0f;
     const auto left = testing::leftChannel(renderInBlocks(*engine, 44100, 441));
     int crossings = 0;
     for (std::size_t i = 1000; i < left.size(); ++i)
@@ -190,7 +193,7 @@ TEST(Sine, NoteZeroSoundsAt344HzAndNeverRests) {
     quiet.stepLoad(0, 0);
     float peak = 0;
     for (int i = 0; i < 2000; ++i) {
-        const float v = quiet.render();
+        const float v = testing::renderOne(quiet);
         if (i > 1000)
             peak = std::max(peak, std::fabs(v));
     }

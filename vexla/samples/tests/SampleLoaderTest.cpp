@@ -17,48 +17,6 @@
 #include <string>
 #include <vector>
 
-// The counting operators below are malloc-based, so their deletes are free-based on purpose.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-// GCC 12 reports vector inserts as overflows once operator new is user-defined (a false positive).
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-
-namespace {
-thread_local bool countFrees = false;
-std::atomic<int> freeCount{0};
-void countedFree(void* p) {
-    if (p != nullptr && countFrees)
-        freeCount.fetch_add(1, std::memory_order_relaxed);
-    std::free(p);
-}
-} // namespace
-
-void* operator new(std::size_t size) {
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return std::malloc(size ? size : 1);
-}
-void operator delete(void* p) noexcept {
-    countedFree(p);
-}
-void operator delete[](void* p) noexcept {
-    countedFree(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    countedFree(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    countedFree(p);
-}
-
 namespace {
 
 using namespace vexla;
@@ -70,7 +28,9 @@ void put(Bytes& b, std::uint32_t v, int n) {
         b.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 void put(Bytes& b, const char* id) {
-    b.insert(b.end(), id, id + 4);
+    // Byte by byte: g++ 12 takes a range insert into an empty vector for an overflow (-Wstringop-overflow).
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<unsigned char>(id[i]));
 }
 
 Bytes chunk(const char* id, const Bytes& body) {
@@ -158,16 +118,9 @@ class SampleLoaderTest : public ::testing::Test {
         return p;
     }
 
-    // Loads through the public entry, with a hook that counts its calls.
-    LoadResult load(const std::string& path, SampleSlot& slot) {
-        return loadSampleFile(path.c_str(), slot, [this](const std::function<void()>& swap) {
-            ++hookCalls;
-            swap();
-        });
-    }
+    LoadResult load(const std::string& path, SampleSlot& slot) { return loadSampleFile(path.c_str(), slot); }
 
     fs::path dir_;
-    int hookCalls = 0;
 };
 
 TEST_F(SampleLoaderTest, EightBitIsUnsignedTimes256) {
@@ -198,7 +151,6 @@ TEST_F(SampleLoaderTest, SixteenBitStereoIsExact) {
         ASSERT_EQ(slot.right[i], samples[2 * i + 1]) << i;
     }
     EXPECT_STREQ(slot.name, p.c_str());
-    EXPECT_EQ(hookCalls, 1);
 }
 
 TEST_F(SampleLoaderTest, WiderSamplesAreRoundedTo16Bits) {
@@ -320,7 +272,6 @@ TEST_F(SampleLoaderTest, RejectedFilesLeaveTheSlotUntouched) {
         write("good.wav", riff({chunk("fmt ", fmtBody(1, 1, 16)), chunk("data", pcm16({7, 8, 9}))})), slot));
     const std::int16_t* before = slot.left.get();
     const std::string name = slot.name;
-    hookCalls = 0;
 
     Bytes truncated =
         riff({chunk("fmt ", fmtBody(1, 2, 16)), chunk("data", pcm16(std::vector<int>(4000, 1)))});
@@ -360,7 +311,6 @@ TEST_F(SampleLoaderTest, RejectedFilesLeaveTheSlotUntouched) {
         EXPECT_EQ(slot.left[2], 9);
         EXPECT_EQ(slot.name, name);
     }
-    EXPECT_EQ(hookCalls, 0);
     EXPECT_FALSE(loadSampleFile(nullptr, slot));
 
     DecodedSample decoded;
@@ -368,29 +318,6 @@ TEST_F(SampleLoaderTest, RejectedFilesLeaveTheSlotUntouched) {
         "big.wav", riff({chunk("fmt ", fmtBody(1, 1, 16)), chunk("data", pcm16(std::vector<int>(1001, 0)))}));
     EXPECT_EQ(decodeSampleFile(big.c_str(), decoded, 1000).reason, "too large to load");
     EXPECT_TRUE(decodeSampleFile(big.c_str(), decoded, 1001));
-}
-
-TEST_F(SampleLoaderTest, OldArraysAreFreedAfterTheLockIsLetGo) {
-    SampleSlot slot;
-    const Bytes file =
-        riff({chunk("fmt ", fmtBody(1, 2, 16)), chunk("data", pcm16(std::vector<int>(2000, 3)))});
-    ASSERT_TRUE(load(write("a.wav", file), slot));
-
-    int freesUnderLock = -1;
-    bool swappedInsideHook = false;
-    const LoadResult result =
-        loadSampleFile(write("b.wav", file).c_str(), slot, [&](const std::function<void()>& swap) {
-            const std::int16_t* old = slot.left.get();
-            freeCount.store(0);
-            countFrees = true;
-            swap();
-            countFrees = false;
-            freesUnderLock = freeCount.load();
-            swappedInsideHook = slot.left.get() != old && slot.length == 1000;
-        });
-    ASSERT_TRUE(result);
-    EXPECT_TRUE(swappedInsideHook);
-    EXPECT_EQ(freesUnderLock, 0);
 }
 
 TEST_F(SampleLoaderTest, LongNamesAreShortenedToTheirEnd) {

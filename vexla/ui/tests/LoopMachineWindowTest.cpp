@@ -486,6 +486,7 @@ class LoopMachineWindowTest : public QObject {
         dialogs_->openAnswers = {good};
         click("dryLooperLoadButton");
         QVERIFY(dialogs_->errors.isEmpty());
+        engine_->settleChanges(); // the render swaps a sample in at its next block; none runs here
         QCOMPARE(engine_->drySlot.length, 1000);
         QCOMPARE(find<QLabel>("dryLooperSampleName")->text(), QString("break.wav"));
 
@@ -493,6 +494,7 @@ class LoopMachineWindowTest : public QObject {
         click("dryLooperLoadButton");
         QCOMPARE(dialogs_->errors.size(), 1);
         QVERIFY(dialogs_->errors[0].contains("notes.wav"));
+        engine_->settleChanges();
         QCOMPARE(engine_->drySlot.length, 1000);
         QCOMPARE(engine_->drySlot.left[10], qint16(70));
         QCOMPARE(find<QLabel>("dryLooperSampleName")->text(), QString("break.wav"));
@@ -523,6 +525,7 @@ class LoopMachineWindowTest : public QObject {
         file.close();
         dialogs_->openAnswers = {path};
         click(button.toUtf8().constData());
+        engine_->settleChanges(); // the render swaps a sample in at its next block; none runs here
         const SampleSlot* sampleSlots[] = {&engine_->drySlot, &engine_->secondSlot, &engine_->slicerSlot,
                                            &engine_->vcf1Slot, &engine_->vcf2Slot};
         for (int i = 0; i < 5; ++i)

@@ -142,6 +142,7 @@ private slots:
         QCOMPARE(b.find<QLineEdit>("stepsEdit")->text(), QString("12"));
         QCOMPARE(b.find<QLabel>("tempoDisplay")->text(), a.find<QLabel>("tempoDisplay")->text());
         QCOMPARE(b.find<QLabel>("dryLooperSampleName")->text(), QString("tone.wav"));
+        b.engine->settleChanges(); // the render swaps samples in at its next block; none runs here
         QCOMPARE(b.engine->drySlot.length, 20000);
 
         // Both now sound alike, frame for frame.
@@ -185,11 +186,13 @@ private slots:
         Machine m(8);
         m.dialogs.openAnswers = {path("tone.wav")};
         m.click("dryLooperLoadButton");
+        m.engine->settleChanges(); // the render swaps samples in at its next block; none runs here
         QCOMPARE(m.engine->drySlot.length, 20000);
         m.dialogs.openSceneAnswer = path("missing.json");
         m.keys(Qt::Key_O, Qt::ControlModifier);
         QVERIFY(m.dialogs.errors.isEmpty());
         QCOMPARE(m.find<QLabel>("dryLooperSampleName")->text(), QString("missing: gone.wav"));
+        m.engine->settleChanges();
         QCOMPARE(m.engine->drySlot.length, 0);
         QCOMPARE(m.find<QLabel>("vcfLooper1SampleName")->text(), QString("tone.wav"));
         QCOMPARE(m.engine->vcf1Slot.length, 20000);

@@ -1,0 +1,49 @@
+// The kick's generator and its two sine partials.
+#include "vexla/engine/KickVoice.h"
+
+#include "vexla/engine/FastSine.h"
+#include "vexla/engine/RunFrames.h"
+
+namespace vexla {
+
+void KickVoice::generate(common::Random& random) {
+    constexpr auto r = std::memory_order_relaxed;
+    startFreq.store(static_cast<float>(random.below(64)) * (1.0f / 2048.0f) + 0.06f, r);
+    slide1.store(static_cast<float>(random.below(1024)) * 0.000004859842f * 0.08f, r);
+}
+
+void KickVoice::trigger() {
+    freq1_ = startFreq.load(std::memory_order_relaxed);
+    freq2_ = 2.0f * freq1_;
+    phase1_ = 0.0f;
+    phase2_ = 0.0f;
+}
+
+void KickVoice::render(float* out, int n, float volume) {
+    const float slide = slide1.load(std::memory_order_relaxed);
+    // The partials' phases first, then their sines, so that the sines of the whole run go together.
+    float angles1[kMaxRunFrames], angles2[kMaxRunFrames];
+    float phase1 = phase1_, phase2 = phase2_, freq1 = freq1_, freq2 = freq2_;
+    for (int i = 0; i < n; ++i) {
+        angles1[i] = phase1;
+        angles2[i] = phase2;
+        phase1 += freq1; // never wrapped: a trigger resets it every four steps
+        phase2 += freq2;
+        if (phase2 > 6.28f)
+            phase2 -= 6.28f;
+        freq1 -= slide;
+        freq2 -= slide * 12.0f;
+        if (freq1 < 0.0f)
+            freq1 = 0.0f;
+        if (freq2 < 0.0f)
+            freq2 = 0.0f;
+    }
+    phase1_ = phase1;
+    phase2_ = phase2;
+    freq1_ = freq1;
+    freq2_ = freq2;
+    for (int i = 0; i < n; ++i)
+        out[i] = fastSin(angles1[i]) * volume + fastSin(angles2[i]) * volume * 0.5f;
+}
+
+} // namespace vexla

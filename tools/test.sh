@@ -54,55 +54,23 @@ part() {
   fi
 }
 
-# The test executables of a configured tree whose name matches $2 and not $3.
-test_targets() {
-  ninja -C "$1" -t targets all | sed -n 's/^\([a-z][a-z0-9_]*_tests\): phony$/\1/p' | grep -v '^cmake_' |
-    grep -E "$2" | grep -vE "$3" | sort -u
+# The suites each sanitizer runs are the ones CMake labels for it (LABELS in the CMakeLists); the
+# allocation-counting suites are not built in sanitizer trees at all.
+sanitizer_part() {
+  local preset=$1
+  cmake --preset "$preset" "${launcher[@]}" >/dev/null || return 1
+  cmake --build --preset "$preset" -j "$jobs" --target "vz_tests_$preset" || return 1
+  counted_ctest --preset "$preset" -L "$preset"
 }
 
-default_part() {
-  VZ_SOAK_SECONDS=${VZ_SOAK_SECONDS:-1800} counted_ctest --preset default
-}
+# Every labelled suite but the command lines' (whole-program renders, slow in a Debug build, on the
+# engine code the engine suites cover) and the window suites that the window stress and fault tests
+# drive again. The preset shortens the soak: the Debug build with sanitizers renders many times slower.
+asan_part() { sanitizer_part asan; }
 
-# Every test suite but the command lines' (whole-program renders, slow in a Debug build, on the engine
-# code the engine suites cover), the allocation counters (they replace malloc, which the sanitizer
-# owns) and the two control-formula window suites (the window stress and fault tests drive the same
-# window code here): the fifteen-minute budget of CI.
-asan_part() {
-  cmake --preset asan "${launcher[@]}" >/dev/null || return 1
-  local targets
-  targets=$(test_targets build/asan '.' '(_cli_|_option_|golden|alloc|^vexla_ui_tests$|^zintor_ui_tests$)')
-  echo "address and undefined-behaviour sanitizers on:" $targets
-  # shellcheck disable=SC2086
-  cmake --build --preset asan -j "$jobs" --target $targets || return 1
-  # The preset shortens the soak: the Debug build with sanitizers renders many times slower.
-  counted_ctest --preset asan -E "_NOT_BUILT\$|$(unbuilt_qtests build/asan "$(echo $targets | tr ' ' '|')")"
-}
-
-# Where two threads meet: the engines with their hand-overs, the audio output, the recorder, and both
-# windows under stress with a render thread. The other window tests run on one thread only.
-tsan_part() {
-  cmake --preset tsan "${launcher[@]}" >/dev/null || return 1
-  local targets
-  targets=$(test_targets build/tsan \
-    '^(audio_tests|wav_recorder_tests|vexla_(engine|players|scene|render_run)_tests|zintor_(engine|generator|scene|state)_tests|.*_stress_tests)$' \
-    'alloc')
-  echo "thread sanitizer on:" $targets
-  # shellcheck disable=SC2086
-  cmake --build --preset tsan -j "$jobs" --target $targets || return 1
-  local pattern
-  pattern=$(echo $targets | tr ' ' '|')
-  # gtest cases carry their executable's name only in the command; ctest selects by test name, so the
-  # unbuilt executables' cases are left out through their NOT_BUILT placeholders and the Qt tests by name.
-  counted_ctest --preset tsan -E "_NOT_BUILT\$|$(unbuilt_qtests build/tsan "$pattern")"
-}
-
-# Qt Test executables (one CTest test each, named as their target) that were not built in tree $1.
-unbuilt_qtests() {
-  local names
-  names=$(ctest --test-dir "$1" -N | sed -n 's/^ *Test *#[0-9]*: \([a-z0-9_]*_tests\)$/\1/p' | grep -vxE "$2" | tr '\n' '|')
-  echo "^(${names%|})\$" | sed 's/^\^()\$$/^$/'
-}
+# Where two threads meet: the engines with their hand-overs, the audio output, the recorder, the
+# mailbox, and both windows under stress with a render thread.
+tsan_part() { sanitizer_part tsan; }
 
 fuzz_part() {
   cmake --preset fuzz "${launcher[@]}" >/dev/null || return 1

@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace golden {
 
@@ -36,7 +37,7 @@ inline std::string hex(std::uint64_t value) {
 
 /// The checksums of a golden file: "name checksum" per line.
 class Table {
-public:
+  public:
     explicit Table(std::string path) : path_(std::move(path)) {
         std::ifstream in(path_);
         std::string name, sum;
@@ -63,14 +64,41 @@ public:
         if (updating())
             return;
         const auto it = expected_.find(name);
-        ASSERT_NE(it, expected_.end()) << "no golden checksum for " << name << " (regenerate with VZ_UPDATE_GOLDEN=1)";
+        ASSERT_NE(it, expected_.end())
+            << "no golden checksum for " << name << " (regenerate with VZ_UPDATE_GOLDEN=1)";
         EXPECT_EQ(sum, it->second) << name << " renders differently from its golden checksum";
     }
 
-private:
+  private:
     std::string path_;
     std::map<std::string, std::string> expected_;
     std::map<std::string, std::string> actual_;
 };
+
+/// A scene to render: its name in the golden file and the command-line options after the length.
+struct Case {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+/// Renders three seconds of each case into `output` with `run(args) -> exit status`, then opens the
+/// scene that the case "scene-saved" saved to `scene` with another seed and block size (it must render
+/// the same), and once more with `changes` after it; checks every output against the golden file.
+template <class Run>
+void renderAndCheck(const std::string& goldenFile, const std::vector<Case>& cases, const std::string& output,
+                    const std::string& scene, const std::vector<std::string>& changes, Run run) {
+    Table table(goldenFile);
+    const auto render = [&](const std::string& name, std::vector<std::string> args) {
+        args.insert(args.begin(), {"--render", output, "--frames", "132300"});
+        ASSERT_EQ(run(args), 0) << name;
+        table.check(name, output);
+    };
+    for (const Case& c : cases)
+        render(c.name, c.args);
+    render("scene-saved", {"--seed", "77", "--block", "7", "--scene", scene});
+    std::vector<std::string> changed = {"--seed", "78", "--scene", scene};
+    changed.insert(changed.end(), changes.begin(), changes.end());
+    render("scene-opened-and-changed", changed);
+}
 
 } // namespace golden

@@ -1,8 +1,8 @@
 // Guards the sound: whole `vexla --render` outputs of ten scenes against stored checksums. A change
 // that must not change what users hear keeps them; regenerate with VZ_UPDATE_GOLDEN=1 only when a
 // change of sound is meant, and say so in its commit.
-#include "common/Random.h"
 #include "common/tests/GoldenRender.h"
+#include "common/Random.h"
 #include "vexla/cli/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -65,9 +65,9 @@ TEST(GoldenRender, TenScenesRenderAsRecorded) {
         return 0.3 * (std::sin(0.031 * i) + std::sin(0.039 * i + c) + std::sin(0.047 * i));
     });
     const std::vector<std::string> loads = {
-        "--load", "dry=" + at("dry.wav"),     "--load", "second=" + at("second.wav"), "--load",
-        "slicer=" + at("slicer.wav"),         "--load", "vcf1=" + at("vcf1.wav"),     "--load",
-        "vcf2=" + at("vcf2.wav"),
+        "--load", "dry=" + at("dry.wav"),       "--load", "second=" + at("second.wav"),
+        "--load", "slicer=" + at("slicer.wav"), "--load", "vcf1=" + at("vcf1.wav"),
+        "--load", "vcf2=" + at("vcf2.wav"),
     };
     const std::vector<std::string> playersUp = {
         "--set", "dryLooperGain=0.7", "--set", "secondLooperGain=0.6", "--set", "slicerGain=0.8",
@@ -75,25 +75,21 @@ TEST(GoldenRender, TenScenesRenderAsRecorded) {
         "--set", "vcf1Feedback=4",    "--set", "vcf2Cutoff=0.8",       "--set", "vcf2Feedback=1.2",
     };
     const std::vector<std::string> everyButton = {
-        "--press", "Sequence",   "--press", "AM Alter", "--press", "Echo Alter", "--press", "Kick",
-        "--press", "Bassline 1", "--press", "Bassline 2", "--press", "Sine",     "--press", "HiHats",
-        "--press", "2nd Looper", "--press", "Slicer",
+        "--press", "Sequence", "--press",    "AM Alter",   "--press",    "Echo Alter", "--press",
+        "Kick",    "--press",  "Bassline 1", "--press",    "Bassline 2", "--press",    "Sine",
+        "--press", "HiHats",   "--press",    "2nd Looper", "--press",    "Slicer",
     };
     const auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
     };
 
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<golden::Case> cases = {
         {"start-seed-1", {"--seed", "1"}},
         {"every-button-seed-7", join({"--seed", "7"}, everyButton)},
         {"three-fast-steps-up-an-octave-block-1",
-         {"--seed", "11", "--set", "stepCount=3", "--set", "samplesPerStep=2000", "--set", "transpose=12", "--press",
-          "Bassline 1", "--block", "1"}},
+         {"--seed", "11", "--set", "stepCount=3", "--set", "samplesPerStep=2000", "--set", "transpose=12",
+          "--press", "Bassline 1", "--block", "1"}},
         {"sixty-four-slow-steps-down-an-octave-block-7",
          {"--seed", "12", "--set", "stepCount=64", "--set", "samplesPerStep=20000", "--set", "transpose=-12",
           "--press", "Sine", "--press", "Kick", "--block", "7"}},
@@ -103,32 +99,27 @@ TEST(GoldenRender, TenScenesRenderAsRecorded) {
               {"--set", "transpose=5"})},
         {"clipping-full-levels",
          {"--seed", "5", "--set", "masterGain=1", "--set", "kickVolume=16384", "--set", "bass1Volume=16384",
-          "--set", "bass2Volume=16384", "--set", "hatVolume=1", "--set", "sineVolume=1", "--press", "AM Alter"}},
-        {"requests-and-extreme-filters",
-         join({"--seed", "6", "--set", "requestHats=1", "--set", "requestSine=1", "--set", "requestBass1=1",
-               "--set", "requestBass2=1", "--set", "requestKick=1", "--set", "vcf1Cutoff=0.95", "--set",
-               "vcf1Feedback=0.2", "--set", "vcf2Cutoff=0.05", "--set", "vcf2Feedback=19", "--set", "vcf1Gain=1",
-               "--set", "vcf2Gain=1", "--set", "stepCount=24"},
-              loads)},
+          "--set", "bass2Volume=16384", "--set", "hatVolume=1", "--set", "sineVolume=1", "--press",
+          "AM Alter"}},
+        {"requests-and-extreme-filters", join({"--seed", "6",
+                                               "--set",  "requestHats=1",
+                                               "--set",  "requestSine=1",
+                                               "--set",  "requestBass1=1",
+                                               "--set",  "requestBass2=1",
+                                               "--set",  "requestKick=1",
+                                               "--set",  "vcf1Cutoff=0.95",
+                                               "--set",  "vcf1Feedback=0.2",
+                                               "--set",  "vcf2Cutoff=0.05",
+                                               "--set",  "vcf2Feedback=19",
+                                               "--set",  "vcf1Gain=1",
+                                               "--set",  "vcf2Gain=1",
+                                               "--set",  "stepCount=24"},
+                                              loads)},
         {"scene-saved", join(join(join({"--seed", "8", "--save-scene", at("scene.json")}, loads), playersUp),
                              join(everyButton, {"--set", "stepCount=12", "--set", "transpose=-4"}))},
     };
-    golden::Table table(GOLDEN_DIR "/vexla-golden.txt");
-    for (const Case& c : cases) {
-        std::vector<std::string> args = {"--render", at("out.wav"), "--frames", "132300"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        ASSERT_EQ(run(args), 0) << c.name;
-        table.check(c.name, at("out.wav"));
-    }
-    // The saved scene opened by another run (another seed, block size) renders the scene again.
-    ASSERT_EQ(run({"--render", at("out.wav"), "--frames", "132300", "--seed", "77", "--block", "7", "--scene",
-                   at("scene.json")}),
-              0);
-    table.check("scene-saved", at("out.wav"));
-    ASSERT_EQ(run({"--render", at("out.wav"), "--frames", "132300", "--seed", "78", "--scene", at("scene.json"),
-                   "--press", "Echo Alter", "--set", "masterGain=0.5"}),
-              0);
-    table.check("scene-opened-and-changed", at("out.wav"));
+    golden::renderAndCheck(GOLDEN_DIR "/vexla-golden.txt", cases, at("out.wav"), at("scene.json"),
+                           {"--press", "Echo Alter", "--set", "masterGain=0.5"}, run);
     fs::remove_all(dir);
 }
 

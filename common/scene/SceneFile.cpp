@@ -2,6 +2,7 @@
 #include "common/scene/SceneFile.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +52,8 @@ std::string formatRange(double min, double max, bool integer) {
 
 bool readJsonFile(const std::string& path, nlohmann::json& out, std::string& error,
                   std::size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a named pipe with no writer would block here until one appears.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = systemError("Cannot open", path);
         return false;
@@ -96,7 +98,23 @@ bool readJsonFile(const std::string& path, nlohmann::json& out, std::string& err
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+bool writeFileAtomically(const std::string& givenPath, const std::string& text, std::string& error) {
+    // Saving through a symbolic link saves its target (the link stays a link); a pipe, a device or a
+    // folder at the path is refused, never replaced; an existing file keeps its mode and owner.
+    std::error_code ec;
+    const std::string path = std::filesystem::is_symlink(givenPath, ec)
+                                 ? std::filesystem::weakly_canonical(givenPath, ec).string()
+                                 : givenPath;
+    if (path.empty()) {
+        error = "Cannot save to \"" + givenPath + "\": the link leads nowhere.";
+        return false;
+    }
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        error = "Cannot save to \"" + givenPath + "\": it is not a regular file.";
+        return false;
+    }
     const std::string folder = folderOf(path);
     std::string tmp = path + ".tmp-XXXXXX";
     const int fd = ::mkstemp(tmp.data());
@@ -104,7 +122,14 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
         error = systemError("Cannot create a file in", folder);
         return false;
     }
-    ::fchmod(fd, 0644);
+    if (exists) {
+        ::fchmod(fd, existing.st_mode & 07777);
+        if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+            // Only root may give a file away; anyone else keeps it as their own.
+        }
+    } else {
+        ::fchmod(fd, 0644);
+    }
     bool written = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const int writeErrno = errno;
     if (::close(fd) != 0) written = false;
@@ -152,8 +177,7 @@ bool checkSceneHeader(const nlohmann::json& scene, const char* formatName, int m
         return false;
     }
     if (format->get<std::string>() != formatName) {
-        error = "This is a \"" + format->get<std::string>() + "\" file, not a " + formatName +
-                " scene.";
+        error = "This is a \"" + format->get<std::string>() + "\" file, not a " + formatName + ".";
         return false;
     }
     const auto version = scene.find("version");

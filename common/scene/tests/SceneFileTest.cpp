@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 namespace {
@@ -87,6 +89,32 @@ TEST_F(SceneFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
     std::ifstream in(path);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(text, "old");
+}
+
+TEST_F(SceneFileTest, SavingGoesThroughLinksKeepsTheModeAndNeverReplacesAPipeOrADevice) {
+    const json scene = {{"format", "Test"}, {"version", 1}};
+    std::string error;
+    writeRaw(file("target.json"), "old");
+    fs::permissions(file("target.json"), fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink(file("target.json"), file("link.json"));
+    ASSERT_TRUE(common::writeJsonFile(file("link.json"), scene, error)) << error;
+    EXPECT_TRUE(fs::is_symlink(file("link.json"))) << "the link was replaced by a file";
+    json back;
+    ASSERT_TRUE(common::readJsonFile(file("target.json"), back, error)) << error;
+    EXPECT_EQ(back, scene);
+    EXPECT_EQ(fs::status(file("target.json")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    ASSERT_EQ(::mkfifo(file("pipe").c_str(), 0600), 0);
+    for (const std::string& target : {file("pipe"), std::string("/dev/null")}) {
+        EXPECT_FALSE(common::writeJsonFile(target, scene, error)) << target;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    }
+    EXPECT_TRUE(fs::is_fifo(file("pipe")));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    // Reading a pipe that has no writer answers at once instead of waiting for one.
+    EXPECT_FALSE(common::readJsonFile(file("pipe"), back, error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 TEST_F(SceneFileTest, ReaderNeverSeesAHalfWrittenScene) {

@@ -94,6 +94,37 @@ bool dataChunkCutShort(SNDFILE* file) {
     return false;
 }
 
+/// Whether a WAV or AIFF file's data chunk claims more bytes than the file holds after it. libsndfile
+/// then quietly loads what is there and says so only in its log, which it cuts off after 2 KiB (a
+/// hundred small chunks ahead of the data fill it): so the chunk headers are read here.
+/// `readAt(offset, buffer, bytes)` reads exactly `bytes` or returns false.
+template <class ReadAt> bool declaredDataRunsPastTheEnd(ReadAt&& readAt, std::uint64_t fileSize) {
+    unsigned char header[12];
+    if (fileSize < 12 || !readAt(0, header, 12))
+        return false;
+    const bool riff = std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "WAVE", 4) == 0;
+    const bool aiff = std::memcmp(header, "FORM", 4) == 0 &&
+                      (std::memcmp(header + 8, "AIFF", 4) == 0 || std::memcmp(header + 8, "AIFC", 4) == 0);
+    if (!riff && !aiff)
+        return false;
+    constexpr int kMostChunks = 100000; // a bound on a hostile file's walk
+    std::uint64_t at = 12;
+    for (int chunks = 0; chunks < kMostChunks && at + 8 <= fileSize; ++chunks) {
+        unsigned char chunk[8];
+        if (!readAt(at, chunk, 8))
+            return false;
+        const std::uint32_t size = riff ? std::uint32_t{chunk[4]} | std::uint32_t{chunk[5]} << 8 |
+                                              std::uint32_t{chunk[6]} << 16 | std::uint32_t{chunk[7]} << 24
+                                        : std::uint32_t{chunk[7]} | std::uint32_t{chunk[6]} << 8 |
+                                              std::uint32_t{chunk[5]} << 16 | std::uint32_t{chunk[4]} << 24;
+        if (std::memcmp(chunk, riff ? "data" : "SSND", 4) == 0)
+            // 0 and 0xFFFFFFFF are what writers that stream leave when they never learn the length.
+            return size != 0 && size != 0xFFFFFFFFu && at + 8 + size > fileSize;
+        at += 8 + std::uint64_t{size} + (size & 1u);
+    }
+    return false;
+}
+
 /// The file's first sample loop as the file states it, or none.
 void readFirstLoop(SNDFILE* file, const SF_INFO& info, DecodedSample& out) {
     out.loopStart = out.loopEnd = out.hasLoop = 0;
@@ -112,10 +143,11 @@ void readFirstLoop(SNDFILE* file, const SF_INFO& info, DecodedSample& out) {
     out.hasLoop = 1;
 }
 
-LoadResult decodeOpened(SNDFILE* file, const SF_INFO& info, DecodedSample& out, std::int64_t maxFrames) {
+LoadResult decodeOpened(SNDFILE* file, const SF_INFO& info, DecodedSample& out, std::int64_t maxFrames,
+                        bool dataRunsPastTheEnd) {
     if (info.channels < 1)
         return fail("not a sound file");
-    if (dataChunkCutShort(file))
+    if (dataRunsPastTheEnd || dataChunkCutShort(file))
         return fail("file is truncated");
     if (info.frames == 0)
         return fail("file is empty");
@@ -249,7 +281,8 @@ sf_count_t memoryTell(void* user) {
 LoadResult decodeSampleFile(const char* path, DecodedSample& out, std::int64_t maxFrames) {
     if (path == nullptr || path[0] == '\0')
         return fail("no file chosen");
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer, freezing the window.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return fail("file not found");
@@ -275,7 +308,12 @@ LoadResult decodeSampleFile(const char* path, DecodedSample& out, std::int64_t m
         ::close(fd);
         return result;
     }
-    LoadResult result = decodeOpened(file, info, out, maxFrames);
+    const bool runsPast = declaredDataRunsPastTheEnd(
+        [fd](std::uint64_t offset, unsigned char* buffer, std::size_t bytes) {
+            return ::pread(fd, buffer, bytes, static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes);
+        },
+        static_cast<std::uint64_t>(st.st_size));
+    LoadResult result = decodeOpened(file, info, out, maxFrames, runsPast);
     sf_close(file);
     ::close(fd);
     return result;
@@ -291,7 +329,16 @@ LoadResult decodeSampleMemory(const void* data, std::size_t size, DecodedSample&
     SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &memory);
     if (file == nullptr)
         return openFailure(nullptr);
-    LoadResult result = decodeOpened(file, info, out, maxFrames);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    const bool runsPast = declaredDataRunsPastTheEnd(
+        [bytes, size](std::uint64_t offset, unsigned char* buffer, std::size_t count) {
+            if (offset > size || count > size - offset)
+                return false;
+            std::memcpy(buffer, bytes + offset, count);
+            return true;
+        },
+        size);
+    LoadResult result = decodeOpened(file, info, out, maxFrames, runsPast);
     sf_close(file);
     return result;
 }

@@ -2,6 +2,7 @@
 #include "vexla/samples/SampleLoader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sndfile.h>
 #include <unistd.h>
@@ -278,6 +279,18 @@ TEST_F(SampleLoaderTest, RejectedFilesLeaveTheSlotUntouched) {
     Bytes truncatedHeader = truncated;
     truncated.resize(truncated.size() - 3001);
     truncatedHeader.resize(30);
+    // A hundred small chunks ahead of a data chunk that claims ten times the bytes present: enough to
+    // fill libsndfile's log before it would say that the data is cut short.
+    std::vector<Bytes> manyChunks(100, chunk("note", Bytes(12, 'x')));
+    manyChunks.push_back(chunk("fmt ", fmtBody(1, 2, 16)));
+    manyChunks.push_back(chunk("data", pcm16(std::vector<int>(4000, 1))));
+    Bytes claimsTenTimes = riff(manyChunks);
+    const std::size_t dataSizeAt = claimsTenTimes.size() - 8000 - 4;
+    for (int i = 0; i < 4; ++i)
+        claimsTenTimes[dataSizeAt + static_cast<std::size_t>(i)] =
+            static_cast<unsigned char>(80000u >> (8 * i));
+    const std::string pipe = (dir_ / "pipe.wav").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const Bytes noData = riff({chunk("fmt ", fmtBody(1, 2, 16)), chunk("data", {})});
     const Bytes garbage = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W',  'A',
                            'V', 'E', 'f', 'm', 't',  ' ',  0xFF, 0xFF, 0xFF, 0x7F};
@@ -293,6 +306,8 @@ TEST_F(SampleLoaderTest, RejectedFilesLeaveTheSlotUntouched) {
         {write("zero.wav", {}), "file is empty"},
         {write("nodata.wav", noData), "file is empty"},
         {write("truncated.wav", truncated), "file is truncated"},
+        {write("claims-ten-times.wav", claimsTenTimes), "file is truncated"},
+        {pipe, "not a sound file"}, // at once, without waiting for a writer
         {write("cut.wav", truncatedHeader), ""},
         {write("garbage.wav", garbage), ""},
         {dir_.string(), "not a sound file"},

@@ -3,9 +3,14 @@
 
 #include "common/WavRecorder.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace common {
 
@@ -15,7 +20,7 @@ constexpr int kSampleRate = 44100;
 // The data chunk of a 16-bit stereo WAV holds at most this many frames.
 constexpr std::int64_t kMaxFrames = static_cast<std::int64_t>(WavRecorder::kMaxDataBytes / 4);
 
-std::string quoted(std::string_view text) {
+std::string inQuotes(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
@@ -48,15 +53,15 @@ struct Parser {
         lengthGiven = true;
         const std::optional<double> number = parseNumber(value);
         if (!number)
-            return std::string(option) + " needs a number, got " + quoted(value);
+            return std::string(option) + " needs a number, got " + inQuotes(value);
         double frames = *number;
         if (option == "--seconds")
             frames = std::round(*number * kSampleRate);
         else if (frames != std::floor(frames))
-            return "--frames needs a whole number, got " + quoted(value);
+            return "--frames needs a whole number, got " + inQuotes(value);
         if (!(frames >= 1.0) || frames > static_cast<double>(kMaxFrames))
             return std::string(option) + " must give 1.." + std::to_string(kMaxFrames) +
-                   " frames (a WAV file's limit), got " + quoted(value);
+                   " frames (a WAV file's limit), got " + inQuotes(value);
         out.frames = static_cast<std::int64_t>(frames);
         return {};
     }
@@ -66,7 +71,7 @@ struct Parser {
         const std::optional<std::int64_t> number = parseWholeNumber(value);
         if (!number || *number < lowest || *number > highest)
             return std::string(option) + " needs a whole number within " + std::to_string(lowest) + ".." +
-                   std::to_string(highest) + ", got " + quoted(value);
+                   std::to_string(highest) + ", got " + inQuotes(value);
         to = *number;
         return {};
     }
@@ -141,7 +146,7 @@ std::string parseAssignment(std::string_view text, std::span<const SettableField
                             const SettableField*& field, double& value) {
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos)
-        return "--set needs FIELD=VALUE, got " + quoted(text);
+        return "--set needs FIELD=VALUE, got " + inQuotes(text);
     const std::string_view name = text.substr(0, equals);
     const std::string_view given = text.substr(equals + 1);
     field = nullptr;
@@ -149,17 +154,17 @@ std::string parseAssignment(std::string_view text, std::span<const SettableField
         if (f.name == name)
             field = &f;
     if (!field)
-        return "unknown field " + quoted(name) + " for --set (see --help)";
+        return "unknown field " + inQuotes(name) + " for --set (see --help)";
     const std::optional<double> number = parseNumber(given);
     if (!number)
-        return "--set " + std::string(name) + " needs a number, got " + quoted(given);
+        return "--set " + std::string(name) + " needs a number, got " + inQuotes(given);
     if (field->whole && *number != std::floor(*number))
-        return "--set " + std::string(name) + " needs a whole number, got " + quoted(given);
+        return "--set " + std::string(name) + " needs a whole number, got " + inQuotes(given);
     // Compared as the engine holds the value, so that the bounds the message shows are inside the range.
     const auto held = [&](double v) { return field->whole ? v : static_cast<double>(static_cast<float>(v)); };
     if (held(*number) < held(field->lowest) || held(*number) > held(field->highest))
         return "--set " + std::string(name) + " must be within " + formatRange(*field) + ", got " +
-               quoted(given);
+               inQuotes(given);
     value = *number;
     return {};
 }
@@ -183,7 +188,7 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
             continue;
         }
         if (!parser.known(option))
-            return "unknown option " + quoted(args[i]) + " (see --help)";
+            return "unknown option " + inQuotes(args[i]) + " (see --help)";
         if (!value) {
             // An option's name is never taken as a value: "--render --seed 3" lacks the file name.
             if (i + 1 >= args.size() || args[i + 1].starts_with("--"))
@@ -207,6 +212,55 @@ void reportRender(std::string_view program, const RenderArguments& args, std::ui
                 program.data(), static_cast<long long>(args.frames),
                 static_cast<double>(args.frames) / kSampleRate, args.outputPath.c_str(),
                 static_cast<unsigned>(seed));
+}
+
+namespace {
+
+/// Whether two paths name one file: by device and inode where both exist (so that links and other
+/// spellings count), by their absolute, normalised names where one does not exist yet.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {
+    }, second{};
+    if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    std::error_code ec;
+    const auto normal = [&ec](const std::string& path) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    };
+    return normal(a) == normal(b);
+}
+
+} // namespace
+
+int checkOutputs(std::string_view program, const RenderArguments& args,
+                 const std::vector<std::string>& inputs) {
+    struct Output {
+        const char* option;
+        const char* cannot; ///< how a failure to write it is said
+        const std::string* path;
+    };
+    std::vector<Output> outputs = {{"--render", "cannot write", &args.outputPath}};
+    if (!args.saveScenePath.empty())
+        outputs.push_back({"--save-scene", "cannot save scene", &args.saveScenePath});
+    for (const Output& output : outputs) {
+        const std::string folder = std::filesystem::path(*output.path).parent_path().string();
+        if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0)
+            return failWith(program,
+                            std::string(output.cannot) + " " + inQuotes(*output.path) + ": " +
+                                std::strerror(errno),
+                            kExitFailure);
+        for (const std::string& input : inputs)
+            if (!input.empty() && sameFile(*output.path, input))
+                return failWith(program,
+                                std::string(output.option) + " " + inQuotes(*output.path) +
+                                    " is the same file as the input " + inQuotes(input) +
+                                    ": it would be overwritten",
+                                kExitUsage);
+    }
+    if (outputs.size() == 2 && sameFile(args.outputPath, args.saveScenePath))
+        return failWith(program, "--render and --save-scene name the same file " + inQuotes(args.outputPath),
+                        kExitUsage);
+    return kExitOk;
 }
 
 int failWith(std::string_view program, const std::string& message, int status) {

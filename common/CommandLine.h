@@ -74,6 +74,12 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
 /// Prints "program: wrote N frames (S s) to PATH, seed N" on stdout: what a finished render says.
 void reportRender(std::string_view program, const RenderArguments& args, std::uint32_t seed);
 
+/// Refuses, before anything is written, an output (--render, --save-scene) whose folder cannot be
+/// written (status 1, as any file that cannot be written), or that is the same file as one of `inputs`
+/// (the scene, the samples) or as the other output (status 2). Says why on stderr; returns the status.
+int checkOutputs(std::string_view program, const RenderArguments& args,
+                 const std::vector<std::string>& inputs);
+
 /// Prints "program: message" on stderr and returns `status`.
 int failWith(std::string_view program, const std::string& message, int status);
 

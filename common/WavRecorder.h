@@ -63,6 +63,9 @@ class WavRecorder {
     void setBlockingWhenFull(bool blocking);
 
     bool isRecording() const;
+    /// The current recording stopped taking frames (a write failed, or the file reached the largest
+    /// WAV size): a render that feeds it may as well stop. finish() says why.
+    bool hasStopped() const { return stopped_.load(std::memory_order_relaxed); }
     /// Frames in the file of the current (or last) recording.
     std::uint64_t framesWritten() const;
     /// Frames lost because the ring was full, in the current (or last) recording.

@@ -161,8 +161,9 @@ void serveRequestsAtOnce(LoopEngine& engine, common::Random& windowRandom) {
 
 /// Start-up, --scene, then the ordered actions. `named` collects the samples a saved scene names.
 int prepare(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed,
-            const common::RenderArguments& args, Scene& named) {
+            const common::RenderArguments& args, Scene& named, std::vector<std::string>& inputs) {
     startUp(engine, windowRandom, seed);
+    inputs.push_back(args.scenePath);
     if (!args.scenePath.empty()) {
         Scene scene;
         std::string error;
@@ -170,6 +171,7 @@ int prepare(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed
             return common::failWith(kProgram, "cannot open scene \"" + args.scenePath + "\": " + error,
                                     common::kExitUsage);
         applyScene(engine, scene.state, kSceneEverything);
+        inputs.insert(inputs.end(), scene.samplePaths.begin(), scene.samplePaths.end());
         const auto problems = loadSceneSamples(engine, scene);
         for (std::size_t i = 0; i < problems.size(); ++i) {
             // A missing sample leaves its slot empty; the rest of the scene still plays.
@@ -187,6 +189,8 @@ int prepare(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed
             pressButton(engine, windowRandom, action.value);
         else if (std::string problem = loadSample(engine, action.value, named); !problem.empty())
             return common::failWith(kProgram, problem, common::kExitUsage);
+        else
+            inputs.push_back(action.value.substr(action.value.find('=') + 1));
     }
     return common::kExitOk;
 }
@@ -214,15 +218,15 @@ int runCommandLine(int argc, char** argv) {
     common::Random windowRandom;
     Scene named;
     const std::uint32_t seed = args.seed ? *args.seed : static_cast<std::uint32_t>(std::time(nullptr));
-    if (const int status = prepare(*engine, windowRandom, seed, args, named); status != common::kExitOk)
+    std::vector<std::string> inputs;
+    if (const int status = prepare(*engine, windowRandom, seed, args, named, inputs);
+        status != common::kExitOk)
+        return status;
+    if (const int status = common::checkOutputs(kProgram, args, inputs); status != common::kExitOk)
         return status;
     if (!args.saveScenePath.empty()) {
         serveRequestsAtOnce(*engine, windowRandom);
-        named.state = captureScene(*engine);
-        std::string error;
-        if (!saveSceneFile(args.saveScenePath, named, error))
-            return common::failWith(kProgram, "cannot save scene \"" + args.saveScenePath + "\": " + error,
-                                    common::kExitFailure);
+        named.state = captureScene(*engine); // saved once the render has succeeded
     }
     if (!setsRunning(args))
         engine->params.running.store(true, kRelaxed);
@@ -237,7 +241,8 @@ int runCommandLine(int argc, char** argv) {
     engine->params.recording.store(true, kRelaxed);
 
     std::vector<unsigned char> block(static_cast<std::size_t>(args.blockFrames) * 4);
-    for (std::int64_t remaining = args.frames; remaining > 0;) {
+    // A failed recording (a full disk) ends the render at once; finish() below reports it.
+    for (std::int64_t remaining = args.frames; remaining > 0 && !recorder.hasStopped();) {
         const int frames = static_cast<int>(remaining < args.blockFrames ? remaining : args.blockFrames);
         engine->renderBlock(block.data(), frames * 4);
         remaining -= frames;
@@ -249,6 +254,12 @@ int runCommandLine(int argc, char** argv) {
         return common::failWith(kProgram,
                                 "writing \"" + args.outputPath + "\" failed: " + recorder.lastError(),
                                 common::kExitFailure);
+    if (!args.saveScenePath.empty()) {
+        std::string error;
+        if (!saveSceneFile(args.saveScenePath, named, error))
+            return common::failWith(kProgram, "cannot save scene \"" + args.saveScenePath + "\": " + error,
+                                    common::kExitFailure);
+    }
     common::reportRender(kProgram, args, seed);
     return common::kExitOk;
 }

@@ -245,6 +245,10 @@ int runCommandLine(int argc, char** argv) {
         return common::kExitOk;
     }
 
+    if (const int status = common::checkOutputs(kProgram, request, {request.scenePath});
+        status != common::kExitOk)
+        return status;
+
     auto engine = std::make_unique<SynthEngine>(); // large delay lines: not on the stack
     common::Random windowRandom;
     const std::uint32_t seed = request.seed ? *request.seed : static_cast<std::uint32_t>(std::time(nullptr));
@@ -262,12 +266,7 @@ int runCommandLine(int argc, char** argv) {
         applyRenderAction(action, *engine, windowRandom);
         playingSet = playingSet || (action.option == "--set" && action.value.starts_with("playing="));
     }
-    if (!request.saveScenePath.empty()) {
-        std::string error;
-        if (!saveSceneFile(request.saveScenePath, captureState(*engine), error))
-            return common::failWith(kProgram, "cannot save scene \"" + request.saveScenePath + "\": " + error,
-                                    common::kExitFailure);
-    }
+    const SynthState scene = captureState(*engine); // saved once the render has succeeded
     if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
 
@@ -291,6 +290,12 @@ int runCommandLine(int argc, char** argv) {
         return common::failWith(kProgram,
                                 "writing \"" + request.outputPath + "\" failed: " + recorder.lastError(),
                                 common::kExitFailure);
+    if (!request.saveScenePath.empty()) {
+        std::string error;
+        if (!saveSceneFile(request.saveScenePath, scene, error))
+            return common::failWith(kProgram, "cannot save scene \"" + request.saveScenePath + "\": " + error,
+                                    common::kExitFailure);
+    }
     common::reportRender(kProgram, request, seed);
     return common::kExitOk;
 }

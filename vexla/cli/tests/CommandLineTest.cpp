@@ -41,7 +41,7 @@ std::vector<char> readFile(const fs::path& path) {
 }
 
 class CommandLine : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("vexla_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -97,6 +97,39 @@ TEST_F(CommandLine, AFileThatCannotBeWrittenIsAFailureWithStatus1) {
     const Result r = run({"--render", path("no/such/dir/out.wav"), "--seconds", "1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("vexla: cannot write", 0), 0u) << r.err;
+}
+
+TEST_F(CommandLine, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+    ASSERT_EQ(run({"--render", path("tone.wav"), "--frames", "30000", "--seed", "1"}).status, 0);
+    const std::vector<char> tone = readFile(path("tone.wav"));
+    ASSERT_EQ(run({"--render", path("s.json"), "--frames", "1", "--save-scene", path("scene.json"), "--load",
+                   "dry=" + path("tone.wav")})
+                  .status,
+              0);
+    fs::create_symlink(path("tone.wav"), path("link.wav"));
+    const std::vector<std::vector<std::string>> cases = {
+        {"--render", path("tone.wav"), "--frames", "10", "--load", "dry=" + path("tone.wav")},
+        {"--render", path("link.wav"), "--frames", "10", "--load",
+         "vcf1=" + path("tone.wav")},                                                    // another name
+        {"--render", path("tone.wav"), "--frames", "10", "--scene", path("scene.json")}, // a scene's sample
+        {"--render", path("scene.json"), "--frames", "10", "--scene", path("scene.json")},
+        {"--render", path("new.wav"), "--frames", "10", "--save-scene", path("new.wav")},
+    };
+    const std::vector<char> scene = readFile(path("scene.json"));
+    for (const auto& args : cases) {
+        const Result r = run(args);
+        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readFile(path("tone.wav")), tone);
+    EXPECT_EQ(readFile(path("scene.json")), scene);
+    EXPECT_FALSE(fs::exists(path("new.wav")));
+
+    // A render that cannot be written leaves no scene behind either.
+    const Result r =
+        run({"--render", path("no/such/dir/out.wav"), "--frames", "10", "--save-scene", path("t.json")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(path("t.json")));
 }
 
 TEST_F(CommandLine, HelpPrintsTheUsage) {

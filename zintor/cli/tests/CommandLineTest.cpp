@@ -96,6 +96,22 @@ TEST(CommandLineRun, UnwritablePathFailsWithOne) {
     EXPECT_EQ(run({"--render", "/nonexistent-dir/x.wav", "--frames", "100"}), 1);
 }
 
+TEST(CommandLineRun, AnOutputThatIsAnInputIsRefusedAndASceneIsSavedOnlyAfterASuccessfulRender) {
+    ScratchDir dir;
+    const std::string scene = dir.file("s.json");
+    ASSERT_EQ(run({"--render", dir.file("a.wav"), "--frames", "100", "--seed", "1", "--save-scene", scene}),
+              0);
+    const std::vector<unsigned char> saved = readFile(scene);
+    EXPECT_EQ(run({"--render", scene, "--frames", "100", "--scene", scene}), 2);
+    EXPECT_EQ(run({"--render", dir.file("b.wav"), "--frames", "100", "--save-scene", dir.file("b.wav")}), 2);
+    EXPECT_EQ(readFile(scene), saved);
+    EXPECT_FALSE(fs::exists(dir.file("b.wav")));
+    EXPECT_EQ(
+        run({"--render", "/nonexistent-dir/x.wav", "--frames", "100", "--save-scene", dir.file("c.json")}),
+        1);
+    EXPECT_FALSE(fs::exists(dir.file("c.json")));
+}
+
 TEST(CommandLineRun, WritesA16BitStereoWavOfTheRequestedLength) {
     ScratchDir dir;
     const std::string out = dir.file("track.wav");

@@ -54,6 +54,10 @@ part() {
   fi
 }
 
+default_part() {
+  VZ_SOAK_SECONDS=${VZ_SOAK_SECONDS:-1800} counted_ctest --preset default
+}
+
 # The suites each sanitizer runs are the ones CMake labels for it (LABELS in the CMakeLists); the
 # allocation-counting suites are not built in sanitizer trees at all.
 sanitizer_part() {

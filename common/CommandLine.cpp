@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -205,6 +206,15 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
     if (!parser.lengthGiven)
         return "give the length with --seconds S or --frames N";
     return {};
+}
+
+std::uint32_t clockSeed() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    auto x = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    // A 64-bit mix (splitmix64's finaliser), so that every bit of the time moves the 32 bits kept.
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return static_cast<std::uint32_t>(x ^ (x >> 31));
 }
 
 void reportRender(std::string_view program, const RenderArguments& args, std::uint32_t seed) {

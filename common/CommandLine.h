@@ -71,6 +71,10 @@ struct CommandLineSpec {
 std::string parseRenderArguments(std::span<const std::string> args, const CommandLineSpec& spec,
                                  RenderArguments& out);
 
+/// The seed of a render given no --seed: from the clock in nanoseconds, so that two renders started in
+/// the same second differ; the render's closing line prints it, so that the render can be repeated.
+std::uint32_t clockSeed();
+
 /// Prints "program: wrote N frames (S s) to PATH, seed N" on stdout: what a finished render says.
 void reportRender(std::string_view program, const RenderArguments& args, std::uint32_t seed);
 

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+#include <vector>
+
 namespace common {
 namespace {
 
@@ -94,6 +98,17 @@ TEST(CommandLine, AssignmentsAreCheckedAsTheEngineHoldsThem) {
     EXPECT_NE(parseAssignment("steps=65", fields, field, value).find("3..64"), std::string::npos);
     EXPECT_NE(parseAssignment("loud=1", fields, field, value).find("unknown"), std::string::npos);
     EXPECT_NE(parseAssignment("gain", fields, field, value), "");
+}
+
+TEST(ClockSeed, RendersStartedWithinOneSecondGetDifferentSeeds) {
+    std::vector<std::uint32_t> seeds;
+    for (int i = 0; i < 3; ++i) {
+        seeds.push_back(clockSeed());
+        std::this_thread::sleep_for(std::chrono::microseconds(2));
+    }
+    EXPECT_NE(seeds[0], seeds[1]);
+    EXPECT_NE(seeds[1], seeds[2]);
+    EXPECT_NE(seeds[0], seeds[2]);
 }
 
 } // namespace

@@ -14,7 +14,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -217,7 +216,7 @@ int runCommandLine(int argc, char** argv) {
     auto engine = std::make_unique<LoopEngine>();
     common::Random windowRandom;
     Scene named;
-    const std::uint32_t seed = args.seed ? *args.seed : static_cast<std::uint32_t>(std::time(nullptr));
+    const std::uint32_t seed = args.seed ? *args.seed : common::clockSeed();
     std::vector<std::string> inputs;
     if (const int status = prepare(*engine, windowRandom, seed, args, named, inputs);
         status != common::kExitOk)

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 
 namespace vexla {
 
@@ -15,6 +16,10 @@ StartDialog::StartDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
     setModal(true);
     const DialogUnits du(font());
     setFixedSize(du.x(149), du.y(150));
+    // It opens before the main window has a place of its own, and frameless no window manager places
+    // it: centre it on the screen, or it would sit in the corner where the unshown window stands.
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
     setStyleSheet(QStringLiteral("QDialog#startDialog { background: #08060f; }"));
 
     auto* picture = new QLabel(this);

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -251,7 +250,7 @@ int runCommandLine(int argc, char** argv) {
 
     auto engine = std::make_unique<SynthEngine>(); // large delay lines: not on the stack
     common::Random windowRandom;
-    const std::uint32_t seed = request.seed ? *request.seed : static_cast<std::uint32_t>(std::time(nullptr));
+    const std::uint32_t seed = request.seed ? *request.seed : common::clockSeed();
     startUp(*engine, windowRandom, seed);
     if (!request.scenePath.empty()) {
         SynthState scene;

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -104,6 +105,19 @@ class LoopMachineWindowTest : public QObject {
         QCOMPARE(find<QLineEdit>("stepsEdit")->text(), QString("16"));
         QCOMPARE(window_->windowTitle().left(14), QString("- Vexla - R7 -"));
         QVERIFY(!window_->windowIcon().isNull());
+    }
+
+    void startDialogIsCentredOnTheScreen() {
+        QPoint offCentre(1000, 1000);
+        dialogs_->handler = [&](QDialog& dialog) {
+            if (dialog.objectName() == "startDialog")
+                offCentre = dialog.geometry().center() - dialog.screen()->availableGeometry().center();
+            return int(QDialog::Accepted);
+        };
+        LoopMachineWindow window(*engine_, *recorder_, *audio_, *dialogs_, 7);
+        window.start();
+        QVERIFY2(offCentre.manhattanLength() <= 2,
+                 qPrintable(QString("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
     }
 
     void startDialogClosesEveryWay_data() {

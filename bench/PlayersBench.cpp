@@ -59,7 +59,7 @@ void BM_Slicer(benchmark::State& state) {
     fillStereo(slot, 441000);
     vexla::SlicerVoice slicer(slot);
     common::Random random(1);
-    slicer.generateSlicer(random, 64);
+    SlicerVoice::generate(slicer.pattern, random, 64);
     float left[kRunFrames], right[kRunFrames];
     int step = 0;
     for (auto _ : state) {

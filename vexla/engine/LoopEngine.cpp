@@ -64,6 +64,18 @@ class EchoChange final : public common::Change<LoopEngine> {
     std::int32_t readPos_;
 };
 
+/// Re-rolled patterns, taken at the start of the render's next block: the direct writes they replace
+/// were heard from the render's next read, and a block is the soonest a change can be taken.
+class PatternChange final : public common::Change<LoopEngine> {
+  public:
+    PatternChange(const SceneState& state, unsigned parts) : state_(state), parts_(parts) {}
+    void apply(LoopEngine& engine) override { applySceneValues(engine, state_, parts_); }
+
+  private:
+    SceneState state_;
+    unsigned parts_;
+};
+
 /// A new kick pattern stops the first partial until the next trigger.
 class KickSilence final : public common::Change<LoopEngine> {
   public:
@@ -94,7 +106,16 @@ void LoopEngine::post(std::unique_ptr<common::Change<LoopEngine>> change) {
     mailbox_.post(std::move(change));
 }
 
+void LoopEngine::sendPatterns(const SceneState& state, unsigned parts) {
+    parts &= kSceneWindowPatterns;
+    if (parts == 0)
+        return;
+    copySceneParts(sentPatterns_, state, parts);
+    post(std::make_unique<PatternChange>(sentPatterns_, parts));
+}
+
 void LoopEngine::postScene(const SceneState& state, unsigned parts) {
+    copySceneParts(sentPatterns_, state, parts & kSceneWindowPatterns);
     if (parts & kSceneEcho)
         echoReadPos_ = state.echoReadPos & EchoUnit::kPositionMask;
     // Forget the posts the render has taken; keep the rest for scenePending.
@@ -262,10 +283,10 @@ void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
 
 void LoopEngine::mixSends(int n) {
     RunLines& lines = lines_;
-    const float amBassSine = ringModulator.amBassSineSend.load(kRelaxed);
-    const float amHat = ringModulator.amHatSend.load(kRelaxed);
-    const float secondAm = secondLooperSends.amSend.load(kRelaxed);
-    const float slicerAm = slicer.amSend.load(kRelaxed);
+    const float amBassSine = ringModulator.setting.amBassSineSend;
+    const float amHat = ringModulator.setting.amHatSend;
+    const float secondAm = secondLooperSends.amSend;
+    const float slicerAm = slicer.pattern.amSend;
     for (int i = 0; i < n; ++i)
         lines.modulatorInput[i] = amBassSine * lines.bass1[i] + amBassSine * lines.sine[i] +
                                   amHat * lines.hats[i] + secondAm * lines.secondLeft[i] +
@@ -275,10 +296,10 @@ void LoopEngine::mixSends(int n) {
     const float bass1Echo = bass1.echoSend.load(kRelaxed);
     const float bass2Echo = bass2.echoSend.load(kRelaxed);
     const float hatEcho = hats.echoSend.load(kRelaxed);
-    const float secondEcho = secondLooperSends.echoSend.load(kRelaxed);
+    const float secondEcho = secondLooperSends.echoSend;
     const float sineEcho = sine.echoSend.load(kRelaxed);
-    const float slicerEcho = slicer.echoSend.load(kRelaxed);
-    const float modulatorEcho = ringModulator.amEchoSend.load(kRelaxed);
+    const float slicerEcho = slicer.pattern.echoSend;
+    const float modulatorEcho = ringModulator.setting.amEchoSend;
     // The hi-hats, the sine and the modulator reach the right send inverted.
     for (int i = 0; i < n; ++i) {
         const float common = bass1Echo * lines.bass1[i] + bass2Echo * lines.bass2[i];
@@ -377,7 +398,9 @@ void LoopEngine::generateSine(common::Random& random) {
 }
 
 void LoopEngine::alterAm(common::Random& random) {
-    ringModulator.alterAm(random);
+    SceneState next = sentPatterns_;
+    RingModulator::alterAm(next.am, random);
+    sendPatterns(next, kSceneAm);
 }
 
 void LoopEngine::alterEcho(common::Random& random) {
@@ -385,11 +408,15 @@ void LoopEngine::alterEcho(common::Random& random) {
 }
 
 void LoopEngine::alterSecondLooper(common::Random& random) {
-    vexla::alterSecondLooper(secondLooperSends, random);
+    SceneState next = sentPatterns_;
+    vexla::alterSecondLooper(next.secondLooper, random);
+    sendPatterns(next, kSceneSecondLooper);
 }
 
 void LoopEngine::generateSlicer(common::Random& random) {
-    slicer.generateSlicer(random, params.stepCount.load(kRelaxed));
+    SceneState next = sentPatterns_; // the steps past stepCount stay as they were
+    SlicerVoice::generate(next.slicer, random, params.stepCount.load(kRelaxed));
+    sendPatterns(next, kSceneSlicer);
 }
 
 void LoopEngine::regenerateAll(common::Random& random) {

@@ -8,6 +8,10 @@
 // read position, scenes and undo steps, sample swaps — is a change posted to the engine's mailbox
 // (common/Mailbox.h): applied by the render in posting order at the start of a block (a scene at the
 // next step boundary), then destroyed on the window thread, so that the render never allocates or frees.
+//
+// A re-roll on the window thread draws from the window's generator into the window's own copy of the
+// patterns (sentPatterns(), what scenes and undo capture) and posts the new pattern; the render takes it
+// at the start of its next block. Units hold plain values that only the render touches.
 #pragma once
 
 #include "common/Mailbox.h"
@@ -104,6 +108,12 @@ class LoopEngine {
     void setEchoReadPos(std::int32_t readPos);
     /// The echo setting as the window last set it (posted or taken): what a scene keeps of the echo.
     std::int32_t echoReadPos() const { return echoReadPos_; }
+    /// Window thread: the patterns as the window last sent them (re-rolled, posted in a scene or applied),
+    /// taken or not yet: what a scene keeps of the slicer, the ring modulator and the second looper.
+    const SceneState& sentPatterns() const { return sentPatterns_; }
+    /// Window thread: puts the window-rerolled parts of `parts` (slicer, ring modulator, second looper)
+    /// of `state` into sentPatterns() and posts them, taken at the start of the next block.
+    void sendPatterns(const SceneState& state, unsigned parts);
 
     /// Clock state; read on the audio thread or while no render runs.
     int currentStep() const { return currentStep_; }
@@ -129,7 +139,7 @@ class LoopEngine {
     StretchLooper vcf1Looper{vcf1Slot, true};
     StretchLooper vcf2Looper{vcf2Slot, true};
     SlicerVoice slicer{slicerSlot};
-    SecondLooperSends secondLooperSends;
+    SecondLooperSetting secondLooperSends;
     RingModulator ringModulator;
     EchoUnit echo;
 
@@ -155,7 +165,8 @@ class LoopEngine {
     void mixSends(int n);
     /// The master mix of every line, clipped and converted into out.
     void mixOutput(std::int16_t* out, int n);
-    /// The output run (interleaved left, right) handed to the peak meters and, while recording, to the recorder.
+    /// The output run (interleaved left, right) handed to the peak meters and, while recording, to the
+    /// recorder.
     void tapRun(const std::int16_t* out, int n);
 
     /// One run's lines, each holding one thing; members rather than locals to keep the audio thread's
@@ -186,6 +197,7 @@ class LoopEngine {
     common::Mailbox<LoopEngine> mailbox_;
     // Window thread only: the echo setting as last sent, and the scenes posted and not yet known taken.
     std::int32_t echoReadPos_;
+    SceneState sentPatterns_;
     std::deque<std::pair<SceneState, unsigned>> postedScenes_;
     std::size_t scenesPosted_ = 0;
     /// Counted by the render as it applies a scene.

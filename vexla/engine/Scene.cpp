@@ -96,21 +96,17 @@ SceneState captureScene(const LoopEngine& e) {
     loadAll(s.sine.levels, e.sine.levels);
     loadAll(s.sine.decays, e.sine.decays);
     s.sine.echoSend = e.sine.echoSend.load(kRelaxed);
-    loadAll(s.slicer.slices, e.slicer.slices);
-    loadAll(s.slicer.decays, e.slicer.decays);
-    s.slicer.echoSend = e.slicer.echoSend.load(kRelaxed);
-    s.slicer.amSend = e.slicer.amSend.load(kRelaxed);
-    const RingModulator& m = e.ringModulator;
-    s.am = {m.amBassSineSend.load(kRelaxed), m.amHatSend.load(kRelaxed),  m.carrierRate.load(kRelaxed),
-            m.sweepRate.load(kRelaxed),      m.sweepDepth.load(kRelaxed), m.amEchoSend.load(kRelaxed)};
-    s.secondLooper.echoSend = e.secondLooperSends.echoSend.load(kRelaxed);
-    s.secondLooper.amSend = e.secondLooperSends.amSend.load(kRelaxed);
+    const SceneState& sent = e.sentPatterns();
+    s.slicer = sent.slicer;
+    s.am = sent.am;
+    s.secondLooper = sent.secondLooper;
     s.echoReadPos = e.echoReadPos();
     return s;
 }
 
 void applyScene(LoopEngine& e, const SceneState& s, unsigned parts) {
-    applySceneValues(e, s, parts);
+    applySceneValues(e, s, parts & ~kSceneWindowPatterns);
+    e.sendPatterns(s, parts);
     // Resetting an unchanged echo would restart its lines' write positions for nothing.
     if ((parts & kSceneEcho) && (s.echoReadPos & EchoUnit::kPositionMask) != e.echoReadPos())
         e.setEchoReadPos(s.echoReadPos);
@@ -142,25 +138,12 @@ void applySceneValues(LoopEngine& e, const SceneState& s, unsigned parts) {
         storeAll(e.sine.decays, s.sine.decays);
         e.sine.echoSend.store(s.sine.echoSend, kRelaxed);
     }
-    if (parts & kSceneSlicer) {
-        storeAll(e.slicer.slices, s.slicer.slices);
-        storeAll(e.slicer.decays, s.slicer.decays);
-        e.slicer.echoSend.store(s.slicer.echoSend, kRelaxed);
-        e.slicer.amSend.store(s.slicer.amSend, kRelaxed);
-    }
-    if (parts & kSceneAm) {
-        RingModulator& m = e.ringModulator;
-        m.amBassSineSend.store(s.am.amBassSineSend, kRelaxed);
-        m.amHatSend.store(s.am.amHatSend, kRelaxed);
-        m.carrierRate.store(s.am.carrierRate, kRelaxed);
-        m.sweepRate.store(s.am.sweepRate, kRelaxed);
-        m.sweepDepth.store(s.am.sweepDepth, kRelaxed);
-        m.amEchoSend.store(s.am.amEchoSend, kRelaxed);
-    }
-    if (parts & kSceneSecondLooper) {
-        e.secondLooperSends.echoSend.store(s.secondLooper.echoSend, kRelaxed);
-        e.secondLooperSends.amSend.store(s.secondLooper.amSend, kRelaxed);
-    }
+    if (parts & kSceneSlicer)
+        e.slicer.pattern = s.slicer;
+    if (parts & kSceneAm)
+        e.ringModulator.setting = s.am;
+    if (parts & kSceneSecondLooper)
+        e.secondLooperSends = s.secondLooper;
 }
 
 } // namespace vexla

@@ -66,8 +66,8 @@ constexpr int kRunFrames = 64;
 void BM_BassVoices(benchmark::State& state) {
     vexla::BassVoice bass1(vexla::BassKind::Bass1), bass2(vexla::BassKind::Bass2);
     common::Random random(3);
-    bass1.generate(random, 16, 5000);
-    bass2.generate(random, 16, 5000);
+    BassVoice::generate(bass1.pattern, BassKind::Bass1, random, 16, 5000);
+    BassVoice::generate(bass2.pattern, BassKind::Bass2, random, 16, 5000);
     bass1.stepLoad(0, 16, 0);
     bass2.stepLoad(0, 16, 0);
     float out1[kRunFrames], out2[kRunFrames];
@@ -90,10 +90,10 @@ void BM_KickHatsSine(benchmark::State& state) {
     vexla::HatVoice hats;
     vexla::SineVoice sine;
     common::Random random(3);
-    kick.generate(random);
-    kick.slide1 = 0.0f; // a steady kick: both sines every frame
-    hats.generate(random, 16);
-    sine.generate(random, 16);
+    KickVoice::generate(kick.pattern, random);
+    kick.pattern.slide1 = 0.0f; // a steady kick: both sines every frame
+    HatVoice::generate(hats.pattern, random, 16);
+    SineVoice::generate(sine.pattern, random, 16);
     kick.trigger();
     hats.stepLoad(1);
     sine.stepLoad(1, 0);

@@ -8,15 +8,14 @@ namespace vexla {
 
 class LoopEngine;
 
-/// The engine's current values; window thread. A state posted with postScene() but not yet taken is not
-/// included, except what the window keeps itself from the post: the echo setting (as an "Echo Alter"),
-/// the slicer, the ring modulator and the second looper (as their re-rolls).
+/// The engine's values as the window knows them; window thread. The echo setting and the patterns count
+/// from their post (re-rolls and scenes alike, taken or not); a request served by the render counts once
+/// the window has collected it (LoopEngine::collectChanges).
 SceneState captureScene(const LoopEngine& engine);
 
-/// Writes the parts `parts` of `state` into the engine; the echo setting and the window's patterns go
-/// through the mailbox.
-/// Window thread. The requested voices' tables belong to the render: while it runs, use
-/// LoopEngine::postScene instead.
+/// Writes the parts `parts` of `state` into the engine: the controls at once, the echo setting and the
+/// patterns through the mailbox (taken at the next block). Window thread; while the render runs, the
+/// requested voices go with LoopEngine::postScene instead, at a step boundary.
 void applyScene(LoopEngine& engine, const SceneState& state, unsigned parts);
 
 /// applyScene without the echo, straight into the units: real-time safe (the render's changes), or while

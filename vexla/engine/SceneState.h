@@ -108,8 +108,8 @@ enum ScenePart : unsigned {
     kSceneSecondLooper = 1u << 10,
     /// The five voices whose randomisers run on the audio thread: restored at a step boundary.
     kSceneRequestedVoices = kSceneBass1 | kSceneBass2 | kSceneKick | kSceneHats | kSceneSine,
-    /// What the window re-rolls itself and sends through the engine's mailbox.
-    kSceneWindowPatterns = kSceneSlicer | kSceneAm | kSceneSecondLooper,
+    /// Every generated table and coefficient: what the window keeps its own copy of (the echo apart).
+    kScenePatterns = kSceneRequestedVoices | kSceneSlicer | kSceneAm | kSceneSecondLooper,
     kSceneEverything = (1u << 11) - 1,
 };
 

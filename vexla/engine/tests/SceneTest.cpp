@@ -58,7 +58,7 @@ TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     beforeBoundary.echoReadPos = live->echo.settingReadPos();
     EXPECT_TRUE(beforeBoundary.slicer == other.slicer && beforeBoundary.am == other.am &&
                 beforeBoundary.secondLooper == other.secondLooper);
-    copySceneParts(beforeBoundary, before, kSceneWindowPatterns);
+    copySceneParts(beforeBoundary, before, kScenePatterns);
     EXPECT_TRUE(beforeBoundary == before) << "taken before the boundary";
     EXPECT_TRUE(live->slicer.pattern == before.slicer && live->ringModulator.setting == before.am)
         << "taken before the boundary";

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -346,8 +347,11 @@ class NumberedChange final : public common::Change<LoopEngine> {
 
 TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
     // Far more changes than the mailbox's ring holds: the overflow waits on the window side, none is lost.
+    // Re-rolls and requests go between them; in the end the render's patterns are the window's copy.
     constexpr int kChanges = 5000;
     auto engine = testing::makeQuietEngine();
+    engine->params.samplesPerStep = 300; // many step boundaries, so that requests are served
+    engine->params.running = true;
     std::vector<int> applied;
     applied.reserve(kChanges);
     std::atomic<bool> done{false};
@@ -356,17 +360,46 @@ TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
         while (!done)
             engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
     });
+    common::Random window(5);
     for (int i = 0; i < kChanges; ++i) {
         engine->post(std::make_unique<NumberedChange>(applied, i));
-        if (i % 100 == 0)
+        if (i % 7 == 0)
+            pressButton(*engine, window,
+                        kEngineButtons[static_cast<std::size_t>(i / 7) % std::size(kEngineButtons)]);
+        if (i % 13 == 0)
+            engine->regenerateAll(window);
+        if (i % 100 == 0) {
+            engine->collectChanges();
             std::this_thread::yield();
+        }
     }
+    for (int wait = 0; wait < 20000; ++wait) {
+        engine->collectChanges(); // sends what waited for room, as the window's timer does
+        bool requested = false;
+        for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
+            requested = requested || engine->requestPending(which);
+        if (!requested)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
+        EXPECT_FALSE(engine->requestPending(which)) << "the render serves every request";
     done = true;
     audio.join();
     engine->settleChanges();
+    engine->collectChanges();
     ASSERT_EQ(applied.size(), static_cast<std::size_t>(kChanges));
     for (int i = 0; i < kChanges; ++i)
         ASSERT_EQ(applied[static_cast<std::size_t>(i)], i);
+    const SceneState seen = captureScene(*engine);
+    EXPECT_EQ(seen.bass1, engine->bass1.pattern);
+    EXPECT_EQ(seen.bass2, engine->bass2.pattern);
+    EXPECT_EQ(seen.kick, engine->kick.pattern);
+    EXPECT_EQ(seen.hats, engine->hats.pattern);
+    EXPECT_EQ(seen.sine, engine->sine.pattern);
+    EXPECT_EQ(seen.slicer, engine->slicer.pattern);
+    EXPECT_EQ(seen.am, engine->ringModulator.setting);
+    EXPECT_EQ(seen.secondLooper, engine->secondLooperSends);
 }
 
 } // namespace

@@ -144,6 +144,7 @@ TEST(Kick, GenerateSilencesTheFirstPartialAtTheNextBlockUntilTheNextTrigger) {
     engine->generateKick(window); // on the window thread: pattern and silence go through the mailbox
     EXPECT_EQ(engine->kick.freq1(), 0.06f) << "not before the next block";
     EXPECT_EQ(engine->kick.pattern.startFreq, 0.06f) << "not before the next block";
+    EXPECT_NE(captureScene(*engine).kick, engine->kick.pattern) << "the window sees it at once";
     testing::renderInBlocks(*engine, 1, 1);
     EXPECT_EQ(engine->kick.freq1(), 0.0f);
     EXPECT_GT(engine->kick.freq2(), 0.0f);

@@ -35,7 +35,7 @@ class BassVoice {
 
     /// n frames (1..kMaxRunFrames) into out, in sample units, clamped to ±clip. firstCounter is the first
     /// frame's already advanced step counter; the counter reads 0 once past samplesPerStep. volume in
-    /// sample units. Takes a new resonance from the window first.
+    /// sample units. Takes a new resonance from its pattern first.
     void render(float* out, int n, float volume, int firstCounter, int samplesPerStep);
 
     /// render() a frame at a time, with the voice's state in locals: the engine works the basslines'

@@ -59,7 +59,7 @@ void BM_Slicer(benchmark::State& state) {
     fillStereo(slot, 441000);
     vexla::SlicerVoice slicer(slot);
     common::Random random(1);
-    slicer.generateSlicer(random, 64);
+    vexla::SlicerVoice::generate(slicer.pattern, random, 64);
     float left[kRunFrames], right[kRunFrames];
     int step = 0;
     for (auto _ : state) {
@@ -76,9 +76,9 @@ BENCHMARK(BM_Slicer);
 
 void BM_RingModulator(benchmark::State& state) {
     vexla::RingModulator modulator;
-    modulator.carrierRate = 0.00004f;
-    modulator.sweepRate = 0.000009f;
-    modulator.sweepDepth = 0.4f;
+    modulator.setting.carrierRate = 0.00004f;
+    modulator.setting.sweepRate = 0.000009f;
+    modulator.setting.sweepDepth = 0.4f;
     float input[kRunFrames], out[kRunFrames];
     for (float& x : input)
         x = 1000.0f;

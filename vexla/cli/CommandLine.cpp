@@ -143,21 +143,6 @@ std::string loadSample(LoopEngine& engine, std::string_view assignment, Scene& n
     return {};
 }
 
-/// Runs the pending regenerations now, in the render's order, on the window's generator.
-void serveRequestsAtOnce(LoopEngine& engine, common::Random& windowRandom) {
-    EngineParams& p = engine.params;
-    if (p.requestHats.exchange(false, kRelaxed))
-        engine.generateHats(windowRandom);
-    if (p.requestSine.exchange(false, kRelaxed))
-        engine.generateSine(windowRandom);
-    if (p.requestBass1.exchange(false, kRelaxed))
-        engine.generateBass1(windowRandom);
-    if (p.requestBass2.exchange(false, kRelaxed))
-        engine.generateBass2(windowRandom);
-    if (p.requestKick.exchange(false, kRelaxed))
-        engine.generateKick(windowRandom);
-}
-
 /// Start-up, --scene, then the ordered actions. `named` collects the samples a saved scene names.
 int prepare(LoopEngine& engine, common::Random& windowRandom, std::uint32_t seed,
             const common::RenderArguments& args, Scene& named, std::vector<std::string>& inputs) {
@@ -224,9 +209,11 @@ int runCommandLine(int argc, char** argv) {
     if (const int status = common::checkOutputs(kProgram, args, inputs); status != common::kExitOk)
         return status;
     if (!args.saveScenePath.empty()) {
-        serveRequestsAtOnce(*engine, windowRandom);
+        engine->serveRequestsNow(windowRandom);
         named.state = captureScene(*engine); // saved once the render has succeeded
     }
+    // Requested on the command line: served by the render at its first step, as in the window.
+    engine->postFlaggedRequests();
     if (!setsRunning(args))
         engine->params.running.store(true, kRelaxed);
 

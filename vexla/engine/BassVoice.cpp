@@ -37,39 +37,38 @@ int randomGate(common::Random& random, int samplesPerStep) {
     }
 }
 
-void BassVoice::generate(common::Random& random, int stepCount, int samplesPerStep) {
-    constexpr auto r = std::memory_order_relaxed;
-    clip.store(static_cast<float>(random.below(8192)), r);
-    mode.store(random.below(4), r);
-    echoSend.store(static_cast<float>(random.below(200)) * kOneThreeHundredth, r);
+void BassVoice::generate(BassPattern& pattern, BassKind kind, common::Random& random, int stepCount,
+                         int samplesPerStep) {
+    pattern.clip = static_cast<float>(random.below(8192));
+    pattern.mode = random.below(4);
+    pattern.echoSend = static_cast<float>(random.below(200)) * kOneThreeHundredth;
     float q = static_cast<float>(random.below(200)) * 0.005f;
-    const float lowest = kind_ == BassKind::Bass1 ? 0.1f : 0.8f;
+    const float lowest = kind == BassKind::Bass1 ? 0.1f : 0.8f;
     if (q < lowest)
         q = lowest;
     else if (q > 0.98f)
         q = 0.98f;
-    resonance.store(q, r);
+    pattern.resonance = q;
     // bass2 draws this number too and never reads it, so that both voices draw alike.
-    envelopeRate.store(static_cast<float>(random.below(200)) * 0.00005f, r);
-    pwmLfoDepth.store(static_cast<float>(random.below(200)), r);
-    pwmLfoRate.store(static_cast<float>(random.below(128)) * 0.0001f, r);
-    cutoffLfoDepth.store(static_cast<float>(random.below(128)) / 128.0f, r);
-    cutoffLfoRate.store(static_cast<float>(random.below(128)) * 0.0001f, r);
+    pattern.envelopeRate = static_cast<float>(random.below(200)) * 0.00005f;
+    pattern.pwmLfoDepth = static_cast<float>(random.below(200));
+    pattern.pwmLfoRate = static_cast<float>(random.below(128)) * 0.0001f;
+    pattern.cutoffLfoDepth = static_cast<float>(random.below(128)) / 128.0f;
+    pattern.cutoffLfoRate = static_cast<float>(random.below(128)) * 0.0001f;
     const int count = stepCount < 0 ? 0 : (stepCount > kStepTableSize ? kStepTableSize : stepCount);
     for (int i = 0; i < count; ++i) {
-        notes[i].store(randomNote(random), r);
-        gates[i].store(randomGate(random, samplesPerStep), r);
+        pattern.notes[i] = randomNote(random);
+        pattern.gates[i] = randomGate(random, samplesPerStep);
     }
 }
 
 void BassVoice::stepLoad(int s, int stepCount, int transpose) {
-    constexpr auto r = std::memory_order_relaxed;
-    gateLength_ = gates[s].load(r);
-    float e = static_cast<float>(notes[s].load(r) - (kind_ == BassKind::Bass1 ? 12 : 0));
+    gateLength_ = pattern.gates[s];
+    float e = static_cast<float>(pattern.notes[s] - (kind_ == BassKind::Bass1 ? 12 : 0));
     if (kind_ == BassKind::Bass1)
         envelope_ = 0.0f;
     if (s < stepCount / 2) {
-        switch (mode.load(r)) {
+        switch (pattern.mode) {
         case 1:
             e += 5.0f;
             break;
@@ -91,11 +90,11 @@ void BassVoice::stepLoad(int s, int stepCount, int transpose) {
 BassVoice::Run::Run(BassVoice& voice, float volume, int firstCounter, int samplesPerStep)
     : voice_((voice.takeResonance(), voice)), phase_(voice.phase_), pwmOffset_(voice.pwmOffset_),
       amp_(voice.amp_), filter_(voice.filter_), lfoCounter_(voice.lfoCounter_), increment_(voice.increment_),
-      volume_(volume), clip_(voice.clip.load(std::memory_order_relaxed)), gateLength_(voice.gateLength_),
-      firstCounter_(firstCounter), samplesPerStep_(samplesPerStep), bass1_(voice.kind_ == BassKind::Bass1) {}
+      volume_(volume), clip_(voice.pattern.clip), gateLength_(voice.gateLength_), firstCounter_(firstCounter),
+      samplesPerStep_(samplesPerStep), bass1_(voice.kind_ == BassKind::Bass1) {}
 
 void BassVoice::takeResonance() {
-    const float q = resonance.load(std::memory_order_relaxed);
+    const float q = pattern.resonance;
     if (q != feedbackResonance_) // the feedback changes only with q or at a slow update
         updateFeedback(q);
 }
@@ -108,18 +107,17 @@ void BassVoice::render(float* out, int n, float volume, int firstCounter, int sa
 }
 
 void BassVoice::slowUpdate() {
-    constexpr auto r = std::memory_order_relaxed;
-    pwmLfoPhase_ += pwmLfoRate.load(r);
+    pwmLfoPhase_ += pattern.pwmLfoRate;
     if (pwmLfoPhase_ >= kLfoWrap)
         pwmLfoPhase_ -= kLfoWrap;
-    cutoffLfoPhase_ += cutoffLfoRate.load(r);
+    cutoffLfoPhase_ += pattern.cutoffLfoRate;
     if (cutoffLfoPhase_ >= kLfoWrap)
         cutoffLfoPhase_ -= kLfoWrap;
     // The slow values are worked out in double and stored in single precision; hence the widened 0.3f.
-    pwmOffset_ = static_cast<float>(preciseSin(static_cast<double>(pwmLfoPhase_)) * pwmLfoDepth.load(r));
-    const double sweep = preciseSin(static_cast<double>(cutoffLfoPhase_)) * cutoffLfoDepth.load(r);
+    pwmOffset_ = static_cast<float>(preciseSin(static_cast<double>(pwmLfoPhase_)) * pattern.pwmLfoDepth);
+    const double sweep = preciseSin(static_cast<double>(cutoffLfoPhase_)) * pattern.cutoffLfoDepth;
     if (kind_ == BassKind::Bass1) {
-        envelope_ += envelopeRate.load(r);
+        envelope_ += pattern.envelopeRate;
         cutoff_ = static_cast<float>(sweep + 0.5 - envelope_);
     } else {
         cutoff_ = static_cast<float>(sweep + static_cast<double>(0.3f));
@@ -128,7 +126,7 @@ void BassVoice::slowUpdate() {
         cutoff_ = 0.05f;
     else if (cutoff_ > 0.95f)
         cutoff_ = 0.95f;
-    updateFeedback(resonance.load(r));
+    updateFeedback(pattern.resonance);
 }
 
 } // namespace vexla

@@ -1,13 +1,14 @@
 // A sequenced bass voice: swept ramp oscillator, resonant low-pass, per-step gate and random pattern.
-// stepLoad() and render() on the audio thread only; generate() on either thread (tables are atomics).
+// stepLoad() and render() on the audio thread only; generate() fills a pattern on either thread, which the
+// engine gives the voice (through its mailbox from the window).
 #pragma once
 
 #include "common/Random.h"
 #include "vexla/engine/ResonantLowpass.h"
+#include "vexla/engine/SceneState.h"
 #include "vexla/engine/StepTables.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 
 namespace vexla {
@@ -26,14 +27,15 @@ class BassVoice {
     BassVoice& operator=(const BassVoice&) = delete;
 
     /// Rewrites coefficients and the first stepCount entries of the tables (draws in a fixed order).
-    void generate(common::Random& random, int stepCount, int samplesPerStep);
+    static void generate(BassPattern& pattern, BassKind kind, common::Random& random, int stepCount,
+                         int samplesPerStep);
 
     /// Loads step s (0..63): gate length, pitch from note, mode, transpose (semitones).
     void stepLoad(int s, int stepCount, int transpose);
 
     /// n frames (1..kMaxRunFrames) into out, in sample units, clamped to ±clip. firstCounter is the first
     /// frame's already advanced step counter; the counter reads 0 once past samplesPerStep. volume in
-    /// sample units. Takes a new resonance from the window first.
+    /// sample units. Takes a new resonance from its pattern first.
     void render(float* out, int n, float volume, int firstCounter, int samplesPerStep);
 
     /// render() a frame at a time, with the voice's state in locals: the engine works the basslines'
@@ -41,18 +43,10 @@ class BassVoice {
     /// resonance at its start; finish() hands the state back. Nothing else may touch the voice meanwhile.
     class Run;
 
-    // Pattern and coefficients, written by generate() on either thread.
-    std::array<std::atomic<std::int32_t>, kStepTableSize> notes{};
-    std::array<std::atomic<std::int32_t>, kStepTableSize> gates{};
-    std::atomic<std::int32_t> mode{0};       ///< 0..3: first-half transposition 0, +5, +1, +3 semitones
-    std::atomic<float> clip{0.0f};           ///< output clamp level, 0..8191
-    std::atomic<float> echoSend{0.0f};       ///< echo send coefficient
-    std::atomic<float> resonance{0.0f};      ///< filter q: 0.1..0.98 (bass1), 0.8..0.98 (bass2)
-    std::atomic<float> envelopeRate{0.0f};   ///< bass1: envelope growth per slow update
-    std::atomic<float> pwmLfoRate{0.0f};     ///< radians per slow update
-    std::atomic<float> pwmLfoDepth{0.0f};    ///< phase units, 0..199
-    std::atomic<float> cutoffLfoRate{0.0f};  ///< radians per slow update
-    std::atomic<float> cutoffLfoDepth{0.0f}; ///< cutoff fraction, 0..0.9921875
+    /// Notes and gates per step; mode 0..3 (first-half transposition 0, +5, +1, +3 semitones); clip level
+    /// 0..8191; echo send; filter q 0.1..0.98 (bass1) or 0.8..0.98 (bass2); bass1's envelope growth, the
+    /// LFO rates (radians) and depths (phase units 0..199, cutoff fraction 0..0.9921875) per slow update.
+    BassPattern pattern;
 
     // Render state, for tests.
     float increment() const { return increment_; }

@@ -23,13 +23,12 @@ void startUp(LoopEngine& engine, common::Random& windowRandom, std::uint32_t see
 int pressSequence(LoopEngine& engine, common::Random& windowRandom) {
     const int count = kSequenceStepCounts[windowRandom.below(6)];
     engine.params.stepCount.store(count, kRelaxed);
-    engine.params.requestBass1.store(true, kRelaxed);
-    engine.params.requestBass2.store(true, kRelaxed);
+    engine.request(Request::Bass1);
+    engine.request(Request::Bass2);
     return count;
 }
 
 bool pressButton(LoopEngine& engine, common::Random& windowRandom, std::string_view caption) {
-    EngineParams& p = engine.params;
     if (caption == "Sequence")
         pressSequence(engine, windowRandom);
     else if (caption == "AM Alter")
@@ -37,15 +36,15 @@ bool pressButton(LoopEngine& engine, common::Random& windowRandom, std::string_v
     else if (caption == "Echo Alter")
         engine.alterEcho(windowRandom);
     else if (caption == "Kick")
-        p.requestKick.store(true, kRelaxed);
+        engine.request(Request::Kick);
     else if (caption == "Bassline 1")
-        p.requestBass1.store(true, kRelaxed);
+        engine.request(Request::Bass1);
     else if (caption == "Bassline 2")
-        p.requestBass2.store(true, kRelaxed);
+        engine.request(Request::Bass2);
     else if (caption == "Sine")
-        p.requestSine.store(true, kRelaxed);
+        engine.request(Request::Sine);
     else if (caption == "HiHats")
-        p.requestHats.store(true, kRelaxed);
+        engine.request(Request::Hats);
     else if (caption == "2nd Looper")
         engine.alterSecondLooper(windowRandom);
     else if (caption == "Slicer")

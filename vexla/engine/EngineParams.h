@@ -1,5 +1,5 @@
-// The loop engine's parameter block: values the window writes and the render reads, request flags,
-// and the values the render reports back. Any thread may read or write; all accesses are relaxed.
+// The loop engine's parameter block: values the window writes and the render reads, the command line's
+// request flags, and the values the render reports back. Any thread may read or write; all accesses are relaxed.
 #pragma once
 
 #include <atomic>
@@ -28,7 +28,9 @@ struct EngineParams {
     std::atomic<float> vcf2Cutoff{0.5f};
     std::atomic<float> vcf2Feedback{1.5f};
 
-    // Regeneration requests: the window sets them, the render serves and clears them at a step boundary.
+    // Requests written by name (the command line's --set requestX=1): window side only, posted to the
+    // render by LoopEngine::postFlaggedRequests (or served at once by serveRequestsNow). The render never
+    // reads them; the buttons call LoopEngine::request.
     std::atomic<bool> requestHats{false};
     std::atomic<bool> requestSine{false};
     std::atomic<bool> requestBass1{false};

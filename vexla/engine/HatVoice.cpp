@@ -7,27 +7,25 @@ namespace {
 constexpr float kOneThreeHundredth = 0.0033333334f;
 } // namespace
 
-void HatVoice::generate(common::Random& random, int stepCount) {
-    constexpr auto r = std::memory_order_relaxed;
-    echoSend.store(static_cast<float>(random.below(250)) * kOneThreeHundredth, r);
+void HatVoice::generate(HatPattern& pattern, common::Random& random, int stepCount) {
+    pattern.echoSend = static_cast<float>(random.below(250)) * kOneThreeHundredth;
     const int count = clampedStepCount(stepCount);
     for (int i = 0; i < count; ++i) {
-        levels[i].store(static_cast<float>(random.below(256)) / 256.0f, r);
-        decays[i].store(static_cast<float>(random.below(256)) * 0.00001f, r);
+        pattern.levels[i] = static_cast<float>(random.below(256)) / 256.0f;
+        pattern.decays[i] = static_cast<float>(random.below(256)) * 0.00001f;
     }
-    accentOff.store(random.below(2), r);
+    pattern.accentOff = random.below(2);
 }
 
 void HatVoice::stepLoad(int s) {
-    constexpr auto r = std::memory_order_relaxed;
-    level_ = levels[s].load(r);
-    decay_ = decays[s].load(r);
+    level_ = pattern.levels[s];
+    decay_ = pattern.decays[s];
     tone_ = 0.8f;
     if (s % 4 == 2) {
         level_ *= 2.0f;
         decay_ *= 0.5f;
     }
-    if (s % 8 == 4 && accentOff.load(r) == 0) {
+    if (s % 8 == 4 && pattern.accentOff == 0) {
         level_ = 1.0f;
         decay_ = 0.001f;
         tone_ = 0.2f;

@@ -1,13 +1,13 @@
 // The hi-hats: high-passed white noise with a per-step level and decay and a fixed accent pattern.
-// stepLoad(), render() and generate() (served requests) run inside the render; the tables are relaxed
-// atomics only so that the window can copy them for a scene or an undo step while the render runs.
+// stepLoad() and render() on the audio thread; generate() fills a pattern (a served request inside the
+// render, or the window's copy), which the engine gives the voice.
 #pragma once
 
 #include "common/Random.h"
+#include "vexla/engine/SceneState.h"
 #include "vexla/engine/StepTables.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 
 namespace vexla {
@@ -19,7 +19,7 @@ class HatVoice {
     HatVoice& operator=(const HatVoice&) = delete;
 
     /// Echo send, the first stepCount levels and decays, then the accent switch.
-    void generate(common::Random& random, int stepCount);
+    static void generate(HatPattern& pattern, common::Random& random, int stepCount);
 
     /// Loads step s (0..63), with the doubled level on steps 2 mod 4 and the accent on steps 4 mod 8.
     void stepLoad(int s);
@@ -27,10 +27,9 @@ class HatVoice {
     /// n frames (1..kMaxRunFrames) into out, times volume; draws one number per frame from `random`.
     void render(float* out, int n, common::Random& random, float volume);
 
-    std::array<std::atomic<float>, kStepTableSize> levels{}; ///< 0..1 per step
-    std::array<std::atomic<float>, kStepTableSize> decays{}; ///< level decrement per frame, per step
-    std::atomic<std::int32_t> accentOff{0};                  ///< 1: no accent on steps 4 mod 8
-    std::atomic<float> echoSend{0.3f};                       ///< opposite signs on left and right
+    /// Level (0..1) and per-frame decrement per step; accentOff 1: no accent on steps 4 mod 8; echo send
+    /// (opposite signs on left and right).
+    HatPattern pattern;
 
   private:
     float level_ = 1.0f;

@@ -6,21 +6,20 @@
 
 namespace vexla {
 
-void KickVoice::generate(common::Random& random) {
-    constexpr auto r = std::memory_order_relaxed;
-    startFreq.store(static_cast<float>(random.below(64)) * (1.0f / 2048.0f) + 0.06f, r);
-    slide1.store(static_cast<float>(random.below(1024)) * 0.000004859842f * 0.08f, r);
+void KickVoice::generate(KickPattern& pattern, common::Random& random) {
+    pattern.startFreq = static_cast<float>(random.below(64)) * (1.0f / 2048.0f) + 0.06f;
+    pattern.slide1 = static_cast<float>(random.below(1024)) * 0.000004859842f * 0.08f;
 }
 
 void KickVoice::trigger() {
-    freq1_ = startFreq.load(std::memory_order_relaxed);
+    freq1_ = pattern.startFreq;
     freq2_ = 2.0f * freq1_;
     phase1_ = 0.0f;
     phase2_ = 0.0f;
 }
 
 void KickVoice::render(float* out, int n, float volume) {
-    const float slide = slide1.load(std::memory_order_relaxed);
+    const float slide = pattern.slide1;
     // The partials' phases first, then their sines, so that the sines of the whole run go together.
     float angles1[kMaxRunFrames], angles2[kMaxRunFrames];
     float phase1 = phase1_, phase2 = phase2_, freq1 = freq1_, freq2 = freq2_;

@@ -1,10 +1,11 @@
 // The kick: two falling sine partials, retriggered every fourth step. trigger(), silence() and render()
-// on the audio thread only; generate() on either thread (its values are atomics).
+// on the audio thread only; generate() fills a pattern on either thread, which the engine
+// gives the voice.
 #pragma once
 
 #include "common/Random.h"
+#include "vexla/engine/SceneState.h"
 
-#include <atomic>
 #include <cstdint>
 
 namespace vexla {
@@ -17,7 +18,7 @@ class KickVoice {
 
     /// New start frequency and slide. The engine then silences the first partial (silence()) on the
     /// audio thread.
-    void generate(common::Random& random);
+    static void generate(KickPattern& pattern, common::Random& random);
 
     /// Stops the first partial until the next trigger, as a new kick pattern does.
     void silence() {
@@ -31,8 +32,9 @@ class KickVoice {
     /// n frames (1..kMaxRunFrames) into out, in sample units: volume × (sin phase1 + ½ sin phase2).
     void render(float* out, int n, float volume);
 
-    std::atomic<float> startFreq{0.0f}; ///< radians per frame at a trigger, 0.06..0.0907617
-    std::atomic<float> slide1{0.0f};    ///< freq1 decrement per frame; freq2 falls 12 times as fast
+    /// Start frequency at a trigger (radians per frame, 0.06..0.0907617) and freq1's decrement per frame
+    /// (freq2 falls 12 times as fast).
+    KickPattern pattern;
 
     float freq1() const { return freq1_; }
     float freq2() const { return freq2_; }

@@ -44,12 +44,64 @@ class SceneChange final : public common::Change<LoopEngine> {
         if ((parts_ & kSceneEcho) &&
             (state_.echoReadPos & EchoUnit::kPositionMask) != engine.echo.settingReadPos())
             engine.echo.setReadPos(state_.echoReadPos);
+        ++engine.patternChangesApplied_;
         engine.scenesTaken_.fetch_add(1, std::memory_order_release);
     }
     bool atStepBoundary() const override { return true; }
 
   private:
     SceneState state_;
+    unsigned parts_;
+};
+
+/// Re-rolled patterns, taken at the start of the render's next block: the direct writes they replace
+/// were heard from the render's next read, and a block start is the soonest a change can be taken.
+class PatternChange final : public common::Change<LoopEngine> {
+  public:
+    PatternChange(const SceneState& state, unsigned parts) : state_(state), parts_(parts) {}
+    void apply(LoopEngine& engine) override {
+        applySceneValues(engine, state_, parts_);
+        ++engine.patternChangesApplied_;
+    }
+
+  private:
+    SceneState state_;
+    unsigned parts_;
+};
+
+/// A request, taken at the start of a block (or at the boundary's own serve) and served at the end of
+/// the next step boundary, as the window's flag used to be. The result outlives the change: the window
+/// keeps it until the render marks it served or dropped.
+class RequestChange final : public common::Change<LoopEngine> {
+  public:
+    explicit RequestChange(LoopEngine::RequestResult* result) : result_(result) {}
+    void apply(LoopEngine& engine) override {
+        LoopEngine::RequestResult*& waiting = engine.requested_[static_cast<int>(result_->which)];
+        if (waiting != nullptr) // asked twice before the boundary: one re-roll, as with a flag
+            result_->status.store(LoopEngine::RequestResult::kDropped, std::memory_order_release);
+        else
+            waiting = result_;
+    }
+
+  private:
+    LoopEngine::RequestResult* result_;
+};
+
+/// Withdraws the waiting requests of some voices (an undo step brings back their old patterns).
+class RequestCancel final : public common::Change<LoopEngine> {
+  public:
+    explicit RequestCancel(unsigned parts) : parts_(parts) {}
+    void apply(LoopEngine& engine) override {
+        for (int i = 0; i < kRequestCount; ++i) {
+            LoopEngine::RequestResult*& waiting = engine.requested_[i];
+            if (waiting != nullptr && (parts_ & scenePartOf(static_cast<Request>(i)))) {
+                waiting->status.store(LoopEngine::RequestResult::kDropped, std::memory_order_release);
+                waiting = nullptr;
+            }
+        }
+    }
+
+  private:
     unsigned parts_;
 };
 
@@ -94,7 +146,128 @@ void LoopEngine::post(std::unique_ptr<common::Change<LoopEngine>> change) {
     mailbox_.post(std::move(change));
 }
 
+unsigned scenePartOf(Request which) {
+    switch (which) {
+    case Request::Hats:
+        return kSceneHats;
+    case Request::Sine:
+        return kSceneSine;
+    case Request::Bass1:
+        return kSceneBass1;
+    case Request::Bass2:
+        return kSceneBass2;
+    case Request::Kick:
+        return kSceneKick;
+    }
+    return 0;
+}
+
+void LoopEngine::postPatternChange(std::unique_ptr<common::Change<LoopEngine>> change, unsigned parts) {
+    ++patternChangesPosted_;
+    for (int i = 0; i < kRequestCount; ++i)
+        if (parts & scenePartOf(static_cast<Request>(i)))
+            lastPatternChange_[i] = patternChangesPosted_;
+    post(std::move(change));
+}
+
+void LoopEngine::sendPatterns(const SceneState& state, unsigned parts) {
+    parts &= kScenePatterns;
+    if (parts == 0)
+        return;
+    copySceneParts(sentPatterns_, state, parts);
+    postPatternChange(std::make_unique<PatternChange>(sentPatterns_, parts), parts);
+}
+
+void LoopEngine::request(Request which) {
+    auto result = std::make_unique<RequestResult>();
+    result->which = which;
+    RequestResult* room = result.get();
+    requests_.push_back(std::move(result));
+    post(std::make_unique<RequestChange>(room));
+}
+
+bool LoopEngine::requestPending(Request which) const {
+    for (const auto& result : requests_)
+        if (result->which == which && !result->withdrawn &&
+            result->status.load(std::memory_order_acquire) == RequestResult::kWaiting)
+            return true;
+    return false;
+}
+
+void LoopEngine::cancelRequests(unsigned parts) {
+    bool any = false;
+    for (const auto& result : requests_)
+        if ((parts & scenePartOf(result->which)) && !result->withdrawn) {
+            result->withdrawn = true;
+            any = true;
+        }
+    if (any)
+        post(std::make_unique<RequestCancel>(parts));
+}
+
+void LoopEngine::postFlaggedRequests() {
+    if (params.requestHats.exchange(false, kRelaxed))
+        request(Request::Hats);
+    if (params.requestSine.exchange(false, kRelaxed))
+        request(Request::Sine);
+    if (params.requestBass1.exchange(false, kRelaxed))
+        request(Request::Bass1);
+    if (params.requestBass2.exchange(false, kRelaxed))
+        request(Request::Bass2);
+    if (params.requestKick.exchange(false, kRelaxed))
+        request(Request::Kick);
+}
+
+void LoopEngine::serveRequestsNow(common::Random& random) {
+    postFlaggedRequests();
+    settleChanges(); // the posted requests now wait in requested_
+    for (int i = 0; i < kRequestCount; ++i) {
+        RequestResult* const result = requested_[i];
+        if (result == nullptr)
+            continue;
+        requested_[i] = nullptr;
+        result->status.store(RequestResult::kDropped, std::memory_order_release);
+        switch (static_cast<Request>(i)) {
+        case Request::Hats:
+            generateHats(random);
+            break;
+        case Request::Sine:
+            generateSine(random);
+            break;
+        case Request::Bass1:
+            generateBass1(random);
+            break;
+        case Request::Bass2:
+            generateBass2(random);
+            break;
+        case Request::Kick:
+            generateKick(random);
+            break;
+        }
+    }
+    collectChanges();
+}
+
+void LoopEngine::collectChanges() {
+    mailbox_.collect();
+    for (auto it = requests_.begin(); it != requests_.end();) {
+        RequestResult& result = **it;
+        const int status = result.status.load(std::memory_order_acquire);
+        if (status == RequestResult::kWaiting) {
+            ++it;
+            continue;
+        }
+        const int index = static_cast<int>(result.which);
+        // A change of the window that the render applied after serving this one wins.
+        if (status == RequestResult::kServed && !result.withdrawn &&
+            lastPatternChange_[index] <= result.patternChangesSeen)
+            copySceneParts(sentPatterns_, result.state, scenePartOf(result.which));
+        it = requests_.erase(it);
+    }
+}
+
 void LoopEngine::postScene(const SceneState& state, unsigned parts) {
+    copySceneParts(sentPatterns_, state, parts & kScenePatterns);
     if (parts & kSceneEcho)
         echoReadPos_ = state.echoReadPos & EchoUnit::kPositionMask;
     // Forget the posts the render has taken; keep the rest for scenePending.
@@ -103,7 +276,7 @@ void LoopEngine::postScene(const SceneState& state, unsigned parts) {
         postedScenes_.pop_front();
     postedScenes_.emplace_back(state, parts);
     ++scenesPosted_;
-    post(std::make_unique<SceneChange>(state, parts));
+    postPatternChange(std::make_unique<SceneChange>(state, parts), parts);
 }
 
 bool LoopEngine::scenePending(SceneState& posted, unsigned& parts) const {
@@ -262,23 +435,23 @@ void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
 
 void LoopEngine::mixSends(int n) {
     RunLines& lines = lines_;
-    const float amBassSine = ringModulator.amBassSineSend.load(kRelaxed);
-    const float amHat = ringModulator.amHatSend.load(kRelaxed);
-    const float secondAm = secondLooperSends.amSend.load(kRelaxed);
-    const float slicerAm = slicer.amSend.load(kRelaxed);
+    const float amBassSine = ringModulator.setting.amBassSineSend;
+    const float amHat = ringModulator.setting.amHatSend;
+    const float secondAm = secondLooperSends.amSend;
+    const float slicerAm = slicer.pattern.amSend;
     for (int i = 0; i < n; ++i)
         lines.modulatorInput[i] = amBassSine * lines.bass1[i] + amBassSine * lines.sine[i] +
                                   amHat * lines.hats[i] + secondAm * lines.secondLeft[i] +
                                   slicerAm * lines.slicerLeft[i];
     ringModulator.render(lines.modulatorInput, lines.modulated, n);
 
-    const float bass1Echo = bass1.echoSend.load(kRelaxed);
-    const float bass2Echo = bass2.echoSend.load(kRelaxed);
-    const float hatEcho = hats.echoSend.load(kRelaxed);
-    const float secondEcho = secondLooperSends.echoSend.load(kRelaxed);
-    const float sineEcho = sine.echoSend.load(kRelaxed);
-    const float slicerEcho = slicer.echoSend.load(kRelaxed);
-    const float modulatorEcho = ringModulator.amEchoSend.load(kRelaxed);
+    const float bass1Echo = bass1.pattern.echoSend;
+    const float bass2Echo = bass2.pattern.echoSend;
+    const float hatEcho = hats.pattern.echoSend;
+    const float secondEcho = secondLooperSends.echoSend;
+    const float sineEcho = sine.pattern.echoSend;
+    const float slicerEcho = slicer.pattern.echoSend;
+    const float modulatorEcho = ringModulator.setting.amEchoSend;
     // The hi-hats, the sine and the modulator reach the right send inverted.
     for (int i = 0; i < n; ++i) {
         const float common = bass1Echo * lines.bass1[i] + bass2Echo * lines.bass2[i];
@@ -335,49 +508,89 @@ void LoopEngine::triggerStep() {
         kick.trigger();
     ++currentStep_;
 
-    // The requests in this order, whatever order they came in. Each is cleared before its generator
-    // runs, so that a press arriving meanwhile is served at the next boundary rather than lost.
-    if (params.requestHats.exchange(false, kRelaxed))
-        generateHats(audioRandom);
-    if (params.requestSine.exchange(false, kRelaxed))
-        generateSine(audioRandom);
-    if (params.requestBass1.exchange(false, kRelaxed))
-        generateBass1(audioRandom);
-    if (params.requestBass2.exchange(false, kRelaxed))
-        generateBass2(audioRandom);
-    if (params.requestKick.exchange(false, kRelaxed)) {
-        kick.generate(audioRandom);
-        kick.silence(); // in the render already: no need for the mailbox
-    }
+    serveRequests();
 
     // stepCount may have dropped below the current step, or (from a bad caller) exceed the tables.
     if (currentStep_ >= stepCount || currentStep_ >= kStepTableSize)
         currentStep_ = 0;
 }
 
+void LoopEngine::serveRequests() {
+    // Request's order, whatever order the requests came in.
+    const int stepCount = params.stepCount.load(kRelaxed);
+    const int samplesPerStep = params.samplesPerStep.load(kRelaxed);
+    for (int i = 0; i < kRequestCount; ++i) {
+        RequestResult* const result = requested_[i];
+        if (result == nullptr)
+            continue;
+        requested_[i] = nullptr;
+        switch (static_cast<Request>(i)) {
+        case Request::Hats:
+            HatVoice::generate(hats.pattern, audioRandom, stepCount);
+            result->state.hats = hats.pattern;
+            break;
+        case Request::Sine:
+            SineVoice::generate(sine.pattern, audioRandom, stepCount);
+            result->state.sine = sine.pattern;
+            break;
+        case Request::Bass1:
+            BassVoice::generate(bass1.pattern, BassKind::Bass1, audioRandom, stepCount, samplesPerStep);
+            result->state.bass1 = bass1.pattern;
+            break;
+        case Request::Bass2:
+            BassVoice::generate(bass2.pattern, BassKind::Bass2, audioRandom, stepCount, samplesPerStep);
+            result->state.bass2 = bass2.pattern;
+            break;
+        case Request::Kick:
+            KickVoice::generate(kick.pattern, audioRandom);
+            result->state.kick = kick.pattern;
+            kick.silence();
+            break;
+        }
+        result->patternChangesSeen = patternChangesApplied_;
+        result->status.store(RequestResult::kServed, std::memory_order_release);
+    }
+}
+
+// The window's re-rolls draw on top of what it last sent: the steps past stepCount stay as they were.
+
 void LoopEngine::generateBass1(common::Random& random) {
-    bass1.generate(random, params.stepCount.load(kRelaxed), params.samplesPerStep.load(kRelaxed));
+    SceneState next = sentPatterns_;
+    BassVoice::generate(next.bass1, BassKind::Bass1, random, params.stepCount.load(kRelaxed),
+                        params.samplesPerStep.load(kRelaxed));
+    sendPatterns(next, kSceneBass1);
 }
 
 void LoopEngine::generateBass2(common::Random& random) {
-    bass2.generate(random, params.stepCount.load(kRelaxed), params.samplesPerStep.load(kRelaxed));
+    SceneState next = sentPatterns_;
+    BassVoice::generate(next.bass2, BassKind::Bass2, random, params.stepCount.load(kRelaxed),
+                        params.samplesPerStep.load(kRelaxed));
+    sendPatterns(next, kSceneBass2);
 }
 
 void LoopEngine::generateKick(common::Random& random) {
-    kick.generate(random);
+    SceneState next = sentPatterns_;
+    KickVoice::generate(next.kick, random);
+    sendPatterns(next, kSceneKick);
     post(std::make_unique<KickSilence>());
 }
 
 void LoopEngine::generateHats(common::Random& random) {
-    hats.generate(random, params.stepCount.load(kRelaxed));
+    SceneState next = sentPatterns_;
+    HatVoice::generate(next.hats, random, params.stepCount.load(kRelaxed));
+    sendPatterns(next, kSceneHats);
 }
 
 void LoopEngine::generateSine(common::Random& random) {
-    sine.generate(random, params.stepCount.load(kRelaxed));
+    SceneState next = sentPatterns_;
+    SineVoice::generate(next.sine, random, params.stepCount.load(kRelaxed));
+    sendPatterns(next, kSceneSine);
 }
 
 void LoopEngine::alterAm(common::Random& random) {
-    ringModulator.alterAm(random);
+    SceneState next = sentPatterns_;
+    RingModulator::alterAm(next.am, random);
+    sendPatterns(next, kSceneAm);
 }
 
 void LoopEngine::alterEcho(common::Random& random) {
@@ -385,11 +598,15 @@ void LoopEngine::alterEcho(common::Random& random) {
 }
 
 void LoopEngine::alterSecondLooper(common::Random& random) {
-    vexla::alterSecondLooper(secondLooperSends, random);
+    SceneState next = sentPatterns_;
+    vexla::alterSecondLooper(next.secondLooper, random);
+    sendPatterns(next, kSceneSecondLooper);
 }
 
 void LoopEngine::generateSlicer(common::Random& random) {
-    slicer.generateSlicer(random, params.stepCount.load(kRelaxed));
+    SceneState next = sentPatterns_;
+    SlicerVoice::generate(next.slicer, random, params.stepCount.load(kRelaxed));
+    sendPatterns(next, kSceneSlicer);
 }
 
 void LoopEngine::regenerateAll(common::Random& random) {

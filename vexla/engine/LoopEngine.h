@@ -4,10 +4,16 @@
 //
 // Between the threads: the window writes the control values of `params` (relaxed atomics), which the
 // render reads once per block into a ParamSnapshot, and reads back its reports (peaks, playing step,
-// clip, recorded bytes). Everything else the window sends — re-rolled patterns' side effects, the echo's
+// clip, recorded bytes). Everything else the window sends — re-rolled patterns, requests, the echo's
 // read position, scenes and undo steps, sample swaps — is a change posted to the engine's mailbox
 // (common/Mailbox.h): applied by the render in posting order at the start of a block (a scene at the
 // next step boundary), then destroyed on the window thread, so that the render never allocates or frees.
+//
+// A re-roll on the window thread draws from the window's generator into the window's own copy of the
+// patterns (sentPatterns(), what scenes and undo capture) and posts the new pattern; the render takes it
+// at the start of its next block. A request is served by the render at a step boundary with its own
+// generator; the pattern it drew goes back in room the request carries, and reaches sentPatterns() when
+// the window collects. Units hold plain values that only the render touches.
 #pragma once
 
 #include "common/Mailbox.h"
@@ -39,6 +45,12 @@ class WavRecorder;
 namespace vexla {
 
 inline constexpr int kSampleRate = 44100;
+
+/// The randomisers the render serves at a step boundary, in the order it serves them.
+enum class Request { Hats, Sine, Bass1, Bass2, Kick };
+inline constexpr int kRequestCount = 5;
+/// The scene part a request re-rolls.
+unsigned scenePartOf(Request which);
 /// Output clip level: ±32766, not ±32767.
 inline constexpr float kClipLevel = 32766.0f;
 
@@ -57,13 +69,14 @@ class LoopEngine {
     /// 16-bit stereo. Under 4 bytes the buffer is left untouched.
     void renderBlock(void* buffer, int lengthBytes);
 
-    // Randomisers. `random` is the calling thread's generator (the window's, or audioRandom inside the
-    // render). Each reads stepCount / samplesPerStep from params.
+    // Randomisers on the window thread, with the window's generator `random`: each draws into
+    // sentPatterns() and posts the result (taken at the render's next block). Each reads stepCount /
+    // samplesPerStep from params.
     void generateBass1(common::Random& random);
     void generateBass2(common::Random& random);
-    void generateKick(common::Random& random); ///< window thread: the kick's silence goes by the mailbox
-    void generateHats(common::Random& random); ///< audio thread only (served request)
-    void generateSine(common::Random& random); ///< served request, or once before the stream starts
+    void generateKick(common::Random& random); ///< also silences the kick's first partial until its trigger
+    void generateHats(common::Random& random);
+    void generateSine(common::Random& random);
     void alterAm(common::Random& random);
     void alterEcho(common::Random& random);
     void alterSecondLooper(common::Random& random);
@@ -82,8 +95,25 @@ class LoopEngine {
     /// Hands the render a change: applied in posting order at the start of the next block, or at the
     /// next step boundary (the next block while stopped) when it asks for one.
     void post(std::unique_ptr<common::Change<LoopEngine>> change);
-    /// Frees the changes the render has applied (old sample arrays among them). The window's timer.
-    void collectChanges() { mailbox_.collect(); }
+    /// Window thread: asks the render for `which`, served at its next step boundary with audioRandom
+    /// (several at one boundary in Request's order; a second ask before the first is served is the same
+    /// ask).
+    void request(Request which);
+    /// Window thread: true while a request for `which` is posted and not yet served.
+    bool requestPending(Request which) const;
+    /// Window thread: withdraws the requests of the voices in `parts` not yet served.
+    void cancelRequests(unsigned parts);
+    /// Window thread: posts the requests whose flags in params are set (the command line's
+    /// "--set requestX=1"), clearing them.
+    void postFlaggedRequests();
+    /// Only while no render runs: serves every posted or flagged request at once, in Request's order,
+    /// with the window's generator `random` (as the window's own re-rolls), so that a scene saved before
+    /// the first frame holds them.
+    void serveRequestsNow(common::Random& random);
+
+    /// Frees the changes the render has applied (old sample arrays among them) and takes the patterns of
+    /// the requests it has served into sentPatterns(). The window's timer.
+    void collectChanges();
     /// Only while no render runs: applies every posted change now.
     void settleChanges() { mailbox_.settle(*this); }
 
@@ -104,6 +134,12 @@ class LoopEngine {
     void setEchoReadPos(std::int32_t readPos);
     /// The echo setting as the window last set it (posted or taken): what a scene keeps of the echo.
     std::int32_t echoReadPos() const { return echoReadPos_; }
+    /// Window thread: the patterns as the window last sent them (re-rolled, posted in a scene or applied),
+    /// taken or not yet, with the served requests it has collected: what a scene keeps of them.
+    const SceneState& sentPatterns() const { return sentPatterns_; }
+    /// Window thread: puts the pattern parts of `parts` of `state` into sentPatterns() and posts them,
+    /// taken at the start of the next block.
+    void sendPatterns(const SceneState& state, unsigned parts);
 
     /// Clock state; read on the audio thread or while no render runs.
     int currentStep() const { return currentStep_; }
@@ -129,7 +165,7 @@ class LoopEngine {
     StretchLooper vcf1Looper{vcf1Slot, true};
     StretchLooper vcf2Looper{vcf2Slot, true};
     SlicerVoice slicer{slicerSlot};
-    SecondLooperSends secondLooperSends;
+    SecondLooperSetting secondLooperSends;
     RingModulator ringModulator;
     EchoUnit echo;
 
@@ -137,14 +173,31 @@ class LoopEngine {
     /// it.
     common::Random audioRandom{1};
 
+    /// Room for a request's result: filled by the render, read on the window thread once `status` says so.
+    struct RequestResult {
+        Request which = Request::Hats;
+        SceneState state;                     ///< the served pattern, in which's part
+        std::uint64_t patternChangesSeen = 0; ///< pattern changes the render had applied when it served
+        std::atomic<int> status{kWaiting};
+        bool withdrawn = false; ///< window thread: a later change of the window replaces it
+        static constexpr int kWaiting = 0, kServed = 1, kDropped = 2;
+    };
+
   private:
     friend class SceneChange;
+    friend class PatternChange;
+    friend class RequestChange;
+    friend class RequestCancel;
 
     /// Renders up to maxFrames frames (1..kMaxRunFrames), stopping at the end of the step; returns how many.
     int renderRun(std::int16_t* out, int maxFrames);
     /// The step boundary: takes a posted scene, loads the units, restarts loopers, triggers the kick,
     /// advances the step and serves pending requests with audioRandom.
     void triggerStep();
+    /// The requests taken from the mailbox, in Request's order, with audioRandom (at a step boundary).
+    void serveRequests();
+    /// Posts a change that writes the pattern parts `parts`, counting it for the requests' results.
+    void postPatternChange(std::unique_ptr<common::Change<LoopEngine>> change, unsigned parts);
     /// Serves the mailbox; true when some change was applied (then the snapshot is read again).
     void serveChanges(bool atStepBoundary);
     /// Every unit's lines for n frames of one step, whose first frame has the advanced counter firstCounter.
@@ -155,7 +208,8 @@ class LoopEngine {
     void mixSends(int n);
     /// The master mix of every line, clipped and converted into out.
     void mixOutput(std::int16_t* out, int n);
-    /// The output run (interleaved left, right) handed to the peak meters and, while recording, to the recorder.
+    /// The output run (interleaved left, right) handed to the peak meters and, while recording, to the
+    /// recorder.
     void tapRun(const std::int16_t* out, int n);
 
     /// One run's lines, each holding one thing; members rather than locals to keep the audio thread's
@@ -186,6 +240,14 @@ class LoopEngine {
     common::Mailbox<LoopEngine> mailbox_;
     // Window thread only: the echo setting as last sent, and the scenes posted and not yet known taken.
     std::int32_t echoReadPos_;
+    SceneState sentPatterns_;
+    std::deque<std::unique_ptr<RequestResult>> requests_; ///< posted, not yet collected
+    std::uint64_t patternChangesPosted_ = 0;
+    /// Per request: patternChangesPosted_ when the window last changed its part itself.
+    std::uint64_t lastPatternChange_[kRequestCount] = {};
+    // Render only: the requests waiting for the next step boundary, and the pattern changes applied.
+    RequestResult* requested_[kRequestCount] = {};
+    std::uint64_t patternChangesApplied_ = 0;
     std::deque<std::pair<SceneState, unsigned>> postedScenes_;
     std::size_t scenesPosted_ = 0;
     /// Counted by the render as it applies a scene.

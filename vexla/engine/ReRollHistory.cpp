@@ -8,7 +8,6 @@
 namespace vexla {
 
 namespace {
-constexpr auto kRelaxed = std::memory_order_relaxed;
 // Randomisers the window runs at once; the rest belong to the render.
 constexpr unsigned kWindowParts = kSceneStepCount | kSceneSlicer | kSceneAm | kSceneEcho | kSceneSecondLooper;
 } // namespace
@@ -25,18 +24,8 @@ SceneState captureLatest(const LoopEngine& engine) {
 }
 
 void restoreScene(LoopEngine& engine, const SceneState& state, unsigned parts) {
-    EngineParams& p = engine.params;
     // A re-roll still waiting for its boundary would overwrite what comes back.
-    if (parts & kSceneBass1)
-        p.requestBass1.store(false, kRelaxed);
-    if (parts & kSceneBass2)
-        p.requestBass2.store(false, kRelaxed);
-    if (parts & kSceneKick)
-        p.requestKick.store(false, kRelaxed);
-    if (parts & kSceneHats)
-        p.requestHats.store(false, kRelaxed);
-    if (parts & kSceneSine)
-        p.requestSine.store(false, kRelaxed);
+    engine.cancelRequests(parts);
     const unsigned atOnce = (parts & kSceneControls) ? 0u : (parts & kWindowParts);
     applyScene(engine, state, atOnce);
     SceneState posted;
@@ -75,18 +64,21 @@ unsigned ReRollHistory::partsOf(std::string_view caption) {
     return 0;
 }
 
-void ReRollHistory::keep(unsigned parts) { history_.record(Entry{captureLatest(engine_), parts}); }
+void ReRollHistory::keep(unsigned parts) {
+    history_.record(Entry{captureLatest(engine_), parts});
+}
 
 bool ReRollHistory::press(common::Random& windowRandom, std::string_view caption) {
     const unsigned parts = partsOf(caption);
     if (parts == 0 || caption == "Set step!")
         return false;
-    const EngineParams& p = engine_.params;
-    const bool alreadyRequested = (caption == "Kick" && p.requestKick.load(kRelaxed)) ||
-                                  (caption == "Bassline 1" && p.requestBass1.load(kRelaxed)) ||
-                                  (caption == "Bassline 2" && p.requestBass2.load(kRelaxed)) ||
-                                  (caption == "Sine" && p.requestSine.load(kRelaxed)) ||
-                                  (caption == "HiHats" && p.requestHats.load(kRelaxed));
+    engine_.collectChanges(); // the requests served so far belong to the step kept
+    const LoopEngine& e = engine_;
+    const bool alreadyRequested = (caption == "Kick" && e.requestPending(Request::Kick)) ||
+                                  (caption == "Bassline 1" && e.requestPending(Request::Bass1)) ||
+                                  (caption == "Bassline 2" && e.requestPending(Request::Bass2)) ||
+                                  (caption == "Sine" && e.requestPending(Request::Sine)) ||
+                                  (caption == "HiHats" && e.requestPending(Request::Hats));
     if (!alreadyRequested)
         keep(parts);
     pressButton(engine_, windowRandom, caption);
@@ -102,6 +94,7 @@ bool ReRollHistory::undo() {
     const Entry* top = history_.peekUndo();
     if (top == nullptr)
         return false;
+    engine_.collectChanges(); // the requests served so far belong to the step kept for redo
     // The entry kept for redo names the same parts as the one it mirrors.
     const Entry target = *history_.undo(Entry{captureLatest(engine_), top->parts});
     restoreScene(engine_, target.state, target.parts);
@@ -112,6 +105,7 @@ bool ReRollHistory::redo() {
     const Entry* top = history_.peekRedo();
     if (top == nullptr)
         return false;
+    engine_.collectChanges();
     const Entry target = *history_.redo(Entry{captureLatest(engine_), top->parts});
     restoreScene(engine_, target.state, target.parts);
     return true;

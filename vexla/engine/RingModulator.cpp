@@ -13,8 +13,7 @@ RingModulator::Anchor RingModulator::anchorAt(float phase) {
 }
 
 void RingModulator::render(const float* input, float* out, int n) {
-    constexpr auto r = std::memory_order_relaxed;
-    const float rate = sweepRate.load(r), depth = sweepDepth.load(r), carrier = carrierRate.load(r);
+    const float rate = setting.sweepRate, depth = setting.sweepDepth, carrier = setting.carrierRate;
     // The carrier's phases first, then their sines, so that the sines of the whole run go together.
     float phases[kMaxRunFrames];
     State state = state_; // a copy whose address is never taken, so that it stays in registers
@@ -25,18 +24,16 @@ void RingModulator::render(const float* input, float* out, int n) {
         out[i] = fastSin(phases[i]) * input[i];
 }
 
-void RingModulator::alterAm(common::Random& random) {
+void RingModulator::alterAm(AmSetting& setting, common::Random& random) {
     // Six draws in this order; the order fixes which value each coefficient gets.
-    amBassSineSend.store(static_cast<float>(random.below(256)) / 512.0f, std::memory_order_relaxed);
-    amHatSend.store(static_cast<float>(random.below(360)) / 512.0f, std::memory_order_relaxed);
+    setting.amBassSineSend = static_cast<float>(random.below(256)) / 512.0f;
+    setting.amHatSend = static_cast<float>(random.below(360)) / 512.0f;
     // 3.906249901319825e-07 is 0.0001 / 256 in single precision.
-    carrierRate.store(static_cast<float>(random.below(128)) * 3.906249901319825e-07f,
-                      std::memory_order_relaxed);
+    setting.carrierRate = static_cast<float>(random.below(128)) * 3.906249901319825e-07f;
     // 3.906249901319825e-08 is 0.00001 / 256 in single precision.
-    sweepRate.store(static_cast<float>(random.below(256)) * 3.906249901319825e-08f,
-                    std::memory_order_relaxed);
-    sweepDepth.store(static_cast<float>(random.below(256)) / 512.0f, std::memory_order_relaxed);
-    amEchoSend.store(static_cast<float>(random.below(276)) / 256.0f, std::memory_order_relaxed);
+    setting.sweepRate = static_cast<float>(random.below(256)) * 3.906249901319825e-08f;
+    setting.sweepDepth = static_cast<float>(random.below(256)) / 512.0f;
+    setting.amEchoSend = static_cast<float>(random.below(276)) / 256.0f;
 }
 
 } // namespace vexla

@@ -1,11 +1,12 @@
 // "AM Alter": a ring modulator whose carrier sine is swept by a very slow sine. render() on the audio
-// thread only; alterAm() on the window thread (the values it writes are atomics the render reads).
+// thread only; its setting comes from the engine (alterAm() runs on the window thread into the window's
+// copy, which the engine's mailbox brings to the render).
 #pragma once
 
-#include <atomic>
 #include <cmath>
 
 #include "common/Random.h"
+#include "vexla/engine/SceneState.h"
 
 namespace vexla {
 
@@ -24,14 +25,11 @@ class RingModulator {
 
     /// "AM Alter": six draws in order — bass/sine send, hat send, carrier rate, sweep rate, sweep depth,
     /// echo send. Phases are not reset.
-    void alterAm(common::Random& random);
+    static void alterAm(AmSetting& setting, common::Random& random);
 
-    std::atomic<float> sweepRate{0.0f};      ///< sweep advance per frame, radians
-    std::atomic<float> sweepDepth{0.0f};     ///< carrier advance added at full sweep, radians per frame
-    std::atomic<float> carrierRate{0.0f};    ///< carrier advance per frame without sweep, radians
-    std::atomic<float> amBassSineSend{0.0f}; ///< 0..0.498, bassline 1 and sine into the modulator
-    std::atomic<float> amHatSend{0.0f};      ///< 0..0.70, hi-hats into the modulator
-    std::atomic<float> amEchoSend{0.0f};     ///< 0..1.074, modulator output into the echo
+    /// Sweep and carrier rates and depth (radians per frame), the sends of bassline 1 and sine (0..0.498)
+    /// and of the hi-hats (0..0.70) into the modulator, and of its output into the echo (0..1.074).
+    AmSetting setting;
 
     float sweepPhase() const { return state_.sweepPhase; }
     float carrierPhase() const { return state_.carrierPhase; }

@@ -1,5 +1,5 @@
-// Scenes of the loop engine: capturing and restoring its whole sound state as plain values. Any thread
-// (they touch only atomics); the files live in vexla/scene.
+// Scenes of the loop engine: capturing and restoring its whole sound state as plain values. The files
+// live in vexla/scene.
 #pragma once
 
 #include "vexla/engine/SceneState.h"
@@ -8,16 +8,18 @@ namespace vexla {
 
 class LoopEngine;
 
-/// The engine's current values. A state posted with postScene() but not yet taken is not included,
-/// except its echo setting, which the window counts from the post (as an "Echo Alter").
+/// The engine's values as the window knows them; window thread. The echo setting and the patterns count
+/// from their post (re-rolls and scenes alike, taken or not); a request served by the render counts once
+/// the window has collected it (LoopEngine::collectChanges).
 SceneState captureScene(const LoopEngine& engine);
 
-/// Writes the parts `parts` of `state` into the engine; the echo setting goes through the mailbox.
-/// Window thread. The requested voices' tables belong to the render: while it runs, use
-/// LoopEngine::postScene instead.
+/// Writes the parts `parts` of `state` into the engine: the controls at once, the echo setting and the
+/// patterns through the mailbox (taken at the next block). Window thread; while the render runs, the
+/// requested voices go with LoopEngine::postScene instead, at a step boundary.
 void applyScene(LoopEngine& engine, const SceneState& state, unsigned parts);
 
-/// applyScene without the echo: relaxed atomic stores only, real-time safe (the render's scene change).
+/// applyScene without the echo, straight into the units: real-time safe (the render's changes), or while
+/// no render runs.
 void applySceneValues(LoopEngine& engine, const SceneState& state, unsigned parts);
 
 } // namespace vexla

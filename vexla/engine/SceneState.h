@@ -95,7 +95,7 @@ struct SecondLooperSetting {
 
 /// Which parts of a SceneState to restore; or them together.
 enum ScenePart : unsigned {
-    kSceneControls = 1u << 0, ///< every ControlValues field, stepCount included
+    kSceneControls = 1u << 0,  ///< every ControlValues field, stepCount included
     kSceneStepCount = 1u << 1, ///< stepCount alone (what "Sequence" and "Set step!" change)
     kSceneBass1 = 1u << 2,
     kSceneBass2 = 1u << 3,
@@ -108,6 +108,8 @@ enum ScenePart : unsigned {
     kSceneSecondLooper = 1u << 10,
     /// The five voices whose randomisers run on the audio thread: restored at a step boundary.
     kSceneRequestedVoices = kSceneBass1 | kSceneBass2 | kSceneKick | kSceneHats | kSceneSine,
+    /// Every generated table and coefficient: what the window keeps its own copy of (the echo apart).
+    kScenePatterns = kSceneRequestedVoices | kSceneSlicer | kSceneAm | kSceneSecondLooper,
     kSceneEverything = (1u << 11) - 1,
 };
 

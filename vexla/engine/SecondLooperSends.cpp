@@ -3,12 +3,10 @@
 
 namespace vexla {
 
-void alterSecondLooper(SecondLooperSends& sends, common::Random& random) {
+void alterSecondLooper(SecondLooperSetting& sends, common::Random& random) {
     // Echo send first, then the ring-modulator send: the order fixes the sequence of draws.
-    const float echoSend = static_cast<float>(random.below(512)) / 256.0f;
-    sends.echoSend.store(echoSend, std::memory_order_relaxed);
-    const float amSend = static_cast<float>(random.below(512)) / 256.0f;
-    sends.amSend.store(amSend, std::memory_order_relaxed);
+    sends.echoSend = static_cast<float>(random.below(512)) / 256.0f;
+    sends.amSend = static_cast<float>(random.below(512)) / 256.0f;
 }
 
 } // namespace vexla

@@ -14,23 +14,21 @@ constexpr float kOneTwelfth = 0.0833333358f; // single-precision 1/12
 constexpr float kOneThreeHundredth = 0.0033333334f;
 } // namespace
 
-void SineVoice::generate(common::Random& random, int stepCount) {
-    constexpr auto r = std::memory_order_relaxed;
-    echoSend.store(static_cast<float>(random.below(250)) * kOneThreeHundredth, r);
+void SineVoice::generate(SinePattern& pattern, common::Random& random, int stepCount) {
+    pattern.echoSend = static_cast<float>(random.below(250)) * kOneThreeHundredth;
     const int count = clampedStepCount(stepCount);
     for (int i = 0; i < count; ++i) {
-        levels[i].store(static_cast<float>(random.below(256)) / 256.0f, r);
-        decays[i].store(static_cast<float>(random.below(256)) * 0.000002f, r);
+        pattern.levels[i] = static_cast<float>(random.below(256)) / 256.0f;
+        pattern.decays[i] = static_cast<float>(random.below(256)) * 0.000002f;
     }
     for (int i = 0; i < count; ++i)
-        notes[i].store(randomNote(random), r);
+        pattern.notes[i] = randomNote(random);
 }
 
 void SineVoice::stepLoad(int s, int transpose) {
-    constexpr auto r = std::memory_order_relaxed;
-    target_ = levels[s].load(r);
-    targetDecay_ = decays[s].load(r);
-    const float exponent = static_cast<float>(notes[s].load(r) + transpose + 24) * kOneTwelfth;
+    target_ = pattern.levels[s];
+    targetDecay_ = pattern.decays[s];
+    const float exponent = static_cast<float>(pattern.notes[s] + transpose + 24) * kOneTwelfth;
     increment_ = static_cast<float>(std::pow(2.0, static_cast<double>(exponent)));
 }
 

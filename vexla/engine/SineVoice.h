@@ -1,12 +1,13 @@
 // The sine melody: a sine with a per-step note, level target and decay. stepLoad() and render() on
-// the audio thread only; generate() on either thread (tables and the send are atomics).
+// the audio thread only; generate() fills a pattern on either thread, which the
+// engine gives the voice.
 #pragma once
 
 #include "common/Random.h"
+#include "vexla/engine/SceneState.h"
 #include "vexla/engine/StepTables.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 
 namespace vexla {
@@ -18,7 +19,7 @@ class SineVoice {
     SineVoice& operator=(const SineVoice&) = delete;
 
     /// Echo send, the first stepCount levels and decays, then the first stepCount notes.
-    void generate(common::Random& random, int stepCount);
+    static void generate(SinePattern& pattern, common::Random& random, int stepCount);
 
     /// Loads step s (0..63); transpose in semitones.
     void stepLoad(int s, int transpose);
@@ -26,10 +27,9 @@ class SineVoice {
     /// n frames (1..kMaxRunFrames) into out: sin × 16384 × amplitude × volume.
     void render(float* out, int n, float volume);
 
-    std::array<std::atomic<std::int32_t>, kStepTableSize> notes{}; ///< semitones, see randomNote
-    std::array<std::atomic<float>, kStepTableSize> levels{};       ///< level target, 0..1 per step
-    std::array<std::atomic<float>, kStepTableSize> decays{};       ///< target decrement per frame
-    std::atomic<float> echoSend{0.0f};                             ///< opposite signs on left and right
+    /// Semitones (see randomNote), level target (0..1) and its decrement per frame per step; echo send
+    /// (opposite signs on left and right).
+    SinePattern pattern;
 
     float increment() const { return increment_; }
 

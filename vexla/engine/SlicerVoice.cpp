@@ -14,10 +14,10 @@ std::int32_t SlicerVoice::slicePosition(std::int32_t slice, std::int32_t length)
 
 void SlicerVoice::stepLoad(int step) {
     const int s = std::clamp(step, 0, kMaxSteps - 1);
-    decay_ = decays[static_cast<std::size_t>(s)].load(std::memory_order_relaxed);
-    // The table is written by another thread; clamp so a position is never negative or past the sample.
-    const std::int32_t slice = std::clamp(slices[static_cast<std::size_t>(s)].load(std::memory_order_relaxed),
-                                          0, kSliceDivisions - 1);
+    decay_ = pattern.decays[static_cast<std::size_t>(s)];
+    // A scene file may hold any number; clamp so a position is never negative or past the sample.
+    const std::int32_t slice =
+        std::clamp(pattern.slices[static_cast<std::size_t>(s)], 0, kSliceDivisions - 1);
     position_ = slicePosition(slice, std::max(slot_->length, 0));
     env_ = 1.0f;
 }
@@ -46,16 +46,15 @@ void SlicerVoice::render(float* left, float* right, int n, float gain) {
     std::fill(right + playing, right + n, 0.0f);
 }
 
-void SlicerVoice::generateSlicer(common::Random& random, int stepCount) {
+void SlicerVoice::generate(SlicerPattern& pattern, common::Random& random, int stepCount) {
     const int steps = std::clamp(stepCount, 0, kMaxSteps);
     // Draw order: echo send, ring-modulator send, all decays, then all slice numbers.
-    echoSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
-    amSend.store(static_cast<float>(random.below(250)) * 0.0033333334f, std::memory_order_relaxed);
+    pattern.echoSend = static_cast<float>(random.below(250)) * 0.0033333334f;
+    pattern.amSend = static_cast<float>(random.below(250)) * 0.0033333334f;
     for (int i = 0; i < steps; ++i)
-        decays[static_cast<std::size_t>(i)].store(static_cast<float>(random.below(256)) * 0.000002f,
-                                                  std::memory_order_relaxed);
+        pattern.decays[static_cast<std::size_t>(i)] = static_cast<float>(random.below(256)) * 0.000002f;
     for (int i = 0; i < steps; ++i)
-        slices[static_cast<std::size_t>(i)].store(random.below(250), std::memory_order_relaxed);
+        pattern.slices[static_cast<std::size_t>(i)] = random.below(250);
 }
 
 } // namespace vexla

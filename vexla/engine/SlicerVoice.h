@@ -1,13 +1,13 @@
 // Sample player that jumps at every step to one of 256 equal slices of its slot's sample, with a per-step
-// decay. stepLoad() and render() on the audio thread; generateSlicer() on the window thread (its tables
-// and sends are atomics that the render reads).
+// decay. stepLoad() and render() on the audio thread; its pattern comes from the engine (generate() runs on
+// the window thread into the window's copy, which the engine's mailbox brings to the render).
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 
 #include "common/Random.h"
+#include "vexla/engine/SceneState.h"
 
 namespace vexla {
 
@@ -32,16 +32,14 @@ class SlicerVoice {
     void render(float* left, float* right, int n, float gain);
 
     /// "Slicer": the two sends, then stepCount decays, then stepCount slice numbers, in that draw order.
-    void generateSlicer(common::Random& random, int stepCount);
+    static void generate(SlicerPattern& pattern, common::Random& random, int stepCount);
 
     /// Start frame of slice `slice` (0..255) in a sample of `length` frames: slice × length / 256,
     /// truncated, without overflow for any int32 length.
     static std::int32_t slicePosition(std::int32_t slice, std::int32_t length);
 
-    std::array<std::atomic<std::int32_t>, kMaxSteps> slices{}; ///< slice number per step, 0..249
-    std::array<std::atomic<float>, kMaxSteps> decays{};        ///< envelope decrement per frame, per step
-    std::atomic<float> echoSend{0.0f};                         ///< 0..0.83, both channels
-    std::atomic<float> amSend{0.0f};                           ///< 0..0.83, left channel
+    /// Slice numbers (0..249) and decays per step, echo send and ring-modulator send (0..0.83 each).
+    SlicerPattern pattern;
 
     std::int32_t position() const { return position_; }
     float env() const { return env_; }

@@ -444,6 +444,7 @@ void LoopMachineWindow::saveScene() {
     const QString path = dialogs_.saveSceneFile(this);
     if (path.isEmpty())
         return;
+    engine_.collectChanges(); // the patterns of the requests served so far belong to the scene
     Scene scene{captureLatest(engine_), {}};
     for (int i = 0; i < kSceneSlots; ++i)
         scene.samplePaths[static_cast<std::size_t>(i)] = QFile::encodeName(samplePaths_[i]).toStdString();

@@ -19,9 +19,9 @@ inline std::unique_ptr<LoopEngine> makeQuietEngine() {
     p.hatVolume = 0.0f;
     p.sineVolume = 0.0f;
     p.vcf2Gain = 0.0f;
-    engine->bass1.clip = 0.0f;
-    engine->bass2.clip = 0.0f;
-    engine->hats.echoSend = 0.0f;
+    engine->bass1.pattern.clip = 0.0f;
+    engine->bass2.pattern.clip = 0.0f;
+    engine->hats.pattern.echoSend = 0.0f;
     return engine;
 }
 

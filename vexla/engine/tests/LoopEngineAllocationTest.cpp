@@ -55,7 +55,9 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
 void* operator new(std::size_t size, std::align_val_t align) {
     note();
     void* p = nullptr;
@@ -63,7 +65,9 @@ void* operator new(std::size_t size, std::align_val_t align) {
         throw std::bad_alloc();
     return p;
 }
-void* operator new[](std::size_t size, std::align_val_t align) { return operator new(size, align); }
+void* operator new[](std::size_t size, std::align_val_t align) {
+    return operator new(size, align);
+}
 void operator delete(void* p) noexcept {
     free(p);
 }
@@ -126,11 +130,11 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
         if (round % 10 == 7) // an opened scene or an undo step, taken at the next boundary
             engine->postScene(scene, kSceneEverything);
         // Every request pending at every boundary; window randomisers between blocks.
-        engine->params.requestHats = true;
-        engine->params.requestSine = true;
-        engine->params.requestBass1 = true;
-        engine->params.requestBass2 = true;
-        engine->params.requestKick = true;
+        engine->request(Request::Hats);
+        engine->request(Request::Sine);
+        engine->request(Request::Bass1);
+        engine->request(Request::Bass2);
+        engine->request(Request::Kick);
         if (round % 10 == 3) {
             pressButton(*engine, window, "Sequence");
             pressButton(*engine, window, "AM Alter");
@@ -150,7 +154,7 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
         });
     }
     EXPECT_EQ(total, 0);
-    EXPECT_FALSE(engine->params.requestBass1); // requests were served inside the counted renders
+    EXPECT_FALSE(engine->requestPending(Request::Bass1)); // requests were served inside the counted renders
     SceneState posted;
     unsigned parts = 0;
     EXPECT_FALSE(engine->scenePending(posted, parts)); // and so was the scene

@@ -1,10 +1,12 @@
 // The loop engine's frame: clock, clip and rounding, mix signs, silence, requests, block-size invariance.
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/EngineControls.h"
+#include "vexla/engine/Scene.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -62,8 +64,8 @@ std::vector<int> kickTriggerFrames(const std::vector<std::int16_t>& left) {
 std::unique_ptr<LoopEngine> makeKickOnlyEngine() {
     auto engine = makeQuietEngine();
     engine->params.kickVolume = 8192.0f;
-    engine->kick.startFreq = 0.06f;
-    engine->kick.slide1 = 1023 * 0.000004859842f * 0.08f; // both partials reach 0 within 151 frames
+    engine->kick.pattern.startFreq = 0.06f;
+    engine->kick.pattern.slide1 = 1023 * 0.000004859842f * 0.08f; // both partials reach 0 within 151 frames
     return engine;
 }
 
@@ -94,7 +96,7 @@ TEST(StepClock, LoweringStepCountBelowTheCurrentStepWrapsAtTheNextBoundary) {
 
 TEST(Mix, KickComesOutWithOppositeSignsLeftAndRight) {
     auto engine = makeKickOnlyEngine();
-    engine->kick.slide1 = 0.0f;
+    engine->kick.pattern.slide1 = 0.0f;
     const auto out = renderInBlocks(*engine, 4000, 100);
     int nonZero = 0;
     for (std::size_t i = 0; i < out.size(); i += 2) {
@@ -122,7 +124,7 @@ TEST(Mix, ALooperSampleComesOutWithTheSameSignOnBothChannels) {
 
 TEST(Mix, OverloadSetsClippedAndItStaysSet) {
     auto engine = makeKickOnlyEngine();
-    engine->kick.slide1 = 0.0f;
+    engine->kick.pattern.slide1 = 0.0f;
     engine->params.masterGain = 8.0f;
     renderInBlocks(*engine, 2000, 500);
     EXPECT_TRUE(engine->params.clipped);
@@ -147,7 +149,7 @@ TEST(Stopped, RendersSilenceRecordsZerosAndFreezesTheClock) {
 
 TEST(RenderBlock, ShortLengthsLeaveTheRestOfTheBufferUntouched) {
     auto engine = makeKickOnlyEngine();
-    engine->kick.slide1 = 0.0f;
+    engine->kick.pattern.slide1 = 0.0f;
     renderInBlocks(*engine, 30, 30); // a non-zero kick from here on
     unsigned char buffer[8];
     std::memset(buffer, 0xAB, sizeof buffer);
@@ -168,32 +170,36 @@ TEST(Requests, AreServedAtTheNextStepBoundaryAndNotBefore) {
     startUp(*engine, random, 7);
     engine->params.running = true;
     renderInBlocks(*engine, 2500, 100); // mid step 0
-    const float clipBefore = engine->bass1.clip;
+    const float clipBefore = engine->bass1.pattern.clip;
     const float incrementAtStep1 = [&] {
         // The step after the boundary still plays the old pattern's note for step 1.
         BassVoice probe(BassKind::Bass1);
-        probe.notes[1] = engine->bass1.notes[1].load();
-        probe.mode = engine->bass1.mode.load();
+        probe.pattern.notes[1] = engine->bass1.pattern.notes[1];
+        probe.pattern.mode = engine->bass1.pattern.mode;
         probe.stepLoad(1, 16, 0);
         return probe.increment();
     }();
-    engine->params.requestBass1 = true;
+    engine->request(Request::Bass1);
     renderInBlocks(*engine, 5001 - 2500, 1); // up to the last frame of step 0
-    EXPECT_TRUE(engine->params.requestBass1);
-    EXPECT_EQ(engine->bass1.clip, clipBefore);
+    EXPECT_TRUE(engine->requestPending(Request::Bass1));
+    EXPECT_EQ(engine->bass1.pattern.clip, clipBefore);
     EXPECT_EQ(engine->currentStep(), 1);
 
     renderInBlocks(*engine, 1, 1); // the boundary frame
-    EXPECT_FALSE(engine->params.requestBass1);
+    EXPECT_FALSE(engine->requestPending(Request::Bass1));
     EXPECT_EQ(engine->bass1.increment(), incrementAtStep1);
     EXPECT_EQ(engine->currentStep(), 2);
+    // The render's pattern reaches the window's copy when the window collects, not before.
+    EXPECT_NE(engine->bass1.pattern, captureScene(*engine).bass1);
+    engine->collectChanges();
+    EXPECT_EQ(engine->bass1.pattern, captureScene(*engine).bass1);
 }
 
 TEST(Requests, ServedRegenerationsDrawFromTheAudioGeneratorInTheirOrder) {
     auto engine = makeQuietEngine();
-    engine->params.requestKick = true;
-    engine->params.requestHats = true;
-    engine->params.requestBass2 = true;
+    engine->request(Request::Kick);
+    engine->request(Request::Hats);
+    engine->request(Request::Bass2);
     renderInBlocks(*engine, 1, 1);
     // Order: hats, (sine), (bass1), bass2, kick; then one hi-hat draw for the frame.
     auto expectedEngine = makeQuietEngine();
@@ -202,11 +208,12 @@ TEST(Requests, ServedRegenerationsDrawFromTheAudioGeneratorInTheirOrder) {
     expected.generateHats(random);
     expected.generateBass2(random);
     expected.generateKick(random);
+    expected.settleChanges(); // the window's re-rolls reach the units
     random.next();
     EXPECT_EQ(engine->audioRandom.state(), random.state());
-    EXPECT_EQ(engine->hats.echoSend, expected.hats.echoSend);
-    EXPECT_EQ(engine->bass2.clip, expected.bass2.clip);
-    EXPECT_EQ(engine->kick.startFreq, expected.kick.startFreq);
+    EXPECT_EQ(engine->hats.pattern.echoSend, expected.hats.pattern.echoSend);
+    EXPECT_EQ(engine->bass2.pattern.clip, expected.bass2.pattern.clip);
+    EXPECT_EQ(engine->kick.pattern.startFreq, expected.kick.pattern.startFreq);
 }
 
 // A scene with every unit sounding, a served request and window-thread randomisers between blocks.
@@ -215,8 +222,8 @@ std::vector<std::int16_t> renderScene(int blockFrames) {
     auto engine = std::make_unique<LoopEngine>();
     startUp(*engine, random, 1234);
     testing::makeEverythingSound(*engine, random);
-    engine->params.requestSine = true;
-    engine->params.requestKick = true;
+    engine->request(Request::Sine);
+    engine->request(Request::Kick);
     auto first = renderInBlocks(*engine, 28672, blockFrames);
     pressButton(*engine, random, "Sequence");
     pressButton(*engine, random, "AM Alter");
@@ -340,8 +347,11 @@ class NumberedChange final : public common::Change<LoopEngine> {
 
 TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
     // Far more changes than the mailbox's ring holds: the overflow waits on the window side, none is lost.
+    // Re-rolls and requests go between them; in the end the render's patterns are the window's copy.
     constexpr int kChanges = 5000;
     auto engine = testing::makeQuietEngine();
+    engine->params.samplesPerStep = 300; // many step boundaries, so that requests are served
+    engine->params.running = true;
     std::vector<int> applied;
     applied.reserve(kChanges);
     std::atomic<bool> done{false};
@@ -350,17 +360,46 @@ TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
         while (!done)
             engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
     });
+    common::Random window(5);
     for (int i = 0; i < kChanges; ++i) {
         engine->post(std::make_unique<NumberedChange>(applied, i));
-        if (i % 100 == 0)
+        if (i % 7 == 0)
+            pressButton(*engine, window,
+                        kEngineButtons[static_cast<std::size_t>(i / 7) % std::size(kEngineButtons)]);
+        if (i % 13 == 0)
+            engine->regenerateAll(window);
+        if (i % 100 == 0) {
+            engine->collectChanges();
             std::this_thread::yield();
+        }
     }
+    for (int wait = 0; wait < 20000; ++wait) {
+        engine->collectChanges(); // sends what waited for room, as the window's timer does
+        bool requested = false;
+        for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
+            requested = requested || engine->requestPending(which);
+        if (!requested)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
+        EXPECT_FALSE(engine->requestPending(which)) << "the render serves every request";
     done = true;
     audio.join();
     engine->settleChanges();
+    engine->collectChanges();
     ASSERT_EQ(applied.size(), static_cast<std::size_t>(kChanges));
     for (int i = 0; i < kChanges; ++i)
         ASSERT_EQ(applied[static_cast<std::size_t>(i)], i);
+    const SceneState seen = captureScene(*engine);
+    EXPECT_EQ(seen.bass1, engine->bass1.pattern);
+    EXPECT_EQ(seen.bass2, engine->bass2.pattern);
+    EXPECT_EQ(seen.kick, engine->kick.pattern);
+    EXPECT_EQ(seen.hats, engine->hats.pattern);
+    EXPECT_EQ(seen.sine, engine->sine.pattern);
+    EXPECT_EQ(seen.slicer, engine->slicer.pattern);
+    EXPECT_EQ(seen.am, engine->ringModulator.setting);
+    EXPECT_EQ(seen.secondLooper, engine->secondLooperSends);
 }
 
 } // namespace

@@ -31,17 +31,17 @@ TEST(RingModulator, SilentUntilFirstAlter) {
     RingModulator modulator;
     for (int frame = 0; frame < 10000; ++frame)
         ASSERT_EQ(testing::renderOne(modulator, static_cast<float>(frame) - 5000.0f), 0.0f);
-    EXPECT_EQ(modulator.amEchoSend.load(), 0.0f);
+    EXPECT_EQ(modulator.setting.amEchoSend, 0.0f);
 }
 
 TEST(RingModulator, CarrierKeepsItsPitchWhenTheSweepDrivesItDownwardForLong) {
     RingModulator modulator;
     // Park the sweep at 4 radians (sine −0.757) under a deep sweep: the carrier runs backwards at about
     // 2647 Hz for as long as the sweep stands still.
-    modulator.sweepRate = 4.0f;
+    modulator.setting.sweepRate = 4.0f;
     testing::renderOne(modulator, 0.0f);
-    modulator.sweepRate = 0.0f;
-    modulator.sweepDepth = 0.498046875f;
+    modulator.setting.sweepRate = 0.0f;
+    modulator.setting.sweepDepth = 0.498046875f;
     const double expected = 0.498046875 * std::sin(4.0f) * -44100.0 / RingModulator::kPhaseWrap;
     EXPECT_NEAR(measuredFrequency(modulator), expected, 3.0);
     for (int frame = 0; frame < 10000000; ++frame)
@@ -53,10 +53,11 @@ TEST(RingModulator, FollowsTheSweptCarrierArithmetic) {
     common::Random random(2024);
     for (int trial = 0; trial < 8; ++trial) {
         RingModulator modulator;
-        modulator.alterAm(random);
-        modulator.sweepRate = modulator.sweepRate.load() * 50.0f + 0.0001f; // several turns in the test
-        const float sweepRate = modulator.sweepRate, sweepDepth = modulator.sweepDepth;
-        const float carrierRate = modulator.carrierRate;
+        RingModulator::alterAm(modulator.setting, random);
+        modulator.setting.sweepRate =
+            modulator.setting.sweepRate * 50.0f + 0.0001f; // several turns in the test
+        const float sweepRate = modulator.setting.sweepRate, sweepDepth = modulator.setting.sweepDepth;
+        const float carrierRate = modulator.setting.carrierRate;
         float sweepPhase = 0.0f, carrierPhase = 0.0f;
         double worst = 0.0;
         for (int frame = 0; frame < 441000; ++frame) {

@@ -1,7 +1,7 @@
 // Scenes in the engine: a posted scene taken exactly at the next step boundary, and the published step
 // and peaks.
-#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
+#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/VcfFilterSetting.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 #include "vexla/engine/tests/OneFrame.h"
@@ -54,9 +54,14 @@ TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     live->postScene(other, kSceneEverything);
     renderToBoundary(*live, liveOut);
     SceneState beforeBoundary = captureScene(*live);
-    beforeBoundary.echoReadPos =
-        live->echo.settingReadPos(); // the window's echo setting counts from the post
+    // What the window keeps itself (the echo setting and its re-rolled patterns) counts from the post.
+    beforeBoundary.echoReadPos = live->echo.settingReadPos();
+    EXPECT_TRUE(beforeBoundary.slicer == other.slicer && beforeBoundary.am == other.am &&
+                beforeBoundary.secondLooper == other.secondLooper);
+    copySceneParts(beforeBoundary, before, kScenePatterns);
     EXPECT_TRUE(beforeBoundary == before) << "taken before the boundary";
+    EXPECT_TRUE(live->slicer.pattern == before.slicer && live->ringModulator.setting == before.am)
+        << "taken before the boundary";
     renderToBoundary(*reference, referenceOut);
     applyScene(*reference, other, kSceneEverything);
     const int stepBefore = live->currentStep();

@@ -22,8 +22,8 @@ TEST(SlicerVoice, PlaysItsSliceUnderADecayingEnvelope) {
         slot, 1000, [](std::int32_t i) { return static_cast<std::int16_t>(i); },
         [](std::int32_t i) { return static_cast<std::int16_t>(-i); });
     SlicerVoice slicer(slot);
-    slicer.slices[3] = 128;
-    slicer.decays[3] = 0.25f;
+    slicer.pattern.slices[3] = 128;
+    slicer.pattern.decays[3] = 0.25f;
     slicer.stepLoad(3);
     const float expected[] = {500.0f, 501 * 0.75f, 502 * 0.5f, 503 * 0.25f, 0.0f, 0.0f};
     for (float left : expected) {
@@ -38,7 +38,7 @@ TEST(SlicerVoice, SilentPastTheEndAndWhenTheSampleShrinks) {
     SampleSlot slot;
     test::fillSlot(slot, 1000, [](std::int32_t) { return std::int16_t{300}; });
     SlicerVoice slicer(slot);
-    slicer.slices[0] = 249; // starts at 972: 28 frames before the end
+    slicer.pattern.slices[0] = 249; // starts at 972: 28 frames before the end
     slicer.stepLoad(0);
     int sounding = 0;
     for (int frame = 0; frame < 100; ++frame)

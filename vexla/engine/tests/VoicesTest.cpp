@@ -1,6 +1,7 @@
 // The basslines, kick, hi-hats and sine: pitches measured from the output, gates, clamps, slides, accents.
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/Scene.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 #include "vexla/engine/tests/OneFrame.h"
 
@@ -20,13 +21,13 @@ std::unique_ptr<LoopEngine> makeBassOnlyEngine(BassKind kind) {
     auto engine = makeQuietEngine();
     BassVoice& voice = kind == BassKind::Bass1 ? engine->bass1 : engine->bass2;
     for (int i = 0; i < kStepTableSize; ++i) {
-        voice.notes[i] = 0;
-        voice.gates[i] = 5000;
+        voice.pattern.notes[i] = 0;
+        voice.pattern.gates[i] = 5000;
     }
-    voice.mode = 0;
-    voice.clip = 8191.0f;
-    voice.resonance = 0.5f;
-    voice.echoSend = 0.0f;
+    voice.pattern.mode = 0;
+    voice.pattern.clip = 8191.0f;
+    voice.pattern.resonance = 0.5f;
+    voice.pattern.echoSend = 0.0f;
     return engine;
 }
 
@@ -44,21 +45,21 @@ TEST(BassPitch, Bass2PlaysNoteZeroAt86HzAndBass1AnOctaveLower) {
 
 TEST(BassPitch, TransposeAndModeShiftTheFirstHalfOnly) {
     BassVoice voice(BassKind::Bass2);
-    voice.mode = 1; // a fourth up in the first half
+    voice.pattern.mode = 1; // a fourth up in the first half
     voice.stepLoad(7, 16, 0);
     EXPECT_NEAR(voice.increment(), std::pow(2.0, 5.0 / 12.0), 1e-6);
     voice.stepLoad(8, 16, 0);
     EXPECT_EQ(voice.increment(), 1.0f);
     voice.stepLoad(1, 3, -12); // with 3 steps only step 0 is shifted
     EXPECT_NEAR(voice.increment(), 0.5, 1e-6);
-    voice.mode = 3;
+    voice.pattern.mode = 3;
     voice.stepLoad(0, 3, 12);
     EXPECT_NEAR(voice.increment(), std::pow(2.0, 15.0 / 12.0), 1e-5);
 }
 
 TEST(BassGate, AmplitudeClimbsBy16AndFallsWhenTheGateCloses) {
     BassVoice voice(BassKind::Bass1);
-    voice.gates[0] = 3334;
+    voice.pattern.gates[0] = 3334;
     voice.stepLoad(0, 16, 0);
     for (int counter = 1; counter <= 3334; ++counter) {
         testing::renderOne(voice, 2048.0f, counter);
@@ -80,22 +81,22 @@ TEST(BassGenerator, ClampsResonanceAndKeepsEveryValueInRange) {
     for (std::uint32_t seed = 1; seed <= 3000; ++seed) {
         common::Random random(seed);
         BassVoice b1(BassKind::Bass1), b2(BassKind::Bass2);
-        b1.generate(random, 16, 5000);
-        b2.generate(random, 16, 5000);
+        BassVoice::generate(b1.pattern, BassKind::Bass1, random, 16, 5000);
+        BassVoice::generate(b2.pattern, BassKind::Bass2, random, 16, 5000);
         for (const BassVoice* v : {&b1, &b2}) {
-            EXPECT_LE(v->resonance.load(), 0.98f);
-            EXPECT_GE(v->mode.load(), 0);
-            EXPECT_LE(v->mode.load(), 3);
-            EXPECT_GE(v->clip.load(), 0.0f);
-            EXPECT_LE(v->clip.load(), 8191.0f);
-            atHigh = atHigh || v->resonance == 0.98f;
+            EXPECT_LE(v->pattern.resonance, 0.98f);
+            EXPECT_GE(v->pattern.mode, 0);
+            EXPECT_LE(v->pattern.mode, 3);
+            EXPECT_GE(v->pattern.clip, 0.0f);
+            EXPECT_LE(v->pattern.clip, 8191.0f);
+            atHigh = atHigh || v->pattern.resonance == 0.98f;
             for (int i = 0; i < 16; ++i)
-                gates.insert(v->gates[i]);
+                gates.insert(v->pattern.gates[i]);
         }
-        EXPECT_GE(b1.resonance.load(), 0.1f);
-        EXPECT_GE(b2.resonance.load(), 0.8f);
-        bass1AtLow = bass1AtLow || b1.resonance == 0.1f;
-        bass2AtLow = bass2AtLow || b2.resonance == 0.8f;
+        EXPECT_GE(b1.pattern.resonance, 0.1f);
+        EXPECT_GE(b2.pattern.resonance, 0.8f);
+        bass1AtLow = bass1AtLow || b1.pattern.resonance == 0.1f;
+        bass2AtLow = bass2AtLow || b2.pattern.resonance == 0.8f;
     }
     EXPECT_TRUE(bass1AtLow && bass2AtLow && atHigh);
     EXPECT_EQ(gates, (std::set<int>{2500, 3334, 5000}));
@@ -118,8 +119,8 @@ TEST(RandomNote, DrawsThreeNumbersAndGivesOnlyTheListedNotes) {
 
 TEST(Kick, SlideStopsTheFirstPartialAfter151FramesAndHoldsItsLevel) {
     KickVoice kick;
-    kick.startFreq = 0.06f;
-    kick.slide1 = 1023 * 0.000004859842f * 0.08f;
+    kick.pattern.startFreq = 0.06f;
+    kick.pattern.slide1 = 1023 * 0.000004859842f * 0.08f;
     kick.trigger();
     EXPECT_EQ(testing::renderOne(kick, 8192.0f), 0.0f); // sin(0) at the trigger
     int frames = 1;
@@ -135,19 +136,22 @@ TEST(Kick, SlideStopsTheFirstPartialAfter151FramesAndHoldsItsLevel) {
 
 TEST(Kick, GenerateSilencesTheFirstPartialAtTheNextBlockUntilTheNextTrigger) {
     auto engine = testing::makeQuietEngine();
-    engine->kick.startFreq = 0.06f;
-    engine->kick.slide1 = 0.0f;
+    engine->kick.pattern.startFreq = 0.06f;
+    engine->kick.pattern.slide1 = 0.0f;
     testing::renderInBlocks(*engine, 10, 10); // the trigger at step 0
     ASSERT_EQ(engine->kick.freq1(), 0.06f);
     common::Random window(3);
-    engine->generateKick(window); // on the window thread: the silence goes through the mailbox
-    engine->kick.slide1 = 0.0f;   // so that the next trigger's frequency holds
+    engine->generateKick(window); // on the window thread: pattern and silence go through the mailbox
     EXPECT_EQ(engine->kick.freq1(), 0.06f) << "not before the next block";
+    EXPECT_EQ(engine->kick.pattern.startFreq, 0.06f) << "not before the next block";
+    EXPECT_NE(captureScene(*engine).kick, engine->kick.pattern) << "the window sees it at once";
     testing::renderInBlocks(*engine, 1, 1);
     EXPECT_EQ(engine->kick.freq1(), 0.0f);
     EXPECT_GT(engine->kick.freq2(), 0.0f);
+    EXPECT_EQ(engine->kick.pattern, captureScene(*engine).kick);
+    engine->kick.pattern.slide1 = 0.0f;              // so that the next trigger's frequency holds
     testing::renderInBlocks(*engine, 4 * 5001, 512); // the next trigger, four steps on
-    EXPECT_EQ(engine->kick.freq1(), engine->kick.startFreq.load());
+    EXPECT_EQ(engine->kick.freq1(), engine->kick.pattern.startFreq);
 }
 
 TEST(Hats, StepFourPlaysTheAccentUnlessSwitchedOffAndStepSixDoublesItsLevel) {
@@ -165,10 +169,10 @@ TEST(Hats, StepFourPlaysTheAccentUnlessSwitchedOffAndStepSixDoublesItsLevel) {
     HatVoice hats;                                           // zero tables, as before the first "HiHats"
     EXPECT_GT(peakAfterStepLoad(hats, 4, 0, 100), 5000.0f);  // accent: level 1.0
     EXPECT_LT(peakAfterStepLoad(hats, 4, 1100, 1200), 1.0f); // its decay of 0.001 ends it after 1000 frames
-    hats.accentOff = 1;
+    hats.pattern.accentOff = 1;
     EXPECT_LT(peakAfterStepLoad(hats, 4, 100, 200), 1.0f);
-    hats.levels[6] = hats.levels[5] = 0.25f;
-    hats.decays[6] = hats.decays[5] = 0.0f;
+    hats.pattern.levels[6] = hats.pattern.levels[5] = 0.25f;
+    hats.pattern.decays[6] = hats.pattern.decays[5] = 0.0f;
     const float plain = peakAfterStepLoad(hats, 5, 100, 2000);
     EXPECT_NEAR(peakAfterStepLoad(hats, 6, 100, 2000) / plain, 2.0, 1e-3); // same noise, twice the level
 }
@@ -177,11 +181,11 @@ TEST(Sine, NoteZeroSoundsAt344HzAndNeverRests) {
     auto engine = makeQuietEngine();
     engine->params.sineVolume = 1.0f;
     for (int i = 0; i < kStepTableSize; ++i) {
-        engine->sine.notes[i] = 0;
-        engine->sine.levels[i] = 0.5f;
-        engine->sine.decays[i] = 0.0f;
+        engine->sine.pattern.notes[i] = 0;
+        engine->sine.pattern.levels[i] = 0.5f;
+        engine->sine.pattern.decays[i] = 0.0f;
     }
-    engine->sine.echoSend = 0.0f;
+    engine->sine.pattern.echoSend = 0.0f;
     const auto left = testing::leftChannel(renderInBlocks(*engine, 44100, 441));
     int crossings = 0;
     for (std::size_t i = 1000; i < left.size(); ++i)

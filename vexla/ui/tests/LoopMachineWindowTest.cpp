@@ -351,14 +351,12 @@ class LoopMachineWindowTest : public QObject {
         const QSet<int> allowed{3, 8, 12, 16, 24, 32};
         QSet<int> seen;
         for (int press = 0; press < 60; ++press) {
-            params().requestBass1.store(false, kRelaxed);
-            params().requestBass2.store(false, kRelaxed);
             click("sequenceButton");
             const int steps = params().stepCount.load(kRelaxed);
             QVERIFY2(allowed.contains(steps), qPrintable(QString::number(steps)));
             QCOMPARE(find<QLineEdit>("stepsEdit")->text(), QString::number(steps));
-            QVERIFY(params().requestBass1.load(kRelaxed));
-            QVERIFY(params().requestBass2.load(kRelaxed));
+            QVERIFY(engine_->requestPending(Request::Bass1));
+            QVERIFY(engine_->requestPending(Request::Bass2));
             seen.insert(steps);
         }
         QVERIFY2(seen.size() >= 4, "the choice should vary from press to press");
@@ -375,14 +373,13 @@ class LoopMachineWindowTest : public QObject {
 
     void requestButtonsRaiseTheirFlag() {
         QFETCH(QString, button);
-        EngineParams& p = params();
-        std::atomic<bool>* flags[] = {&p.requestKick, &p.requestBass1, &p.requestBass2, &p.requestSine,
-                                      &p.requestHats};
+        const Request requests[] = {Request::Kick, Request::Bass1, Request::Bass2, Request::Sine,
+                                    Request::Hats};
         const QStringList names{"kickButton", "bassline1Button", "bassline2Button", "sineButton",
                                 "hiHatsButton"};
         click(button.toUtf8().constData());
         for (int i = 0; i < names.size(); ++i)
-            QCOMPARE(flags[i]->load(kRelaxed), names[i] == button);
+            QCOMPARE(engine_->requestPending(requests[i]), names[i] == button);
     }
 
     void runToggles() {

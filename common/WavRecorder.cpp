@@ -93,6 +93,58 @@ std::size_t roundUpToPowerOfTwo(std::size_t n) {
     return p;
 }
 
+/// Opens `path` for a new recording, replacing a file of that name. A pipe or a device is no place
+/// for a file whose header is rewritten as it grows, and opening a pipe that has no reader would block
+/// the caller (the window): both are refused, and the open does not wait in case one appears at the
+/// path meanwhile. Returns the descriptor, or −1 with `error` set.
+int openRegularFile(const char* path, std::string& error) {
+    const std::string notRegular = std::string("cannot record to ") + path + ": it is not a regular file";
+    struct stat existing {};
+    if (::stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        error = notRegular;
+        return -1;
+    }
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        error =
+            errno == ENXIO ? notRegular : std::string("cannot create ") + path + ": " + describeErrno(errno);
+        return -1;
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        error = notRegular;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+/// The ring's `frames` packed frames from `first` on as the file holds them; returns the bytes written.
+std::size_t fileBytes(const std::uint32_t* ring, std::size_t ringMask, std::uint64_t first,
+                      std::size_t frames, int bitsPerSample, int channels, unsigned char* out) {
+    unsigned char* const start = out;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::uint32_t packed = ring[(first + i) & ringMask];
+        const auto left = static_cast<std::int16_t>(packed & 0xFFFFu);
+        const auto right = static_cast<std::int16_t>(packed >> 16);
+        if (bitsPerSample == 16) {
+            putLe(out, static_cast<std::uint16_t>(left), 2);
+            out += 2;
+            if (channels == 2) {
+                putLe(out, static_cast<std::uint16_t>(right), 2);
+                out += 2;
+            }
+        } else {
+            // 8-bit WAV is unsigned: the top byte of the sample, offset by 128.
+            *out++ = static_cast<unsigned char>((left >> 8) + 128);
+            if (channels == 2)
+                *out++ = static_cast<unsigned char>((right >> 8) + 128);
+        }
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
 } // namespace
 
 struct WavRecorder::Session {
@@ -176,28 +228,12 @@ int WavRecorder::open(const char* path, int sampleRate, int bitsPerSample, int c
     session->limitBytes = limit & ~std::uint64_t{1};
     session->buffer.resize(kChunkFrames * static_cast<std::size_t>(session->bytesPerFrame));
 
-    // A pipe or a device is no place for a file whose header is rewritten as it grows, and opening a
-    // pipe that has no reader would block the caller (the window): refuse both, and open without
-    // waiting in case one appears at the path meanwhile.
-    const std::string notRegular = "cannot record to " + session->path + ": it is not a regular file";
-    struct stat existing {};
-    if (::stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        setError(notRegular);
-        return kFileFailed;
-    }
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    std::string error;
+    const int fd = openRegularFile(path, error);
     if (fd < 0) {
-        setError(errno == ENXIO ? notRegular
-                                : "cannot create " + session->path + ": " + describeErrno(errno));
+        setError(error);
         return kFileFailed;
     }
-    struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        ::close(fd);
-        setError(notRegular);
-        return kFileFailed;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     session->fd = fd;
 
     // The header is complete from the start (sizes of an empty recording): the file is valid at once.
@@ -326,26 +362,8 @@ void WavRecorder::writerLoop() {
                     setError("the recording reached the largest size a WAV file can hold and was stopped");
                 }
             }
-            unsigned char* out = s.buffer.data();
-            for (std::size_t i = 0; i < fitting; ++i) {
-                const std::uint32_t packed = ring_[(tail + i) & ringMask_];
-                const auto left = static_cast<std::int16_t>(packed & 0xFFFFu);
-                const auto right = static_cast<std::int16_t>(packed >> 16);
-                if (s.bitsPerSample == 16) {
-                    putLe(out, static_cast<std::uint16_t>(left), 2);
-                    out += 2;
-                    if (s.channels == 2) {
-                        putLe(out, static_cast<std::uint16_t>(right), 2);
-                        out += 2;
-                    }
-                } else {
-                    // 8-bit WAV is unsigned: the top byte of the sample, offset by 128.
-                    *out++ = static_cast<unsigned char>((left >> 8) + 128);
-                    if (s.channels == 2)
-                        *out++ = static_cast<unsigned char>((right >> 8) + 128);
-                }
-            }
-            const std::size_t bytes = static_cast<std::size_t>(out - s.buffer.data());
+            const std::size_t bytes = fileBytes(ring_.get(), ringMask_, tail, fitting, s.bitsPerSample,
+                                                s.channels, s.buffer.data());
             if (bytes > 0) {
                 if (writeAll(s.fd, s.buffer.data(), bytes)) {
                     s.dataBytes += bytes;

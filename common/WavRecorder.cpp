@@ -321,27 +321,28 @@ int WavRecorder::writeFrames(const std::int16_t* interleavedStereo, int frames) 
     return status;
 }
 
+void WavRecorder::rewriteSizes(Session& s) {
+    unsigned char size[4];
+    putLe(size, static_cast<std::uint32_t>(36 + s.dataBytes), 4);
+    bool ok = pwriteAll(s.fd, size, 4, 4);
+    putLe(size, static_cast<std::uint32_t>(s.dataBytes), 4);
+    ok = ok && pwriteAll(s.fd, size, 4, 40);
+    if (!ok && !s.failed) {
+        s.failed = true;
+        stopped_.store(true, std::memory_order_relaxed);
+        setError("cannot update " + s.path + ": " + describeErrno(errno));
+    }
+    if (!s.failed && fileWasDeleted(s.fd)) {
+        s.failed = true;
+        stopped_.store(true, std::memory_order_relaxed);
+        setError("the file " + s.path + " was deleted while recording");
+    }
+    s.sizesWrittenFor = s.dataBytes;
+    s.lastSizeRewrite = Clock::now();
+}
+
 void WavRecorder::writerLoop() {
     Session& s = *session_;
-    auto rewriteSizes = [&s, this] {
-        unsigned char size[4];
-        putLe(size, static_cast<std::uint32_t>(36 + s.dataBytes), 4);
-        bool ok = pwriteAll(s.fd, size, 4, 4);
-        putLe(size, static_cast<std::uint32_t>(s.dataBytes), 4);
-        ok = ok && pwriteAll(s.fd, size, 4, 40);
-        if (!ok && !s.failed) {
-            s.failed = true;
-            stopped_.store(true, std::memory_order_relaxed);
-            setError("cannot update " + s.path + ": " + describeErrno(errno));
-        }
-        if (!s.failed && fileWasDeleted(s.fd)) {
-            s.failed = true;
-            stopped_.store(true, std::memory_order_relaxed);
-            setError("the file " + s.path + " was deleted while recording");
-        }
-        s.sizesWrittenFor = s.dataBytes;
-        s.lastSizeRewrite = Clock::now();
-    };
 
     for (;;) {
         const bool stopping = stopWriter_.load(std::memory_order_acquire);
@@ -390,11 +391,11 @@ void WavRecorder::writerLoop() {
             // Data first, then the sizes that describe it: after a power loss the header claims at
             // most what the last half second wrote beyond the synced data.
             ::fdatasync(s.fd);
-            rewriteSizes();
+            rewriteSizes(s);
         } else if (s.dataBytes - s.sizesWrittenFor >= kSizeRewriteBytes) {
             // No sync here: a killed process leaves its writes to the system in order, and syncing
             // every MiB would hold a fast offline render back.
-            rewriteSizes();
+            rewriteSizes(s);
         }
         if (available > 0)
             continue;

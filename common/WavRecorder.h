@@ -78,6 +78,8 @@ class WavRecorder {
   private:
     struct Session;
     void writerLoop();
+    /// Writer thread: the header's sizes to what the file holds; notices a failed write or a deleted file.
+    void rewriteSizes(Session& session);
     int stopSession();
     void setError(const std::string& reason);
 

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -206,6 +207,36 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
     if (!parser.lengthGiven)
         return "give the length with --seconds S or --frames N";
     return {};
+}
+
+namespace {
+
+volatile std::sig_atomic_t caughtSignal = 0;
+struct sigaction previousInt {
+}, previousTerm{};
+
+extern "C" void noteSignal(int number) {
+    caughtSignal = number;
+}
+
+} // namespace
+
+InterruptCatcher::InterruptCatcher() {
+    caughtSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = noteSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previousInt);
+    ::sigaction(SIGTERM, &action, &previousTerm);
+}
+
+InterruptCatcher::~InterruptCatcher() {
+    ::sigaction(SIGINT, &previousInt, nullptr);
+    ::sigaction(SIGTERM, &previousTerm, nullptr);
+}
+
+int InterruptCatcher::caught() const {
+    return caughtSignal;
 }
 
 std::uint32_t clockSeed() {

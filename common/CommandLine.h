@@ -84,6 +84,18 @@ void reportRender(std::string_view program, const RenderArguments& args, std::ui
 int checkOutputs(std::string_view program, const RenderArguments& args,
                  const std::vector<std::string>& inputs);
 
+/// While it lives, SIGINT and SIGTERM do not end the process but are noted, so that a render can
+/// stop between blocks and finish its file; the handlers before it come back when it goes.
+class InterruptCatcher {
+  public:
+    InterruptCatcher();
+    ~InterruptCatcher();
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+    /// The signal that came (SIGINT or SIGTERM), or 0.
+    int caught() const;
+};
+
 /// Prints "program: message" on stderr and returns `status`.
 int failWith(std::string_view program, const std::string& message, int status);
 

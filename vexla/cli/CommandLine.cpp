@@ -227,8 +227,11 @@ int runCommandLine(int argc, char** argv) {
     engine->params.recording.store(true, kRelaxed);
 
     std::vector<unsigned char> block(static_cast<std::size_t>(args.blockFrames) * 4);
-    // A failed recording (a full disk) ends the render at once; finish() below reports it.
-    for (std::int64_t remaining = args.frames; remaining > 0 && !recorder.hasStopped();) {
+    // A failed recording (a full disk) ends the render at once; finish() below reports it. An
+    // interrupt ends it too, with the file finished.
+    const common::InterruptCatcher interrupts;
+    for (std::int64_t remaining = args.frames;
+         remaining > 0 && !recorder.hasStopped() && !interrupts.caught();) {
         const int frames = static_cast<int>(remaining < args.blockFrames ? remaining : args.blockFrames);
         engine->renderBlock(block.data(), frames * 4);
         remaining -= frames;
@@ -240,6 +243,10 @@ int runCommandLine(int argc, char** argv) {
         return common::failWith(kProgram,
                                 "writing \"" + args.outputPath + "\" failed: " + recorder.lastError(),
                                 common::kExitFailure);
+    if (interrupts.caught())
+        return common::failWith(kProgram,
+                                "interrupted: \"" + args.outputPath + "\" holds what was rendered until then",
+                                128 + interrupts.caught());
     if (!args.saveScenePath.empty()) {
         std::string error;
         if (!saveSceneFile(args.saveScenePath, named, error))

@@ -278,7 +278,8 @@ int runCommandLine(int argc, char** argv) {
 
     std::vector<std::int16_t> block(2 * static_cast<std::size_t>(request.blockFrames));
     bool writeFailed = false;
-    for (std::int64_t done = 0; done < request.frames && !writeFailed;) {
+    const common::InterruptCatcher interrupts; // an interrupt ends the render with the file finished
+    for (std::int64_t done = 0; done < request.frames && !writeFailed && !interrupts.caught();) {
         const int frames =
             static_cast<int>(std::min<std::int64_t>(request.blockFrames, request.frames - done));
         engine->renderBlock(block.data(), frames * 4);
@@ -289,6 +290,10 @@ int runCommandLine(int argc, char** argv) {
         return common::failWith(kProgram,
                                 "writing \"" + request.outputPath + "\" failed: " + recorder.lastError(),
                                 common::kExitFailure);
+    if (interrupts.caught())
+        return common::failWith(
+            kProgram, "interrupted: \"" + request.outputPath + "\" holds what was rendered until then",
+            128 + interrupts.caught());
     if (!request.saveScenePath.empty()) {
         std::string error;
         if (!saveSceneFile(request.saveScenePath, scene, error))

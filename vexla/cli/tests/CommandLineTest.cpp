@@ -1,7 +1,12 @@
 // The headless renderer: argument errors (status 2, one line, no file) and the file it writes.
 #include "vexla/cli/CommandLine.h"
 
+#include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -130,6 +135,30 @@ TEST_F(CommandLine, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
         run({"--render", path("no/such/dir/out.wav"), "--frames", "10", "--save-scene", path("t.json")});
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(fs::exists(path("t.json")));
+}
+
+TEST_F(CommandLine, AnInterruptedRenderStopsWithItsFileFinished) {
+    const std::string out = path("long.wav");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(run({"--render", out, "--seconds", "3000", "--seed", "1"}).status);
+    while (!fs::exists(out) || fs::file_size(out) < 4u << 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    const std::vector<char> bytes = readFile(out);
+    const auto le32 = [&bytes](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    EXPECT_EQ(le32(4), bytes.size() - 8); // the sizes describe every frame in the file
+    EXPECT_EQ(le32(40), bytes.size() - 44);
 }
 
 TEST_F(CommandLine, HelpPrintsTheUsage) {

@@ -1,7 +1,11 @@
 // Headless rendering: argument checking, and the WAV file it writes.
 #include "zintor/cli/CommandLine.h"
 
+#include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
 
 #include <cstdint>
 #include <cstring>
@@ -110,6 +114,28 @@ TEST(CommandLineRun, AnOutputThatIsAnInputIsRefusedAndASceneIsSavedOnlyAfterASuc
         run({"--render", "/nonexistent-dir/x.wav", "--frames", "100", "--save-scene", dir.file("c.json")}),
         1);
     EXPECT_FALSE(fs::exists(dir.file("c.json")));
+}
+
+TEST(CommandLineRun, AnInterruptedRenderStopsWithItsFileFinished) {
+    ScratchDir dir;
+    const std::string out = dir.file("long.wav");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(run({"--render", out, "--seconds", "3000", "--seed", "1"}));
+    while (!fs::exists(out) || fs::file_size(out) < 4u << 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+    const std::vector<unsigned char> bytes = readFile(out);
+    const auto le32 = [&bytes](std::size_t at) {
+        return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 |
+               std::uint32_t{bytes[at + 2]} << 16 | std::uint32_t{bytes[at + 3]} << 24;
+    };
+    EXPECT_EQ(le32(40), bytes.size() - 44); // the header describes every frame in the file
 }
 
 TEST(CommandLineRun, WritesA16BitStereoWavOfTheRequestedLength) {

@@ -339,11 +339,11 @@ QSlider* SynthWindow::buildTransposeGroup(const DialogUnits& units) {
 // The step lamps and their page, the dialog buttons and the processor load.
 void SynthWindow::buildBottomRow(const DialogUnits& units) {
     stepLamps_ = new StepLamps(this);
-    place(units, stepLamps_, 4, 297, 420, 6);
+    place(units, stepLamps_, 4, 297, 394, 6);
     pageLabel_ = new QLabel(stepLamps_->pageText(), this);
     pageLabel_->setObjectName("stepPageLabel");
     pageLabel_->setAccessibleName("Step page");
-    place(units, pageLabel_, 426, 296, 66, 8);
+    place(units, pageLabel_, 402, 296, 90, 8); // room for "Steps 129-192 of 256"
     connect(stepLamps_, &StepLamps::pageChanged, pageLabel_, &QLabel::setText);
 
     QPushButton* ok = addButton(units, this, "okButton", "OK", 4, 304, 50, 14);

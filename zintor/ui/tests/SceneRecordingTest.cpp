@@ -326,6 +326,12 @@ void SceneRecordingTest::lampsFollowThePublishedStep() {
     QCOMPARE(lamps->count(), 36);
     QCOMPARE(page->text(), QString("Steps 65-100 of 100"));
     QVERIFY(!lamps->accessibleName().isEmpty());
+
+    // The longest page name fits its label whole.
+    rig.engine->params.stepCount.store(256);
+    rig.engine->params.playingStep.store(130);
+    QTRY_COMPARE_WITH_TIMEOUT(page->text(), QString("Steps 129-192 of 256"), 1000);
+    QVERIFY(page->fontMetrics().horizontalAdvance(page->text()) <= page->contentsRect().width());
 }
 
 QTEST_MAIN(SceneRecordingTest)

@@ -75,6 +75,19 @@ class Table {
     std::map<std::string, std::string> actual_;
 };
 
+/// Runs a program's command line, `entry(argc, argv)`, with `program` as its name; its report on
+/// stdout is kept out of the test's log. Returns the exit status.
+inline int runProgram(const char* program, int (*entry)(int, char**), std::vector<std::string> args) {
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& s : args)
+        argv.push_back(s.data());
+    ::testing::internal::CaptureStdout();
+    const int status = entry(static_cast<int>(argv.size()), argv.data());
+    ::testing::internal::GetCapturedStdout();
+    return status;
+}
+
 /// A scene to render: its name in the golden file and the command-line options after the length.
 struct Case {
     const char* name;

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexla {
@@ -19,14 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int run(std::vector<std::string> args) {
-    args.insert(args.begin(), "vexla");
-    std::vector<char*> argv;
-    for (std::string& s : args)
-        argv.push_back(s.data());
-    ::testing::internal::CaptureStdout();
-    const int status = runCommandLine(static_cast<int>(argv.size()), argv.data());
-    ::testing::internal::GetCapturedStdout();
-    return status;
+    return golden::runProgram("vexla", runCommandLine, std::move(args));
 }
 
 /// A deterministic sound file: `shape(frame, channel)` in −1..1.

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zintor {
@@ -16,14 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 int run(std::vector<std::string> args) {
-    args.insert(args.begin(), "zintor");
-    std::vector<char*> argv;
-    for (std::string& s : args)
-        argv.push_back(s.data());
-    ::testing::internal::CaptureStdout();
-    const int status = runCommandLine(static_cast<int>(argv.size()), argv.data());
-    ::testing::internal::GetCapturedStdout();
-    return status;
+    return golden::runProgram("zintor", runCommandLine, std::move(args));
 }
 
 std::vector<std::string> join(std::vector<std::string> a, const std::vector<std::string>& b) {

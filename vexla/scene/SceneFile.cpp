@@ -94,6 +94,63 @@ void readControls(common::SceneFields& file, ControlValues& values) {
         file.fail(group.error());
 }
 
+bool isUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = lead < 0x80         ? 1
+                           : (lead >> 5) == 6  ? 2
+                           : (lead >> 4) == 14 ? 3
+                           : (lead >> 3) == 30 ? 4
+                                               : 0;
+        if (length == 0 || i + static_cast<std::size_t>(length) > text.size())
+            return false;
+        for (int k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80)
+                return false;
+        i += static_cast<std::size_t>(length);
+    }
+    return true;
+}
+
+/// A sample's path as the file keeps it: the text itself, or, for a file name that is not UTF-8 (which
+/// JSON text cannot hold), its bytes in hexadecimal, so that the scene still finds the file.
+json pathToJson(const std::string& path) {
+    if (isUtf8(path))
+        return path;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : path) {
+        hex += kDigits[static_cast<unsigned char>(c) >> 4];
+        hex += kDigits[static_cast<unsigned char>(c) & 15];
+    }
+    return json{{"bytes", hex}};
+}
+
+/// The other way; false for anything else than pathToJson writes.
+bool pathFromJson(const json& value, std::string& path) {
+    if (value.is_string()) {
+        path = value.get<std::string>();
+        return true;
+    }
+    const auto bytes = value.is_object() ? value.find("bytes") : value.end();
+    if (!value.is_object() || value.size() != 1 || bytes == value.end() || !bytes->is_string())
+        return false;
+    const std::string& hex = bytes->get_ref<const std::string&>();
+    const auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    if (hex.size() % 2 != 0)
+        return false;
+    path.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = digit(hex[i]), low = digit(hex[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        path += static_cast<char>(high * 16 + low);
+    }
+    return true;
+}
+
 void readSamplePaths(common::SceneFields& file, std::array<std::string, kSceneSlots>& paths) {
     const json* object = file.object("samples");
     if (!object)
@@ -102,9 +159,13 @@ void readSamplePaths(common::SceneFields& file, std::array<std::string, kSceneSl
     for (int i = 0; i < kSceneSlots; ++i) {
         std::string& path = paths[static_cast<std::size_t>(i)];
         const std::string name(kSceneSlotNames[i]);
-        if (group.readString(name.c_str(), path) &&
-            (path.size() > kMaxPathBytes || path.find('\0') != std::string::npos))
+        const auto value = object->find(name);
+        if (value == object->end()) {
+            group.readString(name.c_str(), path); // says that it is missing
+        } else if (!pathFromJson(*value, path) || path.size() > kMaxPathBytes ||
+                   path.find('\0') != std::string::npos) {
             group.fail("The scene's sample path for \"" + name + "\" is not a usable path.");
+        }
     }
     if (!group.ok())
         file.fail(group.error());
@@ -117,7 +178,7 @@ nlohmann::json sceneToJson(const Scene& scene) {
     const SceneState& s = scene.state;
     json samples = json::object();
     for (int i = 0; i < kSceneSlots; ++i)
-        samples[std::string(kSceneSlotNames[i])] = scene.samplePaths[static_cast<std::size_t>(i)];
+        samples[std::string(kSceneSlotNames[i])] = pathToJson(scene.samplePaths[static_cast<std::size_t>(i)]);
     return json{
         {"format", kSceneFormatName},
         {"version", kSceneFormatVersion},

@@ -42,8 +42,9 @@ std::string tempPath(const char* name) {
 
 TEST(Scene, OpenedSceneSoundsSampleIdenticalWhateverTheBlockSize) {
     auto original = makeRichEngine(7);
-    const Scene saved{captureScene(*original),
-                      {"/music/dry loop.wav", "", "/s/slice.wav", "", "/ü/vcf2.wav"}};
+    const Scene saved{
+        captureScene(*original),
+        {"/music/dry loop.wav", "", "/s/\xff\xfe slice.wav", "", "/ü/vcf2.wav"}}; // one not UTF-8
     const std::string path = tempPath("identical.json");
     std::string error;
     ASSERT_TRUE(saveSceneFile(path, saved, error)) << error;
@@ -98,6 +99,10 @@ TEST(Scene, BadFilesAreRefusedWithAMessageAndChangeNothing) {
         {"echo position outside the line", edited([](json& j) { j["echoAlter"]["readPosition"] = 70000; }),
          "readPosition"},
         {"missing group", edited([](json& j) { j.erase("sine"); }), "sine"},
+        {"path bytes not hexadecimal", edited([](json& j) {
+             j["samples"]["dry"] = json{{"bytes", "2fzz"}};
+         }),
+         "sample path"},
         {"sample path not text", edited([](json& j) { j["samples"]["dry"] = 5; }), "dry"},
         {"text where a number belongs", edited([](json& j) { j["kick"]["slide1"] = "fast"; }), "slide1"},
     };

@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/resource.h>
-#include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -42,7 +42,7 @@ inline std::atomic<bool> fileWorkUnderway{false};
 
 /// Marks the file work of one window action.
 class FileWork {
-public:
+  public:
     FileWork() { fileWorkUnderway.store(true); }
     ~FileWork() { fileWorkUnderway.store(false); }
     FileWork(const FileWork&) = delete;
@@ -53,9 +53,9 @@ struct BlockTimes {
     std::vector<std::int64_t> nanoseconds;    ///< one per block, wall clock
     std::vector<std::int64_t> cpuNanoseconds; ///< one per block, the render thread's own processor time
     std::vector<std::uint8_t> duringFileWork; ///< one per block: file work was under way as it played
-    long long outOfRange = 0;              ///< samples beyond the program's clip level
-    bool realtime = false;                 ///< the render thread ran with real-time scheduling
-    long pageFaults = 0;                   ///< the render thread's, over the whole run
+    long long outOfRange = 0;                 ///< samples beyond the program's clip level
+    bool realtime = false;                    ///< the render thread ran with real-time scheduling
+    long pageFaults = 0;                      ///< the render thread's, over the whole run
 };
 
 /// Real-time (FIFO, priority 1) scheduling for the calling thread, as the audio service's ALSA callback
@@ -101,7 +101,8 @@ inline BlockTimes timeBlocksUnderStress(int blockFrames, double seconds, int cli
         }
         rusage usageEnd{};
         getrusage(RUSAGE_THREAD, &usageEnd);
-        times.pageFaults = usageEnd.ru_minflt - usageBegin.ru_minflt + usageEnd.ru_majflt - usageBegin.ru_majflt;
+        times.pageFaults =
+            usageEnd.ru_minflt - usageBegin.ru_minflt + usageEnd.ru_majflt - usageBegin.ru_majflt;
         done.store(true);
     });
     while (!done.load())
@@ -149,7 +150,7 @@ inline void reportBlockTimes(benchmark::State& state, BlockTimes times, int bloc
 
 /// A fixed amount of arithmetic, about `nanoseconds` long on this processor when nothing interferes.
 class FixedWork {
-public:
+  public:
     explicit FixedWork(double nanoseconds) {
         // The quickest of a few timed runs, so that a busy moment does not shorten the work.
         constexpr long kProbe = 200000;
@@ -163,7 +164,7 @@ public:
     }
     void operator()() const { run(iterations_); }
 
-private:
+  private:
     static void run(long iterations) {
         double x = 0.0;
         for (long i = 0; i < iterations; ++i) {
@@ -188,7 +189,8 @@ inline void reportMachineFloor(benchmark::State& state, int blockFrames, double 
         std::vector<std::int64_t>& ns = floor.nanoseconds;
         std::sort(ns.begin(), ns.end());
         state.counters[prefix + "median_us"] = double(ns[ns.size() / 2]) / 1000.0;
-        state.counters[prefix + "p99.9_pct"] = 100.0 * double(ns[std::min(ns.size() - 1, ns.size() * 999 / 1000)]) / 1000.0 / periodUs;
+        state.counters[prefix + "p99.9_pct"] =
+            100.0 * double(ns[std::min(ns.size() - 1, ns.size() * 999 / 1000)]) / 1000.0 / periodUs;
         state.counters[prefix + "longest_pct"] = 100.0 * double(ns.back()) / 1000.0 / periodUs;
     };
     measure(stress, "floor_");

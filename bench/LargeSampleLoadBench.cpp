@@ -25,7 +25,8 @@ void put(std::string& bytes, std::uint32_t v, int n) {
 
 std::string writeLargeWav() {
     const std::string path =
-        (std::filesystem::temp_directory_path() / ("vz-large-" + std::to_string(::getpid()) + ".wav")).string();
+        (std::filesystem::temp_directory_path() / ("vz-large-" + std::to_string(::getpid()) + ".wav"))
+            .string();
     std::string header = "RIFF";
     put(header, 36 + kDataBytes, 4);
     header += "WAVEfmt ";
@@ -42,12 +43,14 @@ std::string writeLargeWav() {
     out.write(header.data(), static_cast<std::streamsize>(header.size()));
     std::vector<char> piece(1 << 20);
     std::uint32_t state = 1;
-    for (std::uint32_t written = 0; written < kDataBytes; written += static_cast<std::uint32_t>(piece.size())) {
+    for (std::uint32_t written = 0; written < kDataBytes;
+         written += static_cast<std::uint32_t>(piece.size())) {
         for (char& c : piece) {
             state = state * 214013u + 2531011u;
             c = static_cast<char>(state >> 16);
         }
-        out.write(piece.data(), static_cast<std::streamsize>(std::min<std::uint32_t>(static_cast<std::uint32_t>(piece.size()), kDataBytes - written)));
+        out.write(piece.data(), static_cast<std::streamsize>(std::min<std::uint32_t>(
+                                    static_cast<std::uint32_t>(piece.size()), kDataBytes - written)));
     }
     return path;
 }

@@ -21,7 +21,7 @@ inline QApplication& application(const char* name) {
 
 /// Notes the first paint event a widget receives.
 class PaintWatch : public QObject {
-public:
+  public:
     bool painted = false;
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Paint)

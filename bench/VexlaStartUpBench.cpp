@@ -25,10 +25,12 @@ void BM_VexlaStartUpToFirstPaint(benchmark::State& state) {
         QStringList events;
         vexla::test::FakeDialogs dialogs; // the start dialog closes at once
         dialogs.events = &events;
-        vexla::LoopMachineWindow window(*engine, recorder, audio, dialogs, static_cast<std::uint32_t>(std::time(nullptr)));
+        vexla::LoopMachineWindow window(*engine, recorder, audio, dialogs,
+                                        static_cast<std::uint32_t>(std::time(nullptr)));
         window.start();
         bench::showAndWaitForPaint(window);
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
         audio.stop();
     }
 }

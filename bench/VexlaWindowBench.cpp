@@ -58,8 +58,14 @@ struct Rig {
 QString writeSample(const QTemporaryDir& dir) {
     constexpr int kFrames = 441000;
     QByteArray bytes(44 + kFrames * 4, '\0');
-    auto put32 = [&bytes](int at, quint32 v) { for (int i = 0; i < 4; ++i) bytes[at + i] = char((v >> (8 * i)) & 0xff); };
-    auto put16 = [&bytes](int at, quint16 v) { bytes[at] = char(v & 0xff); bytes[at + 1] = char(v >> 8); };
+    auto put32 = [&bytes](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    auto put16 = [&bytes](int at, quint16 v) {
+        bytes[at] = char(v & 0xff);
+        bytes[at + 1] = char(v >> 8);
+    };
     std::memcpy(bytes.data(), "RIFF", 4);
     put32(4, 36 + kFrames * 4);
     std::memcpy(bytes.data() + 8, "WAVEfmt ", 8);
@@ -102,8 +108,8 @@ void BM_StatusTick(benchmark::State& state) {
 }
 BENCHMARK(BM_StatusTick);
 
-// A render thread plays 1024-frame blocks in real time while the window loads a 10 s sample and starts and stops a
-// recording. The longest block shows how long the window kept the render waiting.
+// A render thread plays 1024-frame blocks in real time while the window loads a 10 s sample and starts and
+// stops a recording. The longest block shows how long the window kept the render waiting.
 void BM_RenderWhileTheWindowWorks(benchmark::State& state) {
     Rig rig;
     const QString sample = writeSample(rig.dir);
@@ -125,8 +131,9 @@ void BM_RenderWhileTheWindowWorks(benchmark::State& state) {
             std::this_thread::sleep_until(deadline);
             const auto begin = std::chrono::steady_clock::now();
             rig.engine->renderBlock(buffer.data(), int(buffer.size()));
-            const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     std::chrono::steady_clock::now() - begin).count();
+            const long long ns =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begin)
+                    .count();
             longestNs.store(std::max(longestNs.load(), ns));
             blocks.fetch_add(1);
         }

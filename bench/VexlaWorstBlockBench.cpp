@@ -46,7 +46,10 @@ QString writeBigSample(const QTemporaryDir& dir, qint64 dataBytes) {
     if (!file.open(QIODevice::WriteOnly))
         return {};
     QByteArray header(44, '\0');
-    const auto put32 = [&header](int at, quint32 v) { for (int i = 0; i < 4; ++i) header[at + i] = char((v >> (8 * i)) & 0xff); };
+    const auto put32 = [&header](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = char((v >> (8 * i)) & 0xff);
+    };
     std::memcpy(header.data(), "RIFF", 4);
     put32(4, quint32(36 + dataBytes));
     std::memcpy(header.data() + 8, "WAVEfmt ", 8);

@@ -2,8 +2,8 @@
 // or feeds a recorder, against a plain block; and the window-thread work of capture, save, open and undo.
 #include "common/WavRecorder.h"
 #include "zintor/generators/ReRollHistory.h"
-#include "zintor/scene/SceneFile.h"
 #include "zintor/generators/StartUp.h"
+#include "zintor/scene/SceneFile.h"
 
 #include <benchmark/benchmark.h>
 

@@ -20,7 +20,8 @@ void BM_ZintorStartUpToFirstPaint(benchmark::State& state) {
         zintor::FakeMessageBoxes boxes;
         zintor::SynthWindow window(*engine, audio, boxes);
         bench::showAndWaitForPaint(window);
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
     }
 }
 BENCHMARK(BM_ZintorStartUpToFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);

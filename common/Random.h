@@ -24,7 +24,7 @@ class Random {
 
     std::uint32_t state() const { return state_; }
 
-private:
+  private:
     std::uint32_t state_;
 };
 

@@ -8,12 +8,10 @@
 
 namespace common {
 
-template <class State>
-class StateHandOver {
-public:
+template <class State> class StateHandOver {
+  public:
     /// Copies the parts of `state` named by `parts` into the slot; `copyParts(to, from, parts)`.
-    template <class CopyParts>
-    void post(const State& state, unsigned parts, CopyParts&& copyParts) {
+    template <class CopyParts> void post(const State& state, unsigned parts, CopyParts&& copyParts) {
         bool replacing = false;
         for (;;) {
             int expected = kIdle;
@@ -47,8 +45,7 @@ public:
     bool idle() const { return slot_.load(std::memory_order_acquire) == kIdle; }
 
     /// Runs `apply(state, parts)` on a pending post and frees the slot; real-time safe.
-    template <class Apply>
-    bool take(Apply&& apply) {
+    template <class Apply> bool take(Apply&& apply) {
         if (slot_.load(std::memory_order_relaxed) != kPending)
             return false;
         int expected = kPending;
@@ -60,8 +57,7 @@ public:
     }
 
     /// Window thread: takes a pending post itself, or waits while the render applies one.
-    template <class Apply>
-    void settle(Apply&& apply) {
+    template <class Apply> void settle(Apply&& apply) {
         for (;;) {
             const int slot = slot_.load(std::memory_order_acquire);
             if (slot == kIdle)
@@ -73,7 +69,7 @@ public:
         }
     }
 
-private:
+  private:
     enum : int { kIdle, kWriting, kPending, kApplying };
     std::atomic<int> slot_{kIdle};
     State posted_{};

@@ -11,8 +11,7 @@ namespace common {
 
 /// Snapshot must be default-constructible and copy-assignable. The oldest entry is dropped when the
 /// history is full; a new record() forgets everything that could have been redone.
-template <typename Snapshot>
-class UndoHistory {
+template <typename Snapshot> class UndoHistory {
   public:
     static constexpr std::size_t kDefaultDepth = 128;
 
@@ -39,14 +38,16 @@ class UndoHistory {
     /// One step back: `current` is kept for redo; returns the state to restore, or nothing when there
     /// is nothing to undo (then `current` is not kept).
     std::optional<Snapshot> undo(const Snapshot& current) {
-        if (!canUndo()) return std::nullopt;
+        if (!canUndo())
+            return std::nullopt;
         redo_.push(current);
         return undo_.pop();
     }
 
     /// One step forward again: `current` is kept for undo; returns the state to restore, or nothing.
     std::optional<Snapshot> redo(const Snapshot& current) {
-        if (!canRedo()) return std::nullopt;
+        if (!canRedo())
+            return std::nullopt;
         undo_.push(current);
         return redo_.pop();
     }
@@ -67,7 +68,8 @@ class UndoHistory {
         void push(const Snapshot& s) {
             slots_[top_] = s;
             top_ = (top_ + 1) % slots_.size();
-            if (size_ < slots_.size()) ++size_;
+            if (size_ < slots_.size())
+                ++size_;
         }
         const Snapshot* top() const {
             return size_ == 0 ? nullptr : &slots_[(top_ + slots_.size() - 1) % slots_.size()];

@@ -51,8 +51,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot create %s\n", argv[1]);
         return 1;
     }
-    const bool ok = writeIcons(dir, "vexla", [](QPainter& p, int size) { vexla::paintProgramIcon(p, size); }) &&
-                    writeIcons(dir, "zintor", [](QPainter& p, int size) { zintor::paintSynthIcon(p, size); });
+    const bool ok =
+        writeIcons(dir, "vexla", [](QPainter& p, int size) { vexla::paintProgramIcon(p, size); }) &&
+        writeIcons(dir, "zintor", [](QPainter& p, int size) { zintor::paintSynthIcon(p, size); });
     if (!ok) {
         std::fprintf(stderr, "cannot write the icons into %s\n", argv[1]);
         return 1;

@@ -8,7 +8,7 @@ packages=(
   portaudio19-dev libasound2-dev libjack-jackd2-dev
   libsndfile1-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xauth fonts-dejavu-core
   ccache jackd2
   qt6-svg-dev desktop-file-utils appstream man-db dpkg-dev debootstrap

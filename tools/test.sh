@@ -3,13 +3,13 @@
 # that its summary leads), then the test suites under the address and undefined-behaviour sanitizers,
 # the engine, window and stress tests under the thread sanitizer, the sample loader's fuzz run, and the
 # install and package checks. Exits non-zero when any part fails. Knobs: VZ_TEST_PARTS (default
-# "default asan tsan fuzz package"), VZ_FUZZ_SECONDS (the fuzz script's own default),
+# "format default asan tsan fuzz package"), VZ_FUZZ_SECONDS (the fuzz script's own default),
 # VZ_SOAK_SECONDS (1800 s of audio in the default tree), VZ_JOBS (2).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 
-parts=${VZ_TEST_PARTS:-default asan tsan fuzz package}
+parts=${VZ_TEST_PARTS:-format default asan tsan fuzz package}
 jobs=${VZ_JOBS:-2}
 fuzz_seconds=${VZ_FUZZ_SECONDS:-$(sed -n 's/^seconds="${2:-\([0-9]*\)}"$/\1/p' vexla/samples/fuzz/run-loader-fuzz.sh)}
 
@@ -52,6 +52,14 @@ part() {
     results+=("$name: FAILED after $((SECONDS - start)) s")
     failed=1
   fi
+}
+
+# Every C++ file as the root .clang-format lays it out (clang-format 14).
+format_part() {
+  local files
+  files=$(git ls-files '*.cpp' '*.h')
+  # shellcheck disable=SC2086
+  clang-format --dry-run --Werror $files && echo "$(echo "$files" | wc -l) files formatted as .clang-format says"
 }
 
 default_part() {
@@ -100,6 +108,7 @@ package_part() {
 
 for p in $parts; do
   case $p in
+    format) part "house formatting" format_part ;;
     default) part "default tests" default_part ;;
     asan) part "address and undefined-behaviour sanitizers" asan_part ;;
     tsan) part "thread sanitizer" tsan_part ;;

@@ -2,13 +2,13 @@
 #include "common/scene/SceneFile.h"
 
 #include <cerrno>
-#include <filesystem>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace common {
@@ -21,8 +21,10 @@ std::string systemError(const char* what, const std::string& path) {
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
@@ -30,7 +32,8 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         data += n;
@@ -50,8 +53,7 @@ std::string formatRange(double min, double max, bool integer) {
 
 } // namespace
 
-bool readJsonFile(const std::string& path, nlohmann::json& out, std::string& error,
-                  std::size_t maxBytes) {
+bool readJsonFile(const std::string& path, nlohmann::json& out, std::string& error, std::size_t maxBytes) {
     // Without O_NONBLOCK a named pipe with no writer would block here until one appears.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -74,12 +76,14 @@ bool readJsonFile(const std::string& path, nlohmann::json& out, std::string& err
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             error = systemError("Cannot read", path);
             ::close(fd);
             return false;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         text.append(buf, static_cast<std::size_t>(n));
         // The file may grow while it is read; the limit holds for what is read.
         if (text.size() > maxBytes) {
@@ -132,8 +136,10 @@ bool writeFileAtomically(const std::string& givenPath, const std::string& text, 
     }
     bool written = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     const int writeErrno = errno;
-    if (::close(fd) != 0) written = false;
-    else if (!written) errno = writeErrno;
+    if (::close(fd) != 0)
+        written = false;
+    else if (!written)
+        errno = writeErrno;
     if (!written) {
         error = systemError("Cannot write", path);
         ::unlink(tmp.c_str());
@@ -196,15 +202,18 @@ bool checkSceneHeader(const nlohmann::json& scene, const char* formatName, int m
 
 SceneFields::SceneFields(const nlohmann::json& object, std::string where)
     : object_(object), where_(std::move(where)) {
-    if (!object_.is_object()) error_ = "The scene's " + where_ + " is not an object.";
+    if (!object_.is_object())
+        error_ = "The scene's " + where_ + " is not an object.";
 }
 
 void SceneFields::fail(const std::string& message) {
-    if (error_.empty()) error_ = message;
+    if (error_.empty())
+        error_ = message;
 }
 
 const nlohmann::json* SceneFields::member(const char* key, const char* what) {
-    if (!ok()) return nullptr;
+    if (!ok())
+        return nullptr;
     const auto it = object_.find(key);
     if (it == object_.end()) {
         fail("The scene's " + where_ + " lacks \"" + key + "\" (" + what + ").");
@@ -213,8 +222,8 @@ const nlohmann::json* SceneFields::member(const char* key, const char* what) {
     return &*it;
 }
 
-bool SceneFields::readNumber(const nlohmann::json& v, const std::string& name, double min,
-                             double max, bool integer, double& out) {
+bool SceneFields::readNumber(const nlohmann::json& v, const std::string& name, double min, double max,
+                             bool integer, double& out) {
     if (!v.is_number() || (integer && !v.is_number_integer())) {
         fail("The scene's " + where_ + " \"" + name + "\" is not " +
              (integer ? "a whole number." : "a number."));
@@ -233,7 +242,8 @@ bool SceneFields::readNumber(const nlohmann::json& v, const std::string& name, d
 bool SceneFields::readInt(const char* key, int min, int max, int& out) {
     const nlohmann::json* v = member(key, "a whole number");
     double d = 0;
-    if (!v || !readNumber(*v, key, min, max, true, d)) return false;
+    if (!v || !readNumber(*v, key, min, max, true, d))
+        return false;
     out = static_cast<int>(d);
     return true;
 }
@@ -241,14 +251,16 @@ bool SceneFields::readInt(const char* key, int min, int max, int& out) {
 bool SceneFields::readFloat(const char* key, float min, float max, float& out) {
     const nlohmann::json* v = member(key, "a number");
     double d = 0;
-    if (!v || !readNumber(*v, key, min, max, false, d)) return false;
+    if (!v || !readNumber(*v, key, min, max, false, d))
+        return false;
     out = static_cast<float>(d);
     return true;
 }
 
 bool SceneFields::readBool(const char* key, bool& out) {
     const nlohmann::json* v = member(key, "true or false");
-    if (!v) return false;
+    if (!v)
+        return false;
     if (!v->is_boolean()) {
         fail("The scene's " + where_ + " \"" + key + "\" is not true or false.");
         return false;
@@ -259,7 +271,8 @@ bool SceneFields::readBool(const char* key, bool& out) {
 
 bool SceneFields::readString(const char* key, std::string& out) {
     const nlohmann::json* v = member(key, "a text");
-    if (!v) return false;
+    if (!v)
+        return false;
     if (!v->is_string()) {
         fail("The scene's " + where_ + " \"" + key + "\" is not a text.");
         return false;
@@ -272,10 +285,11 @@ template <typename T>
 bool SceneFields::readList(const char* key, double min, double max, T* out, std::size_t count) {
     constexpr bool whole = std::is_integral_v<T>;
     const nlohmann::json* v = member(key, whole ? "a list of whole numbers" : "a list of numbers");
-    if (!v) return false;
+    if (!v)
+        return false;
     if (!v->is_array() || v->size() != count) {
-        fail("The scene's " + where_ + " \"" + key + "\" is not a list of " +
-             std::to_string(count) + " values.");
+        fail("The scene's " + where_ + " \"" + key + "\" is not a list of " + std::to_string(count) +
+             " values.");
         return false;
     }
     for (std::size_t i = 0; i < count; ++i) {
@@ -312,7 +326,8 @@ bool SceneFields::readRanged(const char* key, bool whole, float min, float max, 
 
 const nlohmann::json* SceneFields::object(const char* key) {
     const nlohmann::json* v = member(key, "a group of values");
-    if (!v) return nullptr;
+    if (!v)
+        return nullptr;
     if (!v->is_object()) {
         fail("The scene's " + where_ + " \"" + key + "\" is not a group of values.");
         return nullptr;

@@ -57,8 +57,8 @@ class SceneFields {
   private:
     const nlohmann::json* member(const char* key, const char* what);
     template <typename T> bool readList(const char* key, double min, double max, T* out, std::size_t count);
-    bool readNumber(const nlohmann::json& v, const std::string& name, double min, double max,
-                    bool integer, double& out);
+    bool readNumber(const nlohmann::json& v, const std::string& name, double min, double max, bool integer,
+                    double& out);
 
     const nlohmann::json& object_;
     std::string where_;

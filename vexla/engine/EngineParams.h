@@ -1,5 +1,6 @@
 // The loop engine's parameter block: values the window writes and the render reads, the command line's
-// request flags, and the values the render reports back. Any thread may read or write; all accesses are relaxed.
+// request flags, and the values the render reports back. Any thread may read or write; all accesses are
+// relaxed.
 #pragma once
 
 #include <atomic>
@@ -37,8 +38,8 @@ struct EngineParams {
     std::atomic<bool> requestBass2{false};
     std::atomic<bool> requestKick{false};
 
-    std::atomic<bool> clipped{false};          ///< render sets, window clears
-    std::atomic<bool> recording{false};        ///< hand every frame to the recorder
+    std::atomic<bool> clipped{false};           ///< render sets, window clears
+    std::atomic<bool> recording{false};         ///< hand every frame to the recorder
     std::atomic<std::int32_t> recordedBytes{0}; ///< render adds 4 per recorded frame
     /// The step the render is playing (the last one loaded at a step boundary), 0..63; it stands
     /// while the engine is stopped.

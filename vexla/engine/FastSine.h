@@ -16,7 +16,8 @@ inline double preciseSin(double x) {
     constexpr double kPi1 = 3.14159265346825122833;
     constexpr double kPi2 = 1.21542010126079319532e-10;
     constexpr double kPi3 = 4.04453249742233291160e-21;
-    constexpr double kRoundShift = 6755399441055744.0; // 1.5 × 2^52: the sum's low bits hold the nearest integer
+    constexpr double kRoundShift =
+        6755399441055744.0; // 1.5 × 2^52: the sum's low bits hold the nearest integer
     const double shifted = x * kInvPi + kRoundShift;
     const double k = shifted - kRoundShift;
     // sin(x) = (−1)^k sin(x − kπ), with x − kπ in [−π/2, π/2].
@@ -29,15 +30,17 @@ inline double preciseSin(double x) {
                 (-1.0 / 6.0 +
                  r2 * (1.0 / 120.0 +
                        r2 * (-1.0 / 5040.0 +
-                             r2 * (1.0 / 362880.0 +
-                                   r2 * (-1.0 / 39916800.0 +
-                                         r2 * (1.0 / 6227020800.0 +
-                                               r2 * (-1.0 / 1307674368000.0 + r2 * (1.0 / 355687428096000.0))))))));
+                             r2 * (1.0 / 362880.0 + r2 * (-1.0 / 39916800.0 +
+                                                          r2 * (1.0 / 6227020800.0 +
+                                                                r2 * (-1.0 / 1307674368000.0 +
+                                                                      r2 * (1.0 / 355687428096000.0))))))));
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(p) ^ oddTurn);
 }
 
 /// sin(x) of a single-precision angle (|x| < 2^20), rounded once to float: the correctly rounded sine
 /// except, very rarely, one unit in the last place.
-inline float fastSin(float x) { return static_cast<float>(preciseSin(static_cast<double>(x))); }
+inline float fastSin(float x) {
+    return static_cast<float>(preciseSin(static_cast<double>(x)));
+}
 
 } // namespace vexla

@@ -21,7 +21,7 @@ SceneState captureLatest(const LoopEngine& engine);
 void restoreScene(LoopEngine& engine, const SceneState& state, unsigned parts);
 
 class ReRollHistory {
-public:
+  public:
     static constexpr std::size_t kDepth = 128;
 
     explicit ReRollHistory(LoopEngine& engine) : engine_(engine), history_(kDepth) {}
@@ -42,7 +42,7 @@ public:
     std::size_t undoCount() const { return history_.undoCount(); }
     std::size_t redoCount() const { return history_.redoCount(); }
 
-private:
+  private:
     struct Entry {
         SceneState state;
         unsigned parts = 0;

@@ -16,7 +16,8 @@ QStringList sceneFileFilters() {
 }
 
 namespace {
-QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QStringList& filters = wavFileFilters(),
+QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode,
+                      const QStringList& filters = wavFileFilters(),
                       const QString& suffix = QStringLiteral("wav")) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
@@ -56,6 +57,8 @@ void QtDialogProvider::showError(QWidget* parent, const QString& caption, const 
     QMessageBox::warning(parent, caption, text);
 }
 
-int QtDialogProvider::run(QDialog& dialog) { return dialog.exec(); }
+int QtDialogProvider::run(QDialog& dialog) {
+    return dialog.exec();
+}
 
 } // namespace vexla

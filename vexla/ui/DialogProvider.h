@@ -10,16 +10,22 @@ class QWidget;
 namespace vexla {
 
 class DialogProvider {
-public:
+  public:
     virtual ~DialogProvider() = default;
     /// Path of a WAV file to read, or empty when cancelled.
     virtual QString openSampleFile(QWidget* parent) = 0;
     /// Path of a WAV file to write (overwriting asked for), or empty when cancelled.
     virtual QString saveRecordingFile(QWidget* parent) = 0;
     /// Path of a scene file to open, or empty when cancelled.
-    virtual QString openSceneFile(QWidget* parent) { (void)parent; return {}; }
+    virtual QString openSceneFile(QWidget* parent) {
+        (void)parent;
+        return {};
+    }
     /// Path of a scene file to write (overwriting asked for), or empty when cancelled.
-    virtual QString saveSceneFile(QWidget* parent) { (void)parent; return {}; }
+    virtual QString saveSceneFile(QWidget* parent) {
+        (void)parent;
+        return {};
+    }
     /// A Yes/No question without icon; true for Yes.
     virtual bool askYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
     /// A short failure message.
@@ -30,7 +36,7 @@ public:
 
 /// The real dialogs of the desktop.
 class QtDialogProvider final : public DialogProvider {
-public:
+  public:
     QString openSampleFile(QWidget* parent) override;
     QString saveRecordingFile(QWidget* parent) override;
     QString openSceneFile(QWidget* parent) override;

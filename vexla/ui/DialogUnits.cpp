@@ -8,8 +8,8 @@ namespace vexla {
 
 DialogUnits::DialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     // Average of the 52 letters, rounded to the nearest pixel.
     baseX_ = std::max(1, (letters / 26 + 1) / 2);
     baseY_ = std::max(1, metrics.height());

@@ -8,7 +8,7 @@
 namespace vexla {
 
 class DialogUnits {
-public:
+  public:
     /// Base units as the classic dialog manager computes them: the average width of the Latin letters
     /// (a horizontal unit is a quarter of it) and the font height (a vertical unit is an eighth).
     explicit DialogUnits(const QFont& font);
@@ -19,7 +19,7 @@ public:
         return QRect(x(left), y(top), x(width), y(height));
     }
 
-private:
+  private:
     int baseX_;
     int baseY_;
 };

@@ -43,8 +43,8 @@ void drawStepRing(QPainter& painter, QPointF centre, qreal radius, qreal pad) {
         const qreal angle = (step / 16.0) * 2 * std::numbers::pi - std::numbers::pi / 2;
         const QPointF at(centre.x() + radius * std::cos(angle), centre.y() + radius * std::sin(angle));
         const bool lit = step % 4 == 0 || step == 6 || step == 11 || step == 14;
-        const QColor colour = lit ? (step % 4 == 0 ? QColor(255, 176, 40) : QColor(80, 230, 200))
-                                  : QColor(60, 56, 96);
+        const QColor colour =
+            lit ? (step % 4 == 0 ? QColor(255, 176, 40) : QColor(80, 230, 200)) : QColor(60, 56, 96);
         if (lit) {
             QRadialGradient glow(at, pad * 1.6);
             glow.setColorAt(0, QColor(colour.red(), colour.green(), colour.blue(), 150));
@@ -126,7 +126,8 @@ QPixmap startPicture(qreal ratio) {
     QPainterPath wave;
     for (int x = 0; x <= kStartPictureWidth; ++x) {
         const qreal t = x / w;
-        const qreal y = 86 + 22 * std::sin(t * 2 * std::numbers::pi * 3) * std::exp(-std::fmod(t * 4, 1.0) * 2.2);
+        const qreal y =
+            86 + 22 * std::sin(t * 2 * std::numbers::pi * 3) * std::exp(-std::fmod(t * 4, 1.0) * 2.2);
         if (x == 0)
             wave.moveTo(x, y);
         else
@@ -155,7 +156,8 @@ QPixmap startPicture(qreal ratio) {
     subtitle.setLetterSpacing(QFont::AbsoluteSpacing, 3);
     painter.setFont(subtitle);
     painter.setPen(QColor(160, 200, 230));
-    painter.drawText(QRectF(0, 196, w, 18), Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("LOOP MACHINE"));
+    painter.drawText(QRectF(0, 196, w, 18), Qt::AlignHCenter | Qt::AlignVCenter,
+                     QStringLiteral("LOOP MACHINE"));
     return pixmap;
 }
 

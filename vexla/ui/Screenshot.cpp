@@ -10,7 +10,9 @@
 
 namespace vexla {
 
-QString screenshotPath() { return qEnvironmentVariable(kScreenshotVariable); }
+QString screenshotPath() {
+    return qEnvironmentVariable(kScreenshotVariable);
+}
 
 void scheduleScreenshot(QDialog& window, const QString& path, int delayMs) {
     auto* closer = new QTimer(&window);
@@ -33,7 +35,8 @@ void scheduleScreenshot(QDialog& window, const QString& path, int delayMs) {
     }
     QTimer::singleShot(delayMs, &window, [&window, path] {
         const bool saved = window.grab().save(path, "PNG");
-        std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save", qPrintable(path));
+        std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "Saved" : "Could not save",
+                     qPrintable(path));
         window.done(saved ? 0 : 1);
     });
 }

@@ -7,7 +7,7 @@ namespace vexla {
 
 class StartDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit StartDialog(QWidget* parent = nullptr);
 };
 

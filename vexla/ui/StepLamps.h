@@ -7,7 +7,7 @@ namespace vexla {
 
 class StepLamps : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kMaxLamps = 64;
 
     explicit StepLamps(QWidget* parent = nullptr);
@@ -17,10 +17,10 @@ public:
     int count() const { return count_; }
     int lit() const { return lit_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int count_ = 16;
     int lit_ = 0;
 };

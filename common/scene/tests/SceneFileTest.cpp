@@ -6,8 +6,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -17,9 +17,8 @@ using nlohmann::json;
 class SceneFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("scenefile-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("scenefile-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -30,7 +29,8 @@ class SceneFileTest : public ::testing::Test {
     }
     int entries() const {
         int n = 0;
-        for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_)) ++n;
+        for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_))
+            ++n;
         return n;
     }
     fs::path dir_;
@@ -126,7 +126,8 @@ TEST_F(SceneFileTest, ReaderNeverSeesAHalfWrittenScene) {
     std::atomic<bool> done{false};
     std::thread writer([&] {
         std::string e;
-        for (int i = 0; i < 40; ++i) common::writeJsonFile(path, (i & 1) ? a : b, e);
+        for (int i = 0; i < 40; ++i)
+            common::writeJsonFile(path, (i & 1) ? a : b, e);
         done = true;
     });
     int reads = 0;

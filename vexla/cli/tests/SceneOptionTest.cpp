@@ -37,10 +37,11 @@ std::string readText(const std::string& path) {
 }
 
 class SceneOption : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("vexla_scene_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("vexla_scene_cli_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         // A stereo tone for the dry looper.
@@ -52,7 +53,8 @@ protected:
         ASSERT_NE(f, nullptr);
         std::vector<short> frames(2 * 30000);
         for (std::size_t i = 0; i < frames.size() / 2; ++i)
-            frames[2 * i] = frames[2 * i + 1] = static_cast<short>(9000.0 * std::sin(0.05 * static_cast<double>(i)));
+            frames[2 * i] = frames[2 * i + 1] =
+                static_cast<short>(9000.0 * std::sin(0.05 * static_cast<double>(i)));
         sf_writef_short(f, frames.data(), static_cast<sf_count_t>(frames.size() / 2));
         sf_close(f);
     }
@@ -62,13 +64,20 @@ protected:
 };
 
 TEST_F(SceneOption, SavedSceneRendersSampleIdenticallyWhateverTheSeed) {
-    const Result saved = run({"--render", path("a.wav"), "--frames", "200000", "--seed", "5", "--press", "Bassline 1",
-                              "--press", "AM Alter", "--press", "HiHats", "--press", "Echo Alter", "--set",
-                              "transpose=-3", "--set", "dryLooperGain=0.5", "--load", "dry=" + path("tone.wav"),
+    const Result saved = run({"--render",     path("a.wav"),
+                              "--frames",     "200000",
+                              "--seed",       "5",
+                              "--press",      "Bassline 1",
+                              "--press",      "AM Alter",
+                              "--press",      "HiHats",
+                              "--press",      "Echo Alter",
+                              "--set",        "transpose=-3",
+                              "--set",        "dryLooperGain=0.5",
+                              "--load",       "dry=" + path("tone.wav"),
                               "--save-scene", path("s.json")});
     ASSERT_EQ(saved.status, 0) << saved.err;
-    const Result opened = run({"--render", path("b.wav"), "--frames", "200000", "--seed", "77", "--block", "7",
-                               "--scene", path("s.json"), "--save-scene", path("again.json")});
+    const Result opened = run({"--render", path("b.wav"), "--frames", "200000", "--seed", "77", "--block",
+                               "7", "--scene", path("s.json"), "--save-scene", path("again.json")});
     ASSERT_EQ(opened.status, 0) << opened.err;
     const std::string a = readText(path("a.wav"));
     ASSERT_EQ(a.size(), 44u + 200000u * 4u);
@@ -91,11 +100,13 @@ TEST_F(SceneOption, BadSceneStopsBeforeAnyFileIsWritten) {
         EXPECT_FALSE(fs::exists(path("out.wav")));
     }
     // A scene that cannot be written is a failure while running, as an output file is.
-    const Result r = run({"--render", path("out.wav"), "--frames", "10", "--save-scene", path("no/such/dir/s.json")});
+    const Result r =
+        run({"--render", path("out.wav"), "--frames", "10", "--save-scene", path("no/such/dir/s.json")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot save scene"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(path("out.wav")));
-    EXPECT_EQ(run({"--render", path("out.wav"), "--frames", "1", "--scene", path("a"), "--scene", path("b")}).status,
+    EXPECT_EQ(run({"--render", path("out.wav"), "--frames", "1", "--scene", path("a"), "--scene", path("b")})
+                  .status,
               2);
 }
 

@@ -25,7 +25,8 @@ TEST(FastSine, FloatSineIsTheRoundedSineToWithinOneUnitInTheLastPlace) {
         ++samples;
         if (got != expected) {
             ++differing;
-            ASSERT_EQ(std::fabs(got - expected), std::fabs(std::nextafter(expected, got) - expected)) << "x = " << x;
+            ASSERT_EQ(std::fabs(got - expected), std::fabs(std::nextafter(expected, got) - expected))
+                << "x = " << x;
         }
     }
     EXPECT_LT(differing, samples / 10000); // a rare last-bit difference, not a bias

@@ -53,7 +53,7 @@ void writeFile(const fs::path& path, const std::string& bytes) {
 }
 
 class LoadFaultTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vz-load-fault-" + std::to_string(::getpid()));
         fs::create_directories(dir);
@@ -146,8 +146,9 @@ TEST_F(LoadFaultTest, FileChangingAndVanishingDuringLoadsNeverBreaksTheSlot) {
 
 TEST_F(LoadFaultTest, FileCutShortBelowItsHeaderLoadsWhatIsThereOrNothing) {
     const std::string image = wavImage(10000);
-    for (std::size_t cut : {std::size_t{0}, std::size_t{12}, std::size_t{43}, std::size_t{44}, std::size_t{45},
-                            std::size_t{46}, std::size_t{47}, std::size_t{48}, std::size_t{1001}, image.size() - 1}) {
+    for (std::size_t cut :
+         {std::size_t{0}, std::size_t{12}, std::size_t{43}, std::size_t{44}, std::size_t{45}, std::size_t{46},
+          std::size_t{47}, std::size_t{48}, std::size_t{1001}, image.size() - 1}) {
         const fs::path path = dir / ("cut" + std::to_string(cut) + ".wav");
         writeFile(path, image.substr(0, cut));
         SampleSlot slot;

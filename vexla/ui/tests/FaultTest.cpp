@@ -67,11 +67,12 @@ class CountingOutput final : public audio::Output, audio::Source {
 /// A folder that holds at most `bytes`: a small tmpfs where we may mount one (root), else the process's
 /// file size limit, which makes writes past it fail as a full disk's do.
 class SmallDisk {
-public:
+  public:
     SmallDisk(const QString& path, int bytes) : path_(path) {
         QDir().mkpath(path);
         const QByteArray options = "size=" + QByteArray::number(bytes);
-        mounted_ = ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
+        mounted_ =
+            ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", 0, options.constData()) == 0;
         if (!mounted_) {
             std::signal(SIGXFSZ, SIG_IGN);
             ::getrlimit(RLIMIT_FSIZE, &saved_);
@@ -88,7 +89,7 @@ public:
     }
     bool mounted() const { return mounted_; }
 
-private:
+  private:
     QString path_;
     bool mounted_ = false;
     rlimit saved_{};
@@ -99,7 +100,7 @@ private:
 class LoopMachineFaultTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QStringList events_;
     std::unique_ptr<common::WavRecorder> recorder_;
     std::unique_ptr<LoopEngine> engine_;
@@ -147,7 +148,7 @@ private:
         QVERIFY(checkedDataBytes(path) >= 44100 * 4);
     }
 
-private slots:
+  private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
@@ -186,7 +187,8 @@ private slots:
             QVERIFY(!recordBox()->isChecked());
             QVERIFY(!engine_->params.recording.load(kRelaxed));
             QCOMPARE(dialogs_->errors.size(), 1);
-            QVERIFY2(dialogs_->errors.first().contains(QStringLiteral("incomplete")), qPrintable(dialogs_->errors.first()));
+            QVERIFY2(dialogs_->errors.first().contains(QStringLiteral("incomplete")),
+                     qPrintable(dialogs_->errors.first()));
             // What did fit is a valid WAV of whole frames.
             const qint64 data = checkedDataBytes(path);
             QVERIFY2(data > 0, qPrintable(path));
@@ -209,7 +211,8 @@ private slots:
         QVERIFY(!engine_->params.recording.load(kRelaxed));
         // The recording is gone with its folder: the user is told, not shown a success.
         QCOMPARE(dialogs_->errors.size(), 1);
-        QVERIFY2(dialogs_->errors.first().contains(QStringLiteral("deleted")), qPrintable(dialogs_->errors.first()));
+        QVERIFY2(dialogs_->errors.first().contains(QStringLiteral("deleted")),
+                 qPrintable(dialogs_->errors.first()));
         checkStillWorks();
     }
 

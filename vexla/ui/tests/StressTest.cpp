@@ -39,8 +39,14 @@ double stressSeconds() {
 QByteArray makeWav(int frames, int channels, int bits) {
     const int frameBytes = channels * bits / 8;
     QByteArray bytes;
-    const auto put32 = [&bytes](quint32 v) { for (int i = 0; i < 4; ++i) bytes.append(char((v >> (8 * i)) & 0xff)); };
-    const auto put16 = [&bytes](quint16 v) { bytes.append(char(v & 0xff)); bytes.append(char(v >> 8)); };
+    const auto put32 = [&bytes](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            bytes.append(char((v >> (8 * i)) & 0xff));
+    };
+    const auto put16 = [&bytes](quint16 v) {
+        bytes.append(char(v & 0xff));
+        bytes.append(char(v >> 8));
+    };
     bytes.append("RIFF");
     put32(quint32(36 + frameBytes * frames));
     bytes.append("WAVEfmt ");
@@ -103,7 +109,7 @@ void renderUntilStopped(LoopEngine& engine, RenderWatch& watch) {
 class LoopMachineStressTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void everyControlAtFullSpeedWhileTheRenderPlays() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -112,7 +118,9 @@ private slots:
         const struct {
             const char* name;
             int frames, channels, bits;
-        } forms[] = {{"stereo16.wav", 30000, 2, 16}, {"mono8.wav", 5000, 1, 8}, {"short.wav", 3, 2, 16},
+        } forms[] = {{"stereo16.wav", 30000, 2, 16},
+                     {"mono8.wav", 5000, 1, 8},
+                     {"short.wav", 3, 2, 16},
                      {"mono16.wav", 90000, 1, 16}};
         for (const auto& form : forms) {
             QFile file(dir.filePath(QString::fromUtf8(form.name)));
@@ -161,12 +169,14 @@ private slots:
         std::thread render([&] { renderUntilStopped(*engine, watch); });
 
         common::Random random(12345);
-        const QString stepTexts[] = {QStringLiteral("3"),  QStringLiteral("64"), QStringLiteral("65"), QStringLiteral("0"),
-                                     QStringLiteral(""),   QStringLiteral("-5"), QStringLiteral("999999999999"),
-                                     QStringLiteral("16"), QStringLiteral("2"),  QStringLiteral("1e3")};
+        const QString stepTexts[] = {
+            QStringLiteral("3"), QStringLiteral("64"), QStringLiteral("65"),           QStringLiteral("0"),
+            QStringLiteral(""),  QStringLiteral("-5"), QStringLiteral("999999999999"), QStringLiteral("16"),
+            QStringLiteral("2"), QStringLiteral("1e3")};
         QStringList recordings;
         int actions = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
         while (std::chrono::steady_clock::now() < deadline) {
             ++actions;
             switch (random.below(8)) {

@@ -32,8 +32,9 @@ double stressSeconds() {
 
 // Texts a user might type: in range, out of range, empty, signs, junk, huge.
 QString randomText(common::Random& random) {
-    static const char* const kTexts[] = {"16", "256", "257", "0", "", "-1", "1", "3", "32", "31", "1023", "1024",
-                                         "140", "99999999999999", "abc", "12x", " 7", "65536"};
+    static const char* const kTexts[] = {"16",  "256", "257", "0",    "",     "-1",  "1",
+                                         "3",   "32",  "31",  "1023", "1024", "140", "99999999999999",
+                                         "abc", "12x", " 7",  "65536"};
     constexpr int kCount = int(sizeof kTexts / sizeof kTexts[0]);
     return QString::fromLatin1(kTexts[random.below(kCount)]);
 }
@@ -43,7 +44,7 @@ QString randomText(common::Random& random) {
 class SynthStressTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void everyControlAtFullSpeedWhileTheRenderPlays() {
         auto engine = std::make_unique<SynthEngine>();
         FakeSynthAudio audio;
@@ -57,7 +58,8 @@ private slots:
         // Every button but the two that close the window.
         QList<QPushButton*> buttons;
         for (QPushButton* button : window->findChildren<QPushButton*>())
-            if (button->objectName() != QStringLiteral("okButton") && button->objectName() != QStringLiteral("exitButton"))
+            if (button->objectName() != QStringLiteral("okButton") &&
+                button->objectName() != QStringLiteral("exitButton"))
                 buttons << button;
         auto* steps = window->findChild<QLineEdit*>(QStringLiteral("stepsEdit"));
         auto* bpm = window->findChild<QLineEdit*>(QStringLiteral("bpmEdit"));
@@ -75,7 +77,8 @@ private slots:
             std::vector<char> buffer(4096 * 4 + 4);
             while (!stop.load(kRelaxed)) {
                 // Blocks from no frame up to 4096 frames, the shortest ones often.
-                const int lengthBytes = lengths.below(8) == 0 ? lengths.below(9) : 1 + lengths.below(4096 * 4);
+                const int lengthBytes =
+                    lengths.below(8) == 0 ? lengths.below(9) : 1 + lengths.below(4096 * 4);
                 audio.render(reinterpret_cast<std::int16_t*>(buffer.data()), lengthBytes / 4);
                 const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
                 for (int i = 0; i < 2 * (lengthBytes / 4); ++i) {
@@ -92,7 +95,8 @@ private slots:
 
         common::Random random(54321);
         int actions = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(stressSeconds());
         while (std::chrono::steady_clock::now() < deadline) {
             ++actions;
             switch (random.below(6)) {
@@ -124,7 +128,8 @@ private slots:
         }
         stop.store(true);
         render.join();
-        qInfo("%d window actions, %lld frames rendered, %d boxes shown", actions, frames.load(), int(boxes.shown.size()));
+        qInfo("%d window actions, %lld frames rendered, %d boxes shown", actions, frames.load(),
+              int(boxes.shown.size()));
 
         QCOMPARE(outOfRange.load(), 0LL);
         QCOMPARE(stepOutOfRange.load(), 0LL);

@@ -1,6 +1,8 @@
 // Helpers for the loop engine tests: quiet engines, synthetic samples, block rendering. Test thread only.
 #pragma once
 
+#include "vexla/controls/Controls.h"
+#include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
 
 #include <cmath>
@@ -97,6 +99,21 @@ inline double frequencyByAutocorrelation(const std::vector<std::int16_t>& x, int
         }
     }
     return kSampleRate / static_cast<double>(bestLag);
+}
+
+/// A started engine with every unit sounding and controls away from their start positions.
+inline std::unique_ptr<LoopEngine> makeRichEngine(std::uint32_t seed) {
+    auto engine = std::make_unique<LoopEngine>();
+    common::Random random;
+    startUp(*engine, random, seed);
+    makeEverythingSound(*engine, random);
+    EngineParams& p = engine->params;
+    p.transpose = 3;
+    p.masterGain = 0.6171875f;
+    p.samplesPerStep = 4410;
+    p.vcf1Cutoff = 0.3f;
+    p.vcf1Feedback = findControl("vcf1Feedback")->value(90, findControl("vcf1Cutoff")->value(38, 0.0f));
+    return engine;
 }
 
 } // namespace vexla::testing

@@ -12,23 +12,8 @@
 namespace vexla {
 namespace {
 
-using testing::makeEverythingSound;
+using testing::makeRichEngine;
 using testing::renderInBlocks;
-
-/// A started engine with every unit sounding and controls away from their start positions.
-std::unique_ptr<LoopEngine> makeRichEngine(std::uint32_t seed) {
-    auto engine = std::make_unique<LoopEngine>();
-    common::Random random;
-    startUp(*engine, random, seed);
-    makeEverythingSound(*engine, random);
-    EngineParams& p = engine->params;
-    p.transpose = 3;
-    p.masterGain = 0.6171875f;
-    p.samplesPerStep = 4410;
-    p.vcf1Cutoff = 0.3f;
-    p.vcf1Feedback = findControl("vcf1Feedback")->value(90, findControl("vcf1Cutoff")->value(38, 0.0f));
-    return engine;
-}
 
 // Renders frame by frame until the next frame starts a step.
 void renderToBoundary(LoopEngine& engine, std::vector<std::int16_t>& out) {

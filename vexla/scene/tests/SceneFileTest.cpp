@@ -18,23 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using testing::makeEverythingSound;
+using testing::makeRichEngine;
 using testing::renderInBlocks;
-
-/// A started engine with every unit sounding and controls away from their start positions.
-std::unique_ptr<LoopEngine> makeRichEngine(std::uint32_t seed) {
-    auto engine = std::make_unique<LoopEngine>();
-    common::Random random;
-    startUp(*engine, random, seed);
-    makeEverythingSound(*engine, random);
-    EngineParams& p = engine->params;
-    p.transpose = 3;
-    p.masterGain = 0.6171875f;
-    p.samplesPerStep = 4410;
-    p.vcf1Cutoff = 0.3f;
-    p.vcf1Feedback = findControl("vcf1Feedback")->value(90, findControl("vcf1Cutoff")->value(38, 0.0f));
-    return engine;
-}
 
 std::string tempPath(const char* name) {
     return (fs::temp_directory_path() / ("vexla-scene-" + std::to_string(::getpid()) + "-" + name)).string();

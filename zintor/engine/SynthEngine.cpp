@@ -124,8 +124,6 @@ void SynthEngine::sendPhrase(int voice, const PhraseState& phrase, float cutoffN
 }
 
 void SynthEngine::postState(const SynthState& state, unsigned parts) {
-    if (mailbox_.idle())
-        waitingParts_ = 0;
     // The controls as the render will find them when this post applies: as they stand now, after the
     // posts the render has not applied yet. Comparing with the live values alone would make a post
     // behind another waiting one find its controls "moved" and give way: a lost update.
@@ -136,9 +134,6 @@ void SynthEngine::postState(const SynthState& state, unsigned parts) {
     for (const UnappliedState& waiting : unappliedStates_)
         chainControls(*this, before, waiting.before, waiting.target, waiting.parts);
     unappliedStates_.push_back({++statesPosted_, before, state, parts});
-    copyStateParts(waitingBefore_, before, parts & ~waitingParts_);
-    copyStateParts(waitingState_, state, parts);
-    waitingParts_ |= parts;
     const PhraseState* phrases[kSynthVoices] = {&state.synthLine1.phrase, &state.synthLine2.phrase,
                                                 &state.subBass.phrase};
     const unsigned phraseParts[kSynthVoices] = {kStateLine1Phrase, kStateLine2Phrase, kStateSubBass};
@@ -149,17 +144,20 @@ void SynthEngine::postState(const SynthState& state, unsigned parts) {
 }
 
 bool SynthEngine::statePending(SynthState& posted, SynthState& before, unsigned& parts) const {
-    if (waitingParts_ == 0 || mailbox_.idle())
-        return false;
-    posted = waitingState_;
-    before = waitingBefore_;
-    parts = waitingParts_;
-    return true;
+    const std::uint64_t applied = statesApplied_.load(std::memory_order_acquire);
+    parts = 0;
+    for (const UnappliedState& waiting : unappliedStates_) {
+        if (waiting.number <= applied)
+            continue;
+        copyStateParts(before, waiting.before, waiting.parts & ~parts); // as the first of them found it
+        copyStateParts(posted, waiting.target, waiting.parts);
+        parts |= waiting.parts;
+    }
+    return parts != 0;
 }
 
 void SynthEngine::settle() {
     mailbox_.settle(*this);
-    waitingParts_ = 0;
 }
 
 // ---- Render -----------------------------------------------------------------------------------------

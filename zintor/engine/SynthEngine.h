@@ -162,9 +162,6 @@ class SynthEngine {
     // Window side.
     common::Mailbox<SynthEngine> mailbox_;
     PhraseState sentPhrases_[kSynthVoices];
-    SynthState waitingState_;  // what the posted, not yet taken, states hold
-    SynthState waitingBefore_; // what their controls held before the first of them
-    unsigned waitingParts_ = 0;
     /// Posted states the render may not have applied yet, oldest first (window thread only).
     struct UnappliedState {
         std::uint64_t number;

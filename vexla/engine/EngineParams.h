@@ -3,31 +3,18 @@
 // relaxed.
 #pragma once
 
+#include "vexla/engine/ControlFields.h"
+
 #include <atomic>
 #include <cstdint>
 
 namespace vexla {
 
 struct EngineParams {
-    std::atomic<std::int32_t> stepCount{16};        ///< steps in the sequence, 3..64
-    std::atomic<std::int32_t> samplesPerStep{5000}; ///< a step lasts samplesPerStep + 1 frames, 2000..20000
-    std::atomic<bool> running{false};               ///< false: silence, clocks and units stand still
-    std::atomic<float> masterGain{0.875f};          ///< gain on both channels after the mix
-    std::atomic<std::int32_t> transpose{0};         ///< semitones, −12..12
-    std::atomic<float> kickVolume{8192.0f};         ///< sample units
-    std::atomic<float> bass1Volume{2048.0f};        ///< sample units
-    std::atomic<float> bass2Volume{1024.0f};        ///< sample units
-    std::atomic<float> hatVolume{0.125f};
-    std::atomic<float> sineVolume{0.125f};
-    std::atomic<float> dryLooperGain{0.0f};
-    std::atomic<float> secondLooperGain{0.0f};
-    std::atomic<float> vcf1Gain{0.0f};
-    std::atomic<float> vcf2Gain{0.5f};
-    std::atomic<float> slicerGain{0.0f};
-    std::atomic<float> vcf1Cutoff{0.5f};
-    std::atomic<float> vcf1Feedback{1.5f};
-    std::atomic<float> vcf2Cutoff{0.5f};
-    std::atomic<float> vcf2Feedback{1.5f};
+#define VX_ATOMIC_FIELD(type, name, start) std::atomic<type> name{start};
+    VEXLA_CONTROL_FIELDS(VX_ATOMIC_FIELD)
+#undef VX_ATOMIC_FIELD
+    std::atomic<bool> running{false}; ///< false: silence, clocks and units stand still
 
     // Requests written by name (the command line's --set requestX=1): window side only, posted to the
     // render by LoopEngine::postFlaggedRequests (or served at once by serveRequestsNow). The render never

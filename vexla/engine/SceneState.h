@@ -2,6 +2,8 @@
 // coefficient, and the echo setting. A value type; any thread may copy it.
 #pragma once
 
+#include "vexla/engine/ControlFields.h"
+
 #include <array>
 #include <cstdint>
 
@@ -9,26 +11,11 @@ namespace vexla {
 
 inline constexpr int kSceneSteps = 64;
 
-/// Engine values that the window's sliders and the Steps box set.
+/// Engine values that the window's controls set, as plain values.
 struct ControlValues {
-    std::int32_t stepCount = 16;
-    std::int32_t samplesPerStep = 5000;
-    std::int32_t transpose = 0;
-    float masterGain = 0.875f;
-    float kickVolume = 8192.0f;
-    float bass1Volume = 2048.0f;
-    float bass2Volume = 1024.0f;
-    float hatVolume = 0.125f;
-    float sineVolume = 0.125f;
-    float dryLooperGain = 0.0f;
-    float secondLooperGain = 0.0f;
-    float vcf1Gain = 0.0f;
-    float vcf2Gain = 0.5f;
-    float slicerGain = 0.0f;
-    float vcf1Cutoff = 0.5f;
-    float vcf1Feedback = 1.5f;
-    float vcf2Cutoff = 0.5f;
-    float vcf2Feedback = 1.5f;
+#define VX_PLAIN_FIELD(type, name, start) type name = start;
+    VEXLA_CONTROL_FIELDS(VX_PLAIN_FIELD)
+#undef VX_PLAIN_FIELD
     bool operator==(const ControlValues&) const = default;
 };
 

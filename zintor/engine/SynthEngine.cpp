@@ -169,12 +169,9 @@ int SynthEngine::stepLength(int index, int samplesPerStep, int shuffleAmount) {
 
 void SynthEngine::readParams() {
     BlockParams& block = block_;
-    block.samplesPerStep = params.samplesPerStep.load(kRelaxed);
-    block.stepCount = params.stepCount.load(kRelaxed);
-    block.globalTranspose = params.globalTranspose.load(kRelaxed);
-    block.shuffleAmount = params.shuffleAmount.load(kRelaxed);
-    block.masterGain = params.masterGain.load(kRelaxed);
-    block.subBassGain = params.subBassGain.load(kRelaxed);
+#define ZN_READ_FIELD(type, name, start) block.name = params.name.load(kRelaxed);
+    ZINTOR_CONTROL_FIELDS(ZN_READ_FIELD)
+#undef ZN_READ_FIELD
     block.playing = params.playing.load(kRelaxed);
     block.voices[kSynthLine1] = synthLine1.read();
     block.voices[kSynthLine2] = synthLine2.read();

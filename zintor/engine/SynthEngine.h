@@ -43,12 +43,9 @@ enum SynthVoiceIndex : int { kSynthLine1 = 0, kSynthLine2 = 1, kSubBass = 2, kSy
 
 /// Everything the render reads from the window's atomics, read once per block and at each step start.
 struct BlockParams {
-    int samplesPerStep = 5000;
-    int stepCount = 16;
-    int globalTranspose = -1;
-    int shuffleAmount = 0;
-    float masterGain = 16384.0f;
-    float subBassGain = 1.3f;
+#define ZN_PLAIN_FIELD(type, name, start) type name = start;
+    ZINTOR_CONTROL_FIELDS(ZN_PLAIN_FIELD)
+#undef ZN_PLAIN_FIELD
     bool playing = false;
     VoiceParams voices[kSynthVoices];
     float delaySends[2] = {0.5f, 0.5f}; ///< the two synth lines' sends, kept for the whole block

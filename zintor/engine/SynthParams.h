@@ -3,6 +3,7 @@
 // written whole by the window thread. Also the values the render reports back (peaks, playing step).
 #pragma once
 
+#include "zintor/engine/ControlFields.h"
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
 #include "zintor/engine/SynthVoice.h"
@@ -13,12 +14,9 @@
 namespace zintor {
 
 struct SynthParams {
-    std::atomic<std::int32_t> samplesPerStep{5000}; ///< samples per step before shuffle, 661500 / BPM
-    std::atomic<std::int32_t> stepCount{16};        ///< steps in the pattern, 0..256 (0 repeats step 0)
-    std::atomic<std::int32_t> globalTranspose{-1};  ///< semitones added to every synth note, −12..12
-    std::atomic<std::int32_t> shuffleAmount{0};     ///< groove shuffle in 256ths of a step, 0..256
-    std::atomic<float> masterGain{16384.0f};        ///< gain on both channels after the mix, 0..24000
-    std::atomic<float> subBassGain{1.3f};           ///< factor on the sub bass output, 0.001..2.0
+#define ZN_ATOMIC_FIELD(type, name, start) std::atomic<type> name{start};
+    ZINTOR_CONTROL_FIELDS(ZN_ATOMIC_FIELD)
+#undef ZN_ATOMIC_FIELD
     std::atomic<bool> playing{false}; ///< the sequencer runs and the voices sound only while set
 
     // Written by the render only.

@@ -14,12 +14,9 @@ template <class Engine, class Visit, class... States>
 void forEachControl(Engine& engine, unsigned parts, Visit&& visit, States&... states) {
     if (parts & kStateControls) {
         auto& p = engine.params;
-        visit(p.samplesPerStep, states.controls.samplesPerStep...);
-        visit(p.stepCount, states.controls.stepCount...);
-        visit(p.globalTranspose, states.controls.globalTranspose...);
-        visit(p.shuffleAmount, states.controls.shuffleAmount...);
-        visit(p.masterGain, states.controls.masterGain...);
-        visit(p.subBassGain, states.controls.subBassGain...);
+#define ZN_VISIT_FIELD(type, name, start) visit(p.name, states.controls.name...);
+        ZINTOR_CONTROL_FIELDS(ZN_VISIT_FIELD)
+#undef ZN_VISIT_FIELD
         visit(engine.kick.startIncrement, states.controls.kickStartIncrement...);
         visit(engine.kick.pitchDecay, states.controls.kickPitchDecay...);
         visit(engine.kick.volume, states.controls.kickVolume...);

@@ -3,6 +3,7 @@
 // applyState() on the window thread.
 #pragma once
 
+#include "zintor/engine/ControlFields.h"
 #include "zintor/engine/Phrase.h"
 
 #include <cstdint>
@@ -15,12 +16,9 @@ inline constexpr int kStatePhraseSteps = kPhraseSteps;
 
 /// The values the window's sliders and fields write, and the drums' fixed presets.
 struct ControlState {
-    std::int32_t samplesPerStep = 5000;
-    std::int32_t stepCount = 16;
-    std::int32_t globalTranspose = -1;
-    std::int32_t shuffleAmount = 0;
-    float masterGain = 16384.0f;
-    float subBassGain = 1.3f;
+#define ZN_PLAIN_FIELD(type, name, start) type name = start;
+    ZINTOR_CONTROL_FIELDS(ZN_PLAIN_FIELD)
+#undef ZN_PLAIN_FIELD
     float kickStartIncrement = 0.05f;
     float kickPitchDecay = 0.99f;
     float kickVolume = 0.8f;

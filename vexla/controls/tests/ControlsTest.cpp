@@ -82,6 +82,12 @@ TEST(Controls, NamesAreUniqueAndStartPositionsGiveTheEngineDefaults) {
         EXPECT_GE(c.startPosition, c.lowestPosition);
         EXPECT_LE(c.startPosition, c.highestPosition);
     }
+    // Every engine field the controls set has its row, and no row lacks a field.
+#define VX_FIELD_NAME(type, name, start) #name,
+    for (std::string_view field : {VEXLA_CONTROL_FIELDS(VX_FIELD_NAME)})
+        EXPECT_NE(findControl(field), nullptr) << field;
+    EXPECT_EQ(controls().size(), std::size({VEXLA_CONTROL_FIELDS(VX_FIELD_NAME)}));
+#undef VX_FIELD_NAME
     // The engine's defaults are its start values: start-up changes nothing a fresh engine holds.
     EngineParams fresh;
     const ControlValues before = captureControls(fresh);

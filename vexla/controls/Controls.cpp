@@ -80,25 +80,25 @@ template <auto Param, auto Value> constexpr ControlAccess accessOf() {
 
 Control level(std::string_view name, ControlAccess access, const char* object, const char* caption, int start,
               SliderLook look) {
-    return {name, access, object, caption, false, 0, 128, start, over128, over128Position, {}, true, look};
+    return {name, access, object, caption, false, 0, 128, start, over128, over128Position, {}, ControlWidget::Slider, look};
 }
 
 Control volume(std::string_view name, ControlAccess access, const char* object, const char* caption,
                int start, int y) {
-    return {name, access, object, caption, false, 0, 128, start, times128, times128Position, {}, true,
+    return {name, access, object, caption, false, 0, 128, start, times128, times128Position, {}, ControlWidget::Slider,
             {64, y, 132, 16}};
 }
 
 Control cutoff(std::string_view name, ControlAccess access, const char* object, const char* caption, int y) {
-    return {name, access, object, caption, false, 0, 128, 64, filterValue, over128Position, {}, true,
+    return {name, access, object, caption, false, 0, 128, 64, filterValue, over128Position, {}, ControlWidget::Slider,
             {216, y, 72, 12}};
 }
 
 /// The resonance slider under a cutoff slider sets the feedback, which depends on both.
 Control resonance(std::string_view name, ControlAccess access, std::string_view cutoffName,
                   const char* object, const char* caption, int y) {
-    return {name, access, object, caption, false, 0, 128, 64, feedback, feedbackPosition, cutoffName, true,
-            {216, y, 72, 12}};
+    return {name, access, object, caption, false, 0, 128, 64, feedback, feedbackPosition, cutoffName,
+            ControlWidget::Slider, {216, y, 72, 12}};
 }
 
 std::vector<Control> makeTable() {
@@ -120,15 +120,18 @@ std::vector<Control> makeTable() {
         resonance(VX_FIELD(vcf2Feedback), "vcf2Cutoff", "vcfLooper2ResonanceSlider", "VCF Looper 2 resonance",
                   242),
         Control{VX_FIELD(transpose), "transposeSlider", "Transpose", true, -12, 12, 0, identity,
-                identityPosition, {}, true, {64, 260, 224, 24, false, false, 1, 1, true}},
+                identityPosition, {}, ControlWidget::Slider, {64, 260, 224, 24, false, false, 1, 1, true}},
         // Tempo: the smallest step length (fastest tempo) at the top.
         Control{VX_FIELD(samplesPerStep), "tempoSlider", "Tempo", true, 2000, 20000, 5000, identity,
-                identityPosition, {}, true, {308, 16, 20, 252, true, true, 20, 500}},
+                identityPosition, {}, ControlWidget::Slider, {308, 16, 20, 252, true, true, 20, 500}},
         Control{VX_FIELD(masterGain), "masterSlider", "Master volume", false, 0, 128, 16, master, masterPosition,
-                {}, true, {224, 46, 20, 140, true, true}},
+                {}, ControlWidget::Slider, {224, 46, 20, 140, true, true}},
         // The Steps box, which "Set step!" reads; "Sequence" gives counts inside it too.
         Control{VX_FIELD(stepCount), "stepsEdit", "Steps", true, 3, 64, 16, identity, identityPosition, {},
-                false, {196, 17, 28, 13}},
+                ControlWidget::StepsBox, {196, 17, 28, 13}},
+        // In the Settings dialog: the kicks settle at a constant, and this takes it off the output.
+        Control{VX_FIELD(dcFilter), "dcFilterCheckBox", "DC filter", true, 0, 1, 0, identity, identityPosition,
+                {}, ControlWidget::SettingsCheckBox, {46, 48, 120, 10}},
     };
 #undef VX_FIELD
     // clang-format on

@@ -22,6 +22,13 @@ struct SliderLook {
     bool ticks = false; ///< a tick under every position
 };
 
+/// What the window shows for a control.
+enum class ControlWidget {
+    Slider,
+    StepsBox,         ///< the Steps box, which "Set step!" reads
+    SettingsCheckBox, ///< a check box in the Settings dialog: 0 off, 1 on
+};
+
 /// Where a control's value lives: the same-named member of EngineParams (an atomic) and of ControlValues
 /// (a scene's plain copy). Values pass as double, which holds every float and int32 exactly.
 struct ControlAccess {
@@ -47,7 +54,7 @@ struct Control {
     /// The inverse: the nearest position for a value.
     int (*position)(float value, float partner);
     std::string_view partnerName;
-    bool slider; ///< false: the Steps box, which "Set step!" reads
+    ControlWidget widget;
     SliderLook look;
     /// The values the positions can give, computed from `value` over every position (and every position of
     /// the partner), as the engine holds them: what --set and scene files accept.

@@ -23,5 +23,6 @@
     X(float, vcf1Cutoff, 0.5f)                                                                              \
     X(float, vcf1Feedback, 1.5f)                                                                            \
     X(float, vcf2Cutoff, 0.5f)                                                                              \
-    X(float, vcf2Feedback, 1.5f)
+    X(float, vcf2Feedback, 1.5f)                                                                            \
+    X(std::int32_t, dcFilter, 0)          /* 1: a high-pass near 5 Hz takes the DC off the output */
 // clang-format on

@@ -477,6 +477,9 @@ void LoopEngine::mixOutput(std::int16_t* out, int n) {
             gain * (lines.echoRight[i] - voices - lines.modulated[i] + lines.slicerRight[i] +
                     lines.secondRight[i] + lines.vcf2Right[i] + lines.vcf1Right[i] + lines.dryRight[i]);
     }
+    const bool dcFilter = snapshot_.controls.dcFilter != 0;
+    dcLeft_.render(lines.mixLeft, n, 1, dcFilter);
+    dcRight_.render(lines.mixRight, n, 1, dcFilter);
     bool clipped = false;
     for (int i = 0; i < n; ++i) {
         out[2 * i] = clipAndConvert(lines.mixLeft[i], clipped);

@@ -16,6 +16,7 @@
 // the window collects. Units hold plain values that only the render touches.
 #pragma once
 
+#include "common/DcFilter.h"
 #include "common/Mailbox.h"
 #include "common/Random.h"
 #include "vexla/engine/BassVoice.h"
@@ -229,6 +230,7 @@ class LoopEngine {
     };
     RunLines lines_{};
     ParamSnapshot snapshot_;
+    common::DcFilter dcLeft_, dcRight_; ///< the output's DC blockers, before the clip
 
     std::int32_t sampleInStep_ = 0;
     std::int32_t currentStep_ = 0;

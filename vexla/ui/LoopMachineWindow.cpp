@@ -186,7 +186,7 @@ void LoopMachineWindow::buildSliders(const DialogUnits& du) {
     const std::span<const Control> table = controls();
     sliders_.assign(table.size(), nullptr);
     for (std::size_t i = 0; i < table.size(); ++i) {
-        if (!table[i].slider)
+        if (table[i].widget != ControlWidget::Slider)
             continue;
         sliders_[i] = addSlider(du, table[i]);
         connect(sliders_[i], &QSlider::valueChanged, this, [this, i] { applyControl(i); });
@@ -576,9 +576,17 @@ void LoopMachineWindow::finishRecording(bool tellFailure) {
 
 void LoopMachineWindow::openSettings() {
     SettingsDialog dialog(settings_, audio_.deviceNames(), this);
+    const Control& dc = *findControl("dcFilter");
+    const bool dcFilterWas = dc.access.load(engine_.params) != 0;
+    dialog.setDcFilter(dcFilterWas);
     if (dialogs_.run(dialog) != QDialog::Accepted)
         return;
+    dc.access.store(engine_.params, dialog.dcFilter() ? 1.0 : 0.0);
     const AudioSettings chosen = dialog.settings();
+    // Switching the filter alone keeps the stream playing: a restart would break the sound it smooths.
+    if (dialog.dcFilter() != dcFilterWas && chosen.deviceIndex == settings_.deviceIndex &&
+        chosen.latencyFrames == settings_.latencyFrames)
+        return;
     settings_.deviceIndex = chosen.deviceIndex;
     settings_.latencyFrames = chosen.latencyFrames;
     audio_.start(sound_, streamSettings(settings_));

@@ -1,8 +1,10 @@
 // The settings dialog's layout and behaviour.
 #include "vexla/ui/SettingsDialog.h"
 
+#include "vexla/controls/Controls.h"
 #include "vexla/ui/DialogUnits.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -26,7 +28,7 @@ SettingsDialog::SettingsDialog(const AudioSettings& current, const std::vector<s
     setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(QStringLiteral("- Vexla - Settings"));
     const DialogUnits du(font());
-    setFixedSize(du.x(220), du.y(84));
+    setFixedSize(du.x(220), du.y(96));
 
     auto* deviceLabel = new QLabel(QStringLiteral("Device"), this);
     deviceLabel->setGeometry(du.rect(8, 10, 36, 10));
@@ -50,20 +52,26 @@ SettingsDialog::SettingsDialog(const AudioSettings& current, const std::vector<s
     latencyDisplay_->setAccessibleName(QStringLiteral("Latency in milliseconds"));
     latencyDisplay_->setGeometry(du.rect(176, 32, 36, 10));
 
+    const Control& dc = *findControl("dcFilter");
+    dcFilterBox_ = new QCheckBox(QString::fromUtf8(dc.caption), this);
+    dcFilterBox_->setObjectName(QString::fromUtf8(dc.objectName));
+    dcFilterBox_->setAccessibleName(QString::fromUtf8(dc.caption));
+    dcFilterBox_->setGeometry(du.rect(dc.look.x, dc.look.y, dc.look.width, dc.look.height));
+
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(du.rect(4, 52, 212, 2));
+    rule->setGeometry(du.rect(4, 64, 212, 2));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setAccessibleName(ok->text());
     ok->setDefault(true);
-    ok->setGeometry(du.rect(108, 62, 50, 14));
+    ok->setGeometry(du.rect(108, 74, 50, 14));
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAccessibleName(cancel->text());
-    cancel->setGeometry(du.rect(162, 62, 50, 14));
+    cancel->setGeometry(du.rect(162, 74, 50, 14));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -84,6 +92,14 @@ SettingsDialog::SettingsDialog(const AudioSettings& current, const std::vector<s
         if (index >= 0)
             working_.deviceIndex = index;
     });
+}
+
+void SettingsDialog::setDcFilter(bool on) {
+    dcFilterBox_->setChecked(on);
+}
+
+bool SettingsDialog::dcFilter() const {
+    return dcFilterBox_->isChecked();
 }
 
 void SettingsDialog::latencyMoved(int position) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QSlider;
@@ -26,6 +27,10 @@ class SettingsDialog : public QDialog {
     /// The working copies: what OK hands back.
     AudioSettings settings() const { return working_; }
 
+    /// The "DC filter" box: set before the dialog runs, read after OK.
+    void setDcFilter(bool on);
+    bool dcFilter() const;
+
     /// Latency in whole milliseconds as shown: the block plus the output's 40 ms mixing buffer.
     static int latencyMilliseconds(int latencyFrames);
 
@@ -38,6 +43,7 @@ class SettingsDialog : public QDialog {
     QComboBox* deviceList_;
     QSlider* latencySlider_;
     QLabel* latencyDisplay_;
+    QCheckBox* dcFilterBox_;
 };
 
 } // namespace vexla

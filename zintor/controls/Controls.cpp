@@ -197,6 +197,10 @@ std::vector<Control> makeTable() {
         {"masterGain", "masterGain",
          engineValue<params, &SynthParams::masterGain, &ControlState::masterGain>(), ControlGroup::Master,
          "master", "", "Master volume", 0, 24000, 7616, masterGain, masterGainPosition, 397, 16, 18},
+        // The kick settles at a constant, and this takes it off the output.
+        {"dcFilter", "dcFilter", engineValue<params, &SynthParams::dcFilter, &ControlState::dcFilter>(),
+         ControlGroup::Control, "dcFilter", "DC filter", "DC filter", 0, 1, 0, identity, identityPosition,
+         448, 204, 40, true},
     };
     table.insert(table.end(), std::begin(others), std::end(others));
     for (Control& c : table) {

@@ -41,7 +41,8 @@ struct Control {
     float (*value)(int position);
     /// The inverse: the nearest position for a value.
     int (*position)(double value);
-    double x, y, width; ///< the row in window dialog units
+    double x, y, width;    ///< the row in window dialog units
+    bool checkBox = false; ///< a check box (0 off, 1 on) in place of a slider
     /// The values the positions can give, computed from `value`: what --set accepts.
     bool whole = false; ///< every position gives its own whole number (the value is the position)
     float lowest = 0.0f;

@@ -12,5 +12,6 @@
     X(std::int32_t, globalTranspose, -1)  /* semitones added to every synth note, -12..12 */                \
     X(std::int32_t, shuffleAmount, 0)     /* groove shuffle in 256ths of a step, 0..256 */                  \
     X(float, masterGain, 16384.0f)        /* gain on both channels after the mix, 0..24000 */               \
-    X(float, subBassGain, 1.3f)           /* factor on the sub bass output, 0.001..2.0 */
+    X(float, subBassGain, 1.3f)           /* factor on the sub bass output, 0.001..2.0 */                   \
+    X(std::int32_t, dcFilter, 0)          /* 1: a high-pass near 5 Hz takes the DC off the output */
 // clang-format on

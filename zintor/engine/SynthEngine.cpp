@@ -242,6 +242,8 @@ void SynthEngine::renderChunk(std::int16_t* out, int frames) {
             (hatOut_[i] + (echoRight_[i] - hitOut_[i]) + snareOut_[i] + kick + subBass + line2 + line1) *
             block.masterGain;
     }
+    dcLeft_.render(mix_, frames, 2, block.dcFilter != 0);
+    dcRight_.render(mix_ + 1, frames, 2, block.dcFilter != 0);
     for (int i = 0; i < 2 * frames; ++i)
         out[i] = toSample(mix_[i]);
     heldLeft_ = mix_[2 * frames - 2];

@@ -12,6 +12,7 @@
 // renderBlock() on the audio thread only; everything else on the window thread.
 #pragma once
 
+#include "common/DcFilter.h"
 #include "common/Mailbox.h"
 #include "common/Random.h"
 #include "zintor/engine/KickDrum.h"
@@ -129,6 +130,7 @@ class SynthEngine {
 
     // Render side: the units and the sequencer, touched by the audio thread (or by changes it applies).
     BlockParams block_;
+    common::DcFilter dcLeft_, dcRight_; ///< the output's DC blockers, before the clip
     SynthVoice voices_[kSynthVoices];
     KickDrum kickDrum_;
     NoiseDrum hitDrum_;

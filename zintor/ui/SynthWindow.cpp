@@ -303,9 +303,16 @@ QSlider* SynthWindow::buildControlGroup(const DialogUnits& units) {
     QSlider* shuffle =
         addSliderRow(units, control, groove.objectName.c_str(), groove.caption,
                      QString::fromStdString(groove.accessibleName), groove.x, groove.y, groove.width);
-    playButton_ = addButton(units, control, "playButton", "Play", 388, 200, 98, 18);
+    playButton_ = addButton(units, control, "playButton", "Play", 388, 200, 56, 18);
     playButton_->setCheckable(true);
     connect(playButton_, &QPushButton::clicked, this, &SynthWindow::togglePlay);
+    const Control& dc = *findControl("dcFilter");
+    dcFilterBox_ = new QCheckBox(dc.caption, control);
+    dcFilterBox_->setObjectName(QString::fromStdString(dc.objectName) + "CheckBox");
+    dcFilterBox_->setAccessibleName(QString::fromStdString(dc.accessibleName));
+    place(units, dcFilterBox_, dc.x, dc.y, dc.width, 10);
+    connect(dcFilterBox_, &QCheckBox::toggled, this,
+            [this, &dc](bool on) { dc.access.store(engine_, on ? 1.0 : 0.0); });
     statusLabel_ = new QLabel(control);
     statusLabel_->setObjectName("statusLabel");
     statusLabel_->setAccessibleName("Status");
@@ -484,6 +491,10 @@ void SynthWindow::showControls(const SynthState& state) {
     for (const SliderBinding& binding : sliders_) {
         const QSignalBlocker blocker(binding.slider);
         binding.slider->setValue(binding.control->position(binding.control->access.get(state)));
+    }
+    {
+        const QSignalBlocker blocker(dcFilterBox_);
+        dcFilterBox_->setChecked(state.controls.dcFilter != 0);
     }
     {
         const QSignalBlocker blocker(stepsEdit_);

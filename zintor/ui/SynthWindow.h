@@ -123,6 +123,7 @@ class SynthWindow : public QDialog {
     QLineEdit* bpmEdit_ = nullptr;
     QPushButton* playButton_ = nullptr;
     QLabel* statusLabel_ = nullptr;
+    QCheckBox* dcFilterBox_ = nullptr;
     QLabel* cpuLabel_ = nullptr;
     QProgressBar* leftMeter_ = nullptr;
     QProgressBar* rightMeter_ = nullptr;

@@ -650,6 +650,25 @@ class LoopMachineWindowTest : public QObject {
         QVERIFY(params().running.load(kRelaxed)); // playing goes on
     }
 
+    void settingsDcFilterSwitchesWithoutRestartingTheAudio() {
+        click("runButton");
+        bool shownTicked = true;
+        dialogs_->handler = [&](QDialog& dialog) {
+            auto* box = dialog.findChild<QCheckBox*>("dcFilterCheckBox");
+            shownTicked = box->isChecked();
+            box->setChecked(!shownTicked);
+            QTest::mouseClick(dialog.findChild<QPushButton*>("okButton"), Qt::LeftButton);
+            return dialog.result();
+        };
+        click("settingsButton");
+        QVERIFY(!shownTicked);
+        QCOMPARE(params().dcFilter.load(kRelaxed), 1);
+        QCOMPARE(audio_->starts.size(), 1u); // the sound goes on: the filter glides in
+        click("settingsButton");
+        QVERIFY(shownTicked);
+        QCOMPARE(params().dcFilter.load(kRelaxed), 0);
+    }
+
     void settingsLatencyDisplay_data() {
         QTest::addColumn<int>("frames");
         QTest::addColumn<QString>("text");
@@ -705,7 +724,7 @@ class LoopMachineWindowTest : public QObject {
         // The window builds its sliders from the control table: range, start position, accessible name,
         // and a move stores the row's mapping.
         for (const Control& c : controls()) {
-            if (!c.slider)
+            if (c.widget != ControlWidget::Slider)
                 continue;
             QSlider* s = slider(c.objectName);
             QCOMPARE(s->minimum(), c.lowestPosition);

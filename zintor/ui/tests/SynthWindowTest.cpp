@@ -9,6 +9,7 @@
 #include "zintor/ui/tests/FakeSynthAudio.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -484,6 +485,14 @@ void SynthWindowTest::everyTableRowHasItsSlider() {
     // position and accessible name, and a move stores the row's mapping.
     Rig rig;
     for (const Control& c : controls()) {
+        if (c.checkBox) {
+            // A check box's tick stores 1.
+            auto* box = rig.child<QCheckBox>(QString::fromStdString(c.objectName) + "CheckBox");
+            QCOMPARE(box->accessibleName(), QString::fromStdString(c.accessibleName));
+            box->click();
+            QCOMPARE(c.access.load(*rig.engine), 1.0);
+            continue;
+        }
         auto* slider = rig.child<QSlider>(QString::fromStdString(c.objectName) + "Slider");
         QCOMPARE(slider->minimum(), c.lowestPosition);
         QCOMPARE(slider->maximum(), c.highestPosition);

@@ -39,6 +39,7 @@ struct Parser {
     RenderArguments& out;
     bool lengthGiven = false;
     bool blockGiven = false;
+    std::string renderOption; ///< the first option of a render, if any
 
     std::string path(std::string& to, std::string_view option, std::string_view value) {
         if (!to.empty())
@@ -79,6 +80,16 @@ struct Parser {
     }
 
     std::string option(std::string_view option, std::string_view value) {
+        if (option == "--device") {
+            if (!out.device.empty())
+                return "--device given twice";
+            if (value.empty())
+                return "--device needs a device's name or index (see --list-devices)";
+            out.device = value;
+            return {};
+        }
+        if (renderOption.empty())
+            renderOption = option;
         if (option == "--render")
             return path(out.outputPath, option, value);
         if (option == "--scene")
@@ -109,7 +120,7 @@ struct Parser {
 
     bool known(std::string_view option) const {
         for (std::string_view name : {"--render", "--seconds", "--frames", "--seed", "--block", "--scene",
-                                      "--save-scene", "--set", "--press"})
+                                      "--save-scene", "--set", "--press", "--device"})
             if (option == name)
                 return true;
         for (std::string_view name : spec.orderedOptions)
@@ -175,7 +186,7 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
                                  RenderArguments& out) {
     out = RenderArguments{};
     out.blockFrames = spec.defaultBlockFrames;
-    Parser parser{spec, out};
+    Parser parser{spec, out, false, false, {}};
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view option = args[i];
         std::optional<std::string_view> value;
@@ -187,6 +198,12 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
             if (value)
                 return "--help takes no value";
             out.help = true;
+            continue;
+        }
+        if (option == "--list-devices") {
+            if (value)
+                return "--list-devices takes no value";
+            out.listDevices = true;
             continue;
         }
         if (!parser.known(option))
@@ -202,11 +219,65 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
     }
     if (out.help)
         return {};
+    if (out.listDevices || !out.device.empty()) {
+        // The device is the window's: a render plays on no device.
+        if (!parser.renderOption.empty())
+            return std::string(out.listDevices ? "--list-devices" : "--device") + " does not go with " +
+                   parser.renderOption + ": it is for the window's sound output";
+        return {};
+    }
     if (out.outputPath.empty())
         return "nothing to do: give --render OUT.wav (see --help)";
     if (!parser.lengthGiven)
         return "give the length with --seconds S or --frames N";
     return {};
+}
+
+std::optional<int> findDevice(std::string_view given, std::span<const std::string> devices) {
+    if (const std::optional<std::int64_t> index = parseWholeNumber(given);
+        index && *index >= 0 && *index < static_cast<std::int64_t>(devices.size()) &&
+        given.find_first_not_of("0123456789") == std::string_view::npos)
+        return static_cast<int>(*index);
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (devices[i] == given)
+            return static_cast<int>(i);
+    return std::nullopt;
+}
+
+std::optional<int> runProgramCommandLine(std::span<const std::string> args, const CommandLineSpec& spec,
+                                         const std::string& usage,
+                                         const std::function<int(const RenderArguments&)>& render,
+                                         const DeviceList& devices, int& deviceIndex) {
+    deviceIndex = 0;
+    if (args.empty())
+        return std::nullopt;
+    RenderArguments parsed;
+    if (std::string problem = parseRenderArguments(args, spec, parsed); !problem.empty())
+        return failWith(spec.program, problem, kExitUsage);
+    if (parsed.help) {
+        std::fputs(usage.c_str(), stdout);
+        return kExitOk;
+    }
+    if (!parsed.outputPath.empty())
+        return render(parsed);
+    const std::vector<std::string> names = devices ? devices() : std::vector<std::string>{};
+    if (parsed.listDevices) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            std::printf("%zu: %s\n", i, names[i].c_str());
+        std::fflush(stdout);
+        if (names.empty())
+            failWith(spec.program, "no sound device found: the window would play on a silent output",
+                     kExitOk);
+        return kExitOk;
+    }
+    const std::optional<int> found = findDevice(parsed.device, names);
+    if (!found)
+        return failWith(spec.program,
+                        "unknown sound device " + inQuotes(parsed.device) + " (see " +
+                            std::string(spec.program) + " --list-devices)",
+                        kExitUsage);
+    deviceIndex = *found;
+    return std::nullopt;
 }
 
 namespace {

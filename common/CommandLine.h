@@ -1,6 +1,7 @@
-// The command line both programs share: `--render OUT.wav` with its options, one syntax (`--opt value` or
-// `--opt=value`), one way of reading numbers, one message style and the same exit statuses. Each program
-// gives its --set fields, its --press captions and its other ordered options. Calling thread only.
+// The command line both programs share: `--render OUT.wav` with its options, the window's sound device
+// (`--list-devices`, `--device NAME_OR_INDEX`), one syntax (`--opt value` or `--opt=value`), one way of
+// reading numbers, one message style and the same exit statuses. Each program gives its --set fields, its
+// --press captions and its other ordered options. Calling thread only.
 #pragma once
 
 #include <cstdint>
@@ -45,9 +46,12 @@ struct OrderedAction {
     std::string value;
 };
 
-/// What a --render command line asked for.
+/// What a command line asked for: a render (--render and its options), or the window's sound device
+/// (--list-devices, --device), never both.
 struct RenderArguments {
     bool help = false;
+    bool listDevices = false; ///< --list-devices
+    std::string device;       ///< --device NAME_OR_INDEX; "" when not given
     std::string outputPath;
     std::int64_t frames = 0; ///< frames to render, ≥ 0
     std::optional<std::uint32_t> seed;
@@ -70,6 +74,24 @@ struct CommandLineSpec {
 /// Parses the arguments after the program's name. Returns "" or one line saying what is wrong.
 std::string parseRenderArguments(std::span<const std::string> args, const CommandLineSpec& spec,
                                  RenderArguments& out);
+
+/// The output devices the sound output sees, in index order. Asked only by --list-devices and --device,
+/// so that a render never looks for sound devices.
+using DeviceList = std::function<std::vector<std::string>()>;
+
+/// The device --device names: an index into `devices` ("0", "1", ...) or a device's exact name (the
+/// first of that name). nullopt when it names none.
+std::optional<int> findDevice(std::string_view given, std::span<const std::string> devices);
+
+/// The window program's command line: parses `args` (those after the program's name) as
+/// parseRenderArguments does; --help prints `usage`; a --render command line runs `render`;
+/// --list-devices prints the devices, "INDEX: NAME" a line, on stdout; a --device that names no device
+/// is refused. Returns the exit status, or nullopt when the window is to open (no arguments, or --device
+/// alone) on `deviceIndex` (0 without --device).
+std::optional<int> runProgramCommandLine(std::span<const std::string> args, const CommandLineSpec& spec,
+                                         const std::string& usage,
+                                         const std::function<int(const RenderArguments&)>& render,
+                                         const DeviceList& devices, int& deviceIndex);
 
 /// The seed of a render given no --seed: from the clock in nanoseconds, so that two renders started in
 /// the same second differ; the render's closing line prints it, so that the render can be repeated.

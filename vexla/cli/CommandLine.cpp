@@ -28,8 +28,13 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr std::string_view kProgram = "vexla";
 
 const char* const kUsage =
-    "Usage: vexla                      start the window\n"
+    "Usage: vexla [--device DEVICE]          start the window\n"
+    "       vexla --list-devices             list the sound devices\n"
     "       vexla --render OUT.wav (--seconds S | --frames N) [options]\n"
+    "\n"
+    "  --list-devices       print the output devices, \"INDEX: NAME\" a line, and exit\n"
+    "  --device DEVICE      start the window on this output device, given by its index or its\n"
+    "                       name as --list-devices prints them (default: the first)\n"
     "\n"
     "Renders the loop engine without a window into a 16-bit stereo 44100 Hz WAV file.\n"
     "Options take their value as --option VALUE or --option=VALUE.\n"
@@ -188,16 +193,9 @@ bool setsRunning(const common::RenderArguments& args) {
 
 } // namespace
 
-int runCommandLine(int argc, char** argv) {
-    const std::vector<std::string> words(argv + 1, argv + argc);
-    common::RenderArguments args;
-    if (std::string problem = common::parseRenderArguments(words, kSpec, args); !problem.empty())
-        return common::failWith(kProgram, problem, common::kExitUsage);
-    if (args.help) {
-        std::fputs(usage().c_str(), stdout);
-        return common::kExitOk;
-    }
+namespace {
 
+int render(const common::RenderArguments& args) {
     auto engine = std::make_unique<LoopEngine>();
     common::Random windowRandom;
     Scene named;
@@ -255,6 +253,22 @@ int runCommandLine(int argc, char** argv) {
     }
     common::reportRender(kProgram, args, seed);
     return common::kExitOk;
+}
+
+} // namespace
+
+std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
+                                         int& deviceIndex) {
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    return common::runProgramCommandLine(words, kSpec, usage(), render, devices, deviceIndex);
+}
+
+int runCommandLine(int argc, char** argv) {
+    if (argc <= 1)
+        return common::failWith(kProgram, "nothing to do: give --render OUT.wav (see --help)",
+                                common::kExitUsage);
+    int deviceIndex = 0;
+    return runProgramCommandLine(argc, argv, {}, deviceIndex).value_or(common::kExitOk);
 }
 
 } // namespace vexla

@@ -158,6 +158,8 @@ void LoopMachineWindow::addLoader(int row, const char* objectName, const char* a
     small.setPointSizeF(small.pointSizeF() * 0.85);
     loader.name->setFont(small);
     loader.name->setForegroundRole(QPalette::PlaceholderText);
+    // The name a screen reader reads is the label's text, the file; the description says whose it is.
+    loader.name->setAccessibleDescription(QString::fromUtf8(accessibleName).section(QLatin1Char(' '), 1));
     connect(loader.button, &QPushButton::clicked, this, [this, row] { loadSample(row); });
 }
 
@@ -252,7 +254,9 @@ void LoopMachineWindow::buildSamplePlayers(const DialogUnits& du) {
 void LoopMachineWindow::buildOutputColumn(const DialogUnits& du) {
     tempoDisplay_ = addLabel(QStringLiteral("---"), du.rect(298, 272, 32, 10));
     tempoDisplay_->setObjectName(QStringLiteral("tempoDisplay"));
-    tempoDisplay_->setAccessibleName(QStringLiteral("Tempo in beats per minute"));
+    // Displays whose text changes have no fixed accessible name: their name is their text, read as it
+    // changes, and the description says what it is.
+    tempoDisplay_->setAccessibleDescription(QStringLiteral("Tempo in beats per minute"));
     tempoDisplay_->setAlignment(Qt::AlignCenter);
     // The output levels beside the master, so that the clip lamp has a warning before it lights.
     const auto addMeter = [this](const char* name, const char* accessible, QRect rect) {
@@ -288,6 +292,7 @@ void LoopMachineWindow::buildOutputColumn(const DialogUnits& du) {
     connect(runButton_, &QPushButton::toggled, this, [this](bool on) {
         engine_.params.running.store(on, kRelaxed);
         runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
+        runButton_->setAccessibleName(runButton_->text());
     });
 }
 
@@ -301,13 +306,13 @@ void LoopMachineWindow::buildBottomRow(const DialogUnits& du) {
     recordBox_->setGeometry(du.rect(6, 302, 92, 12));
     sizeDisplay_ = addLabel(QStringLiteral("---"), du.rect(100, 302, 60, 12));
     sizeDisplay_->setObjectName(QStringLiteral("recordingSizeDisplay"));
-    sizeDisplay_->setAccessibleName(QStringLiteral("Recording size"));
+    sizeDisplay_->setAccessibleDescription(QStringLiteral("Recording size"));
     sizeDisplay_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     sizeDisplay_->setAlignment(Qt::AlignCenter);
     addLabel(QStringLiteral("Cpu usage "), du.rect(172, 304, 42, 10));
     cpuDisplay_ = addLabel(QStringLiteral("---"), du.rect(214, 304, 50, 10));
     cpuDisplay_->setObjectName(QStringLiteral("cpuUsageDisplay"));
-    cpuDisplay_->setAccessibleName(QStringLiteral("Cpu usage"));
+    cpuDisplay_->setAccessibleDescription(QStringLiteral("Cpu usage"));
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
@@ -315,7 +320,8 @@ void LoopMachineWindow::buildBottomRow(const DialogUnits& du) {
     auto* settingsButton = addButton("settingsButton", QStringLiteral("Settings"), du.rect(4, 326, 60, 15));
     auto* aboutButton = addButton("aboutButton", QStringLiteral("About"), du.rect(68, 326, 60, 15));
     auto* exitButton = addButton("exitButton", QStringLiteral("Exit program"), du.rect(272, 326, 60, 15));
-    connect(recordBox_, &QCheckBox::clicked, this, &LoopMachineWindow::recordClicked);
+    // On the state, not the click: Space, setChecked() and a screen reader's Toggle act as a click does.
+    connect(recordBox_, &QCheckBox::toggled, this, &LoopMachineWindow::recordToggled);
     connect(settingsButton, &QPushButton::clicked, this, &LoopMachineWindow::openSettings);
     connect(aboutButton, &QPushButton::clicked, this, &LoopMachineWindow::showAbout);
     connect(exitButton, &QPushButton::clicked, this, &LoopMachineWindow::requestQuit);
@@ -533,16 +539,19 @@ void LoopMachineWindow::loadSample(int row) {
     loader.name->setForegroundRole(QPalette::WindowText);
 }
 
-void LoopMachineWindow::recordClicked(bool ticked) {
+void LoopMachineWindow::recordToggled(bool ticked) {
     EngineParams& p = engine_.params;
     if (!ticked) {
         if (p.recording.load(kRelaxed))
             finishRecording(true);
         return;
     }
+    if (p.recording.load(kRelaxed))
+        return;
     const QString path = dialogs_.saveRecordingFile(this);
-    if (path.isEmpty()) {
-        recordBox_->setChecked(false);
+    // Unticked while the dialog was open (by automation): that cancels too.
+    if (path.isEmpty() || !recordBox_->isChecked()) {
+        untickRecordBox();
         return;
     }
     // The file is created before the render is told to record, outside the lock, so that the render
@@ -550,7 +559,7 @@ void LoopMachineWindow::recordClicked(bool ticked) {
     const QByteArray nativePath = QFile::encodeName(path);
     const int status = recorder_.open(nativePath.constData(), 44100, 16, 2);
     if (status != common::WavRecorder::kOk) {
-        recordBox_->setChecked(false);
+        untickRecordBox();
         dialogs_.showError(
             this, QStringLiteral("Vexla"),
             QStringLiteral("Could not record to %1:\n%2")
@@ -566,12 +575,17 @@ void LoopMachineWindow::finishRecording(bool tellFailure) {
     // A render still handing the recorder frames is waited for by finish().
     engine_.params.recording.store(false, kRelaxed);
     const int status = recorder_.finish();
-    recordBox_->setChecked(false);
+    untickRecordBox();
     sizeDisplay_->setText(QStringLiteral("---"));
     if (tellFailure && status != common::WavRecorder::kOk)
         dialogs_.showError(this, QStringLiteral("Vexla"),
                            QStringLiteral("The recording is incomplete:\n%1")
                                .arg(QString::fromStdString(recorder_.lastError())));
+}
+
+void LoopMachineWindow::untickRecordBox() {
+    const QSignalBlocker blocker(recordBox_); // the window's own change, not the user's
+    recordBox_->setChecked(false);
 }
 
 void LoopMachineWindow::openSettings() {

@@ -55,12 +55,16 @@ class LoopMachineWindow : public QDialog {
     void start();
 
     const AudioSettings& audioSettings() const { return settings_; }
+    /// The output device the stream starts on (the program's --device), before start(); the Settings
+    /// dialog then shows it chosen.
+    void setDeviceIndex(int index) { settings_.deviceIndex = index; }
 
     /// Asks whether to quit; on Yes stops the audio, finishes a recording and closes the window.
     void requestQuit();
 
-    /// "Dump output to wav" as the user clicks it: starts or stops a recording.
-    void recordClicked(bool ticked);
+    /// "Dump output to wav" ticked or unticked, however (click, Space, setChecked, a screen reader's
+    /// Toggle): asks for a file and starts a recording, or finishes it.
+    void recordToggled(bool ticked);
 
     /// Timer work, public so that tests can drive the displays without waiting.
     void refreshLamp();
@@ -121,6 +125,8 @@ class LoopMachineWindow : public QDialog {
     void openSettings();
     void showAbout();
     void finishRecording(bool tellFailure);
+    /// Unticks "Dump output to wav" without acting on it.
+    void untickRecordBox();
 
     LoopEngine& engine_;
     common::WavRecorder& recorder_;

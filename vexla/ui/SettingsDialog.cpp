@@ -49,7 +49,8 @@ SettingsDialog::SettingsDialog(const AudioSettings& current, const std::vector<s
     latencyLabel->setBuddy(latencySlider_);
     latencyDisplay_ = new QLabel(QStringLiteral("---"), this);
     latencyDisplay_->setObjectName(QStringLiteral("latencyDisplay"));
-    latencyDisplay_->setAccessibleName(QStringLiteral("Latency in milliseconds"));
+    // Named by its text, which changes with the slider; the description says what it is.
+    latencyDisplay_->setAccessibleDescription(QStringLiteral("Latency in milliseconds"));
     latencyDisplay_->setGeometry(du.rect(176, 32, 36, 10));
 
     const Control& dc = *findControl("dcFilter");

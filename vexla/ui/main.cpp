@@ -1,4 +1,5 @@
-// Vexla: with arguments it renders headless; without, it opens its window.
+// Vexla: with --render it renders headless, with --list-devices it lists the sound devices; without
+// arguments, or with --device alone, it opens its window.
 #include "vexla/cli/CommandLine.h"
 
 #include "audio/AudioOutput.h"
@@ -11,22 +12,26 @@
 #include <QApplication>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 int main(int argc, char** argv) {
-    if (argc > 1)
-        return vexla::runCommandLine(argc, argv);
+    // The audio output plays the window's view of the engine: it is stopped below, before the window,
+    // the engine and the recorder go. It looks for devices only when asked: a render opens none.
+    audio::AudioOutput audio;
+    int deviceIndex = 0;
+    if (const std::optional<int> status = vexla::runProgramCommandLine(
+            argc, argv, [&audio] { return audio.deviceNames(); }, deviceIndex))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexla"));
 
-    // The audio output plays the window's view of the engine: it is stopped below, before the window,
-    // the engine and the recorder go.
     common::WavRecorder recorder;
     auto engine = std::make_unique<vexla::LoopEngine>();
-    audio::AudioOutput audio;
     vexla::QtDialogProvider dialogs;
 
     vexla::LoopMachineWindow window(*engine, recorder, audio, dialogs,
                                     static_cast<std::uint32_t>(std::time(nullptr)));
+    window.setDeviceIndex(deviceIndex);
     const QString screenshot = vexla::screenshotPath();
     if (!screenshot.isEmpty())
         vexla::scheduleScreenshot(window, screenshot);

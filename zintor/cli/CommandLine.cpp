@@ -30,8 +30,12 @@ constexpr std::string_view kProgram = "zintor";
 const char* const kUsage =
     "Usage: zintor [--render OUT.wav (--seconds S | --frames N) [--seed N] [--set FIELD=VALUE]...\n"
     "              [--press CAPTION]... [--block FRAMES] [--scene FILE] [--save-scene FILE]]\n"
-    "Without arguments Zintor opens its window.\n"
+    "       zintor --list-devices | --device DEVICE\n"
+    "Without arguments, or with --device alone, Zintor opens its window.\n"
     "\n"
+    "  --list-devices     print the sound output devices, \"INDEX: NAME\" a line, and exit\n"
+    "  --device DEVICE    open the window playing on this device, given by its index or its name\n"
+    "                     as --list-devices prints them (default: the first)\n"
     "  --render OUT.wav   render the generated track headless to a 16-bit stereo 44100 Hz WAV file\n"
     "  --seconds S        length in seconds (S > 0)\n"
     "  --frames N         length in frames (N >= 1)\n"
@@ -234,16 +238,9 @@ void applyRenderAction(const common::OrderedAction& action, SynthEngine& engine,
     settings()[static_cast<std::size_t>(field - fields.data())].store(engine, value);
 }
 
-int runCommandLine(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    common::RenderArguments request;
-    if (const std::string error = parseRenderArguments(args, request); !error.empty())
-        return common::failWith(kProgram, error, common::kExitUsage);
-    if (request.help) {
-        std::fputs(usage().c_str(), stdout);
-        return common::kExitOk;
-    }
+namespace {
 
+int render(const common::RenderArguments& request) {
     if (const int status = common::checkOutputs(kProgram, request, {request.scenePath});
         status != common::kExitOk)
         return status;
@@ -302,6 +299,22 @@ int runCommandLine(int argc, char** argv) {
     }
     common::reportRender(kProgram, request, seed);
     return common::kExitOk;
+}
+
+} // namespace
+
+std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
+                                         int& deviceIndex) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return common::runProgramCommandLine(args, kSpec, usage(), render, devices, deviceIndex);
+}
+
+int runCommandLine(int argc, char** argv) {
+    if (argc <= 1)
+        return common::failWith(kProgram, "nothing to do: give --render OUT.wav (see --help)",
+                                common::kExitUsage);
+    int deviceIndex = 0;
+    return runProgramCommandLine(argc, argv, {}, deviceIndex).value_or(common::kExitOk);
 }
 
 } // namespace zintor

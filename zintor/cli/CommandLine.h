@@ -5,6 +5,7 @@
 #include "common/Random.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,13 @@ void applyRenderAction(const common::OrderedAction& action, SynthEngine& engine,
 
 /// Runs the command line given to the program (argv[0] is the program). Returns the exit status:
 /// 0 success, 1 a file could not be written, 2 bad input (no file is created).
-/// Messages go to stderr, usage and the summary to stdout.
+/// Messages go to stderr, usage and the summary to stdout. Sees no sound device: --device names none.
 int runCommandLine(int argc, char** argv);
+
+/// The window program's command line: as runCommandLine, with `devices` for --list-devices and
+/// --device. Returns nullopt when the window is to open (no arguments, or --device alone), on
+/// `deviceIndex`.
+std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
+                                         int& deviceIndex);
 
 } // namespace zintor

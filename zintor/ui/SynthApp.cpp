@@ -28,7 +28,7 @@ SynthApp::~SynthApp() {
 int SynthApp::exec() {
     if (!engine_)
         return 0;
-    window_ = std::make_unique<SynthWindow>(*engine_, *audio_, *boxes_);
+    window_ = std::make_unique<SynthWindow>(*engine_, *audio_, *boxes_, deviceIndex_);
     if (!screenshotPath_.isEmpty()) {
         SynthWindow* window = window_.get();
         int delayMs = kScreenshotDelayMs;

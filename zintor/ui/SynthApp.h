@@ -27,6 +27,9 @@ class SynthApp {
     /// stream and releases the engine. Returns the program's exit status, 0.
     int exec();
 
+    /// The output device the window plays on (the program's --device), before exec().
+    void setDeviceIndex(int index) { deviceIndex_ = index; }
+
     /// When set, exec() saves a picture of the window there after it has shown, then closes it.
     void setScreenshotPath(const QString& path) { screenshotPath_ = path; }
 
@@ -44,6 +47,7 @@ class SynthApp {
     std::unique_ptr<MessageBoxes> boxes_;
     std::unique_ptr<SynthWindow> window_;
     QString screenshotPath_;
+    int deviceIndex_ = 0;
 };
 
 } // namespace zintor

@@ -58,14 +58,18 @@ int fieldValue(const QString& text) {
     return static_cast<int>(value);
 }
 
-// Device 0, 1000-frame blocks, 50 ms of device buffering.
-constexpr audio::StreamSettings kStream{0, 1000, 50};
+// 1000-frame blocks, 50 ms of device buffering, on the device the program was given.
+constexpr int kStreamBlockFrames = 1000;
+constexpr int kStreamLatencyMs = 50;
 
 } // namespace
 
-SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes& boxes, QWidget* parent)
+SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes& boxes, int deviceIndex,
+                         QWidget* parent)
     : QDialog(parent), engine_(engine), audio_(audio), sound_(engine), boxes_(boxes),
-      history_(std::make_unique<ReRollHistory>(engine)), recorder_(std::make_unique<common::WavRecorder>()) {
+      history_(std::make_unique<ReRollHistory>(engine)),
+      recorder_(std::make_unique<common::WavRecorder>()), stream_{deviceIndex, kStreamBlockFrames,
+                                                                  kStreamLatencyMs} {
     setObjectName("synthWindow");
     setWindowTitle("Vexla Release 9");
     // A caption with a close box and no minimise or maximise box.
@@ -305,7 +309,8 @@ QSlider* SynthWindow::buildControlGroup(const DialogUnits& units) {
                      QString::fromStdString(groove.accessibleName), groove.x, groove.y, groove.width);
     playButton_ = addButton(units, control, "playButton", "Play", 388, 200, 56, 18);
     playButton_->setCheckable(true);
-    connect(playButton_, &QPushButton::clicked, this, &SynthWindow::togglePlay);
+    // On the state, not the click: Space, setChecked() and a screen reader's Toggle act as a click does.
+    connect(playButton_, &QPushButton::toggled, this, &SynthWindow::togglePlay);
     const Control& dc = *findControl("dcFilter");
     dcFilterBox_ = new QCheckBox(dc.caption, control);
     dcFilterBox_->setObjectName(QString::fromStdString(dc.objectName) + "CheckBox");
@@ -313,19 +318,21 @@ QSlider* SynthWindow::buildControlGroup(const DialogUnits& units) {
     place(units, dcFilterBox_, dc.x, dc.y, dc.width, 10);
     connect(dcFilterBox_, &QCheckBox::toggled, this,
             [this, &dc](bool on) { dc.access.store(engine_, on ? 1.0 : 0.0); });
+    // Labels whose text changes have no fixed accessible name: their name is their text, read as it
+    // changes, and the description says what it is.
     statusLabel_ = new QLabel(control);
     statusLabel_->setObjectName("statusLabel");
-    statusLabel_->setAccessibleName("Status");
+    statusLabel_->setAccessibleDescription("Status");
     statusLabel_->setAlignment(Qt::AlignCenter);
     place(units, statusLabel_, 388, 224, 98, 12);
     recordBox_ = new QCheckBox("Record to wav", control);
     recordBox_->setObjectName("recordCheckBox");
     recordBox_->setAccessibleName("Record to wav");
     place(units, recordBox_, 388, 236, 60, 10);
-    connect(recordBox_, &QCheckBox::clicked, this, &SynthWindow::recordClicked);
+    connect(recordBox_, &QCheckBox::toggled, this, &SynthWindow::recordToggled); // on the state, as Play
     recordSize_ = new QLabel("---", control);
     recordSize_->setObjectName("recordSizeLabel");
-    recordSize_->setAccessibleName("Recording size");
+    recordSize_->setAccessibleDescription("Recording size");
     recordSize_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     place(units, recordSize_, 448, 236, 40, 10);
     return shuffle;
@@ -349,7 +356,7 @@ void SynthWindow::buildBottomRow(const DialogUnits& units) {
     place(units, stepLamps_, 4, 297, 394, 6);
     pageLabel_ = new QLabel(stepLamps_->pageText(), this);
     pageLabel_->setObjectName("stepPageLabel");
-    pageLabel_->setAccessibleName("Step page");
+    pageLabel_->setAccessibleDescription("Step page");
     place(units, pageLabel_, 402, 296, 90, 8); // room for "Steps 129-192 of 256"
     connect(stepLamps_, &StepLamps::pageChanged, pageLabel_, &QLabel::setText);
 
@@ -361,7 +368,7 @@ void SynthWindow::buildBottomRow(const DialogUnits& units) {
     addButton(units, this, "helpButton", "&Help", 112, 304, 50, 14); // does nothing
     cpuLabel_ = new QLabel("cpu: 0.0%", this);
     cpuLabel_->setObjectName("cpuLabel");
-    cpuLabel_->setAccessibleName("Processor load");
+    cpuLabel_->setAccessibleDescription("Processor load");
     cpuLabel_->setAlignment(Qt::AlignCenter);
     place(units, cpuLabel_, 380, 305, 112, 10);
 }
@@ -370,7 +377,7 @@ void SynthWindow::startSynth() {
     // The sliders' positions are already set; startUp puts the same start values into the engine,
     // sets the drum presets, clears the delay and writes the first phrases before any sound plays.
     startUp(engine_, windowRandom_, static_cast<std::uint32_t>(std::time(nullptr)));
-    audio_.start(sound_, kStream);
+    audio_.start(sound_, stream_);
 
     cpuTimer_ = new QTimer(this);
     cpuTimer_->setObjectName("cpuTimer");
@@ -505,21 +512,24 @@ void SynthWindow::showControls(const SynthState& state) {
 
 // ---- Recording ------------------------------------------------------------------------------------
 
-void SynthWindow::recordClicked(bool ticked) {
+void SynthWindow::recordToggled(bool ticked) {
     if (!ticked) {
         finishRecording(true);
         return;
     }
+    if (recording_)
+        return;
     const QString path =
         boxes_.saveFileName(this, "Record to wav", {"Wav Files (*.wav)", "All Files (*)"}, "wav");
-    if (path.isEmpty()) {
-        recordBox_->setChecked(false);
+    // Unticked while the dialog was open (by automation): that cancels too.
+    if (path.isEmpty() || !recordBox_->isChecked()) {
+        untickRecordBox();
         return;
     }
     // The file is open before the render gets the recorder, so no frame can reach a file not yet open.
     if (recorder_->open(QFile::encodeName(path).constData(), kSampleRate, 16, 2) !=
         common::WavRecorder::kOk) {
-        recordBox_->setChecked(false);
+        untickRecordBox();
         boxes_.error(this, "Error",
                      QString("Could not record to %1:\n%2")
                          .arg(QFileInfo(path).fileName(), QString::fromStdString(recorder_->lastError())));
@@ -537,12 +547,17 @@ void SynthWindow::finishRecording(bool tellFailure) {
     // A block in progress may still hand frames over: the recorder refuses them once it finishes.
     engine_.setRecorder(nullptr);
     const int status = recorder_->finish();
-    recordBox_->setChecked(false);
+    untickRecordBox();
     recordSize_->setText("---");
     if (tellFailure && status != common::WavRecorder::kOk)
         boxes_.error(
             this, "Error",
             QString("The recording is incomplete:\n%1").arg(QString::fromStdString(recorder_->lastError())));
+}
+
+void SynthWindow::untickRecordBox() {
+    const QSignalBlocker blocker(recordBox_); // the window's own change, not the user's
+    recordBox_->setChecked(false);
 }
 
 void SynthWindow::refreshRecording() {

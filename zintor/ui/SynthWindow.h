@@ -41,7 +41,9 @@ class SynthWindow : public QDialog {
     /// Builds the controls and starts the synth: positions, start-up phrases, then the stream.
     /// The window neither owns nor outlives engine, audio and boxes; the audio must stop before the window
     /// goes, since it plays the window's source, whose render may hand frames to the window's recorder.
-    SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes& boxes, QWidget* parent = nullptr);
+    /// The stream plays on output device `deviceIndex` (an index into the output's device list).
+    SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes& boxes, int deviceIndex = 0,
+                QWidget* parent = nullptr);
     ~SynthWindow() override;
 
     /// The window thread's random numbers, seeded from the clock, drawn by the phrase generators.
@@ -52,7 +54,8 @@ class SynthWindow : public QDialog {
     void applyStepsText();
     /// "Set": stores samplesPerStep = 661500 / BPM for 32..1023 BPM and shows the tempo in force.
     void applyTempoText();
-    /// "Play" pressed: playing follows the button, the status label says which.
+    /// "Play" toggled, however (click, Space, setChecked, a screen reader's Toggle): playing follows the
+    /// button, the status label says which.
     void togglePlay();
     /// Every 500 ms: "cpu: %.1f%%".
     void refreshCpuLabel();
@@ -68,8 +71,9 @@ class SynthWindow : public QDialog {
     /// Ctrl+Z and Ctrl+Shift+Z: one generator re-roll back or forward.
     void undoReRoll();
     void redoReRoll();
-    /// "Record to wav" as the user clicks it: asks for a file and starts, or finishes the recording.
-    void recordClicked(bool ticked);
+    /// "Record to wav" ticked or unticked, however (click, Space, setChecked, a screen reader's Toggle):
+    /// asks for a file and starts, or finishes the recording.
+    void recordToggled(bool ticked);
     /// Ends the dialog; a running recording is finished first, so that the file is complete.
     void done(int result) override;
 
@@ -105,6 +109,8 @@ class SynthWindow : public QDialog {
     void applySlider(QSlider* slider);
     void startSynth();
     void finishRecording(bool tellFailure);
+    /// Unticks "Record to wav" without acting on it.
+    void untickRecordBox();
     void refreshRecording();
     /// Puts the sliders and fields at the positions of a state's values, without applying them.
     void showControls(const SynthState& state);
@@ -117,6 +123,7 @@ class SynthWindow : public QDialog {
     std::unique_ptr<ReRollHistory> history_;
     std::unique_ptr<common::WavRecorder> recorder_;
     bool recording_ = false;
+    audio::StreamSettings stream_;
 
     std::vector<SliderBinding> sliders_;
     QLineEdit* stepsEdit_ = nullptr;

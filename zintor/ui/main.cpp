@@ -1,4 +1,5 @@
-// Zintor: with arguments it renders headless; without, it opens its window.
+// Zintor: with --render it renders headless, with --list-devices it lists the sound devices; without
+// arguments, or with --device alone, it opens its window.
 #include "audio/AudioOutput.h"
 #include "zintor/cli/CommandLine.h"
 #include "zintor/ui/MessageBoxes.h"
@@ -7,14 +8,19 @@
 #include <QApplication>
 
 #include <memory>
+#include <optional>
 
 int main(int argc, char** argv) {
-    if (argc > 1)
-        return zintor::runCommandLine(argc, argv);
+    // It looks for devices only when asked: a render opens none.
+    auto audio = std::make_unique<audio::AudioOutput>();
+    int deviceIndex = 0;
+    if (const std::optional<int> status = zintor::runProgramCommandLine(
+            argc, argv, [&audio] { return audio->deviceNames(); }, deviceIndex))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName("zintor");
-    zintor::SynthApp synth(std::make_unique<audio::AudioOutput>(),
-                           std::make_unique<zintor::QtMessageBoxes>());
+    zintor::SynthApp synth(std::move(audio), std::make_unique<zintor::QtMessageBoxes>());
+    synth.setDeviceIndex(deviceIndex);
     // Set by tools/screenshot.sh to photograph the real window for the user guide.
     synth.setScreenshotPath(qEnvironmentVariable("VZ_SCREENSHOT"));
     return synth.exec();

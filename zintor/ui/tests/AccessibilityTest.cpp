@@ -1,0 +1,175 @@
+// The synth window as a screen reader or an automation tool reaches it: "Play" and "Record to wav" act
+// on their state however it changes, the labels whose text changes are read with that text, and the
+// stream starts on the device the program was given. Audio and dialogs are faked.
+#include "zintor/engine/SynthEngine.h"
+#include "zintor/ui/SynthWindow.h"
+#include "zintor/ui/tests/FakeSynthAudio.h"
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace zintor;
+
+namespace {
+
+QAccessibleInterface* accessible(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    if (!face)
+        qFatal("%s has no accessible interface", qPrintable(widget->objectName()));
+    return face;
+}
+
+/// What a screen reader's "Toggle" does: the action the widget offers, not a click.
+void accessibleToggle(QAbstractButton* button) {
+    QAccessibleActionInterface* actions = accessible(button)->actionInterface();
+    QVERIFY(actions);
+    QVERIFY2(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()),
+             qPrintable(actions->actionNames().join(',')));
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+QString readName(QWidget* widget) {
+    return accessible(widget)->text(QAccessible::Name);
+}
+
+/// The ways a user or a tool can flip a checkable button.
+using Flip = std::function<void(QAbstractButton*)>;
+
+struct Rig {
+    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
+    FakeSynthAudio audio;
+    FakeMessageBoxes boxes;
+    std::unique_ptr<SynthWindow> window;
+    QTemporaryDir dir;
+
+    explicit Rig(int deviceIndex = 0)
+        : window(std::make_unique<SynthWindow>(*engine, audio, boxes, deviceIndex)) {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    template <typename T> T* child(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromUtf8(name));
+        if (!found)
+            qFatal("no control named %s", name);
+        return found;
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Flip)
+
+class AccessibilityTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void buttonsActHoweverTheyAreFlipped_data() {
+        QTest::addColumn<Flip>("flip");
+        QTest::newRow("screen reader's Toggle") << Flip(accessibleToggle);
+        QTest::newRow("mouse") << Flip([](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); });
+        QTest::newRow("Space") << Flip([](QAbstractButton* b) {
+            b->setFocus();
+            QTest::keyClick(b, Qt::Key_Space);
+        });
+        QTest::newRow("setChecked") << Flip([](QAbstractButton* b) { b->setChecked(!b->isChecked()); });
+    }
+
+    void buttonsActHoweverTheyAreFlipped() {
+        QFETCH(Flip, flip);
+        Rig rig;
+        auto* play = rig.child<QPushButton>("playButton");
+        auto* status = rig.child<QLabel>("statusLabel");
+        flip(play);
+        QVERIFY(rig.engine->params.playing.load());
+        QCOMPARE(readName(status), QStringLiteral("Playing..."));
+
+        auto* box = rig.child<QCheckBox>("recordCheckBox");
+        const QString path = rig.dir.filePath(QStringLiteral("take.wav"));
+        rig.boxes.savePath = path;
+        flip(box);
+        QCOMPARE(rig.boxes.asked, QStringList{"Record to wav"});
+        QVERIFY(box->isChecked());
+        for (int i = 0; i < 10; ++i)
+            rig.audio.renderOnce(4000); // 1000 frames each
+        flip(box);
+        QVERIFY(!box->isChecked());
+        QCOMPARE(rig.boxes.asked.size(), 1);
+        QVERIFY(rig.boxes.shown.isEmpty());
+        QCOMPARE(QFileInfo(path).size(), 44 + 4 * 10000); // finished: the header counts every frame
+
+        flip(play);
+        QVERIFY(!rig.engine->params.playing.load());
+        QCOMPARE(readName(status), QStringLiteral("Stopped..."));
+    }
+
+    void cancelledOrFailedRecordingUnticksWithoutAskingAgain_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("errors");
+        QTest::newRow("cancelled") << QString() << 0;
+        QTest::newRow("uncreatable") << QStringLiteral("no/such/folder/take.wav") << 1;
+    }
+
+    void cancelledOrFailedRecordingUnticksWithoutAskingAgain() {
+        QFETCH(QString, answer);
+        QFETCH(int, errors);
+        Rig rig;
+        auto* box = rig.child<QCheckBox>("recordCheckBox");
+        rig.boxes.savePath = answer.isEmpty() ? answer : rig.dir.filePath(answer);
+        QSignalSpy toggles(box, &QCheckBox::toggled);
+        accessibleToggle(box);
+        QVERIFY(!box->isChecked());
+        QCOMPARE(rig.boxes.asked.size(), 1);
+        QCOMPARE(rig.boxes.shown.size(), errors);
+        QCOMPARE(toggles.size(), 1); // the window's own untick is not taken for the user's
+        rig.audio.renderOnce(4000);  // no recorder to hand frames to
+        QCOMPARE(readName(rig.child<QLabel>("recordSizeLabel")), QStringLiteral("---"));
+    }
+
+    void changingLabelsAreReadWithTheirText() {
+        Rig rig;
+        auto* status = rig.child<QLabel>("statusLabel");
+        auto* bpm = rig.child<QLineEdit>("bpmEdit");
+        bpm->setText(QStringLiteral("831"));
+        rig.window->applyTempoText();
+        QCOMPARE(status->text(), QStringLiteral("Set to 831"));
+        QCOMPARE(readName(status), status->text());
+        QCOMPARE(accessible(status)->text(QAccessible::Description), QStringLiteral("Status"));
+
+        rig.audio.cpu = 12.5f;
+        rig.window->refreshCpuLabel();
+        QCOMPARE(readName(rig.child<QLabel>("cpuLabel")), QStringLiteral("cpu: 12.5%"));
+
+        rig.engine->params.stepCount.store(100);
+        rig.engine->params.playingStep.store(70);
+        rig.window->refreshMeters();
+        QCOMPARE(readName(rig.child<QLabel>("stepPageLabel")), QStringLiteral("Steps 65-100 of 100"));
+
+        rig.boxes.savePath = rig.dir.filePath(QStringLiteral("size.wav"));
+        rig.child<QCheckBox>("recordCheckBox")->setChecked(true);
+        QCOMPARE(readName(rig.child<QLabel>("recordSizeLabel")), QStringLiteral("0.00 Mb."));
+        rig.child<QCheckBox>("recordCheckBox")->setChecked(false);
+
+        // A fixed accessible name on a label would hide its text from a screen reader.
+        for (QLabel* label : rig.window->findChildren<QLabel*>())
+            QCOMPARE(readName(label), label->text().remove(QLatin1Char('&')));
+    }
+
+    void streamStartsOnTheGivenDevice() {
+        Rig rig(2);
+        QCOMPARE(rig.audio.calls.first(), QStringLiteral("start"));
+        QCOMPARE(rig.audio.settings.deviceIndex, 2);
+        QCOMPARE(rig.audio.settings.blockFrames, 1000);
+        QCOMPARE(rig.audio.settings.latencyMilliseconds, 50);
+    }
+};
+
+QTEST_MAIN(AccessibilityTest)
+#include "AccessibilityTest.moc"

@@ -31,27 +31,7 @@ using common::test::le32;
 
 namespace {
 
-struct Rig {
-    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
-    FakeSynthAudio audio;
-    FakeMessageBoxes boxes;
-    std::unique_ptr<SynthWindow> window = std::make_unique<SynthWindow>(*engine, audio, boxes);
-    QTemporaryDir dir;
-
-    Rig() {
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    }
-    template <typename T> T* child(const QString& name) const {
-        T* found = window->findChild<T*>(name);
-        if (!found)
-            qFatal("no control named %s", qPrintable(name));
-        return found;
-    }
-    QString file(const char* name) const { return dir.filePath(name); }
-    void keys(Qt::Key key, Qt::KeyboardModifiers modifiers) { QTest::keyClick(window.get(), key, modifiers); }
-    SynthState state() const { return captureState(*engine); }
-};
+using Rig = WindowRig;
 
 common::test::Bytes fileBytes(const QString& path) {
     return common::test::readBytes(QFile::encodeName(path).toStdString());

@@ -2,6 +2,9 @@
 // and the file it writes. What the render sounds like is guarded by the golden test.
 #include "vexla/cli/CommandLine.h"
 
+#include "common/tests/ScratchDir.h"
+#include "common/tests/TestWav.h"
+
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -19,6 +22,9 @@ namespace vexla {
 namespace {
 
 namespace fs = std::filesystem;
+using common::test::Bytes;
+using common::test::le32;
+using common::test::readBytes;
 
 struct Result {
     int status;
@@ -39,22 +45,10 @@ Result run(const std::vector<std::string>& args) {
     return {status, ::testing::internal::GetCapturedStderr(), out};
 }
 
-std::vector<char> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class CommandLine : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vexla_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const char* name) const { return (dir_ / name).string(); }
-    fs::path dir_;
+    std::string path(const char* name) const { return dir_.file(name); }
+    common::test::ScratchDir dir_{"vexla_cli"};
 };
 
 TEST_F(CommandLine, BadInputGivesOneLineWithItsReasonStatus2AndNoFile) {
@@ -133,7 +127,7 @@ TEST_F(CommandLine, WhatCannotBeWrittenIsAFailureWithStatus1AndLeavesNoOtherFile
 
 TEST_F(CommandLine, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
     ASSERT_EQ(run({"--render", path("tone.wav"), "--frames", "30000", "--seed", "1"}).status, 0);
-    const std::vector<char> tone = readFile(path("tone.wav"));
+    const Bytes tone = readBytes(path("tone.wav"));
     ASSERT_EQ(run({"--render", path("s.json"), "--frames", "1", "--save-scene", path("scene.json"), "--load",
                    "dry=" + path("tone.wav")})
                   .status,
@@ -147,14 +141,14 @@ TEST_F(CommandLine, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
         {"--render", path("scene.json"), "--frames", "10", "--scene", path("scene.json")},
         {"--render", path("new.wav"), "--frames", "10", "--save-scene", path("new.wav")},
     };
-    const std::vector<char> scene = readFile(path("scene.json"));
+    const Bytes scene = readBytes(path("scene.json"));
     for (const auto& args : cases) {
         const Result r = run(args);
         EXPECT_EQ(r.status, 2) << args[1];
         EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(readFile(path("tone.wav")), tone);
-    EXPECT_EQ(readFile(path("scene.json")), scene);
+    EXPECT_EQ(readBytes(path("tone.wav")), tone);
+    EXPECT_EQ(readBytes(path("scene.json")), scene);
     EXPECT_FALSE(fs::exists(path("new.wav")));
 }
 
@@ -171,25 +165,19 @@ TEST_F(CommandLine, AnInterruptedRenderStopsWithItsFileFinished) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
-    const std::vector<char> bytes = readFile(out);
-    const auto le32 = [&bytes](std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-        return v;
-    };
-    EXPECT_EQ(le32(4), bytes.size() - 8); // the sizes describe every frame in the file
-    EXPECT_EQ(le32(40), bytes.size() - 44);
+    const Bytes bytes = readBytes(out);
+    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8); // the sizes describe every frame in the file
+    EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
 }
 
 TEST_F(CommandLine, WritesAWavOfTheRequestedLengthAndHelpListsTheFields) {
     const std::string out = path("loop.wav");
     const Result r = run({"--render", out, "--frames", "10000", "--seed", "3"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<char> bytes = readFile(out);
+    const Bytes bytes = readBytes(out);
     ASSERT_EQ(bytes.size(), 44u + 4u * 10000u);
-    EXPECT_EQ(std::string(bytes.data(), 4), "RIFF");
-    EXPECT_EQ(std::string(bytes.data() + 8, 4), "WAVE");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 12), "WAVE");
     const std::string seconds = path("seconds.wav");
     ASSERT_EQ(run({"--render", seconds, "--seconds", "0.5", "--seed", "3"}).status, 0);
     EXPECT_EQ(fs::file_size(seconds), 44u + 4u * 22050u);

@@ -125,14 +125,10 @@ void BM_VexlaWorstBlockUnderStress(benchmark::State& state) {
             break;
         }
     };
-    for (auto _ : state) {
-        const bench::BlockTimes times = bench::timeBlocksUnderStress(
-            kBlockFrames, bench::worstBlockSeconds(), 32766,
-            [&engine](std::int16_t* out) { engine->renderBlock(out, kBlockFrames * 4); }, stress);
-        bench::reportBlockTimes(state, times, kBlockFrames);
-        if (state.range(0) >= 100)
-            bench::reportMachineFloor(state, kBlockFrames, state.counters["median_us"] * 1000.0, stress);
-    }
+    bench::measureWorstBlock(
+        state, kBlockFrames, 32766,
+        [&engine](std::int16_t* out) { engine->renderBlock(out, kBlockFrames * 4); }, stress,
+        state.range(0) >= 100);
     if (record->isChecked())
         record->click();
     state.counters["sample_loads"] = loads;

@@ -63,13 +63,9 @@ void BM_ZintorWorstBlockUnderStress(benchmark::State& state) {
             break;
         }
     };
-    for (auto _ : state) {
-        const bench::BlockTimes times = bench::timeBlocksUnderStress(
-            kBlockFrames, bench::worstBlockSeconds(), 32767,
-            [&audio](std::int16_t* out) { audio.render(out, kBlockFrames); }, stress);
-        bench::reportBlockTimes(state, times, kBlockFrames);
-        bench::reportMachineFloor(state, kBlockFrames, state.counters["median_us"] * 1000.0, stress);
-    }
+    bench::measureWorstBlock(
+        state, kBlockFrames, 32767, [&audio](std::int16_t* out) { audio.render(out, kBlockFrames); }, stress,
+        true);
     state.counters["boxes_shown"] = double(boxes.shown.size());
 }
 BENCHMARK(BM_ZintorWorstBlockUnderStress)->Unit(benchmark::kSecond)->Iterations(1);

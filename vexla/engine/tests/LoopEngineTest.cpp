@@ -188,39 +188,6 @@ TEST(BlockSize, OutputIsIdenticalForBlocksOf1_7_64_512) {
     }
 }
 
-// Under the thread sanitizer this proves the window's writes and the render meet only in atomics
-// and the mailbox; in any build it proves the indices stay in range whatever the window does.
-TEST(Concurrency, WindowControlsWhileTheAudioThreadRenders) {
-    common::Random window;
-    auto engine = std::make_unique<LoopEngine>();
-    startUp(*engine, window, 31);
-    testing::makeEverythingSound(*engine, window);
-    auto audio = std::make_unique<testing::RenderThread>(*engine, 256);
-    int round = 0;
-    while (audio->blocks() < 1500) {
-        for (std::string_view caption : kEngineButtons)
-            pressButton(*engine, window, caption);
-        engine->params.stepCount = 3 + round % 62;
-        engine->params.samplesPerStep = 2000 + (round * 977) % 18001;
-        engine->alterEcho(window);
-        engine->params.transpose = round % 25 - 12;
-        engine->params.clipped = false;
-        if (round % 7 == 0)
-            engine->regenerateAll(window);
-        if (round % 11 == 0) {
-            SampleSlot loaded;
-            testing::fillSlot(loaded, 1000 + round, round % 2 == 0, 40.0);
-            engine->swapSample(engine->secondSlot, std::move(loaded));
-        }
-        engine->collectChanges();
-        ++round;
-        std::this_thread::yield();
-    }
-    audio.reset();
-    EXPECT_GT(round, 0);
-    EXPECT_LT(engine->currentStep(), kStepTableSize);
-}
-
 TEST(Peaks, AfterEachBlockFollowThePerFrameRule) {
     for (int block : {1, 100, 5000}) {
         common::Random random(5);

@@ -7,7 +7,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -358,22 +357,6 @@ class LoopMachineWindowTest : public QObject {
         QVERIFY(!find<QCheckBox>("recordCheckBox")->isChecked());
         QVERIFY(!params().recording.load(kRelaxed));
         QVERIFY(!m_->recorder->isRecording());
-    }
-
-    void aRecordingThatStopsByItselfIsReported() {
-        // A recorder whose file may hold only 1000 frames: the window must notice it stopped.
-        common::WavRecorder small(4096, 4000);
-        LoopMachineWindow window(*m_->engine, small, m_->audio, m_->dialogs, 3u);
-        auto* box = window.findChild<QCheckBox*>("recordCheckBox");
-        m_->dialogs.saveAnswer = dir_.filePath("short.wav");
-        QTest::mouseClick(box, Qt::LeftButton);
-        QVERIFY(box->isChecked());
-        play(3000);
-        QTRY_VERIFY_WITH_TIMEOUT((window.refreshStatus(), !box->isChecked()), 5000);
-        QVERIFY(!params().recording.load(kRelaxed));
-        QCOMPARE(m_->dialogs.errors.size(), 1);
-        QVERIFY(m_->dialogs.errors[0].contains("size"));
-        QCOMPARE(QFileInfo(dir_.filePath("short.wav")).size(), 44 + 4000);
     }
 
     void loadedSampleIsNamedAndARejectedOneKeepsIt() {

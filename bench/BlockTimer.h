@@ -197,4 +197,18 @@ inline void reportMachineFloor(benchmark::State& state, int blockFrames, double 
     measure([] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }, "idle_floor_");
 }
 
+/// A worst-block benchmark's loop: the paced run under stress and its report, then, `withFloor`, the
+/// machine's own floor under the same stress.
+inline void measureWorstBlock(benchmark::State& state, int blockFrames, int clipLevel,
+                              const std::function<void(std::int16_t*)>& render,
+                              const std::function<void()>& stress, bool withFloor) {
+    for (auto _ : state) {
+        reportBlockTimes(state,
+                         timeBlocksUnderStress(blockFrames, worstBlockSeconds(), clipLevel, render, stress),
+                         blockFrames);
+        if (withFloor)
+            reportMachineFloor(state, blockFrames, state.counters["median_us"] * 1000.0, stress);
+    }
+}
+
 } // namespace bench

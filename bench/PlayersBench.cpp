@@ -1,5 +1,5 @@
 // Per-frame cost of the loop engine's sample players, ring modulator and echo, 256-frame blocks.
-#include <benchmark/benchmark.h>
+#include "bench/UnitRuns.h"
 
 #include <cmath>
 #include <memory>
@@ -8,33 +8,18 @@
 #include "vexla/engine/RingModulator.h"
 #include "vexla/engine/SlicerVoice.h"
 #include "vexla/engine/StretchLooper.h"
-#include "vexla/samples/SampleSlot.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
 
 namespace {
 
-constexpr int kBlockFrames = 256;
-constexpr double kSampleRate = 44100.0;
+using bench::keep;
+using bench::kRunFrames;
 
 void fillStereo(vexla::SampleSlot& slot, std::int32_t length) {
-    slot.left = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
-    slot.right = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
-    for (std::int32_t i = 0; i < length; ++i) {
-        slot.left[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(10000.0 * std::sin(i * 0.01));
-        slot.right[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(10000.0 * std::cos(i * 0.013));
-    }
-    slot.stereo = true;
-    slot.length = length;
+    vexla::testing::fillSlotWith(
+        slot, length, [](std::int32_t i) { return static_cast<std::int16_t>(10000.0 * std::sin(i * 0.01)); },
+        [](std::int32_t i) { return static_cast<std::int16_t>(10000.0 * std::cos(i * 0.013)); });
 }
-
-/// Reports frames per second as a multiple of real time on one core.
-void reportRealTime(benchmark::State& state) {
-    state.SetItemsProcessed(state.iterations() * kBlockFrames);
-    state.counters["xRealTime"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kBlockFrames / kSampleRate, benchmark::Counter::kIsRate);
-}
-
-// The units render runs of kRunFrames, as the engine calls them.
-constexpr int kRunFrames = 64;
 
 void BM_FilteredStereoLooper(benchmark::State& state) {
     vexla::SampleSlot slot;
@@ -43,14 +28,10 @@ void BM_FilteredStereoLooper(benchmark::State& state) {
     looper.restart(64, 20000);
     looper.setFilter(0.4f, 1.3f);
     float left[kRunFrames], right[kRunFrames];
-    for (auto _ : state) {
-        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
-            looper.render(left, right, kRunFrames, 0.5f);
-            benchmark::DoNotOptimize(left);
-            benchmark::DoNotOptimize(right);
-        }
-    }
-    reportRealTime(state);
+    bench::timeRuns(state, [&](int) {
+        looper.render(left, right, kRunFrames, 0.5f);
+        keep(left, right);
+    });
 }
 BENCHMARK(BM_FilteredStereoLooper);
 
@@ -62,15 +43,12 @@ void BM_Slicer(benchmark::State& state) {
     vexla::SlicerVoice::generate(slicer.pattern, random, 64);
     float left[kRunFrames], right[kRunFrames];
     int step = 0;
-    for (auto _ : state) {
-        slicer.stepLoad(step++ & 63);
-        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
-            slicer.render(left, right, kRunFrames, 1.0f);
-            benchmark::DoNotOptimize(left);
-            benchmark::DoNotOptimize(right);
-        }
-    }
-    reportRealTime(state);
+    bench::timeRuns(state, [&](int run) {
+        if (run == 0)
+            slicer.stepLoad(step++ & 63);
+        slicer.render(left, right, kRunFrames, 1.0f);
+        keep(left, right);
+    });
 }
 BENCHMARK(BM_Slicer);
 
@@ -82,13 +60,10 @@ void BM_RingModulator(benchmark::State& state) {
     float input[kRunFrames], out[kRunFrames];
     for (float& x : input)
         x = 1000.0f;
-    for (auto _ : state) {
-        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
-            modulator.render(input, out, kRunFrames);
-            benchmark::DoNotOptimize(out);
-        }
-    }
-    reportRealTime(state);
+    bench::timeRuns(state, [&](int) {
+        modulator.render(input, out, kRunFrames);
+        keep(out);
+    });
 }
 BENCHMARK(BM_RingModulator);
 
@@ -99,14 +74,10 @@ void BM_Echo(benchmark::State& state) {
         sendLeft[i] = i % 2 ? 1.0f : -1.0f;
         sendRight[i] = -sendLeft[i];
     }
-    for (auto _ : state) {
-        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
-            echo->render(sendLeft, sendRight, left, right, kRunFrames);
-            benchmark::DoNotOptimize(left);
-            benchmark::DoNotOptimize(right);
-        }
-    }
-    reportRealTime(state);
+    bench::timeRuns(state, [&](int) {
+        echo->render(sendLeft, sendRight, left, right, kRunFrames);
+        keep(left, right);
+    });
 }
 BENCHMARK(BM_Echo);
 

@@ -3,21 +3,16 @@
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
-#include <benchmark/benchmark.h>
+#include "bench/UnitRuns.h"
 
 #include <memory>
 #include <vector>
 
 namespace {
 
-constexpr int kBlockFrames = 256;
-
-void reportRealTime(benchmark::State& state) {
-    const double frames = static_cast<double>(state.iterations()) * kBlockFrames;
-    state.SetItemsProcessed(static_cast<std::int64_t>(frames));
-    state.counters["xRealTime"] =
-        benchmark::Counter(frames / vexla::kSampleRate, benchmark::Counter::kIsRate);
-}
+using bench::kBlockFrames;
+using bench::kRunFrames;
+using bench::reportRealTime;
 
 // Everything sounding: basslines, kick, hats, sine, four loopers, slicer, ring modulator and echo.
 void BM_RenderBlockEverythingSounding(benchmark::State& state) {
@@ -60,9 +55,7 @@ BENCHMARK(BM_RenderBlockServingRequests);
 
 namespace {
 
-// Per-unit costs, to see where a frame's time goes; the units render runs of kRunFrames, as the engine calls
-// them.
-constexpr int kRunFrames = 64;
+// Per-unit costs, to see where a frame's time goes.
 
 void BM_BassVoices(benchmark::State& state) {
     vexla::BassVoice bass1(vexla::BassKind::Bass1), bass2(vexla::BassKind::Bass2);
@@ -73,16 +66,12 @@ void BM_BassVoices(benchmark::State& state) {
     bass2.stepLoad(0, 16, 0);
     float out1[kRunFrames], out2[kRunFrames];
     int counter = 1;
-    for (auto _ : state) {
-        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
-            bass1.render(out1, kRunFrames, 2048.0f, counter, 5000);
-            bass2.render(out2, kRunFrames, 1024.0f, counter, 5000);
-            counter = counter + kRunFrames > 5000 ? 1 : counter + kRunFrames;
-            benchmark::DoNotOptimize(out1);
-            benchmark::DoNotOptimize(out2);
-        }
-    }
-    reportRealTime(state);
+    bench::timeRuns(state, [&](int) {
+        bass1.render(out1, kRunFrames, 2048.0f, counter, 5000);
+        bass2.render(out2, kRunFrames, 1024.0f, counter, 5000);
+        counter = counter + kRunFrames > 5000 ? 1 : counter + kRunFrames;
+        bench::keep(out1, out2);
+    });
 }
 BENCHMARK(BM_BassVoices);
 
@@ -99,17 +88,12 @@ void BM_KickHatsSine(benchmark::State& state) {
     hats.stepLoad(1);
     sine.stepLoad(1, 0);
     float kickOut[kRunFrames], hatsOut[kRunFrames], sineOut[kRunFrames];
-    for (auto _ : state) {
-        for (int run = 0; run < kBlockFrames; run += kRunFrames) {
-            kick.render(kickOut, kRunFrames, 8192.0f);
-            hats.render(hatsOut, kRunFrames, random, 1.0f);
-            sine.render(sineOut, kRunFrames, 1.0f);
-            benchmark::DoNotOptimize(kickOut);
-            benchmark::DoNotOptimize(hatsOut);
-            benchmark::DoNotOptimize(sineOut);
-        }
-    }
-    reportRealTime(state);
+    bench::timeRuns(state, [&](int) {
+        kick.render(kickOut, kRunFrames, 8192.0f);
+        hats.render(hatsOut, kRunFrames, random, 1.0f);
+        sine.render(sineOut, kRunFrames, 1.0f);
+        bench::keep(kickOut, hatsOut, sineOut);
+    });
 }
 BENCHMARK(BM_KickHatsSine);
 

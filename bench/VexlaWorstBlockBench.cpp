@@ -6,38 +6,24 @@
 // channel, so the two together tell the cost of that memory traffic from the rest.
 #include "bench/BlockTimer.h"
 
+#include "bench/WindowBench.h"
 #include "common/Random.h"
-#include "common/WavRecorder.h"
-#include "vexla/engine/LoopEngine.h"
-#include "vexla/ui/LoopMachineWindow.h"
 #include "vexla/ui/tests/FakeServices.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
-#include <QSlider>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstring>
-#include <memory>
 
 using namespace vexla;
 
 namespace {
 
 constexpr int kBlockFrames = 128;
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "vexla_worst_block_bench";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // A 16-bit stereo WAV of `bytes` data bytes of noise, written in pieces.
 QString writeBigSample(const QTemporaryDir& dir, qint64 dataBytes) {
@@ -74,19 +60,13 @@ QString writeBigSample(const QTemporaryDir& dir, qint64 dataBytes) {
 }
 
 void BM_VexlaWorstBlockUnderStress(benchmark::State& state) {
-    application();
+    bench::application();
     QTemporaryDir dir;
     const QString bigSample = writeBigSample(dir, state.range(0) * 1000LL * 1000);
-    QStringList events;
-    common::WavRecorder recorder;
-    auto engine = std::make_unique<LoopEngine>();
-    test::FakeAudio audio;
-    test::FakeDialogs dialogs;
-    audio.events = &events;
-    dialogs.events = &events;
-    LoopMachineWindow window(*engine, recorder, audio, dialogs, 1u);
-    window.start();
-    window.show();
+    test::Machine machine;
+    LoopMachineWindow& window = *machine.window;
+    auto& engine = machine.engine;
+    test::FakeDialogs& dialogs = machine.dialogs;
     const QList<QSlider*> sliders = window.findChildren<QSlider*>();
     QList<QAbstractButton*> buttons;
     QList<QAbstractButton*> loaders;
@@ -116,11 +96,9 @@ void BM_VexlaWorstBlockUnderStress(benchmark::State& state) {
         }
         switch (random.below(6)) {
         case 0:
-        case 1: {
-            QSlider* s = sliders[random.below(int(sliders.size()))];
-            s->setValue(s->minimum() + random.below(s->maximum() - s->minimum() + 1));
+        case 1:
+            bench::moveRandomSlider(sliders, random);
             break;
-        }
         case 2:
             buttons[random.below(int(buttons.size()))]->click();
             if (!engine->params.running.load(std::memory_order_relaxed))
@@ -147,14 +125,10 @@ void BM_VexlaWorstBlockUnderStress(benchmark::State& state) {
             break;
         }
     };
-    for (auto _ : state) {
-        const bench::BlockTimes times = bench::timeBlocksUnderStress(
-            kBlockFrames, bench::worstBlockSeconds(), 32766,
-            [&engine](std::int16_t* out) { engine->renderBlock(out, kBlockFrames * 4); }, stress);
-        bench::reportBlockTimes(state, times, kBlockFrames);
-        if (state.range(0) >= 100)
-            bench::reportMachineFloor(state, kBlockFrames, state.counters["median_us"] * 1000.0, stress);
-    }
+    bench::measureWorstBlock(
+        state, kBlockFrames, 32766,
+        [&engine](std::int16_t* out) { engine->renderBlock(out, kBlockFrames * 4); }, stress,
+        state.range(0) >= 100);
     if (record->isChecked())
         record->click();
     state.counters["sample_loads"] = loads;

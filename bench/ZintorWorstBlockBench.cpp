@@ -2,13 +2,13 @@
 // audio (VZ_WORST_BLOCK_SECONDS) while the window moves every control, presses every generator and
 // types "Steps" and "BPM" at full speed.
 #include "bench/BlockTimer.h"
+#include "bench/WindowBench.h"
 
 #include "common/Random.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/ui/SynthWindow.h"
 #include "zintor/ui/tests/FakeSynthAudio.h"
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -21,17 +21,8 @@ namespace {
 
 constexpr int kBlockFrames = 128;
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "zintor_worst_block_bench";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
-
 void BM_ZintorWorstBlockUnderStress(benchmark::State& state) {
-    application();
+    bench::application();
     auto engine = std::make_unique<SynthEngine>();
     FakeSynthAudio audio;
     FakeMessageBoxes boxes;
@@ -51,11 +42,9 @@ void BM_ZintorWorstBlockUnderStress(benchmark::State& state) {
     const auto stress = [&] {
         switch (random.below(5)) {
         case 0:
-        case 1: {
-            QSlider* s = sliders[random.below(int(sliders.size()))];
-            s->setValue(s->minimum() + random.below(s->maximum() - s->minimum() + 1));
+        case 1:
+            bench::moveRandomSlider(sliders, random);
             break;
-        }
         case 2:
             buttons[random.below(int(buttons.size()))]->click();
             if (!engine->params.playing.load(std::memory_order_relaxed))
@@ -74,13 +63,9 @@ void BM_ZintorWorstBlockUnderStress(benchmark::State& state) {
             break;
         }
     };
-    for (auto _ : state) {
-        const bench::BlockTimes times = bench::timeBlocksUnderStress(
-            kBlockFrames, bench::worstBlockSeconds(), 32767,
-            [&audio](std::int16_t* out) { audio.render(out, kBlockFrames); }, stress);
-        bench::reportBlockTimes(state, times, kBlockFrames);
-        bench::reportMachineFloor(state, kBlockFrames, state.counters["median_us"] * 1000.0, stress);
-    }
+    bench::measureWorstBlock(
+        state, kBlockFrames, 32767, [&audio](std::int16_t* out) { audio.render(out, kBlockFrames); }, stress,
+        true);
     state.counters["boxes_shown"] = double(boxes.shown.size());
 }
 BENCHMARK(BM_ZintorWorstBlockUnderStress)->Unit(benchmark::kSecond)->Iterations(1);

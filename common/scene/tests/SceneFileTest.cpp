@@ -1,6 +1,8 @@
 // Scene files: exact floats, refusing bad input with a message, and the atomic save.
 #include "common/scene/SceneFile.h"
 
+#include "common/tests/ScratchDir.h"
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -16,24 +18,17 @@ using nlohmann::json;
 
 class SceneFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("scenefile-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string file(const char* name) const { return (dir_ / name).string(); }
+    std::string file(const char* name) const { return scratch_.file(name); }
     void writeRaw(const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
     int entries() const {
         int n = 0;
-        for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_))
+        for ([[maybe_unused]] auto& e : fs::directory_iterator(scratch_.path()))
             ++n;
         return n;
     }
-    fs::path dir_;
+    common::test::ScratchDir scratch_{"scenefile"};
 };
 
 TEST_F(SceneFileTest, WrittenSceneReadsBackWithExactFloats) {
@@ -73,7 +68,7 @@ TEST_F(SceneFileTest, BadFilesAreRefusedWithAMessageAndLeaveTheOutputAlone) {
     std::string error;
     EXPECT_FALSE(common::readJsonFile(file("absent"), out, error));
     EXPECT_NE(error.find("Cannot open"), std::string::npos) << error;
-    EXPECT_FALSE(common::readJsonFile(dir_.string(), out, error));
+    EXPECT_FALSE(common::readJsonFile(scratch_.path().string(), out, error));
 }
 
 TEST_F(SceneFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {

@@ -3,10 +3,10 @@
 // change of sound is meant, and say so in its commit.
 #include "common/tests/GoldenRender.h"
 #include "common/Random.h"
+#include "common/tests/TestWav.h"
 #include "vexla/cli/CommandLine.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cmath>
 #include <filesystem>
@@ -26,18 +26,7 @@ int run(std::vector<std::string> args) {
 /// A deterministic sound file: `shape(frame, channel)` in −1..1.
 template <class Shape>
 void writeSound(const fs::path& path, int channels, int format, int frames, Shape shape) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<double> data(static_cast<std::size_t>(frames * channels));
-    for (int i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
-            data[static_cast<std::size_t>(i * channels + c)] = shape(i, c);
-    sf_writef_double(file, data.data(), frames);
-    sf_close(file);
+    ASSERT_TRUE(common::test::writeSound(path.string(), SF_FORMAT_WAV | format, channels, frames, shape));
 }
 
 TEST(GoldenRender, TenScenesRenderAsRecorded) {

@@ -1,13 +1,19 @@
-// Helpers for the loop engine tests: quiet engines, synthetic samples, block rendering. Test thread only.
+// Helpers for the loop engine tests: quiet engines, synthetic samples, block rendering, one frame at a
+// time through a unit. Test thread only.
 #pragma once
 
 #include "vexla/controls/Controls.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/Scene.h"
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace vexla::testing {
@@ -44,20 +50,33 @@ inline std::vector<std::int16_t> leftChannel(const std::vector<std::int16_t>& in
     return left;
 }
 
+/// Fills `slot` with `length` frames: left[i] = leftValue(i), and right[i] = rightValue(i) when given.
+inline void fillSlotWith(SampleSlot& slot, std::int32_t length,
+                         const std::function<std::int16_t(std::int32_t)>& leftValue,
+                         const std::function<std::int16_t(std::int32_t)>& rightValue = {}) {
+    slot.left = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
+    slot.right.reset();
+    if (rightValue)
+        slot.right = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
+    for (std::int32_t i = 0; i < length; ++i) {
+        slot.left[static_cast<std::size_t>(i)] = leftValue(i);
+        if (rightValue)
+            slot.right[static_cast<std::size_t>(i)] = rightValue(i);
+    }
+    slot.stereo = static_cast<bool>(rightValue);
+    slot.length = length;
+}
+
 /// Fills a slot with a sine of `period` frames (right channel inverted when stereo).
 inline void fillSlot(SampleSlot& slot, int length, bool stereo, double period) {
-    slot.left = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
+    const auto sine = [period](std::int32_t i) {
+        return static_cast<std::int16_t>(std::lround(12000.0 * std::sin(6.283185307179586 * i / period)));
+    };
     if (stereo)
-        slot.right = std::make_unique<std::int16_t[]>(static_cast<std::size_t>(length));
-    for (int i = 0; i < length; ++i) {
-        const auto v =
-            static_cast<std::int16_t>(std::lround(12000.0 * std::sin(6.283185307179586 * i / period)));
-        slot.left[i] = v;
-        if (stereo)
-            slot.right[i] = static_cast<std::int16_t>(-v);
-    }
-    slot.stereo = stereo;
-    slot.length = length;
+        fillSlotWith(slot, length, sine,
+                     [&sine](std::int32_t i) { return static_cast<std::int16_t>(-sine(i)); });
+    else
+        fillSlotWith(slot, length, sine);
 }
 
 /// Every unit sounding: all five slots loaded, all gains up, both effects rolled, hats generated.
@@ -114,6 +133,76 @@ inline std::unique_ptr<LoopEngine> makeRichEngine(std::uint32_t seed) {
     p.vcf1Cutoff = 0.3f;
     p.vcf1Feedback = findControl("vcf1Feedback")->value(90, findControl("vcf1Cutoff")->value(38, 0.0f));
     return engine;
+}
+
+struct StereoFrame {
+    float left = 0.0f;
+    float right = 0.0f;
+};
+
+/// One frame of a unit that renders a stereo pair (a looper or the slicer).
+template <class Player> StereoFrame renderOne(Player& player, float gain = 1.0f) {
+    StereoFrame out;
+    player.render(&out.left, &out.right, 1, gain);
+    return out;
+}
+
+/// One output frame of the whole engine through renderBlock.
+struct OutputFrame {
+    std::int16_t left = 0;
+    std::int16_t right = 0;
+};
+inline OutputFrame renderOne(LoopEngine& engine) {
+    OutputFrame out;
+    engine.renderBlock(&out, 4);
+    return out;
+}
+
+/// Renders blocks of `frames` frames as fast as it can on its own thread, as the audio thread would,
+/// until it is destroyed.
+class RenderThread {
+  public:
+    explicit RenderThread(LoopEngine& engine, int frames = 64)
+        : thread_([this, &engine, frames] {
+              std::vector<std::int16_t> buffer(2 * static_cast<std::size_t>(frames));
+              while (!stop_.load()) {
+                  engine.renderBlock(buffer.data(), frames * 4);
+                  blocks_.fetch_add(1);
+              }
+          }) {}
+    ~RenderThread() {
+        stop_ = true;
+        thread_.join();
+    }
+    long blocks() const { return blocks_.load(); }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<long> blocks_{0};
+    std::thread thread_;
+};
+
+/// Collects as the window's timer does until a render thread has taken every request and posted state,
+/// then waits one more whole step; false if it never does.
+inline bool settle(LoopEngine& engine) {
+    SceneState posted;
+    unsigned parts = 0;
+    for (int i = 0; i < 20000; ++i) {
+        engine.collectChanges(); // sends what waited for room in the mailbox
+        bool pending = engine.scenePending(posted, parts);
+        for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
+            pending = pending || engine.requestPending(which);
+        if (!pending) {
+            // One more whole step, so that a step that began before the check has ended.
+            const int step = engine.params.playingStep.load();
+            while (engine.params.playingStep.load() == step)
+                std::this_thread::yield();
+            engine.collectChanges(); // the served requests' patterns reach the window's copy
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return false;
 }
 
 } // namespace vexla::testing

@@ -2,6 +2,7 @@
 // scenes taken at step boundaries, samples restarted and swapped (their old arrays are freed on the
 // window thread), nor while a recording runs.
 #include "common/WavRecorder.h"
+#include "common/tests/AllocationCounter.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/Scene.h"
@@ -9,106 +10,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <new>
-
-extern "C" void* __libc_malloc(std::size_t);
-extern "C" void* __libc_calloc(std::size_t, std::size_t);
-extern "C" void* __libc_realloc(void*, std::size_t);
-extern "C" void __libc_free(void*);
-
-namespace {
-// Counted only on the thread that renders, so the recorder's writer thread does not disturb the count.
-thread_local bool counting = false;
-std::atomic<long> allocations{0};
-
-void note() {
-    if (counting)
-        allocations.fetch_add(1, std::memory_order_relaxed);
-}
-} // namespace
-
-extern "C" void* malloc(std::size_t size) {
-    note();
-    return __libc_malloc(size);
-}
-extern "C" void* calloc(std::size_t n, std::size_t size) {
-    note();
-    return __libc_calloc(n, size);
-}
-extern "C" void* realloc(void* p, std::size_t size) {
-    note();
-    return __libc_realloc(p, size);
-}
-extern "C" void free(void* p) {
-    if (p != nullptr)
-        note();
-    __libc_free(p);
-}
-
-void* operator new(std::size_t size) {
-    note();
-    if (void* p = __libc_malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, std::align_val_t align) {
-    note();
-    void* p = nullptr;
-    if (posix_memalign(&p, static_cast<std::size_t>(align), size ? size : 1) != 0)
-        throw std::bad_alloc();
-    return p;
-}
-void* operator new[](std::size_t size, std::align_val_t align) {
-    return operator new(size, align);
-}
-void operator delete(void* p) noexcept {
-    free(p);
-}
-void operator delete[](void* p) noexcept {
-    free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    free(p);
-}
 
 namespace vexla {
 namespace {
 
-long countAllocations(const std::function<void()>& work) {
-    const long before = allocations.load();
-    counting = true;
-    work();
-    counting = false;
-    return allocations.load() - before;
-}
-
-TEST(RenderAllocation, HookCountsAnAllocation) {
-    EXPECT_EQ(countAllocations([] { delete new int(3); }), 2); // the allocation and the free
-}
-
 TEST(RenderAllocation, RenderBlockAllocatesNothing) {
+    ASSERT_TRUE(common::test::allocationCounterWorks());
     common::Random window;
     auto engine = std::make_unique<LoopEngine>();
     startUp(*engine, window, 77);
@@ -148,10 +56,12 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
             engine->swapSample(engine->drySlot, std::move(loaded));
         }
         engine->collectChanges();
-        total += countAllocations([&] {
+        // Counted on this thread only, so the recorder's writer thread does not disturb the count.
+        const common::test::AllocationCount count = common::test::countAllocations([&] {
             for (int block = 0; block < 8; ++block)
                 engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
         });
+        total += count.allocations + count.frees;
     }
     EXPECT_EQ(total, 0);
     EXPECT_FALSE(engine->requestPending(Request::Bass1)); // requests were served inside the counted renders

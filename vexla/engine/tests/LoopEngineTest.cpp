@@ -1,4 +1,5 @@
-// The loop engine's frame: clock, clip and rounding, mix signs, silence, requests, block-size invariance.
+// The loop engine's frame: clock, clip flag, silence, requests, block-size invariance, peaks, and the
+// window's changes against a running render.
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <thread>
 #include <vector>
 
@@ -18,37 +18,6 @@ namespace {
 
 using testing::makeQuietEngine;
 using testing::renderInBlocks;
-
-TEST(ClipAndConvert, RoundsVMinusHalfToEvenAndClipsAtPlusMinus32766) {
-    struct Case {
-        float in;
-        int out;
-        bool clips;
-    };
-    const Case cases[] = {
-        {40000.0f, 32766, true},
-        {-40000.0f, -32766, true},
-        {32766.0f, 32766, false},
-        {32765.0f, 32764, false},
-        {-32766.0f, -32766, false},
-        {2.5f, 2, false},
-        {-2.5f, -3, false},
-        {-3.0f, -4, false},
-        {0.0f, 0, false},
-        {0.25f, 0, false},
-        {-0.25f, -1, false},
-        {7.999f, 7, false},
-        {32766.5f, 32766, true},
-        {std::numeric_limits<float>::quiet_NaN(), -32766, true},
-        {std::numeric_limits<float>::infinity(), 32766, true},
-        {-std::numeric_limits<float>::infinity(), -32766, true},
-    };
-    for (const Case& c : cases) {
-        bool clipped = false;
-        EXPECT_EQ(clipAndConvert(c.in, clipped), c.out) << "input " << c.in;
-        EXPECT_EQ(clipped, c.clips) << "input " << c.in;
-    }
-}
 
 // Kick triggers show as the frame where the held kick (both partials slid to 0) jumps back to sin(0) = 0.
 std::vector<int> kickTriggerFrames(const std::vector<std::int16_t>& left) {
@@ -69,60 +38,47 @@ std::unique_ptr<LoopEngine> makeKickOnlyEngine() {
     return engine;
 }
 
-TEST(StepClock, SixteenStepsLast80016FramesWithTheKickOnEveryFourthStep) {
-    auto engine = makeKickOnlyEngine();
-    const auto left = testing::leftChannel(renderInBlocks(*engine, 2 * 80016 + 10, 256));
-    EXPECT_EQ(kickTriggerFrames(left),
-              (std::vector<int>{0, 20004, 40008, 60012, 80016, 100020, 120024, 140028, 160032}));
+TEST(StepClock, TheKickStrikesOnStepZeroAndEveryFourthStepAtExactFrames) {
+    const struct {
+        int steps, frames;
+        std::vector<int> strikes;
+    } cases[] = {
+        {16, 2 * 80016 + 10, {0, 20004, 40008, 60012, 80016, 100020, 120024, 140028, 160032}},
+        {3, 4 * 15003 + 10, {0, 15003, 30006, 45009, 60012}}, // only step 0 of three
+    };
+    for (const auto& c : cases) {
+        auto engine = makeKickOnlyEngine();
+        engine->params.stepCount = c.steps;
+        const auto left = testing::leftChannel(renderInBlocks(*engine, c.frames, 256));
+        EXPECT_EQ(kickTriggerFrames(left), c.strikes) << c.steps << " steps";
+    }
 }
 
-TEST(StepClock, ThreeStepsTriggerTheKickOnlyOnStepZero) {
-    auto engine = makeKickOnlyEngine();
-    engine->params.stepCount = 3;
-    const auto left = testing::leftChannel(renderInBlocks(*engine, 4 * 15003 + 10, 256));
-    EXPECT_EQ(kickTriggerFrames(left), (std::vector<int>{0, 15003, 30006, 45009, 60012}));
-}
-
-TEST(StepClock, LoweringStepCountBelowTheCurrentStepWrapsAtTheNextBoundary) {
+TEST(StepClock, ShorterStepsOrFewerOfThemTakeEffectAtTheRightFrame) {
     auto engine = makeQuietEngine();
     renderInBlocks(*engine, 10 * 5001 + 1, 64); // inside step 10
     EXPECT_EQ(engine->currentStep(), 11);
     engine->params.stepCount = 3;
     renderInBlocks(*engine, 5000, 64);
     EXPECT_EQ(engine->currentStep(), 11);
-    renderInBlocks(*engine, 1, 1); // the boundary into the next step
+    renderInBlocks(*engine, 1, 1); // the boundary wraps to step 0
     EXPECT_EQ(engine->currentStep(), 0);
+
+    engine = makeQuietEngine();
+    renderInBlocks(*engine, 3000, 64); // inside step 0
+    ASSERT_EQ(engine->currentStep(), 1);
+    engine->params.samplesPerStep = 2000;
+    // One block of two frames: the first ends step 0 (counter past 2000 reads 0), the second starts step 1.
+    renderInBlocks(*engine, 2, 2);
+    EXPECT_EQ(engine->currentStep(), 2);
+    EXPECT_EQ(engine->sampleInStep(), 1);
+    renderInBlocks(*engine, 2000, 512); // step 1 lasts 2001 frames, whatever the block size
+    EXPECT_EQ(engine->currentStep(), 2);
+    renderInBlocks(*engine, 1, 512);
+    EXPECT_EQ(engine->currentStep(), 3);
 }
 
-TEST(Mix, KickComesOutWithOppositeSignsLeftAndRight) {
-    auto engine = makeKickOnlyEngine();
-    engine->kick.pattern.slide1 = 0.0f;
-    const auto out = renderInBlocks(*engine, 4000, 100);
-    int nonZero = 0;
-    for (std::size_t i = 0; i < out.size(); i += 2) {
-        // Exact negatives before the conversion; rounding v − 0.5 moves x and −x apart by up to 2
-        // (an odd integer x gives x − 1 and −x − 1).
-        EXPECT_NEAR(out[i], -out[i + 1], 2) << "frame " << i / 2;
-        EXPECT_LE(out[i] + out[i + 1], 0);
-        nonZero += out[i] != 0;
-    }
-    EXPECT_GT(nonZero, 3900);
-}
-
-TEST(Mix, ALooperSampleComesOutWithTheSameSignOnBothChannels) {
-    auto engine = makeQuietEngine();
-    testing::fillSlot(engine->drySlot, 40000, false, 100.0);
-    engine->params.dryLooperGain = 0.5f;
-    const auto out = renderInBlocks(*engine, 4000, 100);
-    int nonZero = 0;
-    for (std::size_t i = 0; i < out.size(); i += 2) {
-        EXPECT_EQ(out[i], out[i + 1]);
-        nonZero += out[i] != 0;
-    }
-    EXPECT_GT(nonZero, 3000);
-}
-
-TEST(Mix, OverloadSetsClippedAndItStaysSet) {
+TEST(Clip, OverloadSetsClippedAndItStaysSet) {
     auto engine = makeKickOnlyEngine();
     engine->kick.pattern.slide1 = 0.0f;
     engine->params.masterGain = 8.0f;
@@ -195,27 +151,6 @@ TEST(Requests, AreServedAtTheNextStepBoundaryAndNotBefore) {
     EXPECT_EQ(engine->bass1.pattern, captureScene(*engine).bass1);
 }
 
-TEST(Requests, ServedRegenerationsDrawFromTheAudioGeneratorInTheirOrder) {
-    auto engine = makeQuietEngine();
-    engine->request(Request::Kick);
-    engine->request(Request::Hats);
-    engine->request(Request::Bass2);
-    renderInBlocks(*engine, 1, 1);
-    // Order: hats, (sine), (bass1), bass2, kick; then one hi-hat draw for the frame.
-    auto expectedEngine = makeQuietEngine();
-    LoopEngine& expected = *expectedEngine;
-    common::Random random(1);
-    expected.generateHats(random);
-    expected.generateBass2(random);
-    expected.generateKick(random);
-    expected.settleChanges(); // the window's re-rolls reach the units
-    random.next();
-    EXPECT_EQ(engine->audioRandom.state(), random.state());
-    EXPECT_EQ(engine->hats.pattern.echoSend, expected.hats.pattern.echoSend);
-    EXPECT_EQ(engine->bass2.pattern.clip, expected.bass2.pattern.clip);
-    EXPECT_EQ(engine->kick.pattern.startFreq, expected.kick.pattern.startFreq);
-}
-
 // A scene with every unit sounding, a served request and window-thread randomisers between blocks.
 std::vector<std::int16_t> renderScene(int blockFrames) {
     common::Random random;
@@ -253,64 +188,8 @@ TEST(BlockSize, OutputIsIdenticalForBlocksOf1_7_64_512) {
     }
 }
 
-// Under the thread sanitizer this proves the window's writes and the render meet only in atomics
-// and the mailbox; in any build it proves the indices stay in range whatever the window does.
-TEST(Concurrency, WindowControlsWhileTheAudioThreadRenders) {
-    common::Random window;
-    auto engine = std::make_unique<LoopEngine>();
-    startUp(*engine, window, 31);
-    testing::makeEverythingSound(*engine, window);
-    std::atomic<bool> done{false};
-    std::thread audio([&] {
-        std::vector<std::int16_t> buffer(2 * 256);
-        for (int block = 0; block < 1500; ++block)
-            engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
-        done = true;
-    });
-    int round = 0;
-    while (!done) {
-        for (std::string_view caption : kEngineButtons)
-            pressButton(*engine, window, caption);
-        engine->params.stepCount = 3 + round % 62;
-        engine->params.samplesPerStep = 2000 + (round * 977) % 18001;
-        engine->alterEcho(window);
-        engine->params.transpose = round % 25 - 12;
-        engine->params.clipped = false;
-        if (round % 7 == 0)
-            engine->regenerateAll(window);
-        if (round % 11 == 0) {
-            SampleSlot loaded;
-            testing::fillSlot(loaded, 1000 + round, round % 2 == 0, 40.0);
-            engine->swapSample(engine->secondSlot, std::move(loaded));
-        }
-        engine->collectChanges();
-        ++round;
-        std::this_thread::yield();
-    }
-    audio.join();
-    EXPECT_GT(round, 0);
-    EXPECT_LT(engine->currentStep(), kStepTableSize);
-}
-
-TEST(StepClock, LoweringTheStepLengthBelowTheCounterEndsTheStepOnTheNextFrame) {
-    auto engine = testing::makeQuietEngine();
-    testing::renderInBlocks(*engine, 3000, 64); // inside step 0
-    ASSERT_EQ(engine->currentStep(), 1);
-    engine->params.samplesPerStep = 2000;
-    // One block of two frames: the first ends step 0 (counter past 2000 reads 0), the second starts step 1.
-    testing::renderInBlocks(*engine, 2, 2);
-    EXPECT_EQ(engine->currentStep(), 2);
-    EXPECT_EQ(engine->sampleInStep(), 1);
-    // Step 1 now lasts 2001 frames, whatever the block size.
-    testing::renderInBlocks(*engine, 2000, 512);
-    EXPECT_EQ(engine->currentStep(), 2);
-    EXPECT_EQ(engine->sampleInStep(), 0);
-    testing::renderInBlocks(*engine, 1, 512);
-    EXPECT_EQ(engine->currentStep(), 3);
-}
-
 TEST(Peaks, AfterEachBlockFollowThePerFrameRule) {
-    for (int block : {256, 100, 5000}) {
+    for (int block : {1, 100, 5000}) {
         common::Random random(5);
         auto engine = std::make_unique<LoopEngine>();
         engine->regenerateAll(random);
@@ -354,12 +233,7 @@ TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
     engine->params.running = true;
     std::vector<int> applied;
     applied.reserve(kChanges);
-    std::atomic<bool> done{false};
-    std::thread audio([&] {
-        std::vector<std::int16_t> buffer(2 * 64);
-        while (!done)
-            engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
-    });
+    auto audio = std::make_unique<testing::RenderThread>(*engine);
     common::Random window(5);
     for (int i = 0; i < kChanges; ++i) {
         engine->post(std::make_unique<NumberedChange>(applied, i));
@@ -373,19 +247,8 @@ TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
             std::this_thread::yield();
         }
     }
-    for (int wait = 0; wait < 20000; ++wait) {
-        engine->collectChanges(); // sends what waited for room, as the window's timer does
-        bool requested = false;
-        for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
-            requested = requested || engine->requestPending(which);
-        if (!requested)
-            break;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
-        EXPECT_FALSE(engine->requestPending(which)) << "the render serves every request";
-    done = true;
-    audio.join();
+    EXPECT_TRUE(testing::settle(*engine)) << "the render serves every request";
+    audio.reset();
     engine->settleChanges();
     engine->collectChanges();
     ASSERT_EQ(applied.size(), static_cast<std::size_t>(kChanges));

@@ -1,11 +1,10 @@
-// Undo and redo of every re-roll: the exact tables back, at the next step boundary for the voices the
-// render regenerates, a history at least 100 deep, and the same while a render thread runs.
+// Undo and redo of every re-roll: the exact tables back, a history at least 100 deep, and the same
+// while a render thread runs.
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
 #include "vexla/engine/VcfFilterSetting.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
-#include "vexla/engine/tests/OneFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -81,29 +80,6 @@ INSTANTIATE_TEST_SUITE_P(EveryButton, ReRollUndo,
                              return name;
                          });
 
-TEST(ReRollHistory, RequestedVoiceComesBackAtTheNextStepBoundaryNotBefore) {
-    Machine m;
-    m.renderSteps();
-    const SceneState before = captureScene(*m.engine);
-    m.history.press(m.windowRandom, "Bassline 1");
-    m.renderSteps();
-    const SceneState rolled = captureScene(*m.engine);
-    ASSERT_FALSE(rolled.bass1 == before.bass1);
-    while (m.engine->sampleInStep() != 1) // just after a boundary
-        testing::renderOne(*m.engine);
-    m.history.undo();
-    EXPECT_TRUE(captureLatest(*m.engine).bass1 == before.bass1); // what the window sees at once
-    for (int i = 0; i < 4000; ++i)
-        testing::renderOne(*m.engine);
-    EXPECT_TRUE(m.engine->bass1.pattern == rolled.bass1); // the render still plays the step out
-    while (m.engine->sampleInStep() != 0)
-        testing::renderOne(*m.engine);
-    testing::renderOne(*m.engine);
-    EXPECT_TRUE(m.engine->bass1.pattern == before.bass1);
-    m.engine->collectChanges();
-    EXPECT_TRUE(captureScene(*m.engine).bass1 == before.bass1);
-}
-
 TEST(ReRollHistory, KeepsAtLeastAHundredReRollsAndForgetsTheOldest) {
     Machine m;
     std::vector<SceneState> states{captureScene(*m.engine)};
@@ -120,47 +96,6 @@ TEST(ReRollHistory, KeepsAtLeastAHundredReRollsAndForgetsTheOldest) {
     EXPECT_FALSE(m.history.undo());
 }
 
-// Renders as fast as it can on its own thread, as the audio thread would.
-class RenderThread {
-  public:
-    explicit RenderThread(LoopEngine& engine)
-        : thread_([this, &engine] {
-              std::vector<std::int16_t> buffer(2 * 64);
-              while (!stop_.load())
-                  engine.renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
-          }) {}
-    ~RenderThread() {
-        stop_ = true;
-        thread_.join();
-    }
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-/// Waits until no request and no posted state is left for the render to take.
-void settle(LoopEngine& engine) {
-    const EngineParams& p = engine.params;
-    SceneState posted;
-    unsigned parts = 0;
-    for (int i = 0; i < 20000; ++i) {
-        bool requested = false;
-        for (Request which : {Request::Hats, Request::Sine, Request::Bass1, Request::Bass2, Request::Kick})
-            requested = requested || engine.requestPending(which);
-        if (!requested && !engine.scenePending(posted, parts)) {
-            // One more whole step, so that a step that began before the check has ended.
-            const int step = p.playingStep.load();
-            while (p.playingStep.load() == step)
-                std::this_thread::yield();
-            engine.collectChanges(); // the served requests' patterns reach the window's copy
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    FAIL() << "the render never took what was handed over";
-}
-
 TEST(SceneRender, UndoAndRedoWhileTheRenderRunsBringBackTheExactStates) {
     common::Random window;
     auto engine = std::make_unique<LoopEngine>();
@@ -168,25 +103,25 @@ TEST(SceneRender, UndoAndRedoWhileTheRenderRunsBringBackTheExactStates) {
     testing::makeEverythingSound(*engine, window);
     engine->params.samplesPerStep = 2000;
     ReRollHistory history(*engine);
-    RenderThread render(*engine);
-    settle(*engine);
+    testing::RenderThread render(*engine);
+    ASSERT_TRUE(testing::settle(*engine));
     const SceneState start = captureScene(*engine);
     static constexpr const char* kCaptions[] = {"Sequence",   "AM Alter",   "Echo Alter", "Kick",
                                                 "Bassline 1", "Bassline 2", "Sine",       "HiHats",
                                                 "2nd Looper", "Slicer"};
     for (int i = 0; i < 90; ++i)
         history.press(window, kCaptions[window.below(10)]);
-    settle(*engine);
+    ASSERT_TRUE(testing::settle(*engine));
     const SceneState end = captureScene(*engine);
     ASSERT_FALSE(end == start);
     int undone = 0;
     while (history.undo())
         ++undone;
-    settle(*engine);
+    ASSERT_TRUE(testing::settle(*engine));
     EXPECT_TRUE(captureScene(*engine) == start) << undone << " undone";
     for (int i = 0; i < undone; ++i)
         ASSERT_TRUE(history.redo());
-    settle(*engine);
+    ASSERT_TRUE(testing::settle(*engine));
     EXPECT_TRUE(captureScene(*engine) == end);
 }
 

@@ -2,6 +2,8 @@
 // every sample in the clip range, no state turned to NaN (the output never pins at the clip for good),
 // and memory flat. The length in seconds of audio comes from VZ_SOAK_SECONDS (default 600).
 #include "common/Random.h"
+#include "common/tests/TestWav.h"
+#include "vexla/controls/Controls.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/samples/SampleLoader.h"
@@ -15,10 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,79 +40,39 @@ long residentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-void put(std::string& bytes, std::uint32_t v, int n) {
-    for (int i = 0; i < n; ++i)
-        bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-}
-
 // A stereo 16-bit WAV of a loud, clipping saw: the worst a looper may be fed.
-std::string sawWav(int frames) {
-    std::string bytes = "RIFF";
-    put(bytes, 36 + 4u * frames, 4);
-    bytes += "WAVEfmt ";
-    put(bytes, 16, 4);
-    put(bytes, 1, 2);
-    put(bytes, 2, 2);
-    put(bytes, 44100, 4);
-    put(bytes, 176400, 4);
-    put(bytes, 4, 2);
-    put(bytes, 16, 2);
-    bytes += "data";
-    put(bytes, 4u * frames, 4);
-    for (int i = 0; i < frames; ++i) {
-        put(bytes, static_cast<std::uint16_t>((i * 611) & 0xffff), 2);
-        put(bytes, static_cast<std::uint16_t>(32767 - (i * 397) % 65536), 2);
-    }
-    return bytes;
+common::test::Bytes sawWav(int frames) {
+    std::vector<int> samples;
+    for (int i = 0; i < frames; ++i)
+        samples.insert(samples.end(), {static_cast<std::int16_t>((i * 611) & 0xffff),
+                                       static_cast<std::int16_t>(32767 - (i * 397) % 65536)});
+    return common::test::wav16(samples);
 }
 
-/// One random move of a user, through the values the window's controls can give: a slider to a random
-/// place, a button, a tempo or step count, a sample load.
+/// One random move of a user, through the values the window's controls can give: a control to a random
+/// position (the tempo slider re-rolls the echo; a filter's feedback follows its cutoff, its resonance
+/// slider standing still), a button, a sample load.
 void randomChange(LoopEngine& engine, common::Random& r, const std::string& samplePath) {
     EngineParams& p = engine.params;
-    const auto position = [&r] { return float(r.below(129)); }; // a volume slider, 0..128
-    const auto filterValue = [&r] { return std::clamp(float(r.below(129)) / 128.0f, 0.05f, 0.95f); };
-    switch (r.below(12)) {
+    switch (r.below(4)) {
     case 0:
-        p.masterGain.store((128.0f - position()) / 128.0f);
+    case 1: {
+        const Control& c = controls()[r.below(int(controls().size()))];
+        const Control* partner = findControl(c.partnerName);
+        const float partnerValue = partner ? float(partner->access.load(p)) : 0.0f;
+        const float before = float(c.access.load(p));
+        const float after =
+            c.value(c.lowestPosition + r.below(c.highestPosition - c.lowestPosition + 1), partnerValue);
+        c.access.store(p, after);
+        for (const Control& follower : controls())
+            if (follower.partnerName == c.name)
+                follower.access.store(
+                    p, follower.value(follower.position(float(follower.access.load(p)), before), after));
+        if (c.name == "samplesPerStep")
+            engine.alterEcho(r);
         break;
-    case 1:
-        p.kickVolume.store(position() * 128.0f);
-        break;
-    case 2:
-        p.bass1Volume.store(position() * 128.0f);
-        p.bass2Volume.store(position() * 128.0f);
-        break;
-    case 3:
-        p.hatVolume.store(position() / 128.0f);
-        p.sineVolume.store(position() / 128.0f);
-        break;
-    case 4:
-        p.dryLooperGain.store(position() / 128.0f);
-        p.secondLooperGain.store(position() / 128.0f);
-        p.slicerGain.store(position() / 128.0f);
-        p.vcf1Gain.store(position() / 128.0f);
-        p.vcf2Gain.store(position() / 128.0f);
-        break;
-    case 5:
-        for (const auto& filter :
-             {std::pair{&p.vcf1Cutoff, &p.vcf1Feedback}, std::pair{&p.vcf2Cutoff, &p.vcf2Feedback}}) {
-            const float cutoff = filterValue(), q = filterValue();
-            filter.first->store(cutoff);
-            filter.second->store(q + q / (1.0f - cutoff));
-        }
-        break;
-    case 6:
-        p.transpose.store(r.below(25) - 12);
-        break;
-    case 7:
-        p.samplesPerStep.store(2000 + r.below(18001));
-        engine.alterEcho(r); // the tempo slider re-rolls the echo, as in the window
-        break;
-    case 8:
-        p.stepCount.store(3 + r.below(62));
-        break;
-    case 9: {
+    }
+    case 2: {
         // The loader as the window runs it: decoded here, swapped in by the render.
         SampleSlot* slots[] = {&engine.drySlot, &engine.secondSlot, &engine.slicerSlot, &engine.vcf1Slot,
                                &engine.vcf2Slot};
@@ -134,11 +93,7 @@ TEST(LoopEngineSoak, RandomControlChangesForLongOutputStaysSaneAndMemoryFlat) {
     const double seconds = soakSeconds();
     const std::filesystem::path sample =
         std::filesystem::temp_directory_path() / ("vz-soak-" + std::to_string(getpid()) + ".wav");
-    {
-        std::ofstream out(sample, std::ios::binary);
-        const std::string image = sawWav(3 * 44100);
-        out.write(image.data(), std::streamsize(image.size()));
-    }
+    ASSERT_TRUE(common::test::writeBytes(sample.string(), sawWav(3 * 44100)));
 
     auto engine = std::make_unique<LoopEngine>();
     common::Random windowRandom;

@@ -4,40 +4,23 @@
 #include "FakeServices.h"
 
 #include "audio/AudioOutput.h"
-#include "common/WavRecorder.h"
-#include "vexla/engine/LoopEngine.h"
-#include "vexla/ui/LoopMachineWindow.h"
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QSlider>
 #include <QTemporaryDir>
-#include <QtTest>
 #include <atomic>
 #include <csignal>
-#include <memory>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <vector>
 
 using namespace vexla;
-using vexla::test::FakeAudio;
-using vexla::test::FakeDialogs;
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-
-quint32 read32(const QByteArray& bytes, int at) {
-    quint32 v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | quint8(bytes[at + i]);
-    return v;
-}
 
 /// The real audio output (a device where there is one, else the silent output), counting the render
 /// calls of whatever the window plays.
@@ -101,76 +84,40 @@ class LoopMachineFaultTest : public QObject {
     Q_OBJECT
 
   private:
-    QStringList events_;
-    std::unique_ptr<common::WavRecorder> recorder_;
-    std::unique_ptr<LoopEngine> engine_;
-    std::unique_ptr<FakeAudio> audio_;
-    std::unique_ptr<FakeDialogs> dialogs_;
-    std::unique_ptr<LoopMachineWindow> window_;
+    std::unique_ptr<test::Machine> m_;
     std::unique_ptr<QTemporaryDir> dir_;
 
-    QCheckBox* recordBox() { return window_->findChild<QCheckBox*>(QStringLiteral("recordCheckBox")); }
-
-    void render(int frames) {
-        std::vector<char> buffer(4096);
-        for (int done = 0; done < frames; done += 1024)
-            engine_->renderBlock(buffer.data(), int(buffer.size()));
-    }
+    QCheckBox* recordBox() { return m_->find<QCheckBox>("recordCheckBox"); }
 
     /// Starts a recording through the window into `path`.
     void startRecording(const QString& path) {
-        dialogs_->saveAnswer = path;
+        m_->dialogs.saveAnswer = path;
         QTest::mouseClick(recordBox(), Qt::LeftButton);
         QVERIFY(recordBox()->isChecked());
-        QVERIFY(engine_->params.recording.load(kRelaxed));
+        QVERIFY(m_->params().recording.load(kRelaxed));
     }
 
-    /// A whole WAV: RIFF and data sizes agree with the file's length; returns its data bytes, or −1.
-    static qint64 checkedDataBytes(const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return -1;
-        const QByteArray bytes = file.readAll();
-        if (bytes.size() < 44 || bytes.left(4) != "RIFF" || bytes.mid(36, 4) != "data")
-            return -1;
-        if (read32(bytes, 4) != quint32(bytes.size() - 8) || read32(bytes, 40) != quint32(bytes.size() - 44))
-            return -1;
-        return bytes.size() - 44;
-    }
-
-    /// The window goes on: a new recording elsewhere completes, and the render still makes sound.
+    /// The window goes on: a new recording elsewhere completes.
     void checkStillWorks() {
         const QString path = dir_->filePath(QStringLiteral("after.wav"));
         startRecording(path);
-        render(44100);
+        m_->render(44100);
         QTest::mouseClick(recordBox(), Qt::LeftButton);
         QVERIFY(!recordBox()->isChecked());
-        QVERIFY(checkedDataBytes(path) >= 44100 * 4);
+        QVERIFY(test::wholeWavDataBytes(path) >= 44100 * 4);
     }
 
   private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
-        events_.clear();
-        recorder_ = std::make_unique<common::WavRecorder>();
-        recorder_->setBlockingWhenFull(true); // the test renders faster than real time
-        engine_ = std::make_unique<LoopEngine>();
-        audio_ = std::make_unique<FakeAudio>();
-        dialogs_ = std::make_unique<FakeDialogs>();
-        audio_->events = &events_;
-        dialogs_->events = &events_;
-        window_ = std::make_unique<LoopMachineWindow>(*engine_, *recorder_, *audio_, *dialogs_, 1u);
-        window_->start();
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-        QTest::mouseClick(window_->findChild<QPushButton*>(QStringLiteral("runButton")), Qt::LeftButton);
+        m_ = std::make_unique<test::Machine>();
+        m_->recorder->setBlockingWhenFull(true); // the test renders faster than real time
+        m_->click("runButton");
     }
 
     void cleanup() {
-        window_.reset();
-        recorder_.reset();
-        engine_.reset();
+        m_.reset();
         dir_.reset();
     }
 
@@ -181,20 +128,20 @@ class LoopMachineFaultTest : public QObject {
         {
             SmallDisk disk(folder, kDiskBytes);
             startRecording(path);
-            render(5 * 44100); // about 880 KB: far more than the disk holds
-            QTRY_VERIFY_WITH_TIMEOUT(!recorder_->lastError().empty(), 10000);
-            window_->refreshStatus();
+            m_->render(5 * 44100); // about 880 KB: far more than the disk holds
+            QTRY_VERIFY_WITH_TIMEOUT(!m_->recorder->lastError().empty(), 10000);
+            m_->window->refreshStatus();
             QVERIFY(!recordBox()->isChecked());
-            QVERIFY(!engine_->params.recording.load(kRelaxed));
-            QCOMPARE(dialogs_->errors.size(), 1);
-            QVERIFY2(dialogs_->errors.first().contains(QStringLiteral("incomplete")),
-                     qPrintable(dialogs_->errors.first()));
+            QVERIFY(!m_->params().recording.load(kRelaxed));
+            QCOMPARE(m_->dialogs.errors.size(), 1);
+            QVERIFY2(m_->dialogs.errors.first().contains(QStringLiteral("incomplete")),
+                     qPrintable(m_->dialogs.errors.first()));
             // What did fit is a valid WAV of whole frames.
-            const qint64 data = checkedDataBytes(path);
+            const qint64 data = test::wholeWavDataBytes(path);
             QVERIFY2(data > 0, qPrintable(path));
             QCOMPARE(data % 4, 0);
             QVERIFY(data <= kDiskBytes);
-            QCOMPARE(quint64(data), recorder_->framesWritten() * 4);
+            QCOMPARE(quint64(data), m_->recorder->framesWritten() * 4);
         }
         checkStillWorks();
     }
@@ -203,23 +150,24 @@ class LoopMachineFaultTest : public QObject {
         const QString folder = dir_->filePath(QStringLiteral("takes"));
         QVERIFY(QDir().mkpath(folder));
         startRecording(folder + QStringLiteral("/take.wav"));
-        render(44100);
+        m_->render(44100);
         QVERIFY(QDir(folder).removeRecursively());
-        render(44100);
+        m_->render(44100);
         QTest::mouseClick(recordBox(), Qt::LeftButton);
         QVERIFY(!recordBox()->isChecked());
-        QVERIFY(!engine_->params.recording.load(kRelaxed));
+        QVERIFY(!m_->params().recording.load(kRelaxed));
         // The recording is gone with its folder: the user is told, not shown a success.
-        QCOMPARE(dialogs_->errors.size(), 1);
-        QVERIFY2(dialogs_->errors.first().contains(QStringLiteral("deleted")),
-                 qPrintable(dialogs_->errors.first()));
+        QCOMPARE(m_->dialogs.errors.size(), 1);
+        QVERIFY2(m_->dialogs.errors.first().contains(QStringLiteral("deleted")),
+                 qPrintable(m_->dialogs.errors.first()));
         checkStillWorks();
     }
 
     void settingsOkTenTimesInARowLeavesOneStreamPlaying() {
         CountingOutput realAudio;
-        FakeDialogs dialogs;
-        dialogs.events = &events_;
+        test::FakeDialogs dialogs;
+        QStringList events;
+        dialogs.events = &events;
         dialogs.handler = [](QDialog& dialog) {
             auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("okButton"));
             if (dialog.objectName() != QStringLiteral("settingsDialog") || ok == nullptr)
@@ -228,15 +176,15 @@ class LoopMachineFaultTest : public QObject {
             return dialog.result();
         };
         common::WavRecorder recorder;
-        LoopMachineWindow window(*engine_, recorder, realAudio, dialogs, 2u);
+        LoopMachineWindow window(*m_->engine, recorder, realAudio, dialogs, 2u);
         const auto stopFirst = qScopeGuard([&realAudio] { realAudio.stop(); }); // before the window goes
-        window_.reset(); // one window on the engine at a time
+        m_->window.reset(); // one window on the engine at a time
         window.start();
         window.show();
         auto* settings = window.findChild<QPushButton*>(QStringLiteral("settingsButton"));
         for (int i = 0; i < 10; ++i)
             QTest::mouseClick(settings, Qt::LeftButton);
-        QCOMPARE(events_.count(QStringLiteral("dialog settingsDialog")), 10);
+        QCOMPARE(events.count(QStringLiteral("dialog settingsDialog")), 10);
         const int before = realAudio.calls.load();
         QTRY_VERIFY_WITH_TIMEOUT(realAudio.calls.load() >= before + 3, 5000);
         window.refreshStatus();

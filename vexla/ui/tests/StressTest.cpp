@@ -4,26 +4,16 @@
 #include "FakeServices.h"
 
 #include "common/Random.h"
-#include "common/WavRecorder.h"
-#include "vexla/engine/LoopEngine.h"
-#include "vexla/ui/LoopMachineWindow.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QFile>
 #include <QLineEdit>
-#include <QSlider>
 #include <QTemporaryDir>
-#include <QtTest>
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <thread>
-#include <vector>
 
 using namespace vexla;
-using vexla::test::FakeAudio;
-using vexla::test::FakeDialogs;
 
 namespace {
 
@@ -36,42 +26,13 @@ double stressSeconds() {
 }
 
 // A WAV image: `bits` 8 or 16, `channels` 1 or 2, `frames` frames of pseudo-random values.
-QByteArray makeWav(int frames, int channels, int bits) {
-    const int frameBytes = channels * bits / 8;
-    QByteArray bytes;
-    const auto put32 = [&bytes](quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            bytes.append(char((v >> (8 * i)) & 0xff));
-    };
-    const auto put16 = [&bytes](quint16 v) {
-        bytes.append(char(v & 0xff));
-        bytes.append(char(v >> 8));
-    };
-    bytes.append("RIFF");
-    put32(quint32(36 + frameBytes * frames));
-    bytes.append("WAVEfmt ");
-    put32(16);
-    put16(1);
-    put16(quint16(channels));
-    put32(44100);
-    put32(quint32(44100 * frameBytes));
-    put16(quint16(frameBytes));
-    put16(quint16(bits));
-    bytes.append("data");
-    put32(quint32(frameBytes * frames));
-    quint32 state = quint32(frames);
-    for (int i = 0; i < frameBytes * frames; ++i) {
-        state = state * 214013u + 2531011u;
-        bytes.append(char(state >> 16));
-    }
-    return bytes;
-}
-
-quint32 read32(const QByteArray& bytes, int at) {
-    quint32 v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | quint8(bytes[at + i]);
-    return v;
+common::test::Bytes makeWav(int frames, int channels, int bits) {
+    common::test::Bytes data;
+    common::Random random{std::uint32_t(frames)};
+    for (int i = 0; i < frames * channels * bits / 8; ++i)
+        data.push_back(static_cast<unsigned char>(random.next()));
+    using common::test::chunk;
+    return common::test::riff({chunk("fmt ", common::test::fmtBody(1, channels, bits)), chunk("data", data)});
 }
 
 /// What the render thread saw; written by it, read after it has been joined.
@@ -123,10 +84,9 @@ class LoopMachineStressTest : public QObject {
                      {"short.wav", 3, 2, 16},
                      {"mono16.wav", 90000, 1, 16}};
         for (const auto& form : forms) {
-            QFile file(dir.filePath(QString::fromUtf8(form.name)));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(makeWav(form.frames, form.channels, form.bits));
-            samples << file.fileName();
+            samples << dir.filePath(QString::fromUtf8(form.name));
+            QVERIFY(common::test::writeBytes(QFile::encodeName(samples.back()).toStdString(),
+                                             makeWav(form.frames, form.channels, form.bits)));
         }
         {
             QFile text(dir.filePath(QStringLiteral("notes.wav")));
@@ -136,18 +96,10 @@ class LoopMachineStressTest : public QObject {
         }
         samples << dir.filePath(QStringLiteral("missing.wav")) << QString();
 
-        QStringList events;
-        common::WavRecorder recorder;
-        auto engine = std::make_unique<LoopEngine>();
-        FakeAudio audio;
-        FakeDialogs dialogs;
-        audio.events = &events;
-        dialogs.events = &events;
-        auto window = std::make_unique<LoopMachineWindow>(*engine, recorder, audio, dialogs, 1u);
-        window->start();
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-
+        test::Machine m;
+        auto& window = m.window;
+        auto& engine = m.engine;
+        test::FakeDialogs& dialogs = m.dialogs;
         const QList<QSlider*> sliders = window->findChildren<QSlider*>();
         const QList<QAbstractButton*> buttons = window->findChildren<QAbstractButton*>();
         auto* record = window->findChild<QCheckBox*>(QStringLiteral("recordCheckBox"));
@@ -240,24 +192,16 @@ class LoopMachineStressTest : public QObject {
         QVERIFY(watch.nonZeroFrames.load() > 0);
         QVERIFY(actions > 100);
         QVERIFY(!recordings.isEmpty());
-        QVERIFY(!recorder.isRecording());
+        QVERIFY(!m.recorder->isRecording());
 
         // Every recording is a whole WAV: both sizes agree with the file's length, in whole frames.
         for (const QString& path : recordings) {
-            QFile file(path);
-            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
-            const QByteArray bytes = file.readAll();
-            QVERIFY2(bytes.size() >= 44, qPrintable(path));
-            QCOMPARE(bytes.left(4), QByteArray("RIFF"));
-            QCOMPARE(bytes.mid(8, 8), QByteArray("WAVEfmt "));
-            QCOMPARE(bytes.mid(36, 4), QByteArray("data"));
-            QCOMPARE(read32(bytes, 4), quint32(bytes.size() - 8));
-            QCOMPARE(read32(bytes, 40), quint32(bytes.size() - 44));
-            QCOMPARE(read32(bytes, 40) % 4, 0u);
+            const qint64 data = test::wholeWavDataBytes(path);
+            QVERIFY2(data >= 0 && data % 4 == 0, qPrintable(path));
         }
         // The last take's file holds exactly the frames the recorder says it wrote.
         QFile last(recordings.last());
-        QCOMPARE(quint64(last.size() - 44), recorder.framesWritten() * 4);
+        QCOMPARE(quint64(last.size() - 44), m.recorder->framesWritten() * 4);
         // The window still works: a slider still reaches the engine.
         auto* master = window->findChild<QSlider*>(QStringLiteral("masterSlider"));
         master->setValue(master->maximum());

@@ -1,6 +1,8 @@
 // Headless rendering: argument checking, and the WAV file it writes.
 #include "zintor/cli/CommandLine.h"
 
+#include "common/tests/TestWav.h"
+
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -20,6 +22,8 @@ namespace zintor {
 namespace {
 
 namespace fs = std::filesystem;
+using common::test::le32;
+using common::test::readBytes;
 
 class ScratchDir {
   public:
@@ -40,15 +44,6 @@ int run(std::vector<std::string> args) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
     return runCommandLine(static_cast<int>(args.size()), argv.data());
-}
-
-std::vector<unsigned char> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 TEST(CommandLineArguments, RejectsBadInputWithOneLineAndAcceptsTheControlsRanges) {
@@ -105,10 +100,10 @@ TEST(CommandLineRun, AnOutputThatIsAnInputIsRefusedAndASceneIsSavedOnlyAfterASuc
     const std::string scene = dir.file("s.json");
     ASSERT_EQ(run({"--render", dir.file("a.wav"), "--frames", "100", "--seed", "1", "--save-scene", scene}),
               0);
-    const std::vector<unsigned char> saved = readFile(scene);
+    const std::vector<unsigned char> saved = readBytes(scene);
     EXPECT_EQ(run({"--render", scene, "--frames", "100", "--scene", scene}), 2);
     EXPECT_EQ(run({"--render", dir.file("b.wav"), "--frames", "100", "--save-scene", dir.file("b.wav")}), 2);
-    EXPECT_EQ(readFile(scene), saved);
+    EXPECT_EQ(readBytes(scene), saved);
     EXPECT_FALSE(fs::exists(dir.file("b.wav")));
     EXPECT_EQ(
         run({"--render", "/nonexistent-dir/x.wav", "--frames", "100", "--save-scene", dir.file("c.json")}),
@@ -130,19 +125,15 @@ TEST(CommandLineRun, AnInterruptedRenderStopsWithItsFileFinished) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
-    const std::vector<unsigned char> bytes = readFile(out);
-    const auto le32 = [&bytes](std::size_t at) {
-        return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 |
-               std::uint32_t{bytes[at + 2]} << 16 | std::uint32_t{bytes[at + 3]} << 24;
-    };
-    EXPECT_EQ(le32(40), bytes.size() - 44); // the header describes every frame in the file
+    const std::vector<unsigned char> bytes = readBytes(out);
+    EXPECT_EQ(le32(bytes, 40), bytes.size() - 44); // the header describes every frame in the file
 }
 
 TEST(CommandLineRun, WritesA16BitStereoWavOfTheRequestedLength) {
     ScratchDir dir;
     const std::string out = dir.file("track.wav");
     ASSERT_EQ(run({"--render", out, "--frames", "44100", "--seed", "7", "--block", "333"}), 0);
-    const auto bytes = readFile(out);
+    const auto bytes = readBytes(out);
     ASSERT_EQ(bytes.size(), 44u + 44100u * 4u);
     EXPECT_EQ(std::memcmp(bytes.data(), "RIFF", 4), 0);
     EXPECT_EQ(std::memcmp(bytes.data() + 8, "WAVE", 4), 0);
@@ -160,16 +151,16 @@ TEST(CommandLineRun, WritesA16BitStereoWavOfTheRequestedLength) {
     // The same seed gives the same file whatever the block size.
     const std::string again = dir.file("again.wav");
     ASSERT_EQ(run({"--render", again, "--frames", "44100", "--seed", "7"}), 0);
-    EXPECT_EQ(readFile(again), bytes);
+    EXPECT_EQ(readBytes(again), bytes);
 
     // A press re-rolls a phrase; playing=0 keeps the engine stopped.
     const std::string pressed = dir.file("pressed.wav");
     ASSERT_EQ(run({"--render", pressed, "--frames", "44100", "--seed", "7", "--press", "Synthline-1/Goa"}),
               0);
-    EXPECT_NE(readFile(pressed), bytes);
+    EXPECT_NE(readBytes(pressed), bytes);
     const std::string stopped = dir.file("stopped.wav");
     ASSERT_EQ(run({"--render", stopped, "--frames", "1000", "--seed", "7", "--set", "playing=0"}), 0);
-    const auto silent = readFile(stopped);
+    const auto silent = readBytes(stopped);
     ASSERT_EQ(silent.size(), 44u + 4000u);
     for (std::size_t i = 44; i < silent.size(); ++i)
         ASSERT_EQ(silent[i], 0);

@@ -4,23 +4,18 @@
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/WavRecorder.h"
+#include "common/tests/ScratchDir.h"
+#include "common/tests/TestWav.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 namespace zintor {
 namespace {
@@ -210,15 +205,9 @@ TEST(PhraseHandOver, ManyPostsAgainstARunningRenderLoseNone) {
     EXPECT_EQ(captureState(*e).synthLine2.phrase, last);
 }
 
-std::vector<char> fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(RecorderTap, EveryOutputFrameReachesTheFileUntilUnhooked) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("zintor-tap-" + std::to_string(::getpid()) + ".wav"))
-            .string();
+    const common::test::ScratchDir dir("zintor-tap");
+    const std::string path = dir.file("tap.wav");
     auto e = playingEngine();
     common::WavRecorder recorder;
     recorder.setBlockingWhenFull(true);
@@ -232,8 +221,7 @@ TEST(RecorderTap, EveryOutputFrameReachesTheFileUntilUnhooked) {
     render(*e, 500); // not recorded
     ASSERT_EQ(recorder.finish(), common::WavRecorder::kOk);
 
-    const std::vector<char> bytes = fileBytes(path);
-    std::remove(path.c_str());
+    const common::test::Bytes bytes = common::test::readBytes(path);
     ASSERT_EQ(bytes.size(), 44 + heard.size() * 2);
     std::vector<std::int16_t> data(heard.size());
     std::memcpy(data.data(), bytes.data() + 44, heard.size() * 2);

@@ -2,6 +2,8 @@
 // menu's shortcuts and the check box, with file dialogs and message boxes answered by fakes.
 #include "zintor/ui/SynthWindow.h"
 
+#include "common/tests/TestWav.h"
+
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/ReRollHistory.h"
 #include "zintor/scene/SceneFile.h"
@@ -25,40 +27,14 @@
 #include <vector>
 
 using namespace zintor;
+using common::test::le32;
 
 namespace {
 
-struct Rig {
-    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
-    FakeSynthAudio audio;
-    FakeMessageBoxes boxes;
-    std::unique_ptr<SynthWindow> window = std::make_unique<SynthWindow>(*engine, audio, boxes);
-    QTemporaryDir dir;
+using Rig = WindowRig;
 
-    Rig() {
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    }
-    template <typename T> T* child(const QString& name) const {
-        T* found = window->findChild<T*>(name);
-        if (!found)
-            qFatal("no control named %s", qPrintable(name));
-        return found;
-    }
-    QString file(const char* name) const { return dir.filePath(name); }
-    void keys(Qt::Key key, Qt::KeyboardModifiers modifiers) { QTest::keyClick(window.get(), key, modifiers); }
-    SynthState state() const { return captureState(*engine); }
-};
-
-std::vector<char> fileBytes(const QString& path) {
-    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::uint32_t le32(const std::vector<char>& b, std::size_t at) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
+common::test::Bytes fileBytes(const QString& path) {
+    return common::test::readBytes(QFile::encodeName(path).toStdString());
 }
 
 /// A state unlike the start-up one in controls and phrases, with values that sit on slider positions.
@@ -253,12 +229,12 @@ void SceneRecordingTest::recordingGivesAValidFileOfTheRightSize() {
     rig.audio.renderOnce(4000); // no longer recorded
     QVERIFY(rig.boxes.shown.isEmpty());
 
-    const std::vector<char> wav = fileBytes(rig.file("take.wav"));
+    const common::test::Bytes wav = fileBytes(rig.file("take.wav"));
     const std::uint32_t dataBytes = 4 * 1000 * kBlocks;
     QCOMPARE(wav.size(), std::size_t{44} + dataBytes);
-    QCOMPARE(std::string(wav.data(), 4), std::string("RIFF"));
+    QCOMPARE(std::string(wav.begin(), wav.begin() + 4), std::string("RIFF"));
     QCOMPARE(le32(wav, 4), 36 + dataBytes);
-    QCOMPARE(std::string(wav.data() + 8, 4), std::string("WAVE"));
+    QCOMPARE(std::string(wav.begin() + 8, wav.begin() + 12), std::string("WAVE"));
     QCOMPARE(le32(wav, 24), 44100u);
     QCOMPARE(le32(wav, 40), dataBytes);
     bool sound = false;
@@ -290,7 +266,7 @@ void SceneRecordingTest::recordingRunningAtExitIsFinished() {
         rig.audio.renderOnce(4000);
     QTest::mouseClick(rig.child<QPushButton>("exitButton"), Qt::LeftButton);
     QVERIFY(!rig.window->isVisible());
-    const std::vector<char> wav = fileBytes(rig.file("exit.wav"));
+    const common::test::Bytes wav = fileBytes(rig.file("exit.wav"));
     QCOMPARE(wav.size(), std::size_t{44 + 40000});
     QCOMPARE(le32(wav, 4), 36u + 40000u);
     QCOMPARE(le32(wav, 40), 40000u);

@@ -46,12 +46,11 @@ class SynthStressTest : public QObject {
 
   private slots:
     void everyControlAtFullSpeedWhileTheRenderPlays() {
-        auto engine = std::make_unique<SynthEngine>();
-        FakeSynthAudio audio;
-        FakeMessageBoxes boxes;
-        auto window = std::make_unique<SynthWindow>(*engine, audio, boxes);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        WindowRig rig;
+        auto& engine = rig.engine;
+        auto& audio = rig.audio;
+        auto& boxes = rig.boxes;
+        auto& window = rig.window;
         QVERIFY(audio.source != nullptr);
 
         const QList<QSlider*> sliders = window->findChildren<QSlider*>();

@@ -18,38 +18,13 @@
 #include <QSlider>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 using namespace zintor;
 
-using Reader = std::function<double(SynthEngine&)>;
-Q_DECLARE_METATYPE(Reader)
-
 namespace {
 
-// One window on a fresh engine, with fakes for everything that would block or make noise.
-struct Rig {
-    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
-    FakeSynthAudio audio;
-    FakeMessageBoxes boxes;
-    std::unique_ptr<SynthWindow> window = std::make_unique<SynthWindow>(*engine, audio, boxes);
-
-    explicit Rig(bool show = true) {
-        if (show) {
-            window->show();
-            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        }
-    }
-    template <typename T> T* child(const QString& name) const {
-        T* found = window->findChild<T*>(name);
-        if (!found)
-            qFatal("no control named %s", qPrintable(name));
-        return found;
-    }
-    SynthParams& params() { return engine->params; }
-    QString status() const { return child<QLabel>("statusLabel")->text(); }
-};
+using Rig = WindowRig;
 
 // A voice's whole phrase, to tell which voices a button rewrote.
 std::vector<float> phrase(const PhraseState& v) {
@@ -71,8 +46,6 @@ void typeInto(QLineEdit* field, const QString& text) {
 class SynthWindowTest : public QObject {
     Q_OBJECT
   private slots:
-    void sliderFormulas_data();
-    void sliderFormulas();
     void slidersApplyWhenFirstShown();
     void stepsField();
     void tempoSet_data();
@@ -90,89 +63,6 @@ class SynthWindowTest : public QObject {
     void inertControlsAndAbout();
     void everyTableRowHasItsSlider();
 };
-
-constexpr int kInitial = INT_MIN; // leave the slider where the window put it
-#define PARAM(field) Reader([](SynthEngine& e) -> double { return e.field.load(); })
-#define VOICE(field) Reader([voice](SynthEngine& e) -> double { return voice(e).field.load(); })
-#define ROW(slider, pos, reader, value)                                                                      \
-    QTest::addRow("%s@%s %s", QByteArray(slider).constData(),                                                \
-                  pos == kInitial ? "initial" : QByteArray::number(pos).constData(), #reader)                \
-        << QString(slider) << pos << reader << double(value)
-
-void SynthWindowTest::sliderFormulas_data() {
-    QTest::addColumn<QString>("slider");
-    QTest::addColumn<int>("position");
-    QTest::addColumn<Reader>("read");
-    QTest::addColumn<double>("expected");
-    ROW("masterSlider", 0, PARAM(params.masterGain), 24000);
-    ROW("masterSlider", 24000, PARAM(params.masterGain), 0);
-    ROW("masterSlider", kInitial, PARAM(params.masterGain), 16384);
-    ROW("transposeSlider", -12, PARAM(params.globalTranspose), -12);
-    ROW("transposeSlider", 12, PARAM(params.globalTranspose), 12);
-    ROW("transposeSlider", kInitial, PARAM(params.globalTranspose), -1);
-    ROW("shuffleSlider", 256, PARAM(params.shuffleAmount), 256);
-    ROW("shuffleSlider", kInitial, PARAM(params.shuffleAmount), 0);
-    ROW("subBassVolumeSlider", 1, PARAM(params.subBassGain), 0.001);
-    ROW("subBassVolumeSlider", 2000, PARAM(params.subBassGain), 2.0);
-    ROW("subBassVolumeSlider", kInitial, PARAM(params.subBassGain), 1.3);
-    ROW("kickAttackPitchSlider", 50, PARAM(kick.startIncrement), 0.05);
-    ROW("kickAttackPitchSlider", 1500, PARAM(kick.startIncrement), 1.5);
-    ROW("kickDecayAmountSlider", 850, PARAM(kick.pitchDecay), 0.85);
-    ROW("kickDecayAmountSlider", kInitial, PARAM(kick.pitchDecay), 0.999);
-    ROW("kickVolumeSlider", 0, PARAM(kick.volume), 0.0);
-    ROW("kickVolumeSlider", 900, PARAM(kick.volume), 0.9);
-    ROW("kickVolumeSlider", kInitial, PARAM(kick.volume), 0.8);
-    for (int line : {1, 2}) {
-        auto voice = [line](SynthEngine& e) -> VoiceControls& {
-            return line == 1 ? e.synthLine1 : e.synthLine2;
-        };
-        auto s = [line](const char* role) {
-            return "synthLine" + QByteArray::number(line) + role + "Slider";
-        };
-        const bool first = line == 1;
-        ROW(s("FilterType"), 2, VOICE(filterType), 2);
-        ROW(s("FilterType"), kInitial, VOICE(filterType), 0);
-        ROW(s("Inertia"), 1, VOICE(inertia), 1e-6);
-        ROW(s("Inertia"), 1000, VOICE(inertia), 0.001);
-        ROW(s("Inertia"), kInitial, VOICE(inertia), first ? 500e-6 : 2e-6);
-        ROW(s("Cutoff"), 1, VOICE(cutoff), 0.001);
-        ROW(s("Cutoff"), 1000, VOICE(cutoff), 1.0);
-        ROW(s("Cutoff"), kInitial, VOICE(cutoff), first ? 0.5 : 0.002);
-        ROW(s("Resonance"), 1, VOICE(resonance), 0.001);
-        ROW(s("Resonance"), 970, VOICE(resonance), 0.97);
-        ROW(s("Overdrive"), 1, VOICE(driveCeiling), 0.999);
-        ROW(s("Overdrive"), 950, VOICE(driveCeiling), 0.05);
-        ROW(s("Overdrive"), kInitial, VOICE(driveCeiling), 0.5);
-        ROW(s("DelaySend"), 800, VOICE(delaySend), 0.8);
-        ROW(s("DelaySend"), kInitial, VOICE(delaySend), first ? 0.5 : 0.6);
-        ROW(s("OscMix"), 0, VOICE(osc1Level), 1.0);
-        ROW(s("OscMix"), 0, VOICE(osc2Level), 0.0);
-        ROW(s("OscMix"), 256, VOICE(osc1Level), 0.0);
-        ROW(s("OscMix"), 256, VOICE(osc2Level), 1.0);
-        ROW(s("OscMix"), kInitial, VOICE(osc1Level), 1.0);
-        ROW(s("OscMix"), kInitial, VOICE(osc2Level), 1.0);
-        ROW(s("Volume"), 1, VOICE(volume), 0.001);
-        ROW(s("Volume"), 400, VOICE(volume), 0.4);
-        ROW(s("Volume"), kInitial, VOICE(volume), first ? 0.2 : 0.1);
-    }
-}
-
-void SynthWindowTest::sliderFormulas() {
-    QFETCH(QString, slider);
-    QFETCH(int, position);
-    QFETCH(Reader, read);
-    QFETCH(double, expected);
-    Rig rig;
-    auto* control = rig.child<QSlider>(slider);
-    if (position != kInitial) {
-        // Start from the other end so that the move is a real change whatever the initial position.
-        control->setValue(position == control->minimum() ? control->maximum() : control->minimum());
-        control->setValue(position);
-        QCOMPARE(control->value(), position); // the position lies inside the slider's range
-    }
-    const double value = read(*rig.engine);
-    QVERIFY2(qAbs(value - expected) <= 1e-6 * qMax(1.0, qAbs(expected)), qPrintable(QString::number(value)));
-}
 
 void SynthWindowTest::slidersApplyWhenFirstShown() {
     Rig rig(false);
@@ -482,7 +372,7 @@ void SynthWindowTest::inertControlsAndAbout() {
 
 void SynthWindowTest::everyTableRowHasItsSlider() {
     // The window builds its sliders from the control table: one slider per row, with its range, start
-    // position and accessible name, and a move stores the row's mapping.
+    // position and accessible name, and a move stores the row's mapping (whose values ControlsTest checks).
     Rig rig;
     for (const Control& c : controls()) {
         if (c.checkBox) {

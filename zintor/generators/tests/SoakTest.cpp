@@ -1,6 +1,7 @@
 // A long offline run of the synth with random control changes and phrase generators every few seconds
 // of audio: every sample in the 16-bit range, no state turned to NaN (the output never pins at the clip
 // for good), and memory flat. The length in seconds of audio comes from VZ_SOAK_SECONDS (default 600).
+#include "common/tests/Soak.h"
 #include "zintor/controls/Controls.h"
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/generators/ReRollHistory.h"
@@ -8,12 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <span>
 #include <vector>
@@ -21,18 +18,8 @@
 namespace zintor {
 namespace {
 
-double soakSeconds() {
-    const char* text = std::getenv("VZ_SOAK_SECONDS");
-    const double seconds = text ? std::atof(text) : 0.0;
-    return seconds > 0 ? seconds : 600.0;
-}
-
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
+using common::test::residentKiB;
+using common::test::soakSeconds;
 
 /// One random move of a user: a slider anywhere in its range, the two fields, or a generator button.
 void randomChange(SynthEngine& e, common::Random& r) {

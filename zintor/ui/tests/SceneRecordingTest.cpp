@@ -72,23 +72,10 @@ class SceneRecordingTest : public QObject {
 
 void SceneRecordingTest::menuEntries() {
     Rig rig;
-    const struct {
-        const char* name;
-        const char* text;
-        QKeySequence keys;
-    } entries[] = {
-        {"saveSceneAction", "Save scene...", QKeySequence(Qt::CTRL | Qt::Key_S)},
-        {"openSceneAction", "Open scene...", QKeySequence(Qt::CTRL | Qt::Key_O)},
-        {"undoAction", "Undo re-roll", QKeySequence(Qt::CTRL | Qt::Key_Z)},
-        {"redoAction", "Redo re-roll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
-    };
-    for (const auto& e : entries) {
-        auto* action = rig.child<QAction>(e.name);
-        QCOMPARE(action->text(), QString(e.text));
-        QCOMPARE(action->shortcut(), e.keys);
-        QVERIFY(rig.window->actions().contains(action)); // in the right-click menu
-    }
+    // In the right-click menu; the other tests reach them through their shortcuts.
     QCOMPARE(rig.window->contextMenuPolicy(), Qt::ActionsContextMenu);
+    for (const char* name : {"saveSceneAction", "openSceneAction", "undoAction", "redoAction"})
+        QVERIFY(rig.window->actions().contains(rig.child<QAction>(name)));
     // Cancelled dialogs do nothing.
     rig.keys(Qt::Key_S, Qt::ControlModifier);
     rig.keys(Qt::Key_O, Qt::ControlModifier);

@@ -1,5 +1,5 @@
-// A real sound device that fails: a JACK server (jackd's dummy driver, under a private server name)
-// stopped under a running stream. The window thread must never hang,
+// Real sound devices that fail: one that is not in the list, and a JACK server (jackd's dummy driver,
+// under a private server name) stopped under a running stream. The window thread must never hang,
 // the source must go on being called by the silent output, and the output must say so.
 #include "audio/AudioOutput.h"
 #include "audio/tests/CountingSource.h"
@@ -129,6 +129,20 @@ bool keepsCalling(const CountingSource& source) {
 
 constexpr audio::StreamSettings settingsOn(int deviceIndex) {
     return {deviceIndex, 256, 40};
+}
+
+TEST(DeviceFaultTest, ADeviceIndexBeyondTheListLeavesTheSilentOutputPlaying) {
+    // The real device layer must check the index itself: the list can shrink between runs.
+    CountingSource source;
+    audio::AudioOutput output; // the real device layer
+    testing::internal::CaptureStderr();
+    output.start(source, settingsOn(9999));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(output.playsSilently());
+    EXPECT_NE(said.find("running without a device"), std::string::npos) << said;
+    EXPECT_TRUE(keepsCalling(source));
+    output.cpuLoadPercent();
+    EXPECT_TRUE(keepsCalling(source));
 }
 
 TEST(DeviceFaultTest, JackServerStoppedUnderARunningStreamIsReplacedByTheSilentOutput) {

@@ -20,9 +20,6 @@
 #include <QtTest>
 
 #include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -218,11 +215,8 @@ void SceneRecordingTest::recordingGivesAValidFileOfTheRightSize() {
 
     const common::test::Bytes wav = fileBytes(rig.file("take.wav"));
     const std::uint32_t dataBytes = 4 * 1000 * kBlocks;
-    QCOMPARE(wav.size(), std::size_t{44} + dataBytes);
-    QCOMPARE(std::string(wav.begin(), wav.begin() + 4), std::string("RIFF"));
+    QCOMPARE(wav.size(), std::size_t{44} + dataBytes); // the header's layout is WavRecorderTest's
     QCOMPARE(le32(wav, 4), 36 + dataBytes);
-    QCOMPARE(std::string(wav.begin() + 8, wav.begin() + 12), std::string("WAVE"));
-    QCOMPARE(le32(wav, 24), 44100u);
     QCOMPARE(le32(wav, 40), dataBytes);
     bool sound = false;
     for (std::size_t i = 44; i < wav.size() && !sound; ++i)

@@ -58,7 +58,6 @@ class SceneRecordingTest : public QObject {
     void menuEntries();
     void saveSceneWritesWhatTheRenderWillPlay();
     void openSceneLandsAtTheNextBlockAndMovesTheControls();
-    void badScenesAreRefusedAndChangeNothing_data();
     void badScenesAreRefusedAndChangeNothing();
     void undoAndRedoOfGeneratorButtons();
     void recordingGivesAValidFileOfTheRightSize();
@@ -135,24 +134,15 @@ void SceneRecordingTest::openSceneLandsAtTheNextBlockAndMovesTheControls() {
     QCOMPARE(rig.engine->params.stepCount.load(), 33);
 }
 
-void SceneRecordingTest::badScenesAreRefusedAndChangeNothing_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("says");
-    QTest::newRow("not JSON") << QByteArray("RIFF....WAVEfmt ") << "not valid JSON";
-    QTest::newRow("value out of range") << QByteArray() << "stepCount";
-}
-
 void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
-    QFETCH(QByteArray, text);
-    QFETCH(QString, says);
     Rig rig;
-    // Each kind of bad file is tried on the file functions; here the window's path: a message, no change.
+    // Each kind of bad file is tried on the scene functions; here the window's path: a message naming the
+    // field, and no change.
     nlohmann::json outOfRange = sceneToJson(rig.state());
     outOfRange["controls"]["stepCount"] = 300;
-    const QByteArray bad = text.isEmpty() ? QByteArray::fromStdString(outOfRange.dump()) : text;
     QFile f(rig.file("bad.json"));
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bad);
+    f.write(QByteArray::fromStdString(outOfRange.dump()));
     f.close();
     const SynthState before = rig.state();
     const int cutoffPosition = rig.child<QSlider>("synthLine1CutoffSlider")->value();
@@ -161,7 +151,7 @@ void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
     QCOMPARE(rig.boxes.shown.size(), 1);
     QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not open the scene bad.json:"),
              qPrintable(rig.boxes.shown[0]));
-    QVERIFY2(rig.boxes.shown[0].contains(says), qPrintable(rig.boxes.shown[0]));
+    QVERIFY2(rig.boxes.shown[0].contains("stepCount"), qPrintable(rig.boxes.shown[0]));
     rig.audio.renderOnce(4);
     QVERIFY(rig.state() == before);
     QCOMPARE(rig.child<QSlider>("synthLine1CutoffSlider")->value(), cutoffPosition);

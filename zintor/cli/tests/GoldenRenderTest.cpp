@@ -2,19 +2,17 @@
 // that must not change what users hear keeps them; regenerate with VZ_UPDATE_GOLDEN=1 only when a
 // change of sound is meant, and say so in its commit.
 #include "common/tests/GoldenRender.h"
+#include "common/tests/ScratchDir.h"
 #include "zintor/cli/CommandLine.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace zintor {
 namespace {
-
-namespace fs = std::filesystem;
 
 int run(std::vector<std::string> args) {
     return golden::runProgram("zintor", runCommandLine, std::move(args));
@@ -26,10 +24,9 @@ std::vector<std::string> join(std::vector<std::string> a, const std::vector<std:
 }
 
 TEST(GoldenRender, TenScenesRenderAsRecorded) {
-    const fs::path dir = fs::temp_directory_path() / "zintor_golden_render";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    const auto at = [&](const char* name) { return (dir / name).string(); };
+    // A folder of this run's own: two checkouts may run their golden tests at the same time.
+    const common::test::ScratchDir dir("zintor_golden_render");
+    const auto at = [&](const char* name) { return dir.file(name); };
 
     const std::vector<std::string> everyButton = {
         "--press", "Synthline-1/Goa",         "--press", "Synthline-1/FLAT Riff",
@@ -69,7 +66,6 @@ TEST(GoldenRender, TenScenesRenderAsRecorded) {
     };
     golden::renderAndCheck(GOLDEN_DIR "/zintor-golden.txt", cases, at("out.wav"), at("scene.json"),
                            {"--press", "Synthline-1/Goa", "--set", "masterGain=9000"}, run);
-    fs::remove_all(dir);
 }
 
 } // namespace

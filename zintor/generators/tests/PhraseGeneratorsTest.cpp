@@ -1,10 +1,14 @@
-// The phrase generators: each style's value sets, its exact number of draws, and what it leaves alone.
+// The phrase generators: each style's value sets and what it leaves alone. How many numbers each one
+// draws is held by the golden renders, where one draw more changes every later phrase.
 #include "zintor/generators/PhraseGenerators.h"
 
 #include "zintor/engine/SynthEngine.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <memory>
 #include <set>
 
@@ -18,34 +22,29 @@ std::set<int> notesOf(const VoiceState& v, int from, int to) {
     return notes;
 }
 
-TEST(PhraseGenerators, EachStyleMakesExactlyItsDraws) {
-    const std::pair<Generator, int> cases[] = {{generateGoa, 4 + 3 * 256 + 2},
-                                               {generateFlatRiff, 4 + 3 * 256},
-                                               {generatePsychedelic, 4 + 3 * 256},
-                                               {generateSubBass, 2 * 256}};
-    for (const auto& [generate, draws] : cases) {
-        auto voice = std::make_unique<VoiceState>();
-        common::Random random(12345);
-        generate(*voice, random);
-        common::Random expected(12345);
-        for (int i = 0; i < draws; ++i)
-            expected.next();
-        EXPECT_EQ(random.state(), expected.state()) << draws;
-    }
-}
-
-TEST(PhraseGenerators, FlatRiffAndPsychedelicKeepToTheirNotesAndRates) {
-    for (std::uint32_t seed = 1; seed <= 20; ++seed) {
-        auto voice = std::make_unique<VoiceState>();
-        common::Random random(seed);
-        generateFlatRiff(*voice, random);
-        EXPECT_TRUE(notesOf(*voice, 0, 256) <= (std::set<int>{0, -12, 12, 13}));
-        for (int i = 0; i < 256; ++i)
-            ASSERT_TRUE(voice->phrase.envRates[i] >= 0.0f && voice->phrase.envRates[i] < 0.00025f);
-        generatePsychedelic(*voice, random);
-        EXPECT_TRUE(notesOf(*voice, 0, 256) <= (std::set<int>{0, -2, 3, 10, 12, 15}));
-        for (int i = 0; i < 256; ++i)
-            ASSERT_TRUE(voice->phrase.envRates[i] >= -0.05f && voice->phrase.envRates[i] < 0.05f);
+TEST(PhraseGenerators, EachStyleKeepsToItsNotesAndEnvelopeRates) {
+    struct Style {
+        Generator generate;
+        std::set<int> notes;
+        float lowestRate;
+        float highestRate; // inclusive
+    };
+    const Style styles[] = {
+        {generateFlatRiff, {0, -12, 12, 13}, 0.0f, std::nextafter(0.00025f, 0.0f)},
+        {generatePsychedelic, {0, -2, 3, 10, 12, 15}, -0.05f, std::nextafter(0.05f, 0.0f)},
+        {generateSubBass, {0, -2, 3, 12}, 1.2f, 1.2f},
+    };
+    for (const Style& style : styles) {
+        for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+            auto voice = std::make_unique<VoiceState>();
+            common::Random random(seed);
+            style.generate(*voice, random);
+            EXPECT_TRUE(notesOf(*voice, 0, 256) <= style.notes) << "seed " << seed;
+            const auto [lowest, highest] =
+                std::minmax_element(std::begin(voice->phrase.envRates), std::end(voice->phrase.envRates));
+            EXPECT_GE(*lowest, style.lowestRate) << "seed " << seed;
+            EXPECT_LE(*highest, style.highestRate) << "seed " << seed;
+        }
     }
 }
 
@@ -89,9 +88,6 @@ TEST(PhraseGenerators, SubBassSetsItsFixedSoundAndLeavesDetuneAlone) {
     EXPECT_FALSE(voice->phrase.square);
     EXPECT_EQ(voice->sound.osc1Level, 1.0f);
     EXPECT_EQ(voice->sound.osc2Level, 0.0f);
-    EXPECT_TRUE(notesOf(*voice, 0, 256) <= (std::set<int>{0, -2, 3, 12}));
-    for (int i = 0; i < 256; ++i)
-        ASSERT_EQ(voice->phrase.envRates[i], 1.2f);
 }
 
 TEST(RunGenerator, SendsThePhraseToItsVoiceOnlyAndStartsTheSubBassClosed) {

@@ -55,13 +55,7 @@ TEST_P(EachButton, UndoAndRedoRestoreTheExactPhrasesOfItsVoiceOnly) {
     EXPECT_EQ(captureLatest(*rig.engine), before);  // what the window shows at once
     rig.renderBlock();
     EXPECT_EQ(rig.played(), Rig::phrasesOf(before));
-    EXPECT_EQ(rig.state(), before);
-    EXPECT_FALSE(rig.history.undo());
-
-    ASSERT_TRUE(rig.history.redo());
-    rig.renderBlock();
-    EXPECT_EQ(rig.state(), after);
-    EXPECT_FALSE(rig.history.redo());
+    EXPECT_EQ(rig.state(), before); // redo is KeepsTheLast128ReRolls...'s, through every button
 }
 
 INSTANTIATE_TEST_SUITE_P(SevenButtons, EachButton, ::testing::Range(0, kGeneratorButtons),

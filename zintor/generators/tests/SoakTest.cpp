@@ -1,84 +1,45 @@
 // A long offline run of the synth with random control changes and phrase generators every few seconds
 // of audio: every sample in the 16-bit range, no state turned to NaN (the output never pins at the clip
 // for good), and memory flat. The length in seconds of audio comes from VZ_SOAK_SECONDS (default 600).
+#include "common/tests/Soak.h"
+#include "zintor/controls/Controls.h"
 #include "zintor/generators/PhraseGenerators.h"
+#include "zintor/generators/ReRollHistory.h"
 #include "zintor/generators/StartUp.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace zintor {
 namespace {
 
-double soakSeconds() {
-    const char* text = std::getenv("VZ_SOAK_SECONDS");
-    const double seconds = text ? std::atof(text) : 0.0;
-    return seconds > 0 ? seconds : 600.0;
-}
+using common::test::residentKiB;
+using common::test::soakSeconds;
 
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-/// One random move of a user, each value within the range its control allows.
+/// One random move of a user: a slider anywhere in its range, the two fields, or a generator button.
 void randomChange(SynthEngine& e, common::Random& r) {
-    const auto unit = [&r] { return float(r.below(32768)) / 32767.0f; };
-    VoiceControls* lines[] = {&e.synthLine1, &e.synthLine2, &e.subBass};
-    VoiceControls& voice = *lines[r.below(3)];
-    switch (r.below(11)) {
+    const std::span<const Control> sliders = controls();
+    switch (r.below(6)) {
     case 0:
-        e.params.masterGain.store(unit() * 24000.0f);
+    case 1: {
+        const Control& c = sliders[r.below(static_cast<int>(sliders.size()))];
+        c.access.store(e, c.value(c.lowestPosition + r.below(c.highestPosition - c.lowestPosition + 1)));
         break;
-    case 1:
-        e.params.samplesPerStep.store(661500 / (32 + r.below(992)));
-        break;
+    }
     case 2:
+        e.params.samplesPerStep.store(samplesPerStepFromBpm(32 + r.below(992)));
         e.params.stepCount.store(r.below(257));
         break;
-    case 3:
-        e.params.shuffleAmount.store(r.below(257));
-        e.params.globalTranspose.store(r.below(25) - 12);
+    default: {
+        const GeneratorButton& button = generatorButtons()[r.below(kGeneratorButtons)];
+        pressGenerator(e, button, r);
         break;
-    case 4:
-        voice.cutoff.store(0.001f + 0.999f * unit());
-        voice.resonance.store(0.001f + 0.969f * unit());
-        voice.inertia.store(0.000001f + 0.000999f * unit());
-        break;
-    case 5:
-        voice.driveCeiling.store(0.05f + 0.949f * unit());
-        voice.volume.store(0.001f + 0.399f * unit());
-        voice.delaySend.store(0.001f + 0.799f * unit());
-        voice.filterType.store(r.below(3));
-        break;
-    case 6:
-        e.kick.startIncrement.store(0.05f + 1.45f * unit());
-        e.kick.pitchDecay.store(0.85f + 0.149f * unit());
-        e.kick.volume.store(0.9f * unit());
-        e.params.subBassGain.store(0.001f + 1.999f * unit());
-        break;
-    case 7:
-        runGenerator(e, r.below(2), generateGoa, r);
-        break;
-    case 8:
-        runGenerator(e, r.below(2), generateFlatRiff, r);
-        break;
-    case 9:
-        runGenerator(e, r.below(2), generatePsychedelic, r);
-        break;
-    default:
-        runGenerator(e, kSubBass, generateSubBass, r);
-        break;
+    }
     }
 }
 

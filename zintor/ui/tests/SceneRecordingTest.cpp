@@ -20,9 +20,6 @@
 #include <QtTest>
 
 #include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -61,7 +58,6 @@ class SceneRecordingTest : public QObject {
     void menuEntries();
     void saveSceneWritesWhatTheRenderWillPlay();
     void openSceneLandsAtTheNextBlockAndMovesTheControls();
-    void badScenesAreRefusedAndChangeNothing_data();
     void badScenesAreRefusedAndChangeNothing();
     void undoAndRedoOfGeneratorButtons();
     void recordingGivesAValidFileOfTheRightSize();
@@ -72,23 +68,10 @@ class SceneRecordingTest : public QObject {
 
 void SceneRecordingTest::menuEntries() {
     Rig rig;
-    const struct {
-        const char* name;
-        const char* text;
-        QKeySequence keys;
-    } entries[] = {
-        {"saveSceneAction", "Save scene...", QKeySequence(Qt::CTRL | Qt::Key_S)},
-        {"openSceneAction", "Open scene...", QKeySequence(Qt::CTRL | Qt::Key_O)},
-        {"undoAction", "Undo re-roll", QKeySequence(Qt::CTRL | Qt::Key_Z)},
-        {"redoAction", "Redo re-roll", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
-    };
-    for (const auto& e : entries) {
-        auto* action = rig.child<QAction>(e.name);
-        QCOMPARE(action->text(), QString(e.text));
-        QCOMPARE(action->shortcut(), e.keys);
-        QVERIFY(rig.window->actions().contains(action)); // in the right-click menu
-    }
+    // In the right-click menu; the other tests reach them through their shortcuts.
     QCOMPARE(rig.window->contextMenuPolicy(), Qt::ActionsContextMenu);
+    for (const char* name : {"saveSceneAction", "openSceneAction", "undoAction", "redoAction"})
+        QVERIFY(rig.window->actions().contains(rig.child<QAction>(name)));
     // Cancelled dialogs do nothing.
     rig.keys(Qt::Key_S, Qt::ControlModifier);
     rig.keys(Qt::Key_O, Qt::ControlModifier);
@@ -151,24 +134,15 @@ void SceneRecordingTest::openSceneLandsAtTheNextBlockAndMovesTheControls() {
     QCOMPARE(rig.engine->params.stepCount.load(), 33);
 }
 
-void SceneRecordingTest::badScenesAreRefusedAndChangeNothing_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QString>("says");
-    QTest::newRow("not JSON") << QByteArray("RIFF....WAVEfmt ") << "not valid JSON";
-    QTest::newRow("value out of range") << QByteArray() << "stepCount";
-}
-
 void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
-    QFETCH(QByteArray, text);
-    QFETCH(QString, says);
     Rig rig;
-    // Each kind of bad file is tried on the file functions; here the window's path: a message, no change.
+    // Each kind of bad file is tried on the scene functions; here the window's path: a message naming the
+    // field, and no change.
     nlohmann::json outOfRange = sceneToJson(rig.state());
     outOfRange["controls"]["stepCount"] = 300;
-    const QByteArray bad = text.isEmpty() ? QByteArray::fromStdString(outOfRange.dump()) : text;
     QFile f(rig.file("bad.json"));
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bad);
+    f.write(QByteArray::fromStdString(outOfRange.dump()));
     f.close();
     const SynthState before = rig.state();
     const int cutoffPosition = rig.child<QSlider>("synthLine1CutoffSlider")->value();
@@ -177,7 +151,7 @@ void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
     QCOMPARE(rig.boxes.shown.size(), 1);
     QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not open the scene bad.json:"),
              qPrintable(rig.boxes.shown[0]));
-    QVERIFY2(rig.boxes.shown[0].contains(says), qPrintable(rig.boxes.shown[0]));
+    QVERIFY2(rig.boxes.shown[0].contains("stepCount"), qPrintable(rig.boxes.shown[0]));
     rig.audio.renderOnce(4);
     QVERIFY(rig.state() == before);
     QCOMPARE(rig.child<QSlider>("synthLine1CutoffSlider")->value(), cutoffPosition);
@@ -231,11 +205,8 @@ void SceneRecordingTest::recordingGivesAValidFileOfTheRightSize() {
 
     const common::test::Bytes wav = fileBytes(rig.file("take.wav"));
     const std::uint32_t dataBytes = 4 * 1000 * kBlocks;
-    QCOMPARE(wav.size(), std::size_t{44} + dataBytes);
-    QCOMPARE(std::string(wav.begin(), wav.begin() + 4), std::string("RIFF"));
+    QCOMPARE(wav.size(), std::size_t{44} + dataBytes); // the header's layout is WavRecorderTest's
     QCOMPARE(le32(wav, 4), 36 + dataBytes);
-    QCOMPARE(std::string(wav.begin() + 8, wav.begin() + 12), std::string("WAVE"));
-    QCOMPARE(le32(wav, 24), 44100u);
     QCOMPARE(le32(wav, 40), dataBytes);
     bool sound = false;
     for (std::size_t i = 44; i < wav.size() && !sound; ++i)

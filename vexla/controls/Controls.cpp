@@ -50,7 +50,8 @@ int masterPosition(float v, float) {
 }
 /// A VCF looper's cutoff (and resonance q): position / 128, kept in 0.05..0.95 where the filter is stable.
 float filterValue(int pos, float) {
-    return std::clamp(static_cast<float>(pos) / 128.0f, 0.05f, 0.95f);
+    return std::clamp(static_cast<float>(pos) / 128.0f, ResonantLowpass::kLowestSetting,
+                      ResonantLowpass::kHighestSetting);
 }
 /// A VCF looper's feedback from its resonance position and its cutoff.
 float feedback(int pos, float cutoff) {

@@ -9,6 +9,10 @@ struct ResonantLowpass {
     float stage1 = 0.0f;
     float stage2 = 0.0f;
 
+    /// What the loopers' cutoff and resonance sliders give, each: inside it the filter stays stable.
+    static constexpr float kLowestSetting = 0.05f;
+    static constexpr float kHighestSetting = 0.95f;
+
     /// Feedback for resonance q at the current cutoff.
     static float feedbackFor(float q, float f) { return q + q / (1.0f - f); }
 

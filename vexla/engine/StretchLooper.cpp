@@ -37,6 +37,10 @@ void StretchLooper::stop() {
 }
 
 void StretchLooper::setFilter(float cutoff, float feedback) {
+    // The window's sliders give a feedback for the cutoff they stand with; a scene or --set may pair a
+    // high feedback with a low cutoff, where the filter runs away and the output sticks at full scale.
+    // Hold it to what the resonance slider's top gives at this cutoff.
+    feedback = std::min(feedback, ResonantLowpass::feedbackFor(ResonantLowpass::kHighestSetting, cutoff));
     leftFilter_.cutoff = cutoff;
     leftFilter_.feedback = feedback;
     rightFilter_.cutoff = cutoff;

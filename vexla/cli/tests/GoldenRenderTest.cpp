@@ -3,6 +3,7 @@
 // change of sound is meant, and say so in its commit.
 #include "common/tests/GoldenRender.h"
 #include "common/Random.h"
+#include "common/tests/ScratchDir.h"
 #include "common/tests/TestWav.h"
 #include "vexla/cli/CommandLine.h"
 
@@ -30,9 +31,9 @@ void writeSound(const fs::path& path, int channels, int format, int frames, Shap
 }
 
 TEST(GoldenRender, TenScenesRenderAsRecorded) {
-    const fs::path dir = fs::temp_directory_path() / "vexla_golden_render";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    // A folder of this run's own: checkouts tested side by side must not share one.
+    const common::test::ScratchDir scratch("vexla-golden");
+    const fs::path& dir = scratch.path();
     const auto at = [&](const char* name) { return (dir / name).string(); };
 
     writeSound(at("dry.wav"), 2, SF_FORMAT_PCM_16, 40000,
@@ -103,7 +104,6 @@ TEST(GoldenRender, TenScenesRenderAsRecorded) {
     };
     golden::renderAndCheck(GOLDEN_DIR "/vexla-golden.txt", cases, at("out.wav"), at("scene.json"),
                            {"--press", "Echo Alter", "--set", "masterGain=0.5"}, run);
-    fs::remove_all(dir);
 }
 
 } // namespace

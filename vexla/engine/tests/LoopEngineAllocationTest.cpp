@@ -9,6 +9,7 @@
 #include "vexla/engine/tests/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -24,7 +25,8 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     engine->params.samplesPerStep = 2000;
     std::vector<std::int16_t> buffer(2 * 512);
 
-    const auto path = std::filesystem::temp_directory_path() / "vexla_alloc_test.wav";
+    const auto path =
+        std::filesystem::temp_directory_path() / ("vexla-alloc-" + std::to_string(::getpid()) + ".wav");
     // The test renders far faster than real time: a ring that holds the whole take keeps a slow
     // writer thread on a loaded machine from dropping frames, so the count below is exact.
     common::WavRecorder recorder(std::size_t{1} << 19);

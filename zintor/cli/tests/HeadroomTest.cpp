@@ -2,6 +2,7 @@
 // --set dcFilter=1 takes it off; a scene saved with the filter on opens with it on.
 #include "common/tests/Headroom.h"
 #include "common/tests/GoldenRender.h"
+#include "common/tests/ScratchDir.h"
 #include "zintor/cli/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -21,9 +22,8 @@ int run(std::vector<std::string> args) {
 }
 
 TEST(Headroom, DcFilterTakesTheOffsetOff) {
-    const fs::path dir = fs::temp_directory_path() / "zintor_headroom";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const common::test::ScratchDir scratch("zintor-headroom");
+    const fs::path& dir = scratch.path();
     const std::string plain = (dir / "plain.wav").string();
     const std::string filtered = (dir / "filtered.wav").string();
     const std::string reopened = (dir / "reopened.wav").string();
@@ -44,7 +44,6 @@ TEST(Headroom, DcFilterTakesTheOffsetOff) {
     EXPECT_LE(headroom::worstSecondMean(filtered), 0.02);
     ASSERT_EQ(render(reopened, {"--scene", scene}), 0);
     EXPECT_EQ(golden::fileChecksum(reopened), golden::fileChecksum(filtered));
-    fs::remove_all(dir);
 }
 
 } // namespace

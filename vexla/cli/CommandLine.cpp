@@ -124,9 +124,8 @@ std::string checkAction(std::string_view option, std::string_view value) {
         return common::parseAssignment(value, settableFields(), field, number);
     }
     if (option == "--press") {
-        for (std::string_view button : kEngineButtons)
-            if (value == button)
-                return {};
+        if (findEngineButton(value))
+            return {};
         return "unknown button \"" + std::string(value) + "\" for --press (see --help)";
     }
     return checkLoad(value);

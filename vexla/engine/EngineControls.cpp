@@ -28,29 +28,18 @@ int pressSequence(LoopEngine& engine, common::Random& windowRandom) {
     return count;
 }
 
+const EngineButton* findEngineButton(std::string_view caption) {
+    for (const EngineButton& button : kEngineButtons)
+        if (button.caption == caption)
+            return &button;
+    return nullptr;
+}
+
 bool pressButton(LoopEngine& engine, common::Random& windowRandom, std::string_view caption) {
-    if (caption == "Sequence")
-        pressSequence(engine, windowRandom);
-    else if (caption == "AM Alter")
-        engine.alterAm(windowRandom);
-    else if (caption == "Echo Alter")
-        engine.alterEcho(windowRandom);
-    else if (caption == "Kick")
-        engine.request(Request::Kick);
-    else if (caption == "Bassline 1")
-        engine.request(Request::Bass1);
-    else if (caption == "Bassline 2")
-        engine.request(Request::Bass2);
-    else if (caption == "Sine")
-        engine.request(Request::Sine);
-    else if (caption == "HiHats")
-        engine.request(Request::Hats);
-    else if (caption == "2nd Looper")
-        engine.alterSecondLooper(windowRandom);
-    else if (caption == "Slicer")
-        engine.generateSlicer(windowRandom);
-    else
+    const EngineButton* button = findEngineButton(caption);
+    if (button == nullptr)
         return false;
+    button->press(engine, windowRandom);
     return true;
 }
 

@@ -162,6 +162,27 @@ unsigned scenePartOf(Request which) {
     return 0;
 }
 
+void rollVoice(Request which, SceneState& patterns, common::Random& random, int stepCount,
+               int samplesPerStep) {
+    switch (which) {
+    case Request::Hats:
+        HatVoice::generate(patterns.hats, random, stepCount);
+        break;
+    case Request::Sine:
+        SineVoice::generate(patterns.sine, random, stepCount);
+        break;
+    case Request::Bass1:
+        BassVoice::generate(patterns.bass1, BassKind::Bass1, random, stepCount, samplesPerStep);
+        break;
+    case Request::Bass2:
+        BassVoice::generate(patterns.bass2, BassKind::Bass2, random, stepCount, samplesPerStep);
+        break;
+    case Request::Kick:
+        KickVoice::generate(patterns.kick, random);
+        break;
+    }
+}
+
 void LoopEngine::postPatternChange(std::unique_ptr<common::Change<LoopEngine>> change, unsigned parts) {
     ++patternChangesPosted_;
     for (int i = 0; i < kRequestCount; ++i)
@@ -206,16 +227,13 @@ void LoopEngine::cancelRequests(unsigned parts) {
 }
 
 void LoopEngine::postFlaggedRequests() {
-    if (params.requestHats.exchange(false, kRelaxed))
-        request(Request::Hats);
-    if (params.requestSine.exchange(false, kRelaxed))
-        request(Request::Sine);
-    if (params.requestBass1.exchange(false, kRelaxed))
-        request(Request::Bass1);
-    if (params.requestBass2.exchange(false, kRelaxed))
-        request(Request::Bass2);
-    if (params.requestKick.exchange(false, kRelaxed))
-        request(Request::Kick);
+    // In Request's order.
+    std::atomic<bool>* const flags[kRequestCount] = {&params.requestHats, &params.requestSine,
+                                                     &params.requestBass1, &params.requestBass2,
+                                                     &params.requestKick};
+    for (int i = 0; i < kRequestCount; ++i)
+        if (flags[i]->exchange(false, kRelaxed))
+            request(static_cast<Request>(i));
 }
 
 void LoopEngine::serveRequestsNow(common::Random& random) {
@@ -227,23 +245,7 @@ void LoopEngine::serveRequestsNow(common::Random& random) {
             continue;
         requested_[i] = nullptr;
         result->status.store(RequestResult::kDropped, std::memory_order_release);
-        switch (static_cast<Request>(i)) {
-        case Request::Hats:
-            generateHats(random);
-            break;
-        case Request::Sine:
-            generateSine(random);
-            break;
-        case Request::Bass1:
-            generateBass1(random);
-            break;
-        case Request::Bass2:
-            generateBass2(random);
-            break;
-        case Request::Kick:
-            generateKick(random);
-            break;
-        }
+        rollAndSend(static_cast<Request>(i), random);
     }
     collectChanges();
 }
@@ -527,29 +529,14 @@ void LoopEngine::serveRequests() {
         if (result == nullptr)
             continue;
         requested_[i] = nullptr;
-        switch (static_cast<Request>(i)) {
-        case Request::Hats:
-            HatVoice::generate(hats.pattern, audioRandom, stepCount);
-            result->state.hats = hats.pattern;
-            break;
-        case Request::Sine:
-            SineVoice::generate(sine.pattern, audioRandom, stepCount);
-            result->state.sine = sine.pattern;
-            break;
-        case Request::Bass1:
-            BassVoice::generate(bass1.pattern, BassKind::Bass1, audioRandom, stepCount, samplesPerStep);
-            result->state.bass1 = bass1.pattern;
-            break;
-        case Request::Bass2:
-            BassVoice::generate(bass2.pattern, BassKind::Bass2, audioRandom, stepCount, samplesPerStep);
-            result->state.bass2 = bass2.pattern;
-            break;
-        case Request::Kick:
-            KickVoice::generate(kick.pattern, audioRandom);
-            result->state.kick = kick.pattern;
+        // Drawn on top of the unit's own pattern: the steps past stepCount stay as they were.
+        const Request which = static_cast<Request>(i);
+        const unsigned part = scenePartOf(which);
+        captureUnitPatterns(*this, result->state, part);
+        rollVoice(which, result->state, audioRandom, stepCount, samplesPerStep);
+        applySceneValues(*this, result->state, part);
+        if (which == Request::Kick)
             kick.silence();
-            break;
-        }
         result->patternChangesSeen = patternChangesApplied_;
         result->status.store(RequestResult::kServed, std::memory_order_release);
     }
@@ -557,37 +544,32 @@ void LoopEngine::serveRequests() {
 
 // The window's re-rolls draw on top of what it last sent: the steps past stepCount stay as they were.
 
-void LoopEngine::generateBass1(common::Random& random) {
+void LoopEngine::rollAndSend(Request which, common::Random& random) {
     SceneState next = sentPatterns_;
-    BassVoice::generate(next.bass1, BassKind::Bass1, random, params.stepCount.load(kRelaxed),
-                        params.samplesPerStep.load(kRelaxed));
-    sendPatterns(next, kSceneBass1);
+    rollVoice(which, next, random, params.stepCount.load(kRelaxed), params.samplesPerStep.load(kRelaxed));
+    sendPatterns(next, scenePartOf(which));
+    if (which == Request::Kick)
+        post(std::make_unique<KickSilence>());
+}
+
+void LoopEngine::generateBass1(common::Random& random) {
+    rollAndSend(Request::Bass1, random);
 }
 
 void LoopEngine::generateBass2(common::Random& random) {
-    SceneState next = sentPatterns_;
-    BassVoice::generate(next.bass2, BassKind::Bass2, random, params.stepCount.load(kRelaxed),
-                        params.samplesPerStep.load(kRelaxed));
-    sendPatterns(next, kSceneBass2);
+    rollAndSend(Request::Bass2, random);
 }
 
 void LoopEngine::generateKick(common::Random& random) {
-    SceneState next = sentPatterns_;
-    KickVoice::generate(next.kick, random);
-    sendPatterns(next, kSceneKick);
-    post(std::make_unique<KickSilence>());
+    rollAndSend(Request::Kick, random);
 }
 
 void LoopEngine::generateHats(common::Random& random) {
-    SceneState next = sentPatterns_;
-    HatVoice::generate(next.hats, random, params.stepCount.load(kRelaxed));
-    sendPatterns(next, kSceneHats);
+    rollAndSend(Request::Hats, random);
 }
 
 void LoopEngine::generateSine(common::Random& random) {
-    SceneState next = sentPatterns_;
-    SineVoice::generate(next.sine, random, params.stepCount.load(kRelaxed));
-    sendPatterns(next, kSceneSine);
+    rollAndSend(Request::Sine, random);
 }
 
 void LoopEngine::alterAm(common::Random& random) {

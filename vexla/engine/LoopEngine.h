@@ -52,6 +52,10 @@ enum class Request { Hats, Sine, Bass1, Bass2, Kick };
 inline constexpr int kRequestCount = 5;
 /// The scene part a request re-rolls.
 unsigned scenePartOf(Request which);
+/// Draws the pattern of the voice `which` asks for into `patterns` from `random`: the one generator call
+/// of each voice, for the render's served requests and the window's own re-rolls alike.
+void rollVoice(Request which, SceneState& patterns, common::Random& random, int stepCount,
+               int samplesPerStep);
 /// Output clip level: ±32766, not ±32767.
 inline constexpr float kClipLevel = 32766.0f;
 
@@ -197,6 +201,8 @@ class LoopEngine {
     void triggerStep();
     /// The requests taken from the mailbox, in Request's order, with audioRandom (at a step boundary).
     void serveRequests();
+    /// Window thread: rolls `which` on top of sentPatterns() and posts it (the kick also silenced).
+    void rollAndSend(Request which, common::Random& random);
     /// Posts a change that writes the pattern parts `parts`, counting it for the requests' results.
     void postPatternChange(std::unique_ptr<common::Change<LoopEngine>> change, unsigned parts);
     /// Serves the mailbox; true when some change was applied (then the snapshot is read again).

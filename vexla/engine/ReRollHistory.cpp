@@ -39,29 +39,10 @@ void restoreScene(LoopEngine& engine, const SceneState& state, unsigned parts) {
 }
 
 unsigned ReRollHistory::partsOf(std::string_view caption) {
-    if (caption == "Sequence")
-        return kSceneStepCount | kSceneBass1 | kSceneBass2;
-    if (caption == "AM Alter")
-        return kSceneAm;
-    if (caption == "Echo Alter")
-        return kSceneEcho;
-    if (caption == "Kick")
-        return kSceneKick;
-    if (caption == "Bassline 1")
-        return kSceneBass1;
-    if (caption == "Bassline 2")
-        return kSceneBass2;
-    if (caption == "Sine")
-        return kSceneSine;
-    if (caption == "HiHats")
-        return kSceneHats;
-    if (caption == "2nd Looper")
-        return kSceneSecondLooper;
-    if (caption == "Slicer")
-        return kSceneSlicer;
     if (caption == "Set step!") // stepCount, then regenerateAll
         return kSceneStepCount | kSceneBass1 | kSceneBass2 | kSceneKick | kSceneSecondLooper | kSceneSlicer;
-    return 0;
+    const EngineButton* button = findEngineButton(caption);
+    return button ? button->parts : 0;
 }
 
 void ReRollHistory::keep(unsigned parts) {
@@ -73,13 +54,8 @@ bool ReRollHistory::press(common::Random& windowRandom, std::string_view caption
     if (parts == 0 || caption == "Set step!")
         return false;
     engine_.collectChanges(); // the requests served so far belong to the step kept
-    const LoopEngine& e = engine_;
-    const bool alreadyRequested = (caption == "Kick" && e.requestPending(Request::Kick)) ||
-                                  (caption == "Bassline 1" && e.requestPending(Request::Bass1)) ||
-                                  (caption == "Bassline 2" && e.requestPending(Request::Bass2)) ||
-                                  (caption == "Sine" && e.requestPending(Request::Sine)) ||
-                                  (caption == "HiHats" && e.requestPending(Request::Hats));
-    if (!alreadyRequested)
+    const int request = findEngineButton(caption)->request;
+    if (request < 0 || !engine_.requestPending(static_cast<Request>(request)))
         keep(parts);
     pressButton(engine_, windowRandom, caption);
     // A posted state not yet taken would bring back the old values of what just changed at once.

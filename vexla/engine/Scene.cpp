@@ -9,7 +9,29 @@
 namespace vexla {
 
 namespace {
+
 constexpr auto kRelaxed = std::memory_order_relaxed;
+
+/// Each pattern part once: where a scene holds it, and the path from the engine to the unit's copy.
+template <class Visit> void forEachPatternPart(Visit&& visit) {
+    visit(kSceneBass1, &SceneState::bass1, &LoopEngine::bass1, &BassVoice::pattern);
+    visit(kSceneBass2, &SceneState::bass2, &LoopEngine::bass2, &BassVoice::pattern);
+    visit(kSceneKick, &SceneState::kick, &LoopEngine::kick, &KickVoice::pattern);
+    visit(kSceneHats, &SceneState::hats, &LoopEngine::hats, &HatVoice::pattern);
+    visit(kSceneSine, &SceneState::sine, &LoopEngine::sine, &SineVoice::pattern);
+    visit(kSceneSlicer, &SceneState::slicer, &LoopEngine::slicer, &SlicerVoice::pattern);
+    visit(kSceneAm, &SceneState::am, &LoopEngine::ringModulator, &RingModulator::setting);
+    visit(kSceneSecondLooper, &SceneState::secondLooper, &LoopEngine::secondLooperSends);
+}
+
+/// The member at the end of a path of member pointers.
+template <class Object, class First, class... Rest> auto& reach(Object& object, First first, Rest... rest) {
+    if constexpr (sizeof...(rest) == 0)
+        return object.*first;
+    else
+        return reach(object.*first, rest...);
+}
+
 } // namespace
 
 void copySceneParts(SceneState& to, const SceneState& from, unsigned parts) {
@@ -17,24 +39,12 @@ void copySceneParts(SceneState& to, const SceneState& from, unsigned parts) {
         to.controls = from.controls;
     else if (parts & kSceneStepCount)
         to.controls.stepCount = from.controls.stepCount;
-    if (parts & kSceneBass1)
-        to.bass1 = from.bass1;
-    if (parts & kSceneBass2)
-        to.bass2 = from.bass2;
-    if (parts & kSceneKick)
-        to.kick = from.kick;
-    if (parts & kSceneHats)
-        to.hats = from.hats;
-    if (parts & kSceneSine)
-        to.sine = from.sine;
-    if (parts & kSceneSlicer)
-        to.slicer = from.slicer;
-    if (parts & kSceneAm)
-        to.am = from.am;
     if (parts & kSceneEcho)
         to.echoReadPos = from.echoReadPos;
-    if (parts & kSceneSecondLooper)
-        to.secondLooper = from.secondLooper;
+    forEachPatternPart([&](unsigned part, auto member, auto...) {
+        if (parts & part)
+            to.*member = from.*member;
+    });
 }
 
 SceneState captureScene(const LoopEngine& e) {
@@ -58,22 +68,17 @@ void applySceneValues(LoopEngine& e, const SceneState& s, unsigned parts) {
         applyControls(p, s.controls);
     else if (parts & kSceneStepCount)
         p.stepCount.store(s.controls.stepCount, kRelaxed);
-    if (parts & kSceneBass1)
-        e.bass1.pattern = s.bass1;
-    if (parts & kSceneBass2)
-        e.bass2.pattern = s.bass2;
-    if (parts & kSceneKick)
-        e.kick.pattern = s.kick;
-    if (parts & kSceneHats)
-        e.hats.pattern = s.hats;
-    if (parts & kSceneSine)
-        e.sine.pattern = s.sine;
-    if (parts & kSceneSlicer)
-        e.slicer.pattern = s.slicer;
-    if (parts & kSceneAm)
-        e.ringModulator.setting = s.am;
-    if (parts & kSceneSecondLooper)
-        e.secondLooperSends = s.secondLooper;
+    forEachPatternPart([&](unsigned part, auto member, auto... path) {
+        if (parts & part)
+            reach(e, path...) = s.*member;
+    });
+}
+
+void captureUnitPatterns(const LoopEngine& e, SceneState& s, unsigned parts) {
+    forEachPatternPart([&](unsigned part, auto member, auto... path) {
+        if (parts & part)
+            s.*member = reach(e, path...);
+    });
 }
 
 } // namespace vexla

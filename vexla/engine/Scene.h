@@ -21,5 +21,8 @@ void applyScene(LoopEngine& engine, const SceneState& state, unsigned parts);
 /// applyScene without the echo, straight into the units: real-time safe (the render's changes), or while
 /// no render runs.
 void applySceneValues(LoopEngine& engine, const SceneState& state, unsigned parts);
+/// The reverse for the patterns: the units' own patterns of `parts` into `state`. Audio thread, or while
+/// no render runs.
+void captureUnitPatterns(const LoopEngine& engine, SceneState& state, unsigned parts);
 
 } // namespace vexla

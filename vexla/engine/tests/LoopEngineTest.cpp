@@ -239,7 +239,7 @@ TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
         engine->post(std::make_unique<NumberedChange>(applied, i));
         if (i % 7 == 0)
             pressButton(*engine, window,
-                        kEngineButtons[static_cast<std::size_t>(i / 7) % std::size(kEngineButtons)]);
+                        kEngineButtons[static_cast<std::size_t>(i / 7) % std::size(kEngineButtons)].caption);
         if (i % 13 == 0)
             engine->regenerateAll(window);
         if (i % 100 == 0) {

@@ -82,7 +82,7 @@ void randomChange(LoopEngine& engine, common::Random& r, const std::string& samp
         break;
     }
     default:
-        pressButton(engine, r, kEngineButtons[r.below(int(std::size(kEngineButtons)))]);
+        pressButton(engine, r, kEngineButtons[r.below(int(std::size(kEngineButtons)))].caption);
         break;
     }
 }

@@ -90,4 +90,38 @@ template <typename Snapshot> class UndoHistory {
     Ring redo_;
 };
 
+/// The re-roll history of both programs: each entry is a whole state with the parts (a bit set) its
+/// change touched; a step back or forward restores those parts, and keeps the present state of the same
+/// parts for the way back.
+template <typename State> class PartsHistory {
+  public:
+    explicit PartsHistory(std::size_t depth) : history_(depth) {}
+
+    /// Keeps `before`, the state whose `parts` a change is about to replace.
+    void keep(const State& before, unsigned parts) { history_.record(Entry{before, parts}); }
+
+    /// One step back, or forward with `forward`: `present()` gives the state now, `restore(state, parts)`
+    /// puts the kept one back. False, and neither is called, when there is no step.
+    template <class Present, class Restore> bool step(bool forward, Present&& present, Restore&& restore) {
+        const Entry* top = forward ? history_.peekRedo() : history_.peekUndo();
+        if (top == nullptr)
+            return false;
+        // The entry kept for the way back names the same parts as the one it mirrors.
+        const Entry here{present(), top->parts};
+        const Entry target = *(forward ? history_.redo(here) : history_.undo(here));
+        restore(target.state, target.parts);
+        return true;
+    }
+
+    std::size_t undoCount() const { return history_.undoCount(); }
+    std::size_t redoCount() const { return history_.redoCount(); }
+
+  private:
+    struct Entry {
+        State state;
+        unsigned parts = 0;
+    };
+    UndoHistory<Entry> history_;
+};
+
 } // namespace common

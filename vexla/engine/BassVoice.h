@@ -3,6 +3,7 @@
 // engine gives the voice (through its mailbox from the window).
 #pragma once
 
+#include "common/NoCopy.h"
 #include "common/Random.h"
 #include "vexla/engine/ResonantLowpass.h"
 #include "vexla/engine/SceneState.h"
@@ -20,11 +21,9 @@ int randomGate(common::Random& random, int samplesPerStep);
 
 enum class BassKind { Bass1, Bass2 };
 
-class BassVoice {
+class BassVoice : common::NoCopy {
   public:
     explicit BassVoice(BassKind kind) : kind_(kind) {}
-    BassVoice(const BassVoice&) = delete;
-    BassVoice& operator=(const BassVoice&) = delete;
 
     /// Rewrites coefficients and the first stepCount entries of the tables (draws in a fixed order).
     static void generate(BassPattern& pattern, BassKind kind, common::Random& random, int stepCount,

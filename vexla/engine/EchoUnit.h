@@ -3,6 +3,7 @@
 // through the engine's mailbox); chooseDelay() anywhere; clear() only while no render runs.
 #pragma once
 
+#include "common/NoCopy.h"
 #include <array>
 #include <cstdint>
 
@@ -10,7 +11,7 @@
 
 namespace vexla {
 
-class EchoUnit {
+class EchoUnit : common::NoCopy {
   public:
     static constexpr int kEchoLineFrames = 65536;
     static constexpr std::int32_t kPositionMask = kEchoLineFrames - 1;
@@ -19,8 +20,6 @@ class EchoUnit {
 
     /// Read position 65536 − 3 × samplesPerStep (clamped at 0), writes at 65535.
     explicit EchoUnit(int samplesPerStep = 5000);
-    EchoUnit(const EchoUnit&) = delete;
-    EchoUnit& operator=(const EchoUnit&) = delete;
 
     /// n frames: out gets the delayed left and right, and each line takes delayed × 0.7 + send.
     void render(const float* sendLeft, const float* sendRight, float* outLeft, float* outRight, int n);

@@ -3,17 +3,8 @@
 
 namespace vexla {
 
-namespace {
-constexpr float kOneThreeHundredth = 0.0033333334f;
-} // namespace
-
 void HatVoice::generate(HatPattern& pattern, common::Random& random, int stepCount) {
-    pattern.echoSend = static_cast<float>(random.below(250)) * kOneThreeHundredth;
-    const int count = clampedStepCount(stepCount);
-    for (int i = 0; i < count; ++i) {
-        pattern.levels[i] = static_cast<float>(random.below(256)) / 256.0f;
-        pattern.decays[i] = static_cast<float>(random.below(256)) * 0.00001f;
-    }
+    drawEchoLevelsAndDecays(pattern, random, stepCount, 0.00001f);
     pattern.accentOff = random.below(2);
 }
 

@@ -3,6 +3,7 @@
 // render, or the window's copy), which the engine gives the voice.
 #pragma once
 
+#include "common/NoCopy.h"
 #include "common/Random.h"
 #include "vexla/engine/SceneState.h"
 #include "vexla/engine/StepTables.h"
@@ -12,12 +13,8 @@
 
 namespace vexla {
 
-class HatVoice {
+class HatVoice : common::NoCopy {
   public:
-    HatVoice() = default;
-    HatVoice(const HatVoice&) = delete;
-    HatVoice& operator=(const HatVoice&) = delete;
-
     /// Echo send, the first stepCount levels and decays, then the accent switch.
     static void generate(HatPattern& pattern, common::Random& random, int stepCount);
 

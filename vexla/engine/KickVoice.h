@@ -3,6 +3,7 @@
 // gives the voice.
 #pragma once
 
+#include "common/NoCopy.h"
 #include "common/Random.h"
 #include "vexla/engine/SceneState.h"
 
@@ -10,12 +11,8 @@
 
 namespace vexla {
 
-class KickVoice {
+class KickVoice : common::NoCopy {
   public:
-    KickVoice() = default;
-    KickVoice(const KickVoice&) = delete;
-    KickVoice& operator=(const KickVoice&) = delete;
-
     /// New start frequency and slide. The engine then silences the first partial (silence()) on the
     /// audio thread.
     static void generate(KickPattern& pattern, common::Random& random);

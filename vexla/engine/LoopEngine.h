@@ -18,6 +18,7 @@
 
 #include "common/DcFilter.h"
 #include "common/Mailbox.h"
+#include "common/NoCopy.h"
 #include "common/Random.h"
 #include "vexla/engine/BassVoice.h"
 #include "vexla/engine/EchoUnit.h"
@@ -63,12 +64,10 @@ inline constexpr float kClipLevel = 32766.0f;
 /// Then rounds v − 0.5 to the nearest integer, ties to even, in double precision.
 std::int16_t clipAndConvert(float v, bool& clipped);
 
-class LoopEngine {
+class LoopEngine : common::NoCopy {
   public:
     /// Large (two 256 KiB echo lines): create it on the heap, before the stream starts.
     LoopEngine();
-    LoopEngine(const LoopEngine&) = delete;
-    LoopEngine& operator=(const LoopEngine&) = delete;
 
     /// The stream callback: serves the mailbox, then fills lengthBytes / 4 frames of little-endian
     /// 16-bit stereo. Under 4 bytes the buffer is left untouched.

@@ -46,7 +46,7 @@ unsigned ReRollHistory::partsOf(std::string_view caption) {
 }
 
 void ReRollHistory::keep(unsigned parts) {
-    history_.record(Entry{captureLatest(engine_), parts});
+    history_.keep(captureLatest(engine_), parts);
 }
 
 bool ReRollHistory::press(common::Random& windowRandom, std::string_view caption) {
@@ -67,24 +67,21 @@ bool ReRollHistory::press(common::Random& windowRandom, std::string_view caption
 }
 
 bool ReRollHistory::undo() {
-    const Entry* top = history_.peekUndo();
-    if (top == nullptr)
-        return false;
-    engine_.collectChanges(); // the requests served so far belong to the step kept for redo
-    // The entry kept for redo names the same parts as the one it mirrors.
-    const Entry target = *history_.undo(Entry{captureLatest(engine_), top->parts});
-    restoreScene(engine_, target.state, target.parts);
-    return true;
+    return step(false);
 }
 
 bool ReRollHistory::redo() {
-    const Entry* top = history_.peekRedo();
-    if (top == nullptr)
-        return false;
-    engine_.collectChanges();
-    const Entry target = *history_.redo(Entry{captureLatest(engine_), top->parts});
-    restoreScene(engine_, target.state, target.parts);
-    return true;
+    return step(true);
+}
+
+bool ReRollHistory::step(bool forward) {
+    return history_.step(
+        forward,
+        [&] {
+            engine_.collectChanges(); // the requests served so far belong to the step kept
+            return captureLatest(engine_);
+        },
+        [&](const SceneState& state, unsigned parts) { restoreScene(engine_, state, parts); });
 }
 
 } // namespace vexla

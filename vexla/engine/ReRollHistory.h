@@ -43,12 +43,10 @@ class ReRollHistory {
     std::size_t redoCount() const { return history_.redoCount(); }
 
   private:
-    struct Entry {
-        SceneState state;
-        unsigned parts = 0;
-    };
+    bool step(bool forward);
+
     LoopEngine& engine_;
-    common::UndoHistory<Entry> history_;
+    common::PartsHistory<SceneState> history_;
 };
 
 } // namespace vexla

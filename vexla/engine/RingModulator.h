@@ -3,6 +3,7 @@
 // copy, which the engine's mailbox brings to the render).
 #pragma once
 
+#include "common/NoCopy.h"
 #include <cmath>
 
 #include "common/Random.h"
@@ -10,14 +11,10 @@
 
 namespace vexla {
 
-class RingModulator {
+class RingModulator : common::NoCopy {
   public:
     /// Phase wrap in radians as the unit has always used it (6.28 in single precision, not 2π).
     static constexpr float kPhaseWrap = 6.28f;
-
-    RingModulator() = default;
-    RingModulator(const RingModulator&) = delete;
-    RingModulator& operator=(const RingModulator&) = delete;
 
     /// n frames (1..kMaxRunFrames): out[i] = sin(carrier phase) × input[i], both oscillators moving
     /// one frame each. Silent (0) until alterAm.

@@ -11,16 +11,10 @@ namespace vexla {
 
 namespace {
 constexpr float kOneTwelfth = 0.0833333358f; // single-precision 1/12
-constexpr float kOneThreeHundredth = 0.0033333334f;
 } // namespace
 
 void SineVoice::generate(SinePattern& pattern, common::Random& random, int stepCount) {
-    pattern.echoSend = static_cast<float>(random.below(250)) * kOneThreeHundredth;
-    const int count = clampedStepCount(stepCount);
-    for (int i = 0; i < count; ++i) {
-        pattern.levels[i] = static_cast<float>(random.below(256)) / 256.0f;
-        pattern.decays[i] = static_cast<float>(random.below(256)) * 0.000002f;
-    }
+    const int count = drawEchoLevelsAndDecays(pattern, random, stepCount, 0.000002f);
     for (int i = 0; i < count; ++i)
         pattern.notes[i] = randomNote(random);
 }

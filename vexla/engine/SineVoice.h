@@ -3,6 +3,7 @@
 // engine gives the voice.
 #pragma once
 
+#include "common/NoCopy.h"
 #include "common/Random.h"
 #include "vexla/engine/SceneState.h"
 #include "vexla/engine/StepTables.h"
@@ -12,12 +13,8 @@
 
 namespace vexla {
 
-class SineVoice {
+class SineVoice : common::NoCopy {
   public:
-    SineVoice() = default;
-    SineVoice(const SineVoice&) = delete;
-    SineVoice& operator=(const SineVoice&) = delete;
-
     /// Echo send, the first stepCount levels and decays, then the first stepCount notes.
     static void generate(SinePattern& pattern, common::Random& random, int stepCount);
 

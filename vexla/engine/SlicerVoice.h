@@ -3,6 +3,7 @@
 // the window thread into the window's copy, which the engine's mailbox brings to the render).
 #pragma once
 
+#include "common/NoCopy.h"
 #include <array>
 #include <cstdint>
 
@@ -13,7 +14,7 @@ namespace vexla {
 
 struct SampleSlot;
 
-class SlicerVoice {
+class SlicerVoice : common::NoCopy {
   public:
     static constexpr int kMaxSteps = 64;
     static constexpr int kSliceDivisions = 256;
@@ -21,8 +22,6 @@ class SlicerVoice {
     /// `slot` must outlive the voice; the voice reads it on every frame (a swap replaces it only inside the
     /// render).
     explicit SlicerVoice(const SampleSlot& slot) : slot_(&slot) {}
-    SlicerVoice(const SlicerVoice&) = delete;
-    SlicerVoice& operator=(const SlicerVoice&) = delete;
 
     /// Step start: takes the step's decay and jumps to its slice. step is currentStep, 0..63.
     void stepLoad(int step);

@@ -2,6 +2,7 @@
 // resonant low-pass per channel. Audio thread only (or while no render runs).
 #pragma once
 
+#include "common/NoCopy.h"
 #include <cstdint>
 
 #include "vexla/engine/ResonantLowpass.h"
@@ -10,13 +11,11 @@ namespace vexla {
 
 struct SampleSlot;
 
-class StretchLooper {
+class StretchLooper : common::NoCopy {
   public:
     /// `slot` must outlive the looper; `filtered` makes it a VCF looper with a filter per channel.
     explicit StretchLooper(const SampleSlot& slot, bool filtered = false)
         : slot_(&slot), filtered_(filtered) {}
-    StretchLooper(const StretchLooper&) = delete;
-    StretchLooper& operator=(const StretchLooper&) = delete;
 
     /// Starts the slot's sample afresh so that it spans stepCount × samplesPerStep frames.
     /// Captures the slot's arrays, length and stereo flag; the slot is not read again until the next restart.

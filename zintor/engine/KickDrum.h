@@ -2,6 +2,8 @@
 // unit: strike() and render() on the audio thread only; the engine hands it its parameters per block.
 #pragma once
 
+#include "common/NoCopy.h"
+
 namespace zintor {
 
 /// The kick's three controls, as the engine read them for one block.
@@ -11,12 +13,9 @@ struct KickParams {
     float volume = 0.8f;          ///< output gain, 0..0.9
 };
 
-class KickDrum {
+class KickDrum : common::NoCopy {
   public:
-    KickDrum() = default;
     virtual ~KickDrum() = default;
-    KickDrum(const KickDrum&) = delete;
-    KickDrum& operator=(const KickDrum&) = delete;
 
     /// Restarts the kick: pitch back to `startIncrement`, phase 0, click on the next sample.
     void strike(float startIncrement) {

@@ -2,6 +2,8 @@
 // unit: strike() and next() on the audio thread only; the engine hands it its parameters per block.
 #pragma once
 
+#include "common/NoCopy.h"
+
 namespace zintor {
 
 /// A noise drum's preset, as the engine read it for one block.
@@ -10,7 +12,7 @@ struct NoiseParams {
     float tone = 0.5f;    ///< coefficient of both smoothing stages, 0..1
 };
 
-class NoiseDrum {
+class NoiseDrum : common::NoCopy {
   public:
     /// What changes from sample to sample: small enough to be copied into locals for a block.
     struct State {
@@ -19,10 +21,7 @@ class NoiseDrum {
         float smooth2 = 0.0f;
     };
 
-    NoiseDrum() = default;
     virtual ~NoiseDrum() = default;
-    NoiseDrum(const NoiseDrum&) = delete;
-    NoiseDrum& operator=(const NoiseDrum&) = delete;
 
     /// Sets the envelope back to 1; the smoothing stages carry on.
     void strike() { state.level = 1.0f; }

@@ -14,6 +14,7 @@
 
 #include "common/DcFilter.h"
 #include "common/Mailbox.h"
+#include "common/NoCopy.h"
 #include "common/Random.h"
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
@@ -60,11 +61,9 @@ struct PhraseChange;
 struct StateChange;
 struct DelayReset;
 
-class SynthEngine {
+class SynthEngine : common::NoCopy {
   public:
     SynthEngine();
-    SynthEngine(const SynthEngine&) = delete;
-    SynthEngine& operator=(const SynthEngine&) = delete;
 
     /// Fills lengthBytes / 4 interleaved signed 16-bit stereo frames. Always returns true.
     /// The stream callback: lengthBytes is the buffer size in bytes; fewer than 4 bytes writes nothing.

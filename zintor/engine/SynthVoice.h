@@ -3,6 +3,7 @@
 // block. A plain unit: audio thread only.
 #pragma once
 
+#include "common/NoCopy.h"
 #include "common/Random.h"
 #include "zintor/engine/Phrase.h"
 #include "zintor/engine/Sine.h"
@@ -21,14 +22,11 @@ struct VoiceParams {
     float osc2Level = 1.0f;    ///< 0..1
 };
 
-class SynthVoice {
+class SynthVoice : common::NoCopy {
   public:
     static constexpr float kTwoPi = 6.2831855f; ///< 2π as the float the phases wrap at
 
-    SynthVoice() = default;
     virtual ~SynthVoice() = default;
-    SynthVoice(const SynthVoice&) = delete;
-    SynthVoice& operator=(const SynthVoice&) = delete;
 
     /// Starts the note of `step` (0..255; other values wrap into the phrase). `samplesPerStep` (≥ 1)
     /// sets the staccato release time, `transpose` is in semitones. Draws one number from `random`

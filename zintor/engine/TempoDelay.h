@@ -2,18 +2,17 @@
 // process() on the audio thread only; reset() only while no render runs (before the stream starts).
 #pragma once
 
+#include "common/NoCopy.h"
 #include <array>
 #include <cstdint>
 
 namespace zintor {
 
-class TempoDelay {
+class TempoDelay : common::NoCopy {
   public:
     static constexpr int kLineFrames = 65536;
 
     TempoDelay() { reset(5000); }
-    TempoDelay(const TempoDelay&) = delete;
-    TempoDelay& operator=(const TempoDelay&) = delete;
 
     /// Clears both lines and places the taps 3 and 2 steps of stepFrames behind the write index.
     /// Steps longer than a third of a line wrap around it (no index ever leaves the line).

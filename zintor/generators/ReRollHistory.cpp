@@ -36,28 +36,22 @@ void pressGenerator(SynthEngine& engine, const GeneratorButton& button, common::
 }
 
 void ReRollHistory::press(const GeneratorButton& button, common::Random& windowRandom) {
-    history_.record(Entry{captureState(engine_), button.part});
+    history_.keep(captureState(engine_), button.part);
     pressGenerator(engine_, button, windowRandom);
 }
 
 bool ReRollHistory::undo() {
-    const Entry* top = history_.peekUndo();
-    if (!top)
-        return false;
-    const unsigned parts = top->parts;
-    const auto back = history_.undo(Entry{captureLatest(engine_), parts});
-    engine_.postState(back->state, back->parts);
-    return true;
+    return step(false);
 }
 
 bool ReRollHistory::redo() {
-    const Entry* top = history_.peekRedo();
-    if (!top)
-        return false;
-    const unsigned parts = top->parts;
-    const auto forward = history_.redo(Entry{captureLatest(engine_), parts});
-    engine_.postState(forward->state, forward->parts);
-    return true;
+    return step(true);
+}
+
+bool ReRollHistory::step(bool forward) {
+    return history_.step(
+        forward, [&] { return captureLatest(engine_); },
+        [&](const SynthState& state, unsigned parts) { engine_.postState(state, parts); });
 }
 
 } // namespace zintor

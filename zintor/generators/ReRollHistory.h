@@ -56,12 +56,10 @@ class ReRollHistory {
     std::size_t redoCount() const { return history_.redoCount(); }
 
   private:
-    struct Entry {
-        SynthState state;
-        unsigned parts = 0;
-    };
+    bool step(bool forward);
+
     SynthEngine& engine_;
-    common::UndoHistory<Entry> history_;
+    common::PartsHistory<SynthState> history_;
 };
 
 } // namespace zintor

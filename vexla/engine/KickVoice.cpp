@@ -4,6 +4,8 @@
 #include "vexla/engine/FastSine.h"
 #include "vexla/engine/RunFrames.h"
 
+#include <algorithm>
+
 namespace vexla {
 
 void KickVoice::generate(KickPattern& pattern, common::Random& random) {
@@ -37,12 +39,29 @@ void KickVoice::render(float* out, int n, float volume) {
         if (freq2 < 0.0f)
             freq2 = 0.0f;
     }
+    // A partial whose frequency has fallen to 0 holds its phase (a run starts with its phase at most
+    // 6.28, so the wrap never moves it): its sine is the same for the whole run, worked out once. Past
+    // the first few hundred frames after a trigger both partials hold, and the run costs no sine at all.
+    const bool holds1 = freq1_ == 0.0f && slide >= 0.0f, holds2 = freq2_ == 0.0f && slide >= 0.0f;
     phase1_ = phase1;
     phase2_ = phase2;
     freq1_ = freq1;
     freq2_ = freq2;
-    for (int i = 0; i < n; ++i)
-        out[i] = fastSin(angles1[i]) * volume + fastSin(angles2[i]) * volume * 0.5f;
+    if (holds1 && holds2) {
+        const float held = fastSin(angles1[0]) * volume + fastSin(angles2[0]) * volume * 0.5f;
+        std::fill(out, out + n, held);
+    } else if (holds2) {
+        const float second = fastSin(angles2[0]) * volume * 0.5f;
+        for (int i = 0; i < n; ++i)
+            out[i] = fastSin(angles1[i]) * volume + second;
+    } else if (holds1) { // silenced by a new pattern while the octave still falls
+        const float first = fastSin(angles1[0]) * volume;
+        for (int i = 0; i < n; ++i)
+            out[i] = first + fastSin(angles2[i]) * volume * 0.5f;
+    } else {
+        for (int i = 0; i < n; ++i)
+            out[i] = fastSin(angles1[i]) * volume + fastSin(angles2[i]) * volume * 0.5f;
+    }
 }
 
 } // namespace vexla

@@ -54,9 +54,10 @@ unsigned scenePartOf(Request which);
 /// Output clip level: ±32766, not ±32767.
 inline constexpr float kClipLevel = 32766.0f;
 
-/// Clips one channel value to ±32766 (NaN gives −32766), setting `clipped` when it had to.
-/// Then rounds v − 0.5 to the nearest integer, ties to even, in double precision.
-std::int16_t clipAndConvert(float v, bool& clipped);
+/// Clips one channel value to ±32766 (NaN gives −32766), setting `clipped` to 1 when it had to (an int,
+/// so that a loop of them vectorises). Then rounds v − 0.5 to the nearest integer, ties to even, as
+/// lrint of the difference in double precision would.
+std::int16_t clipAndConvert(float v, int& clipped);
 
 class LoopEngine {
   public:

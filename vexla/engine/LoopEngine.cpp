@@ -408,7 +408,6 @@ void LoopEngine::renderUnits(int n, int firstCounter) {
     dryLooper.render(lines.dryLeft, lines.dryRight, n, controls.dryLooperGain);
     secondLooper.render(lines.secondLeft, lines.secondRight, n, controls.secondLooperGain);
     slicer.render(lines.slicerLeft, lines.slicerRight, n, controls.slicerGain);
-    hats.render(lines.hats, n, audioRandom, controls.hatVolume);
     sine.render(lines.sine, n, controls.sineVolume);
     kick.render(lines.kick, n, controls.kickVolume);
 }
@@ -425,9 +424,12 @@ void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
     BassVoice::Run bass1Run(bass1, controls.bass1Volume, firstCounter, controls.samplesPerStep);
     BassVoice::Run bass2Run(bass2, controls.bass2Volume, firstCounter, controls.samplesPerStep);
     StretchLooper::FilterRun vcf1Filters(vcf1Looper), vcf2Filters(vcf2Looper);
+    // Only the hi-hats draw from audioRandom, so rendering them here keeps every draw in order.
+    HatVoice::Run hatsRun(hats, audioRandom, controls.hatVolume);
     const auto frame = [&]<bool kMayUpdate>(int i) {
         lines.bass1[i] = bass1Run.next<kMayUpdate>(i);
         lines.bass2[i] = bass2Run.next<kMayUpdate>(i);
+        lines.hats[i] = hatsRun.next();
         if (i < vcf1Playing)
             vcf1Filters.filter(lines.vcf1Left[i], lines.vcf1Right[i]);
         if (i < vcf2Playing)
@@ -445,6 +447,7 @@ void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
     }
     bass1Run.finish();
     bass2Run.finish();
+    hatsRun.finish();
     vcf1Filters.finish();
     vcf2Filters.finish();
     vcf1Looper.finishRun(lines.vcf1Left, lines.vcf1Right, n, vcf1Playing, controls.vcf1Gain);

@@ -203,7 +203,7 @@ class LoopEngine {
     void serveChanges(bool atStepBoundary);
     /// Every unit's lines for n frames of one step, whose first frame has the advanced counter firstCounter.
     void renderUnits(int n, int firstCounter);
-    /// The basslines and the VCF loopers, frame by frame together (part of renderUnits).
+    /// The basslines, the hi-hats and the VCF loopers, frame by frame together (part of renderUnits).
     void renderFeedbackChains(int n, int firstCounter);
     /// The ring modulator's input and output and the echo's sends, from the units' lines.
     void mixSends(int n);

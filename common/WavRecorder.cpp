@@ -362,12 +362,11 @@ void WavRecorder::writerLoop() {
         const std::uint64_t head = head_.load(std::memory_order_acquire);
         std::uint64_t available = head - tail;
         // 16-bit stereo on a little-endian host: the ring's packed frames are the file's bytes, written
-        // from the ring itself (the producer takes the room back only once tail_ moves past them), in
-        // larger pieces since nothing is converted.
+        // from the ring itself (the producer takes the room back only once tail_ moves past them). The
+        // pieces stay one chunk long: a failed write loses at most the chunk it was writing.
         const bool asStored =
             std::endian::native == std::endian::little && s.bitsPerSample == 16 && s.channels == 2;
-        const std::size_t frames = static_cast<std::size_t>(
-            std::min<std::uint64_t>(available, asStored ? 8 * kChunkFrames : kChunkFrames));
+        const std::size_t frames = static_cast<std::size_t>(std::min<std::uint64_t>(available, kChunkFrames));
 
         if (frames > 0 && !s.failed) {
             std::size_t fitting = frames;

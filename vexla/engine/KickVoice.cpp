@@ -22,6 +22,16 @@ void KickVoice::trigger() {
 
 void KickVoice::render(float* out, int n, float volume) {
     const float slide = pattern.slide1;
+    // A partial whose frequency has fallen to 0 holds its phase (the octave's wrap leaves a phase of at
+    // most 6.28 alone): its sine is the same for the whole run, worked out once. Past the first few
+    // hundred frames after a trigger both partials hold, and the run costs no sine at all and leaves
+    // the voice as it was.
+    const bool holds1 = freq1_ == 0.0f && slide >= 0.0f;
+    const bool holds2 = freq2_ == 0.0f && slide >= 0.0f && phase2_ <= 6.28f;
+    if (holds1 && holds2) {
+        std::fill(out, out + n, fastSin(phase1_) * volume + fastSin(phase2_) * volume * 0.5f);
+        return;
+    }
     // The partials' phases first, then their sines, so that the sines of the whole run go together.
     float angles1[kMaxRunFrames], angles2[kMaxRunFrames];
     float phase1 = phase1_, phase2 = phase2_, freq1 = freq1_, freq2 = freq2_;
@@ -39,18 +49,11 @@ void KickVoice::render(float* out, int n, float volume) {
         if (freq2 < 0.0f)
             freq2 = 0.0f;
     }
-    // A partial whose frequency has fallen to 0 holds its phase (a run starts with its phase at most
-    // 6.28, so the wrap never moves it): its sine is the same for the whole run, worked out once. Past
-    // the first few hundred frames after a trigger both partials hold, and the run costs no sine at all.
-    const bool holds1 = freq1_ == 0.0f && slide >= 0.0f, holds2 = freq2_ == 0.0f && slide >= 0.0f;
     phase1_ = phase1;
     phase2_ = phase2;
     freq1_ = freq1;
     freq2_ = freq2;
-    if (holds1 && holds2) {
-        const float held = fastSin(angles1[0]) * volume + fastSin(angles2[0]) * volume * 0.5f;
-        std::fill(out, out + n, held);
-    } else if (holds2) {
+    if (holds2) {
         const float second = fastSin(angles2[0]) * volume * 0.5f;
         for (int i = 0; i < n; ++i)
             out[i] = fastSin(angles1[i]) * volume + second;

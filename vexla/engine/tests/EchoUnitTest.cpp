@@ -60,7 +60,8 @@ TEST(EchoUnit, LongestDelayIsCappedAtTheLine) {
 
 TEST(EchoUnit, RunsOfEveryLengthKeepTheImpulseAtTheExactDelayAcrossTheWrap) {
     // Runs of every length from 1 to 64, so that runs start and end on both sides of the line's wrap point.
-    for (const int delay : {1, 3, 63, 64, 1999, 65535}) {
+    // 64 and 65472 (65536 − 64) are the shortest and longest delays whose runs never read what they wrote.
+    for (const int delay : {1, 3, 63, 64, 65, 1999, 65471, 65472, 65473, 65535}) {
         auto echo = std::make_unique<EchoUnit>(5000);
         echo->setReadPos((EchoUnit::kPositionMask - delay) & EchoUnit::kPositionMask);
         const int frames = 3 * delay + 2;

@@ -126,7 +126,9 @@ TEST(SynthEngineRender, AllocatesNothingStoppedPlayingServingChangesOrRecording)
     const std::string path =
         (std::filesystem::temp_directory_path() / ("zintor-alloc-" + std::to_string(::getpid()) + ".wav"))
             .string();
-    common::WavRecorder recorder;
+    // A ring that holds the whole render (250 000 frames): the writer thread need not run meanwhile, so
+    // that a busy machine cannot make the ring overflow and drop frames.
+    common::WavRecorder recorder(1u << 18);
     ASSERT_EQ(recorder.open(path.c_str(), kSampleRate, 16, 2), common::WavRecorder::kOk);
     engine->setRecorder(&recorder);
     SynthState state = captureState(*engine);

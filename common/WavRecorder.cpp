@@ -2,6 +2,7 @@
 #include "common/WavRecorder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -295,11 +296,22 @@ int WavRecorder::writeFrames(const std::int16_t* interleavedStereo, int frames) 
             const std::uint64_t room = ringMask_ + 1 - (head - tail);
             const int now =
                 static_cast<int>(std::min<std::uint64_t>(room, static_cast<std::uint64_t>(frames - done)));
-            for (int i = 0; i < now; ++i) {
-                const std::int16_t* frame = interleavedStereo + 2 * (done + i);
-                ring_[(head + static_cast<std::uint64_t>(i)) & ringMask_] =
-                    static_cast<std::uint16_t>(frame[0]) |
-                    (static_cast<std::uint32_t>(static_cast<std::uint16_t>(frame[1])) << 16);
+            if constexpr (std::endian::native == std::endian::little) {
+                // A packed frame is the frame's two samples as they lie in memory: copied in (at most)
+                // two pieces, around the ring's end.
+                const std::size_t start = static_cast<std::size_t>(head) & ringMask_;
+                const std::size_t first =
+                    std::min<std::size_t>(static_cast<std::size_t>(now), ringMask_ + 1 - start);
+                std::memcpy(ring_.get() + start, interleavedStereo + 2 * done, first * 4);
+                std::memcpy(ring_.get(), interleavedStereo + 2 * (static_cast<std::size_t>(done) + first),
+                            (static_cast<std::size_t>(now) - first) * 4);
+            } else {
+                for (int i = 0; i < now; ++i) {
+                    const std::int16_t* frame = interleavedStereo + 2 * (done + i);
+                    ring_[(head + static_cast<std::uint64_t>(i)) & ringMask_] =
+                        static_cast<std::uint16_t>(frame[0]) |
+                        (static_cast<std::uint32_t>(static_cast<std::uint16_t>(frame[1])) << 16);
+                }
             }
             head_.store(head + static_cast<std::uint64_t>(now), std::memory_order_release);
             done += now;
@@ -349,6 +361,11 @@ void WavRecorder::writerLoop() {
         const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
         const std::uint64_t head = head_.load(std::memory_order_acquire);
         std::uint64_t available = head - tail;
+        // 16-bit stereo on a little-endian host: the ring's packed frames are the file's bytes, written
+        // from the ring itself (the producer takes the room back only once tail_ moves past them). The
+        // pieces stay one chunk long: a failed write loses at most the chunk it was writing.
+        const bool asStored =
+            std::endian::native == std::endian::little && s.bitsPerSample == 16 && s.channels == 2;
         const std::size_t frames = static_cast<std::size_t>(std::min<std::uint64_t>(available, kChunkFrames));
 
         if (frames > 0 && !s.failed) {
@@ -363,10 +380,20 @@ void WavRecorder::writerLoop() {
                     setError("the recording reached the largest size a WAV file can hold and was stopped");
                 }
             }
-            const std::size_t bytes = fileBytes(ring_.get(), ringMask_, tail, fitting, s.bitsPerSample,
-                                                s.channels, s.buffer.data());
+            const std::size_t start = static_cast<std::size_t>(tail) & ringMask_;
+            const std::size_t firstPiece = std::min(fitting, ringMask_ + 1 - start);
+            const std::size_t bytes = asStored ? fitting * 4
+                                               : fileBytes(ring_.get(), ringMask_, tail, fitting,
+                                                           s.bitsPerSample, s.channels, s.buffer.data());
+            const auto written = [&] {
+                if (!asStored)
+                    return writeAll(s.fd, s.buffer.data(), bytes);
+                const auto* ring = reinterpret_cast<const unsigned char*>(ring_.get());
+                return writeAll(s.fd, ring + 4 * start, 4 * firstPiece) &&
+                       writeAll(s.fd, ring, 4 * (fitting - firstPiece));
+            };
             if (bytes > 0) {
-                if (writeAll(s.fd, s.buffer.data(), bytes)) {
+                if (written()) {
                     s.dataBytes += bytes;
                     framesWritten_.fetch_add(fitting, std::memory_order_relaxed);
                 } else {

@@ -114,8 +114,13 @@ void BassVoice::slowUpdate() {
     if (cutoffLfoPhase_ >= kLfoWrap)
         cutoffLfoPhase_ -= kLfoWrap;
     // The slow values are worked out in double and stored in single precision; hence the widened 0.3f.
-    pwmOffset_ = static_cast<float>(preciseSin(static_cast<double>(pwmLfoPhase_)) * pattern.pwmLfoDepth);
-    const double sweep = preciseSin(static_cast<double>(cutoffLfoPhase_)) * pattern.cutoffLfoDepth;
+    // The two sines side by side, so that the compiler works them out in one pair of lanes.
+    const double phases[2] = {static_cast<double>(pwmLfoPhase_), static_cast<double>(cutoffLfoPhase_)};
+    double sines[2];
+    for (int k = 0; k < 2; ++k)
+        sines[k] = preciseSin(phases[k]);
+    pwmOffset_ = static_cast<float>(sines[0] * pattern.pwmLfoDepth);
+    const double sweep = sines[1] * pattern.cutoffLfoDepth;
     if (kind_ == BassKind::Bass1) {
         envelope_ += pattern.envelopeRate;
         cutoff_ = static_cast<float>(sweep + 0.5 - envelope_);

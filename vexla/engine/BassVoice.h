@@ -80,13 +80,14 @@ class BassVoice::Run {
   public:
     Run(BassVoice& voice, float volume, int firstCounter, int samplesPerStep);
 
-    /// Frame i of the run.
-    float next(int i) {
+    /// Frame i of the run. With kMayUpdate false the caller knows that no slow update falls on this
+    /// frame (framesBeforeUpdate()): the loop then calls nothing and keeps its state in registers.
+    template <bool kMayUpdate = true> float next(int i) {
         const float osc = (pwmOffset_ + 256.0f > phase_) ? 2.0f * phase_ / 256.0f - 1.0f : 0.0f;
         phase_ += increment_;
         if (phase_ >= 512.0f)
             phase_ -= 512.0f;
-        if (lfoCounter_ == 0) [[unlikely]] {
+        if (kMayUpdate && lfoCounter_ == 0) [[unlikely]] {
             // The slow update reads none of the run's state and writes only these.
             voice_.slowUpdate();
             pwmOffset_ = voice_.pwmOffset_;
@@ -103,8 +104,15 @@ class BassVoice::Run {
         if (amp_ > target)
             amp_ -= 16.0f;
         const float y = bass1_ ? low * amp_ : (low - osc) * amp_;
-        return y > clip_ ? clip_ : (y < -clip_ ? -clip_ : y);
+        // y clamped to ±clip (a NaN passes), written as the two comparisons that are minss and maxss:
+        // the signal crosses the clip level at random, and a branch there would often be mispredicted.
+        // The same as testing y > clip first for any clip of 0 or more (patterns hold 0..8191).
+        const float high = clip_ < y ? clip_ : y;
+        return -clip_ > high ? -clip_ : high;
     }
+
+    /// Frames from now on that next<false>() may render: those before the next slow update.
+    int framesBeforeUpdate() const { return lfoCounter_ > 0 && lfoCounter_ <= 33 ? 34 - lfoCounter_ : 0; }
 
     void finish() {
         voice_.phase_ = phase_;

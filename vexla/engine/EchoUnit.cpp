@@ -22,10 +22,44 @@ std::int32_t EchoUnit::chooseDelay(common::Random& random, int samplesPerStep) {
     return readPosFor(k, samplesPerStep);
 }
 
+namespace {
+
+/// A run of the echo that neither wraps nor writes where it reads, so that the compiler may work
+/// several frames at a time: the same arithmetic as the frame-by-frame loop below.
+void renderApart(const float* __restrict readLeft, const float* __restrict readRight,
+                 float* __restrict writeLeft, float* __restrict writeRight, const float* __restrict sendLeft,
+                 const float* __restrict sendRight, float* __restrict outLeft, float* __restrict outRight,
+                 int n) {
+    for (int i = 0; i < n; ++i) {
+        const float delayedLeft = readLeft[i];
+        const float delayedRight = readRight[i];
+        writeLeft[i] = delayedLeft * EchoUnit::kFeedback + sendLeft[i];
+        writeRight[i] = delayedRight * EchoUnit::kFeedback + sendRight[i];
+        outLeft[i] = delayedLeft;
+        outRight[i] = delayedRight;
+    }
+}
+
+} // namespace
+
 void EchoUnit::render(const float* sendLeft, const float* sendRight, float* outLeft, float* outRight, int n) {
     float* const lineLeft = delayLeft_.data();
     float* const lineRight = delayRight_.data();
     std::int32_t readPos = readPos_, writeLeft = writeLeft_, writeRight = writeRight_;
+    // Apart: no position wraps within the run, and each write range lies clear of the read range (a
+    // delay of n to 65536 − n frames), so no frame reads what an earlier frame of the run wrote.
+    const auto clear = [&](std::int32_t write) {
+        const std::int32_t delay = (write - readPos) & kPositionMask;
+        return write + n <= kEchoLineFrames && delay >= n && delay <= kEchoLineFrames - n;
+    };
+    if (readPos + n <= kEchoLineFrames && clear(writeLeft) && clear(writeRight)) {
+        renderApart(lineLeft + readPos, lineRight + readPos, lineLeft + writeLeft, lineRight + writeRight,
+                    sendLeft, sendRight, outLeft, outRight, n);
+        readPos_ = (readPos + n) & kPositionMask;
+        writeLeft_ = (writeLeft + n) & kPositionMask;
+        writeRight_ = (writeRight + n) & kPositionMask;
+        return;
+    }
     for (int i = 0; i < n; ++i) {
         // Read before write: with a delay of 0 a frame hears the line as it was.
         const float delayedLeft = lineLeft[readPos];

@@ -24,20 +24,10 @@ void HatVoice::stepLoad(int s) {
 }
 
 void HatVoice::render(float* out, int n, common::Random& random, float volume) {
-    float level = level_, smooth1 = smooth1_, smooth2 = smooth2_;
-    const float decay = decay_, tone = tone_;
-    for (int i = 0; i < n; ++i) {
-        const float noise = static_cast<float>(random.next() - 16384) * level;
-        level -= decay;
-        if (level < 0.0f)
-            level = 0.0f;
-        smooth1 += (noise - smooth1) * tone;
-        smooth2 += (smooth1 - smooth2) * tone;
-        out[i] = (smooth2 - noise) * volume;
-    }
-    level_ = level;
-    smooth1_ = smooth1;
-    smooth2_ = smooth2;
+    Run run(*this, random, volume);
+    for (int i = 0; i < n; ++i)
+        out[i] = run.next();
+    run.finish();
 }
 
 } // namespace vexla

@@ -4,6 +4,8 @@
 #include "vexla/engine/FastSine.h"
 #include "vexla/engine/RunFrames.h"
 
+#include <algorithm>
+
 namespace vexla {
 
 void KickVoice::generate(KickPattern& pattern, common::Random& random) {
@@ -20,6 +22,16 @@ void KickVoice::trigger() {
 
 void KickVoice::render(float* out, int n, float volume) {
     const float slide = pattern.slide1;
+    // A partial whose frequency has fallen to 0 holds its phase (the octave's wrap leaves a phase of at
+    // most 6.28 alone): its sine is the same for the whole run, worked out once. Past the first few
+    // hundred frames after a trigger both partials hold, and the run costs no sine at all and leaves
+    // the voice as it was.
+    const bool holds1 = freq1_ == 0.0f && slide >= 0.0f;
+    const bool holds2 = freq2_ == 0.0f && slide >= 0.0f && phase2_ <= 6.28f;
+    if (holds1 && holds2) {
+        std::fill(out, out + n, fastSin(phase1_) * volume + fastSin(phase2_) * volume * 0.5f);
+        return;
+    }
     // The partials' phases first, then their sines, so that the sines of the whole run go together.
     float angles1[kMaxRunFrames], angles2[kMaxRunFrames];
     float phase1 = phase1_, phase2 = phase2_, freq1 = freq1_, freq2 = freq2_;
@@ -41,8 +53,18 @@ void KickVoice::render(float* out, int n, float volume) {
     phase2_ = phase2;
     freq1_ = freq1;
     freq2_ = freq2;
-    for (int i = 0; i < n; ++i)
-        out[i] = fastSin(angles1[i]) * volume + fastSin(angles2[i]) * volume * 0.5f;
+    if (holds2) {
+        const float second = fastSin(angles2[0]) * volume * 0.5f;
+        for (int i = 0; i < n; ++i)
+            out[i] = fastSin(angles1[i]) * volume + second;
+    } else if (holds1) { // silenced by a new pattern while the octave still falls
+        const float first = fastSin(angles1[0]) * volume;
+        for (int i = 0; i < n; ++i)
+            out[i] = first + fastSin(angles2[i]) * volume * 0.5f;
+    } else {
+        for (int i = 0; i < n; ++i)
+            out[i] = fastSin(angles1[i]) * volume + fastSin(angles2[i]) * volume * 0.5f;
+    }
 }
 
 } // namespace vexla

@@ -19,17 +19,22 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 } // namespace
 
-std::int16_t clipAndConvert(float v, bool& clipped) {
-    if (v > kClipLevel) {
-        v = kClipLevel;
-        clipped = true;
-    } else if (!(v >= -kClipLevel)) { // also catches NaN
-        v = -kClipLevel;
-        clipped = true;
-    }
-    // lrint rounds in the default mode, to nearest with ties to even: round-half-even of v − 0.5, i.e.
-    // floor(v) for fractions. The engine never changes the mode.
-    return static_cast<std::int16_t>(std::lrint(static_cast<double>(v) - 0.5));
+std::int16_t clipAndConvert(float v, int& clipped) {
+    // Without branches or doubles (minss, maxss, conversions and integer arithmetic), so that the mix's
+    // loop converts four values at a time.
+    const float high = kClipLevel < v ? kClipLevel : v;          // a NaN passes...
+    const float level = high > -kClipLevel ? high : -kClipLevel; // ...and becomes −32766 here
+    clipped |= level != v;
+    // As lrint(level − 0.5) in double precision in the default rounding mode (which the engine never
+    // changes): round-half-even of level − 0.5, i.e. floor(level) for a fraction, and the even one of
+    // k − 1 and k for a whole number k. A negative level of magnitude 2^−54 or less is the exception:
+    // its difference rounds to −0.5 in double precision, which gives 0.
+    const auto whole = static_cast<std::int32_t>(level); // toward zero
+    const auto back = static_cast<float>(whole);
+    // A negative fraction: the floor is one lower.
+    const std::int32_t below = static_cast<std::int32_t>(back > level) & (level < -0x1p-54f);
+    const std::int32_t oddWhole = static_cast<std::int32_t>(back == level) & whole;
+    return static_cast<std::int16_t>(whole - below - oddWhole);
 }
 
 // ---- the changes the window posts -----------------------------------------------------------------
@@ -356,10 +361,13 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
 void LoopEngine::tapRun(const std::int16_t* out, int n) {
     // Peak hold for the meters: magnitudes, since the voices reach the right channel inverted. Each frame
     // the peak falls by one and rises to the frame's magnitude.
-    std::int32_t peakLeft = peakLeft_, peakRight = peakRight_;
+    // After n frames a peak is the larger of its old value less n and each magnitude less the frames
+    // that follow it: a reduction the compiler vectorises, where the frame-by-frame rule is a chain.
+    std::int32_t peakLeft = peakLeft_ - n, peakRight = peakRight_ - n;
     for (int i = 0; i < n; ++i) {
-        peakLeft = std::max(peakLeft - 1, std::abs(static_cast<std::int32_t>(out[2 * i])));
-        peakRight = std::max(peakRight - 1, std::abs(static_cast<std::int32_t>(out[2 * i + 1])));
+        const int framesAfter = n - 1 - i;
+        peakLeft = std::max(peakLeft, std::abs(static_cast<std::int32_t>(out[2 * i])) - framesAfter);
+        peakRight = std::max(peakRight, std::abs(static_cast<std::int32_t>(out[2 * i + 1])) - framesAfter);
     }
     peakLeft_ = peakLeft;
     peakRight_ = peakRight;
@@ -402,7 +410,6 @@ void LoopEngine::renderUnits(int n, int firstCounter) {
     dryLooper.render(lines.dryLeft, lines.dryRight, n, controls.dryLooperGain);
     secondLooper.render(lines.secondLeft, lines.secondRight, n, controls.secondLooperGain);
     slicer.render(lines.slicerLeft, lines.slicerRight, n, controls.slicerGain);
-    hats.render(lines.hats, n, audioRandom, controls.hatVolume);
     sine.render(lines.sine, n, controls.sineVolume);
     kick.render(lines.kick, n, controls.kickVolume);
 }
@@ -419,16 +426,30 @@ void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
     BassVoice::Run bass1Run(bass1, controls.bass1Volume, firstCounter, controls.samplesPerStep);
     BassVoice::Run bass2Run(bass2, controls.bass2Volume, firstCounter, controls.samplesPerStep);
     StretchLooper::FilterRun vcf1Filters(vcf1Looper), vcf2Filters(vcf2Looper);
-    for (int i = 0; i < n; ++i) {
-        lines.bass1[i] = bass1Run.next(i);
-        lines.bass2[i] = bass2Run.next(i);
+    // Only the hi-hats draw from audioRandom, so rendering them here keeps every draw in order.
+    HatVoice::Run hatsRun(hats, audioRandom, controls.hatVolume);
+    const auto frame = [&]<bool kMayUpdate>(int i) {
+        lines.bass1[i] = bass1Run.next<kMayUpdate>(i);
+        lines.bass2[i] = bass2Run.next<kMayUpdate>(i);
+        lines.hats[i] = hatsRun.next();
         if (i < vcf1Playing)
             vcf1Filters.filter(lines.vcf1Left[i], lines.vcf1Right[i]);
         if (i < vcf2Playing)
             vcf2Filters.filter(lines.vcf2Left[i], lines.vcf2Right[i]);
+    };
+    // The frames between the basslines' slow updates (every 34th frame) call nothing, so that the
+    // chains' state stays in registers across them.
+    for (int i = 0; i < n;) {
+        const int end =
+            std::min(n, i + std::min(bass1Run.framesBeforeUpdate(), bass2Run.framesBeforeUpdate()));
+        for (; i < end; ++i)
+            frame.operator()<false>(i);
+        if (i < n)
+            frame.operator()<true>(i++);
     }
     bass1Run.finish();
     bass2Run.finish();
+    hatsRun.finish();
     vcf1Filters.finish();
     vcf2Filters.finish();
     vcf1Looper.finishRun(lines.vcf1Left, lines.vcf1Right, n, vcf1Playing, controls.vcf1Gain);
@@ -482,7 +503,7 @@ void LoopEngine::mixOutput(std::int16_t* out, int n) {
     const bool dcFilter = snapshot_.controls.dcFilter != 0;
     dcLeft_.render(lines.mixLeft, n, 1, dcFilter);
     dcRight_.render(lines.mixRight, n, 1, dcFilter);
-    bool clipped = false;
+    int clipped = 0;
     for (int i = 0; i < n; ++i) {
         out[2 * i] = clipAndConvert(lines.mixLeft[i], clipped);
         out[2 * i + 1] = clipAndConvert(lines.mixRight[i], clipped);

@@ -60,9 +60,10 @@ void rollVoice(Request which, SceneState& patterns, common::Random& random, int 
 /// Output clip level: ±32766, not ±32767.
 inline constexpr float kClipLevel = 32766.0f;
 
-/// Clips one channel value to ±32766 (NaN gives −32766), setting `clipped` when it had to.
-/// Then rounds v − 0.5 to the nearest integer, ties to even, in double precision.
-std::int16_t clipAndConvert(float v, bool& clipped);
+/// Clips one channel value to ±32766 (NaN gives −32766), setting `clipped` to 1 when it had to (an int,
+/// so that a loop of them vectorises). Then rounds v − 0.5 to the nearest integer, ties to even, as
+/// lrint of the difference in double precision would.
+std::int16_t clipAndConvert(float v, int& clipped);
 
 class LoopEngine : common::NoCopy {
   public:
@@ -208,7 +209,7 @@ class LoopEngine : common::NoCopy {
     void serveChanges(bool atStepBoundary);
     /// Every unit's lines for n frames of one step, whose first frame has the advanced counter firstCounter.
     void renderUnits(int n, int firstCounter);
-    /// The basslines and the VCF loopers, frame by frame together (part of renderUnits).
+    /// The basslines, the hi-hats and the VCF loopers, frame by frame together (part of renderUnits).
     void renderFeedbackChains(int n, int firstCounter);
     /// The ring modulator's input and output and the echo's sends, from the units' lines.
     void mixSends(int n);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "vexla/engine/RunFrames.h"
 #include "vexla/samples/SampleSlot.h"
 
 namespace vexla {
@@ -30,16 +31,22 @@ void SlicerVoice::render(float* left, float* right, int n, float gain) {
         const std::int16_t* const leftData = slot.left.get() + position_;
         const bool stereo = slot.stereo && slot.right != nullptr;
         const std::int16_t* const rightData = stereo ? slot.right.get() + position_ : leftData;
+        // The envelope first, a short chain; then the products, which the compiler works out several
+        // at a time.
+        float envelope[kMaxRunFrames];
         float env = env_;
         const float decay = decay_;
         for (int i = 0; i < playing; ++i) {
-            left[i] = static_cast<float>(leftData[i]) * env * gain;
-            right[i] = static_cast<float>(rightData[i]) * env * gain;
+            envelope[i] = env;
             env -= decay;
             if (env < 0.0f)
                 env = 0.0f;
         }
         env_ = env;
+        for (int i = 0; i < playing; ++i) {
+            left[i] = static_cast<float>(leftData[i]) * envelope[i] * gain;
+            right[i] = static_cast<float>(rightData[i]) * envelope[i] * gain;
+        }
         position_ += playing;
     }
     std::fill(left + playing, left + n, 0.0f);

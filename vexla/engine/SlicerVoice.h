@@ -26,7 +26,8 @@ class SlicerVoice : common::NoCopy {
     /// Step start: takes the step's decay and jumps to its slice. step is currentStep, 0..63.
     void stepLoad(int step);
 
-    /// n frames into left and right: one stored frame per output frame, times the envelope and gain.
+    /// n frames (1..kMaxRunFrames) into left and right: one stored frame per output frame, times the
+    /// envelope and gain.
     /// A mono sample sounds on both sides; past the sample's end the frames are silent.
     void render(float* left, float* right, int n, float gain);
 

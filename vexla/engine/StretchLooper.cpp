@@ -64,27 +64,30 @@ int StretchLooper::fetch(float* left, float* right, int n) {
     }
     // Index of the stored frame: nearest to position − 0.5, ties to even (0, 0, 2, 2, … at speed 1).
     // position < length keeps it at most length − 1; the min guards the last ulp.
-    // Adding 1.5 × 2^52 leaves that integer in the low bits of the double; written so, the run's indices
-    // are worked out several at a time.
+    // Adding 1.5 × 2^52 leaves that integer in the low bits of the double. Each index is worked out
+    // where its frames are read (a load that waits on an index just stored by a vector loop stalls),
+    // and the frames are converted apart, several at a time.
     const auto lastIndex = static_cast<std::int32_t>(length) - 1;
     const auto firstFrame = static_cast<double>(first); // exact: frames stay far below 2^53
-    std::int32_t indices[kMaxRunFrames];
-    for (int i = 0; i < playing; ++i) {
+    const auto indexOf = [&](int i) {
         const double shifted = (firstFrame + i) * speed - 0.5 + 6755399441055744.0;
-        indices[i] = std::min(static_cast<std::int32_t>(std::bit_cast<std::int64_t>(shifted)), lastIndex);
-    }
-    // Gathered first and converted apart, so that the conversions go several at a time.
-    std::int16_t gathered[kMaxRunFrames];
-    for (int i = 0; i < playing; ++i)
-        gathered[i] = leftData_[indices[i]];
-    for (int i = 0; i < playing; ++i)
-        left[i] = gathered[i];
+        return std::min(static_cast<std::int32_t>(std::bit_cast<std::int64_t>(shifted)), lastIndex);
+    };
+    std::int16_t gatheredLeft[kMaxRunFrames], gatheredRight[kMaxRunFrames];
     if (stereo_) {
+        for (int i = 0; i < playing; ++i) {
+            const std::int32_t index = indexOf(i);
+            gatheredLeft[i] = leftData_[index];
+            gatheredRight[i] = rightData_[index];
+        }
         for (int i = 0; i < playing; ++i)
-            gathered[i] = rightData_[indices[i]];
+            right[i] = gatheredRight[i];
+    } else {
         for (int i = 0; i < playing; ++i)
-            right[i] = gathered[i];
+            gatheredLeft[i] = leftData_[indexOf(i)];
     }
+    for (int i = 0; i < playing; ++i)
+        left[i] = gatheredLeft[i];
     frame_ = first + playing;
     position_ = static_cast<double>(frame_) * speed;
     return playing;

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -18,6 +21,74 @@ namespace {
 
 using testing::makeQuietEngine;
 using testing::renderInBlocks;
+
+TEST(ClipAndConvert, RoundsVMinusHalfToEvenAndClipsAtPlusMinus32766) {
+    struct Case {
+        float in;
+        int out;
+        bool clips;
+    };
+    const Case cases[] = {
+        {40000.0f, 32766, true},
+        {-40000.0f, -32766, true},
+        {32766.0f, 32766, false},
+        {32765.0f, 32764, false},
+        {-32766.0f, -32766, false},
+        {2.5f, 2, false},
+        {-2.5f, -3, false},
+        {-3.0f, -4, false},
+        {0.0f, 0, false},
+        {0.25f, 0, false},
+        {-0.25f, -1, false},
+        {-0x1p-54f, 0, false}, // v − 0.5 rounds to −0.5 in double precision
+        {-0x1.000002p-54f, -1, false},
+        {7.999f, 7, false},
+        {32766.5f, 32766, true},
+        {std::numeric_limits<float>::quiet_NaN(), -32766, true},
+        {std::numeric_limits<float>::infinity(), 32766, true},
+        {-std::numeric_limits<float>::infinity(), -32766, true},
+    };
+    for (const Case& c : cases) {
+        int clipped = 0;
+        EXPECT_EQ(clipAndConvert(c.in, clipped), c.out) << "input " << c.in;
+        EXPECT_EQ(clipped != 0, c.clips) << "input " << c.in;
+    }
+}
+
+// The conversion works in single precision and integers; the rule it keeps is lrint of v − 0.5 in double
+// precision. Every float whose rounding could differ is checked: each one near zero (tiny magnitudes,
+// where v − 0.5 in float would round), a dense run of whole and half numbers, and the last steps below
+// the clip level.
+TEST(ClipAndConvert, MatchesRoundingInDoublePrecisionForEveryFloatTried) {
+    const auto reference = [](float v) {
+        const float level = v > kClipLevel ? kClipLevel : (v >= -kClipLevel ? v : -kClipLevel);
+        return static_cast<int>(std::lrint(static_cast<double>(level) - 0.5));
+    };
+    int mismatches = 0;
+    const auto check = [&](float v) {
+        int clipped = 0;
+        if (clipAndConvert(v, clipped) != reference(v) && ++mismatches <= 5)
+            ADD_FAILURE() << "input " << v;
+    };
+    // Floats of magnitude below 4, both signs: every 61st bit pattern (so that every binade and every
+    // low-bit pattern is met), and each of the smallest 4096 (subnormals).
+    for (std::uint32_t bits = 0; bits < 0x40800000u; bits += 61) {
+        check(std::bit_cast<float>(bits));
+        check(-std::bit_cast<float>(bits));
+    }
+    for (std::uint32_t bits = 0; bits < 4096; ++bits) {
+        check(std::bit_cast<float>(bits));
+        check(-std::bit_cast<float>(bits));
+    }
+    for (int k = -32766; k <= 32766; ++k) {
+        const float whole = static_cast<float>(k);
+        check(whole);
+        check(whole + 0.5f);
+        check(std::nextafter(whole, 40000.0f));
+        check(std::nextafter(whole, -40000.0f));
+    }
+    EXPECT_EQ(mismatches, 0);
+}
 
 // Kick triggers show as the frame where the held kick (both partials slid to 0) jumps back to sin(0) = 0.
 std::vector<int> kickTriggerFrames(const std::vector<std::int16_t>& left) {

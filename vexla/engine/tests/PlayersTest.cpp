@@ -139,6 +139,37 @@ common::Random randomGiving(int k) {
             return common::Random(seed);
 }
 
+// A silent input lets the render skip the sines (and, for a modulator never set, its phases); the carrier
+// must still stand exactly where a modulator that worked every frame has it. The other modulator's input
+// is 1e-30: silent to the ear, but not zero, so it takes the full route.
+TEST(RingModulator, ASilentStretchLeavesTheCarrierWhereAFullRenderLeavesIt) {
+    common::Random random(7);
+    RingModulator skipping, working;
+    float silent[64] = {}, faint[64], loud[64], skipped[64], worked[64];
+    std::fill(std::begin(faint), std::end(faint), 1e-30f);
+    for (int i = 0; i < 64; ++i)
+        loud[i] = static_cast<float>(i) * 100.0f - 3000.0f;
+    for (int round = 0; round < 4; ++round) {
+        // Round 0 starts with neither modulator ever set; each later one after a new "AM Alter".
+        for (int run = 0; run < 300; ++run) {
+            const int n = 1 + (run * 37) % 64;
+            skipping.render(silent, skipped, n);
+            working.render(faint, worked, n);
+            for (int i = 0; i < n; ++i)
+                ASSERT_EQ(skipped[i], 0.0f) << "round " << round << ", run " << run;
+        }
+        EXPECT_EQ(skipping.carrierPhase(), working.carrierPhase()) << "round " << round;
+        EXPECT_EQ(skipping.sweepPhase(), working.sweepPhase()) << "round " << round;
+        for (int run = 0; run < 50; ++run) {
+            skipping.render(loud, skipped, 64);
+            working.render(loud, worked, 64);
+            ASSERT_TRUE(std::equal(skipped, skipped + 64, worked)) << "round " << round << ", run " << run;
+        }
+        RingModulator::alterAm(working.setting, random);
+        skipping.setting = working.setting;
+    }
+}
+
 TEST(EchoUnit, RepeatsAtOneToFiveStepsLessOneFrameCappedAtTheLine) {
     struct Case {
         int samplesPerStep, choice; // choice −1: the delay the echo starts with
@@ -170,7 +201,8 @@ TEST(EchoUnit, RepeatsAtOneToFiveStepsLessOneFrameCappedAtTheLine) {
 
 TEST(EchoUnit, RunsOfEveryLengthKeepTheImpulseAtTheExactDelayAcrossTheWrap) {
     // Runs of every length from 1 to 64, so that runs start and end on both sides of the line's wrap point.
-    for (const int delay : {1, 3, 63, 64, 1999, 65535}) {
+    // 64 and 65472 (65536 − 64) are the shortest and longest delays whose runs never read what they wrote.
+    for (const int delay : {1, 3, 63, 64, 65, 1999, 65471, 65472, 65473, 65535}) {
         auto echo = std::make_unique<EchoUnit>(5000);
         echo->setReadPos((EchoUnit::kPositionMask - delay) & EchoUnit::kPositionMask);
         const int frames = 3 * delay + 2;

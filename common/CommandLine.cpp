@@ -3,6 +3,7 @@
 
 #include "common/WavRecorder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -378,6 +379,38 @@ int checkOutputs(std::string_view program, const RenderArguments& args,
 int failWith(std::string_view program, const std::string& message, int status) {
     std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(), message.c_str());
     return status;
+}
+
+int renderToFile(std::string_view program, const RenderArguments& args, std::uint32_t seed,
+                 const std::function<void(std::int16_t* out, int frames)>& fill,
+                 const std::function<std::string()>& saveScene) {
+    WavRecorder recorder;
+    recorder.setBlockingWhenFull(true); // offline: wait for the writer rather than drop frames
+    if (recorder.open(args.outputPath.c_str(), kSampleRate, 16, 2) != WavRecorder::kOk)
+        return failWith(program, "cannot write " + inQuotes(args.outputPath) + ": " + recorder.lastError(),
+                        kExitFailure);
+    std::vector<std::int16_t> block(2 * static_cast<std::size_t>(args.blockFrames));
+    bool writeFailed = false;
+    const InterruptCatcher interrupts;
+    for (std::int64_t done = 0; done < args.frames && !writeFailed && !interrupts.caught();) {
+        const int frames = static_cast<int>(std::min<std::int64_t>(args.blockFrames, args.frames - done));
+        fill(block.data(), frames);
+        writeFailed = recorder.writeFrames(block.data(), frames) != WavRecorder::kOk;
+        done += frames;
+    }
+    if (recorder.finish() != WavRecorder::kOk || writeFailed)
+        return failWith(program, "writing " + inQuotes(args.outputPath) + " failed: " + recorder.lastError(),
+                        kExitFailure);
+    if (interrupts.caught())
+        return failWith(program,
+                        "interrupted: " + inQuotes(args.outputPath) + " holds what was rendered until then",
+                        128 + interrupts.caught());
+    if (!args.saveScenePath.empty())
+        if (const std::string error = saveScene(); !error.empty())
+            return failWith(program, "cannot save scene " + inQuotes(args.saveScenePath) + ": " + error,
+                            kExitFailure);
+    reportRender(program, args, seed);
+    return kExitOk;
 }
 
 } // namespace common

@@ -118,6 +118,14 @@ class InterruptCatcher {
     int caught() const;
 };
 
+/// The offline render both programs share: opens args.outputPath, fills it block by block (at most
+/// args.blockFrames) with `fill(out, frames)`, which writes that many 16-bit stereo frames, and stops at
+/// the first failed write or at SIGINT/SIGTERM with the file finished. Then, when args.saveScenePath is
+/// given, `saveScene()` (an error text, or "" once saved), and the closing report. Returns the exit status.
+int renderToFile(std::string_view program, const RenderArguments& args, std::uint32_t seed,
+                 const std::function<void(std::int16_t* out, int frames)>& fill,
+                 const std::function<std::string()>& saveScene);
+
 /// Prints "program: message" on stderr and returns `status`.
 int failWith(std::string_view program, const std::string& message, int status);
 

@@ -90,37 +90,41 @@ template <typename Snapshot> class UndoHistory {
     Ring redo_;
 };
 
-/// The re-roll history of both programs: each entry is a whole state with the parts (a bit set) its
-/// change touched; a step back or forward restores those parts, and keeps the present state of the same
-/// parts for the way back.
-template <typename State> class PartsHistory {
+/// The re-roll history of both programs, as a base: each entry is a whole state with the parts (a bit set)
+/// its change touched; undo and redo restore those parts, and keep the present state of the same parts for
+/// the way back. `Derived` gives `State present()` and `void restore(const State&, unsigned parts)`.
+template <class Derived, typename State> class PartsHistory {
   public:
     explicit PartsHistory(std::size_t depth) : history_(depth) {}
 
-    /// Keeps `before`, the state whose `parts` a change is about to replace.
-    void keep(const State& before, unsigned parts) { history_.record(Entry{before, parts}); }
-
-    /// One step back, or forward with `forward`: `present()` gives the state now, `restore(state, parts)`
-    /// puts the kept one back. False, and neither is called, when there is no step.
-    template <class Present, class Restore> bool step(bool forward, Present&& present, Restore&& restore) {
-        const Entry* top = forward ? history_.peekRedo() : history_.peekUndo();
-        if (top == nullptr)
-            return false;
-        // The entry kept for the way back names the same parts as the one it mirrors.
-        const Entry here{present(), top->parts};
-        const Entry target = *(forward ? history_.redo(here) : history_.undo(here));
-        restore(target.state, target.parts);
-        return true;
-    }
-
+    /// One re-roll back or forward; false, and nothing is asked of Derived, when there is none.
+    bool undo() { return step(false); }
+    bool redo() { return step(true); }
     std::size_t undoCount() const { return history_.undoCount(); }
     std::size_t redoCount() const { return history_.redoCount(); }
+
+  protected:
+    /// Keeps `before`, the state whose `parts` a change is about to replace.
+    void keepState(const State& before, unsigned parts) { history_.record(Entry{before, parts}); }
 
   private:
     struct Entry {
         State state;
         unsigned parts = 0;
     };
+
+    bool step(bool forward) {
+        const Entry* top = forward ? history_.peekRedo() : history_.peekUndo();
+        if (top == nullptr)
+            return false;
+        Derived& self = static_cast<Derived&>(*this);
+        // The entry kept for the way back names the same parts as the one it mirrors.
+        const Entry here{self.present(), top->parts};
+        const Entry target = *(forward ? history_.redo(here) : history_.undo(here));
+        self.restore(target.state, target.parts);
+        return true;
+    }
+
     UndoHistory<Entry> history_;
 };
 

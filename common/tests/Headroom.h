@@ -2,6 +2,9 @@
 // stretch of each channel, in full scale.
 #pragma once
 
+#include "common/tests/GoldenRender.h"
+
+#include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -37,6 +40,33 @@ inline double worstSecondMean(const std::string& path, int fromSecond = 0, bool 
         }
     }
     return worst;
+}
+
+/// What each program's DC filter test measures, with `run(args)` its command line: 20 s of seed 7 plain,
+/// with --set dcFilter=1 (its scene saved), and reopened from that scene. Returns the worst one-second
+/// means of the plain and the filtered render (the filtered one from `fromSecond` on), and the filtered
+/// render's whole mean; the reopened render must be the filtered one, byte for byte.
+struct Offsets {
+    double plainWorst = -1.0;
+    double filteredWorst = -1.0;
+    double filteredWhole = -1.0;
+};
+template <class Run> Offsets measureDcFilter(Run run, const std::string& folder, int fromSecond) {
+    const auto at = [&](const char* name) { return folder + "/" + name; };
+    const auto render = [&](const std::string& output, std::vector<std::string> more) {
+        std::vector<std::string> args = {"--render", output, "--seconds", "20", "--seed", "7"};
+        args.insert(args.end(), more.begin(), more.end());
+        return run(args);
+    };
+    Offsets offsets;
+    EXPECT_EQ(render(at("plain.wav"), {}), 0);
+    EXPECT_EQ(render(at("filtered.wav"), {"--set", "dcFilter=1", "--save-scene", at("scene.json")}), 0);
+    EXPECT_EQ(render(at("reopened.wav"), {"--scene", at("scene.json")}), 0);
+    EXPECT_EQ(golden::fileChecksum(at("reopened.wav")), golden::fileChecksum(at("filtered.wav")));
+    offsets.plainWorst = worstSecondMean(at("plain.wav"));
+    offsets.filteredWorst = worstSecondMean(at("filtered.wav"), fromSecond);
+    offsets.filteredWhole = worstSecondMean(at("filtered.wav"), 0, true);
+    return offsets;
 }
 
 } // namespace headroom

@@ -214,44 +214,13 @@ int render(const common::RenderArguments& args) {
     if (!setsRunning(args))
         engine->params.running.store(true, kRelaxed);
 
-    common::WavRecorder recorder;
-    recorder.setBlockingWhenFull(true);
-    if (recorder.open(args.outputPath.c_str(), kSampleRate, 16, 2) != common::WavRecorder::kOk)
-        return common::failWith(kProgram, "cannot write \"" + args.outputPath + "\": " + recorder.lastError(),
-                                common::kExitFailure);
-    engine->setRecorder(&recorder);
-    engine->params.recordedBytes.store(0, kRelaxed);
-    engine->params.recording.store(true, kRelaxed);
-
-    std::vector<unsigned char> block(static_cast<std::size_t>(args.blockFrames) * 4);
-    // A failed recording (a full disk) ends the render at once; finish() below reports it. An
-    // interrupt ends it too, with the file finished.
-    const common::InterruptCatcher interrupts;
-    for (std::int64_t remaining = args.frames;
-         remaining > 0 && !recorder.hasStopped() && !interrupts.caught();) {
-        const int frames = static_cast<int>(remaining < args.blockFrames ? remaining : args.blockFrames);
-        engine->renderBlock(block.data(), frames * 4);
-        remaining -= frames;
-    }
-
-    engine->params.recording.store(false, kRelaxed);
-    engine->setRecorder(nullptr);
-    if (recorder.finish() != common::WavRecorder::kOk)
-        return common::failWith(kProgram,
-                                "writing \"" + args.outputPath + "\" failed: " + recorder.lastError(),
-                                common::kExitFailure);
-    if (interrupts.caught())
-        return common::failWith(kProgram,
-                                "interrupted: \"" + args.outputPath + "\" holds what was rendered until then",
-                                128 + interrupts.caught());
-    if (!args.saveScenePath.empty()) {
-        std::string error;
-        if (!saveSceneFile(args.saveScenePath, named, error))
-            return common::failWith(kProgram, "cannot save scene \"" + args.saveScenePath + "\": " + error,
-                                    common::kExitFailure);
-    }
-    common::reportRender(kProgram, args, seed);
-    return common::kExitOk;
+    return common::renderToFile(
+        kProgram, args, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },
+        [&] {
+            std::string error;
+            saveSceneFile(args.saveScenePath, named, error);
+            return error;
+        });
 }
 
 } // namespace

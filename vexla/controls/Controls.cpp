@@ -1,6 +1,7 @@
 // The table of Vexla's controls and the ranges computed from it.
 #include "vexla/controls/Controls.h"
 
+#include "common/FindRow.h"
 #include "vexla/engine/ResonantLowpass.h"
 
 #include <algorithm>
@@ -162,10 +163,7 @@ std::span<const Control> controls() {
 }
 
 const Control* findControl(std::string_view name) {
-    for (const Control& c : controls())
-        if (c.name == name)
-            return &c;
-    return nullptr;
+    return common::findRow(controls(), &Control::name, name);
 }
 
 void applyStartPositions(EngineParams& params) {

@@ -1,6 +1,7 @@
 // The window's start-up routine and engine buttons, shared with the headless renderer.
 #include "vexla/engine/EngineControls.h"
 
+#include "common/FindRow.h"
 #include "vexla/engine/VcfFilterSetting.h"
 
 namespace vexla {
@@ -29,10 +30,7 @@ int pressSequence(LoopEngine& engine, common::Random& windowRandom) {
 }
 
 const EngineButton* findEngineButton(std::string_view caption) {
-    for (const EngineButton& button : kEngineButtons)
-        if (button.caption == caption)
-            return &button;
-    return nullptr;
+    return common::findRow(std::span<const EngineButton>(kEngineButtons), &EngineButton::caption, caption);
 }
 
 bool pressButton(LoopEngine& engine, common::Random& windowRandom, std::string_view caption) {

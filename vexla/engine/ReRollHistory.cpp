@@ -46,7 +46,7 @@ unsigned ReRollHistory::partsOf(std::string_view caption) {
 }
 
 void ReRollHistory::keep(unsigned parts) {
-    history_.keep(captureLatest(engine_), parts);
+    keepState(captureLatest(engine_), parts);
 }
 
 bool ReRollHistory::press(common::Random& windowRandom, std::string_view caption) {
@@ -66,22 +66,13 @@ bool ReRollHistory::press(common::Random& windowRandom, std::string_view caption
     return true;
 }
 
-bool ReRollHistory::undo() {
-    return step(false);
+SceneState ReRollHistory::present() {
+    engine_.collectChanges(); // the requests served so far belong to the step kept
+    return captureLatest(engine_);
 }
 
-bool ReRollHistory::redo() {
-    return step(true);
-}
-
-bool ReRollHistory::step(bool forward) {
-    return history_.step(
-        forward,
-        [&] {
-            engine_.collectChanges(); // the requests served so far belong to the step kept
-            return captureLatest(engine_);
-        },
-        [&](const SceneState& state, unsigned parts) { restoreScene(engine_, state, parts); });
+void ReRollHistory::restore(const SceneState& state, unsigned parts) {
+    restoreScene(engine_, state, parts);
 }
 
 } // namespace vexla

@@ -20,11 +20,11 @@ SceneState captureLatest(const LoopEngine& engine);
 /// pending requests dropped), the window's own randomisers' values at once.
 void restoreScene(LoopEngine& engine, const SceneState& state, unsigned parts);
 
-class ReRollHistory {
+class ReRollHistory : public common::PartsHistory<ReRollHistory, SceneState> {
   public:
     static constexpr std::size_t kDepth = 128;
 
-    explicit ReRollHistory(LoopEngine& engine) : engine_(engine), history_(kDepth) {}
+    explicit ReRollHistory(LoopEngine& engine) : PartsHistory(kDepth), engine_(engine) {}
 
     /// The parts the randomiser of a button changes ("Set step!" included); 0 for other captions.
     static unsigned partsOf(std::string_view caption);
@@ -36,17 +36,12 @@ class ReRollHistory {
     /// A request already pending for the same voice keeps nothing: the press changes nothing more.
     bool press(common::Random& windowRandom, std::string_view caption);
 
-    /// One re-roll back or forward; false when there is none.
-    bool undo();
-    bool redo();
-    std::size_t undoCount() const { return history_.undoCount(); }
-    std::size_t redoCount() const { return history_.redoCount(); }
-
   private:
-    bool step(bool forward);
+    friend PartsHistory;
+    SceneState present();
+    void restore(const SceneState& state, unsigned parts);
 
     LoopEngine& engine_;
-    common::PartsHistory<SceneState> history_;
 };
 
 } // namespace vexla

@@ -266,39 +266,13 @@ int render(const common::RenderArguments& request) {
     if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
 
-    common::WavRecorder recorder;
-    recorder.setBlockingWhenFull(true); // offline: wait for the writer rather than drop frames
-    if (recorder.open(request.outputPath.c_str(), kSampleRate, 16, 2) != common::WavRecorder::kOk)
-        return common::failWith(kProgram,
-                                "cannot write \"" + request.outputPath + "\": " + recorder.lastError(),
-                                common::kExitFailure);
-
-    std::vector<std::int16_t> block(2 * static_cast<std::size_t>(request.blockFrames));
-    bool writeFailed = false;
-    const common::InterruptCatcher interrupts; // an interrupt ends the render with the file finished
-    for (std::int64_t done = 0; done < request.frames && !writeFailed && !interrupts.caught();) {
-        const int frames =
-            static_cast<int>(std::min<std::int64_t>(request.blockFrames, request.frames - done));
-        engine->renderBlock(block.data(), frames * 4);
-        writeFailed = recorder.writeFrames(block.data(), frames) != common::WavRecorder::kOk;
-        done += frames;
-    }
-    if (recorder.finish() != common::WavRecorder::kOk || writeFailed)
-        return common::failWith(kProgram,
-                                "writing \"" + request.outputPath + "\" failed: " + recorder.lastError(),
-                                common::kExitFailure);
-    if (interrupts.caught())
-        return common::failWith(
-            kProgram, "interrupted: \"" + request.outputPath + "\" holds what was rendered until then",
-            128 + interrupts.caught());
-    if (!request.saveScenePath.empty()) {
-        std::string error;
-        if (!saveSceneFile(request.saveScenePath, scene, error))
-            return common::failWith(kProgram, "cannot save scene \"" + request.saveScenePath + "\": " + error,
-                                    common::kExitFailure);
-    }
-    common::reportRender(kProgram, request, seed);
-    return common::kExitOk;
+    return common::renderToFile(
+        kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },
+        [&] {
+            std::string error;
+            saveSceneFile(request.saveScenePath, scene, error);
+            return error;
+        });
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The table of Zintor's sliders and the ranges computed from it.
 #include "zintor/controls/Controls.h"
 
+#include "common/FindRow.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -233,10 +235,7 @@ std::span<const Control> controls() {
 }
 
 const Control* findControl(std::string_view name) {
-    for (const Control& c : controls())
-        if (c.name == name)
-            return &c;
-    return nullptr;
+    return common::findRow(controls(), &Control::name, name);
 }
 
 void applyStartPositions(SynthEngine& engine) {

@@ -2,6 +2,7 @@
 // posts the kept part to the render.
 #include "zintor/generators/ReRollHistory.h"
 
+#include "common/FindRow.h"
 #include "zintor/engine/SynthEngine.h"
 
 namespace zintor {
@@ -25,10 +26,7 @@ const GeneratorButton* generatorButtons() {
 }
 
 const GeneratorButton* findGeneratorButton(std::string_view caption) {
-    for (const GeneratorButton& b : kButtons)
-        if (caption == b.caption)
-            return &b;
-    return nullptr;
+    return common::findRow(std::span<const GeneratorButton>(kButtons), &GeneratorButton::caption, caption);
 }
 
 void pressGenerator(SynthEngine& engine, const GeneratorButton& button, common::Random& windowRandom) {
@@ -36,22 +34,12 @@ void pressGenerator(SynthEngine& engine, const GeneratorButton& button, common::
 }
 
 void ReRollHistory::press(const GeneratorButton& button, common::Random& windowRandom) {
-    history_.keep(captureState(engine_), button.part);
+    keepState(captureState(engine_), button.part);
     pressGenerator(engine_, button, windowRandom);
 }
 
-bool ReRollHistory::undo() {
-    return step(false);
-}
-
-bool ReRollHistory::redo() {
-    return step(true);
-}
-
-bool ReRollHistory::step(bool forward) {
-    return history_.step(
-        forward, [&] { return captureLatest(engine_); },
-        [&](const SynthState& state, unsigned parts) { engine_.postState(state, parts); });
+void ReRollHistory::restore(const SynthState& state, unsigned parts) {
+    engine_.postState(state, parts);
 }
 
 } // namespace zintor

@@ -37,11 +37,11 @@ const GeneratorButton* generatorButtons();
 /// The button with this caption, or null.
 const GeneratorButton* findGeneratorButton(std::string_view caption);
 
-class ReRollHistory {
+class ReRollHistory : public common::PartsHistory<ReRollHistory, SynthState> {
   public:
     static constexpr std::size_t kDepth = 128;
 
-    explicit ReRollHistory(SynthEngine& engine) : engine_(engine), history_(kDepth) {}
+    explicit ReRollHistory(SynthEngine& engine) : PartsHistory(kDepth), engine_(engine) {}
     ReRollHistory(const ReRollHistory&) = delete;
     ReRollHistory& operator=(const ReRollHistory&) = delete;
 
@@ -49,17 +49,12 @@ class ReRollHistory {
     /// changes. A state still waiting is taken before the new phrase, which it cannot overwrite.
     void press(const GeneratorButton& button, common::Random& windowRandom);
 
-    /// One re-roll back or forward; false when there is none.
-    bool undo();
-    bool redo();
-    std::size_t undoCount() const { return history_.undoCount(); }
-    std::size_t redoCount() const { return history_.redoCount(); }
-
   private:
-    bool step(bool forward);
+    friend PartsHistory;
+    SynthState present() { return captureLatest(engine_); }
+    void restore(const SynthState& state, unsigned parts);
 
     SynthEngine& engine_;
-    common::PartsHistory<SynthState> history_;
 };
 
 } // namespace zintor

@@ -14,4 +14,17 @@
     X(float, masterGain, 16384.0f)        /* gain on both channels after the mix, 0..24000 */               \
     X(float, subBassGain, 1.3f)           /* factor on the sub bass output, 0.001..2.0 */                   \
     X(std::int32_t, dcFilter, 0)          /* 1: a high-pass near 5 Hz takes the DC off the output */
+
+/// A synth voice's sound fields, listed once: the window's atomics (VoiceControls), the plain copy a block
+/// reads and a scene holds (VoiceParams, alias VoiceSound) and the read between them are made from it.
+#define ZINTOR_VOICE_FIELDS(X)                                                                              \
+    X(std::int32_t, filterType, 0)   /* 0 low-pass, 1 high-pass, 2 ring modulator */                        \
+    X(float, cutoff, 0.5f)           /* base cutoff, 0.001..1 */                                            \
+    X(float, resonance, 0.5f)        /* 0.001..0.97 */                                                      \
+    X(float, driveCeiling, 0.5f)     /* overdrive clip level, 0.05..0.999; the output is divided by it */   \
+    X(float, volume, 0.5f)           /* output gain, 0.001..0.4 */                                          \
+    X(float, inertia, 0.0f)          /* largest fall of the smoothed cutoff per sample, 0..0.001 */         \
+    X(float, delaySend, 0.5f)        /* share sent to the delay, 0.001..0.8 (synth lines only) */           \
+    X(float, osc1Level, 1.0f)        /* 0..1 */                                                             \
+    X(float, osc2Level, 1.0f)        /* 0..1 */
 // clang-format on

@@ -28,15 +28,9 @@ struct SynthParams {
 
 /// One synth voice's sound controls (the sliders of a synth line; the sub bass's generator sets its own).
 struct VoiceControls {
-    std::atomic<int> filterType{0};        ///< 0 low-pass, 1 high-pass, 2 ring modulator
-    std::atomic<float> cutoff{0.5f};       ///< base cutoff, 0.001..1
-    std::atomic<float> resonance{0.5f};    ///< 0.001..0.97
-    std::atomic<float> driveCeiling{0.5f}; ///< overdrive clip level, 0.05..0.999
-    std::atomic<float> volume{0.5f};       ///< output gain, 0.001..0.4
-    std::atomic<float> inertia{0.0f};      ///< largest fall of the smoothed cutoff per sample
-    std::atomic<float> delaySend{0.5f};    ///< share sent to the delay, 0.001..0.8 (synth lines only)
-    std::atomic<float> osc1Level{1.0f};    ///< 0..1
-    std::atomic<float> osc2Level{1.0f};    ///< 0..1
+#define ZN_ATOMIC_FIELD(type, name, start) std::atomic<type> name{start};
+    ZINTOR_VOICE_FIELDS(ZN_ATOMIC_FIELD)
+#undef ZN_ATOMIC_FIELD
 
     /// Osc Mix position 0..256: 0 only oscillator 1, 128 both at full level, 256 only oscillator 2.
     void setOscMix(int position) {
@@ -47,10 +41,11 @@ struct VoiceControls {
     }
 
     VoiceParams read() const {
-        constexpr auto kRelaxed = std::memory_order_relaxed;
-        return VoiceParams{filterType.load(kRelaxed),   cutoff.load(kRelaxed),   resonance.load(kRelaxed),
-                           driveCeiling.load(kRelaxed), volume.load(kRelaxed),   inertia.load(kRelaxed),
-                           osc1Level.load(kRelaxed),    osc2Level.load(kRelaxed)};
+        VoiceParams p;
+#define ZN_READ_FIELD(type, name, start) p.name = name.load(std::memory_order_relaxed);
+        ZINTOR_VOICE_FIELDS(ZN_READ_FIELD)
+#undef ZN_READ_FIELD
+        return p;
     }
 };
 

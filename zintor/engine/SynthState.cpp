@@ -28,15 +28,9 @@ void forEachControl(Engine& engine, unsigned parts, Visit&& visit, States&... st
         visit(engine.hatVoice.tone, states.controls.hatTone...);
     }
     const auto sound = [&](auto& controls, auto&... x) {
-        visit(controls.filterType, x.filterType...);
-        visit(controls.cutoff, x.cutoff...);
-        visit(controls.resonance, x.resonance...);
-        visit(controls.driveCeiling, x.driveCeiling...);
-        visit(controls.volume, x.volume...);
-        visit(controls.inertia, x.inertia...);
-        visit(controls.delaySend, x.delaySend...);
-        visit(controls.osc1Level, x.osc1Level...);
-        visit(controls.osc2Level, x.osc2Level...);
+#define ZN_VISIT_FIELD(type, name, start) visit(controls.name, x.name...);
+        ZINTOR_VOICE_FIELDS(ZN_VISIT_FIELD)
+#undef ZN_VISIT_FIELD
     };
     if (parts & kStateControls) {
         sound(engine.synthLine1, states.synthLine1.sound...);

@@ -5,6 +5,7 @@
 
 #include "zintor/engine/ControlFields.h"
 #include "zintor/engine/Phrase.h"
+#include "zintor/engine/SynthVoice.h"
 
 #include <cstdint>
 
@@ -32,18 +33,7 @@ struct ControlState {
 };
 
 /// A voice's sound fields: the synth lines' sliders, or what the sub bass's generator sets.
-struct VoiceSound {
-    std::int32_t filterType = 0;
-    float cutoff = 0.5f;
-    float resonance = 0.5f;
-    float driveCeiling = 0.5f;
-    float volume = 0.5f;
-    float inertia = 0.0f;
-    float delaySend = 0.5f;
-    float osc1Level = 1.0f;
-    float osc2Level = 1.0f;
-    bool operator==(const VoiceSound&) const = default;
-};
+using VoiceSound = VoiceParams;
 
 struct VoiceState {
     PhraseState phrase;

@@ -5,21 +5,18 @@
 
 #include "common/NoCopy.h"
 #include "common/Random.h"
+#include "zintor/engine/ControlFields.h"
 #include "zintor/engine/Phrase.h"
 #include "zintor/engine/Sine.h"
 
 namespace zintor {
 
-/// The sound fields the window sets, as the engine read them for one block.
+/// A voice's sound fields: as the engine read them for one block, and as a scene holds them.
 struct VoiceParams {
-    int filterType = 0;        ///< 0 low-pass, 1 high-pass, 2 ring modulator
-    float cutoff = 0.5f;       ///< base cutoff, 0.001..1
-    float resonance = 0.5f;    ///< 0.001..0.97
-    float driveCeiling = 0.5f; ///< overdrive clip level, 0.05..0.999; the output is divided by it
-    float volume = 0.5f;       ///< output gain, 0.001..0.4
-    float inertia = 0.0f;      ///< largest fall of the smoothed cutoff per sample, 0..0.001
-    float osc1Level = 1.0f;    ///< 0..1
-    float osc2Level = 1.0f;    ///< 0..1
+#define ZN_PLAIN_FIELD(type, name, start) type name = start;
+    ZINTOR_VOICE_FIELDS(ZN_PLAIN_FIELD)
+#undef ZN_PLAIN_FIELD
+    bool operator==(const VoiceParams&) const = default;
 };
 
 class SynthVoice : common::NoCopy {

@@ -1,6 +1,7 @@
 // Capturing and restoring the loop engine's sound state.
 #include "vexla/engine/Scene.h"
 
+#include "common/MemberPath.h"
 #include "vexla/controls/Controls.h"
 #include "vexla/engine/LoopEngine.h"
 
@@ -24,13 +25,7 @@ template <class Visit> void forEachPatternPart(Visit&& visit) {
     visit(kSceneSecondLooper, &SceneState::secondLooper, &LoopEngine::secondLooperSends);
 }
 
-/// The member at the end of a path of member pointers.
-template <class Object, class First, class... Rest> auto& reach(Object& object, First first, Rest... rest) {
-    if constexpr (sizeof...(rest) == 0)
-        return object.*first;
-    else
-        return reach(object.*first, rest...);
-}
+using common::reach;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "zintor/controls/Controls.h"
 
 #include "common/FindRow.h"
+#include "common/MemberPath.h"
 
 #include <algorithm>
 #include <array>
@@ -60,17 +61,18 @@ int masterGainPosition(double v) {
 
 // ---- the value's place in the engine and in a scene ----
 
-/// A value held by the engine itself (params or kick) and by ControlState.
-template <auto EnginePart, auto Member, auto StateMember> constexpr ControlAccess engineValue() {
+/// A value held by the engine itself (params or kick) and by ControlState, at the end of `StatePath`.
+template <auto EnginePart, auto Member, auto... StatePath> constexpr ControlAccess engineValue() {
     return {
         [](const SynthEngine& e) { return static_cast<double>(((e.*EnginePart).*Member).load(kRelaxed)); },
         [](SynthEngine& e, double v) {
             using Atomic = std::remove_cvref_t<decltype((e.*EnginePart).*Member)>;
             ((e.*EnginePart).*Member).store(static_cast<typename Atomic::value_type>(v), kRelaxed);
         },
-        [](const SynthState& s) { return static_cast<double>(s.controls.*StateMember); },
+        [](const SynthState& s) { return static_cast<double>(common::reach(s.controls, StatePath...)); },
         [](SynthState& s, double v) {
-            s.controls.*StateMember = static_cast<std::remove_cvref_t<decltype(s.controls.*StateMember)>>(v);
+            auto& held = common::reach(s.controls, StatePath...);
+            held = static_cast<std::remove_cvref_t<decltype(held)>>(v);
         },
     };
 }
@@ -173,14 +175,15 @@ std::vector<Control> makeTable() {
     constexpr auto kick = &SynthEngine::kick;
     const Control others[] = {
         {"kick.startIncrement", "kickStartIncrement",
-         engineValue<kick, &KickControls::startIncrement, &ControlState::kickStartIncrement>(),
+         engineValue<kick, &KickControls::startIncrement, &ControlState::kick, &KickParams::startIncrement>(),
          ControlGroup::Kick, "kickAttackPitch", "Attack pitch", "Kick attack pitch", 50, 1500, 50,
          thousandths, thousandthsPosition, 274, 16, 96},
         {"kick.pitchDecay", "kickPitchDecay",
-         engineValue<kick, &KickControls::pitchDecay, &ControlState::kickPitchDecay>(), ControlGroup::Kick,
-         "kickDecayAmount", "Decay amount", "Kick decay amount", 850, 999, 999, thousandths,
-         thousandthsPosition, 274, 42, 96},
-        {"kick.volume", "kickVolume", engineValue<kick, &KickControls::volume, &ControlState::kickVolume>(),
+         engineValue<kick, &KickControls::pitchDecay, &ControlState::kick, &KickParams::pitchDecay>(),
+         ControlGroup::Kick, "kickDecayAmount", "Decay amount", "Kick decay amount", 850, 999, 999,
+         thousandths, thousandthsPosition, 274, 42, 96},
+        {"kick.volume", "kickVolume",
+         engineValue<kick, &KickControls::volume, &ControlState::kick, &KickParams::volume>(),
          ControlGroup::Kick, "kickVolume", "Volume", "Kick volume", 0, 900, 800, thousandths,
          thousandthsPosition, 274, 68, 96},
         {"subBassGain", "subBassGain",

@@ -27,4 +27,13 @@
     X(float, delaySend, 0.5f)        /* share sent to the delay, 0.001..0.8 (synth lines only) */           \
     X(float, osc1Level, 1.0f)        /* 0..1 */                                                             \
     X(float, osc2Level, 1.0f)        /* 0..1 */
+
+/// The kick's controls ("Kick" group) and a noise drum's preset, listed once in the same way.
+#define ZINTOR_KICK_FIELDS(X)                                                                               \
+    X(float, startIncrement, 0.05f)  /* radians per sample at the strike, 0.05..1.5 */                      \
+    X(float, pitchDecay, 0.99f)      /* factor on the increment per sample, 0.85..0.999 */                  \
+    X(float, volume, 0.8f)           /* output gain, 0..0.9 */
+#define ZINTOR_NOISE_FIELDS(X)                                                                              \
+    X(float, decay, 0.998f)          /* factor on the level per sample, below 1 */                          \
+    X(float, tone, 0.5f)             /* coefficient of both smoothing stages, 0..1 */
 // clang-format on

@@ -3,14 +3,16 @@
 #pragma once
 
 #include "common/NoCopy.h"
+#include "zintor/engine/ControlFields.h"
 
 namespace zintor {
 
 /// The kick's three controls, as the engine read them for one block.
 struct KickParams {
-    float startIncrement = 0.05f; ///< radians per sample at the strike, 0.05..1.5
-    float pitchDecay = 0.99f;     ///< factor on the increment per sample, 0.85..0.999
-    float volume = 0.8f;          ///< output gain, 0..0.9
+#define ZN_PLAIN_FIELD(type, name, start) type name = start;
+    ZINTOR_KICK_FIELDS(ZN_PLAIN_FIELD)
+#undef ZN_PLAIN_FIELD
+    bool operator==(const KickParams&) const = default;
 };
 
 class KickDrum : common::NoCopy {

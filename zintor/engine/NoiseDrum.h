@@ -3,13 +3,16 @@
 #pragma once
 
 #include "common/NoCopy.h"
+#include "zintor/engine/ControlFields.h"
 
 namespace zintor {
 
 /// A noise drum's preset, as the engine read it for one block.
 struct NoiseParams {
-    float decay = 0.998f; ///< factor on the level per sample, below 1
-    float tone = 0.5f;    ///< coefficient of both smoothing stages, 0..1
+#define ZN_PLAIN_FIELD(type, name, start) type name = start;
+    ZINTOR_NOISE_FIELDS(ZN_PLAIN_FIELD)
+#undef ZN_PLAIN_FIELD
+    bool operator==(const NoiseParams&) const = default;
 };
 
 class NoiseDrum : common::NoCopy {

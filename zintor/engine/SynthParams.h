@@ -51,23 +51,27 @@ struct VoiceControls {
 
 /// The kick's controls ("Kick" group).
 struct KickControls {
-    std::atomic<float> startIncrement{0.05f}; ///< radians per sample at the strike, 0.05..1.5
-    std::atomic<float> pitchDecay{0.99f};     ///< factor on the increment per sample, 0.85..0.999
-    std::atomic<float> volume{0.8f};          ///< output gain, 0..0.9
+#define ZN_ATOMIC_FIELD(type, name, start) std::atomic<type> name{start};
+    ZINTOR_KICK_FIELDS(ZN_ATOMIC_FIELD)
 
     KickParams read() const {
-        constexpr auto kRelaxed = std::memory_order_relaxed;
-        return KickParams{startIncrement.load(kRelaxed), pitchDecay.load(kRelaxed), volume.load(kRelaxed)};
+        KickParams p;
+#define ZN_READ_FIELD(type, name, start) p.name = name.load(std::memory_order_relaxed);
+        ZINTOR_KICK_FIELDS(ZN_READ_FIELD)
+        return p;
     }
 };
 
 /// A noise drum's preset (set once at start-up; no window control).
 struct NoiseControls {
-    std::atomic<float> decay{0.998f}; ///< factor on the level per sample, below 1
-    std::atomic<float> tone{0.5f};    ///< coefficient of both smoothing stages, 0..1
+    ZINTOR_NOISE_FIELDS(ZN_ATOMIC_FIELD)
+#undef ZN_ATOMIC_FIELD
 
     NoiseParams read() const {
-        return NoiseParams{decay.load(std::memory_order_relaxed), tone.load(std::memory_order_relaxed)};
+        NoiseParams p;
+        ZINTOR_NOISE_FIELDS(ZN_READ_FIELD)
+#undef ZN_READ_FIELD
+        return p;
     }
 };
 

@@ -12,20 +12,22 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 /// Visits each control of the parts `parts` as (engine atomic, its value in each of `states`).
 template <class Engine, class Visit, class... States>
 void forEachControl(Engine& engine, unsigned parts, Visit&& visit, States&... states) {
+    const auto noise = [&](auto& controls, auto&... x) {
+#define ZN_VISIT_FIELD(type, name, start) visit(controls.name, x.name...);
+        ZINTOR_NOISE_FIELDS(ZN_VISIT_FIELD)
+#undef ZN_VISIT_FIELD
+    };
     if (parts & kStateControls) {
         auto& p = engine.params;
 #define ZN_VISIT_FIELD(type, name, start) visit(p.name, states.controls.name...);
         ZINTOR_CONTROL_FIELDS(ZN_VISIT_FIELD)
 #undef ZN_VISIT_FIELD
-        visit(engine.kick.startIncrement, states.controls.kickStartIncrement...);
-        visit(engine.kick.pitchDecay, states.controls.kickPitchDecay...);
-        visit(engine.kick.volume, states.controls.kickVolume...);
-        visit(engine.hitVoice.decay, states.controls.hitDecay...);
-        visit(engine.hitVoice.tone, states.controls.hitTone...);
-        visit(engine.snareVoice.decay, states.controls.snareDecay...);
-        visit(engine.snareVoice.tone, states.controls.snareTone...);
-        visit(engine.hatVoice.decay, states.controls.hatDecay...);
-        visit(engine.hatVoice.tone, states.controls.hatTone...);
+#define ZN_VISIT_FIELD(type, name, start) visit(engine.kick.name, states.controls.kick.name...);
+        ZINTOR_KICK_FIELDS(ZN_VISIT_FIELD)
+#undef ZN_VISIT_FIELD
+        noise(engine.hitVoice, states.controls.hit...);
+        noise(engine.snareVoice, states.controls.snare...);
+        noise(engine.hatVoice, states.controls.hat...);
     }
     const auto sound = [&](auto& controls, auto&... x) {
 #define ZN_VISIT_FIELD(type, name, start) visit(controls.name, x.name...);

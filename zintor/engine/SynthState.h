@@ -4,6 +4,8 @@
 #pragma once
 
 #include "zintor/engine/ControlFields.h"
+#include "zintor/engine/KickDrum.h"
+#include "zintor/engine/NoiseDrum.h"
 #include "zintor/engine/Phrase.h"
 #include "zintor/engine/SynthVoice.h"
 
@@ -20,15 +22,10 @@ struct ControlState {
 #define ZN_PLAIN_FIELD(type, name, start) type name = start;
     ZINTOR_CONTROL_FIELDS(ZN_PLAIN_FIELD)
 #undef ZN_PLAIN_FIELD
-    float kickStartIncrement = 0.05f;
-    float kickPitchDecay = 0.99f;
-    float kickVolume = 0.8f;
-    float hitDecay = 0.998f;
-    float hitTone = 0.5f;
-    float snareDecay = 0.998f;
-    float snareTone = 0.5f;
-    float hatDecay = 0.998f;
-    float hatTone = 0.5f;
+    KickParams kick;
+    NoiseParams hit;
+    NoiseParams snare;
+    NoiseParams hat;
     bool operator==(const ControlState&) const = default;
 };
 

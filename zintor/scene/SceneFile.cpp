@@ -25,13 +25,21 @@ const SceneField<ControlState> kControlFields[] = {
     field<&ControlState::samplesPerStep>("samplesPerStep", kStepFramesPerMinute / kMaxBpm,
                                          kStepFramesPerMinute / kMinBpm),
     field<&ControlState::stepCount>("stepCount", 0, kMaxStepCount),
-    // Below 1 keeps a noise drum's envelope falling.
-    field<&ControlState::hitDecay>("hitDecay", 0.0, 0.9995),
-    field<&ControlState::hitTone>("hitTone", 0.0, 1.0),
-    field<&ControlState::snareDecay>("snareDecay", 0.0, 0.9995),
-    field<&ControlState::snareTone>("snareTone", 0.0, 1.0),
-    field<&ControlState::hatDecay>("hatDecay", 0.0, 0.9995),
-    field<&ControlState::hatTone>("hatTone", 0.0, 1.0),
+};
+
+// A noise drum's preset, its keys named after the drum. Below 1 keeps its envelope falling.
+struct NoiseKeys {
+    NoiseParams ControlState::*drum;
+    SceneField<NoiseParams> fields[2];
+};
+const NoiseKeys kNoiseFields[] = {
+    {&ControlState::hit,
+     {field<&NoiseParams::decay>("hitDecay", 0.0, 0.9995), field<&NoiseParams::tone>("hitTone", 0.0, 1.0)}},
+    {&ControlState::snare,
+     {field<&NoiseParams::decay>("snareDecay", 0.0, 0.9995),
+      field<&NoiseParams::tone>("snareTone", 0.0, 1.0)}},
+    {&ControlState::hat,
+     {field<&NoiseParams::decay>("hatDecay", 0.0, 0.9995), field<&NoiseParams::tone>("hatTone", 0.0, 1.0)}},
 };
 
 constexpr int kLowestNote = -24; // generators give −19..16; a wider margin is still in tune
@@ -145,6 +153,8 @@ void controlsFromJson(common::SceneFields& scene, SynthState& state) {
     common::SceneFields in(*object, "controls");
     readSliders(in, state, "controls");
     common::readFields<ControlState>(in, state.controls, kControlFields);
+    for (const NoiseKeys& noise : kNoiseFields)
+        common::readFields<NoiseParams>(in, state.controls.*noise.drum, noise.fields);
     if (!in.ok())
         scene.fail(in.error());
 }
@@ -156,6 +166,8 @@ json sceneToJson(const SynthState& state) {
     j["format"] = kSceneFormatName;
     j["version"] = kSceneFormatVersion;
     json controls = common::groupToJson<ControlState>(state.controls, kControlFields);
+    for (const NoiseKeys& noise : kNoiseFields)
+        common::writeFields<NoiseParams>(controls, state.controls.*noise.drum, noise.fields);
     writeSliders(controls, state, "controls");
     j["controls"] = std::move(controls);
     for (const char* voice : {"synthLine1", "synthLine2", "subBass"})

@@ -44,15 +44,15 @@ SynthState variedState() {
     c.shuffleAmount = 99;
     c.masterGain = 12345.0f;
     c.subBassGain = between(r, 0.001f, 2.0f);
-    c.kickStartIncrement = between(r, 0.05f, 1.5f);
-    c.kickPitchDecay = between(r, 0.85f, 0.999f);
-    c.kickVolume = between(r, 0.0f, 0.9f);
-    c.hitDecay = between(r, 0.0f, 0.9995f);
-    c.hitTone = between(r, 0.0f, 1.0f);
-    c.snareDecay = between(r, 0.0f, 0.9995f);
-    c.snareTone = between(r, 0.0f, 1.0f);
-    c.hatDecay = between(r, 0.0f, 0.9995f);
-    c.hatTone = between(r, 0.0f, 1.0f);
+    c.kick.startIncrement = between(r, 0.05f, 1.5f);
+    c.kick.pitchDecay = between(r, 0.85f, 0.999f);
+    c.kick.volume = between(r, 0.0f, 0.9f);
+    c.hit.decay = between(r, 0.0f, 0.9995f);
+    c.hit.tone = between(r, 0.0f, 1.0f);
+    c.snare.decay = between(r, 0.0f, 0.9995f);
+    c.snare.tone = between(r, 0.0f, 1.0f);
+    c.hat.decay = between(r, 0.0f, 0.9995f);
+    c.hat.tone = between(r, 0.0f, 1.0f);
     int line = 0;
     for (VoiceState* v : {&s.synthLine1, &s.synthLine2, &s.subBass}) {
         ++line;

@@ -41,7 +41,7 @@ SynthState sceneUnlike(const SynthState& start) {
     s.controls.samplesPerStep = 661500 / 140;
     s.controls.masterGain = 20000.0f;
     s.controls.shuffleAmount = 64;
-    s.controls.kickVolume = 0.5f;
+    s.controls.kick.volume = 0.5f;
     s.synthLine1.sound.cutoff = 0.25f;
     s.synthLine2.sound.osc1Level = 1.0f;
     s.synthLine2.sound.osc2Level = 0.5f; // Osc Mix 64

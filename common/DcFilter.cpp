@@ -6,14 +6,14 @@
 namespace common {
 
 namespace {
-constexpr double kPole = 1.0 - 2.0 * std::numbers::pi * DcFilter::kCornerHz / 44100.0;
+constexpr double kPole = 1.0 - 2.0 * std::numbers::pi * kDcFilterCornerHz / 44100.0;
 } // namespace
 
 void DcFilter::render(float* samples, int frames, int stride, bool on) {
     if (frames <= 0)
         return;
     if (!started_) {
-        fade_ = on ? kFadeFrames : 0; // on from the first sample: nothing to fade from
+        fade_ = on ? kDcFilterFadeFrames : 0; // on from the first sample: nothing to fade from
         started_ = true;
     }
     double lastIn = lastIn_;
@@ -24,12 +24,12 @@ void DcFilter::render(float* samples, int frames, int stride, bool on) {
         const double in = sample;
         lastOut = in - lastIn + kPole * lastOut;
         lastIn = in;
-        if (on ? fade < kFadeFrames : fade > 0)
+        if (on ? fade < kDcFilterFadeFrames : fade > 0)
             fade += on ? 1 : -1;
-        if (fade == kFadeFrames)
+        if (fade == kDcFilterFadeFrames)
             sample = static_cast<float>(lastOut);
         else if (fade > 0) {
-            const double wet = static_cast<double>(fade) / kFadeFrames;
+            const double wet = static_cast<double>(fade) / kDcFilterFadeFrames;
             sample = static_cast<float>(in + wet * (lastOut - in));
         }
     }

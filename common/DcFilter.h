@@ -4,13 +4,13 @@
 
 namespace common {
 
+/// Corner of the DC filter's high-pass, Hz, at 44100 frames per second.
+inline constexpr double kDcFilterCornerHz = 5.0;
+/// Frames over which switching the DC filter crosses from the plain signal to the filtered one (50 ms).
+inline constexpr int kDcFilterFadeFrames = 2205;
+
 class DcFilter {
   public:
-    /// Corner of the high-pass, Hz, at 44100 frames per second.
-    static constexpr double kCornerHz = 5.0;
-    /// Frames over which switching the filter crosses from the plain signal to the filtered one (50 ms).
-    static constexpr int kFadeFrames = 2205;
-
     /// Filters `frames` samples spaced `stride` floats apart, in place; what came before the first
     /// call counts as silence. With `on` false and no fade under way the samples are left exactly as
     /// they are; the filter follows them all the same, so that switching it on later starts from the
@@ -21,7 +21,7 @@ class DcFilter {
   private:
     double lastIn_ = 0.0;
     double lastOut_ = 0.0;
-    int fade_ = 0; ///< 0 plain .. kFadeFrames filtered
+    int fade_ = 0; ///< 0 plain .. kDcFilterFadeFrames filtered
     bool started_ = false;
 };
 

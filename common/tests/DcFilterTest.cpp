@@ -95,7 +95,7 @@ TEST(DcFilter, SwitchingOnOrOffGlidesInsteadOfJumping) {
     filter.render(samples.data(), 44100, 1, false);
     filter.render(samples.data() + 44100, 2 * 44100, 1, true);
     filter.render(samples.data() + 3 * 44100, 44100, 1, false);
-    EXPECT_LT(largestJump(samples), toneJump + 2.0 * 8000.0 / DcFilter::kFadeFrames);
+    EXPECT_LT(largestJump(samples), toneJump + 2.0 * 8000.0 / kDcFilterFadeFrames);
     // The glides end: the offset is gone before the switch off, and back at the end.
     EXPECT_LT(std::abs(mean(samples.data() + 2 * 44100, 44100)), 1.0);
     EXPECT_NEAR(mean(samples.data() + 3 * 44100 + 22050, 22050), 8000.0, 30.0);

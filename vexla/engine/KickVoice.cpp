@@ -14,10 +14,10 @@ void KickVoice::generate(KickPattern& pattern, common::Random& random) {
 }
 
 void KickVoice::trigger() {
-    freq1_ = pattern.startFreq;
-    freq2_ = 2.0f * freq1_;
-    phase1_ = 0.0f;
-    phase2_ = 0.0f;
+    state_.freq1 = pattern.startFreq;
+    state_.freq2 = 2.0f * state_.freq1;
+    state_.phase1 = 0.0f;
+    state_.phase2 = 0.0f;
 }
 
 void KickVoice::render(float* out, int n, float volume) {
@@ -26,33 +26,30 @@ void KickVoice::render(float* out, int n, float volume) {
     // most 6.28 alone): its sine is the same for the whole run, worked out once. Past the first few
     // hundred frames after a trigger both partials hold, and the run costs no sine at all and leaves
     // the voice as it was.
-    const bool holds1 = freq1_ == 0.0f && slide >= 0.0f;
-    const bool holds2 = freq2_ == 0.0f && slide >= 0.0f && phase2_ <= 6.28f;
+    const bool holds1 = state_.freq1 == 0.0f && slide >= 0.0f;
+    const bool holds2 = state_.freq2 == 0.0f && slide >= 0.0f && state_.phase2 <= 6.28f;
     if (holds1 && holds2) {
-        std::fill(out, out + n, fastSin(phase1_) * volume + fastSin(phase2_) * volume * 0.5f);
+        std::fill(out, out + n, fastSin(state_.phase1) * volume + fastSin(state_.phase2) * volume * 0.5f);
         return;
     }
     // The partials' phases first, then their sines, so that the sines of the whole run go together.
     float angles1[kMaxRunFrames], angles2[kMaxRunFrames];
-    float phase1 = phase1_, phase2 = phase2_, freq1 = freq1_, freq2 = freq2_;
+    Partials next = state_;
     for (int i = 0; i < n; ++i) {
-        angles1[i] = phase1;
-        angles2[i] = phase2;
-        phase1 += freq1; // never wrapped: a trigger resets it every four steps
-        phase2 += freq2;
-        if (phase2 > 6.28f)
-            phase2 -= 6.28f;
-        freq1 -= slide;
-        freq2 -= slide * 12.0f;
-        if (freq1 < 0.0f)
-            freq1 = 0.0f;
-        if (freq2 < 0.0f)
-            freq2 = 0.0f;
+        angles1[i] = next.phase1;
+        angles2[i] = next.phase2;
+        next.phase1 += next.freq1; // never wrapped: a trigger resets it every four steps
+        next.phase2 += next.freq2;
+        if (next.phase2 > 6.28f)
+            next.phase2 -= 6.28f;
+        next.freq1 -= slide;
+        next.freq2 -= slide * 12.0f;
+        if (next.freq1 < 0.0f)
+            next.freq1 = 0.0f;
+        if (next.freq2 < 0.0f)
+            next.freq2 = 0.0f;
     }
-    phase1_ = phase1;
-    phase2_ = phase2;
-    freq1_ = freq1;
-    freq2_ = freq2;
+    state_ = next;
     if (holds2) {
         const float second = fastSin(angles2[0]) * volume * 0.5f;
         for (int i = 0; i < n; ++i)

@@ -19,8 +19,8 @@ class KickVoice : common::NoCopy {
 
     /// Stops the first partial until the next trigger, as a new kick pattern does.
     void silence() {
-        freq1_ = 0.0f;
-        phase1_ = 0.0f;
+        state_.freq1 = 0.0f;
+        state_.phase1 = 0.0f;
     }
 
     /// Restarts both partials at the start frequency and its octave.
@@ -33,14 +33,16 @@ class KickVoice : common::NoCopy {
     /// (freq2 falls 12 times as fast).
     KickPattern pattern;
 
-    float freq1() const { return freq1_; }
-    float freq2() const { return freq2_; }
+    float freq1() const { return state_.freq1; }
+    float freq2() const { return state_.freq2; }
 
   private:
-    float phase1_ = 0.0f;
-    float phase2_ = 0.0f;
-    float freq1_ = 0.0f;
-    float freq2_ = 0.0f;
+    /// The two partials: phases and frequencies in radians per frame.
+    struct Partials {
+        float phase1 = 0.0f, phase2 = 0.0f;
+        float freq1 = 0.0f, freq2 = 0.0f;
+    };
+    Partials state_;
 };
 
 } // namespace vexla

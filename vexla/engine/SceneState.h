@@ -27,10 +27,8 @@ struct BassPattern {
     float echoSend = 0.0f;
     float resonance = 0.0f;
     float envelopeRate = 0.0f;
-    float pwmLfoRate = 0.0f;
-    float pwmLfoDepth = 0.0f;
-    float cutoffLfoRate = 0.0f;
-    float cutoffLfoDepth = 0.0f;
+    float pwmLfoRate = 0.0f, pwmLfoDepth = 0.0f;       ///< the pulse width's slow sine
+    float cutoffLfoRate = 0.0f, cutoffLfoDepth = 0.0f; ///< the cutoff's slow sine
     bool operator==(const BassPattern&) const = default;
 };
 
@@ -65,11 +63,9 @@ struct SlicerPattern {
 };
 
 struct AmSetting {
-    float amBassSineSend = 0.0f;
-    float amHatSend = 0.0f;
+    float amBassSineSend = 0.0f, amHatSend = 0.0f; ///< what the modulator takes in
     float carrierRate = 0.0f;
-    float sweepRate = 0.0f;
-    float sweepDepth = 0.0f;
+    float sweepRate = 0.0f, sweepDepth = 0.0f; ///< the carrier's sweep
     float amEchoSend = 0.0f;
     bool operator==(const AmSetting&) const = default;
 };

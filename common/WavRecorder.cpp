@@ -42,10 +42,11 @@ std::string describeErrno(int error) {
     return std::strerror(error);
 }
 
-// Writes all of `count` bytes; false with errno set when the system refuses part of them.
-bool writeAll(int fd, const unsigned char* data, std::size_t count) {
+// Writes all of `count` bytes, at `offset` or (below 0) where the file stands; false with errno set
+// when the system refuses part of them.
+bool writeAll(int fd, const unsigned char* data, std::size_t count, off_t offset = -1) {
     while (count > 0) {
-        ssize_t n = ::write(fd, data, count);
+        const ssize_t n = offset < 0 ? ::write(fd, data, count) : ::pwrite(fd, data, count, offset);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -56,6 +57,8 @@ bool writeAll(int fd, const unsigned char* data, std::size_t count) {
             return false;
         }
         data += n;
+        if (offset >= 0)
+            offset += n;
         count -= static_cast<std::size_t>(n);
     }
     return true;
@@ -66,25 +69,6 @@ bool writeAll(int fd, const unsigned char* data, std::size_t count) {
 bool fileWasDeleted(int fd) {
     struct stat info {};
     return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 0;
-}
-
-bool pwriteAll(int fd, const unsigned char* data, std::size_t count, off_t offset) {
-    while (count > 0) {
-        ssize_t n = ::pwrite(fd, data, count, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        offset += n;
-        count -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 std::size_t roundUpToPowerOfTwo(std::size_t n) {
@@ -336,9 +320,9 @@ int WavRecorder::writeFrames(const std::int16_t* interleavedStereo, int frames) 
 void WavRecorder::rewriteSizes(Session& s) {
     unsigned char size[4];
     putLe(size, static_cast<std::uint32_t>(36 + s.dataBytes), 4);
-    bool ok = pwriteAll(s.fd, size, 4, 4);
+    bool ok = writeAll(s.fd, size, 4, 4);
     putLe(size, static_cast<std::uint32_t>(s.dataBytes), 4);
-    ok = ok && pwriteAll(s.fd, size, 4, 40);
+    ok = ok && writeAll(s.fd, size, 4, 40);
     if (!ok && !s.failed) {
         s.failed = true;
         stopped_.store(true, std::memory_order_relaxed);
@@ -467,9 +451,9 @@ int WavRecorder::stopSession() {
     const std::uint64_t padded = s.dataBytes + (s.dataBytes & 1u);
     unsigned char size[4];
     putLe(size, static_cast<std::uint32_t>(36 + (ok ? padded : s.dataBytes)), 4);
-    bool sizesOk = pwriteAll(s.fd, size, 4, 4);
+    bool sizesOk = writeAll(s.fd, size, 4, 4);
     putLe(size, static_cast<std::uint32_t>(s.dataBytes), 4);
-    sizesOk = sizesOk && pwriteAll(s.fd, size, 4, 40);
+    sizesOk = sizesOk && writeAll(s.fd, size, 4, 40);
     if (!sizesOk && ok) {
         ok = false;
         error = "cannot update " + s.path + ": " + describeErrno(errno);

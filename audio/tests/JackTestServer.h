@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -59,6 +60,18 @@ class DummyJackServer {
         // interrupted run of this test, say) leaves its name there for good: with no jackd running at
         // all, the registry holds only such leftovers, and jackd makes a new one.
         // Only before this process first meets a server: libjack keeps the registry it attached to.
+        // Test programs running side by side take turns, so that none removes the registry while
+        // another's server is starting (the lock is not inherited by jackd: close-on-exec).
+        const int lock = ::open("/tmp/vz-jack-tests.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        if (lock >= 0)
+            ::flock(lock, LOCK_EX);
+        struct Unlock {
+            int fd;
+            ~Unlock() {
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        } unlock{lock};
         static bool registryChecked = false;
         if (!registryChecked && !anyJackServerRunning())
             std::filesystem::remove("/dev/shm/jack-shm-registry");
@@ -116,8 +129,8 @@ class DummyJackServer {
     pid_t pid_ = -1;
 };
 
-/// A JACK client with the inputs "in_left" and "in_right" that keeps the first `capacity` frames they
-/// receive once recording, in order.
+/// A JACK client with the inputs "in_left" and "in_right" that keeps, in order, the first `capacity`
+/// frames they receive from the third period after both are connected.
 class Recorder {
   public:
     Recorder(const std::string& serverName, std::size_t capacity) : left_(capacity), right_(capacity) {
@@ -130,6 +143,13 @@ class Recorder {
         in_[0] = jack_port_register(client_, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         in_[1] = jack_port_register(client_, "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &Recorder::process, this);
+        jack_set_xrun_callback(
+            client_,
+            [](void* arg) {
+                static_cast<Recorder*>(arg)->xruns_++;
+                return 0;
+            },
+            this);
         jack_activate(client_);
     }
     ~Recorder() {
@@ -158,15 +178,22 @@ class Recorder {
     std::size_t frames() const { return recorded_.load(std::memory_order_acquire); }
     /// Periods in which something was connected to the inputs.
     int periods() const { return periods_.load(); }
+    /// Cycles the server has missed (a client late, on a loaded machine without real-time) since the
+    /// recorder started: each may break the recording.
+    int xruns() const { return xruns_.load(); }
     const std::vector<float>& left() const { return left_; }
     const std::vector<float>& right() const { return right_; }
 
   private:
+    static constexpr int kSettlingPeriods = 2;
+
     static int process(jack_nframes_t count, void* arg) {
         auto* self = static_cast<Recorder*>(arg);
         if (!jack_port_connected(self->in_[0]) || !jack_port_connected(self->in_[1]))
-            return 0; // nothing to hear yet: the recording starts with the first connected period
-        self->periods_++;
+            return 0; // nothing to hear yet
+        // The cycle in which a connection is made may still run the clients in the old order.
+        if (self->periods_++ < kSettlingPeriods)
+            return 0;
         const auto* l = static_cast<const float*>(jack_port_get_buffer(self->in_[0], count));
         const auto* r = static_cast<const float*>(jack_port_get_buffer(self->in_[1], count));
         std::size_t at = self->recorded_.load(std::memory_order_relaxed);
@@ -183,6 +210,7 @@ class Recorder {
     std::vector<float> left_, right_;
     std::atomic<std::size_t> recorded_{0};
     std::atomic<int> periods_{0};
+    std::atomic<int> xruns_{0};
 };
 
 } // namespace jacktest

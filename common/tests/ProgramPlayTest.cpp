@@ -152,6 +152,9 @@ TEST_F(ProgramPlay, ThroughJackItSoundsExactlyAsItsRenderOfTheSameSeed) {
     std::size_t mismatches = 0;
     for (std::size_t i = *offset; i < rendered.size() && firstSound + (i - *offset) < heard; ++i)
         mismatches += recorded[firstSound + (i - *offset)] != rendered[i];
+    if (mismatches > 0 && recorder.xruns() > 0)
+        GTEST_SKIP() << "the server missed " << recorder.xruns()
+                     << " cycles (a loaded machine without real-time): the recording is broken";
     EXPECT_EQ(mismatches, 0u);
     const std::size_t end = firstSound + (kFrames - *offset);
     for (std::size_t i = end; i < heard; ++i)

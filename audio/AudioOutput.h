@@ -1,7 +1,6 @@
 // The sound output: one source played on a PortAudio device (ALSA, or JACK where a server runs), on a
-// JACK server as a client of its own, or,
-// without a usable device, on a silent output that keeps calling it in real time. Window thread only;
-// the source renders on the output's audio thread.
+// JACK server as a client of its own, or, without a usable device, on a silent output that keeps
+// calling it in real time. Window thread only; the source renders on the output's audio thread.
 #pragma once
 
 #include "audio/Output.h"

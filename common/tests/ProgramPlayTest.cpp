@@ -178,10 +178,4 @@ TEST_F(ProgramPlay, WithoutALengthItPlaysUntilTerminated) {
     EXPECT_NE(play.out().find(": played "), std::string::npos) << play.out();
 }
 
-TEST_F(ProgramPlay, PlayDoesNotGoWithRender) {
-    Program refused({"--play", "--render", "x.wav", "--frames", "10"}, name_);
-    EXPECT_EQ(refused.wait(), 2);
-    EXPECT_NE(refused.err().find("--play does not go with --render"), std::string::npos) << refused.err();
-}
-
 } // namespace

@@ -1,6 +1,5 @@
 // Vexla: with --render it renders headless, with --play it plays headless, with --list-devices it lists
-// the sound devices; without arguments, or with --device
-// alone, it opens its window.
+// the sound devices; without arguments, or with --device alone, it opens its window.
 #include "vexla/cli/CommandLine.h"
 
 #include "audio/AudioOutput.h"

@@ -1,6 +1,5 @@
 // Zintor: with --render it renders headless, with --play it plays headless, with --list-devices it lists
-// the sound devices; without arguments, or with --device
-// alone, it opens its window.
+// the sound devices; without arguments, or with --device alone, it opens its window.
 #include "audio/AudioOutput.h"
 #include "zintor/cli/CommandLine.h"
 #include "zintor/ui/MessageBoxes.h"

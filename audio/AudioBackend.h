@@ -18,6 +18,7 @@ struct DeviceRequest {
     int sampleRate = 44100;       ///< frames per second
     int blockFrames = 1024;       ///< frames the source renders at a time, 1 or more
     double latencySeconds = 0.05; ///< device latency on top of the source's block
+    bool autoConnect = true;      ///< JACK: connect the outputs to the system's playback ports
 };
 
 class Backend {
@@ -38,11 +39,20 @@ class Backend {
     virtual void stop() = 0;
     /// Name of the device start() opened.
     virtual std::string openDeviceName() = 0;
+    /// True once the opened device has said it is gone (a JACK server that shut down), so that the
+    /// output need not wait for its callbacks to stop. Window thread.
+    virtual bool lost() { return false; }
 };
 
 /// The paced null output: a thread that pulls frames in real time and throws them away.
 std::unique_ptr<Backend> makeNullBackend();
 /// The PortAudio device backend.
 std::unique_ptr<Backend> makePortAudioBackend();
+/// The native JACK backend: one device, "jack", listed only when a JACK server answered at creation
+/// (none is ever started). It plays as a client named clientName with the ports "out_left" and
+/// "out_right", and refuses a server whose sample rate is not the request's.
+std::unique_ptr<Backend> makeJackBackend(const std::string& clientName);
+/// The system's devices: PortAudio's, then the JACK device when a server answers.
+std::unique_ptr<Backend> makeSystemBackend(const std::string& jackClientName);
 
 } // namespace audio

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace audio {
@@ -26,7 +27,9 @@ void abandon(void* object) {
 
 } // namespace
 
-AudioOutput::AudioOutput() : AudioOutput(nullptr, kDefaultDeviceTimeout) {}
+AudioOutput::AudioOutput(std::string jackClientName) : AudioOutput(nullptr, kDefaultDeviceTimeout) {
+    jackClientName_ = std::move(jackClientName);
+}
 
 AudioOutput::AudioOutput(std::unique_ptr<Backend> devices, std::chrono::milliseconds deviceTimeout)
     : devices_(std::move(devices)), timeout_(deviceTimeout) {}
@@ -55,7 +58,8 @@ void AudioOutput::stop() {
 }
 
 float AudioOutput::cpuLoadPercent() {
-    if (link_ && running_ == devices_.get() && watch_.lost(link_->pullCount(), lostAfter()))
+    if (link_ && running_ == devices_.get() &&
+        (devices_->lost() || watch_.lost(link_->pullCount(), lostAfter())))
         replaceLostDevice();
     return link_ ? link_->loadPercent() : 0.0f;
 }
@@ -76,7 +80,7 @@ bool AudioOutput::playsSilently() const {
 
 Backend& AudioOutput::devices() {
     if (!devices_)
-        devices_ = makePortAudioBackend();
+        devices_ = makeSystemBackend(jackClientName_);
     return *devices_;
 }
 
@@ -86,6 +90,8 @@ DeviceRequest AudioOutput::request() const {
     request.sampleRate = kSampleRate;
     request.blockFrames = settings_.blockFrames;
     request.latencySeconds = settings_.latencyMilliseconds / 1000.0;
+    const char* noAutoConnect = std::getenv("VZ_JACK_NO_AUTOCONNECT");
+    request.autoConnect = settings_.autoConnect && !(noAutoConnect && std::string(noAutoConnect) == "1");
     return request;
 }
 

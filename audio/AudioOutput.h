@@ -1,6 +1,6 @@
-// The sound output: one source played on a PortAudio device (ALSA, or JACK where a server runs) or,
-// without a usable device, on a silent output that keeps calling it in real time. Window thread only;
-// the source renders on the output's audio thread.
+// The sound output: one source played on a PortAudio device (ALSA, or JACK where a server runs), on a
+// JACK server as a client of its own, or, without a usable device, on a silent output that keeps
+// calling it in real time. Window thread only; the source renders on the output's audio thread.
 #pragma once
 
 #include "audio/Output.h"
@@ -19,8 +19,8 @@ class StreamLink;
 
 class AudioOutput final : public Output {
   public:
-    /// The system's sound devices, looked for on first use.
-    AudioOutput();
+    /// The system's sound devices, looked for on first use; a JACK client is named jackClientName.
+    explicit AudioOutput(std::string jackClientName = "vz");
     /// Plays on devices (a test's stand-in); a device call that takes longer than deviceTimeout is
     /// taken for a lost device, which is left behind for the silent output.
     AudioOutput(std::unique_ptr<Backend> devices, std::chrono::milliseconds deviceTimeout);
@@ -51,6 +51,7 @@ class AudioOutput final : public Output {
     void releaseDevices();
     void report(const std::string& line);
 
+    std::string jackClientName_;
     std::unique_ptr<Backend> devices_;
     bool devicesWedged_ = false; // a device call never returned: no device is tried again
     std::unique_ptr<Backend> silent_;

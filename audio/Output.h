@@ -27,6 +27,7 @@ struct StreamSettings {
     int deviceIndex = 0;          ///< index into deviceNames()
     int blockFrames = 1024;       ///< frames per render() call, 1..kMaxBlockFrames
     int latencyMilliseconds = 50; ///< the device's buffering on top of one block, 0..kMaxLatencyMilliseconds
+    bool autoConnect = true;      ///< JACK: connect to the playback ports (unless VZ_JACK_NO_AUTOCONNECT=1)
 };
 
 class Output {

@@ -201,10 +201,10 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
             out.help = true;
             continue;
         }
-        if (option == "--list-devices") {
+        if (option == "--list-devices" || option == "--play") {
             if (value)
-                return "--list-devices takes no value";
-            out.listDevices = true;
+                return std::string(option) + " takes no value";
+            (option == "--play" ? out.play : out.listDevices) = true;
             continue;
         }
         if (!parser.known(option))
@@ -220,6 +220,15 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
     }
     if (out.help)
         return {};
+    if (out.play) {
+        if (out.listDevices)
+            return "--list-devices does not go with --play";
+        if (!out.outputPath.empty())
+            return "--play does not go with --render: play live, or render to a file";
+        if (!out.saveScenePath.empty())
+            return "--save-scene does not go with --play";
+        return {};
+    }
     if (out.listDevices || !out.device.empty()) {
         // The device is the window's: a render plays on no device.
         if (!parser.renderOption.empty())
@@ -228,7 +237,7 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
         return {};
     }
     if (out.outputPath.empty())
-        return "nothing to do: give --render OUT.wav (see --help)";
+        return "nothing to do: give --render OUT.wav or --play (see --help)";
     if (!parser.lengthGiven)
         return "give the length with --seconds S or --frames N";
     return {};
@@ -261,6 +270,8 @@ std::optional<int> runProgramCommandLine(std::span<const std::string> args, cons
     }
     if (!parsed.outputPath.empty())
         return render(parsed);
+    if (parsed.play && parsed.device.empty())
+        return render(parsed);
     const std::vector<std::string> names = devices ? devices() : std::vector<std::string>{};
     if (parsed.listDevices) {
         for (std::size_t i = 0; i < names.size(); ++i)
@@ -277,6 +288,10 @@ std::optional<int> runProgramCommandLine(std::span<const std::string> args, cons
                         "unknown sound device " + inQuotes(parsed.device) + " (see " +
                             std::string(spec.program) + " --list-devices)",
                         kExitUsage);
+    if (parsed.play) {
+        parsed.deviceIndex = *found;
+        return render(parsed);
+    }
     deviceIndex = *found;
     return std::nullopt;
 }

@@ -46,14 +46,16 @@ struct OrderedAction {
     std::string value;
 };
 
-/// What a command line asked for: a render (--render and its options), or the window's sound device
-/// (--list-devices, --device), never both.
+/// What a command line asked for: a render (--render and its options), the window's sound device
+/// (--list-devices, --device), or live play (--play with the render's options but the file, and --device).
 struct RenderArguments {
     bool help = false;
     bool listDevices = false; ///< --list-devices
+    bool play = false;        ///< --play: live on a sound device, no window
     std::string device;       ///< --device NAME_OR_INDEX; "" when not given
+    int deviceIndex = 0;      ///< --play: the device --device names (runProgramCommandLine finds it)
     std::string outputPath;
-    std::int64_t frames = 0; ///< frames to render, ≥ 0
+    std::int64_t frames = 0; ///< frames to render, ≥ 0; with --play, 0 plays until SIGINT/SIGTERM
     std::optional<std::uint32_t> seed;
     int blockFrames = 0; ///< frames per render call, 1..kMaxBlockFrames
     std::string scenePath;
@@ -84,7 +86,8 @@ using DeviceList = std::function<std::vector<std::string>()>;
 std::optional<int> findDevice(std::string_view given, std::span<const std::string> devices);
 
 /// The window program's command line: parses `args` (those after the program's name) as
-/// parseRenderArguments does; --help prints `usage`; a --render command line runs `render`;
+/// parseRenderArguments does; --help prints `usage`; a --render command line runs `render`, and so does a
+/// --play command line, with its device found (index 0 without --device);
 /// --list-devices prints the devices, "INDEX: NAME" a line, on stdout; a --device that names no device
 /// is refused. Returns the exit status, or nullopt when the window is to open (no arguments, or --device
 /// alone) on `deviceIndex` (0 without --device).

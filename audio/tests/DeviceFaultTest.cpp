@@ -3,6 +3,7 @@
 // the source must go on being called by the silent output, and the output must say so.
 #include "audio/AudioOutput.h"
 #include "audio/tests/CountingSource.h"
+#include "audio/tests/JackTestServer.h"
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -26,90 +27,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-/// True when some jackd process runs on this machine.
-bool anyJackServerRunning() {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream comm(entry.path() / "comm");
-        std::string name;
-        if (comm && std::getline(comm, name) && name == "jackd")
-            return true;
-    }
-    return false;
-}
-
-/// A jackd with the dummy driver under its own server name, so that no other JACK user is touched.
-class DummyJackServer {
-  public:
-    explicit DummyJackServer(std::string name) : name_(std::move(name)) {}
-    ~DummyJackServer() { stop(); }
-
-    /// Starts jackd and waits until a client can connect; false when jackd is missing or never answers.
-    bool start() {
-        // JACK keeps eight server names in a shared registry, and a server that was killed (by an
-        // interrupted run of this test, say) leaves its name there for good: with no jackd running at
-        // all, the registry holds only such leftovers, and jackd makes a new one.
-        if (!anyJackServerRunning())
-            std::filesystem::remove("/dev/shm/jack-shm-registry");
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int devnull = ::open("/dev/null", O_WRONLY);
-            if (devnull >= 0) {
-                dup2(devnull, STDOUT_FILENO);
-                dup2(devnull, STDERR_FILENO);
-            }
-            execlp("jackd", "jackd", "-r", "-n", name_.c_str(), "-d", "dummy", "-r", "44100", "-p", "256",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid_ < 0)
-            return false;
-        return waitFor(
-                   [this] {
-                       int status = 0;
-                       if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                           pid_ = -1; // jackd ended (missing, or refused to start)
-                           return true;
-                       }
-                       jack_status_t jackStatus;
-                       jack_client_t* probe = jack_client_open(
-                           "vz-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                           &jackStatus, name_.c_str());
-                       if (!probe)
-                           return false;
-                       jack_client_close(probe);
-                       return true;
-                   },
-                   10s) &&
-               pid_ > 0;
-    }
-
-    /// The server goes away under its clients, as an unplugged device would. Stopped rather than killed,
-    /// so that it takes its name out of JACK's registry; killed only if it does not end within 3 s.
-    void stop() {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGTERM);
-        if (!waitFor([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 3s)) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    std::string name_;
-    pid_t pid_ = -1;
-};
+using jacktest::DummyJackServer;
+using jacktest::waitFor;
 
 /// The index of the first device whose name mentions JACK, or −1.
 int jackDeviceIndex(audio::AudioOutput& output) {

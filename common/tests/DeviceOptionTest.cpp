@@ -144,3 +144,62 @@ TEST(DeviceOption, RenderAndHelpNeverLookForDevices) {
 
 } // namespace
 } // namespace common
+
+namespace common {
+namespace {
+
+TEST(PlayOption, TakesTheRenderOptionsAndADeviceWithOrWithoutALength) {
+    RenderArguments parsed;
+    ASSERT_EQ(parse({"--play", "--device", "jack", "--seed", "3", "--seconds", "2"}, parsed), "");
+    EXPECT_TRUE(parsed.play);
+    EXPECT_EQ(parsed.device, "jack");
+    EXPECT_EQ(parsed.frames, 88200);
+    EXPECT_EQ(parsed.seed, 3u);
+    ASSERT_EQ(parse({"--play"}, parsed), "");
+    EXPECT_EQ(parsed.frames, 0); // until a signal
+}
+
+TEST(PlayOption, RefusesWhatDoesNotGoWithIt) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--play", "--render", "a.wav", "--frames", "5"}, "--play does not go with --render"},
+        {{"--play", "--save-scene", "s.json"}, "--save-scene does not go with --play"},
+        {{"--play", "--list-devices"}, "--list-devices does not go with --play"},
+        {{"--play=yes"}, "--play takes no value"},
+    };
+    for (const auto& [args, start] : refused) {
+        RenderArguments parsed;
+        const std::string problem = parse(args, parsed);
+        EXPECT_TRUE(problem.starts_with(start)) << problem;
+    }
+}
+
+TEST(PlayOption, PlaysOnTheDeviceItNamesAndListsDevicesOnlyWhenNamed) {
+    int playedOn = -1;
+    int listsAsked = 0;
+    const DeviceList list = [&listsAsked] {
+        ++listsAsked;
+        return kDevices;
+    };
+    const auto play = [&playedOn](const RenderArguments& args) {
+        playedOn = args.play ? args.deviceIndex : -2;
+        return 0;
+    };
+    int windowDevice = -1;
+    EXPECT_EQ(runProgramCommandLine(std::vector<std::string>{"--play", "--device", "HDMI 1"}, kSpec, "", play,
+                                    list, windowDevice),
+              0);
+    EXPECT_EQ(playedOn, 3);
+    EXPECT_EQ(listsAsked, 1);
+    EXPECT_EQ(runProgramCommandLine(std::vector<std::string>{"--play"}, kSpec, "", play, list, windowDevice),
+              0);
+    EXPECT_EQ(playedOn, 0);
+    EXPECT_EQ(listsAsked, 1); // the first device needs no list
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runProgramCommandLine(std::vector<std::string>{"--play", "--device", "nowhere"}, kSpec, "",
+                                    play, list, windowDevice),
+              kExitUsage);
+    ::testing::internal::GetCapturedStderr();
+}
+
+} // namespace
+} // namespace common

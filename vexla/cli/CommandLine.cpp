@@ -2,7 +2,9 @@
 // the shared ones; what --set, --press and --load reach is Vexla's.
 #include "vexla/cli/CommandLine.h"
 
+#include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
+#include "common/LivePlay.h"
 #include "common/Random.h"
 #include "common/WavRecorder.h"
 #include "vexla/controls/Controls.h"
@@ -31,10 +33,15 @@ const char* const kUsage =
     "Usage: vexla [--device DEVICE]          start the window\n"
     "       vexla --list-devices             list the sound devices\n"
     "       vexla --render OUT.wav (--seconds S | --frames N) [options]\n"
+    "       vexla --play [--device DEVICE] [--seconds S | --frames N] [options]\n"
     "\n"
     "  --list-devices       print the output devices, \"INDEX: NAME\" a line, and exit\n"
     "  --device DEVICE      start the window on this output device, given by its index or its\n"
-    "                       name as --list-devices prints them (default: the first)\n"
+    "                       name as --list-devices prints them (default: the first); \"jack\"\n"
+    "                       plays as a JACK client when a JACK server runs\n"
+    "  --play               play live on the device without a window, for the length given or\n"
+    "                       until interrupted (Ctrl+C); takes the options below but --render\n"
+    "                       and --save-scene\n"
     "\n"
     "Renders the loop engine without a window into a 16-bit stereo 44100 Hz WAV file.\n"
     "Options take their value as --option VALUE or --option=VALUE.\n"
@@ -194,7 +201,26 @@ bool setsRunning(const common::RenderArguments& args) {
 
 namespace {
 
-int render(const common::RenderArguments& args) {
+void startRunning(LoopEngine& engine, const common::RenderArguments& args) {
+    // Requested on the command line: served by the render at its first step, as in the window.
+    engine.postFlaggedRequests();
+    if (!setsRunning(args))
+        engine.params.running.store(true, kRelaxed);
+}
+
+int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t seed,
+         audio::AudioOutput* output) {
+    startRunning(engine, args);
+    std::unique_ptr<audio::AudioOutput> own;
+    if (!output)
+        output = (own = std::make_unique<audio::AudioOutput>(std::string(kProgram))).get();
+    return common::playLive(kProgram, args, seed, *output, [&engine](std::int16_t* out, int frames) {
+        engine.renderBlock(out, frames * 4);
+    });
+}
+
+/// A --render into its file, or --play on `output` (a fresh one when null).
+int render(const common::RenderArguments& args, audio::AudioOutput* output) {
     auto engine = std::make_unique<LoopEngine>();
     common::Random windowRandom;
     Scene named;
@@ -203,17 +229,15 @@ int render(const common::RenderArguments& args) {
     if (const int status = prepare(*engine, windowRandom, seed, args, named, inputs);
         status != common::kExitOk)
         return status;
+    if (args.play)
+        return play(*engine, args, seed, output);
     if (const int status = common::checkOutputs(kProgram, args, inputs); status != common::kExitOk)
         return status;
     if (!args.saveScenePath.empty()) {
         engine->serveRequestsNow(windowRandom);
         named.state = captureScene(*engine); // saved once the render has succeeded
     }
-    // Requested on the command line: served by the render at its first step, as in the window.
-    engine->postFlaggedRequests();
-    if (!setsRunning(args))
-        engine->params.running.store(true, kRelaxed);
-
+    startRunning(*engine, args);
     return common::renderToFile(
         kProgram, args, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },
         [&] {
@@ -226,14 +250,16 @@ int render(const common::RenderArguments& args) {
 } // namespace
 
 std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
-                                         int& deviceIndex) {
+                                         int& deviceIndex, audio::AudioOutput* output) {
     const std::vector<std::string> words(argv + 1, argv + argc);
-    return common::runProgramCommandLine(words, kSpec, usage(), render, devices, deviceIndex);
+    return common::runProgramCommandLine(
+        words, kSpec, usage(), [output](const common::RenderArguments& args) { return render(args, output); },
+        devices, deviceIndex);
 }
 
 int runCommandLine(int argc, char** argv) {
     if (argc <= 1)
-        return common::failWith(kProgram, "nothing to do: give --render OUT.wav (see --help)",
+        return common::failWith(kProgram, "nothing to do: give --render OUT.wav or --play (see --help)",
                                 common::kExitUsage);
     int deviceIndex = 0;
     return runProgramCommandLine(argc, argv, {}, deviceIndex).value_or(common::kExitOk);

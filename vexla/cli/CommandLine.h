@@ -6,6 +6,10 @@
 
 #include <optional>
 
+namespace audio {
+class AudioOutput;
+}
+
 namespace vexla {
 
 /// Runs the command line given to the program (argv[0] is the program). Returns the exit status:
@@ -16,7 +20,8 @@ int runCommandLine(int argc, char** argv);
 /// The window program's command line: as runCommandLine, with `devices` for --list-devices and
 /// --device. Returns nullopt when the window is to open (no arguments, or --device alone), on
 /// `deviceIndex`.
+/// --play plays on `output` (one of its own when null).
 std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
-                                         int& deviceIndex);
+                                         int& deviceIndex, audio::AudioOutput* output = nullptr);
 
 } // namespace vexla

@@ -1,5 +1,5 @@
-// Vexla: with --render it renders headless, with --list-devices it lists the sound devices; without
-// arguments, or with --device alone, it opens its window.
+// Vexla: with --render it renders headless, with --play it plays headless, with --list-devices it lists
+// the sound devices; without arguments, or with --device alone, it opens its window.
 #include "vexla/cli/CommandLine.h"
 
 #include "audio/AudioOutput.h"
@@ -17,10 +17,10 @@
 int main(int argc, char** argv) {
     // The audio output plays the window's view of the engine: it is stopped below, before the window,
     // the engine and the recorder go. It looks for devices only when asked: a render opens none.
-    audio::AudioOutput audio;
+    audio::AudioOutput audio("vexla");
     int deviceIndex = 0;
     if (const std::optional<int> status = vexla::runProgramCommandLine(
-            argc, argv, [&audio] { return audio.deviceNames(); }, deviceIndex))
+            argc, argv, [&audio] { return audio.deviceNames(); }, deviceIndex, &audio))
         return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexla"));

@@ -1,7 +1,9 @@
 // Headless rendering: the start-up routine, the requested presses and settings, then renderBlock into a WAV.
 #include "zintor/cli/CommandLine.h"
 
+#include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
+#include "common/LivePlay.h"
 #include "common/WavRecorder.h"
 #include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
@@ -31,11 +33,15 @@ const char* const kUsage =
     "Usage: zintor [--render OUT.wav (--seconds S | --frames N) [--seed N] [--set FIELD=VALUE]...\n"
     "              [--press CAPTION]... [--block FRAMES] [--scene FILE] [--save-scene FILE]]\n"
     "       zintor --list-devices | --device DEVICE\n"
+    "       zintor --play [--device DEVICE] [--seconds S | --frames N] [--seed N] [--set ...]...\n"
     "Without arguments, or with --device alone, Zintor opens its window.\n"
     "\n"
     "  --list-devices     print the sound output devices, \"INDEX: NAME\" a line, and exit\n"
     "  --device DEVICE    open the window playing on this device, given by its index or its name\n"
-    "                     as --list-devices prints them (default: the first)\n"
+    "                     as --list-devices prints them (default: the first); \"jack\" plays as a\n"
+    "                     JACK client when a JACK server runs\n"
+    "  --play             play live on the device without a window, for the length given or until\n"
+    "                     interrupted (Ctrl+C); takes the options below but --render and --save-scene\n"
     "  --render OUT.wav   render the generated track headless to a 16-bit stereo 44100 Hz WAV file\n"
     "  --seconds S        length in seconds (S > 0)\n"
     "  --frames N         length in frames (N >= 1)\n"
@@ -240,10 +246,12 @@ void applyRenderAction(const common::OrderedAction& action, SynthEngine& engine,
 
 namespace {
 
-int render(const common::RenderArguments& request) {
-    if (const int status = common::checkOutputs(kProgram, request, {request.scenePath});
-        status != common::kExitOk)
-        return status;
+/// A --render into its file, or --play on `output` (a fresh one when null).
+int render(const common::RenderArguments& request, audio::AudioOutput* output) {
+    if (!request.play)
+        if (const int status = common::checkOutputs(kProgram, request, {request.scenePath});
+            status != common::kExitOk)
+            return status;
 
     auto engine = std::make_unique<SynthEngine>(); // large delay lines: not on the stack
     common::Random windowRandom;
@@ -265,7 +273,13 @@ int render(const common::RenderArguments& request) {
     const SynthState scene = captureState(*engine); // saved once the render has succeeded
     if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
-
+    if (request.play) {
+        std::unique_ptr<audio::AudioOutput> own;
+        if (!output)
+            output = (own = std::make_unique<audio::AudioOutput>(std::string(kProgram))).get();
+        return common::playLive(kProgram, request, seed, *output,
+                                [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); });
+    }
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },
         [&] {
@@ -278,14 +292,17 @@ int render(const common::RenderArguments& request) {
 } // namespace
 
 std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
-                                         int& deviceIndex) {
+                                         int& deviceIndex, audio::AudioOutput* output) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return common::runProgramCommandLine(args, kSpec, usage(), render, devices, deviceIndex);
+    return common::runProgramCommandLine(
+        args, kSpec, usage(),
+        [output](const common::RenderArguments& request) { return render(request, output); }, devices,
+        deviceIndex);
 }
 
 int runCommandLine(int argc, char** argv) {
     if (argc <= 1)
-        return common::failWith(kProgram, "nothing to do: give --render OUT.wav (see --help)",
+        return common::failWith(kProgram, "nothing to do: give --render OUT.wav or --play (see --help)",
                                 common::kExitUsage);
     int deviceIndex = 0;
     return runProgramCommandLine(argc, argv, {}, deviceIndex).value_or(common::kExitOk);

@@ -6,6 +6,10 @@
 
 #include <cstdint>
 #include <optional>
+
+namespace audio {
+class AudioOutput;
+}
 #include <string>
 #include <vector>
 
@@ -30,7 +34,8 @@ int runCommandLine(int argc, char** argv);
 /// The window program's command line: as runCommandLine, with `devices` for --list-devices and
 /// --device. Returns nullopt when the window is to open (no arguments, or --device alone), on
 /// `deviceIndex`.
+/// --play plays on `output` (one of its own when null).
 std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
-                                         int& deviceIndex);
+                                         int& deviceIndex, audio::AudioOutput* output = nullptr);
 
 } // namespace zintor

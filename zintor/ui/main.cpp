@@ -1,5 +1,5 @@
-// Zintor: with --render it renders headless, with --list-devices it lists the sound devices; without
-// arguments, or with --device alone, it opens its window.
+// Zintor: with --render it renders headless, with --play it plays headless, with --list-devices it lists
+// the sound devices; without arguments, or with --device alone, it opens its window.
 #include "audio/AudioOutput.h"
 #include "zintor/cli/CommandLine.h"
 #include "zintor/ui/MessageBoxes.h"
@@ -12,10 +12,10 @@
 
 int main(int argc, char** argv) {
     // It looks for devices only when asked: a render opens none.
-    auto audio = std::make_unique<audio::AudioOutput>();
+    auto audio = std::make_unique<audio::AudioOutput>("zintor");
     int deviceIndex = 0;
     if (const std::optional<int> status = zintor::runProgramCommandLine(
-            argc, argv, [&audio] { return audio->deviceNames(); }, deviceIndex))
+            argc, argv, [&audio] { return audio->deviceNames(); }, deviceIndex, audio.get()))
         return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName("zintor");

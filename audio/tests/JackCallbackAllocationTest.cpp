@@ -1,0 +1,56 @@
+// JACK's process thread while our client plays: from one pull to a later one (our callback's
+// conversion, and libjack's own cycle between the calls) no allocation and no free.
+#include "audio/AudioBackend.h"
+#include "audio/tests/JackTestServer.h"
+#include "common/tests/AllocationCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+/// Counts the JACK thread's allocator calls from its 20th pull to its 220th.
+struct CountingPull {
+    int calls = 0;
+    std::optional<common::test::AllocationScope> scope;
+    common::test::AllocationCount counted;
+    std::atomic<bool> done{false};
+
+    static void pull(std::int16_t* out, int frames, void* context) {
+        auto* self = static_cast<CountingPull*>(context);
+        for (int i = 0; i < 2 * frames; ++i)
+            out[i] = static_cast<std::int16_t>(i);
+        ++self->calls;
+        if (self->calls == 20)
+            self->scope.emplace();
+        if (self->calls == 220) {
+            self->counted = self->scope->counted();
+            self->scope.reset();
+            self->done = true;
+        }
+    }
+};
+
+TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFrees) {
+    ASSERT_TRUE(common::test::allocationCounterWorks());
+    const std::string name = "vza" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    jacktest::DummyJackServer server(name);
+    if (!server.start())
+        GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
+    auto backend = audio::makeJackBackend("vz-alloc");
+    CountingPull counting;
+    audio::DeviceRequest request;
+    request.autoConnect = true;
+    std::string error;
+    ASSERT_TRUE(backend->start(request, &CountingPull::pull, &counting, error)) << error;
+    ASSERT_TRUE(jacktest::waitFor([&] { return counting.done.load(); }, 10s));
+    backend->stop();
+    EXPECT_EQ(counting.counted.allocations, 0);
+    EXPECT_EQ(counting.counted.frees, 0);
+}
+
+} // namespace

@@ -1,0 +1,216 @@
+// A private JACK server for tests (jackd's dummy driver, no real-time, under its own name) and a test
+// client that records what reaches its two input ports. Header-only: each test program has one of each.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace jacktest {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+inline bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+/// True when some jackd process runs on this machine.
+inline bool anyJackServerRunning() {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        if (comm && std::getline(comm, name) && name == "jackd")
+            return true;
+    }
+    return false;
+}
+
+/// A jackd with the dummy driver under its own server name, so that no other JACK user is touched.
+class DummyJackServer {
+  public:
+    explicit DummyJackServer(std::string name, int rate = 44100) : name_(std::move(name)), rate_(rate) {}
+    const std::string& name() const { return name_; }
+    ~DummyJackServer() { stop(); }
+
+    /// Starts jackd and waits until a client can connect; false when jackd is missing or never answers.
+    bool start() {
+        // JACK keeps eight server names in a shared registry, and a server that was killed (by an
+        // interrupted run of this test, say) leaves its name there for good: with no jackd running at
+        // all, the registry holds only such leftovers, and jackd makes a new one.
+        // Only before this process first meets a server: libjack keeps the registry it attached to.
+        // Test programs running side by side take turns, so that none removes the registry while
+        // another's server is starting (the lock is not inherited by jackd: close-on-exec).
+        const int lock = ::open("/tmp/vz-jack-tests.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        if (lock >= 0)
+            ::flock(lock, LOCK_EX);
+        struct Unlock {
+            int fd;
+            ~Unlock() {
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        } unlock{lock};
+        static bool registryChecked = false;
+        if (!registryChecked && !anyJackServerRunning())
+            std::filesystem::remove("/dev/shm/jack-shm-registry");
+        registryChecked = true;
+        const std::string rate = std::to_string(rate_);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            if (devnull >= 0) {
+                dup2(devnull, STDOUT_FILENO);
+                dup2(devnull, STDERR_FILENO);
+            }
+            execlp("jackd", "jackd", "-r", "-n", name_.c_str(), "-d", "dummy", "-r", rate.c_str(), "-p",
+                   "256", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        if (pid_ < 0)
+            return false;
+        return waitFor(
+                   [this] {
+                       int status = 0;
+                       if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                           pid_ = -1; // jackd ended (missing, or refused to start)
+                           return true;
+                       }
+                       jack_status_t jackStatus;
+                       jack_client_t* probe = jack_client_open(
+                           "vz-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                           &jackStatus, name_.c_str());
+                       if (!probe)
+                           return false;
+                       jack_client_close(probe);
+                       return true;
+                   },
+                   10s) &&
+               pid_ > 0;
+    }
+
+    /// The server goes away under its clients, as an unplugged device would. Stopped rather than killed,
+    /// so that it takes its name out of JACK's registry; killed only if it does not end within 3 s.
+    void stop() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        if (!waitFor([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 3s)) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+  private:
+    std::string name_;
+    int rate_;
+    pid_t pid_ = -1;
+};
+
+/// A JACK client with the inputs "in_left" and "in_right" that keeps, in order, the first `capacity`
+/// frames they receive from the third period after both are connected.
+class Recorder {
+  public:
+    Recorder(const std::string& serverName, std::size_t capacity) : left_(capacity), right_(capacity) {
+        jack_status_t status{};
+        client_ =
+            jack_client_open("vz-recorder", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                             &status, serverName.c_str());
+        if (!client_)
+            return;
+        in_[0] = jack_port_register(client_, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        in_[1] = jack_port_register(client_, "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &Recorder::process, this);
+        jack_set_xrun_callback(
+            client_,
+            [](void* arg) {
+                static_cast<Recorder*>(arg)->xruns_++;
+                return 0;
+            },
+            this);
+        jack_activate(client_);
+    }
+    ~Recorder() {
+        if (client_)
+            jack_client_close(client_);
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    bool ok() const { return client_ && in_[0] && in_[1]; }
+    jack_client_t* client() const { return client_; }
+
+    /// Connects `client`'s out_left and out_right to the inputs once they exist (bounded wait).
+    bool connectFrom(const std::string& client, std::chrono::milliseconds limit = 10s) {
+        const std::string left = client + ":out_left";
+        const std::string right = client + ":out_right";
+        // The ports exist a little before their client runs, and only then take connections.
+        const auto connect = [this](const std::string& from, jack_port_t* to) {
+            const int result = jack_connect(client_, from.c_str(), jack_port_name(to));
+            return result == 0 || result == EEXIST;
+        };
+        return waitFor([&] { return connect(left, in_[0]) && connect(right, in_[1]); }, limit);
+    }
+
+    /// Frames recorded so far (stops growing at capacity).
+    std::size_t frames() const { return recorded_.load(std::memory_order_acquire); }
+    /// Periods in which something was connected to the inputs.
+    int periods() const { return periods_.load(); }
+    /// Cycles the server has missed (a client late, on a loaded machine without real-time) since the
+    /// recorder started: each may break the recording.
+    int xruns() const { return xruns_.load(); }
+    const std::vector<float>& left() const { return left_; }
+    const std::vector<float>& right() const { return right_; }
+
+  private:
+    static constexpr int kSettlingPeriods = 2;
+
+    static int process(jack_nframes_t count, void* arg) {
+        auto* self = static_cast<Recorder*>(arg);
+        if (!jack_port_connected(self->in_[0]) || !jack_port_connected(self->in_[1]))
+            return 0; // nothing to hear yet
+        // The cycle in which a connection is made may still run the clients in the old order.
+        if (self->periods_++ < kSettlingPeriods)
+            return 0;
+        const auto* l = static_cast<const float*>(jack_port_get_buffer(self->in_[0], count));
+        const auto* r = static_cast<const float*>(jack_port_get_buffer(self->in_[1], count));
+        std::size_t at = self->recorded_.load(std::memory_order_relaxed);
+        for (jack_nframes_t i = 0; i < count && at < self->left_.size(); ++i, ++at) {
+            self->left_[at] = l[i];
+            self->right_[at] = r[i];
+        }
+        self->recorded_.store(at, std::memory_order_release);
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* in_[2] = {nullptr, nullptr};
+    std::vector<float> left_, right_;
+    std::atomic<std::size_t> recorded_{0};
+    std::atomic<int> periods_{0};
+    std::atomic<int> xruns_{0};
+};
+
+} // namespace jacktest

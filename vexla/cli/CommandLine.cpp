@@ -4,7 +4,7 @@
 
 #include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
-#include "common/LivePlay.h"
+#include "common/play/LivePlay.h"
 #include "common/Random.h"
 #include "common/WavRecorder.h"
 #include "vexla/controls/Controls.h"

@@ -3,7 +3,7 @@
 
 #include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
-#include "common/LivePlay.h"
+#include "common/play/LivePlay.h"
 #include "common/WavRecorder.h"
 #include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"

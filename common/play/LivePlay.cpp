@@ -1,5 +1,5 @@
 // Live play: a source that counts the frames it hands out, and the wait for them on the calling thread.
-#include "common/LivePlay.h"
+#include "common/play/LivePlay.h"
 
 #include "audio/AudioOutput.h"
 

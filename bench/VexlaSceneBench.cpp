@@ -8,6 +8,7 @@
 #include "vexla/scene/SceneFile.h"
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -24,7 +25,10 @@ std::unique_ptr<vexla::LoopEngine> makeEngine(common::Random& window) {
 }
 
 std::string scenePath() {
-    return (std::filesystem::temp_directory_path() / "vexla_scene_bench.json").string();
+    // One file per process: benchmarks of two checkouts may run at once.
+    return (std::filesystem::temp_directory_path() /
+            ("vexla_scene_bench-" + std::to_string(::getpid()) + ".json"))
+        .string();
 }
 
 void BM_CaptureScene(benchmark::State& state) {
@@ -44,6 +48,7 @@ void BM_SaveSceneFile(benchmark::State& state) {
     for (auto _ : state)
         benchmark::DoNotOptimize(vexla::saveSceneFile(scenePath(), scene, error));
     state.counters["fileBytes"] = static_cast<double>(std::filesystem::file_size(scenePath()));
+    std::filesystem::remove(scenePath());
 }
 BENCHMARK(BM_SaveSceneFile)->Unit(benchmark::kMicrosecond);
 
@@ -55,6 +60,7 @@ void BM_OpenSceneFile(benchmark::State& state) {
     vexla::Scene scene;
     for (auto _ : state)
         benchmark::DoNotOptimize(vexla::loadSceneFile(scenePath(), scene, error));
+    std::filesystem::remove(scenePath());
 }
 BENCHMARK(BM_OpenSceneFile)->Unit(benchmark::kMicrosecond);
 

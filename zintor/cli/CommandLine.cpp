@@ -180,13 +180,14 @@ const std::vector<Setting>& settings() {
                 if (findControl(name))
                     continue; // a slider's value
                 const Range& range = voice == kSubBass ? f.subBass : f.line;
-                list.push_back({settable(name, range),
-                                [set = f.set, voice](SynthEngine& e, double v) { set(e, voice, v); }});
+                list.push_back({settable(name, range), [set = f.set, voice = voice](
+                                                           SynthEngine& e, double v) { set(e, voice, v); }});
             }
         for (const auto& [drum, member] : kNoiseDrums)
             for (const auto& f : kNoiseFields)
-                list.push_back({settable(std::string(drum) + "." + f.name, f.range),
-                                [set = f.set, member](SynthEngine& e, double v) { set(e.*member, v); }});
+                list.push_back(
+                    {settable(std::string(drum) + "." + f.name, f.range),
+                     [set = f.set, member = member](SynthEngine& e, double v) { set(e.*member, v); }});
         return list;
     }();
     return all;

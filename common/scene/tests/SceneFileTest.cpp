@@ -119,7 +119,8 @@ TEST_F(SceneFileTest, ReaderNeverSeesAHalfWrittenScene) {
     std::string error;
     ASSERT_TRUE(common::writeJsonFile(path, a, error));
     std::atomic<bool> done{false};
-    std::thread writer([&] {
+    // Joined on every way out, a failed check's early return too.
+    std::jthread writer([&] {
         std::string e;
         for (int i = 0; i < 40; ++i)
             common::writeJsonFile(path, (i & 1) ? a : b, e);

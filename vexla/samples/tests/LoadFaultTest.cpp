@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,12 +52,12 @@ TEST_F(LoadFaultTest, FileChangingAndVanishingDuringLoadsNeverBreaksTheSlot) {
     const std::string small = wavImage(1000, 1);
     writeFile(path, big);
 
-    std::atomic<bool> stop{false};
     std::atomic<int> changes{0};
-    std::thread vandal([&] {
+    // Stopped and joined on every way out, a failed check's early return too.
+    std::jthread vandal([&](std::stop_token stop) {
         unsigned state = 1;
         std::error_code ignored; // the file may be gone at any moment
-        while (!stop.load()) {
+        while (!stop.stop_requested()) {
             state = state * 214013u + 2531011u;
             switch ((state >> 16) % 6) {
             case 0: // cut short, header still claiming the whole
@@ -114,7 +115,7 @@ TEST_F(LoadFaultTest, FileChangingAndVanishingDuringLoadsNeverBreaksTheSlot) {
             EXPECT_LE(slot.loopStart, slot.loopEnd);
         }
     }
-    stop.store(true);
+    vandal.request_stop();
     vandal.join();
     std::printf("%d loads, %d refused, %d changes of the file\n", loaded, refused, changes.load());
     EXPECT_GT(loaded + refused, 10);

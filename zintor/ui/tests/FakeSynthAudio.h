@@ -1,5 +1,6 @@
-// Test doubles: an audio output that opens nothing, message boxes and file dialogs that answer at once;
-// and the rig every window test starts from. Window thread.
+// Test doubles: an audio output that opens nothing, message boxes and file dialogs that answer at once.
+// Free of Qt Test, so that the window benchmarks use them too (the test rig is in WindowRig.h). Window
+// thread.
 #pragma once
 
 #include "audio/Output.h"
@@ -7,11 +8,8 @@
 #include "zintor/ui/MessageBoxes.h"
 #include "zintor/ui/SynthWindow.h"
 
-#include <QLabel>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
-#include <QtTest>
 
 #include <cstdint>
 #include <functional>
@@ -75,34 +73,6 @@ class FakeMessageBoxes final : public MessageBoxes {
     QStringList asked; ///< titles of the file dialogs, in order
     QString openPath;  ///< what the file-open dialog answers ("" cancels)
     QString savePath;  ///< what the file-save dialog answers ("" cancels)
-};
-
-/// One window on a fresh engine, with fakes for everything that would block or make noise, and a
-/// temporary folder for the files it writes.
-struct WindowRig {
-    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
-    FakeSynthAudio audio;
-    FakeMessageBoxes boxes;
-    std::unique_ptr<SynthWindow> window = std::make_unique<SynthWindow>(*engine, audio, boxes);
-    QTemporaryDir dir;
-
-    explicit WindowRig(bool show = true) {
-        if (show) {
-            window->show();
-            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        }
-    }
-    template <typename T> T* child(const QString& name) const {
-        T* found = window->findChild<T*>(name);
-        if (!found)
-            qFatal("no control named %s", qPrintable(name));
-        return found;
-    }
-    SynthParams& params() { return engine->params; }
-    QString status() const { return child<QLabel>("statusLabel")->text(); }
-    QString file(const char* name) const { return dir.filePath(name); }
-    void keys(Qt::Key key, Qt::KeyboardModifiers modifiers) { QTest::keyClick(window.get(), key, modifiers); }
-    SynthState state() const { return captureState(*engine); }
 };
 
 } // namespace zintor

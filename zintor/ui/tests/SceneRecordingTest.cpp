@@ -8,7 +8,7 @@
 #include "zintor/generators/ReRollHistory.h"
 #include "zintor/scene/SceneFile.h"
 #include "zintor/ui/StepLamps.h"
-#include "zintor/ui/tests/FakeSynthAudio.h"
+#include "zintor/ui/tests/WindowRig.h"
 
 #include <QAction>
 #include <QCheckBox>

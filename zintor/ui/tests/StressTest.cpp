@@ -3,7 +3,7 @@
 // "Steps" and "BPM" texts. Bounded in time (VZ_STRESS_SECONDS, default 3).
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/ui/SynthWindow.h"
-#include "zintor/ui/tests/FakeSynthAudio.h"
+#include "zintor/ui/tests/WindowRig.h"
 
 #include "common/Random.h"
 

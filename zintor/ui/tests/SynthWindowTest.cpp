@@ -6,7 +6,7 @@
 #include "zintor/generators/PhraseGenerators.h"
 #include "zintor/ui/DialogUnits.h"
 #include "zintor/ui/SynthApp.h"
-#include "zintor/ui/tests/FakeSynthAudio.h"
+#include "zintor/ui/tests/WindowRig.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -4,9 +4,9 @@
 
 #include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
-#include "common/play/LivePlay.h"
 #include "common/Random.h"
 #include "common/WavRecorder.h"
+#include "common/play/LivePlay.h"
 #include "vexla/controls/Controls.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"

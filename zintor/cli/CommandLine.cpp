@@ -3,8 +3,8 @@
 
 #include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
-#include "common/play/LivePlay.h"
 #include "common/WavRecorder.h"
+#include "common/play/LivePlay.h"
 #include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/generators/PhraseGenerators.h"

@@ -1,6 +1,7 @@
 // The DC blocker: y[n] = x[n] − x[n−1] + pole · y[n−1], crossed with the plain signal while it switches.
 #include "common/DcFilter.h"
 
+#include <cmath>
 #include <numbers>
 
 namespace common {
@@ -33,6 +34,9 @@ void DcFilter::render(float* samples, int frames, int stride, bool on) {
             sample = static_cast<float>(in + wet * (lastOut - in));
         }
     }
+    // A non-finite sample (a unit run away) would stay in the recursion for good: start afresh.
+    if (!std::isfinite(lastOut) || !std::isfinite(lastIn))
+        lastIn = lastOut = 0.0;
     lastIn_ = lastIn;
     lastOut_ = lastOut;
     fade_ = fade;

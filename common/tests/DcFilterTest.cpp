@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -99,6 +100,16 @@ TEST(DcFilter, SwitchingOnOrOffGlidesInsteadOfJumping) {
     // The glides end: the offset is gone before the switch off, and back at the end.
     EXPECT_LT(std::abs(mean(samples.data() + 2 * 44100, 44100)), 1.0);
     EXPECT_NEAR(mean(samples.data() + 3 * 44100 + 22050, 22050), 8000.0, 30.0);
+}
+
+TEST(DcFilter, ANonFiniteSampleDoesNotStayInTheFilter) {
+    std::vector<float> samples = offsetSine(440.0, 1000.0, 0.0, 2 * 44100);
+    samples[100] = std::numeric_limits<float>::quiet_NaN();
+    DcFilter filter;
+    filter.render(samples.data(), 512, 1, true);
+    filter.render(samples.data() + 512, 2 * 44100 - 512, 1, true);
+    for (std::size_t i = 512; i < samples.size(); ++i)
+        ASSERT_TRUE(std::isfinite(samples[i])) << "frame " << i;
 }
 
 } // namespace

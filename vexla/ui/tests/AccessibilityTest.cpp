@@ -3,6 +3,8 @@
 // device the program was given. Every modal dialog is faked.
 #include "FakeServices.h"
 
+#include "common/tests/Accessible.h"
+
 #include "common/WavRecorder.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/ui/LoopMachineWindow.h"
@@ -29,28 +31,8 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-QAccessibleInterface* accessible(QWidget* widget) {
-    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-    if (!face)
-        qFatal("%s has no accessible interface", qPrintable(widget->objectName()));
-    return face;
-}
-
-/// What a screen reader's "Toggle" does: the action the widget offers, not a click.
-void accessibleToggle(QAbstractButton* button) {
-    QAccessibleActionInterface* actions = accessible(button)->actionInterface();
-    QVERIFY(actions);
-    QVERIFY2(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()),
-             qPrintable(actions->actionNames().join(',')));
-    actions->doAction(QAccessibleActionInterface::toggleAction());
-}
-
-QString readName(QWidget* widget) {
-    return accessible(widget)->text(QAccessible::Name);
-}
-
-/// The ways a user or a tool can tick or untick a check box.
-using Flip = std::function<void(QAbstractButton*)>;
+using accessible::Flip;
+using accessible::readName;
 
 } // namespace
 
@@ -106,7 +88,7 @@ class AccessibilityTest : public QObject {
 
     void recordBoxActsHoweverItIsTicked_data() {
         QTest::addColumn<Flip>("flip");
-        QTest::newRow("screen reader's Toggle") << Flip(accessibleToggle);
+        QTest::newRow("screen reader's Toggle") << Flip(accessible::toggle);
         QTest::newRow("mouse") << Flip([](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); });
         QTest::newRow("Space") << Flip([](QAbstractButton* b) {
             b->setFocus();
@@ -149,7 +131,7 @@ class AccessibilityTest : public QObject {
         auto* box = find<QCheckBox>("recordCheckBox");
         dialogs_->saveAnswer = answer.isEmpty() ? answer : dir_.filePath(answer);
         QSignalSpy toggles(box, &QCheckBox::toggled);
-        accessibleToggle(box);
+        accessible::toggle(box);
         QVERIFY(!box->isChecked());
         QVERIFY(!params().recording.load(kRelaxed));
         QVERIFY(!recorder_->isRecording());
@@ -190,11 +172,11 @@ class AccessibilityTest : public QObject {
 
     void runIsToggledAndNamedByItsCaption() {
         auto* run = find<QPushButton>("runButton");
-        accessibleToggle(run);
+        accessible::toggle(run);
         QVERIFY(params().running.load(kRelaxed));
         QCOMPARE(run->text(), QStringLiteral("Stop"));
         QCOMPARE(readName(run), QStringLiteral("Stop"));
-        accessibleToggle(run);
+        accessible::toggle(run);
         QVERIFY(!params().running.load(kRelaxed));
         QCOMPARE(readName(run), QStringLiteral("Run"));
     }
@@ -209,7 +191,7 @@ class AccessibilityTest : public QObject {
                                                                              : tempoSlider->minimum());
         QVERIFY(tempo->text() != tempoBefore);
         QCOMPARE(readName(tempo), tempo->text());
-        QCOMPARE(accessible(tempo)->text(QAccessible::Description),
+        QCOMPARE(accessible::of(tempo)->text(QAccessible::Description),
                  QStringLiteral("Tempo in beats per minute"));
 
         dialogs_->saveAnswer = dir_.filePath(QStringLiteral("size.wav"));
@@ -220,7 +202,7 @@ class AccessibilityTest : public QObject {
         QCOMPARE(size->text(), QStringLiteral("1.00 Mb."));
         QCOMPARE(readName(size), size->text());
         QCOMPARE(readName(cpu), QStringLiteral("3.14%"));
-        QCOMPARE(accessible(cpu)->text(QAccessible::Description), QStringLiteral("Cpu usage"));
+        QCOMPARE(accessible::of(cpu)->text(QAccessible::Description), QStringLiteral("Cpu usage"));
         find<QCheckBox>("recordCheckBox")->setChecked(false);
         QCOMPARE(readName(size), QStringLiteral("---"));
     }

@@ -1,6 +1,7 @@
 // The synth window as a screen reader or an automation tool reaches it: "Play" and "Record to wav" act
 // on their state however it changes, the labels whose text changes are read with that text, and the
 // stream starts on the device the program was given. Audio and dialogs are faked.
+#include "common/tests/Accessible.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/ui/SynthWindow.h"
 #include "zintor/ui/tests/FakeSynthAudio.h"
@@ -21,28 +22,8 @@ using namespace zintor;
 
 namespace {
 
-QAccessibleInterface* accessible(QWidget* widget) {
-    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-    if (!face)
-        qFatal("%s has no accessible interface", qPrintable(widget->objectName()));
-    return face;
-}
-
-/// What a screen reader's "Toggle" does: the action the widget offers, not a click.
-void accessibleToggle(QAbstractButton* button) {
-    QAccessibleActionInterface* actions = accessible(button)->actionInterface();
-    QVERIFY(actions);
-    QVERIFY2(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()),
-             qPrintable(actions->actionNames().join(',')));
-    actions->doAction(QAccessibleActionInterface::toggleAction());
-}
-
-QString readName(QWidget* widget) {
-    return accessible(widget)->text(QAccessible::Name);
-}
-
-/// The ways a user or a tool can flip a checkable button.
-using Flip = std::function<void(QAbstractButton*)>;
+using accessible::Flip;
+using accessible::readName;
 
 struct Rig {
     std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
@@ -73,7 +54,7 @@ class AccessibilityTest : public QObject {
   private slots:
     void buttonsActHoweverTheyAreFlipped_data() {
         QTest::addColumn<Flip>("flip");
-        QTest::newRow("screen reader's Toggle") << Flip(accessibleToggle);
+        QTest::newRow("screen reader's Toggle") << Flip(accessible::toggle);
         QTest::newRow("mouse") << Flip([](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); });
         QTest::newRow("Space") << Flip([](QAbstractButton* b) {
             b->setFocus();
@@ -124,7 +105,7 @@ class AccessibilityTest : public QObject {
         auto* box = rig.child<QCheckBox>("recordCheckBox");
         rig.boxes.savePath = answer.isEmpty() ? answer : rig.dir.filePath(answer);
         QSignalSpy toggles(box, &QCheckBox::toggled);
-        accessibleToggle(box);
+        accessible::toggle(box);
         QVERIFY(!box->isChecked());
         QCOMPARE(rig.boxes.asked.size(), 1);
         QCOMPARE(rig.boxes.shown.size(), errors);
@@ -141,7 +122,7 @@ class AccessibilityTest : public QObject {
         rig.window->applyTempoText();
         QCOMPARE(status->text(), QStringLiteral("Set to 831"));
         QCOMPARE(readName(status), status->text());
-        QCOMPARE(accessible(status)->text(QAccessible::Description), QStringLiteral("Status"));
+        QCOMPARE(accessible::of(status)->text(QAccessible::Description), QStringLiteral("Status"));
 
         rig.audio.cpu = 12.5f;
         rig.window->refreshCpuLabel();

@@ -1,0 +1,37 @@
+// What a screen reader or an automation tool does to a widget, for the windows' tests: its accessible
+// interface, its "Toggle" action and the name it reads.
+#pragma once
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QtTest>
+
+#include <functional>
+
+namespace accessible {
+
+inline QAccessibleInterface* of(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    if (!face)
+        qFatal("%s has no accessible interface", qPrintable(widget->objectName()));
+    return face;
+}
+
+/// What a screen reader's "Toggle" does: the action the widget offers, not a click.
+inline void toggle(QAbstractButton* button) {
+    QAccessibleActionInterface* actions = of(button)->actionInterface();
+    QVERIFY(actions);
+    QVERIFY2(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()),
+             qPrintable(actions->actionNames().join(',')));
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+}
+
+inline QString readName(QWidget* widget) {
+    return of(widget)->text(QAccessible::Name);
+}
+
+/// The ways a user or a tool can tick or untick a checkable button.
+using Flip = std::function<void(QAbstractButton*)>;
+
+} // namespace accessible

@@ -85,14 +85,7 @@ TEST(DeviceFaultTest, JackServerStoppedUnderARunningStreamIsReplacedByTheSilentO
     server.stop();
     // The window polls the load twice a second; no poll may hang, and one of them notices the loss.
     Clock::duration longestPoll{};
-    const bool noticed = waitFor(
-        [&] {
-            const auto begin = Clock::now();
-            output.cpuLoadPercent();
-            longestPoll = std::max(longestPoll, Clock::now() - begin);
-            return output.playsSilently();
-        },
-        15s);
+    const bool noticed = jacktest::pollUntilSilent(output, longestPoll);
     const std::string said = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(noticed);
     EXPECT_LT(longestPoll, 5s) << "a poll waited for the lost device";

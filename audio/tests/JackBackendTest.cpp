@@ -188,14 +188,7 @@ TEST_F(JackBackendTest, AServerThatGoesAwayLeavesTheSilentOutputPlaying) {
     testing::internal::CaptureStderr();
     server_->stop();
     Clock::duration longestPoll{};
-    const bool noticed = waitFor(
-        [&] {
-            const auto begin = Clock::now();
-            output.cpuLoadPercent();
-            longestPoll = std::max(longestPoll, Clock::now() - begin);
-            return output.playsSilently();
-        },
-        15s);
+    const bool noticed = jacktest::pollUntilSilent(output, longestPoll);
     const std::string said = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(noticed);
     EXPECT_LT(longestPoll, 3s) << "a poll waited for the lost server";

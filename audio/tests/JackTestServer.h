@@ -2,9 +2,12 @@
 // client that records what reaches its two input ports. Header-only: each test program has one of each.
 #pragma once
 
+#include "audio/AudioOutput.h"
+
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -212,5 +215,18 @@ class Recorder {
     std::atomic<int> periods_{0};
     std::atomic<int> xruns_{0};
 };
+
+/// Polls the output's load as the window does until it plays silently (15 s at most), as after a lost
+/// device or server; true when it did, with the longest single poll in `longestPoll`.
+inline bool pollUntilSilent(audio::AudioOutput& output, Clock::duration& longestPoll) {
+    return waitFor(
+        [&] {
+            const auto begin = Clock::now();
+            output.cpuLoadPercent();
+            longestPoll = std::max(longestPoll, Clock::now() - begin);
+            return output.playsSilently();
+        },
+        15s);
+}
 
 } // namespace jacktest

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <thread>
 
 namespace common {
@@ -45,7 +47,10 @@ class CountedSource final : public audio::Source {
 } // namespace
 
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
-             audio::AudioOutput& output, const std::function<void(std::int16_t* out, int frames)>& fill) {
+             audio::AudioOutput* given, const std::function<void(std::int16_t* out, int frames)>& fill) {
+    std::unique_ptr<audio::AudioOutput> own;
+    audio::AudioOutput& output =
+        given ? *given : *(own = std::make_unique<audio::AudioOutput>(std::string(program)));
     const InterruptCatcher interrupts;
     CountedSource source(fill, args.frames);
     output.start(source, {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true});

@@ -34,4 +34,13 @@ inline QString readName(QWidget* widget) {
 /// The ways a user or a tool can tick or untick a checkable button.
 using Flip = std::function<void(QAbstractButton*)>;
 
+/// The rows of a recording whose file dialog is cancelled, or names a file that cannot be made: the
+/// answer (relative to the test's folder) and the errors the window must show.
+inline void addCancelledOrFailedRecordingRows() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("errors");
+    QTest::newRow("cancelled") << QString() << 0;
+    QTest::newRow("uncreatable") << QStringLiteral("no/such/folder/take.wav") << 1;
+}
+
 } // namespace accessible

@@ -211,10 +211,7 @@ void startRunning(LoopEngine& engine, const common::RenderArguments& args) {
 int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t seed,
          audio::AudioOutput* output) {
     startRunning(engine, args);
-    std::unique_ptr<audio::AudioOutput> own;
-    if (!output)
-        output = (own = std::make_unique<audio::AudioOutput>(std::string(kProgram))).get();
-    return common::playLive(kProgram, args, seed, *output, [&engine](std::int16_t* out, int frames) {
+    return common::playLive(kProgram, args, seed, output, [&engine](std::int16_t* out, int frames) {
         engine.renderBlock(out, frames * 4);
     });
 }

@@ -274,13 +274,9 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
     const SynthState scene = captureState(*engine); // saved once the render has succeeded
     if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
-    if (request.play) {
-        std::unique_ptr<audio::AudioOutput> own;
-        if (!output)
-            output = (own = std::make_unique<audio::AudioOutput>(std::string(kProgram))).get();
-        return common::playLive(kProgram, request, seed, *output,
+    if (request.play)
+        return common::playLive(kProgram, request, seed, output,
                                 [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); });
-    }
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },
         [&] {

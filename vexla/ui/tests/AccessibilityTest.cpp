@@ -119,10 +119,7 @@ class AccessibilityTest : public QObject {
     }
 
     void cancelledOrFailedRecordingUnticksWithoutAskingAgain_data() {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<int>("errors");
-        QTest::newRow("cancelled") << QString() << 0;
-        QTest::newRow("uncreatable") << QStringLiteral("no such folder/take.wav") << 1;
+        accessible::addCancelledOrFailedRecordingRows();
     }
 
     void cancelledOrFailedRecordingUnticksWithoutAskingAgain() {

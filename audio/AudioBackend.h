@@ -7,6 +7,10 @@
 #include <memory>
 #include <string>
 
+namespace common {
+class MidiBus;
+}
+
 namespace audio {
 
 /// Fills frameCount interleaved signed 16-bit stereo frames (native byte order) into out.
@@ -19,6 +23,9 @@ struct DeviceRequest {
     int blockFrames = 1024;       ///< frames the source renders at a time, 1 or more
     double latencySeconds = 0.05; ///< device latency on top of the source's block
     bool autoConnect = true;      ///< JACK: connect the outputs to the system's playback ports
+    /// JACK: the render's MIDI, both ways, on the client's "midi_out" and "midi_in" ports; restarted
+    /// when the device opens, so that its stream frames are the device's. Null: the MIDI ports stay quiet.
+    common::MidiBus* midi = nullptr;
 };
 
 class Backend {
@@ -50,7 +57,7 @@ std::unique_ptr<Backend> makeNullBackend();
 std::unique_ptr<Backend> makePortAudioBackend();
 /// The native JACK backend: one device, "jack", listed only when a JACK server answered at creation
 /// (none is ever started). It plays as a client named clientName with the ports "out_left" and
-/// "out_right", and refuses a server whose sample rate is not the request's.
+/// "out_right", "midi_out" and "midi_in", and refuses a server whose sample rate is not the request's.
 std::unique_ptr<Backend> makeJackBackend(const std::string& clientName);
 /// The system's devices: PortAudio's, then the JACK device when a server answers.
 std::unique_ptr<Backend> makeSystemBackend(const std::string& jackClientName);

@@ -92,6 +92,7 @@ DeviceRequest AudioOutput::request() const {
     request.latencySeconds = settings_.latencyMilliseconds / 1000.0;
     const char* noAutoConnect = std::getenv("VZ_JACK_NO_AUTOCONNECT");
     request.autoConnect = settings_.autoConnect && !(noAutoConnect && std::string(noAutoConnect) == "1");
+    request.midi = settings_.midi;
     return request;
 }
 

@@ -3,7 +3,10 @@
 #include "audio/AudioBackend.h"
 #include "audio/Bounded.h"
 
+#include "common/MidiBus.h"
+
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <algorithm>
 #include <atomic>
@@ -79,8 +82,10 @@ class JackBackend final : public Backend {
         }
         left_ = jack_port_register(client_, "out_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         right_ = jack_port_register(client_, "out_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-        if (!left_ || !right_) {
-            error = "could not make the JACK output ports";
+        midiOut_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        midiIn_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        if (!left_ || !right_ || !midiOut_ || !midiIn_) {
+            error = "could not make the JACK ports";
             closeClient();
             return false;
         }
@@ -89,6 +94,10 @@ class JackBackend final : public Backend {
         scratch_.assign(static_cast<size_t>(scratchFrames_) * 2, 0);
         pull_ = pull;
         context_ = context;
+        midi_ = request.midi;
+        if (midi_)
+            midi_->restart(); // no render runs yet: the bus's stream frames start with this client's
+        streamFrame_ = 0;
         shutDown_ = false;
         jack_set_process_callback(client_, &JackBackend::process, this);
         jack_on_shutdown(client_, &JackBackend::serverGone, this);
@@ -129,12 +138,16 @@ class JackBackend final : public Backend {
     void closeClient() {
         jack_client_close(client_);
         client_ = nullptr;
-        left_ = right_ = nullptr;
+        left_ = right_ = midiOut_ = midiIn_ = nullptr;
+        midi_ = nullptr;
     }
 
-    /// JACK's real-time thread: the source's 16-bit frames, pulled in scratch-sized slices, as floats.
+    /// JACK's real-time thread: what came in on midi_in handed to the bus, the source's 16-bit frames
+    /// pulled in scratch-sized slices as floats, then the MIDI the source placed in this period out on its
+    /// frames. The source renders ahead by up to its block: later messages wait for their period.
     static int process(jack_nframes_t frameCount, void* arg) {
         auto* self = static_cast<JackBackend*>(arg);
+        self->receiveMidi(frameCount);
         auto* left = static_cast<float*>(jack_port_get_buffer(self->left_, frameCount));
         auto* right = static_cast<float*>(jack_port_get_buffer(self->right_, frameCount));
         std::int16_t* scratch = self->scratch_.data();
@@ -148,7 +161,35 @@ class JackBackend final : public Backend {
             }
             frames -= chunk;
         }
+        self->sendMidi(frameCount);
+        self->streamFrame_ += frameCount;
         return 0;
+    }
+
+    void receiveMidi(jack_nframes_t frameCount) {
+        void* in = jack_port_get_buffer(midiIn_, frameCount);
+        if (!midi_)
+            return;
+        const jack_nframes_t count = jack_midi_get_event_count(in);
+        for (jack_nframes_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, in, i) == 0)
+                midi_->arrived(streamFrame_ + event.time, event.buffer, static_cast<int>(event.size));
+        }
+    }
+
+    void sendMidi(jack_nframes_t frameCount) {
+        void* out = jack_port_get_buffer(midiOut_, frameCount);
+        jack_midi_clear_buffer(out);
+        if (!midi_)
+            return;
+        common::MidiMessage message;
+        while (midi_->takeBefore(streamFrame_ + frameCount, message)) {
+            const auto offset =
+                static_cast<jack_nframes_t>(std::max<std::int64_t>(message.frame - streamFrame_, 0));
+            // A full port buffer loses the message; JACK counts it as lost, and the next period goes on.
+            jack_midi_event_write(out, offset, message.bytes.data(), message.size);
+        }
     }
 
     /// The server went away (JACK's own thread): the output notices on its next poll.
@@ -159,6 +200,10 @@ class JackBackend final : public Backend {
     jack_client_t* client_ = nullptr;
     jack_port_t* left_ = nullptr;
     jack_port_t* right_ = nullptr;
+    jack_port_t* midiOut_ = nullptr;
+    jack_port_t* midiIn_ = nullptr;
+    common::MidiBus* midi_ = nullptr;
+    std::int64_t streamFrame_ = 0; // frames of this client's stream played before this period
     std::atomic<bool> shutDown_{false};
     PullFunction pull_ = nullptr;
     void* context_ = nullptr;

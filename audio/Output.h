@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace common {
+class MidiBus;
+}
+
 namespace audio {
 
 /// Every stream plays 44100 frames per second, signed 16-bit stereo.
@@ -28,6 +32,8 @@ struct StreamSettings {
     int blockFrames = 1024;       ///< frames per render() call, 1..kMaxBlockFrames
     int latencyMilliseconds = 50; ///< the device's buffering on top of one block, 0..kMaxLatencyMilliseconds
     bool autoConnect = true;      ///< JACK: connect to the playback ports (unless VZ_JACK_NO_AUTOCONNECT=1)
+    /// The source's MIDI, carried where the device has MIDI ports (JACK); the bus must outlive the stream.
+    common::MidiBus* midi = nullptr;
 };
 
 class Output {

@@ -6,6 +6,7 @@
 #include "audio/AudioOutput.h"
 #include "audio/tests/CountingSource.h"
 #include "audio/tests/JackTestServer.h"
+#include "common/MidiBus.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,32 @@ struct Ramp {
             self->next = CountingSource::after(self->next);
         }
         self->frames += count;
+    }
+};
+
+/// A pull function that plays silence and MIDI: a note-on on every 1000th frame of the stream (its
+/// number counting up), and keeps the frames of what comes in.
+struct MidiTicker {
+    common::MidiBus bus;
+    std::vector<std::int64_t> arrivals = std::vector<std::int64_t>(4096);
+    std::atomic<int> arrived{0};
+    static void pull(std::int16_t* out, int count, void* context) {
+        auto* self = static_cast<MidiTicker*>(context);
+        std::fill(out, out + 2 * count, std::int16_t{0});
+        common::MidiMessage in;
+        while (self->bus.receive(in)) {
+            const int at = self->arrived.load(std::memory_order_relaxed);
+            if (at < static_cast<int>(self->arrivals.size())) {
+                self->arrivals[static_cast<std::size_t>(at)] = in.frame;
+                self->arrived.store(at + 1, std::memory_order_release);
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            const std::int64_t frame = self->bus.renderFrame() + i;
+            if (frame % 1000 == 0)
+                self->bus.send(i, common::midi::kNoteOn, static_cast<std::uint8_t>(frame / 1000 % 128), 100);
+        }
+        self->bus.endBlock(count);
     }
 };
 
@@ -105,6 +132,41 @@ TEST_F(JackBackendTest, ASecondClientHearsExactlyThePulledFramesInOrder) {
         EXPECT_EQ(firstBreak % 256, 0u) << "a break inside a period";
     }
     EXPECT_NE(value(recorder.left()[0]), 0);
+}
+
+TEST_F(JackBackendTest, MidiGoesOutAndComesInOnExactFrames) {
+    if (!startServer())
+        GTEST_SKIP() << kNoJackd;
+    auto backend = audio::makeJackBackend("vz-test");
+    MidiTicker ticker;
+    audio::DeviceRequest midiRequest = request(false);
+    midiRequest.midi = &ticker.bus;
+    std::string error;
+    ASSERT_TRUE(backend->start(midiRequest, &MidiTicker::pull, &ticker, error)) << error;
+    jacktest::MidiPeer peer(server_->name());
+    ASSERT_TRUE(peer.ok());
+    ASSERT_TRUE(peer.listenTo("vz-test:midi_out"));
+    ASSERT_TRUE(peer.playTo("vz-test:midi_in"));
+    // Clock pulses 777 frames apart, three periods' worth each at most, across period edges.
+    std::vector<jacktest::MidiPeer::Message> script;
+    for (int i = 0; i < 40; ++i)
+        script.push_back({777LL * i, {common::midi::kClock}});
+    peer.play(script);
+    ASSERT_TRUE(waitFor([&] { return peer.played() && ticker.arrived.load() == 40; }, 10s))
+        << ticker.arrived.load();
+    ASSERT_TRUE(waitFor([&] { return peer.received().size() >= 40; }, 10s));
+    backend->stop();
+
+    // Out: on every 1000th frame of our stream, so exactly 1000 server frames apart, in order.
+    const auto received = peer.received();
+    for (std::size_t i = 1; i < received.size(); ++i) {
+        ASSERT_EQ(received[i].bytes.size(), 3u);
+        EXPECT_EQ(received[i].frame - received[i - 1].frame, 1000) << "message " << i;
+        EXPECT_EQ(received[i].bytes[1], (received[i - 1].bytes[1] + 1) % 128) << "message " << i;
+    }
+    // In: stamped with our stream's frames, exactly as far apart as the peer placed them.
+    for (int i = 1; i < 40; ++i)
+        EXPECT_EQ(ticker.arrivals[i] - ticker.arrivals[i - 1], 777) << "pulse " << i;
 }
 
 TEST_F(JackBackendTest, OutputsGoToThePlaybackPortsUnlessAutoConnectIsOff) {

@@ -1,7 +1,8 @@
 // JACK's process thread while our client plays: from one pull to a later one (our callback's
-// conversion, and libjack's own cycle between the calls) no allocation and no free.
+// conversion, its MIDI both ways, and libjack's own cycle between the calls) no allocation and no free.
 #include "audio/AudioBackend.h"
 #include "audio/tests/JackTestServer.h"
+#include "common/MidiBus.h"
 #include "common/tests/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +19,18 @@ struct CountingPull {
     std::optional<common::test::AllocationScope> scope;
     common::test::AllocationCount counted;
     std::atomic<bool> done{false};
+    common::MidiBus bus;
+    std::atomic<int> received{0};
 
     static void pull(std::int16_t* out, int frames, void* context) {
         auto* self = static_cast<CountingPull*>(context);
         for (int i = 0; i < 2 * frames; ++i)
             out[i] = static_cast<std::int16_t>(i);
+        common::MidiMessage in;
+        while (self->bus.receive(in))
+            self->received.fetch_add(1, std::memory_order_relaxed);
+        self->bus.send(frames / 2, common::midi::kClock);
+        self->bus.endBlock(frames);
         ++self->calls;
         if (self->calls == 20)
             self->scope.emplace();
@@ -45,12 +53,23 @@ TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFrees) {
     CountingPull counting;
     audio::DeviceRequest request;
     request.autoConnect = true;
+    request.midi = &counting.bus;
     std::string error;
     ASSERT_TRUE(backend->start(request, &CountingPull::pull, &counting, error)) << error;
+    jacktest::MidiPeer peer(name);
+    ASSERT_TRUE(peer.ok());
+    ASSERT_TRUE(peer.listenTo("vz-alloc:midi_out"));
+    ASSERT_TRUE(peer.playTo("vz-alloc:midi_in"));
+    std::vector<jacktest::MidiPeer::Message> clock(2000, {0, {common::midi::kClock}});
+    for (std::size_t i = 0; i < clock.size(); ++i)
+        clock[i].frame = static_cast<std::int64_t>(i) * 100;
+    peer.play(clock, 0);
     ASSERT_TRUE(jacktest::waitFor([&] { return counting.done.load(); }, 10s));
     backend->stop();
     EXPECT_EQ(counting.counted.allocations, 0);
     EXPECT_EQ(counting.counted.frees, 0);
+    EXPECT_GT(counting.received.load(), 0) << "no MIDI came in while counting";
+    EXPECT_FALSE(peer.received().empty()) << "no MIDI went out while counting";
 }
 
 } // namespace

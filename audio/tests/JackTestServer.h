@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -214,6 +216,111 @@ class Recorder {
     std::atomic<std::size_t> recorded_{0};
     std::atomic<int> periods_{0};
     std::atomic<int> xruns_{0};
+};
+
+/// A JACK MIDI client with "midi_in" and "midi_out": keeps what reaches its input, stamped with the
+/// server's frame time, and plays a script of messages on exact server frames.
+class MidiPeer {
+  public:
+    struct Message {
+        std::int64_t frame = 0; ///< the server's frame time (jack_last_frame_time + offset)
+        std::vector<std::uint8_t> bytes;
+    };
+
+    MidiPeer(const std::string& serverName, const std::string& name = "vz-midi-peer") : name_(name) {
+        jack_status_t status{};
+        client_ =
+            jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                             &status, serverName.c_str());
+        if (!client_)
+            return;
+        in_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        out_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        received_.reserve(1 << 16);
+        jack_set_process_callback(client_, &MidiPeer::process, this);
+        jack_activate(client_);
+    }
+    ~MidiPeer() {
+        if (client_)
+            jack_client_close(client_);
+    }
+    MidiPeer(const MidiPeer&) = delete;
+    MidiPeer& operator=(const MidiPeer&) = delete;
+
+    bool ok() const { return client_ && in_ && out_; }
+    jack_client_t* client() const { return client_; }
+
+    /// Connects `from` (a port name) to our midi_in, or our midi_out to `to`, once the port takes it.
+    bool listenTo(const std::string& from) { return connect(from, name_ + ":midi_in"); }
+    bool playTo(const std::string& to) { return connect(name_ + ":midi_out", to); }
+
+    /// Plays `script` (frames counted from `lead` frames after now, in order), replacing any script.
+    void play(std::vector<Message> script, std::int64_t lead = 4096) {
+        std::lock_guard lock(mutex_);
+        script_ = std::move(script);
+        next_ = 0;
+        base_ = static_cast<std::int64_t>(jack_frame_time(client_)) + lead;
+        for (Message& message : script_)
+            message.frame += base_;
+    }
+    /// True once every message of the script has gone out.
+    bool played() {
+        std::lock_guard lock(mutex_);
+        return next_ == script_.size();
+    }
+    /// The script's messages as sent, on server frames.
+    std::vector<Message> script() {
+        std::lock_guard lock(mutex_);
+        return script_;
+    }
+    std::vector<Message> received() {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+
+  private:
+    bool connect(const std::string& from, const std::string& to) {
+        return waitFor(
+            [&] {
+                const int result = jack_connect(client_, from.c_str(), to.c_str());
+                return result == 0 || result == EEXIST;
+            },
+            10s);
+    }
+
+    // A test client: its lock is never held long, and a late period only delays the test.
+    static int process(jack_nframes_t count, void* arg) {
+        auto* self = static_cast<MidiPeer*>(arg);
+        const auto now = static_cast<std::int64_t>(jack_last_frame_time(self->client_));
+        void* in = jack_port_get_buffer(self->in_, count);
+        void* out = jack_port_get_buffer(self->out_, count);
+        jack_midi_clear_buffer(out);
+        std::lock_guard lock(self->mutex_);
+        const jack_nframes_t events = jack_midi_get_event_count(in);
+        for (jack_nframes_t i = 0; i < events; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, in, i) == 0)
+                self->received_.push_back({now + event.time, {event.buffer, event.buffer + event.size}});
+        }
+        while (self->next_ < self->script_.size() && self->script_[self->next_].frame < now + count) {
+            Message& message = self->script_[self->next_++];
+            // A message whose frame has passed (the script began late) goes out at once, and says so.
+            message.frame = std::max(message.frame, now);
+            jack_midi_event_write(out, static_cast<jack_nframes_t>(message.frame - now), message.bytes.data(),
+                                  message.bytes.size());
+        }
+        return 0;
+    }
+
+    std::string name_;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* in_ = nullptr;
+    jack_port_t* out_ = nullptr;
+    std::mutex mutex_;
+    std::vector<Message> received_;
+    std::vector<Message> script_;
+    std::size_t next_ = 0;
+    std::int64_t base_ = 0;
 };
 
 /// Polls the output's load as the window does until it plays silently (15 s at most), as after a lost

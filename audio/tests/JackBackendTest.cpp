@@ -157,16 +157,25 @@ TEST_F(JackBackendTest, MidiGoesOutAndComesInOnExactFrames) {
     ASSERT_TRUE(waitFor([&] { return peer.received().size() >= 40; }, 10s));
     backend->stop();
 
-    // Out: on every 1000th frame of our stream, so exactly 1000 server frames apart, in order.
+    // Out: on every 1000th frame of our stream, so exactly 1000 server frames apart, in order. In:
+    // stamped with our stream's frames, exactly as far apart as the peer placed them. A cycle the
+    // server missed (a loaded machine, no real-time) may put one period between the two clients' counts.
     const auto received = peer.received();
+    int off = 0;
+    const auto check = [&](std::int64_t apart, std::int64_t expected, const std::string& what) {
+        if (apart == expected)
+            return;
+        ++off;
+        EXPECT_EQ(std::abs(apart - expected) % 256, 0) << what << ": " << apart << " frames apart";
+    };
     for (std::size_t i = 1; i < received.size(); ++i) {
         ASSERT_EQ(received[i].bytes.size(), 3u);
-        EXPECT_EQ(received[i].frame - received[i - 1].frame, 1000) << "message " << i;
         EXPECT_EQ(received[i].bytes[1], (received[i - 1].bytes[1] + 1) % 128) << "message " << i;
+        check(received[i].frame - received[i - 1].frame, 1000, "message " + std::to_string(i));
     }
-    // In: stamped with our stream's frames, exactly as far apart as the peer placed them.
     for (int i = 1; i < 40; ++i)
-        EXPECT_EQ(ticker.arrivals[i] - ticker.arrivals[i - 1], 777) << "pulse " << i;
+        check(ticker.arrivals[i] - ticker.arrivals[i - 1], 777, "pulse " + std::to_string(i));
+    EXPECT_LE(off, 2 * peer.xruns()) << "intervals off without a missed cycle";
 }
 
 TEST_F(JackBackendTest, OutputsGoToThePlaybackPortsUnlessAutoConnectIsOff) {

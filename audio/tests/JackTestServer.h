@@ -238,6 +238,13 @@ class MidiPeer {
         out_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         received_.reserve(1 << 16);
         jack_set_process_callback(client_, &MidiPeer::process, this);
+        jack_set_xrun_callback(
+            client_,
+            [](void* arg) {
+                static_cast<MidiPeer*>(arg)->xruns_++;
+                return 0;
+            },
+            this);
         jack_activate(client_);
     }
     ~MidiPeer() {
@@ -277,6 +284,9 @@ class MidiPeer {
         std::lock_guard lock(mutex_);
         return received_;
     }
+    /// Cycles the server has missed since the peer started (a loaded machine without real-time): each
+    /// may put a period between two clients' frame counts.
+    int xruns() const { return xruns_.load(); }
 
   private:
     bool connect(const std::string& from, const std::string& to) {
@@ -321,6 +331,7 @@ class MidiPeer {
     std::vector<Message> script_;
     std::size_t next_ = 0;
     std::int64_t base_ = 0;
+    std::atomic<int> xruns_{0};
 };
 
 /// Polls the output's load as the window does until it plays silently (15 s at most), as after a lost

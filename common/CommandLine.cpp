@@ -40,6 +40,7 @@ struct Parser {
     RenderArguments& out;
     bool lengthGiven = false;
     bool blockGiven = false;
+    bool syncGiven = false;
     std::string renderOption; ///< the first option of a render, if any
 
     std::string path(std::string& to, std::string_view option, std::string_view value) {
@@ -81,6 +82,20 @@ struct Parser {
     }
 
     std::string option(std::string_view option, std::string_view value) {
+        if (option == "--sync") {
+            if (syncGiven)
+                return "--sync given twice";
+            syncGiven = true;
+            const std::optional<ClockSource> source = clockSourceNamed(value);
+            if (!source) {
+                std::string words;
+                for (const ClockSourceName& name : kClockSources)
+                    words += (words.empty() ? "" : ", ") + std::string(name.option);
+                return "--sync needs one of " + words + ", got " + inQuotes(value);
+            }
+            out.sync = *source;
+            return {};
+        }
         if (option == "--device") {
             if (!out.device.empty())
                 return "--device given twice";
@@ -121,7 +136,7 @@ struct Parser {
 
     bool known(std::string_view option) const {
         for (std::string_view name : {"--render", "--seconds", "--frames", "--seed", "--block", "--scene",
-                                      "--save-scene", "--set", "--press", "--device"})
+                                      "--save-scene", "--set", "--press", "--device", "--sync"})
             if (option == name)
                 return true;
         for (std::string_view name : spec.orderedOptions)
@@ -187,7 +202,7 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
                                  RenderArguments& out) {
     out = RenderArguments{};
     out.blockFrames = spec.defaultBlockFrames;
-    Parser parser{spec, out, false, false, {}};
+    Parser parser{spec, out, false, false, false, {}};
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view option = args[i];
         std::optional<std::string_view> value;
@@ -229,11 +244,15 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
             return "--save-scene does not go with --play";
         return {};
     }
-    if (out.listDevices || !out.device.empty()) {
+    if (parser.syncGiven && !parser.renderOption.empty())
+        return "--sync does not go with " + parser.renderOption + ": a render follows no clock but its own";
+    if (out.listDevices || !out.device.empty() || parser.syncGiven) {
         // The device is the window's: a render plays on no device.
         if (!parser.renderOption.empty())
-            return std::string(out.listDevices ? "--list-devices" : "--device") + " does not go with " +
-                   parser.renderOption + ": it is for the window's sound output";
+            return std::string(out.listDevices    ? "--list-devices"
+                               : parser.syncGiven ? "--sync"
+                                                  : "--device") +
+                   " does not go with " + parser.renderOption + ": it is for the window's sound output";
         return {};
     }
     if (out.outputPath.empty())
@@ -257,8 +276,8 @@ std::optional<int> findDevice(std::string_view given, std::span<const std::strin
 std::optional<int> runProgramCommandLine(std::span<const std::string> args, const CommandLineSpec& spec,
                                          const std::string& usage,
                                          const std::function<int(const RenderArguments&)>& render,
-                                         const DeviceList& devices, int& deviceIndex) {
-    deviceIndex = 0;
+                                         const DeviceList& devices, WindowStart& window) {
+    window = WindowStart{};
     if (args.empty())
         return std::nullopt;
     RenderArguments parsed;
@@ -282,7 +301,7 @@ std::optional<int> runProgramCommandLine(std::span<const std::string> args, cons
                      kExitOk);
         return kExitOk;
     }
-    const std::optional<int> found = findDevice(parsed.device, names);
+    const std::optional<int> found = parsed.device.empty() ? 0 : findDevice(parsed.device, names);
     if (!found)
         return failWith(spec.program,
                         "unknown sound device " + inQuotes(parsed.device) + " (see " +
@@ -292,7 +311,8 @@ std::optional<int> runProgramCommandLine(std::span<const std::string> args, cons
         parsed.deviceIndex = *found;
         return render(parsed);
     }
-    deviceIndex = *found;
+    window.deviceIndex = *found;
+    window.sync = parsed.sync;
     return std::nullopt;
 }
 

@@ -4,6 +4,8 @@
 // --press captions and its other ordered options. Calling thread only.
 #pragma once
 
+#include "common/ClockSource.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -54,6 +56,7 @@ struct RenderArguments {
     bool play = false;        ///< --play: live on a sound device, no window
     std::string device;       ///< --device NAME_OR_INDEX; "" when not given
     int deviceIndex = 0;      ///< --play: the device --device names (runProgramCommandLine finds it)
+    ClockSource sync = ClockSource::Internal; ///< --sync: the clock live play or the window follows
     std::string outputPath;
     std::int64_t frames = 0; ///< frames to render, ≥ 0; with --play, 0 plays until SIGINT/SIGTERM
     std::optional<std::uint32_t> seed;
@@ -85,16 +88,22 @@ using DeviceList = std::function<std::vector<std::string>()>;
 /// first of that name). nullopt when it names none.
 std::optional<int> findDevice(std::string_view given, std::span<const std::string> devices);
 
+/// How the window is to start: on which sound device, following which clock.
+struct WindowStart {
+    int deviceIndex = 0;
+    ClockSource sync = ClockSource::Internal;
+};
+
 /// The window program's command line: parses `args` (those after the program's name) as
 /// parseRenderArguments does; --help prints `usage`; a --render command line runs `render`, and so does a
 /// --play command line, with its device found (index 0 without --device);
 /// --list-devices prints the devices, "INDEX: NAME" a line, on stdout; a --device that names no device
 /// is refused. Returns the exit status, or nullopt when the window is to open (no arguments, or --device
-/// alone) on `deviceIndex` (0 without --device).
+/// and --sync alone) as `window` says (device 0 and the internal clock when not given).
 std::optional<int> runProgramCommandLine(std::span<const std::string> args, const CommandLineSpec& spec,
                                          const std::string& usage,
                                          const std::function<int(const RenderArguments&)>& render,
-                                         const DeviceList& devices, int& deviceIndex);
+                                         const DeviceList& devices, WindowStart& window);
 
 /// The seed of a render given no --seed: from the clock in nanoseconds, so that two renders started in
 /// the same second differ; the render's closing line prints it, so that the render can be repeated.

@@ -47,13 +47,14 @@ class CountedSource final : public audio::Source {
 } // namespace
 
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
-             audio::AudioOutput* given, const std::function<void(std::int16_t* out, int frames)>& fill) {
+             audio::AudioOutput* given, const std::function<void(std::int16_t* out, int frames)>& fill,
+             MidiBus* midi) {
     std::unique_ptr<audio::AudioOutput> own;
     audio::AudioOutput& output =
         given ? *given : *(own = std::make_unique<audio::AudioOutput>(std::string(program)));
     const InterruptCatcher interrupts;
     CountedSource source(fill, args.frames);
-    output.start(source, {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true});
+    output.start(source, {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true, midi});
     const std::string device = output.playsSilently() ? "no device (silent)" : output.playingDevice();
     std::printf("%.*s: playing on %s, seed %u\n", static_cast<int>(program.size()), program.data(),
                 device.c_str(), static_cast<unsigned>(seed));

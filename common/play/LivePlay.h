@@ -14,13 +14,16 @@ class AudioOutput;
 
 namespace common {
 
+class MidiBus;
+
 /// Plays `fill(out, frames)` (16-bit stereo frames, as renderToFile's) on `output` (a fresh output named
 /// after the program when null), device args.deviceIndex, args.blockFrames at a time, or on the silent
 /// output when the device cannot play. With args.frames > 0 exactly that many frames play, then silence
 /// until the device has sounded them; with 0 it plays until a signal. Says "program: playing on DEVICE,
 /// seed N" at the start and "program: played N frames (S s)" at the end on stdout. Returns 0, or 128 + the
-/// signal.
+/// signal. `midi`, when given, carries the engine's MIDI on a device that has MIDI ports (JACK).
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
-             audio::AudioOutput* output, const std::function<void(std::int16_t* out, int frames)>& fill);
+             audio::AudioOutput* output, const std::function<void(std::int16_t* out, int frames)>& fill,
+             MidiBus* midi = nullptr);
 
 } // namespace common

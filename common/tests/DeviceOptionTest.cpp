@@ -69,6 +69,7 @@ TEST(DeviceOption, DeviceIsFoundByIndexOrExactName) {
 struct Outcome {
     std::optional<int> status;
     int deviceIndex = -1;
+    ClockSource sync = ClockSource::Internal;
     int listsAsked = 0;
     int renders = 0;
     std::string out;
@@ -87,7 +88,10 @@ Outcome runWith(std::vector<std::string> args, std::vector<std::string> devices 
     };
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    o.status = runProgramCommandLine(args, kSpec, "usage text\n", render, list, o.deviceIndex);
+    WindowStart window{-1, ClockSource::Internal};
+    o.status = runProgramCommandLine(args, kSpec, "usage text\n", render, list, window);
+    o.deviceIndex = window.deviceIndex;
+    o.sync = window.sync;
     o.err = ::testing::internal::GetCapturedStderr();
     o.out = ::testing::internal::GetCapturedStdout();
     return o;
@@ -105,6 +109,11 @@ TEST(DeviceOption, WindowOpensOnTheChosenDevice) {
         EXPECT_EQ(chosen.deviceIndex, 3) << given;
         EXPECT_TRUE(chosen.out.empty() && chosen.err.empty()) << chosen.err;
     }
+    EXPECT_EQ(none.sync, ClockSource::Internal);
+    const Outcome following = runWith({"--sync", "midi"});
+    EXPECT_EQ(following.status, std::nullopt);
+    EXPECT_EQ(following.deviceIndex, 0);
+    EXPECT_EQ(following.sync, ClockSource::MidiClock);
 }
 
 TEST(DeviceOption, UnknownDeviceIsRefusedWithStatus2) {
@@ -155,8 +164,13 @@ TEST(PlayOption, TakesTheRenderOptionsAndADeviceWithOrWithoutALength) {
     EXPECT_EQ(parsed.device, "jack");
     EXPECT_EQ(parsed.frames, 88200);
     EXPECT_EQ(parsed.seed, 3u);
+    EXPECT_EQ(parsed.sync, ClockSource::Internal);
     ASSERT_EQ(parse({"--play"}, parsed), "");
     EXPECT_EQ(parsed.frames, 0); // until a signal
+    ASSERT_EQ(parse({"--play", "--sync", "midi"}, parsed), "");
+    EXPECT_EQ(parsed.sync, ClockSource::MidiClock);
+    ASSERT_EQ(parse({"--sync=internal"}, parsed), ""); // the window's
+    EXPECT_EQ(parsed.sync, ClockSource::Internal);
 }
 
 TEST(PlayOption, RefusesWhatDoesNotGoWithIt) {
@@ -165,6 +179,9 @@ TEST(PlayOption, RefusesWhatDoesNotGoWithIt) {
         {{"--play", "--save-scene", "s.json"}, "--save-scene does not go with --play"},
         {{"--play", "--list-devices"}, "--list-devices does not go with --play"},
         {{"--play=yes"}, "--play takes no value"},
+        {{"--play", "--sync", "tape"}, "--sync needs one of internal, midi"},
+        {{"--play", "--sync", "midi", "--sync", "midi"}, "--sync given twice"},
+        {{"--render", "a.wav", "--frames", "5", "--sync", "midi"}, "--sync does not go with --render"},
     };
     for (const auto& [args, start] : refused) {
         RenderArguments parsed;
@@ -184,7 +201,7 @@ TEST(PlayOption, PlaysOnTheDeviceItNamesAndListsDevicesOnlyWhenNamed) {
         playedOn = args.play ? args.deviceIndex : -2;
         return 0;
     };
-    int windowDevice = -1;
+    WindowStart windowDevice;
     EXPECT_EQ(runProgramCommandLine(std::vector<std::string>{"--play", "--device", "HDMI 1"}, kSpec, "", play,
                                     list, windowDevice),
               0);

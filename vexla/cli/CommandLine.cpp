@@ -30,10 +30,10 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr std::string_view kProgram = "vexla";
 
 const char* const kUsage =
-    "Usage: vexla [--device DEVICE]          start the window\n"
+    "Usage: vexla [--device DEVICE] [--sync SOURCE]  start the window\n"
     "       vexla --list-devices             list the sound devices\n"
     "       vexla --render OUT.wav (--seconds S | --frames N) [options]\n"
-    "       vexla --play [--device DEVICE] [--seconds S | --frames N] [options]\n"
+    "       vexla --play [--device DEVICE] [--sync SOURCE] [--seconds S | --frames N] [options]\n"
     "\n"
     "  --list-devices       print the output devices, \"INDEX: NAME\" a line, and exit\n"
     "  --device DEVICE      start the window on this output device, given by its index or its\n"
@@ -42,6 +42,9 @@ const char* const kUsage =
     "  --play               play live on the device without a window, for the length given or\n"
     "                       until interrupted (Ctrl+C); takes the options below but --render\n"
     "                       and --save-scene\n"
+    "  --sync SOURCE        the clock the steps follow: internal (the tempo control, the default)\n"
+    "                       or midi (MIDI clock, Start, Stop and Continue on the JACK client's\n"
+    "                       midi_in port); the MIDI clock and the notes played go out on midi_out\n"
     "\n"
     "Renders the loop engine without a window into a 16-bit stereo 44100 Hz WAV file.\n"
     "Options take their value as --option VALUE or --option=VALUE.\n"
@@ -247,19 +250,19 @@ int render(const common::RenderArguments& args, audio::AudioOutput* output) {
 } // namespace
 
 std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
-                                         int& deviceIndex, audio::AudioOutput* output) {
+                                         common::WindowStart& window, audio::AudioOutput* output) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     return common::runProgramCommandLine(
         words, kSpec, usage(), [output](const common::RenderArguments& args) { return render(args, output); },
-        devices, deviceIndex);
+        devices, window);
 }
 
 int runCommandLine(int argc, char** argv) {
     if (argc <= 1)
         return common::failWith(kProgram, "nothing to do: give --render OUT.wav or --play (see --help)",
                                 common::kExitUsage);
-    int deviceIndex = 0;
-    return runProgramCommandLine(argc, argv, {}, deviceIndex).value_or(common::kExitOk);
+    common::WindowStart window;
+    return runProgramCommandLine(argc, argv, {}, window).value_or(common::kExitOk);
 }
 
 } // namespace vexla

@@ -18,9 +18,9 @@ int main(int argc, char** argv) {
     // The audio output plays the window's view of the engine: it is stopped below, before the window,
     // the engine and the recorder go. It looks for devices only when asked: a render opens none.
     audio::AudioOutput audio("vexla");
-    int deviceIndex = 0;
+    common::WindowStart start;
     if (const std::optional<int> status = vexla::runProgramCommandLine(
-            argc, argv, [&audio] { return audio.deviceNames(); }, deviceIndex, &audio))
+            argc, argv, [&audio] { return audio.deviceNames(); }, start, &audio))
         return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vexla"));
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
 
     vexla::LoopMachineWindow window(*engine, recorder, audio, dialogs,
                                     static_cast<std::uint32_t>(std::time(nullptr)));
-    window.setDeviceIndex(deviceIndex);
+    window.setDeviceIndex(start.deviceIndex);
     const QString screenshot = vexla::screenshotPath();
     if (!screenshot.isEmpty())
         vexla::scheduleScreenshot(window, screenshot);

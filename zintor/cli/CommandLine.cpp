@@ -32,9 +32,10 @@ constexpr std::string_view kProgram = "zintor";
 const char* const kUsage =
     "Usage: zintor [--render OUT.wav (--seconds S | --frames N) [--seed N] [--set FIELD=VALUE]...\n"
     "              [--press CAPTION]... [--block FRAMES] [--scene FILE] [--save-scene FILE]]\n"
-    "       zintor --list-devices | --device DEVICE\n"
-    "       zintor --play [--device DEVICE] [--seconds S | --frames N] [--seed N] [--set ...]...\n"
-    "Without arguments, or with --device alone, Zintor opens its window.\n"
+    "       zintor --list-devices | --device DEVICE [--sync SOURCE]\n"
+    "       zintor --play [--device DEVICE] [--sync SOURCE] [--seconds S | --frames N] [--seed N]\n"
+    "              [--set ...]...\n"
+    "Without arguments, or with --device and --sync alone, Zintor opens its window.\n"
     "\n"
     "  --list-devices     print the sound output devices, \"INDEX: NAME\" a line, and exit\n"
     "  --device DEVICE    open the window playing on this device, given by its index or its name\n"
@@ -42,6 +43,9 @@ const char* const kUsage =
     "                     JACK client when a JACK server runs\n"
     "  --play             play live on the device without a window, for the length given or until\n"
     "                     interrupted (Ctrl+C); takes the options below but --render and --save-scene\n"
+    "  --sync SOURCE      the clock the steps follow: internal (the tempo, the default) or midi\n"
+    "                     (MIDI clock, Start, Stop and Continue on the JACK client's midi_in port);\n"
+    "                     the MIDI clock and the notes played go out on midi_out\n"
     "  --render OUT.wav   render the generated track headless to a 16-bit stereo 44100 Hz WAV file\n"
     "  --seconds S        length in seconds (S > 0)\n"
     "  --frames N         length in frames (N >= 1)\n"
@@ -289,20 +293,20 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
 } // namespace
 
 std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
-                                         int& deviceIndex, audio::AudioOutput* output) {
+                                         common::WindowStart& window, audio::AudioOutput* output) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     return common::runProgramCommandLine(
         args, kSpec, usage(),
         [output](const common::RenderArguments& request) { return render(request, output); }, devices,
-        deviceIndex);
+        window);
 }
 
 int runCommandLine(int argc, char** argv) {
     if (argc <= 1)
         return common::failWith(kProgram, "nothing to do: give --render OUT.wav or --play (see --help)",
                                 common::kExitUsage);
-    int deviceIndex = 0;
-    return runProgramCommandLine(argc, argv, {}, deviceIndex).value_or(common::kExitOk);
+    common::WindowStart window;
+    return runProgramCommandLine(argc, argv, {}, window).value_or(common::kExitOk);
 }
 
 } // namespace zintor

@@ -32,10 +32,10 @@ void applyRenderAction(const common::OrderedAction& action, SynthEngine& engine,
 int runCommandLine(int argc, char** argv);
 
 /// The window program's command line: as runCommandLine, with `devices` for --list-devices and
-/// --device. Returns nullopt when the window is to open (no arguments, or --device alone), on
-/// `deviceIndex`.
+/// --device. Returns nullopt when the window is to open (no arguments, or --device and --sync alone),
+/// as `window` says.
 /// --play plays on `output` (one of its own when null).
 std::optional<int> runProgramCommandLine(int argc, char** argv, const common::DeviceList& devices,
-                                         int& deviceIndex, audio::AudioOutput* output = nullptr);
+                                         common::WindowStart& window, audio::AudioOutput* output = nullptr);
 
 } // namespace zintor

@@ -13,14 +13,14 @@
 int main(int argc, char** argv) {
     // It looks for devices only when asked: a render opens none.
     auto audio = std::make_unique<audio::AudioOutput>("zintor");
-    int deviceIndex = 0;
+    common::WindowStart start;
     if (const std::optional<int> status = zintor::runProgramCommandLine(
-            argc, argv, [&audio] { return audio->deviceNames(); }, deviceIndex, audio.get()))
+            argc, argv, [&audio] { return audio->deviceNames(); }, start, audio.get()))
         return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName("zintor");
     zintor::SynthApp synth(std::move(audio), std::make_unique<zintor::QtMessageBoxes>());
-    synth.setDeviceIndex(deviceIndex);
+    synth.setDeviceIndex(start.deviceIndex);
     // Set by tools/screenshot.sh to photograph the real window for the user guide.
     synth.setScreenshotPath(qEnvironmentVariable("VZ_SCREENSHOT"));
     return synth.exec();

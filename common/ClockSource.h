@@ -1,0 +1,38 @@
+// Where a program's steps take their time from: its own tempo, or a master it follows. One table for
+// the window's choice, the command line's --sync and the saved settings.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+namespace common {
+
+enum class ClockSource { Internal, MidiClock };
+
+struct ClockSourceName {
+    ClockSource source;
+    std::string_view option;  ///< --sync's word, and the saved setting's
+    std::string_view caption; ///< what the window shows
+};
+
+inline constexpr std::array<ClockSourceName, 2> kClockSources{{
+    {ClockSource::Internal, "internal", "Internal"},
+    {ClockSource::MidiClock, "midi", "MIDI clock"},
+}};
+
+inline std::optional<ClockSource> clockSourceNamed(std::string_view option) {
+    for (const ClockSourceName& name : kClockSources)
+        if (name.option == option)
+            return name.source;
+    return std::nullopt;
+}
+
+inline const ClockSourceName& nameOf(ClockSource source) {
+    for (const ClockSourceName& name : kClockSources)
+        if (name.source == source)
+            return name;
+    return kClockSources[0];
+}
+
+} // namespace common

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -20,6 +21,14 @@ inline constexpr std::array<ClockSourceName, 2> kClockSources{{
     {ClockSource::Internal, "internal", "Internal"},
     {ClockSource::MidiClock, "midi", "MIDI clock"},
 }};
+
+// The window's list shows the table in the enum's order: the row of a source is its value.
+static_assert([] {
+    for (std::size_t i = 0; i < kClockSources.size(); ++i)
+        if (kClockSources[i].source != static_cast<ClockSource>(i))
+            return false;
+    return true;
+}());
 
 inline std::optional<ClockSource> clockSourceNamed(std::string_view option) {
     for (const ClockSourceName& name : kClockSources)

@@ -40,7 +40,6 @@ struct Parser {
     RenderArguments& out;
     bool lengthGiven = false;
     bool blockGiven = false;
-    bool syncGiven = false;
     std::string renderOption; ///< the first option of a render, if any
 
     std::string path(std::string& to, std::string_view option, std::string_view value) {
@@ -83,9 +82,9 @@ struct Parser {
 
     std::string option(std::string_view option, std::string_view value) {
         if (option == "--sync") {
-            if (syncGiven)
+            if (out.syncGiven)
                 return "--sync given twice";
-            syncGiven = true;
+            out.syncGiven = true;
             const std::optional<ClockSource> source = clockSourceNamed(value);
             if (!source) {
                 std::string words;
@@ -202,7 +201,7 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
                                  RenderArguments& out) {
     out = RenderArguments{};
     out.blockFrames = spec.defaultBlockFrames;
-    Parser parser{spec, out, false, false, false, {}};
+    Parser parser{spec, out, false, false, {}};
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view option = args[i];
         std::optional<std::string_view> value;
@@ -244,14 +243,14 @@ std::string parseRenderArguments(std::span<const std::string> args, const Comman
             return "--save-scene does not go with --play";
         return {};
     }
-    if (parser.syncGiven && !parser.renderOption.empty())
+    if (out.syncGiven && !parser.renderOption.empty())
         return "--sync does not go with " + parser.renderOption + ": a render follows no clock but its own";
-    if (out.listDevices || !out.device.empty() || parser.syncGiven) {
+    if (out.listDevices || !out.device.empty() || out.syncGiven) {
         // The device is the window's: a render plays on no device.
         if (!parser.renderOption.empty())
-            return std::string(out.listDevices    ? "--list-devices"
-                               : parser.syncGiven ? "--sync"
-                                                  : "--device") +
+            return std::string(out.listDevices ? "--list-devices"
+                               : out.syncGiven ? "--sync"
+                                               : "--device") +
                    " does not go with " + parser.renderOption + ": it is for the window's sound output";
         return {};
     }
@@ -311,8 +310,10 @@ std::optional<int> runProgramCommandLine(std::span<const std::string> args, cons
         parsed.deviceIndex = *found;
         return render(parsed);
     }
-    window.deviceIndex = *found;
-    window.sync = parsed.sync;
+    if (!parsed.device.empty())
+        window.deviceIndex = *found;
+    if (parsed.syncGiven)
+        window.sync = parsed.sync;
     return std::nullopt;
 }
 

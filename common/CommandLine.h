@@ -57,6 +57,7 @@ struct RenderArguments {
     std::string device;       ///< --device NAME_OR_INDEX; "" when not given
     int deviceIndex = 0;      ///< --play: the device --device names (runProgramCommandLine finds it)
     ClockSource sync = ClockSource::Internal; ///< --sync: the clock live play or the window follows
+    bool syncGiven = false;
     std::string outputPath;
     std::int64_t frames = 0; ///< frames to render, ≥ 0; with --play, 0 plays until SIGINT/SIGTERM
     std::optional<std::uint32_t> seed;
@@ -88,10 +89,11 @@ using DeviceList = std::function<std::vector<std::string>()>;
 /// first of that name). nullopt when it names none.
 std::optional<int> findDevice(std::string_view given, std::span<const std::string> devices);
 
-/// How the window is to start: on which sound device, following which clock.
+/// How the window is to start, as far as the command line says: on which sound device, following which
+/// clock (nullopt: as the user last chose).
 struct WindowStart {
-    int deviceIndex = 0;
-    ClockSource sync = ClockSource::Internal;
+    std::optional<int> deviceIndex;
+    std::optional<ClockSource> sync;
 };
 
 /// The window program's command line: parses `args` (those after the program's name) as
@@ -99,7 +101,7 @@ struct WindowStart {
 /// --play command line, with its device found (index 0 without --device);
 /// --list-devices prints the devices, "INDEX: NAME" a line, on stdout; a --device that names no device
 /// is refused. Returns the exit status, or nullopt when the window is to open (no arguments, or --device
-/// and --sync alone) as `window` says (device 0 and the internal clock when not given).
+/// and --sync alone) as `window` says.
 std::optional<int> runProgramCommandLine(std::span<const std::string> args, const CommandLineSpec& spec,
                                          const std::string& usage,
                                          const std::function<int(const RenderArguments&)>& render,

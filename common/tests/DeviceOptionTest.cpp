@@ -69,7 +69,7 @@ TEST(DeviceOption, DeviceIsFoundByIndexOrExactName) {
 struct Outcome {
     std::optional<int> status;
     int deviceIndex = -1;
-    ClockSource sync = ClockSource::Internal;
+    std::optional<ClockSource> sync;
     int listsAsked = 0;
     int renders = 0;
     std::string out;
@@ -88,9 +88,9 @@ Outcome runWith(std::vector<std::string> args, std::vector<std::string> devices 
     };
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    WindowStart window{-1, ClockSource::Internal};
+    WindowStart window{-1, ClockSource::MidiClock};
     o.status = runProgramCommandLine(args, kSpec, "usage text\n", render, list, window);
-    o.deviceIndex = window.deviceIndex;
+    o.deviceIndex = window.deviceIndex.value_or(-2);
     o.sync = window.sync;
     o.err = ::testing::internal::GetCapturedStderr();
     o.out = ::testing::internal::GetCapturedStdout();
@@ -100,8 +100,8 @@ Outcome runWith(std::vector<std::string> args, std::vector<std::string> devices 
 TEST(DeviceOption, WindowOpensOnTheChosenDevice) {
     const Outcome none = runWith({});
     EXPECT_EQ(none.status, std::nullopt);
-    EXPECT_EQ(none.deviceIndex, 0);
-    EXPECT_EQ(none.listsAsked, 0); // the window's output looks for devices itself
+    EXPECT_EQ(none.deviceIndex, -2); // not given: the window's stored choice
+    EXPECT_EQ(none.listsAsked, 0);   // the window's output looks for devices itself
 
     for (const char* given : {"HDMI 1", "3"}) {
         const Outcome chosen = runWith({"--device", given});
@@ -109,10 +109,10 @@ TEST(DeviceOption, WindowOpensOnTheChosenDevice) {
         EXPECT_EQ(chosen.deviceIndex, 3) << given;
         EXPECT_TRUE(chosen.out.empty() && chosen.err.empty()) << chosen.err;
     }
-    EXPECT_EQ(none.sync, ClockSource::Internal);
+    EXPECT_EQ(none.sync, std::nullopt);
     const Outcome following = runWith({"--sync", "midi"});
     EXPECT_EQ(following.status, std::nullopt);
-    EXPECT_EQ(following.deviceIndex, 0);
+    EXPECT_EQ(following.deviceIndex, -2);
     EXPECT_EQ(following.sync, ClockSource::MidiClock);
 }
 

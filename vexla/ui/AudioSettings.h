@@ -2,6 +2,7 @@
 #pragma once
 
 #include "audio/Output.h"
+#include "common/ClockSource.h"
 
 #include <cstdint>
 
@@ -13,11 +14,13 @@ inline constexpr int kMixBufferMilliseconds = 40;
 struct AudioSettings {
     std::int32_t latencyFrames = 2048; ///< stream block in stereo frames
     std::int32_t deviceIndex = 0;      ///< index into the audio output's device list
+    common::ClockSource clockSource = common::ClockSource::Internal; ///< what the steps follow
+    bool autoConnect = true; ///< JACK: the outputs go to the system's playback ports
 };
 
-/// The stream these settings ask the audio output for.
-inline audio::StreamSettings streamSettings(const AudioSettings& settings) {
-    return {settings.deviceIndex, settings.latencyFrames, kMixBufferMilliseconds};
+/// The stream these settings ask the audio output for, with the engine's MIDI on `midi`.
+inline audio::StreamSettings streamSettings(const AudioSettings& settings, common::MidiBus* midi = nullptr) {
+    return {settings.deviceIndex, settings.latencyFrames, kMixBufferMilliseconds, settings.autoConnect, midi};
 }
 
 } // namespace vexla

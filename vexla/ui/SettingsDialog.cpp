@@ -4,6 +4,8 @@
 #include "vexla/controls/Controls.h"
 #include "vexla/ui/DialogUnits.h"
 
+#include <cstddef>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -28,7 +30,7 @@ SettingsDialog::SettingsDialog(const AudioSettings& current, const std::vector<s
     setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(QStringLiteral("- Vexla - Settings"));
     const DialogUnits du(font());
-    setFixedSize(du.x(220), du.y(96));
+    setFixedSize(du.x(220), du.y(128));
 
     auto* deviceLabel = new QLabel(QStringLiteral("Device"), this);
     deviceLabel->setGeometry(du.rect(8, 10, 36, 10));
@@ -59,20 +61,43 @@ SettingsDialog::SettingsDialog(const AudioSettings& current, const std::vector<s
     dcFilterBox_->setAccessibleName(QString::fromUtf8(dc.caption));
     dcFilterBox_->setGeometry(du.rect(dc.look.x, dc.look.y, dc.look.width, dc.look.height));
 
+    auto* clockLabel = new QLabel(QStringLiteral("Clock"), this);
+    clockLabel->setGeometry(du.rect(8, 66, 36, 10));
+    clockList_ = new QComboBox(this);
+    clockList_->setObjectName(QStringLiteral("clockList"));
+    clockList_->setAccessibleName(QStringLiteral("Clock"));
+    clockList_->setGeometry(du.rect(46, 64, 90, 14));
+    clockLabel->setBuddy(clockList_);
+    for (const common::ClockSourceName& name : common::kClockSources)
+        clockList_->addItem(
+            QString::fromUtf8(name.caption.data(), static_cast<qsizetype>(name.caption.size())));
+    clockList_->setCurrentIndex(static_cast<int>(working_.clockSource));
+    connect(clockList_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            working_.clockSource = common::kClockSources[static_cast<std::size_t>(index)].source;
+    });
+
+    autoConnectBox_ = new QCheckBox(QStringLiteral("Connect JACK outputs to the speakers"), this);
+    autoConnectBox_->setObjectName(QStringLiteral("autoConnectCheckBox"));
+    autoConnectBox_->setAccessibleName(autoConnectBox_->text());
+    autoConnectBox_->setGeometry(du.rect(46, 82, 166, 10));
+    autoConnectBox_->setChecked(working_.autoConnect);
+    connect(autoConnectBox_, &QCheckBox::toggled, this, [this](bool on) { working_.autoConnect = on; });
+
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(du.rect(4, 64, 212, 2));
+    rule->setGeometry(du.rect(4, 96, 212, 2));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setAccessibleName(ok->text());
     ok->setDefault(true);
-    ok->setGeometry(du.rect(108, 74, 50, 14));
+    ok->setGeometry(du.rect(108, 106, 50, 14));
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAccessibleName(cancel->text());
-    cancel->setGeometry(du.rect(162, 74, 50, 14));
+    cancel->setGeometry(du.rect(162, 106, 50, 14));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -1,4 +1,5 @@
-// The settings dialog: sound device and latency, edited on working copies until OK. Window thread only.
+// The settings dialog: sound device, latency, the clock the steps follow and JACK's auto-connect,
+// edited on working copies until OK. Window thread only.
 #pragma once
 
 #include "vexla/ui/AudioSettings.h"
@@ -44,6 +45,8 @@ class SettingsDialog : public QDialog {
     QSlider* latencySlider_;
     QLabel* latencyDisplay_;
     QCheckBox* dcFilterBox_;
+    QComboBox* clockList_;
+    QCheckBox* autoConnectBox_;
 };
 
 } // namespace vexla

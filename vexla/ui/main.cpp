@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
 
     vexla::LoopMachineWindow window(*engine, recorder, audio, dialogs,
                                     static_cast<std::uint32_t>(std::time(nullptr)));
-    window.setDeviceIndex(start.deviceIndex);
+    window.setDeviceIndex(start.deviceIndex.value_or(0));
     const QString screenshot = vexla::screenshotPath();
     if (!screenshot.isEmpty())
         vexla::scheduleScreenshot(window, screenshot);

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("zintor");
     zintor::SynthApp synth(std::move(audio), std::make_unique<zintor::QtMessageBoxes>());
-    synth.setDeviceIndex(start.deviceIndex);
+    synth.setDeviceIndex(start.deviceIndex.value_or(0));
     // Set by tools/screenshot.sh to photograph the real window for the user guide.
     synth.setScreenshotPath(qEnvironmentVariable("VZ_SCREENSHOT"));
     return synth.exec();

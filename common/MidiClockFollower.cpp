@@ -22,6 +22,7 @@ constexpr double kQuietPulses = 4.0;
 /// Predictions further than this many frames away are held there: far beyond any song, and the
 /// rounding to an integer stays defined.
 constexpr double kFarthestFrames = 1e15;
+constexpr std::int64_t kFarthestSixteenth = std::int64_t{1} << 40;
 
 std::int64_t ceilDiv(std::int64_t value, std::int64_t by) {
     return value >= 0 ? (value + by - 1) / by : value / by;
@@ -34,10 +35,11 @@ MidiClockFollower::MidiClockFollower(double sampleRate)
 
 void MidiClockFollower::reset() {
     state_ = State::Stopped;
+    sounding_ = false;
     nextSongPulse_ = songPosition_ = 0;
     history_ = {};
     newest_ = heard_ = run_ = surprises_ = 0;
-    interval_ = 0.0;
+    interval_ = fittedFrame_ = 0.0;
     anchorFrame_ = anchorSongPulse_ = 0;
     eventHead_ = eventCount_ = 0;
 }
@@ -51,20 +53,21 @@ void MidiClockFollower::update(MidiBus& bus, int /*frames*/) {
             break;
         case midi::kStart:
             // The next pulse is the song's downbeat, also when the master restarts while playing.
-            state_ = State::Armed;
-            nextSongPulse_ = 0;
+            arm(0);
             break;
         case midi::kContinue:
-            if (state_ == State::Stopped) {
-                state_ = State::Armed;
-                nextSongPulse_ = songPosition_ * kPulsesPerSixteenth;
-            }
+            if (state_ == State::Stopped)
+                arm(songPosition_ * kPulsesPerSixteenth);
             break;
         case midi::kStop:
-            if (state_ == State::Playing)
+            // Also a Stop between a Start while playing and its first pulse stops what plays.
+            if (sounding_)
                 push(TransportEvent::Stop, message.frame, nextSongPulse_ / kPulsesPerSixteenth);
-            // A Continue without a song position resumes on the next whole sixteenth.
-            songPosition_ = ceilDiv(nextSongPulse_, kPulsesPerSixteenth);
+            sounding_ = false;
+            // A Continue without a song position resumes on the next whole sixteenth; a second Stop
+            // keeps a position set meanwhile.
+            if (state_ != State::Stopped)
+                songPosition_ = ceilDiv(nextSongPulse_, kPulsesPerSixteenth);
             state_ = State::Stopped;
             break;
         case midi::kSongPosition:
@@ -81,14 +84,25 @@ void MidiClockFollower::update(MidiBus& bus, int /*frames*/) {
     }
 }
 
+void MidiClockFollower::arm(std::int64_t songPulse) {
+    state_ = State::Armed;
+    nextSongPulse_ = songPulse;
+    // The pulses of the play before count no more: their numbers begin again.
+    for (Pulse& pulse : history_)
+        pulse.songPulse = -1;
+}
+
 void MidiClockFollower::onPulse(std::int64_t frame) {
     if (heard_ > 0) {
         const double gap = static_cast<double>(frame - back(0).frame);
+        // Against where the measured clock puts this pulse, not against the last pulse alone: one late
+        // pulse is then one surprise, not two.
+        const double miss = static_cast<double>(frame) - (fittedFrame_ + interval_);
         if (gap <= 0.0 || (interval_ > 0.0 && gap > kQuietPulses * interval_)) {
             run_ = 0; // out of order, or the first pulse after a silence: nothing to measure from
             surprises_ = 0;
-        } else if (interval_ > 0.0 && std::abs(gap - interval_) > kSurpriseShare * interval_) {
-            surprises_ = gap > interval_ ? std::max(surprises_, 0) + 1 : std::min(surprises_, 0) - 1;
+        } else if (interval_ > 0.0 && std::abs(miss) > kSurpriseShare * interval_) {
+            surprises_ = miss > 0.0 ? std::max(surprises_, 0) + 1 : std::min(surprises_, 0) - 1;
             if (std::abs(surprises_) >= kSurprisesForNewTempo) {
                 // The master changed its tempo a few pulses ago: measure from the pulse before.
                 run_ = std::min(run_, kSurprisesForNewTempo);
@@ -101,11 +115,9 @@ void MidiClockFollower::onPulse(std::int64_t frame) {
 
     std::int64_t songPulse = -1;
     if (state_ == State::Armed) {
-        // The pulses of the play before count no more: their numbers begin again.
-        for (Pulse& pulse : history_)
-            pulse.songPulse = -1;
         push(TransportEvent::Play, frame, nextSongPulse_ / kPulsesPerSixteenth);
         state_ = State::Playing;
+        sounding_ = true;
     }
     if (state_ == State::Playing) {
         songPulse = nextSongPulse_++;
@@ -117,6 +129,7 @@ void MidiClockFollower::onPulse(std::int64_t frame) {
     history_[newest_] = {frame, songPulse};
     heard_ = std::min(heard_ + 1, kHistory);
     run_ = std::min(run_ + 1, kFitPulses);
+    fittedFrame_ = static_cast<double>(frame);
     if (run_ >= 2)
         measureTempo();
 }
@@ -139,12 +152,17 @@ void MidiClockFollower::measureTempo() {
         sumX4 += x * x * x * x;
     }
     double slope = sumXY / sumXX;
+    double curvature = 0.0;
     if (n >= kCurveFrom) {
-        const double curvature = (n * sumXXY - sumXX * sumY) / (n * sumX4 - sumXX * sumXX);
+        curvature = (n * sumXXY - sumXX * sumY) / (n * sumX4 - sumXX * sumXX);
         slope += 2.0 * curvature * centre;
     }
-    if (std::isfinite(slope) && slope > 0.0)
-        interval_ = slope;
+    if (!std::isfinite(slope) || slope <= 0.0)
+        return;
+    interval_ = slope;
+    // The curve's value at the newest pulse, where the next one is expected an interval on.
+    const double level = (sumY - curvature * sumXX) / n;
+    fittedFrame_ = origin + level + (sumXY / sumXX) * centre + curvature * centre * centre;
 }
 
 void MidiClockFollower::push(TransportEvent::Kind kind, std::int64_t frame, std::int64_t sixteenth) {
@@ -169,7 +187,9 @@ bool MidiClockFollower::nextEvent(std::int64_t before, TransportEvent& event) {
 }
 
 std::int64_t MidiClockFollower::frameOfSixteenth(std::int64_t sixteenth) const {
-    const std::int64_t target = sixteenth * kPulsesPerSixteenth;
+    // Held far beyond any song, so that counting its pulses cannot overflow.
+    const std::int64_t target =
+        std::clamp<std::int64_t>(sixteenth, -kFarthestSixteenth, kFarthestSixteenth) * kPulsesPerSixteenth;
     for (int age = 0; age < heard_; ++age)
         if (back(age).songPulse == target)
             return back(age).frame;

@@ -39,6 +39,7 @@ class MidiClockFollower final : public StepMaster, NoCopy {
         std::int64_t songPulse = -1; // pulses since the song's start; −1 while stopped
     };
 
+    void arm(std::int64_t songPulse);
     void onPulse(std::int64_t frame);
     void measureTempo();
     void push(TransportEvent::Kind kind, std::int64_t frame, std::int64_t sixteenth);
@@ -46,15 +47,17 @@ class MidiClockFollower final : public StepMaster, NoCopy {
 
     double sampleRate_;
     State state_ = State::Stopped;
+    bool sounding_ = false;          // a Play went out and no Stop since
     std::int64_t nextSongPulse_ = 0; // song pulse the next pulse is, when armed or playing
     std::int64_t songPosition_ = 0;  // sixteenth a Continue resumes from
 
     std::array<Pulse, kHistory> history_{};
-    int newest_ = 0;        // slot of the newest pulse
-    int heard_ = 0;         // pulses in the history, up to kHistory
-    int run_ = 0;           // newest pulses that belong to one unbroken clock, up to kFitPulses
-    int surprises_ = 0;     // pulses in a row that came far from where the tempo put them, all on one side
-    double interval_ = 0.0; // frames a pulse; 0 until measured
+    int newest_ = 0;           // slot of the newest pulse
+    int heard_ = 0;            // pulses in the history, up to kHistory
+    int run_ = 0;              // newest pulses that belong to one unbroken clock, up to kFitPulses
+    int surprises_ = 0;        // pulses in a row that came far from where the tempo put them, all on one side
+    double interval_ = 0.0;    // frames a pulse; 0 until measured
+    double fittedFrame_ = 0.0; // where the measured clock puts the newest pulse
 
     // The newest pulse of the song heard: predictions count on from it.
     std::int64_t anchorFrame_ = 0;

@@ -8,6 +8,9 @@ namespace common {
 void MidiClockOut::beginSteps(MidiBus& bus, int frameInBlock, std::int64_t frames, int steps) {
     if (!playing_)
         return;
+    // The stretch before sends its pulses due up to here on their own frames (the block may hold
+    // several step starts); only those a shortened stretch still owes come together on this frame.
+    sendUntil(bus, frameInBlock);
     for (; sent_ < pulses_; ++sent_)
         bus.send(frameInBlock, midi::kClock);
     start_ = bus.renderFrame() + frameInBlock;

@@ -9,14 +9,15 @@ namespace common {
 int midiNoteOf(double hertz) {
     if (!(hertz > 0.0))
         return 0;
+    // Clamped before rounding: rounding an infinite or huge value to an integer is undefined.
     const double note = 69.0 + 12.0 * std::log2(hertz / 440.0);
-    return static_cast<int>(std::clamp(std::lround(note), 0L, 127L));
+    return static_cast<int>(std::lround(std::clamp(note, 0.0, 127.0)));
 }
 
 int midiVelocityOf(double level) {
     if (!(level > 0.0))
         return 1;
-    return static_cast<int>(std::clamp(std::lround(level * 127.0), 1L, 127L));
+    return static_cast<int>(std::lround(std::clamp(level * 127.0, 1.0, 127.0)));
 }
 
 void MidiNotesOut::noteOn(MidiBus& bus, int frameInBlock, int voice, int channel, int note, int velocity) {

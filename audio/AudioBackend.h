@@ -23,8 +23,8 @@ struct DeviceRequest {
     int blockFrames = 1024;       ///< frames the source renders at a time, 1 or more
     double latencySeconds = 0.05; ///< device latency on top of the source's block
     bool autoConnect = true;      ///< JACK: connect the outputs to the system's playback ports
-    /// JACK: the render's MIDI, both ways, on the client's "midi_out" and "midi_in" ports; restarted
-    /// when the device opens, so that its stream frames are the device's. Null: the MIDI ports stay quiet.
+    /// JACK: the render's MIDI, both ways, on the client's "midi_out" and "midi_in" ports; emptied when
+    /// the device opens, whose first frame is then the render's next. Null: the MIDI ports stay quiet.
     common::MidiBus* midi = nullptr;
 };
 

@@ -95,9 +95,12 @@ class JackBackend final : public Backend {
         pull_ = pull;
         context_ = context;
         midi_ = request.midi;
-        if (midi_)
-            midi_->restart(); // no render runs yet: the bus's stream frames start with this client's
         streamFrame_ = 0;
+        if (midi_) {
+            // No render runs yet: the render's next frame is this client's first.
+            midi_->restart();
+            streamFrame_ = midi_->renderFrame();
+        }
         shutDown_ = false;
         jack_set_process_callback(client_, &JackBackend::process, this);
         jack_on_shutdown(client_, &JackBackend::serverGone, this);

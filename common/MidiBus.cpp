@@ -32,8 +32,6 @@ int midiMessageSize(std::uint8_t status) {
 void MidiBus::restart() {
     out_.clear();
     in_.clear();
-    renderFrame_ = 0;
-    lastOutFrame_ = 0;
 }
 
 void MidiBus::send(int frameInBlock, std::uint8_t status, std::uint8_t data1, std::uint8_t data2) {

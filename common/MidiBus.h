@@ -34,8 +34,9 @@ class MidiBus : NoCopy {
     static constexpr int kCapacity = 4096;
     static constexpr std::int64_t kEndOfTime = std::numeric_limits<std::int64_t>::max();
 
-    /// Only while no render runs (a stream opening): empties both directions, and the stream's frames
-    /// count from 0 again.
+    /// Only while no render runs (a stream opening): empties both directions. The frames count on, so
+    /// that what holds frames of the render (a clock out, a follower) needs no word of it: the device
+    /// takes renderFrame() as the frame of its own first period.
     void restart();
 
     // The render's side.

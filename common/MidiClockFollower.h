@@ -29,7 +29,7 @@ class MidiClockFollower final : public StepMaster, NoCopy {
     std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override;
     double bpm() const override;
 
-    /// Forgets everything heard (a stream opening): no tempo, stopped at the song's start.
+    /// Forgets everything heard (the clock source chosen again): no tempo, stopped at the song's start.
     void reset();
 
   private:

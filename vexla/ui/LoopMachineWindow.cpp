@@ -29,6 +29,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
@@ -72,6 +73,7 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     initSlot(engine_.drySlot);
     initSlot(engine_.slicerSlot);
     engine_.setRecorder(&recorder_); // before any stream runs
+    engine_.setMidi(&midiBus_);
 
     buildControls();
     startUp(engine_, windowRandom_, seed);
@@ -95,7 +97,7 @@ LoopMachineWindow::~LoopMachineWindow() = default;
 void LoopMachineWindow::start() {
     StartDialog startDialog(this);
     dialogs_.run(startDialog); // however it closes, start-up goes on
-    audio_.start(sound_, streamSettings(settings_));
+    audio_.start(sound_, streamSettings(settings_, &midiBus_));
     lampTimer_->start(kLampTimerMs);
     statusTimer_->start(kStatusTimerMs);
 }
@@ -401,6 +403,14 @@ void LoopMachineWindow::applyControl(std::size_t index) {
         tempoChanged(sliders_[index]->value());
 }
 
+QSlider* LoopMachineWindow::sliderOf(std::string_view name) const {
+    const std::span<const Control> table = controls();
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (table[i].name == name)
+            return sliders_[i];
+    return nullptr;
+}
+
 void LoopMachineWindow::applyAllSliders() {
     for (QSlider* slider : findChildren<QSlider*>(QString(), Qt::FindDirectChildrenOnly))
         emit slider->valueChanged(slider->value());
@@ -589,7 +599,8 @@ void LoopMachineWindow::untickRecordBox() {
 }
 
 void LoopMachineWindow::openSettings() {
-    SettingsDialog dialog(settings_, audio_.deviceNames(), this);
+    const std::vector<std::string> devices = audio_.deviceNames();
+    SettingsDialog dialog(settings_, devices, this);
     const Control& dc = *findControl("dcFilter");
     const bool dcFilterWas = dc.access.load(engine_.params) != 0;
     dialog.setDcFilter(dcFilterWas);
@@ -597,13 +608,95 @@ void LoopMachineWindow::openSettings() {
         return;
     dc.access.store(engine_.params, dialog.dcFilter() ? 1.0 : 0.0);
     const AudioSettings chosen = dialog.settings();
-    // Switching the filter alone keeps the stream playing: a restart would break the sound it smooths.
-    if (dialog.dcFilter() != dcFilterWas && chosen.deviceIndex == settings_.deviceIndex &&
-        chosen.latencyFrames == settings_.latencyFrames)
-        return;
+    const bool clockChanged = chosen.clockSource != settings_.clockSource;
+    setClockSource(chosen.clockSource);
+    // The filter and the clock switch without a restart, which would break the sound they concern.
+    const bool streamChanged = chosen.deviceIndex != settings_.deviceIndex ||
+                               chosen.latencyFrames != settings_.latencyFrames ||
+                               chosen.autoConnect != settings_.autoConnect;
     settings_.deviceIndex = chosen.deviceIndex;
     settings_.latencyFrames = chosen.latencyFrames;
-    audio_.start(sound_, streamSettings(settings_));
+    settings_.autoConnect = chosen.autoConnect;
+    storeSettings(devices);
+    if (!streamChanged && (dialog.dcFilter() != dcFilterWas || clockChanged))
+        return;
+    audio_.start(sound_, streamSettings(settings_, &midiBus_));
+}
+
+void LoopMachineWindow::setClockSource(common::ClockSource source) {
+    if (source != settings_.clockSource)
+        midiFollower_.reset(); // takes effect below, before the render can read it again
+    settings_.clockSource = source;
+    engine_.setMaster(source == common::ClockSource::MidiClock ? &midiFollower_ : nullptr);
+    if (QSlider* tempo = sliderOf("samplesPerStep"))
+        tempo->setEnabled(source == common::ClockSource::Internal);
+}
+
+namespace {
+const QString kDeviceKey = QStringLiteral("sound/device");
+const QString kLatencyKey = QStringLiteral("sound/latencyFrames");
+const QString kAutoConnectKey = QStringLiteral("sound/jackAutoConnect");
+const QString kClockKey = QStringLiteral("sync/clockSource");
+} // namespace
+
+void LoopMachineWindow::setSettingsStore(QSettings* store) {
+    store_ = store;
+    if (!store_)
+        return;
+    // Devices are looked for only when one was kept: the search may wait for a sound server.
+    if (const std::string device = store_->value(kDeviceKey).toString().toStdString(); !device.empty()) {
+        const std::vector<std::string> devices = audio_.deviceNames();
+        for (std::size_t i = 0; i < devices.size(); ++i)
+            if (devices[i] == device)
+                settings_.deviceIndex = static_cast<int>(i);
+    }
+    const int latency = store_->value(kLatencyKey, settings_.latencyFrames).toInt();
+    if (latency >= SettingsDialog::kMinLatencyFrames && latency <= SettingsDialog::kMaxLatencyFrames)
+        settings_.latencyFrames = latency;
+    settings_.autoConnect = store_->value(kAutoConnectKey, settings_.autoConnect).toBool();
+    const std::string clock = store_->value(kClockKey).toString().toStdString();
+    setClockSource(common::clockSourceNamed(clock).value_or(settings_.clockSource));
+}
+
+void LoopMachineWindow::storeSettings(const std::vector<std::string>& devices) {
+    if (!store_)
+        return;
+    if (settings_.deviceIndex >= 0 && settings_.deviceIndex < static_cast<int>(devices.size()))
+        store_->setValue(kDeviceKey,
+                         QString::fromStdString(devices[static_cast<std::size_t>(settings_.deviceIndex)]));
+    store_->setValue(kLatencyKey, settings_.latencyFrames);
+    store_->setValue(kAutoConnectKey, settings_.autoConnect);
+    const std::string_view clock = common::nameOf(settings_.clockSource).option;
+    store_->setValue(kClockKey, QString::fromUtf8(clock.data(), static_cast<qsizetype>(clock.size())));
+    store_->sync();
+}
+
+void LoopMachineWindow::refreshFollowing() {
+    if (settings_.clockSource == common::ClockSource::Internal)
+        return;
+    const EngineParams& p = engine_.params;
+    const double bpm = p.followedBpm.load(kRelaxed);
+    const Control& tempo = *findControl("samplesPerStep");
+    QSlider* slider = sliderOf("samplesPerStep");
+    if (bpm > 0.0 && slider) {
+        // The step length the tempo control would give this tempo; moved only by a whole frame, so that
+        // a steady master leaves it (and the echo timing it sets) alone.
+        const int followed = std::clamp(static_cast<int>(std::lround(kTempoConstant / (4.0 * bpm))),
+                                        tempo.lowestPosition, tempo.highestPosition);
+        if (followed != slider->value()) {
+            const QSignalBlocker blocker(slider);
+            slider->setValue(followed);
+            tempo.access.store(engine_.params, followed);
+            tempoDisplay_->setText(tempoText(followed));
+        }
+    }
+    const bool masterPlays = p.masterPlaying.load(kRelaxed);
+    if (runButton_->isChecked() != masterPlays) {
+        const QSignalBlocker blocker(runButton_); // the master's change, not the user's
+        runButton_->setChecked(masterPlays);
+        runButton_->setText(masterPlays ? QStringLiteral("Stop") : QStringLiteral("Run"));
+        runButton_->setAccessibleName(runButton_->text());
+    }
 }
 
 void LoopMachineWindow::showAbout() {
@@ -630,6 +723,7 @@ void LoopMachineWindow::refreshStatus() {
     engine_.collectChanges(); // frees what the render has applied, old samples among them
     refreshLamp();
     cpuDisplay_->setText(QString::asprintf("%.2f%%", static_cast<double>(audio_.cpuLoadPercent())));
+    refreshFollowing();
     const EngineParams& p = engine_.params;
     if (p.recording.load(kRelaxed) && !recorder_.lastError().empty()) {
         // The recorder stopped by itself (disk full, largest WAV size): say so rather than count on.

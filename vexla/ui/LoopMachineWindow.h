@@ -4,6 +4,8 @@
 #pragma once
 
 #include "audio/EngineSource.h"
+#include "common/MidiBus.h"
+#include "common/MidiClockFollower.h"
 #include "common/Random.h"
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/SceneState.h"
@@ -14,12 +16,15 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QSettings;
 class QPushButton;
 class QSlider;
 class QTimer;
@@ -58,6 +63,15 @@ class LoopMachineWindow : public QDialog {
     /// The output device the stream starts on (the program's --device), before start(); the Settings
     /// dialog then shows it chosen.
     void setDeviceIndex(int index) { settings_.deviceIndex = index; }
+    /// The clock the steps follow (the program's --sync, or the Settings dialog's choice).
+    void setClockSource(common::ClockSource source);
+    /// Where the sound settings are kept for the user's next start: read now (a stored device found by
+    /// its name among the audio output's devices), written on each OK of the Settings dialog. Null:
+    /// nothing is kept.
+    void setSettingsStore(QSettings* store);
+    /// While a master's clock leads: the tempo shows the master's and its slider does not move;
+    /// the Run button shows whether the master plays. Called by the status timer.
+    void refreshFollowing();
 
     /// Asks whether to quit; on Yes stops the audio, finishes a recording and closes the window.
     void requestQuit();
@@ -96,6 +110,8 @@ class LoopMachineWindow : public QDialog {
         SampleSlot* slot = nullptr;
     };
 
+    void storeSettings(const std::vector<std::string>& devices);
+    QSlider* sliderOf(std::string_view name) const;
     void buildControls();
     void buildSliders(const DialogUnits& du);
     void buildPatternRows(const DialogUnits& du);
@@ -156,6 +172,11 @@ class LoopMachineWindow : public QDialog {
     LoaderRow loaders_[5];
     QTimer* lampTimer_ = nullptr;
     QTimer* statusTimer_ = nullptr;
+
+    // The engine's MIDI, both ways, and the MIDI clock it follows when told; they outlive the stream.
+    common::MidiBus midiBus_;
+    common::MidiClockFollower midiFollower_;
+    QSettings* store_ = nullptr;
 };
 
 } // namespace vexla

@@ -10,6 +10,7 @@
 #include "vexla/ui/Screenshot.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -31,7 +32,13 @@ int main(int argc, char** argv) {
 
     vexla::LoopMachineWindow window(*engine, recorder, audio, dialogs,
                                     static_cast<std::uint32_t>(std::time(nullptr)));
-    window.setDeviceIndex(start.deviceIndex.value_or(0));
+    // The user's last sound settings, then what the command line says.
+    QSettings stored(QStringLiteral("vexla"), QStringLiteral("vexla"));
+    window.setSettingsStore(&stored);
+    if (start.deviceIndex)
+        window.setDeviceIndex(*start.deviceIndex);
+    if (start.sync)
+        window.setClockSource(*start.sync);
     const QString screenshot = vexla::screenshotPath();
     if (!screenshot.isEmpty())
         vexla::scheduleScreenshot(window, screenshot);

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QPixmap>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -29,6 +30,11 @@ int SynthApp::exec() {
     if (!engine_)
         return 0;
     window_ = std::make_unique<SynthWindow>(*engine_, *audio_, *boxes_, deviceIndex_);
+    std::optional<common::ClockSource> clock = clockSource_;
+    if (!clock && store_)
+        clock = common::clockSourceNamed(store_->value("sync/clockSource").toString().toStdString());
+    window_->setSettingsStore(store_);
+    window_->setClockSource(clock.value_or(common::ClockSource::Internal));
     if (!screenshotPath_.isEmpty()) {
         SynthWindow* window = window_.get();
         int delayMs = kScreenshotDelayMs;

@@ -1,9 +1,14 @@
 // The synthesiser application: owns engine, audio and window; stops the stream first. Window thread only.
 #pragma once
 
+#include "common/ClockSource.h"
+
 #include <QString>
 
 #include <memory>
+#include <optional>
+
+class QSettings;
 
 namespace audio {
 class Output;
@@ -29,6 +34,10 @@ class SynthApp {
 
     /// The output device the window plays on (the program's --device), before exec().
     void setDeviceIndex(int index) { deviceIndex_ = index; }
+    /// The clock the window starts following (the program's --sync); nullopt: the stored choice.
+    void setClockSource(std::optional<common::ClockSource> source) { clockSource_ = source; }
+    /// Where the window keeps the user's choices for the next start, before exec(). Null: nothing is kept.
+    void setSettingsStore(QSettings* store) { store_ = store; }
 
     /// When set, exec() saves a picture of the window there after it has shown, then closes it.
     void setScreenshotPath(const QString& path) { screenshotPath_ = path; }
@@ -48,6 +57,8 @@ class SynthApp {
     std::unique_ptr<SynthWindow> window_;
     QString screenshotPath_;
     int deviceIndex_ = 0;
+    std::optional<common::ClockSource> clockSource_;
+    QSettings* store_ = nullptr;
 };
 
 } // namespace zintor

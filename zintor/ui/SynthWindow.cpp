@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -24,6 +25,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 
@@ -69,13 +72,14 @@ SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes
     : QDialog(parent), engine_(engine), audio_(audio), sound_(engine), boxes_(boxes),
       history_(std::make_unique<ReRollHistory>(engine)),
       recorder_(std::make_unique<common::WavRecorder>()), stream_{deviceIndex, kStreamBlockFrames,
-                                                                  kStreamLatencyMs} {
+                                                                  kStreamLatencyMs, true, &midiBus_} {
     setObjectName("synthWindow");
     setWindowTitle("Vexla Release 9");
     // A caption with a close box and no minimise or maximise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(synthIcon());
+    engine_.setMidi(&midiBus_); // before the stream starts
 
     const DialogUnits units(font());
     setFixedSize(units.x(494), units.y(322));
@@ -301,8 +305,8 @@ QSlider* SynthWindow::buildControlGroup(const DialogUnits& units) {
     };
     stepsEdit_ = makeField("steps", "Steps", 142);
     bpmEdit_ = makeField("bpm", "BPM", 158);
-    QPushButton* set = addButton(units, control, "setButton", "Set", 454, 158, 32, 12);
-    connect(set, &QPushButton::clicked, this, &SynthWindow::applyTempoText);
+    setButton_ = addButton(units, control, "setButton", "Set", 454, 158, 32, 12);
+    connect(setButton_, &QPushButton::clicked, this, &SynthWindow::applyTempoText);
     const Control& groove = *findControl("shuffleAmount");
     QSlider* shuffle =
         addSliderRow(units, control, groove.objectName.c_str(), groove.caption,
@@ -371,6 +375,22 @@ void SynthWindow::buildBottomRow(const DialogUnits& units) {
     cpuLabel_->setAccessibleDescription("Processor load");
     cpuLabel_->setAlignment(Qt::AlignCenter);
     place(units, cpuLabel_, 380, 305, 112, 10);
+    auto* clockLabel = new QLabel("Clock", this);
+    clockLabel->setObjectName("clockLabel");
+    place(units, clockLabel, 200, 307, 24, 8);
+    clockList_ = new QComboBox(this);
+    clockList_->setObjectName("clockList");
+    clockList_->setAccessibleName("Clock");
+    for (const common::ClockSourceName& name : common::kClockSources)
+        clockList_->addItem(
+            QString::fromUtf8(name.caption.data(), static_cast<qsizetype>(name.caption.size())));
+    place(units, clockList_, 226, 304, 80, 14);
+    clockLabel->setBuddy(clockList_);
+    // The table lists the sources in the enum's order.
+    connect(clockList_, &QComboBox::currentIndexChanged, this, [this](int row) {
+        if (row >= 0)
+            setClockSource(static_cast<common::ClockSource>(row));
+    });
 }
 
 void SynthWindow::startSynth() {
@@ -442,6 +462,45 @@ void SynthWindow::togglePlay() {
 void SynthWindow::refreshCpuLabel() {
     cpuLabel_->setText(QString::asprintf("cpu: %.1f%%", audio_.cpuLoadPercent()));
     refreshRecording();
+    refreshFollowing();
+}
+
+void SynthWindow::setClockSource(common::ClockSource source) {
+    if (source != clockSource_)
+        midiFollower_.reset(); // before the render can read it again, below
+    clockSource_ = source;
+    engine_.setMaster(source == common::ClockSource::MidiClock ? &midiFollower_ : nullptr);
+    const bool own = source == common::ClockSource::Internal;
+    bpmEdit_->setEnabled(own);
+    setButton_->setEnabled(own);
+    {
+        const QSignalBlocker blocker(clockList_);
+        clockList_->setCurrentIndex(static_cast<int>(source));
+    }
+    if (store_) {
+        const std::string_view option = common::nameOf(source).option;
+        store_->setValue("sync/clockSource",
+                         QString::fromUtf8(option.data(), static_cast<qsizetype>(option.size())));
+        store_->sync();
+    }
+}
+
+void SynthWindow::refreshFollowing() {
+    if (clockSource_ == common::ClockSource::Internal)
+        return;
+    const double bpm = engine_.params.followedBpm.load(kRelaxed);
+    // Shown and stored in whole BPM, as the field holds it: a steady master leaves it alone.
+    const int shown = static_cast<int>(std::lround(bpm));
+    if (bpm > 0.0 && shown >= kMinBpm && shown <= kMaxBpm && bpmEdit_->text() != QString::number(shown)) {
+        bpmEdit_->setText(QString::number(shown));
+        engine_.params.samplesPerStep.store(samplesPerStepFromBpm(shown), kRelaxed);
+    }
+    const bool masterPlays = engine_.params.masterPlaying.load(kRelaxed);
+    if (playButton_->isChecked() != masterPlays) {
+        const QSignalBlocker blocker(playButton_); // the master's change, not the user's
+        playButton_->setChecked(masterPlays);
+        statusLabel_->setText(masterPlays ? "Playing..." : "Stopped...");
+    }
 }
 
 void SynthWindow::refreshMeters() {

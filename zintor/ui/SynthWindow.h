@@ -3,6 +3,9 @@
 #pragma once
 
 #include "audio/EngineSource.h"
+#include "common/ClockSource.h"
+#include "common/MidiBus.h"
+#include "common/MidiClockFollower.h"
 #include "common/Random.h"
 
 #include <QDialog>
@@ -12,6 +15,8 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
+class QSettings;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -48,6 +53,16 @@ class SynthWindow : public QDialog {
 
     /// The window thread's random numbers, seeded from the clock, drawn by the phrase generators.
     common::Random& windowRandom() { return windowRandom_; }
+
+    /// The clock the steps follow ("Clock" in the window, or the program's --sync); kept in the store
+    /// when one is set.
+    void setClockSource(common::ClockSource source);
+    common::ClockSource clockSource() const { return clockSource_; }
+    /// Where the clock choice is kept for the user's next start. Null: nothing is kept.
+    void setSettingsStore(QSettings* store) { store_ = store; }
+    /// While a master's clock leads: BPM shows the master's tempo and cannot be set; Play shows whether
+    /// the master plays. Called by the load timer.
+    void refreshFollowing();
 
   public slots:
     /// "Steps" changed: stores stepCount 0..256, refusing more with the "Too many steps" box.
@@ -142,6 +157,14 @@ class SynthWindow : public QDialog {
     QTimer* cpuTimer_ = nullptr;
     QTimer* meterTimer_ = nullptr;
     bool shownOnce_ = false;
+    QComboBox* clockList_ = nullptr;
+    QPushButton* setButton_ = nullptr;
+
+    // The engine's MIDI, both ways, and the MIDI clock it follows when told; they outlive the stream.
+    common::MidiBus midiBus_;
+    common::MidiClockFollower midiFollower_;
+    common::ClockSource clockSource_ = common::ClockSource::Internal;
+    QSettings* store_ = nullptr;
 };
 
 } // namespace zintor

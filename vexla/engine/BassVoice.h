@@ -47,6 +47,11 @@ class BassVoice : common::NoCopy {
     /// LFO rates (radians) and depths (phase units 0..199, cutoff fraction 0..0.9921875) per slow update.
     BassPattern pattern;
 
+    /// The oscillator's pitch as loaded by stepLoad: its ramp runs through 512 phase units a cycle.
+    double hertz(double sampleRate) const { return sampleRate * increment_ / 512.0; }
+    /// Frames from the step's start that the gate stays open (as loaded).
+    int gateLength() const { return gateLength_; }
+
     // Render state, for tests.
     float increment() const { return increment_; }
     float amp() const { return amp_; }

@@ -33,6 +33,9 @@ class HatVoice : common::NoCopy {
     /// (opposite signs on left and right).
     HatPattern pattern;
 
+    /// The noise's level as loaded by stepLoad (accent and doubling included) or decayed since, 0..2.
+    float level() const { return level_; }
+
   private:
     friend class Run;
     float level_ = 1.0f;

@@ -1,6 +1,7 @@
 // The loop engine's frame: step clock, mix bus, clip stage, 16-bit conversion and recorder tap.
 #include "vexla/engine/LoopEngine.h"
 
+#include "common/MidiBus.h"
 #include "common/WavRecorder.h"
 #include "vexla/engine/Scene.h"
 
@@ -17,6 +18,8 @@ namespace vexla {
 
 namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
+/// The voices' volume sliders at the top (128 × 128 sample units): a note's full velocity.
+constexpr double kFullVolume = 16384.0;
 } // namespace
 
 std::int16_t clipAndConvert(float v, int& clipped) {
@@ -326,14 +329,22 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
     if (lengthBytes < 4)
         return;
     int frames = lengthBytes / 4;
+    const int blockFrames = frames;
+    midi_ = midiBus_.load(kRelaxed);
+    if (midi_ != lastMidi_) { // a new bus has heard nothing: its clock starts at the next step
+        midiOut_.reset();
+        lastMidi_ = midi_;
+    }
     snapshot_ = readParams(params);
     // A stopped clock has no boundary to wait for.
     serveChanges(!snapshot_.running);
     recordedRun_ = false;
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::int16_t run[2 * kMaxRunFrames]; // left, right, left, ...
+    runFrame_ = 0;
     while (frames > 0) {
         const int n = renderRun(run, frames < kMaxRunFrames ? frames : kMaxRunFrames);
+        runFrame_ += n;
         tapRun(run, n);
         if constexpr (std::endian::native == std::endian::little) {
             std::memcpy(bytes, run, static_cast<std::size_t>(n) * 4);
@@ -346,6 +357,10 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
         }
         bytes += 4 * n;
         frames -= n;
+    }
+    if (midi_) {
+        midiOut_.endBlock(*midi_, blockFrames);
+        midi_->endBlock(blockFrames);
     }
     params.peakLeft.store(peakLeft_, kRelaxed);
     params.peakRight.store(peakRight_, kRelaxed);
@@ -381,17 +396,25 @@ void LoopEngine::tapRun(const std::int16_t* out, int n) {
 
 int LoopEngine::renderRun(std::int16_t* out, int maxFrames) {
     if (!snapshot_.running) {
+        if (midi_)
+            midiOut_.stop(*midi_, runFrame_);
         std::fill(out, out + 2 * maxFrames, std::int16_t{0});
         return maxFrames;
     }
-    if (sampleInStep_ == 0)
+    if (sampleInStep_ == 0) {
+        const int step = currentStep_;
         triggerStep();
+        if (midi_)
+            beginMidiStep(runFrame_, step);
+    }
     // The run ends with the step: the counter goes on to samplesPerStep and reads 0 on the step's
     // last frame. samplesPerStep may have been lowered below the counter: then this frame ends the step.
     const int samplesPerStep = snapshot_.controls.samplesPerStep;
     const int firstCounter = sampleInStep_ + 1;
     const int framesLeftInStep = sampleInStep_ <= samplesPerStep ? samplesPerStep - sampleInStep_ + 1 : 1;
     const int n = std::min(maxFrames, framesLeftInStep);
+    if (midi_)
+        midiOut_.run(*midi_, runFrame_, sampleInStep_, n);
     sampleInStep_ += n;
     if (sampleInStep_ > samplesPerStep)
         sampleInStep_ = 0;
@@ -400,6 +423,30 @@ int LoopEngine::renderRun(std::int16_t* out, int maxFrames) {
     echo.render(lines_.sendLeft, lines_.sendRight, lines_.echoLeft, lines_.echoRight, n);
     mixOutput(out, n);
     return n;
+}
+
+void LoopEngine::beginMidiStep(int frameInBlock, int step) {
+    // The voices as the step has just loaded them (a scene taken at this boundary included).
+    const ControlValues& controls = snapshot_.controls;
+    const int samplesPerStep = controls.samplesPerStep;
+    StepStrikes strikes;
+    const auto bassTone = [&](const BassVoice& voice, float volume) {
+        const int gate = voice.gateLength();
+        // The gate closes on the frame whose counter passes it, unless the step ends first: its last
+        // frame reads the counter as 0 and keeps the gate open into the next step.
+        return StepStrikes::Tone{voice.hertz(kSampleRate), gate > 0 ? volume / kFullVolume : 0.0,
+                                 gate < samplesPerStep ? gate : -1};
+    };
+    strikes.bass1 = bassTone(bass1, controls.bass1Volume);
+    strikes.bass2 = bassTone(bass2, controls.bass2Volume);
+    // The sine never stops; its note ends where its level has decayed to nothing.
+    const double level = sine.target(), decay = sine.targetDecay();
+    strikes.sine = {sine.hertz(kSampleRate), level * controls.sineVolume,
+                    decay > 0.0 ? static_cast<std::int64_t>(std::ceil(level / decay)) : -1};
+    if (step % 4 == 0)
+        strikes.kick = controls.kickVolume / kFullVolume;
+    strikes.hats = hats.level() * controls.hatVolume;
+    midiOut_.beginStep(*midi_, frameInBlock, samplesPerStep + 1, step, strikes);
 }
 
 void LoopEngine::renderUnits(int n, int firstCounter) {

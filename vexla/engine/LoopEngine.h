@@ -25,6 +25,7 @@
 #include "vexla/engine/EngineParams.h"
 #include "vexla/engine/HatVoice.h"
 #include "vexla/engine/KickVoice.h"
+#include "vexla/engine/MidiOut.h"
 #include "vexla/engine/ParamSnapshot.h"
 #include "vexla/engine/RingModulator.h"
 #include "vexla/engine/RunFrames.h"
@@ -41,8 +42,9 @@
 #include <memory>
 
 namespace common {
+class MidiBus;
 class WavRecorder;
-}
+} // namespace common
 
 namespace vexla {
 
@@ -96,6 +98,9 @@ class LoopEngine : common::NoCopy {
     /// The recorder the tap hands frames to while params.recording is set; null for none.
     /// Set it before the stream starts or while no render runs.
     void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
+    /// The MIDI bus the render plays its clock and notes on; null for none. Any time: the render reads it
+    /// once per block, and a new bus hears the clock from the next step on.
+    void setMidi(common::MidiBus* bus) { midiBus_.store(bus, std::memory_order_relaxed); }
 
     /// Hands the render a change: applied in posting order at the start of the next block, or at the
     /// next step boundary (the next block while stopped) when it asks for one.
@@ -211,6 +216,8 @@ class LoopEngine : common::NoCopy {
     void renderUnits(int n, int firstCounter);
     /// The basslines, the hi-hats and the VCF loopers, frame by frame together (part of renderUnits).
     void renderFeedbackChains(int n, int firstCounter);
+    /// The MIDI of the step that has just begun on frame `frameInBlock`: `step` is the step it loaded.
+    void beginMidiStep(int frameInBlock, int step);
     /// The ring modulator's input and output and the echo's sends, from the units' lines.
     void mixSends(int n);
     /// The master mix of every line, clipped and converted into out.
@@ -241,6 +248,13 @@ class LoopEngine : common::NoCopy {
     std::int32_t sampleInStep_ = 0;
     std::int32_t currentStep_ = 0;
     std::atomic<common::WavRecorder*> recorder_{nullptr};
+    std::atomic<common::MidiBus*> midiBus_{nullptr};
+    // Render only: the bus of this block and of the last one, the clock and the notes played on it, and
+    // the frame of the block where the current run begins.
+    common::MidiBus* midi_ = nullptr;
+    common::MidiBus* lastMidi_ = nullptr;
+    MidiOut midiOut_;
+    int runFrame_ = 0;
     std::int32_t peakLeft_ = 0;
     std::int32_t peakRight_ = 0;
     bool recordedRun_ = false; ///< some frames of this block went to the recorder

@@ -29,6 +29,11 @@ class SineVoice : common::NoCopy {
     SinePattern pattern;
 
     float increment() const { return increment_; }
+    /// The pitch as loaded by stepLoad: the phase wraps at 512, one cycle of the sine.
+    double hertz(double sampleRate) const { return sampleRate * increment_ / 512.0; }
+    /// The level the amplitude follows (0..1) and what it loses each frame, as loaded or decayed since.
+    float target() const { return target_; }
+    float targetDecay() const { return targetDecay_; }
 
   private:
     float phase_ = 0.0f;

@@ -18,6 +18,10 @@ constexpr float kSubBassRamp = 0.001f;
 constexpr float kDelayBias = 0.000030517578125f; // 2^−15, fed into the delay with the synth lines
 constexpr float kFullScale = 32767.0f;
 constexpr int kFillKickDistances[4] = {1, 2, 3, 5}; // steps before the pattern's end
+// The tops of the volume controls, which strike a note at full velocity.
+constexpr float kLineVolumeTop = 0.4f;
+constexpr float kSubBassGainTop = 2.0f;
+constexpr float kKickVolumeTop = 0.9f;
 
 /// Clamp to ±32767 and truncate toward zero. A NaN (an unstable filter) gives silence rather than an
 /// undefined conversion. Branch-free, so that the compiler converts several at once.
@@ -160,10 +164,20 @@ void SynthEngine::settle() {
     mailbox_.settle(*this);
 }
 
+void SynthEngine::setMaster(common::StepMaster* master) {
+    if (master && !ownBus_)
+        ownBus_ = std::make_unique<common::MidiBus>(); // before the render can see the master
+    master_.store(master, std::memory_order_release);
+}
+
 // ---- Render -----------------------------------------------------------------------------------------
 
+int SynthEngine::shuffleShift(double stepFrames, int shuffleAmount) {
+    return static_cast<int>(shuffleAmount * stepFrames * (1.0 / 256.0));
+}
+
 int SynthEngine::stepLength(int index, int samplesPerStep, int shuffleAmount) {
-    const int shift = static_cast<int>(shuffleAmount * static_cast<double>(samplesPerStep) * (1.0 / 256.0));
+    const int shift = shuffleShift(samplesPerStep, shuffleAmount);
     return (index % 2 == 0) ? samplesPerStep + shift : samplesPerStep - shift;
 }
 
@@ -172,7 +186,7 @@ void SynthEngine::readParams() {
 #define ZN_READ_FIELD(type, name, start) block.name = params.name.load(kRelaxed);
     ZINTOR_CONTROL_FIELDS(ZN_READ_FIELD)
 #undef ZN_READ_FIELD
-    block.playing = params.playing.load(kRelaxed);
+    block.playing = followed_ ? masterPlaying_ : params.playing.load(kRelaxed);
     block.voices[kSynthLine1] = synthLine1.read();
     block.voices[kSynthLine2] = synthLine2.read();
     block.voices[kSubBass] = subBass.read();
@@ -189,16 +203,25 @@ void SynthEngine::startStep() {
     voices_[kSynthLine2].triggerStep(currentStep_, block.samplesPerStep, block.globalTranspose + 12, random_);
     voices_[kSubBass].triggerStep(currentStep_, block.samplesPerStep, block.globalTranspose - 12, random_);
     hatDrum_.strike();
-    if (currentStep_ % 4 == 0)
+    struck_ = 1u << kMidiHat;
+    if (currentStep_ % 4 == 0) {
         kickDrum_.strike(block.kick.startIncrement);
+        struck_ |= 1u << kMidiKick;
+    }
     // The fill draw is made on every step, so the render's random sequence does not depend on the pattern.
     const int fill = random_.next() / 8192;
-    if (currentStep_ == block.stepCount - kFillKickDistances[fill])
+    if (currentStep_ == block.stepCount - kFillKickDistances[fill]) {
         kickDrum_.strike(block.kick.startIncrement);
-    if (currentStep_ % 4 == 2)
+        struck_ |= 1u << kMidiKick;
+    }
+    if (currentStep_ % 4 == 2) {
         hitDrum_.strike();
-    if (currentStep_ % 8 == 4)
+        struck_ |= 1u << kMidiHit;
+    }
+    if (currentStep_ % 8 == 4) {
         snareDrum_.strike();
+        struck_ |= 1u << kMidiSnare;
+    }
 }
 
 void SynthEngine::renderChunk(std::int16_t* out, int frames) {
@@ -281,6 +304,13 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     const int frames = lengthBytes / 4;
     if (frames < 1)
         return true;
+    common::MidiBus* const bus = midi_.load(kRelaxed);
+    if (bus != midiBus_) { // a new bus holds no notes and runs no clock yet
+        midiOut_.reset();
+        midiBus_ = bus;
+        midiPlaying_ = false;
+    }
+    beginFollowing(bus, frames);
     readParams();
     block_.delaySends[0] = synthLine1.delaySend.load(kRelaxed);
     block_.delaySends[1] = synthLine2.delaySend.load(kRelaxed);
@@ -293,17 +323,31 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
 
     for (int frame = 0; frame < frames;) {
         int count = std::min(frames - frame, kChunkFrames);
+        if (followed_)
+            count = takeTransport(frame, count);
+        bool stepBegins = false;
         if (block_.playing && sampleInStep_ == 0) {
             mailbox_.serve(*this, true); // an opened scene or an undo starts with this step
             readParams();                // which may have moved the controls
-            if (block_.playing)
+            if (block_.playing) {
                 startStep();
+                stepBegins = true;
+            }
         }
+        if (followed_ && block_.playing)
+            currentStepLength_ = followedStepLength(frame, stepBegins);
+        if (bus)
+            sendMidi(*bus, frame, stepBegins);
+        relocated_ = false;
         if (block_.playing) {
             // A step lasts at least one sample, even when shuffle leaves it no length.
             count = std::min(count, std::max(1, currentStepLength_ - sampleInStep_));
             renderChunk(chunk, count);
+            if (bus)
+                midiOut_.advance(*bus, frame, count);
             advanceClock(count);
+            if (followed_ && sampleInStep_ == 0) // the next step plays the master's next sixteenth
+                currentStep_ = stepOfSixteenth(++masterSixteenth_);
         } else {
             // Stopped: the held values, which are silence unless playing went off within this block.
             const std::int16_t left = toSample(heldLeft_);
@@ -322,9 +366,166 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
         frame += count;
     }
 
+    if (bus) {
+        midiOut_.endBlock(*bus, frames);
+        bus->endBlock(frames);
+    } else if (followed_) {
+        ownBus_->endBlock(frames);
+    }
+    if (followed_) {
+        params.followedBpm.store(static_cast<float>(followed_->bpm()), kRelaxed);
+        params.masterPlaying.store(masterPlaying_, kRelaxed);
+    }
     params.peakLeft.store(peakLeft_, kRelaxed);
     params.peakRight.store(peakRight_, kRelaxed);
     return true;
+}
+
+// ---- MIDI out ---------------------------------------------------------------------------------------
+
+int SynthEngine::nextStep() const {
+    const int next = currentStep_ + 1;
+    return next >= block_.stepCount || next >= kMaxStepCount ? 0 : next; // as advanceClock() wraps
+}
+
+/// What happens on `frame` as MIDI: playing starting or stopping, then the step that begins there.
+void SynthEngine::sendMidi(common::MidiBus& bus, int frame, bool stepBegins) {
+    if (relocated_ && midiPlaying_) { // the master moved while playing: stop, then play from there
+        midiOut_.stop(bus, frame);
+        midiPlaying_ = false;
+    }
+    if (block_.playing != midiPlaying_) {
+        midiPlaying_ = block_.playing;
+        if (!midiPlaying_) {
+            midiOut_.stop(bus, frame);
+        } else if (followed_) {
+            midiOut_.play(bus, frame, masterSixteenth_, false);
+        } else if (stepBegins) {
+            midiOut_.play(bus, frame, currentStep_, false);
+        } else { // resumed within a step: the clock goes on from the next one
+            midiOut_.play(bus, frame, nextStep(), true);
+            restrikeHeldNotes(bus, frame);
+        }
+    }
+    if (!stepBegins)
+        return;
+
+    const BlockParams& block = block_;
+    std::int64_t sixteenthFrames = block.samplesPerStep;
+    if (followed_) {
+        const std::int64_t start = followed_->frameOfSixteenth(masterSixteenth_);
+        sixteenthFrames = followed_->frameOfSixteenth(masterSixteenth_ + 1) - start;
+        // The master's pairs of sixteenths: its even ones begin a pair, wherever the pattern wraps.
+        const std::int64_t pairEnd = followed_->frameOfSixteenth(masterSixteenth_ + 2);
+        midiOut_.stepBegins(bus, frame, masterSixteenth_ % 2 == 0, pairEnd - stepStartFrame_,
+                            currentStepLength_);
+    } else {
+        // An even step and the odd one after it last two unshuffled steps; a last step of an odd count
+        // has no partner.
+        const int next = currentStep_ + 1;
+        const bool pairs = currentStep_ % 2 == 0 && nextStep() == next;
+        const std::int64_t pairFrames =
+            std::int64_t{currentStepLength_} + stepLength(next, block.samplesPerStep, block.shuffleAmount);
+        midiOut_.stepBegins(bus, frame, pairs, pairFrames, currentStepLength_);
+    }
+
+    const float levels[kSynthVoices] = {block.voices[kSynthLine1].volume / kLineVolumeTop,
+                                        block.voices[kSynthLine2].volume / kLineVolumeTop,
+                                        block.subBassGain / kSubBassGainTop};
+    for (int i = 0; i < kSynthVoices; ++i) {
+        const SynthVoice::State& state = voices_[i].state;
+        midiOut_.note(bus, frame, i,
+                      common::midiNoteOf(static_cast<double>(state.osc1Increment) * kSampleRate),
+                      common::midiVelocityOf(std::min(levels[i], 1.0f)), state.releaseAt);
+    }
+    // The drums: a sixteenth long, or up to their next hit.
+    const int drumFrames = static_cast<int>(std::clamp<std::int64_t>(sixteenthFrames, 1, 1 << 30));
+    for (int drum = kMidiKick; drum <= kMidiHat; ++drum) {
+        if (!(struck_ & (1u << drum)))
+            continue;
+        // The noise drums have no volume control: they strike at their full level.
+        const float level = drum == kMidiKick ? std::min(block.kick.volume / kKickVolumeTop, 1.0f) : 1.0f;
+        midiOut_.note(bus, frame, drum, SynthMidiOut::drumNoteOf(drum), common::midiVelocityOf(level),
+                      drumFrames);
+    }
+}
+
+/// Playing resumed within a step: the synth voices whose gate is still open sound again, so their notes
+/// do too.
+void SynthEngine::restrikeHeldNotes(common::MidiBus& bus, int frame) {
+    const float levels[kSynthVoices] = {block_.voices[kSynthLine1].volume / kLineVolumeTop,
+                                        block_.voices[kSynthLine2].volume / kLineVolumeTop,
+                                        block_.subBassGain / kSubBassGainTop};
+    for (int i = 0; i < kSynthVoices; ++i) {
+        const SynthVoice::State& state = voices_[i].state;
+        if (!(state.ampTarget > 0.0f))
+            continue;
+        const int left = state.releaseAt < 0 ? -1 : state.releaseAt - state.sinceTrigger;
+        if (left == 0 || left < -1)
+            continue;
+        midiOut_.note(bus, frame, i,
+                      common::midiNoteOf(static_cast<double>(state.osc1Increment) * kSampleRate),
+                      common::midiVelocityOf(std::min(levels[i], 1.0f)), left);
+    }
+}
+
+// ---- Following a master -----------------------------------------------------------------------------
+
+void SynthEngine::beginFollowing(common::MidiBus* bus, int frames) {
+    common::StepMaster* const master = master_.load(std::memory_order_acquire);
+    if (master != followed_) { // a new master: nothing plays until its Play
+        followed_ = master;
+        masterPlaying_ = false;
+        eventWaiting_ = false;
+        if (!master)
+            params.masterPlaying.store(false, kRelaxed);
+    }
+    if (!master)
+        return;
+    common::MidiBus& clockBus = bus ? *bus : *ownBus_;
+    blockStart_ = clockBus.renderFrame();
+    blockEnd_ = blockStart_ + frames;
+    master->update(clockBus, frames);
+    eventWaiting_ = master->nextEvent(blockEnd_, event_);
+}
+
+/// Applies the master's Play and Stop due on `frame` (or earlier) and ends the chunk before the next.
+int SynthEngine::takeTransport(int frame, int count) {
+    const std::int64_t now = blockStart_ + frame;
+    while (eventWaiting_ && event_.frame <= now) {
+        if (event_.kind == common::TransportEvent::Play) {
+            relocated_ = relocated_ || masterPlaying_;
+            masterPlaying_ = true;
+            masterSixteenth_ = std::max<std::int64_t>(event_.sixteenth, 0);
+            currentStep_ = stepOfSixteenth(masterSixteenth_);
+            sampleInStep_ = 0;
+        } else {
+            masterPlaying_ = false;
+        }
+        block_.playing = masterPlaying_;
+        eventWaiting_ = followed_->nextEvent(blockEnd_, event_);
+    }
+    if (eventWaiting_)
+        count = static_cast<int>(std::min<std::int64_t>(count, event_.frame - now));
+    return count;
+}
+
+/// Frames of the current step: up to the master's next sixteenth, later by the shuffle for an even one.
+/// Asked again at each chunk, as the master's predictions improve.
+int SynthEngine::followedStepLength(int frame, bool stepBegins) {
+    if (stepBegins)
+        stepStartFrame_ = blockStart_ + frame;
+    const std::int64_t next = followed_->frameOfSixteenth(masterSixteenth_ + 1);
+    std::int64_t end = next;
+    if (masterSixteenth_ % 2 == 0 && block_.shuffleAmount != 0)
+        end += shuffleShift(static_cast<double>(next - followed_->frameOfSixteenth(masterSixteenth_)),
+                            block_.shuffleAmount);
+    return static_cast<int>(std::clamp<std::int64_t>(end - stepStartFrame_, 1, 1 << 30));
+}
+
+int SynthEngine::stepOfSixteenth(std::int64_t sixteenth) const {
+    const int count = std::min(block_.stepCount, kMaxStepCount);
+    return count > 1 ? static_cast<int>(sixteenth % count) : 0;
 }
 
 } // namespace zintor

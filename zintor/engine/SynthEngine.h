@@ -9,6 +9,8 @@
 //   one mailbox: built on the window thread, applied by the render in posting order (a scene waits for
 //   the next step boundary, so that the loop stays in time), destroyed back on the window thread.
 // - The render reports the peaks and the playing step through atomics in `params`.
+// - MIDI goes out on the bus set with setMidi() and the steps follow the master set with setMaster():
+//   pointers the render reads once per block; MIDI never changes the sound.
 // renderBlock() on the audio thread only; everything else on the window thread.
 #pragma once
 
@@ -16,9 +18,11 @@
 #include "common/Mailbox.h"
 #include "common/NoCopy.h"
 #include "common/Random.h"
+#include "common/StepMaster.h"
 #include "zintor/engine/KickDrum.h"
 #include "zintor/engine/NoiseDrum.h"
 #include "zintor/engine/SynthLines.h"
+#include "zintor/engine/SynthMidiOut.h"
 #include "zintor/engine/SynthParams.h"
 #include "zintor/engine/SynthState.h"
 #include "zintor/engine/SynthVoice.h"
@@ -27,6 +31,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 
 namespace common {
 class WavRecorder;
@@ -94,6 +99,16 @@ class SynthEngine : common::NoCopy {
     /// may still get the frames of the block in progress, which WavRecorder allows while it finishes.
     void setRecorder(common::WavRecorder* recorder) { recorder_.store(recorder, std::memory_order_relaxed); }
 
+    /// The bus the render sends what it plays to, as MIDI clock and notes (synth line 1 on channel 1,
+    /// line 2 on 2, the sub bass on 3, the drums on 10); null for none. The bus must outlive its use: a
+    /// bus that is unhooked may still get the block in progress.
+    void setMidi(common::MidiBus* bus) { midi_.store(bus, std::memory_order_relaxed); }
+    /// The clock the steps follow instead of the engine's own tempo, its frames the bus's stream frames;
+    /// null for the engine's own clock. While one is set the engine plays from the master's Play to its
+    /// Stop, each step on the master's sixteenth (the shuffle still moves the odd ones); the window's
+    /// play switch has no say meanwhile. Window thread.
+    void setMaster(common::StepMaster* master);
+
     /// Sequencer position (audio thread, or any thread while no render runs).
     int currentStep() const { return currentStep_; }
     /// A synth voice as the render has it (audio thread, or any thread while no render runs).
@@ -102,6 +117,9 @@ class SynthEngine : common::NoCopy {
     /// Length in frames of the step with the given (not yet wrapped) index after groove shuffle:
     /// even steps are lengthened and odd steps shortened by shuffleAmount/256 of a step.
     static int stepLength(int index, int samplesPerStep, int shuffleAmount);
+    /// Frames the groove shuffle adds to an even step and takes from the odd one after it, for unshuffled
+    /// steps `stepFrames` long.
+    static int shuffleShift(double stepFrames, int shuffleAmount);
 
     SynthParams params;
     VoiceControls synthLine1;
@@ -127,6 +145,15 @@ class SynthEngine : common::NoCopy {
     void advanceClock(int frames);
     void holdPeaks(const std::int16_t* frames, int count);
 
+    // MIDI out and following a master; none of it changes what the voices do.
+    void sendMidi(common::MidiBus& bus, int frame, bool stepBegins);
+    void restrikeHeldNotes(common::MidiBus& bus, int frame);
+    int nextStep() const;
+    void beginFollowing(common::MidiBus* bus, int frames);
+    int takeTransport(int frame, int count);
+    int followedStepLength(int frame, bool stepBegins);
+    int stepOfSixteenth(std::int64_t sixteenth) const;
+
     // Render side: the units and the sequencer, touched by the audio thread (or by changes it applies).
     BlockParams block_;
     common::DcFilter dcLeft_, dcRight_; ///< the output's DC blockers, before the clip
@@ -145,6 +172,26 @@ class SynthEngine : common::NoCopy {
     float heldLeft_ = 0.0f; // the last playing frame's mix, repeated if playing stops within a block
     float heldRight_ = 0.0f;
     std::atomic<common::WavRecorder*> recorder_{nullptr};
+    /// Drums struck by the last startStep(), as bits 1 << kMidiKick, kMidiHit, kMidiSnare, kMidiHat.
+    unsigned struck_ = 0;
+
+    std::atomic<common::MidiBus*> midi_{nullptr};
+    common::MidiBus* midiBus_ = nullptr; // the bus of the last block
+    SynthMidiOut midiOut_;
+    bool midiPlaying_ = false; // what the bus was last told: playing or stopped
+
+    std::atomic<common::StepMaster*> master_{nullptr};
+    /// Counts the stream's frames for a master while no bus is set (made by setMaster()).
+    std::unique_ptr<common::MidiBus> ownBus_;
+    common::StepMaster* followed_ = nullptr; // the master of this block, or null
+    bool masterPlaying_ = false;             // between its Play and its Stop
+    bool relocated_ = false;                 // a Play came while it played
+    std::int64_t masterSixteenth_ = 0;       // the master's sixteenth the current step plays
+    std::int64_t stepStartFrame_ = 0;        // stream frame where the current step began
+    std::int64_t blockStart_ = 0;            // stream frame of this block's first frame
+    std::int64_t blockEnd_ = 0;              // and of the frame after its last
+    common::TransportEvent event_;           // the next transport change, taken from the master
+    bool eventWaiting_ = false;
 
     // Scratch for one chunk, one buffer per signal.
     SynthLines lines_; // holds the three synth voices' samples

@@ -1,6 +1,7 @@
 // The values the window sets continuously and the engine reads once per block: the parameter block,
 // each voice's sound controls, the kick's controls and the noise drums' presets, all relaxed atomics
-// written whole by the window thread. Also the values the render reports back (peaks, playing step).
+// written whole by the window thread. Also the values the render reports back (peaks, playing step, the
+// master it follows).
 #pragma once
 
 #include "zintor/engine/ControlFields.h"
@@ -24,6 +25,10 @@ struct SynthParams {
     std::atomic<std::int32_t> peakRight{0}; ///< peak-hold level of the right output, 0..32767
     /// The step the sequencer last started, 0..255; stays where the sequence stands while stopped.
     std::atomic<std::int32_t> playingStep{0};
+    /// While the engine follows a master clock: its tempo in BPM (0 until known; kept when it goes quiet)
+    /// and whether it plays. The window shows them; the engine's own tempo control stays the window's.
+    std::atomic<float> followedBpm{0.0f};
+    std::atomic<bool> masterPlaying{false};
 };
 
 /// One synth voice's sound controls (the sliders of a synth line; the sub bass's generator sets its own).

@@ -33,6 +33,25 @@ inline std::unique_ptr<LoopEngine> makeQuietEngine() {
     return engine;
 }
 
+// Kick triggers show as the frame where the held kick (both partials slid to 0) jumps back to sin(0) = 0.
+inline std::vector<int> kickTriggerFrames(const std::vector<std::int16_t>& left) {
+    std::vector<int> frames;
+    if (!left.empty() && left[0] == 0)
+        frames.push_back(0);
+    for (std::size_t i = 2; i < left.size(); ++i)
+        if (left[i] == 0 && left[i - 1] == left[i - 2] && left[i - 1] != 0)
+            frames.push_back(static_cast<int>(i));
+    return frames;
+}
+
+inline std::unique_ptr<LoopEngine> makeKickOnlyEngine() {
+    auto engine = makeQuietEngine();
+    engine->params.kickVolume = 8192.0f;
+    engine->kick.pattern.startFreq = 0.06f;
+    engine->kick.pattern.slide1 = 1023 * 0.000004859842f * 0.08f; // both partials reach 0 within 151 frames
+    return engine;
+}
+
 /// Renders `frames` frames through renderBlock in blocks of `blockFrames`; returns interleaved L, R.
 inline std::vector<std::int16_t> renderInBlocks(LoopEngine& engine, int frames, int blockFrames) {
     std::vector<std::int16_t> out(static_cast<std::size_t>(frames) * 2);

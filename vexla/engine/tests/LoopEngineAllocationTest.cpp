@@ -1,6 +1,7 @@
 // Proves that renderBlock neither allocates nor frees: not while requests are served, effects re-rolled,
 // scenes taken at step boundaries, samples restarted and swapped (their old arrays are freed on the
-// window thread), nor while a recording runs.
+// window thread), nor while a recording runs and MIDI clock and notes go out, stopped and started.
+#include "common/MidiBus.h"
 #include "common/WavRecorder.h"
 #include "common/tests/AllocationCounter.h"
 #include "vexla/engine/EngineControls.h"
@@ -33,6 +34,9 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     ASSERT_EQ(recorder.open(path.c_str(), kSampleRate, 16, 2), 0);
     engine->setRecorder(&recorder);
     engine->params.recording = true;
+    auto bus = std::make_unique<common::MidiBus>();
+    engine->setMidi(bus.get());
+    std::size_t midiMessages = 0;
 
     const SceneState scene = captureScene(*engine);
     long total = 0;
@@ -52,6 +56,8 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
             pressButton(*engine, window, "2nd Looper");
             pressButton(*engine, window, "Slicer");
         }
+        if (round % 10 == 5 || round % 10 == 6) // stopped for a round: Stop and all notes off, then Start
+            engine->params.running = round % 10 == 6;
         if (round % 25 == 5) { // a sample swapped in, the old arrays freed on this thread
             SampleSlot loaded;
             testing::fillSlot(loaded, 1000 + round, round % 2 == 0, 20.0);
@@ -64,8 +70,13 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
                 engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
         });
         total += count.allocations + count.frees;
+        common::MidiMessage message;
+        while (bus->takeBefore(common::MidiBus::kEndOfTime, message))
+            ++midiMessages;
     }
     EXPECT_EQ(total, 0);
+    EXPECT_GT(midiMessages, 1000u);
+    EXPECT_EQ(bus->dropped(), 0u);
     EXPECT_FALSE(engine->requestPending(Request::Bass1)); // requests were served inside the counted renders
     SceneState posted;
     unsigned parts = 0;

@@ -19,6 +19,8 @@
 namespace vexla {
 namespace {
 
+using testing::kickTriggerFrames;
+using testing::makeKickOnlyEngine;
 using testing::makeQuietEngine;
 using testing::renderInBlocks;
 
@@ -88,25 +90,6 @@ TEST(ClipAndConvert, MatchesRoundingInDoublePrecisionForEveryFloatTried) {
         check(std::nextafter(whole, -40000.0f));
     }
     EXPECT_EQ(mismatches, 0);
-}
-
-// Kick triggers show as the frame where the held kick (both partials slid to 0) jumps back to sin(0) = 0.
-std::vector<int> kickTriggerFrames(const std::vector<std::int16_t>& left) {
-    std::vector<int> frames;
-    if (!left.empty() && left[0] == 0)
-        frames.push_back(0);
-    for (std::size_t i = 2; i < left.size(); ++i)
-        if (left[i] == 0 && left[i - 1] == left[i - 2] && left[i - 1] != 0)
-            frames.push_back(static_cast<int>(i));
-    return frames;
-}
-
-std::unique_ptr<LoopEngine> makeKickOnlyEngine() {
-    auto engine = makeQuietEngine();
-    engine->params.kickVolume = 8192.0f;
-    engine->kick.pattern.startFreq = 0.06f;
-    engine->kick.pattern.slide1 = 1023 * 0.000004859842f * 0.08f; // both partials reach 0 within 151 frames
-    return engine;
 }
 
 TEST(StepClock, TheKickStrikesOnStepZeroAndEveryFourthStepAtExactFrames) {

@@ -1,7 +1,9 @@
-// The render allocates and frees nothing, stopped or playing, while it serves posted changes and while a
-// recording runs: every allocator call made on the rendering thread is counted around renderBlock().
+// The render allocates and frees nothing, stopped or playing, while it serves posted changes, while a
+// recording runs and while it sends MIDI: every allocator call made on the rendering thread is counted around
+// renderBlock().
 #include "zintor/engine/SynthEngine.h"
 
+#include "common/MidiBus.h"
 #include "common/WavRecorder.h"
 #include "common/tests/AllocationCounter.h"
 
@@ -69,6 +71,33 @@ TEST(SynthEngineRender, AllocatesNothingStoppedPlayingServingChangesOrRecording)
     EXPECT_EQ(recorder.finish(), common::WavRecorder::kOk);
     EXPECT_EQ(recorder.framesWritten(), 250u * 1000u);
     std::remove(path.c_str());
+}
+
+TEST(SynthEngineRender, AllocatesNothingSendingMidi) {
+    ASSERT_TRUE(common::test::allocationCounterWorks());
+    auto engine = std::make_unique<SynthEngine>();
+    auto bus = std::make_unique<common::MidiBus>();
+    engine->setMidi(bus.get());
+    PhraseState phrase;
+    for (int i = 0; i < kPhraseSteps; ++i)
+        phrase.staccato[i] = static_cast<std::uint8_t>(i % 3 == 0);
+    engine->sendPhrase(kSynthLine1, phrase);
+    engine->settle();
+    engine->params.samplesPerStep.store(700, std::memory_order_relaxed);
+    engine->params.stepCount.store(7, std::memory_order_relaxed);
+    engine->params.shuffleAmount.store(90, std::memory_order_relaxed);
+    std::vector<std::int16_t> buffer(2 * 1000);
+    long calls = 0;
+    common::MidiMessage message;
+    for (int round = 0; round < 40; ++round) {
+        engine->params.playing.store(round % 8 != 7, std::memory_order_relaxed); // pauses and resumes
+        calls += renderCounted(*engine, buffer, 3);
+        while (bus->takeBefore(common::MidiBus::kEndOfTime, message)) {
+        }
+    }
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(bus->dropped(), 0u);
+    EXPECT_GT(bus->renderFrame(), 0);
 }
 
 } // namespace

@@ -1,0 +1,366 @@
+// The loop engine's MIDI out, measured on the bus against what the render plays: clock pulses on their
+// frames, Start and Continue where steps sound, notes at the voices' pitches and gates, and a sound that
+// never changes with a bus attached.
+#include "common/MidiBus.h"
+#include "common/MidiNotesOut.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace vexla {
+namespace {
+
+using common::MidiBus;
+using common::MidiMessage;
+namespace midi = common::midi;
+
+struct Take {
+    std::vector<std::int16_t> audio; ///< interleaved left, right
+    std::vector<MidiMessage> midi;
+};
+
+/// Renders `frames` frames in blocks of `blockFrames`, draining the bus after each block as a device
+/// would. At each frame of `toggles` (block starts) the engine's Run switch flips.
+Take render(LoopEngine& engine, MidiBus* bus, int frames, int blockFrames,
+            const std::vector<int>& toggles = {}) {
+    Take take;
+    take.audio.resize(static_cast<std::size_t>(frames) * 2);
+    for (int done = 0; done < frames; done += blockFrames) {
+        if (std::find(toggles.begin(), toggles.end(), done) != toggles.end())
+            engine.params.running = !engine.params.running;
+        const int n = std::min(blockFrames, frames - done);
+        engine.renderBlock(take.audio.data() + static_cast<std::size_t>(done) * 2, n * 4);
+        MidiMessage message;
+        while (bus && bus->takeBefore(MidiBus::kEndOfTime, message))
+            take.midi.push_back(message);
+    }
+    return take;
+}
+
+bool sameMessages(const std::vector<MidiMessage>& a, const std::vector<MidiMessage>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const MidiMessage& x, const MidiMessage& y) {
+        return x.frame == y.frame && x.size == y.size && x.bytes == y.bytes;
+    });
+}
+
+std::vector<std::int64_t> framesOf(const std::vector<MidiMessage>& midi, std::uint8_t status) {
+    std::vector<std::int64_t> frames;
+    for (const MidiMessage& m : midi)
+        if (m.bytes[0] == status)
+            frames.push_back(m.frame);
+    return frames;
+}
+
+bool isNoteOn(const MidiMessage& m) {
+    return (m.bytes[0] & 0xF0) == midi::kNoteOn && m.bytes[2] > 0;
+}
+bool isNoteOff(const MidiMessage& m) {
+    return (m.bytes[0] & 0xF0) == midi::kNoteOff || ((m.bytes[0] & 0xF0) == midi::kNoteOn && m.bytes[2] == 0);
+}
+int channelOf(const MidiMessage& m) {
+    return (m.bytes[0] & 0x0F) + 1;
+}
+
+// ---- the clock -------------------------------------------------------------------------------------
+
+TEST(VexlaMidiClock, PulsesSitOnExactFramesOfTheStepsForTheWholeRender) {
+    for (const int samplesPerStep : {5000, 2000, 4409, 7777}) {
+        auto engine = testing::makeQuietEngine();
+        engine->params.samplesPerStep = samplesPerStep;
+        MidiBus bus;
+        engine->setMidi(&bus);
+        const std::int64_t stepFrames = samplesPerStep + 1;
+        const Take take = render(*engine, &bus, static_cast<int>(40 * stepFrames), 256);
+        ASSERT_FALSE(take.midi.empty());
+        EXPECT_EQ(take.midi.front().bytes[0], midi::kStart);
+        EXPECT_EQ(take.midi.front().frame, 0);
+        const auto pulses = framesOf(take.midi, midi::kClock);
+        ASSERT_EQ(pulses.size(), 40u * 6u) << samplesPerStep;
+        // Pulse k on frame k × step / 6 rounded down: the intervals alternate, and never drift.
+        for (std::size_t k = 0; k < pulses.size(); ++k)
+            ASSERT_EQ(pulses[k], static_cast<std::int64_t>(k) * stepFrames / 6)
+                << "pulse " << k << " at " << samplesPerStep;
+        if (samplesPerStep == 5000) {
+            for (std::size_t k = 1; k < pulses.size(); ++k)
+                ASSERT_EQ(pulses[k] - pulses[k - 1], k % 2 ? 833 : 834);
+        }
+    }
+}
+
+TEST(VexlaMidiClock, StartAndContinueLandWhereTheStepSoundsAndStopWhereTheSoundStops) {
+    // Kick-only engine, 16 steps of 5001 frames: the kick strikes on steps 0, 4, 8 and 12.
+    auto engine = testing::makeKickOnlyEngine();
+    engine->params.running = false;
+    MidiBus bus;
+    engine->setMidi(&bus);
+    // Stopped for 3000 frames; Run; stopped inside step 3 and resumed; stopped inside step 15 and resumed.
+    const int pause1 = 3000 + 3 * 5001 + 1000, resume1 = pause1 + 7000;
+    const int step4 = resume1 + 4001;
+    const int pause2 = step4 + 12 * 5001 - 500, resume2 = pause2 + 3000;
+    const Take take = render(*engine, &bus, resume2 + 2 * 5001, 1, {3000, pause1, resume1, pause2, resume2});
+    const auto kicks = testing::kickTriggerFrames(testing::leftChannel(take.audio));
+
+    // Run from step 0: Start where the first kick sounds (it rises from silence after the frame of sin 0).
+    const auto& audio = take.audio;
+    const auto firstSound = std::find_if(audio.begin(), audio.end(), [](std::int16_t s) { return s != 0; });
+    ASSERT_NE(firstSound, audio.end());
+    const std::int64_t stepZero = (firstSound - audio.begin()) / 2 - 1;
+    EXPECT_EQ(stepZero, 3000);
+    EXPECT_EQ(framesOf(take.midi, midi::kStart).front(), stepZero);
+
+    // Resumed inside step 3: the song position of step 4 and Continue where step 4's kick strikes; a
+    // resume inside the last step starts again from step 0 where its kick strikes.
+    const auto resumedAt = [&](int from) {
+        return *std::find_if(kicks.begin(), kicks.end(), [&](int k) { return k >= from; });
+    };
+    std::vector<std::int64_t> songPositions;
+    for (const MidiMessage& m : take.midi)
+        if (m.bytes[0] == midi::kSongPosition) {
+            songPositions.push_back(m.bytes[1] | m.bytes[2] << 7);
+            EXPECT_EQ(m.frame, resumedAt(resume1));
+        }
+    EXPECT_EQ(songPositions, std::vector<std::int64_t>{4});
+    EXPECT_EQ(framesOf(take.midi, midi::kContinue), std::vector<std::int64_t>{resumedAt(resume1)});
+    EXPECT_EQ(framesOf(take.midi, midi::kStart), (std::vector<std::int64_t>{3000, resumedAt(resume2)}));
+    EXPECT_EQ(resumedAt(resume1), step4);
+    EXPECT_EQ(resumedAt(resume2) - resume2, 500); // the rest of step 15, then step 0
+    EXPECT_EQ(framesOf(take.midi, midi::kStop), (std::vector<std::int64_t>{pause1, pause2}));
+
+    // The clock runs only while the steps do: each pulse where the last Start or Continue put it.
+    const auto pulses = framesOf(take.midi, midi::kClock);
+    for (const std::int64_t begin : {std::int64_t{3000}, std::int64_t{resumedAt(resume1)}}) {
+        const auto first = std::lower_bound(pulses.begin(), pulses.end(), begin);
+        ASSERT_NE(first, pulses.end());
+        EXPECT_EQ(*first, begin);
+        EXPECT_EQ(first[6] - first[0], 5001);
+    }
+    for (const MidiMessage& m : take.midi)
+        EXPECT_FALSE(m.frame > pause1 && m.frame < resumedAt(resume1)) << "message while paused";
+}
+
+// ---- notes -----------------------------------------------------------------------------------------
+
+/// The notes of one MIDI channel (and note number, for drums): each note-on with the frame it ends.
+struct Note {
+    std::int64_t on = 0, off = -1;
+    int number = 0, velocity = 0;
+};
+std::vector<Note> notesOf(const std::vector<MidiMessage>& midi, int channel, int number = -1) {
+    std::vector<Note> notes;
+    for (const MidiMessage& m : midi) {
+        if (channelOf(m) != channel || m.size != 3 || (number >= 0 && m.bytes[1] != number))
+            continue;
+        if (isNoteOn(m))
+            notes.push_back({m.frame, -1, m.bytes[1], m.bytes[2]});
+        else if (isNoteOff(m) && !notes.empty() && notes.back().number == m.bytes[1] && notes.back().off < 0)
+            notes.back().off = m.frame;
+    }
+    return notes;
+}
+
+/// Semitones (MIDI numbering, fractional) of the strongest period near the one `note` claims: a note a
+/// semitone or more wrong cannot measure as itself.
+double measuredSemitones(const std::vector<std::int16_t>& left, std::int64_t from, std::int64_t to,
+                         int note) {
+    const double period = kSampleRate / (440.0 * std::pow(2.0, (note - 69) / 12.0));
+    const std::vector<std::int16_t> part(left.begin() + from, left.begin() + to);
+    const double hertz = testing::frequencyByAutocorrelation(part, static_cast<int>(period * 0.8),
+                                                             static_cast<int>(period * 1.25) + 1);
+    return 69.0 + 12.0 * std::log2(hertz / 440.0);
+}
+
+TEST(VexlaMidiNotes, NumbersAreThePitchesTheVoicesPlayTransposeIncluded) {
+    struct Voice {
+        const char* name;
+        int channel;
+        void (*solo)(LoopEngine&);
+    };
+    const Voice voices[] = {
+        {"bassline 1", 1, [](LoopEngine& e) { e.bass1.pattern.clip = 8191.0f; }},
+        {"bassline 2", 2, [](LoopEngine& e) { e.bass2.pattern.clip = 8191.0f; }},
+        {"sine", 3,
+         [](LoopEngine& e) {
+             // A steady level, so that the sine stays clean for the whole step.
+             e.params.sineVolume = 1.0f;
+             e.sine.pattern.levels.fill(0.75f);
+             e.sine.pattern.decays.fill(0.0f);
+         }},
+    };
+    for (const int transpose : {-7, 5}) {
+        for (const Voice& voice : voices) {
+            auto engine = testing::makeQuietEngine();
+            common::Random random(11);
+            // Long steps, so that even the lowest bass note plays several periods within its gate.
+            engine->params.samplesPerStep = 20000;
+            engine->params.transpose = transpose;
+            BassVoice::generate(engine->bass1.pattern, BassKind::Bass1, random, 16, 20000);
+            BassVoice::generate(engine->bass2.pattern, BassKind::Bass2, random, 16, 20000);
+            SineVoice::generate(engine->sine.pattern, random, 16);
+            engine->bass1.pattern.clip = engine->bass2.pattern.clip = 0.0f;
+            // Heard without the echo of the notes before, and the basslines without their sweeps.
+            for (BassPattern* bass : {&engine->bass1.pattern, &engine->bass2.pattern})
+                bass->pwmLfoDepth = bass->cutoffLfoDepth = bass->envelopeRate = 0.0f;
+            engine->bass1.pattern.echoSend = engine->bass2.pattern.echoSend = engine->sine.pattern.echoSend =
+                0.0f;
+            voice.solo(*engine);
+            MidiBus bus;
+            engine->setMidi(&bus);
+            const Take take = render(*engine, &bus, 16 * 20001, 512);
+            const auto left = testing::leftChannel(take.audio);
+            const auto notes = notesOf(take.midi, voice.channel);
+            ASSERT_EQ(notes.size(), 16u) << voice.name;
+            std::map<int, int> distinct;
+            for (const Note& note : notes) {
+                // The settled part of the note: past the level's rise, before the gate closes.
+                const std::int64_t end = note.off >= 0 ? note.off : note.on + 20001;
+                const double heard = measuredSemitones(left, note.on + 500, end, note.number);
+                EXPECT_NEAR(heard, note.number, 0.5)
+                    << voice.name << " at " << note.on << ", transpose " << transpose;
+                ++distinct[note.number];
+            }
+            EXPECT_GE(distinct.size(), 3u) << voice.name; // the seed gives a line, not one note
+        }
+    }
+}
+
+TEST(VexlaMidiNotes, GatesEndWhereTheBasslineFallsSilent) {
+    // Bassline 2 (no envelope closing its filter), steady, one note held into the next.
+    auto engine = testing::makeQuietEngine();
+    common::Random random(5);
+    BassPattern& pattern = engine->bass2.pattern;
+    BassVoice::generate(pattern, BassKind::Bass2, random, 16, 5000);
+    pattern.clip = 8191.0f;
+    pattern.echoSend = pattern.pwmLfoDepth = pattern.cutoffLfoDepth = 0.0f;
+    pattern.gates[3] = 5000;
+    MidiBus bus;
+    engine->setMidi(&bus);
+    const Take take = render(*engine, &bus, 16 * 5001, 64);
+    const auto left = testing::leftChannel(take.audio);
+    const auto peak = [&](std::int64_t from, std::int64_t to) {
+        int most = 0;
+        for (std::int64_t i = from; i < to; ++i)
+            most = std::max(most, std::abs(static_cast<int>(left[static_cast<std::size_t>(i)])));
+        return most;
+    };
+    const auto bass = notesOf(take.midi, 2);
+    ASSERT_EQ(bass.size(), 16u);
+    int gated = 0, legato = 0;
+    for (std::size_t i = 0; i + 1 < bass.size(); ++i) {
+        const Note& note = bass[i];
+        const Note& next = bass[i + 1];
+        EXPECT_EQ(next.on - note.on, 5001);
+        const int loud = peak(note.on + 200, note.on + 2400);
+        if (note.off == next.on) { // held into the next note
+            ++legato;
+            EXPECT_GT(peak(next.on - 300, next.on), loud / 4) << "note at " << note.on;
+            continue;
+        }
+        ++gated;
+        EXPECT_GT(peak(note.off - 300, note.off), loud / 4) << "note at " << note.on;
+        EXPECT_LT(peak(note.off + 300, next.on), loud / 50 + 1) << "note at " << note.on;
+    }
+    EXPECT_GE(gated, 4);
+    EXPECT_GE(legato, 1);
+}
+
+TEST(VexlaMidiNotes, DrumsOnTheirGeneralMidiNotesLastASixteenth) {
+    auto engine = testing::makeQuietEngine();
+    common::Random random(5);
+    engine->params.kickVolume = 8192.0f;
+    engine->params.hatVolume = 0.5f;
+    HatVoice::generate(engine->hats.pattern, random, 16);
+    engine->hats.pattern.levels.fill(0.5f);
+    engine->hats.pattern.levels[5] = 0.0f; // a rest
+    MidiBus bus;
+    engine->setMidi(&bus);
+    const Take take = render(*engine, &bus, 16 * 5001, 64);
+    const auto kicks = notesOf(take.midi, 10, 36);
+    ASSERT_EQ(kicks.size(), 4u);
+    for (const Note& kick : kicks) {
+        EXPECT_EQ(kick.on % (4 * 5001), 0);
+        EXPECT_EQ(kick.off - kick.on, 5001);
+        EXPECT_EQ(kick.velocity, 64); // the slider halfway
+    }
+    const auto hats = notesOf(take.midi, 10, 42);
+    ASSERT_EQ(hats.size(), 15u); // every step but the rest
+    for (std::size_t i = 0; i + 1 < hats.size(); ++i) {
+        EXPECT_NE(hats[i].on, 5 * 5001);
+        EXPECT_EQ(hats[i].off - hats[i].on, 5001);
+    }
+}
+
+TEST(VexlaMidiNotes, EachVoiceLetsGoBeforeItsNextNoteAndStoppingLeavesNothingHeld) {
+    auto engine = testing::makeRichEngine(23);
+    engine->params.sineVolume = 0.5f;
+    engine->params.hatVolume = 0.5f;
+    MidiBus bus;
+    engine->setMidi(&bus);
+    const int stop = 64 * 2100; // inside step 30
+    const Take take = render(*engine, &bus, stop + 20000, 64, {stop});
+    // Voices: channels 1, 2 and 3, and the kick and the hi-hats on 10.
+    std::map<std::pair<int, int>, int> held; // (channel, voice note or 0) -> note held
+    const auto voiceOf = [](const MidiMessage& m) {
+        return std::pair{channelOf(m), channelOf(m) == 10 ? int{m.bytes[1]} : 0};
+    };
+    bool stopped = false;
+    std::map<int, int> channelsAllOff;
+    for (const MidiMessage& m : take.midi) {
+        if (isNoteOn(m)) {
+            ASSERT_FALSE(stopped) << "note after Stop";
+            EXPECT_EQ(held.count(voiceOf(m)), 0u) << "channel " << channelOf(m) << " at " << m.frame;
+            held[voiceOf(m)] = m.bytes[1];
+        } else if (isNoteOff(m)) {
+            const auto it = held.find(voiceOf(m));
+            ASSERT_NE(it, held.end()) << "off without on at " << m.frame;
+            EXPECT_EQ(it->second, m.bytes[1]);
+            held.erase(it);
+        } else if (m.bytes[0] == midi::kStop) {
+            EXPECT_EQ(m.frame, stop);
+            stopped = true;
+        } else if ((m.bytes[0] & 0xF0) == midi::kControlChange && m.bytes[1] == midi::kAllNotesOff) {
+            EXPECT_TRUE(stopped);
+            EXPECT_EQ(m.frame, stop);
+            ++channelsAllOff[channelOf(m)];
+        }
+    }
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(held.empty());
+    EXPECT_EQ(channelsAllOff, (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}, {10, 1}}));
+}
+
+// ---- the render itself -----------------------------------------------------------------------------
+
+TEST(VexlaMidiRender, SameMidiWhateverTheBlockSizeAndTheSameSoundAsWithoutABus) {
+    // Stopped and started again on block boundaries of every size tried (multiples of 7 × 1024).
+    const std::vector<int> toggles = {7 * 1024 * 6, 7 * 1024 * 9};
+    const int frames = 7 * 1024 * 14;
+    std::vector<std::int16_t> silent;
+    {
+        auto engine = testing::makeRichEngine(41);
+        silent = render(*engine, nullptr, frames, 1024, toggles).audio;
+    }
+    std::vector<MidiMessage> first;
+    for (const int block : {1024, 7, 1}) {
+        auto engine = testing::makeRichEngine(41);
+        MidiBus bus;
+        engine->setMidi(&bus);
+        const Take take = render(*engine, &bus, frames, block, toggles);
+        EXPECT_TRUE(take.audio == silent) << "blocks of " << block;
+        if (first.empty()) {
+            first = take.midi;
+            EXPECT_GT(first.size(), 200u);
+        } else {
+            EXPECT_TRUE(sameMessages(take.midi, first)) << "blocks of " << block;
+        }
+    }
+}
+
+} // namespace
+} // namespace vexla

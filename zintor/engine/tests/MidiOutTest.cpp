@@ -1,0 +1,357 @@
+// What the synth sends as MIDI: the clock on its exact frames (the shuffle moving the notes, not the
+// pulses), Start, Stop, Continue and the song position, the notes of its seven voices with their pitches
+// and ends; the same whatever the block size, and the sound unchanged by it.
+#include "zintor/engine/SynthEngine.h"
+
+#include "common/MidiBus.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace zintor {
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+struct Message {
+    std::int64_t frame;
+    int status;
+    int data1;
+    int data2;
+    bool operator==(const Message&) const = default;
+};
+
+bool isNoteOn(const Message& m) {
+    return (m.status & 0xF0) == 0x90 && m.data2 > 0;
+}
+bool isNoteOff(const Message& m) {
+    return (m.status & 0xF0) == 0x80 || ((m.status & 0xF0) == 0x90 && m.data2 == 0);
+}
+int channelOf(const Message& m) {
+    return (m.status & 0x0F) + 1;
+}
+
+/// An engine with a bus, rendering in blocks of a chosen size and collecting the audio and the MIDI.
+struct Rig {
+    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
+    std::unique_ptr<common::MidiBus> bus = std::make_unique<common::MidiBus>();
+    std::vector<Message> midi;
+    std::vector<std::int16_t> audio;
+
+    explicit Rig(bool attach = true) {
+        if (attach)
+            engine->setMidi(bus.get());
+    }
+
+    void render(int frames, int blockFrames) {
+        std::vector<std::int16_t> block(2 * static_cast<std::size_t>(blockFrames));
+        for (int done = 0; done < frames;) {
+            const int n = std::min(blockFrames, frames - done);
+            engine->renderBlock(block.data(), n * 4);
+            audio.insert(audio.end(), block.begin(), block.begin() + 2 * n);
+            done += n;
+            common::MidiMessage m;
+            while (bus->takeBefore(common::MidiBus::kEndOfTime, m))
+                midi.push_back({m.frame, m.bytes[0], m.bytes[1], m.bytes[2]});
+        }
+        EXPECT_EQ(bus->dropped(), 0u);
+    }
+
+    std::vector<std::int64_t> framesOf(const std::function<bool(const Message&)>& matches) const {
+        std::vector<std::int64_t> frames;
+        for (const Message& m : midi)
+            if (matches(m))
+                frames.push_back(m.frame);
+        return frames;
+    }
+    std::vector<std::int64_t> pulses() const {
+        return framesOf([](const Message& m) { return m.status == common::midi::kClock; });
+    }
+    std::vector<std::int64_t> hats() const {
+        return framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 42; });
+    }
+};
+
+/// A phrase rolled from `seed`: notes −7..16 semitones, about half of the steps staccato.
+PhraseState seededPhrase(std::uint32_t seed) {
+    common::Random random(seed);
+    PhraseState phrase;
+    for (int i = 0; i < kPhraseSteps; ++i) {
+        phrase.notes[i] = static_cast<std::int8_t>(random.below(24) - 7);
+        phrase.staccato[i] = static_cast<std::uint8_t>(random.below(2));
+        phrase.envRates[i] = 0.0001f;
+    }
+    return phrase;
+}
+
+/// Three seeded phrases, a transpose, a shuffle and an odd tempo: a scene where much can go wrong.
+void setUpScene(SynthEngine& engine, int shuffle = 77) {
+    for (int voice = 0; voice < kSynthVoices; ++voice)
+        engine.sendPhrase(voice, seededPhrase(11 + static_cast<std::uint32_t>(voice)));
+    engine.settle();
+    engine.params.globalTranspose.store(3, kRelaxed);
+    engine.params.shuffleAmount.store(shuffle, kRelaxed);
+    engine.params.samplesPerStep.store(4725, kRelaxed); // 140 BPM
+    engine.synthLine1.volume.store(0.2f, kRelaxed);
+    engine.params.playing.store(true, kRelaxed);
+}
+
+TEST(SynthMidiClock, PulsesFallOnTheUnshuffledGridWhateverTheShuffle) {
+    // 132.3 BPM: 5000 frames a step, 24 pulses a quarter, so 833 or 834 frames apart, never drifting.
+    std::vector<std::int64_t> clocks[2];
+    std::vector<std::int64_t> hats[2];
+    const int shuffles[2] = {0, 100};
+    for (int i = 0; i < 2; ++i) {
+        Rig rig;
+        rig.engine->params.samplesPerStep.store(static_cast<int>(std::lround(661500 / 132.3)), kRelaxed);
+        rig.engine->params.shuffleAmount.store(shuffles[i], kRelaxed);
+        rig.engine->params.playing.store(true, kRelaxed);
+        rig.render(2 * 80000 + 10, 512);
+        clocks[i] = rig.pulses();
+        hats[i] = rig.hats();
+        ASSERT_EQ(rig.midi.front().status, common::midi::kStart);
+    }
+    const std::vector<std::int64_t>& pulses = clocks[0];
+    ASSERT_EQ(pulses.size(), 2u * 96u + 1u);
+    for (std::size_t k = 0; k < pulses.size(); ++k)
+        ASSERT_EQ(pulses[k], static_cast<std::int64_t>(k) * 10000 / 12) << "pulse " << k;
+    for (std::size_t k = 1; k < pulses.size(); ++k) {
+        const std::int64_t gap = pulses[k] - pulses[k - 1];
+        ASSERT_TRUE(gap == 833 || gap == 834) << gap;
+    }
+    EXPECT_EQ(pulses[96], 80000); // a bar later, exactly
+
+    // The engine's first step keeps the start length, unshuffled; from step 2 on the shuffle moves the
+    // odd steps' notes by 100/256 of a step, and the pulses not at all.
+    const auto from = [](const std::vector<std::int64_t>& frames, std::int64_t start) {
+        std::vector<std::int64_t> after;
+        for (std::int64_t frame : frames)
+            if (frame >= start)
+                after.push_back(frame - start);
+        return after;
+    };
+    const std::vector<std::int64_t> plain = from(clocks[0], hats[0][2]);
+    std::vector<std::int64_t> shuffled = from(clocks[1], hats[1][2]);
+    ASSERT_GE(plain.size(), 150u);
+    shuffled.resize(plain.size()); // the shuffled run's step 2 came earlier: it has more after it
+    EXPECT_EQ(shuffled, plain);
+    const std::vector<std::int64_t> plainSteps = from(hats[0], hats[0][2]);
+    const std::vector<std::int64_t> shuffledSteps = from(hats[1], hats[1][2]);
+    ASSERT_GE(plainSteps.size(), 30u);
+    ASSERT_GE(shuffledSteps.size(), plainSteps.size());
+    for (std::size_t step = 0; step < plainSteps.size(); ++step)
+        EXPECT_EQ(shuffledSteps[step] - plainSteps[step], step % 2 == 1 ? 1953 : 0) << "step " << step + 2;
+}
+
+TEST(SynthMidiClock, OddStepCountsKeepSixPulsesAStepAndOneOnEveryStretchStart) {
+    Rig rig;
+    rig.engine->params.samplesPerStep.store(4725, kRelaxed);
+    rig.engine->params.stepCount.store(5, kRelaxed);
+    rig.engine->params.shuffleAmount.store(128, kRelaxed);
+    rig.engine->params.playing.store(true, kRelaxed);
+    rig.render(4725 * 5 * 6, 300);
+    const std::vector<std::int64_t> pulses = rig.pulses();
+    const std::vector<std::int64_t> steps = rig.hats(); // the hat strikes every step
+    ASSERT_GE(steps.size(), 25u);
+    // Steps 0, 2 and 4 (the last, without a partner) begin the clock's stretches: a pulse on each.
+    for (std::size_t i = 0; i + 1 < steps.size(); ++i) {
+        if (i % 5 % 2 != 0)
+            continue;
+        EXPECT_TRUE(std::find(pulses.begin(), pulses.end(), steps[i]) != pulses.end()) << "step " << i;
+    }
+    // A whole pattern of five steps holds 30 pulses, however the shuffle split its steps.
+    for (std::size_t i = 0; i + 5 < steps.size(); i += 5) {
+        const auto from = std::lower_bound(pulses.begin(), pulses.end(), steps[i]);
+        const auto to = std::lower_bound(pulses.begin(), pulses.end(), steps[i + 5]);
+        EXPECT_EQ(to - from, 30) << "pattern from step " << i;
+    }
+}
+
+TEST(SynthMidiTransport, StartOnStepZerosFirstSampleStopAndAllOffOnPauseContinueOnResume) {
+    Rig rig;
+    setUpScene(*rig.engine, 0);
+    rig.engine->params.playing.store(false, kRelaxed);
+    rig.render(1234, 1234); // stopped: no MIDI
+    EXPECT_TRUE(rig.midi.empty());
+    rig.engine->params.playing.store(true, kRelaxed);
+    // The engine's first step keeps the start tempo's length (5000); step 2 begins at 1234 + 9725.
+    const std::int64_t stepTwo = 1234 + 5000 + 4725;
+    rig.render(4725 * 2 + 1000, 100); // 725 frames into step 2
+
+    // Start where step 0's first sample sounds (the kick's click), then its first pulse.
+    EXPECT_EQ(rig.audio[2 * 1233], 0);
+    EXPECT_NE(rig.audio[2 * 1234], 0);
+    ASSERT_GE(rig.midi.size(), 2u);
+    EXPECT_EQ(rig.midi[0], (Message{1234, common::midi::kStart, 0, 0}));
+    EXPECT_EQ(rig.midi[1], (Message{1234, common::midi::kClock, 0, 0}));
+
+    // A pause within step 2: Stop, every held note released, "All notes off" on the four channels.
+    rig.midi.clear();
+    rig.engine->params.playing.store(false, kRelaxed);
+    rig.render(5000, 100);
+    const std::int64_t paused = 1234 + 4725 * 2 + 1000;
+    ASSERT_FALSE(rig.midi.empty());
+    EXPECT_EQ(rig.midi[0], (Message{paused, common::midi::kStop, 0, 0}));
+    std::vector<int> allOff;
+    for (const Message& m : rig.midi) {
+        EXPECT_EQ(m.frame, paused);
+        EXPECT_FALSE(isNoteOn(m));
+        if ((m.status & 0xF0) == 0xB0 && m.data1 == 123)
+            allOff.push_back(channelOf(m));
+    }
+    EXPECT_EQ(allOff, (std::vector<int>{1, 2, 3, 10}));
+
+    // Resumed within step 2: the song position of step 3 and Continue; the pulses go on from step 3.
+    rig.midi.clear();
+    rig.engine->params.playing.store(true, kRelaxed);
+    rig.render(4725, 100);
+    const std::int64_t resumed = paused + 5000;
+    ASSERT_GE(rig.midi.size(), 2u);
+    EXPECT_EQ(rig.midi[0], (Message{resumed, common::midi::kSongPosition, 3, 0}));
+    EXPECT_EQ(rig.midi[1], (Message{resumed, common::midi::kContinue, 0, 0}));
+    const std::vector<std::int64_t> pulses = rig.pulses();
+    ASSERT_FALSE(pulses.empty());
+    const std::int64_t stepThree = resumed + 4725 - (paused - stepTwo);
+    EXPECT_EQ(pulses.front(), stepThree);
+    EXPECT_EQ(rig.hats().front(), stepThree);
+
+    // Stopped on a step's first frame and started again there: the position of that step.
+    Rig again;
+    setUpScene(*again.engine, 0);
+    again.render(5000 + 4725 * 4, 100); // to the end of step 4
+    again.engine->params.playing.store(false, kRelaxed);
+    again.render(100, 100);
+    again.midi.clear();
+    again.engine->params.playing.store(true, kRelaxed);
+    again.render(100, 100);
+    ASSERT_GE(again.midi.size(), 3u);
+    const std::int64_t stepFive = 5000 + 4725 * 4 + 100;
+    EXPECT_EQ(again.midi[0], (Message{stepFive, common::midi::kSongPosition, 5, 0}));
+    EXPECT_EQ(again.midi[1], (Message{stepFive, common::midi::kContinue, 0, 0}));
+    EXPECT_EQ(again.midi[2], (Message{stepFive, common::midi::kClock, 0, 0}));
+}
+
+TEST(SynthMidiNotes, PitchesChannelsAndEndsFollowWhatTheVoicesPlay) {
+    Rig rig;
+    setUpScene(*rig.engine);
+    rig.engine->params.stepCount.store(32, kRelaxed);
+    const PhraseState phrases[kSynthVoices] = {rig.engine->phrase(0), rig.engine->phrase(1),
+                                               rig.engine->phrase(2)};
+    // Frame by frame, so that each step's start and each gate's end are seen where the voice has them.
+    std::vector<std::int64_t> gateEnds[kSynthVoices];
+    std::vector<std::int64_t> noteStarts[kSynthVoices];
+    float lastTarget[kSynthVoices] = {};
+    const int frames = 4725 * 40 - 2000; // 40 steps: the first 5000 frames long, the shuffled pairs 9450
+    for (int frame = 0; frame < frames; ++frame) {
+        const std::size_t before = rig.midi.size();
+        rig.render(1, 1);
+        for (int v = 0; v < kSynthVoices; ++v) {
+            const float target = rig.engine->voice(v).state.ampTarget;
+            if (lastTarget[v] > 0.0f && target == 0.0f)
+                gateEnds[v].push_back(frame); // the voice released on this frame
+            lastTarget[v] = target;
+        }
+        for (std::size_t i = before; i < rig.midi.size(); ++i) {
+            const Message& m = rig.midi[i];
+            if (!isNoteOn(m) || channelOf(m) > 3)
+                continue;
+            const int v = channelOf(m) - 1;
+            // 86.1328125 Hz × 2^(semitones / 12): MIDI note 40.77 + semitones, rounded.
+            const int step = rig.engine->currentStep();
+            const int octave[kSynthVoices] = {0, 12, -12};
+            EXPECT_EQ(m.data1, 41 + phrases[v].notes[step] + 3 + octave[v])
+                << "voice " << v << " step " << step;
+            noteStarts[v].push_back(m.frame);
+        }
+    }
+    EXPECT_EQ(rig.midi.front().status, common::midi::kStart);
+
+    // Velocity from the volume: line 1 at half of its top, line 2 at its start value (above the top).
+    for (const Message& m : rig.midi) {
+        if (isNoteOn(m) && channelOf(m) == 1) {
+            ASSERT_EQ(m.data2, 64);
+        } else if (isNoteOn(m) && channelOf(m) == 2) {
+            ASSERT_EQ(m.data2, 127);
+        }
+    }
+
+    // Each voice's note ends where its gate closes, or at its next note; one note at a time per channel.
+    for (int v = 0; v < kSynthVoices; ++v) {
+        ASSERT_GE(noteStarts[v].size(), 39u);
+        int held = -1;
+        std::vector<std::int64_t> offs;
+        for (const Message& m : rig.midi) {
+            if (channelOf(m) != v + 1)
+                continue;
+            if (isNoteOn(m)) {
+                ASSERT_EQ(held, -1) << "voice " << v << " note-on at " << m.frame << " over a held note";
+                held = m.data1;
+            } else if (isNoteOff(m)) {
+                ASSERT_EQ(m.data1, held) << "voice " << v << " at " << m.frame;
+                held = -1;
+                offs.push_back(m.frame);
+            }
+        }
+        // The offs that are not at a next note are exactly the gates' ends.
+        std::vector<std::int64_t> gateOffs;
+        for (std::int64_t off : offs)
+            if (!std::binary_search(noteStarts[v].begin(), noteStarts[v].end(), off))
+                gateOffs.push_back(off);
+        EXPECT_EQ(gateOffs, gateEnds[v]) << "voice " << v;
+        EXPECT_GT(gateOffs.size(), 5u);
+    }
+
+    // Drums on channel 10: kick on every fourth step, hit, snare and hat; each off a sixteenth after
+    // its note or at the next hit.
+    std::map<int, int> hits;
+    std::map<int, std::int64_t> since;
+    for (const Message& m : rig.midi) {
+        if (channelOf(m) != 10)
+            continue;
+        if (isNoteOn(m)) {
+            ++hits[m.data1];
+            since[m.data1] = m.frame;
+        } else if (isNoteOff(m)) {
+            EXPECT_LE(m.frame - since[m.data1], 4725) << "drum " << m.data1;
+        }
+    }
+    EXPECT_EQ(hits[42], 40);
+    EXPECT_GE(hits[36], 10);
+    EXPECT_EQ(hits[39], 10);
+    EXPECT_EQ(hits[38], 5);
+}
+
+TEST(SynthMidiOut, SameMidiForAnyBlockSizeAndTheSoundUnchanged) {
+    // Pause and resume on frames that every block size reaches at a block's start.
+    const auto run = [](Rig& rig, int blockFrames) {
+        setUpScene(*rig.engine);
+        rig.render(7168 * 2, blockFrames);
+        rig.engine->params.playing.store(false, kRelaxed);
+        rig.render(7168, blockFrames);
+        rig.engine->params.playing.store(true, kRelaxed);
+        rig.render(7168 * 6, blockFrames);
+    };
+    Rig without(false);
+    run(without, 1024);
+    Rig reference;
+    run(reference, 1024);
+    EXPECT_EQ(reference.audio, without.audio); // MIDI never changes the sound
+    EXPECT_GT(reference.pulses().size(), 70u);
+    EXPECT_GT(reference.midi.size(), 180u);
+    for (int blockFrames : {1, 7}) {
+        Rig rig;
+        run(rig, blockFrames);
+        EXPECT_EQ(rig.midi, reference.midi) << blockFrames << "-frame blocks";
+        EXPECT_EQ(rig.audio, reference.audio) << blockFrames << "-frame blocks";
+    }
+}
+
+} // namespace
+} // namespace zintor

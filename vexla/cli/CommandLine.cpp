@@ -4,6 +4,7 @@
 
 #include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
+#include "common/MidiSync.h"
 #include "common/Random.h"
 #include "common/WavRecorder.h"
 #include "common/play/LivePlay.h"
@@ -214,9 +215,13 @@ void startRunning(LoopEngine& engine, const common::RenderArguments& args) {
 int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t seed,
          audio::AudioOutput* output) {
     startRunning(engine, args);
-    return common::playLive(kProgram, args, seed, output, [&engine](std::int16_t* out, int frames) {
-        engine.renderBlock(out, frames * 4);
-    });
+    // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock.
+    common::MidiSync midi;
+    engine.setMidi(&midi.bus);
+    engine.setMaster(midi.master(args.sync));
+    return common::playLive(
+        kProgram, args, seed, output,
+        [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &midi.bus);
 }
 
 /// A --render into its file, or --play on `output` (a fresh one when null).

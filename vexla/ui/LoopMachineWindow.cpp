@@ -73,7 +73,7 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     initSlot(engine_.drySlot);
     initSlot(engine_.slicerSlot);
     engine_.setRecorder(&recorder_); // before any stream runs
-    engine_.setMidi(&midiBus_);
+    engine_.setMidi(&midi_.bus);
 
     buildControls();
     startUp(engine_, windowRandom_, seed);
@@ -97,7 +97,7 @@ LoopMachineWindow::~LoopMachineWindow() = default;
 void LoopMachineWindow::start() {
     StartDialog startDialog(this);
     dialogs_.run(startDialog); // however it closes, start-up goes on
-    audio_.start(sound_, streamSettings(settings_, &midiBus_));
+    audio_.start(sound_, streamSettings(settings_, &midi_.bus));
     lampTimer_->start(kLampTimerMs);
     statusTimer_->start(kStatusTimerMs);
 }
@@ -620,14 +620,15 @@ void LoopMachineWindow::openSettings() {
     storeSettings(devices);
     if (!streamChanged && (dialog.dcFilter() != dcFilterWas || clockChanged))
         return;
-    audio_.start(sound_, streamSettings(settings_, &midiBus_));
+    audio_.start(sound_, streamSettings(settings_, &midi_.bus));
 }
 
 void LoopMachineWindow::setClockSource(common::ClockSource source) {
-    if (source != settings_.clockSource)
-        midiFollower_.reset(); // takes effect below, before the render can read it again
+    // Back on its own clock, the engine plays as the Run button shows.
+    if (source == common::ClockSource::Internal && settings_.clockSource != source)
+        engine_.params.running.store(runButton_->isChecked(), kRelaxed);
     settings_.clockSource = source;
-    engine_.setMaster(source == common::ClockSource::MidiClock ? &midiFollower_ : nullptr);
+    engine_.setMaster(midi_.master(source));
     if (QSlider* tempo = sliderOf("samplesPerStep"))
         tempo->setEnabled(source == common::ClockSource::Internal);
 }

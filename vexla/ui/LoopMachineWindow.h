@@ -4,8 +4,7 @@
 #pragma once
 
 #include "audio/EngineSource.h"
-#include "common/MidiBus.h"
-#include "common/MidiClockFollower.h"
+#include "common/MidiSync.h"
 #include "common/Random.h"
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/SceneState.h"
@@ -173,9 +172,7 @@ class LoopMachineWindow : public QDialog {
     QTimer* lampTimer_ = nullptr;
     QTimer* statusTimer_ = nullptr;
 
-    // The engine's MIDI, both ways, and the MIDI clock it follows when told; they outlive the stream.
-    common::MidiBus midiBus_;
-    common::MidiClockFollower midiFollower_;
+    common::MidiSync midi_; ///< the engine's MIDI and the masters it can follow
     QSettings* store_ = nullptr;
 };
 

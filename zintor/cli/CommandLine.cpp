@@ -3,6 +3,7 @@
 
 #include "audio/AudioOutput.h"
 #include "common/CommandLine.h"
+#include "common/MidiSync.h"
 #include "common/WavRecorder.h"
 #include "common/play/LivePlay.h"
 #include "zintor/controls/Controls.h"
@@ -278,9 +279,15 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
     const SynthState scene = captureState(*engine); // saved once the render has succeeded
     if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
-    if (request.play)
-        return common::playLive(kProgram, request, seed, output,
-                                [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); });
+    if (request.play) {
+        // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock.
+        common::MidiSync midi;
+        engine->setMidi(&midi.bus);
+        engine->setMaster(midi.master(request.sync));
+        return common::playLive(
+            kProgram, request, seed, output,
+            [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); }, &midi.bus);
+    }
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },
         [&] {

@@ -72,14 +72,14 @@ SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes
     : QDialog(parent), engine_(engine), audio_(audio), sound_(engine), boxes_(boxes),
       history_(std::make_unique<ReRollHistory>(engine)),
       recorder_(std::make_unique<common::WavRecorder>()), stream_{deviceIndex, kStreamBlockFrames,
-                                                                  kStreamLatencyMs, true, &midiBus_} {
+                                                                  kStreamLatencyMs, true, &midi_.bus} {
     setObjectName("synthWindow");
     setWindowTitle("Vexla Release 9");
     // A caption with a close box and no minimise or maximise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(synthIcon());
-    engine_.setMidi(&midiBus_); // before the stream starts
+    engine_.setMidi(&midi_.bus); // before the stream starts
 
     const DialogUnits units(font());
     setFixedSize(units.x(494), units.y(322));
@@ -466,10 +466,11 @@ void SynthWindow::refreshCpuLabel() {
 }
 
 void SynthWindow::setClockSource(common::ClockSource source) {
-    if (source != clockSource_)
-        midiFollower_.reset(); // before the render can read it again, below
+    // Back on its own clock, the engine plays as the Play button shows.
+    if (source == common::ClockSource::Internal && clockSource_ != source)
+        engine_.params.playing.store(playButton_->isChecked(), kRelaxed);
     clockSource_ = source;
-    engine_.setMaster(source == common::ClockSource::MidiClock ? &midiFollower_ : nullptr);
+    engine_.setMaster(midi_.master(source));
     const bool own = source == common::ClockSource::Internal;
     bpmEdit_->setEnabled(own);
     setButton_->setEnabled(own);

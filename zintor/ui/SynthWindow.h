@@ -4,8 +4,7 @@
 
 #include "audio/EngineSource.h"
 #include "common/ClockSource.h"
-#include "common/MidiBus.h"
-#include "common/MidiClockFollower.h"
+#include "common/MidiSync.h"
 #include "common/Random.h"
 
 #include <QDialog>
@@ -160,9 +159,7 @@ class SynthWindow : public QDialog {
     QComboBox* clockList_ = nullptr;
     QPushButton* setButton_ = nullptr;
 
-    // The engine's MIDI, both ways, and the MIDI clock it follows when told; they outlive the stream.
-    common::MidiBus midiBus_;
-    common::MidiClockFollower midiFollower_;
+    common::MidiSync midi_; ///< the engine's MIDI and the masters it can follow
     common::ClockSource clockSource_ = common::ClockSource::Internal;
     QSettings* store_ = nullptr;
 };

@@ -14,6 +14,10 @@
 // at the start of its next block. A request is served by the render at a step boundary with its own
 // generator; the pattern it drew goes back in room the request carries, and reaches sentPatterns() when
 // the window collects. Units hold plain values that only the render touches.
+//
+// Beside the sound: with a MIDI bus attached (setMidi) the render plays its clock and the voices' notes
+// on it, each on its frame, without changing a sample; with a master set (setMaster) its steps fall on
+// the master's sixteenths.
 #pragma once
 
 #include "common/DcFilter.h"

@@ -415,10 +415,12 @@ void SynthEngine::sendMidi(common::MidiBus& bus, int frame, bool stepBegins) {
     if (followed_) {
         const std::int64_t start = followed_->frameOfSixteenth(masterSixteenth_);
         sixteenthFrames = followed_->frameOfSixteenth(masterSixteenth_ + 1) - start;
-        // The master's pairs of sixteenths: its even ones begin a pair, wherever the pattern wraps.
+        // Shuffled, the pulses spread over the master's pairs of sixteenths (its even ones begin a pair,
+        // wherever the pattern wraps); otherwise over each sixteenth, which a changing tempo need not
+        // split evenly.
+        const bool pairs = masterSixteenth_ % 2 == 0 && block.shuffleAmount != 0;
         const std::int64_t pairEnd = followed_->frameOfSixteenth(masterSixteenth_ + 2);
-        midiOut_.stepBegins(bus, frame, masterSixteenth_ % 2 == 0, pairEnd - stepStartFrame_,
-                            currentStepLength_);
+        midiOut_.stepBegins(bus, frame, pairs, pairEnd - stepStartFrame_, currentStepLength_);
     } else {
         // An even step and the odd one after it last two unshuffled steps; a last step of an odd count
         // has no partner.

@@ -435,15 +435,8 @@ void SynthEngine::sendMidi(common::MidiBus& bus, int frame, bool stepBegins) {
         midiOut_.stepBegins(bus, frame, pairs, pairFrames, currentStepLength_);
     }
 
-    const float levels[kSynthVoices] = {block.voices[kSynthLine1].volume / kLineVolumeTop,
-                                        block.voices[kSynthLine2].volume / kLineVolumeTop,
-                                        block.subBassGain / kSubBassGainTop};
-    for (int i = 0; i < kSynthVoices; ++i) {
-        const SynthVoice::State& state = voices_[i].state;
-        midiOut_.note(bus, frame, i,
-                      common::midiNoteOf(static_cast<double>(state.osc1Increment) * kSampleRate),
-                      common::midiVelocityOf(std::min(levels[i], 1.0f)), state.releaseAt);
-    }
+    for (int i = 0; i < kSynthVoices; ++i)
+        sendSynthNote(bus, frame, i, voices_[i].state.releaseAt);
     // The drums: a sixteenth long, or up to their next hit.
     const int drumFrames = static_cast<int>(std::clamp<std::int64_t>(sixteenthFrames, 1, 1 << 30));
     for (int drum = kMidiKick; drum <= kMidiHat; ++drum) {
@@ -456,22 +449,24 @@ void SynthEngine::sendMidi(common::MidiBus& bus, int frame, bool stepBegins) {
     }
 }
 
+/// Synth voice `voice`'s note as it sounds now (its first oscillator's pitch, transpose included), at
+/// its volume, ending `length` frames on (−1: at its next note; 0: no note).
+void SynthEngine::sendSynthNote(common::MidiBus& bus, int frame, int voice, int length) {
+    const float level = voice == kSubBass ? block_.subBassGain / kSubBassGainTop
+                                          : block_.voices[voice].volume / kLineVolumeTop;
+    const double hertz = static_cast<double>(voices_[voice].state.osc1Increment) * kSampleRate;
+    midiOut_.note(bus, frame, voice, common::midiNoteOf(hertz), common::midiVelocityOf(std::min(level, 1.0f)),
+                  length);
+}
+
 /// Playing resumed within a step: the synth voices whose gate is still open sound again, so their notes
 /// do too.
 void SynthEngine::restrikeHeldNotes(common::MidiBus& bus, int frame) {
-    const float levels[kSynthVoices] = {block_.voices[kSynthLine1].volume / kLineVolumeTop,
-                                        block_.voices[kSynthLine2].volume / kLineVolumeTop,
-                                        block_.subBassGain / kSubBassGainTop};
     for (int i = 0; i < kSynthVoices; ++i) {
         const SynthVoice::State& state = voices_[i].state;
-        if (!(state.ampTarget > 0.0f))
-            continue;
         const int left = state.releaseAt < 0 ? -1 : state.releaseAt - state.sinceTrigger;
-        if (left == 0 || left < -1)
-            continue;
-        midiOut_.note(bus, frame, i,
-                      common::midiNoteOf(static_cast<double>(state.osc1Increment) * kSampleRate),
-                      common::midiVelocityOf(std::min(levels[i], 1.0f)), left);
+        if (state.ampTarget > 0.0f && (left == -1 || left > 0))
+            sendSynthNote(bus, frame, i, left);
     }
 }
 

@@ -147,6 +147,7 @@ class SynthEngine : common::NoCopy {
 
     // MIDI out and following a master; none of it changes what the voices do.
     void sendMidi(common::MidiBus& bus, int frame, bool stepBegins);
+    void sendSynthNote(common::MidiBus& bus, int frame, int voice, int length);
     void restrikeHeldNotes(common::MidiBus& bus, int frame);
     int nextStep() const;
     void beginFollowing(common::MidiBus* bus, int frames, bool newStream);

@@ -1,6 +1,7 @@
 // What the synth sends as MIDI: the clock on its exact frames (the shuffle moving the notes, not the
 // pulses), Start, Stop, Continue and the song position, the notes of its seven voices with their pitches
-// and ends; the same whatever the block size, and the sound unchanged by it.
+// and ends; the same whatever the block size, and the sound unchanged by it. And its steps on a master's
+// sixteenths, played by a scripted master.
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/MidiBus.h"

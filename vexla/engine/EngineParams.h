@@ -35,6 +35,10 @@ struct EngineParams {
     /// magnitude of its channel's sample if that is higher, so it reaches zero about 0.74 s after silence.
     std::atomic<std::int32_t> peakLeft{0};
     std::atomic<std::int32_t> peakRight{0};
+    /// While the render follows a master clock: its tempo in quarter notes a minute (0 until known, and
+    /// with no master), and whether it plays. The window shows them; the render never reads them.
+    std::atomic<float> followedBpm{0.0f};
+    std::atomic<bool> masterPlaying{false};
 };
 
 } // namespace vexla

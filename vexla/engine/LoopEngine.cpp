@@ -20,6 +20,10 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 /// The voices' volume sliders at the top (128 × 128 sample units): a note's full velocity.
 constexpr double kFullVolume = 16384.0;
+/// Sixteenths a master's prediction may jump past at once; beyond, the step begins late instead.
+constexpr int kMaxSkippedSixteenths = 64;
+/// A followed step's length is kept within what the step counter holds.
+constexpr std::int64_t kMostFollowedStepFrames = std::int64_t{1} << 30;
 } // namespace
 
 std::int16_t clipAndConvert(float v, int& clipped) {
@@ -335,9 +339,26 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
         midiOut_.reset();
         lastMidi_ = midi_;
     }
+    Following& follow = follow_;
+    common::StepMaster* const master = master_.load(kRelaxed);
+    if (master != follow.lastMaster) { // a new master: wait for its Play
+        follow = Following{};
+        follow.lastMaster = master;
+        params.masterPlaying.store(false, kRelaxed);
+        params.followedBpm.store(0.0f, kRelaxed);
+    }
+    follow.master = master;
+    if (follow.master) {
+        follow.bus = midi_ ? midi_ : &spareBus_;
+        follow.blockStart = follow.bus->renderFrame();
+        follow.blockEnd = follow.blockStart + frames;
+        follow.master->update(*follow.bus, frames);
+        follow.eventDue = follow.master->nextEvent(follow.blockEnd, follow.event);
+        params.followedBpm.store(static_cast<float>(follow.master->bpm()), kRelaxed);
+    }
     snapshot_ = readParams(params);
     // A stopped clock has no boundary to wait for.
-    serveChanges(!snapshot_.running);
+    serveChanges(!snapshot_.running || (follow.master && !follow.playing));
     recordedRun_ = false;
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::int16_t run[2 * kMaxRunFrames]; // left, right, left, ...
@@ -361,7 +382,11 @@ void LoopEngine::renderBlock(void* buffer, int lengthBytes) {
     if (midi_) {
         midiOut_.endBlock(*midi_, blockFrames);
         midi_->endBlock(blockFrames);
+    } else if (follow.master) {
+        spareBus_.endBlock(blockFrames);
     }
+    if (follow.master)
+        params.masterPlaying.store(follow.playing, kRelaxed);
     params.peakLeft.store(peakLeft_, kRelaxed);
     params.peakRight.store(peakRight_, kRelaxed);
     if (recordedRun_) {
@@ -395,40 +420,112 @@ void LoopEngine::tapRun(const std::int16_t* out, int n) {
 }
 
 int LoopEngine::renderRun(std::int16_t* out, int maxFrames) {
-    if (!snapshot_.running) {
-        if (midi_)
-            midiOut_.stop(*midi_, runFrame_);
-        std::fill(out, out + 2 * maxFrames, std::int16_t{0});
-        return maxFrames;
-    }
+    if (follow_.master)
+        return renderFollowedRun(out, maxFrames);
+    if (!snapshot_.running)
+        return renderSilence(out, maxFrames);
     if (sampleInStep_ == 0) {
         const int step = currentStep_;
         triggerStep();
         if (midi_)
-            beginMidiStep(runFrame_, step);
+            beginMidiStep(runFrame_, step, step, snapshot_.controls.samplesPerStep);
     }
     // The run ends with the step: the counter goes on to samplesPerStep and reads 0 on the step's
     // last frame. samplesPerStep may have been lowered below the counter: then this frame ends the step.
     const int samplesPerStep = snapshot_.controls.samplesPerStep;
-    const int firstCounter = sampleInStep_ + 1;
     const int framesLeftInStep = sampleInStep_ <= samplesPerStep ? samplesPerStep - sampleInStep_ + 1 : 1;
-    const int n = std::min(maxFrames, framesLeftInStep);
+    return renderStepFrames(out, std::min(maxFrames, framesLeftInStep), samplesPerStep);
+}
+
+int LoopEngine::renderSilence(std::int16_t* out, int n) {
+    if (midi_)
+        midiOut_.stop(*midi_, runFrame_);
+    std::fill(out, out + 2 * n, std::int16_t{0});
+    return n;
+}
+
+int LoopEngine::renderStepFrames(std::int16_t* out, int n, int samplesPerStep) {
+    const int firstCounter = sampleInStep_ + 1;
     if (midi_)
         midiOut_.run(*midi_, runFrame_, sampleInStep_, n);
     sampleInStep_ += n;
     if (sampleInStep_ > samplesPerStep)
         sampleInStep_ = 0;
-    renderUnits(n, firstCounter);
+    renderUnits(n, firstCounter, samplesPerStep);
     mixSends(n);
     echo.render(lines_.sendLeft, lines_.sendRight, lines_.echoLeft, lines_.echoRight, n);
     mixOutput(out, n);
     return n;
 }
 
-void LoopEngine::beginMidiStep(int frameInBlock, int step) {
+// ---- following a master ----------------------------------------------------------------------------
+
+void LoopEngine::takeTransportEvent() {
+    Following& follow = follow_;
+    // A Play while playing is a new start: what followers of our clock heard so far stops here.
+    if (midi_)
+        midiOut_.stop(*midi_, runFrame_);
+    follow.playing = follow.event.kind == common::TransportEvent::Play;
+    follow.inStep = false;
+    if (follow.playing) { // its sixteenth begins here, on the event's frame or the block's first
+        follow.nextSixteenth = follow.event.sixteenth;
+        follow.entryFrame = follow.blockStart + runFrame_;
+    }
+    follow.eventDue = follow.master->nextEvent(follow.blockEnd, follow.event);
+}
+
+int LoopEngine::renderFollowedRun(std::int16_t* out, int maxFrames) {
+    Following& follow = follow_;
+    const std::int64_t now = follow.blockStart + runFrame_;
+    // Runs end where a change is due, so that it takes effect on its own frame.
+    while (follow.eventDue && follow.event.frame <= now)
+        takeTransportEvent();
+    int n = maxFrames;
+    if (follow.eventDue)
+        n = static_cast<int>(std::min<std::int64_t>(n, follow.event.frame - now));
+    if (!follow.playing)
+        return renderSilence(out, n);
+
+    const common::StepMaster& master = *follow.master;
+    std::int64_t boundary =
+        follow.entryFrame >= 0 ? follow.entryFrame : master.frameOfSixteenth(follow.nextSixteenth);
+    if (now >= boundary) {
+        // A sixteenth begins here; any the master's prediction has already moved past are skipped.
+        std::int64_t sixteenth = follow.nextSixteenth;
+        for (int skipped = 0;
+             skipped < kMaxSkippedSixteenths && master.frameOfSixteenth(sixteenth + 1) <= now; ++skipped)
+            ++sixteenth;
+        follow.nextSixteenth = sixteenth + 1;
+        follow.entryFrame = -1;
+        boundary = master.frameOfSixteenth(follow.nextSixteenth);
+        // Run off: the engine stands still, and joins again on a later sixteenth.
+        follow.inStep = snapshot_.running;
+        if (follow.inStep) {
+            const std::int64_t stepCount = std::clamp(snapshot_.controls.stepCount, 1, kStepTableSize);
+            const int step = static_cast<int>((sixteenth % stepCount + stepCount) % stepCount);
+            follow.stepStart = now;
+            currentStep_ = step;
+            sampleInStep_ = 0;
+            triggerStep();
+            if (midi_)
+                beginMidiStep(runFrame_, step, sixteenth,
+                              static_cast<int>(
+                                  std::clamp(boundary - now, std::int64_t{1}, kMostFollowedStepFrames) - 1));
+        }
+    }
+    if (!snapshot_.running)
+        follow.inStep = false;
+    const std::int64_t stepEnd = std::max(boundary, now + 1);
+    n = static_cast<int>(std::min<std::int64_t>(n, stepEnd - now));
+    if (!follow.inStep)
+        return renderSilence(out, n);
+    const std::int64_t stepFrames = std::min(stepEnd - follow.stepStart, kMostFollowedStepFrames);
+    return renderStepFrames(out, n, static_cast<int>(stepFrames - 1));
+}
+
+void LoopEngine::beginMidiStep(int frameInBlock, int step, std::int64_t position, int samplesPerStep) {
     // The voices as the step has just loaded them (a scene taken at this boundary included).
     const ControlValues& controls = snapshot_.controls;
-    const int samplesPerStep = controls.samplesPerStep;
     StepStrikes strikes;
     const auto bassTone = [&](const BassVoice& voice, float volume) {
         const int gate = voice.gateLength();
@@ -446,14 +543,16 @@ void LoopEngine::beginMidiStep(int frameInBlock, int step) {
     if (step % 4 == 0)
         strikes.kick = controls.kickVolume / kFullVolume;
     strikes.hats = hats.level() * controls.hatVolume;
-    midiOut_.beginStep(*midi_, frameInBlock, samplesPerStep + 1, step, strikes);
+    // Song position in 14 bits.
+    midiOut_.beginStep(*midi_, frameInBlock, samplesPerStep + 1,
+                       static_cast<int>(std::clamp<std::int64_t>(position, 0, 0x3FFF)), strikes);
 }
 
-void LoopEngine::renderUnits(int n, int firstCounter) {
+void LoopEngine::renderUnits(int n, int firstCounter, int samplesPerStep) {
     // Only the hi-hats draw from audioRandom, so the units' order keeps every draw in order.
     const ControlValues& controls = snapshot_.controls;
     RunLines& lines = lines_;
-    renderFeedbackChains(n, firstCounter);
+    renderFeedbackChains(n, firstCounter, samplesPerStep);
     dryLooper.render(lines.dryLeft, lines.dryRight, n, controls.dryLooperGain);
     secondLooper.render(lines.secondLeft, lines.secondRight, n, controls.secondLooperGain);
     slicer.render(lines.slicerLeft, lines.slicerRight, n, controls.slicerGain);
@@ -461,7 +560,7 @@ void LoopEngine::renderUnits(int n, int firstCounter) {
     kick.render(lines.kick, n, controls.kickVolume);
 }
 
-void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
+void LoopEngine::renderFeedbackChains(int n, int firstCounter, int samplesPerStep) {
     // The basslines and the VCF loopers' filters are six serial feedback chains: worked frame by frame
     // in one loop they overlap, where unit after unit each would wait on its own (1.4x the whole engine).
     const ControlValues& controls = snapshot_.controls;
@@ -470,8 +569,8 @@ void LoopEngine::renderFeedbackChains(int n, int firstCounter) {
     vcf2Looper.setFilter(controls.vcf2Cutoff, controls.vcf2Feedback);
     const int vcf1Playing = vcf1Looper.fetch(lines.vcf1Left, lines.vcf1Right, n);
     const int vcf2Playing = vcf2Looper.fetch(lines.vcf2Left, lines.vcf2Right, n);
-    BassVoice::Run bass1Run(bass1, controls.bass1Volume, firstCounter, controls.samplesPerStep);
-    BassVoice::Run bass2Run(bass2, controls.bass2Volume, firstCounter, controls.samplesPerStep);
+    BassVoice::Run bass1Run(bass1, controls.bass1Volume, firstCounter, samplesPerStep);
+    BassVoice::Run bass2Run(bass2, controls.bass2Volume, firstCounter, samplesPerStep);
     StretchLooper::FilterRun vcf1Filters(vcf1Looper), vcf2Filters(vcf2Looper);
     // Only the hi-hats draw from audioRandom, so rendering them here keeps every draw in order.
     HatVoice::Run hatsRun(hats, audioRandom, controls.hatVolume);

@@ -14,12 +14,18 @@
 // at the start of its next block. A request is served by the render at a step boundary with its own
 // generator; the pattern it drew goes back in room the request carries, and reaches sentPatterns() when
 // the window collects. Units hold plain values that only the render touches.
+//
+// Beside the sound: with a MIDI bus attached (setMidi) the render plays its clock and the voices' notes
+// on it, each on its frame, without changing a sample; with a master set (setMaster) its steps fall on
+// the master's sixteenths.
 #pragma once
 
 #include "common/DcFilter.h"
 #include "common/Mailbox.h"
+#include "common/MidiBus.h"
 #include "common/NoCopy.h"
 #include "common/Random.h"
+#include "common/StepMaster.h"
 #include "vexla/engine/BassVoice.h"
 #include "vexla/engine/EchoUnit.h"
 #include "vexla/engine/EngineParams.h"
@@ -42,9 +48,8 @@
 #include <memory>
 
 namespace common {
-class MidiBus;
 class WavRecorder;
-} // namespace common
+}
 
 namespace vexla {
 
@@ -101,6 +106,11 @@ class LoopEngine : common::NoCopy {
     /// The MIDI bus the render plays its clock and notes on; null for none. Any time: the render reads it
     /// once per block, and a new bus hears the clock from the next step on.
     void setMidi(common::MidiBus* bus) { midiBus_.store(bus, std::memory_order_relaxed); }
+    /// The clock the steps follow instead of the tempo control; null for the engine's own. Any time: the
+    /// render reads it once per block, and waits for a new master's Play. While one is set the engine
+    /// plays when the master plays and Run is on, each step on the master's sixteenth that it plays
+    /// (step = sixteenth mod stepCount); the tempo control still sets the loopers, echo and generators.
+    void setMaster(common::StepMaster* master) { master_.store(master, std::memory_order_relaxed); }
 
     /// Hands the render a change: applied in posting order at the start of the next block, or at the
     /// next step boundary (the next block while stopped) when it asks for one.
@@ -212,12 +222,22 @@ class LoopEngine : common::NoCopy {
     void postPatternChange(std::unique_ptr<common::Change<LoopEngine>> change, unsigned parts);
     /// Serves the mailbox; true when some change was applied (then the snapshot is read again).
     void serveChanges(bool atStepBoundary);
-    /// Every unit's lines for n frames of one step, whose first frame has the advanced counter firstCounter.
-    void renderUnits(int n, int firstCounter);
+    /// Every unit's lines for n frames of one step, whose first frame has the advanced counter firstCounter;
+    /// the counter reads 0 once past samplesPerStep.
+    void renderUnits(int n, int firstCounter, int samplesPerStep);
     /// The basslines, the hi-hats and the VCF loopers, frame by frame together (part of renderUnits).
-    void renderFeedbackChains(int n, int firstCounter);
-    /// The MIDI of the step that has just begun on frame `frameInBlock`: `step` is the step it loaded.
-    void beginMidiStep(int frameInBlock, int step);
+    void renderFeedbackChains(int n, int firstCounter, int samplesPerStep);
+    /// A run while a master is set: its transport changes taken, its sixteenths as the steps.
+    int renderFollowedRun(std::int16_t* out, int maxFrames);
+    /// The master's transport change `event_`, due now; then the next one of this block, if any.
+    void takeTransportEvent();
+    /// n silent frames: the engine stands still (stopped, or waiting for the master).
+    int renderSilence(std::int16_t* out, int n);
+    /// n frames (within the step) of a step samplesPerStep + 1 frames long.
+    int renderStepFrames(std::int16_t* out, int n, int samplesPerStep);
+    /// The MIDI of the step that has just begun on frame `frameInBlock`: `step` is the step it loaded,
+    /// `position` its song position in sixteenths, and it lasts samplesPerStep + 1 frames.
+    void beginMidiStep(int frameInBlock, int step, std::int64_t position, int samplesPerStep);
     /// The ring modulator's input and output and the echo's sends, from the units' lines.
     void mixSends(int n);
     /// The master mix of every line, clipped and converted into out.
@@ -255,6 +275,25 @@ class LoopEngine : common::NoCopy {
     common::MidiBus* lastMidi_ = nullptr;
     MidiOut midiOut_;
     int runFrame_ = 0;
+
+    std::atomic<common::StepMaster*> master_{nullptr};
+    // Render only: following a master. Its frames count on the MIDI bus, or on spareBus_ when none is
+    // attached (a master that needs no MIDI is followed all the same).
+    struct Following {
+        common::StepMaster* master = nullptr; ///< this block's; null: the engine's own clock
+        common::StepMaster* lastMaster = nullptr;
+        common::MidiBus* bus = nullptr; ///< the bus the master's frames count on
+        std::int64_t blockStart = 0, blockEnd = 0;
+        bool eventDue = false; ///< `event` is the next transport change of this block
+        common::TransportEvent event;
+        bool playing = false;           ///< the master plays: a Play taken, no Stop since
+        bool inStep = false;            ///< the engine plays a step it began on the master's sixteenth
+        std::int64_t nextSixteenth = 0; ///< the sixteenth that begins at the next boundary
+        std::int64_t entryFrame = -1;   ///< after a Play: the frame of that boundary
+        std::int64_t stepStart = 0;     ///< stream frame where the current step began
+    };
+    Following follow_;
+    common::MidiBus spareBus_;
     std::int32_t peakLeft_ = 0;
     std::int32_t peakRight_ = 0;
     bool recordedRun_ = false; ///< some frames of this block went to the recorder

@@ -305,12 +305,15 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     if (frames < 1)
         return true;
     common::MidiBus* const bus = midi_.load(kRelaxed);
-    if (bus != midiBus_) { // a new bus holds no notes and runs no clock yet
+    // A new bus, or this one restarted for a new stream, holds no notes and runs no clock yet, and its
+    // frames count from elsewhere.
+    const bool newStream = bus != midiBus_ || (bus && bus->renderFrame() != midiBusFrame_);
+    if (newStream) {
         midiOut_.reset();
         midiBus_ = bus;
         midiPlaying_ = false;
     }
-    beginFollowing(bus, frames);
+    beginFollowing(bus, frames, newStream);
     readParams();
     block_.delaySends[0] = synthLine1.delaySend.load(kRelaxed);
     block_.delaySends[1] = synthLine2.delaySend.load(kRelaxed);
@@ -369,6 +372,7 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     if (bus) {
         midiOut_.endBlock(*bus, frames);
         bus->endBlock(frames);
+        midiBusFrame_ = bus->renderFrame();
     } else if (followed_) {
         ownBus_->endBlock(frames);
     }
@@ -415,10 +419,12 @@ void SynthEngine::sendMidi(common::MidiBus& bus, int frame, bool stepBegins) {
     if (followed_) {
         const std::int64_t start = followed_->frameOfSixteenth(masterSixteenth_);
         sixteenthFrames = followed_->frameOfSixteenth(masterSixteenth_ + 1) - start;
-        // The master's pairs of sixteenths: its even ones begin a pair, wherever the pattern wraps.
+        // Shuffled, the pulses spread over the master's pairs of sixteenths (its even ones begin a pair,
+        // wherever the pattern wraps); otherwise over each sixteenth, which a changing tempo need not
+        // split evenly.
+        const bool pairs = masterSixteenth_ % 2 == 0 && block.shuffleAmount != 0;
         const std::int64_t pairEnd = followed_->frameOfSixteenth(masterSixteenth_ + 2);
-        midiOut_.stepBegins(bus, frame, masterSixteenth_ % 2 == 0, pairEnd - stepStartFrame_,
-                            currentStepLength_);
+        midiOut_.stepBegins(bus, frame, pairs, pairEnd - stepStartFrame_, currentStepLength_);
     } else {
         // An even step and the odd one after it last two unshuffled steps; a last step of an odd count
         // has no partner.
@@ -429,15 +435,8 @@ void SynthEngine::sendMidi(common::MidiBus& bus, int frame, bool stepBegins) {
         midiOut_.stepBegins(bus, frame, pairs, pairFrames, currentStepLength_);
     }
 
-    const float levels[kSynthVoices] = {block.voices[kSynthLine1].volume / kLineVolumeTop,
-                                        block.voices[kSynthLine2].volume / kLineVolumeTop,
-                                        block.subBassGain / kSubBassGainTop};
-    for (int i = 0; i < kSynthVoices; ++i) {
-        const SynthVoice::State& state = voices_[i].state;
-        midiOut_.note(bus, frame, i,
-                      common::midiNoteOf(static_cast<double>(state.osc1Increment) * kSampleRate),
-                      common::midiVelocityOf(std::min(levels[i], 1.0f)), state.releaseAt);
-    }
+    for (int i = 0; i < kSynthVoices; ++i)
+        sendSynthNote(bus, frame, i, voices_[i].state.releaseAt);
     // The drums: a sixteenth long, or up to their next hit.
     const int drumFrames = static_cast<int>(std::clamp<std::int64_t>(sixteenthFrames, 1, 1 << 30));
     for (int drum = kMidiKick; drum <= kMidiHat; ++drum) {
@@ -450,30 +449,32 @@ void SynthEngine::sendMidi(common::MidiBus& bus, int frame, bool stepBegins) {
     }
 }
 
+/// Synth voice `voice`'s note as it sounds now (its first oscillator's pitch, transpose included), at
+/// its volume, ending `length` frames on (−1: at its next note; 0: no note).
+void SynthEngine::sendSynthNote(common::MidiBus& bus, int frame, int voice, int length) {
+    const float level = voice == kSubBass ? block_.subBassGain / kSubBassGainTop
+                                          : block_.voices[voice].volume / kLineVolumeTop;
+    const double hertz = static_cast<double>(voices_[voice].state.osc1Increment) * kSampleRate;
+    midiOut_.note(bus, frame, voice, common::midiNoteOf(hertz), common::midiVelocityOf(std::min(level, 1.0f)),
+                  length);
+}
+
 /// Playing resumed within a step: the synth voices whose gate is still open sound again, so their notes
 /// do too.
 void SynthEngine::restrikeHeldNotes(common::MidiBus& bus, int frame) {
-    const float levels[kSynthVoices] = {block_.voices[kSynthLine1].volume / kLineVolumeTop,
-                                        block_.voices[kSynthLine2].volume / kLineVolumeTop,
-                                        block_.subBassGain / kSubBassGainTop};
     for (int i = 0; i < kSynthVoices; ++i) {
         const SynthVoice::State& state = voices_[i].state;
-        if (!(state.ampTarget > 0.0f))
-            continue;
         const int left = state.releaseAt < 0 ? -1 : state.releaseAt - state.sinceTrigger;
-        if (left == 0 || left < -1)
-            continue;
-        midiOut_.note(bus, frame, i,
-                      common::midiNoteOf(static_cast<double>(state.osc1Increment) * kSampleRate),
-                      common::midiVelocityOf(std::min(levels[i], 1.0f)), left);
+        if (state.ampTarget > 0.0f && (left == -1 || left > 0))
+            sendSynthNote(bus, frame, i, left);
     }
 }
 
 // ---- Following a master -----------------------------------------------------------------------------
 
-void SynthEngine::beginFollowing(common::MidiBus* bus, int frames) {
+void SynthEngine::beginFollowing(common::MidiBus* bus, int frames, bool newStream) {
     common::StepMaster* const master = master_.load(std::memory_order_acquire);
-    if (master != followed_) { // a new master: nothing plays until its Play
+    if (master != followed_ || newStream) { // nothing plays until the master's Play on these frames
         followed_ = master;
         masterPlaying_ = false;
         eventWaiting_ = false;

@@ -55,9 +55,6 @@ class SynthMidiOut : common::NoCopy {
     /// The block of `frames` frames ends: the pulses due in it go out.
     void endBlock(common::MidiBus& bus, int frames) { clock_.sendUntil(bus, frames); }
 
-    /// The note voice `voice` holds, or −1.
-    int held(int voice) const { return notes_.held(voice); }
-
   private:
     void sendOffsDue(common::MidiBus& bus, int frame, int count);
 

@@ -1,7 +1,9 @@
 // Proves that renderBlock neither allocates nor frees: not while requests are served, effects re-rolled,
 // scenes taken at step boundaries, samples restarted and swapped (their old arrays are freed on the
-// window thread), nor while a recording runs and MIDI clock and notes go out, stopped and started.
+// window thread), nor while a recording runs and MIDI clock and notes go out, stopped and started, nor
+// while the steps follow a master clock.
 #include "common/MidiBus.h"
+#include "common/StepMaster.h"
 #include "common/WavRecorder.h"
 #include "common/tests/AllocationCounter.h"
 #include "vexla/engine/EngineControls.h"
@@ -86,6 +88,61 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     EXPECT_EQ(recorder.finish(), 0);
     EXPECT_EQ(recorder.framesWritten(), 100u * 8u * 512u);
     std::filesystem::remove(path);
+}
+
+/// A master at 120 BPM that plays and stops every 100000 frames, from sixteenth 3 each time.
+class AlternatingMaster final : public common::StepMaster {
+  public:
+    void update(common::MidiBus&, int) override {}
+    bool nextEvent(std::int64_t before, common::TransportEvent& event) override {
+        if (nextChange_ >= before)
+            return false;
+        playing_ = !playing_;
+        event = {playing_ ? common::TransportEvent::Play : common::TransportEvent::Stop, nextChange_, 3};
+        if (playing_)
+            origin_ = nextChange_;
+        nextChange_ += 100000;
+        return true;
+    }
+    std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override {
+        return origin_ + (sixteenth - 3) * 11025 / 2; // 5512.5 frames a sixteenth
+    }
+    double bpm() const override { return 120.0; }
+
+  private:
+    bool playing_ = false;
+    std::int64_t nextChange_ = 1000, origin_ = 0;
+};
+
+TEST(RenderAllocation, FollowingAMasterAllocatesNothing) {
+    ASSERT_TRUE(common::test::allocationCounterWorks());
+    common::Random window;
+    auto engine = std::make_unique<LoopEngine>();
+    startUp(*engine, window, 78);
+    testing::makeEverythingSound(*engine, window);
+    auto bus = std::make_unique<common::MidiBus>();
+    AlternatingMaster master;
+    engine->setMidi(bus.get());
+    engine->setMaster(&master);
+    std::vector<std::int16_t> buffer(2 * 512);
+    long total = 0;
+    std::size_t midiMessages = 0;
+    for (int round = 0; round < 100; ++round) {
+        engine->request(Request::Bass1);
+        engine->collectChanges();
+        const common::test::AllocationCount count = common::test::countAllocations([&] {
+            for (int block = 0; block < 8; ++block)
+                engine->renderBlock(buffer.data(), static_cast<int>(buffer.size() * 2));
+        });
+        total += count.allocations + count.frees;
+        common::MidiMessage message;
+        while (bus->takeBefore(common::MidiBus::kEndOfTime, message))
+            ++midiMessages;
+    }
+    EXPECT_EQ(total, 0);
+    EXPECT_GT(midiMessages, 300u); // it played, half the time
+    engine->setMaster(nullptr);
+    engine->setMidi(nullptr);
 }
 
 } // namespace

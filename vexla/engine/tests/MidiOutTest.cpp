@@ -5,6 +5,7 @@
 #include "common/MidiNotesOut.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
+#include "vexla/engine/tests/MidiTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,44 +20,11 @@ namespace {
 
 using common::MidiBus;
 using common::MidiMessage;
+using testing::framesOf;
+using testing::render;
+using testing::sameMessages;
+using testing::Take;
 namespace midi = common::midi;
-
-struct Take {
-    std::vector<std::int16_t> audio; ///< interleaved left, right
-    std::vector<MidiMessage> midi;
-};
-
-/// Renders `frames` frames in blocks of `blockFrames`, draining the bus after each block as a device
-/// would. At each frame of `toggles` (block starts) the engine's Run switch flips.
-Take render(LoopEngine& engine, MidiBus* bus, int frames, int blockFrames,
-            const std::vector<int>& toggles = {}) {
-    Take take;
-    take.audio.resize(static_cast<std::size_t>(frames) * 2);
-    for (int done = 0; done < frames; done += blockFrames) {
-        if (std::find(toggles.begin(), toggles.end(), done) != toggles.end())
-            engine.params.running = !engine.params.running;
-        const int n = std::min(blockFrames, frames - done);
-        engine.renderBlock(take.audio.data() + static_cast<std::size_t>(done) * 2, n * 4);
-        MidiMessage message;
-        while (bus && bus->takeBefore(MidiBus::kEndOfTime, message))
-            take.midi.push_back(message);
-    }
-    return take;
-}
-
-bool sameMessages(const std::vector<MidiMessage>& a, const std::vector<MidiMessage>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const MidiMessage& x, const MidiMessage& y) {
-        return x.frame == y.frame && x.size == y.size && x.bytes == y.bytes;
-    });
-}
-
-std::vector<std::int64_t> framesOf(const std::vector<MidiMessage>& midi, std::uint8_t status) {
-    std::vector<std::int64_t> frames;
-    for (const MidiMessage& m : midi)
-        if (m.bytes[0] == status)
-            frames.push_back(m.frame);
-    return frames;
-}
 
 bool isNoteOn(const MidiMessage& m) {
     return (m.bytes[0] & 0xF0) == midi::kNoteOn && m.bytes[2] > 0;

@@ -1,6 +1,7 @@
 // What the synth sends as MIDI: the clock on its exact frames (the shuffle moving the notes, not the
 // pulses), Start, Stop, Continue and the song position, the notes of its seven voices with their pitches
-// and ends; the same whatever the block size, and the sound unchanged by it.
+// and ends; the same whatever the block size, and the sound unchanged by it. And its steps on a master's
+// sixteenths, played by a scripted master.
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/MidiBus.h"
@@ -218,6 +219,13 @@ TEST(SynthMidiTransport, StartOnStepZerosFirstSampleStopAndAllOffOnPauseContinue
     EXPECT_EQ(rig.midi[1], (Message{resumed, common::midi::kContinue, 0, 0}));
     const std::vector<std::int64_t> pulses = rig.pulses();
     ASSERT_FALSE(pulses.empty());
+    // 725 frames in, every synth voice's gate is still open (none closes before a third of a step):
+    // they sound again, and so do their notes; the drums wait for their next hits.
+    std::vector<int> restruck;
+    for (const Message& m : rig.midi)
+        if (isNoteOn(m) && m.frame == resumed)
+            restruck.push_back(channelOf(m));
+    EXPECT_EQ(restruck, (std::vector<int>{1, 2, 3}));
     const std::int64_t stepThree = resumed + 4725 - (paused - stepTwo);
     EXPECT_EQ(pulses.front(), stepThree);
     EXPECT_EQ(rig.hats().front(), stepThree);
@@ -236,6 +244,22 @@ TEST(SynthMidiTransport, StartOnStepZerosFirstSampleStopAndAllOffOnPauseContinue
     EXPECT_EQ(again.midi[0], (Message{stepFive, common::midi::kSongPosition, 5, 0}));
     EXPECT_EQ(again.midi[1], (Message{stepFive, common::midi::kContinue, 0, 0}));
     EXPECT_EQ(again.midi[2], (Message{stepFive, common::midi::kClock, 0, 0}));
+}
+
+TEST(SynthMidiTransport, ABusRestartedForANewStreamGetsTheClockFromTheNextStep) {
+    Rig rig;
+    setUpScene(*rig.engine, 0);
+    rig.render(5000 + 4725 + 1000, 100); // 1000 frames into step 2
+    rig.bus->restart();                  // the device reopened its stream: frames count from 0 again
+    rig.midi.clear();
+    rig.render(4725 * 2, 100);
+    ASSERT_GE(rig.midi.size(), 2u);
+    EXPECT_EQ(rig.midi[0], (Message{0, common::midi::kSongPosition, 3, 0}));
+    EXPECT_EQ(rig.midi[1], (Message{0, common::midi::kContinue, 0, 0}));
+    const std::vector<std::int64_t> pulses = rig.pulses();
+    ASSERT_EQ(pulses.size(), 8u); // step 3's six, the first two of the pair that step 4 begins
+    EXPECT_EQ(pulses.front(), 4725 - 1000);
+    EXPECT_EQ(pulses[6], 4725 - 1000 + 4725);
 }
 
 TEST(SynthMidiNotes, PitchesChannelsAndEndsFollowWhatTheVoicesPlay) {
@@ -348,6 +372,283 @@ TEST(SynthMidiOut, SameMidiForAnyBlockSizeAndTheSoundUnchanged) {
     for (int blockFrames : {1, 7}) {
         Rig rig;
         run(rig, blockFrames);
+        EXPECT_EQ(rig.midi, reference.midi) << blockFrames << "-frame blocks";
+        EXPECT_EQ(rig.audio, reference.audio) << blockFrames << "-frame blocks";
+    }
+}
+
+/// A master that plays a script: transport changes, each Play with the grid of sixteenths it starts
+/// (sixteenth → stream frame), each change told to the engine from `knownAt` on.
+class ScriptedMaster final : public common::StepMaster {
+  public:
+    using Grid = std::function<std::int64_t(std::int64_t)>;
+    struct Cue {
+        common::TransportEvent event;
+        Grid grid;
+        std::int64_t knownAt = 0;
+    };
+
+    explicit ScriptedMaster(double bpm) : bpm_(bpm) {}
+
+    void play(std::int64_t frame, std::int64_t sixteenth, Grid grid, std::int64_t knownAt = 0) {
+        cues_.push_back({{common::TransportEvent::Play, frame, sixteenth}, std::move(grid), knownAt});
+    }
+    void stop(std::int64_t frame) { cues_.push_back({{common::TransportEvent::Stop, frame, 0}, {}, 0}); }
+    /// From the block that begins at or after `knownAt` on, the sixteenths are predicted by `grid`.
+    void revise(std::int64_t knownAt, Grid grid) {
+        revisedAt_ = knownAt;
+        revised_ = std::move(grid);
+    }
+
+    void update(common::MidiBus& bus, int frames) override {
+        blockEnd_ = bus.renderFrame() + frames;
+        if (revised_ && bus.renderFrame() >= revisedAt_)
+            grid_ = &revised_;
+    }
+    bool nextEvent(std::int64_t before, common::TransportEvent& event) override {
+        if (next_ >= cues_.size())
+            return false;
+        const Cue& cue = cues_[next_];
+        if (cue.event.frame >= before || cue.knownAt >= blockEnd_)
+            return false;
+        event = cue.event;
+        if (cue.grid)
+            grid_ = &cue.grid;
+        ++next_;
+        return true;
+    }
+    std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override { return (*grid_)(sixteenth); }
+    double bpm() const override { return bpm_; }
+
+  private:
+    std::vector<Cue> cues_;
+    std::size_t next_ = 0;
+    const Grid* grid_ = nullptr;
+    Grid revised_;
+    std::int64_t revisedAt_ = 0;
+    std::int64_t blockEnd_ = 0;
+    double bpm_;
+};
+
+/// Sixteenths at a steady tempo, sixteenth `at` beginning on frame `frame`.
+ScriptedMaster::Grid steadyGrid(double bpm, std::int64_t frame, std::int64_t at = 0) {
+    return [=](std::int64_t n) { return frame + std::llround(static_cast<double>(n - at) * 661500.0 / bpm); };
+}
+
+/// Sixteenths speeding up from 100 to 140 BPM over the first 32, then steady.
+ScriptedMaster::Grid rampGrid(std::int64_t frame) {
+    auto starts = std::make_shared<std::vector<std::int64_t>>();
+    double at = static_cast<double>(frame);
+    for (int n = 0; n <= 32; ++n) {
+        starts->push_back(std::llround(at));
+        at += 661500.0 / (100.0 + 40.0 * n / 32.0);
+    }
+    return [starts](std::int64_t n) {
+        return n <= 32 ? (*starts)[static_cast<std::size_t>(n)] : starts->back() + (n - 32) * 4725;
+    };
+}
+
+/// The frames where the engine began its steps (the hat strikes each) and the steps it played there,
+/// rendered frame by frame.
+struct Followed {
+    std::vector<std::int64_t> starts;
+    std::vector<int> steps;
+};
+
+Followed followFrameByFrame(Rig& rig, int frames) {
+    Followed followed;
+    for (int frame = 0; frame < frames; ++frame) {
+        const std::size_t before = rig.midi.size();
+        rig.render(1, 1);
+        for (std::size_t i = before; i < rig.midi.size(); ++i) {
+            const Message& m = rig.midi[i];
+            if (isNoteOn(m) && m.status == 0x99 && m.data1 == 42) {
+                followed.starts.push_back(m.frame);
+                followed.steps.push_back(rig.engine->params.playingStep.load(kRelaxed));
+            }
+        }
+    }
+    return followed;
+}
+
+TEST(SynthFollowing, StepsLandOnTheMastersSixteenthsAtSteadyAndRampingTempos) {
+    struct Case {
+        const char* name;
+        double bpm;
+        ScriptedMaster::Grid grid;
+    };
+    const Case cases[] = {{"100 BPM", 100.0, steadyGrid(100.0, 1000)},
+                          {"140 BPM", 140.0, steadyGrid(140.0, 1000)},
+                          {"ramp", 140.0, rampGrid(1000)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        setUpScene(*rig.engine, 0);
+        rig.engine->params.stepCount.store(12, kRelaxed);
+        rig.engine->params.samplesPerStep.store(3000, kRelaxed); // the engine's own tempo has no say
+        ScriptedMaster master(c.bpm);
+        master.play(1000, 0, c.grid);
+        rig.engine->setMaster(&master);
+        const Followed followed = followFrameByFrame(rig, 1000 + 6615 * 40);
+
+        EXPECT_EQ(rig.audio[2 * 999], 0); // nothing before the master's Play, whatever "Play" says
+        EXPECT_NE(rig.audio[2 * 1000], 0);
+        ASSERT_GE(followed.starts.size(), 40u);
+        for (std::size_t n = 0; n < followed.starts.size(); ++n) {
+            EXPECT_EQ(followed.starts[n], c.grid(static_cast<std::int64_t>(n))) << "sixteenth " << n;
+            EXPECT_EQ(followed.steps[n], static_cast<int>(n % 12)) << "sixteenth " << n;
+        }
+        // The clock out follows the followed steps: Start, and a pulse on each sixteenth.
+        EXPECT_EQ(rig.midi.front(), (Message{1000, common::midi::kStart, 0, 0}));
+        const std::vector<std::int64_t> pulses = rig.pulses();
+        for (std::size_t n = 0; n < followed.starts.size(); ++n)
+            EXPECT_EQ(pulses[6 * n], followed.starts[n]) << "sixteenth " << n;
+        EXPECT_EQ(rig.engine->params.followedBpm.load(), static_cast<float>(c.bpm));
+        EXPECT_TRUE(rig.engine->params.masterPlaying.load());
+    }
+}
+
+TEST(SynthFollowing, AStepEndsWhereTheMastersLatestPredictionPutsIt) {
+    Rig rig;
+    setUpScene(*rig.engine, 0);
+    ScriptedMaster master(100.0);
+    const ScriptedMaster::Grid heard = steadyGrid(100.0, 1000);
+    master.play(1000, 0, heard);
+    // Within sixteenth 3 the master hears it faster: 140 BPM from there on.
+    const ScriptedMaster::Grid faster = [heard](std::int64_t n) {
+        return n <= 3 ? heard(n) : heard(3) + (n - 3) * 4725;
+    };
+    master.revise(21000, faster);
+    rig.engine->setMaster(&master);
+    rig.render(1000 + 6615 * 3 + 4725 * 6, 100);
+    const std::vector<std::int64_t> starts = rig.hats();
+    ASSERT_GE(starts.size(), 9u);
+    for (std::size_t n = 0; n < starts.size(); ++n)
+        EXPECT_EQ(starts[n], faster(static_cast<std::int64_t>(n))) << "sixteenth " << n;
+}
+
+TEST(SynthFollowing, ShuffleMovesTheOddStepsWithinTheMastersPairs) {
+    Rig rig;
+    setUpScene(*rig.engine, 64);
+    ScriptedMaster master(100.0);
+    const ScriptedMaster::Grid grid = steadyGrid(100.0, 500);
+    master.play(500, 0, grid);
+    rig.engine->setMaster(&master);
+    rig.render(500 + 6615 * 24, 333);
+    const std::vector<std::int64_t> starts = rig.hats();
+    ASSERT_GE(starts.size(), 24u);
+    for (std::size_t n = 0; n < starts.size(); ++n) // 64/256 of the master's 6615-frame sixteenth
+        EXPECT_EQ(starts[n], grid(static_cast<std::int64_t>(n)) + (n % 2 == 1 ? 1653 : 0))
+            << "sixteenth " << n;
+    const std::vector<std::int64_t> pulses = rig.pulses();
+    for (std::size_t n = 0; 6 * n < pulses.size(); ++n)
+        EXPECT_EQ(pulses[6 * n], grid(static_cast<std::int64_t>(n))) << "sixteenth " << n;
+}
+
+TEST(SynthFollowing, PlayAndStopOnTheirFramesFromTheMastersSixteenth) {
+    Rig rig;
+    setUpScene(*rig.engine, 0);
+    rig.engine->params.stepCount.store(12, kRelaxed);
+    ScriptedMaster master(100.0);
+    const std::int64_t stopAt = 1000 + 6615 * 5 + 300;
+    const std::int64_t playAt = stopAt + 10001;
+    master.play(1000, 0, steadyGrid(100.0, 1000));
+    master.stop(stopAt);
+    master.play(playAt, 8, steadyGrid(100.0, playAt, 8));
+    rig.engine->setMaster(&master);
+    rig.render(static_cast<int>(stopAt), 512);
+    EXPECT_TRUE(rig.engine->params.masterPlaying.load());
+    rig.midi.clear();
+    rig.render(static_cast<int>(playAt - stopAt), 512);
+
+    // Stopped as its own stop does: Stop and all notes off on the frame, then the last frame held.
+    ASSERT_FALSE(rig.midi.empty());
+    EXPECT_EQ(rig.midi.front(), (Message{stopAt, common::midi::kStop, 0, 0}));
+    for (const Message& m : rig.midi)
+        EXPECT_EQ(m.frame, stopAt);
+    EXPECT_FALSE(rig.engine->params.masterPlaying.load());
+    EXPECT_EQ(rig.audio[2 * static_cast<std::size_t>(playAt - 1)],
+              rig.audio[2 * static_cast<std::size_t>(stopAt)]);
+
+    // Played again from sixteenth 8: step 8, its song position and Continue, on the Play's frame.
+    rig.midi.clear();
+    rig.render(6615 * 6, 512);
+    ASSERT_GE(rig.midi.size(), 3u);
+    EXPECT_EQ(rig.midi[0], (Message{playAt, common::midi::kSongPosition, 8, 0}));
+    EXPECT_EQ(rig.midi[1], (Message{playAt, common::midi::kContinue, 0, 0}));
+    EXPECT_EQ(rig.midi[2], (Message{playAt, common::midi::kClock, 0, 0}));
+    const std::vector<std::int64_t> kicks =
+        rig.framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 36; });
+    ASSERT_FALSE(kicks.empty());
+    EXPECT_EQ(kicks.front(), playAt); // step 8 has a kick
+    const std::vector<std::int64_t> hits =
+        rig.framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 39; });
+    EXPECT_EQ(hits, (std::vector<std::int64_t>{playAt + 2 * 6615})); // step 10 (sixteenth 14 is step 2)
+    EXPECT_EQ(rig.hats().size(), 6u);
+}
+
+TEST(SynthFollowing, APlayWhilePlayingStopsAndPlaysFromTheNewSixteenth) {
+    Rig rig;
+    setUpScene(*rig.engine, 0);
+    ScriptedMaster master(100.0);
+    const std::int64_t jump = 1000 + 6615 * 2 + 100;
+    master.play(1000, 0, steadyGrid(100.0, 1000));
+    master.play(jump, 20, steadyGrid(100.0, jump, 20));
+    rig.engine->setMaster(&master);
+    rig.render(static_cast<int>(jump), 256);
+    rig.midi.clear();
+    rig.render(6615, 256);
+    ASSERT_FALSE(rig.midi.empty());
+    EXPECT_EQ(rig.midi[0], (Message{jump, common::midi::kStop, 0, 0}));
+    const auto position =
+        std::find(rig.midi.begin(), rig.midi.end(), Message{jump, common::midi::kSongPosition, 20, 0});
+    ASSERT_NE(position, rig.midi.end());
+    EXPECT_EQ(*(position + 1), (Message{jump, common::midi::kContinue, 0, 0}));
+    // Sixteenth 20 is step 4 of 16, which has the snare.
+    EXPECT_EQ(rig.framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 38; }),
+              (std::vector<std::int64_t>{jump}));
+    EXPECT_EQ(rig.engine->params.playingStep.load(), 4);
+}
+
+TEST(SynthFollowing, APlayHeardLateStartsOnTheBlocksFirstFrame) {
+    Rig rig;
+    setUpScene(*rig.engine, 0);
+    ScriptedMaster master(140.0);
+    const ScriptedMaster::Grid grid = steadyGrid(140.0, 900, 2);
+    master.play(900, 2, grid, 1100); // told only in the block that holds frame 1100
+    rig.engine->setMaster(&master);
+    rig.render(1024 + 4725 * 2, 1024);
+    ASSERT_GE(rig.midi.size(), 2u);
+    EXPECT_EQ(rig.midi[0], (Message{1024, common::midi::kSongPosition, 2, 0}));
+    const std::vector<std::int64_t> starts = rig.hats();
+    ASSERT_GE(starts.size(), 2u);
+    EXPECT_EQ(starts[0], 1024);
+    EXPECT_EQ(starts[1], grid(3)); // the shortened step ends on the master's next sixteenth
+}
+
+TEST(SynthFollowing, SameSoundAndMidiForAnyBlockSize) {
+    const auto run = [](Rig& rig, ScriptedMaster& master, int blockFrames) {
+        setUpScene(*rig.engine, 100);
+        master.play(777, 0, rampGrid(777));
+        // A stop holds the last frame until its block ends, as the engine's own does: on a frame where
+        // every block size begins a block, so that the outputs can be compared.
+        master.stop(7168 * 8);
+        master.play(70003, 8, steadyGrid(123.0, 70003, 8));
+        rig.engine->setMaster(&master);
+        rig.render(7168 * 16, blockFrames);
+    };
+    Rig reference;
+    ScriptedMaster referenceMaster(100.0);
+    run(reference, referenceMaster, 1024);
+    EXPECT_GT(reference.pulses().size(), 100u);
+    Rig withoutBus(false); // the master's frames are then counted by the engine
+    ScriptedMaster masterWithoutBus(100.0);
+    run(withoutBus, masterWithoutBus, 1024);
+    EXPECT_EQ(withoutBus.audio, reference.audio);
+    for (int blockFrames : {1, 7}) {
+        Rig rig;
+        ScriptedMaster master(100.0);
+        run(rig, master, blockFrames);
         EXPECT_EQ(rig.midi, reference.midi) << blockFrames << "-frame blocks";
         EXPECT_EQ(rig.audio, reference.audio) << blockFrames << "-frame blocks";
     }

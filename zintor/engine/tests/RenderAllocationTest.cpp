@@ -1,9 +1,10 @@
 // The render allocates and frees nothing, stopped or playing, while it serves posted changes, while a
-// recording runs and while it sends MIDI: every allocator call made on the rendering thread is counted around
-// renderBlock().
+// recording runs and while it sends MIDI or follows a master: every allocator call made on the rendering
+// thread is counted around renderBlock().
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/MidiBus.h"
+#include "common/StepMaster.h"
 #include "common/WavRecorder.h"
 #include "common/tests/AllocationCounter.h"
 
@@ -73,7 +74,28 @@ TEST(SynthEngineRender, AllocatesNothingStoppedPlayingServingChangesOrRecording)
     std::remove(path.c_str());
 }
 
-TEST(SynthEngineRender, AllocatesNothingSendingMidi) {
+/// A master that plays for 9000 frames at 100 BPM, then stops for 3000, over and over.
+struct TwoTempoMaster final : common::StepMaster {
+    void update(common::MidiBus& bus, int frames) override { end = bus.renderFrame() + frames; }
+    bool nextEvent(std::int64_t before, common::TransportEvent& event) override {
+        const std::int64_t at = next / 2 * 12000 + (next % 2) * 9000;
+        if (at >= before || at >= end)
+            return false;
+        event = {next % 2 == 0 ? common::TransportEvent::Play : common::TransportEvent::Stop, at, next};
+        origin = at - next * 6615;
+        ++next;
+        ++events;
+        return true;
+    }
+    std::int64_t frameOfSixteenth(std::int64_t n) const override { return origin + n * 6615; }
+    double bpm() const override { return 100.0; }
+    std::int64_t end = 0;
+    std::int64_t next = 0;
+    std::int64_t origin = 0;
+    int events = 0;
+};
+
+TEST(SynthEngineRender, AllocatesNothingSendingMidiOrFollowingAMaster) {
     ASSERT_TRUE(common::test::allocationCounterWorks());
     auto engine = std::make_unique<SynthEngine>();
     auto bus = std::make_unique<common::MidiBus>();
@@ -98,6 +120,19 @@ TEST(SynthEngineRender, AllocatesNothingSendingMidi) {
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(bus->dropped(), 0u);
     EXPECT_GT(bus->renderFrame(), 0);
+
+    // Following a master's sixteenths, through its starts and stops.
+    TwoTempoMaster master;
+    engine->setMaster(&master);
+    calls = 0;
+    for (int round = 0; round < 40; ++round) {
+        calls += renderCounted(*engine, buffer, 3);
+        while (bus->takeBefore(common::MidiBus::kEndOfTime, message)) {
+        }
+    }
+    EXPECT_EQ(calls, 0);
+    EXPECT_GE(master.events, 4);
+    EXPECT_EQ(bus->dropped(), 0u);
 }
 
 } // namespace

@@ -1,0 +1,218 @@
+// The loop engine following a master clock: each step on the master's sixteenth, at a fixed tempo, at
+// another and through a ramp, its Play and Stop on their frames, and the step played the master's
+// sixteenth modulo the step count. Measured from the kick in the audio, the MIDI clock out's pulses
+// and the engine's step reports.
+#include "common/MidiBus.h"
+#include "common/StepMaster.h"
+#include "vexla/engine/LoopEngine.h"
+#include "vexla/engine/tests/EngineTestSupport.h"
+#include "vexla/engine/tests/MidiTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace vexla {
+namespace {
+
+using common::MidiBus;
+using common::TransportEvent;
+namespace midi = common::midi;
+
+/// Frames of a sixteenth at `bpm`: 44100 × 60 / 4 / bpm.
+double sixteenthFrames(double bpm) {
+    return kSampleRate * 15.0 / bpm;
+}
+
+/// A master playing a script: its transport changes, and from each Play on, sixteenths of the length
+/// `tempo` gives (in beats a minute, by sixteenths since the Play).
+class ScriptedMaster final : public common::StepMaster {
+  public:
+    explicit ScriptedMaster(std::function<double(std::int64_t)> tempo) : tempo_(std::move(tempo)) {}
+
+    void play(std::int64_t frame, std::int64_t sixteenth) {
+        script_.push_back({TransportEvent::Play, frame, sixteenth});
+    }
+    void stop(std::int64_t frame) { script_.push_back({TransportEvent::Stop, frame, 0}); }
+
+    void update(MidiBus& bus, int frames) override {
+        EXPECT_EQ(bus.renderFrame(), nextBlock_); // once a block, each block in turn
+        nextBlock_ = bus.renderFrame() + frames;
+    }
+    bool nextEvent(std::int64_t before, TransportEvent& event) override {
+        if (script_.empty() || script_.front().frame >= before)
+            return false;
+        event = script_.front();
+        script_.pop_front();
+        if (event.kind == TransportEvent::Play)
+            origin_ = {event.frame, event.sixteenth};
+        return true;
+    }
+    std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override {
+        double frame = static_cast<double>(origin_.first);
+        for (std::int64_t s = origin_.second; s < sixteenth; ++s)
+            frame += sixteenthFrames(tempo_(s - origin_.second));
+        return std::llround(frame);
+    }
+    double bpm() const override { return tempo_(0); }
+
+  private:
+    std::function<double(std::int64_t)> tempo_;
+    std::deque<TransportEvent> script_;
+    std::pair<std::int64_t, std::int64_t> origin_{0, 0}; // frame and sixteenth of the last Play
+    std::int64_t nextBlock_ = 0;
+};
+
+/// The kick's strikes after the first frame (the first from silence shows as none).
+std::vector<int> strikes(const std::vector<std::int16_t>& audio) {
+    std::vector<int> frames = testing::kickTriggerFrames(testing::leftChannel(audio));
+    std::erase(frames, 0);
+    return frames;
+}
+
+TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
+    const struct {
+        const char* name;
+        std::function<double(std::int64_t)> tempo;
+    } masters[] = {
+        {"100 BPM", [](std::int64_t) { return 100.0; }},
+        {"140 BPM", [](std::int64_t) { return 140.0; }},
+        {"ramp",
+         [](std::int64_t s) {
+             return 100.0 + 40.0 * static_cast<double>(std::min<std::int64_t>(s, 48)) / 48.0;
+         }},
+    };
+    for (const auto& m : masters) {
+        std::vector<common::MidiMessage> firstMidi;
+        std::vector<std::int16_t> firstAudio;
+        for (const int block : {256, 7, 1024}) {
+            // The engine's own tempo (5001 frames a step) is none of the master's.
+            auto engine = testing::makeKickOnlyEngine();
+            MidiBus bus;
+            ScriptedMaster master(m.tempo);
+            master.play(1000, 0);
+            engine->setMidi(&bus);
+            engine->setMaster(&master);
+            const int sixteenths = 60;
+            // The master counts from frame 0 until its Play is taken.
+            const int frames = 1000 + static_cast<int>(master.frameOfSixteenth(sixteenths));
+            const testing::Take take = testing::render(*engine, &bus, frames, block);
+
+            // The kick strikes every fourth step: on the master's sixteenths 4, 8, ... (the first rises from
+            // silence, where no strike shows).
+            std::vector<int> expected;
+            for (int s = 4; s < sixteenths; s += 4)
+                expected.push_back(static_cast<int>(master.frameOfSixteenth(s)));
+            EXPECT_EQ(strikes(take.audio), expected) << m.name;
+
+            // Start where sixteenth 0 begins; six pulses to each sixteenth, spread over it to the frame.
+            EXPECT_EQ(testing::framesOf(take.midi, midi::kStart), std::vector<std::int64_t>{1000}) << m.name;
+            const auto pulses = testing::framesOf(take.midi, midi::kClock);
+            ASSERT_EQ(pulses.size(), static_cast<std::size_t>(6 * sixteenths)) << m.name;
+            for (int k = 0; k < 6 * sixteenths; ++k) {
+                const std::int64_t begins = master.frameOfSixteenth(k / 6);
+                const std::int64_t length = master.frameOfSixteenth(k / 6 + 1) - begins;
+                ASSERT_EQ(pulses[static_cast<std::size_t>(k)], begins + (k % 6) * length / 6)
+                    << m.name << " pulse " << k;
+            }
+            EXPECT_FLOAT_EQ(engine->params.followedBpm, static_cast<float>(master.bpm()));
+            EXPECT_TRUE(engine->params.masterPlaying);
+
+            if (firstMidi.empty()) {
+                firstMidi = take.midi;
+                firstAudio = take.audio;
+            } else {
+                EXPECT_TRUE(testing::sameMessages(take.midi, firstMidi)) << m.name << ", blocks of " << block;
+                EXPECT_TRUE(take.audio == firstAudio) << m.name << ", blocks of " << block;
+            }
+        }
+    }
+}
+
+TEST(VexlaFollow, PlayAndStopOnTheirFramesAndTheStepIsTheMastersSixteenthModTheCount) {
+    const int length = 4725; // a sixteenth at 140 BPM
+    auto engine = testing::makeKickOnlyEngine();
+    engine->params.stepCount = 6;
+    MidiBus bus;
+    ScriptedMaster master([](std::int64_t) { return 140.0; });
+    // Play from sixteenth 8; Run off and on again in between (the engine joins on the next sixteenth);
+    // Stop; Play again from sixteenth 8.
+    const auto first = [&](int s) { return 3000 + (s - 8) * length; };
+    const int runOff = first(11) + 100, runOn = first(13) + 2000;
+    const int stop = first(18) + 1234, again = stop + 20000;
+    const auto second = [&](int s) { return again + (s - 8) * length; };
+    master.play(3000, 8);
+    master.stop(stop);
+    master.play(again, 8);
+    engine->setMidi(&bus);
+    engine->setMaster(&master);
+
+    std::vector<std::pair<int, int>> steps; // frame where a step began, and the step
+    std::vector<std::pair<int, bool>> masterPlaying;
+    int reported = engine->params.playingStep;
+    const testing::Take take = testing::render(*engine, &bus, second(14), 1, {runOff, runOn}, [&](int frame) {
+        if (engine->params.playingStep != reported)
+            steps.emplace_back(frame, reported = engine->params.playingStep);
+        if (masterPlaying.empty() || masterPlaying.back().second != engine->params.masterPlaying)
+            masterPlaying.emplace_back(frame, engine->params.masterPlaying);
+    });
+
+    std::vector<std::pair<int, int>> expected;
+    for (int s : {8, 9, 10, 11, 14, 15, 16, 17, 18})
+        expected.emplace_back(first(s), s % 6);
+    for (int s = 8; s < 14; ++s)
+        expected.emplace_back(second(s), s % 6);
+    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(masterPlaying,
+              (std::vector<std::pair<int, bool>>{{0, false}, {3000, true}, {stop, false}, {again, true}}));
+
+    // Silent while stopped or switched off.
+    const auto left = testing::leftChannel(take.audio);
+    const auto silent = [&](int from, int to) {
+        return std::all_of(left.begin() + from, left.begin() + to, [](std::int16_t s) { return s == 0; });
+    };
+    EXPECT_TRUE(silent(0, 3000));
+    EXPECT_FALSE(silent(3000, runOff));
+    EXPECT_TRUE(silent(runOff, first(14)));
+    EXPECT_TRUE(silent(stop, again));
+    EXPECT_FALSE(silent(again, again + length));
+
+    // The clock out: the song position of the sixteenth and Continue where each stretch of playing
+    // begins, Stop where it ends.
+    std::vector<std::pair<std::int64_t, int>> positions;
+    for (const common::MidiMessage& m : take.midi)
+        if (m.bytes[0] == midi::kSongPosition)
+            positions.emplace_back(m.frame, m.bytes[1] | m.bytes[2] << 7);
+    EXPECT_EQ(positions, (std::vector<std::pair<std::int64_t, int>>{{3000, 8}, {first(14), 14}, {again, 8}}));
+    EXPECT_EQ(testing::framesOf(take.midi, midi::kContinue),
+              (std::vector<std::int64_t>{3000, first(14), again}));
+    EXPECT_EQ(testing::framesOf(take.midi, midi::kStop), (std::vector<std::int64_t>{runOff, stop}));
+    EXPECT_TRUE(testing::framesOf(take.midi, midi::kStart).empty());
+}
+
+TEST(VexlaFollow, WithoutABusTheMasterIsFollowedAllTheSameAndLeavingItGoesOnAlone) {
+    auto engine = testing::makeKickOnlyEngine();
+    ScriptedMaster master([](std::int64_t) { return 100.0; });
+    master.play(500, 0);
+    engine->setMaster(&master);
+    const auto followed =
+        testing::render(*engine, nullptr, 500 + static_cast<int>(master.frameOfSixteenth(9)), 64);
+    EXPECT_EQ(strikes(followed.audio), (std::vector<int>{static_cast<int>(master.frameOfSixteenth(4)),
+                                                         static_cast<int>(master.frameOfSixteenth(8))}));
+    // Back to its own clock: the steps go on from where they were, 5001 frames each.
+    engine->setMaster(nullptr);
+    const auto own = testing::render(*engine, nullptr, 10 * 5001, 64);
+    EXPECT_FALSE(engine->params.masterPlaying);
+    EXPECT_EQ(engine->params.followedBpm, 0.0f);
+    const auto kicks = testing::kickTriggerFrames(testing::leftChannel(own.audio));
+    ASSERT_EQ(kicks.size(), 2u);
+    EXPECT_EQ(kicks[1] - kicks[0], 4 * 5001);
+}
+
+} // namespace
+} // namespace vexla

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace common {
 namespace {
@@ -19,41 +20,48 @@ constexpr int kLatencyMilliseconds = 50;
 // The load poll that also notices a lost device (the window polls twice a second; this is quicker).
 constexpr std::chrono::milliseconds kPollInterval{10};
 
-/// The engine's frames up to the length, then silence; counts what it handed out.
+/// The engine's frames up to the length, then silence while the engine renders on unheard (its MIDI
+/// still going out on its frames); counts what it handed out and its calls.
 class CountedSource final : public audio::Source {
   public:
-    CountedSource(const std::function<void(std::int16_t*, int)>& fill, std::int64_t length)
-        : fill_(fill), length_(length) {}
+    CountedSource(const std::function<void(std::int16_t*, int)>& fill, std::int64_t length, int blockFrames)
+        : fill_(fill), length_(length), unheard_(2 * static_cast<std::size_t>(blockFrames)) {}
 
     void render(std::int16_t* out, int frames) override {
         const std::int64_t done = played_.load(std::memory_order_relaxed);
-        const int engineFrames =
-            length_ > 0 ? static_cast<int>(std::min<std::int64_t>(frames, length_ - done)) : frames;
-        if (engineFrames > 0)
-            fill_(out, engineFrames);
-        std::fill(out + 2 * static_cast<std::ptrdiff_t>(std::max(engineFrames, 0)), out + 2 * frames,
-                  std::int16_t{0});
-        played_.store(done + std::max(engineFrames, 0), std::memory_order_release);
+        const int heard =
+            length_ > 0 ? static_cast<int>(std::clamp<std::int64_t>(length_ - done, 0, frames)) : frames;
+        if (heard > 0)
+            fill_(out, heard);
+        std::fill(out + 2 * static_cast<std::ptrdiff_t>(heard), out + 2 * frames, std::int16_t{0});
+        // The output asks for whole blocks: the scratch holds one.
+        if (heard < frames && static_cast<std::size_t>(2 * (frames - heard)) <= unheard_.size())
+            fill_(unheard_.data(), frames - heard);
+        played_.store(done + heard, std::memory_order_release);
+        calls_.fetch_add(1, std::memory_order_release);
     }
 
     std::int64_t played() const { return played_.load(std::memory_order_acquire); }
+    std::uint64_t calls() const { return calls_.load(std::memory_order_acquire); }
 
   private:
     const std::function<void(std::int16_t*, int)>& fill_;
     const std::int64_t length_;
+    std::vector<std::int16_t> unheard_;
     std::atomic<std::int64_t> played_{0};
+    std::atomic<std::uint64_t> calls_{0};
 };
 
 } // namespace
 
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
              audio::AudioOutput* given, const std::function<void(std::int16_t* out, int frames)>& fill,
-             MidiBus* midi) {
+             MidiBus* midi, const std::function<void()>& stopEngine) {
     std::unique_ptr<audio::AudioOutput> own;
     audio::AudioOutput& output =
         given ? *given : *(own = std::make_unique<audio::AudioOutput>(std::string(program)));
     const InterruptCatcher interrupts;
-    CountedSource source(fill, args.frames);
+    CountedSource source(fill, args.frames, args.blockFrames);
     output.start(source, {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true, midi});
     const std::string device = output.playsSilently() ? "no device (silent)" : output.playingDevice();
     std::printf("%.*s: playing on %s, seed %u\n", static_cast<int>(program.size()), program.data(),
@@ -74,6 +82,17 @@ int playLive(std::string_view program, const RenderArguments& args, std::uint32_
                 break;
         }
         std::this_thread::sleep_for(kPollInterval);
+    }
+    if (stopEngine) {
+        // Two more blocks: the stop is taken in one, whatever block was being rendered when it came.
+        stopEngine();
+        const std::uint64_t calls = source.calls();
+        const auto deadline = std::chrono::steady_clock::now() + tail + std::chrono::milliseconds(500);
+        while (source.calls() < calls + 2 && std::chrono::steady_clock::now() < deadline) {
+            output.cpuLoadPercent();
+            std::this_thread::sleep_for(kPollInterval);
+        }
+        std::this_thread::sleep_for(tail); // the device plays what it holds of them
     }
     output.stop();
     const std::int64_t played = source.played();

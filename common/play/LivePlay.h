@@ -21,9 +21,11 @@ class MidiBus;
 /// output when the device cannot play. With args.frames > 0 exactly that many frames play, then silence
 /// until the device has sounded them; with 0 it plays until a signal. Says "program: playing on DEVICE,
 /// seed N" at the start and "program: played N frames (S s)" at the end on stdout. Returns 0, or 128 + the
-/// signal. `midi`, when given, carries the engine's MIDI on a device that has MIDI ports (JACK).
+/// signal. `midi`, when given, carries the engine's MIDI on a device that has MIDI ports (JACK). Past the
+/// length the engine renders on unheard, so that at the end `stopEngine` (calling thread) can stop it and
+/// its Stop and note-offs go out before the output closes.
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
              audio::AudioOutput* output, const std::function<void(std::int16_t* out, int frames)>& fill,
-             MidiBus* midi = nullptr);
+             MidiBus* midi = nullptr, const std::function<void()>& stopEngine = {});
 
 } // namespace common

@@ -1,7 +1,8 @@
 // The program playing live without a window (--play), run as a user runs it: through a private JACK
-// server to a recording client, where it must sound exactly as its --render of the same seed; on the
-// silent output where no device plays; and until a signal when no length is given. Built once per
-// program (PROGRAM_NAME, PROGRAM_PATH).
+// server to a recording client, where it must sound exactly as its --render of the same seed; with its
+// MIDI clock and notes to a MIDI client, and following that client's clock; on the silent output where
+// no device plays; and until a signal when no length is given. Built once per program (PROGRAM_NAME,
+// PROGRAM_PATH).
 #include "audio/tests/JackTestServer.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using jacktest::DummyJackServer;
+using jacktest::MidiPeer;
 using jacktest::Recorder;
 using jacktest::waitFor;
 
@@ -159,6 +162,137 @@ TEST_F(ProgramPlay, ThroughJackItSoundsExactlyAsItsRenderOfTheSameSeed) {
     const std::size_t end = firstSound + (kFrames - *offset);
     for (std::size_t i = end; i < heard; ++i)
         ASSERT_EQ(recorded[i], 0) << "sound after the length, " << i - end << " frames on";
+}
+
+/// The frames of the messages whose status byte is `status`, in order.
+std::vector<std::int64_t> framesOf(const std::vector<MidiPeer::Message>& messages, std::uint8_t status) {
+    std::vector<std::int64_t> frames;
+    for (const MidiPeer::Message& m : messages)
+        if (!m.bytes.empty() && m.bytes[0] == status)
+            frames.push_back(m.frame);
+    return frames;
+}
+
+TEST_F(ProgramPlay, OnItsOwnItSendsAnEvenClockAndNotesThenStopAndAllNotesOff) {
+    if (!startServer())
+        GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
+    MidiPeer peer(name_);
+    ASSERT_TRUE(peer.ok());
+    Program play({"--play", "--seconds", "2", "--device", "jack", "--seed", "3", "--block", "256"}, name_);
+    ASSERT_TRUE(peer.listenTo(std::string(PROGRAM_NAME) + ":midi_out")) << play.err();
+    ASSERT_EQ(play.wait(), 0) << play.err();
+    const std::vector<MidiPeer::Message> heard = peer.received();
+
+    // The clock: its pulses a whole number of frames apart, at most one frame between the shortest and
+    // the longest gap (a steady tempo's step split into six).
+    const std::vector<std::int64_t> pulses = framesOf(heard, 0xF8);
+    ASSERT_GT(pulses.size(), 48u) << "less than two beats of clock in 2 s";
+    std::int64_t shortest = INT64_MAX, longest = 0;
+    for (std::size_t i = 1; i < pulses.size(); ++i) {
+        shortest = std::min(shortest, pulses[i] - pulses[i - 1]);
+        longest = std::max(longest, pulses[i] - pulses[i - 1]);
+    }
+    RecordProperty("pulseGaps", std::to_string(shortest) + ".." + std::to_string(longest));
+    if (peer.xruns() == 0) {
+        EXPECT_LE(longest - shortest, 1) << shortest << ".." << longest;
+    }
+
+    // Notes: each note-on released on its channel before the end; the end is Stop, then "All notes off".
+    std::map<int, int> held; // channel × 128 + note → notes on
+    int notesOn = 0;
+    std::size_t stopAt = heard.size();
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        const auto& b = heard[i].bytes;
+        if (b[0] == 0xFC && stopAt == heard.size())
+            stopAt = i;
+        if (b.size() == 3 && (b[0] & 0xF0) == 0x90 && b[2] > 0) {
+            EXPECT_EQ(stopAt, heard.size()) << "a note after Stop";
+            ++held[(b[0] & 0x0F) * 128 + b[1]];
+            ++notesOn;
+        }
+        if (b.size() == 3 && ((b[0] & 0xF0) == 0x80 || ((b[0] & 0xF0) == 0x90 && b[2] == 0)))
+            --held[(b[0] & 0x0F) * 128 + b[1]];
+    }
+    EXPECT_GT(notesOn, 8);
+    for (const auto& [key, count] : held)
+        EXPECT_LE(count, 0) << "channel " << key / 128 + 1 << " note " << key % 128 << " never released";
+    ASSERT_LT(stopAt, heard.size()) << "no Stop at the end";
+    bool allOff = false;
+    for (std::size_t i = stopAt; i < heard.size(); ++i)
+        allOff = allOff || (heard[i].bytes.size() == 3 && (heard[i].bytes[0] & 0xF0) == 0xB0 &&
+                            heard[i].bytes[1] == 123);
+    EXPECT_TRUE(allOff) << "no All notes off after Stop";
+}
+
+TEST_F(ProgramPlay, FollowingAMidiClockItsStepsAndItsOwnClockLandOnTheMastersSixteenths) {
+    if (!startServer())
+        GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
+    MidiPeer master(name_);
+    ASSERT_TRUE(master.ok());
+    Program play(
+        {"--play", "--seconds", "10", "--device", "jack", "--sync", "midi", "--seed", "3", "--block", "256"},
+        name_);
+    ASSERT_TRUE(master.listenTo(std::string(PROGRAM_NAME) + ":midi_out")) << play.err();
+    ASSERT_TRUE(master.playTo(std::string(PROGRAM_NAME) + ":midi_in")) << play.err();
+
+    // Start, four beats at 100 BPM, four ramping to 140, six at 140, Stop.
+    std::vector<MidiPeer::Message> script{{0, {0xFA}}};
+    double frame = 100.0;
+    const auto pulsesAt = [&](int count, double fromBpm, double toBpm) {
+        for (int i = 0; i < count; ++i) {
+            script.push_back({static_cast<std::int64_t>(std::lround(frame)), {0xF8}});
+            const double bpm = fromBpm + (toBpm - fromBpm) * i / count;
+            frame += 44100.0 * 60.0 / (24.0 * bpm);
+        }
+    };
+    pulsesAt(96, 100.0, 100.0);
+    const std::size_t rampFrom = script.size() - 1, rampTo = rampFrom + 96;
+    pulsesAt(96, 100.0, 140.0);
+    pulsesAt(144, 140.0, 140.0);
+    script.push_back({static_cast<std::int64_t>(std::lround(frame)), {0xFC}});
+    const int xrunsBefore = master.xruns(); // the connections themselves may cost a cycle
+    master.play(script);
+    ASSERT_TRUE(waitFor([&] { return master.played(); }, 20s));
+    std::this_thread::sleep_for(300ms);
+    const int missed = master.xruns() - xrunsBefore; // before our client leaves, which may cost one
+    play.signal(SIGTERM);
+    play.wait();
+    const std::vector<MidiPeer::Message> sent = master.script();
+    const std::vector<MidiPeer::Message> heard = master.received();
+    if (missed > 0)
+        GTEST_SKIP() << "the server missed " << missed << " cycles (a loaded machine without real-time)";
+
+    const std::vector<std::int64_t> theirs = framesOf(sent, 0xF8);
+    const std::vector<std::int64_t> starts = framesOf(heard, 0xFA);
+    ASSERT_EQ(starts.size(), 1u) << "one Start, on the master's";
+    std::vector<std::int64_t> ours;
+    for (std::int64_t f : framesOf(heard, 0xF8))
+        if (f >= starts[0])
+            ours.push_back(f);
+    ASSERT_GE(ours.size(), theirs.size() - 12) << "our clock stopped early";
+    // Our Start goes out with the master's first pulse, one pass through the server later at most.
+    const std::int64_t latency = starts[0] - theirs[0];
+    EXPECT_GE(latency, 0);
+    EXPECT_LE(latency, 2 * 256);
+    // Each pair of sixteenths (where even a shuffled step begins) on the master's, give or take a frame
+    // while its tempo is steady, within a millisecond while it ramps.
+    double worstSteady = 0.0, worstRamp = 0.0;
+    for (std::size_t k = 12; k < std::min(ours.size(), theirs.size()); k += 12) {
+        const double off = std::abs(static_cast<double>(ours[k] - theirs[k] - latency));
+        const bool ramping = k > rampFrom && k <= rampTo + 48; // the tempo settles two beats on
+        (ramping ? worstRamp : worstSteady) = std::max(ramping ? worstRamp : worstSteady, off);
+    }
+    RecordProperty("worstSteadyFrames", std::to_string(worstSteady));
+    RecordProperty("worstRampFrames", std::to_string(worstRamp));
+    EXPECT_LE(worstSteady, 1.0);
+    EXPECT_LE(worstRamp, 44.1);
+    // Our clock's tempo over the last two beats of the master's 140.
+    const std::size_t last = std::min(ours.size(), theirs.size()) - 1;
+    const double ourBpm = 44100.0 * 60.0 * 48.0 / (24.0 * static_cast<double>(ours[last] - ours[last - 48]));
+    RecordProperty("followedBpm", std::to_string(ourBpm));
+    EXPECT_NEAR(ourBpm, 140.0, 0.05);
+    // The master's Stop stops us.
+    EXPECT_FALSE(framesOf(heard, 0xFC).empty());
 }
 
 TEST_F(ProgramPlay, WithoutADeviceItPlaysTheLengthOnTheSilentOutput) {

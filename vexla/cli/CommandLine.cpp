@@ -221,7 +221,8 @@ int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t 
     engine.setMaster(midi.master(args.sync));
     return common::playLive(
         kProgram, args, seed, output,
-        [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &midi.bus);
+        [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &midi.bus,
+        [&engine] { engine.params.running.store(false, kRelaxed); });
 }
 
 /// A --render into its file, or --play on `output` (a fresh one when null).

@@ -624,9 +624,6 @@ void LoopMachineWindow::openSettings() {
 }
 
 void LoopMachineWindow::setClockSource(common::ClockSource source) {
-    // Back on its own clock, the engine plays as the Run button shows.
-    if (source == common::ClockSource::Internal && settings_.clockSource != source)
-        engine_.params.running.store(runButton_->isChecked(), kRelaxed);
     settings_.clockSource = source;
     engine_.setMaster(midi_.master(source));
     if (QSlider* tempo = sliderOf("samplesPerStep"))
@@ -680,23 +677,17 @@ void LoopMachineWindow::refreshFollowing() {
     const Control& tempo = *findControl("samplesPerStep");
     QSlider* slider = sliderOf("samplesPerStep");
     if (bpm > 0.0 && slider) {
-        // The step length the tempo control would give this tempo; moved only by a whole frame, so that
-        // a steady master leaves it (and the echo timing it sets) alone.
-        const int followed = std::clamp(static_cast<int>(std::lround(kTempoConstant / (4.0 * bpm))),
-                                        tempo.lowestPosition, tempo.highestPosition);
-        if (followed != slider->value()) {
+        // The step length the tempo control would give this tempo; moved only when it is most of a frame
+        // away, so that a steady master (or one between two whole frames) leaves it alone.
+        const double exact = kTempoConstant / (4.0 * bpm);
+        const int followed =
+            std::clamp(static_cast<int>(std::lround(exact)), tempo.lowestPosition, tempo.highestPosition);
+        if (followed != slider->value() && std::abs(exact - slider->value()) >= 0.75) {
             const QSignalBlocker blocker(slider);
             slider->setValue(followed);
             tempo.access.store(engine_.params, followed);
             tempoDisplay_->setText(tempoText(followed));
         }
-    }
-    const bool masterPlays = p.masterPlaying.load(kRelaxed);
-    if (runButton_->isChecked() != masterPlays) {
-        const QSignalBlocker blocker(runButton_); // the master's change, not the user's
-        runButton_->setChecked(masterPlays);
-        runButton_->setText(masterPlays ? QStringLiteral("Stop") : QStringLiteral("Run"));
-        runButton_->setAccessibleName(runButton_->text());
     }
 }
 

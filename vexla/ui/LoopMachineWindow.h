@@ -68,8 +68,9 @@ class LoopMachineWindow : public QDialog {
     /// its name among the audio output's devices), written on each OK of the Settings dialog. Null:
     /// nothing is kept.
     void setSettingsStore(QSettings* store);
-    /// While a master's clock leads: the tempo shows the master's and its slider does not move;
-    /// the Run button shows whether the master plays. Called by the status timer.
+    /// While a master's clock leads: the tempo shows the master's and its slider does not move. Run
+    /// stays the user's: the machine plays while the master plays and Run is on. Called by the status
+    /// timer.
     void refreshFollowing();
 
     /// Asks whether to quit; on Yes stops the audio, finishes a recording and closes the window.

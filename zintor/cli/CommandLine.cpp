@@ -286,7 +286,8 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
         engine->setMaster(midi.master(request.sync));
         return common::playLive(
             kProgram, request, seed, output,
-            [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); }, &midi.bus);
+            [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); }, &midi.bus,
+            [&] { engine->params.playing.store(false, kRelaxed); });
     }
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },

@@ -490,9 +490,11 @@ void SynthWindow::refreshFollowing() {
     if (clockSource_ == common::ClockSource::Internal)
         return;
     const double bpm = engine_.params.followedBpm.load(kRelaxed);
-    // Shown and stored in whole BPM, as the field holds it: a steady master leaves it alone.
+    // Shown and stored in whole BPM, as the field holds it; moved only when the master is most of a BPM
+    // away, so that a steady master (or one between two whole BPM) leaves it alone.
     const int shown = static_cast<int>(std::lround(bpm));
-    if (bpm > 0.0 && shown >= kMinBpm && shown <= kMaxBpm && bpmEdit_->text() != QString::number(shown)) {
+    if (bpm > 0.0 && shown >= kMinBpm && shown <= kMaxBpm && bpmEdit_->text() != QString::number(shown) &&
+        std::abs(bpm - bpmEdit_->text().toDouble()) >= 0.75) {
         bpmEdit_->setText(QString::number(shown));
         engine_.params.samplesPerStep.store(samplesPerStepFromBpm(shown), kRelaxed);
     }

@@ -246,20 +246,19 @@ TEST(SynthMidiTransport, StartOnStepZerosFirstSampleStopAndAllOffOnPauseContinue
     EXPECT_EQ(again.midi[2], (Message{stepFive, common::midi::kClock, 0, 0}));
 }
 
-TEST(SynthMidiTransport, ABusRestartedForANewStreamGetsTheClockFromTheNextStep) {
-    Rig rig;
-    setUpScene(*rig.engine, 0);
-    rig.render(5000 + 4725 + 1000, 100); // 1000 frames into step 2
-    rig.bus->restart();                  // the device reopened its stream: frames count from 0 again
-    rig.midi.clear();
-    rig.render(4725 * 2, 100);
-    ASSERT_GE(rig.midi.size(), 2u);
-    EXPECT_EQ(rig.midi[0], (Message{0, common::midi::kSongPosition, 3, 0}));
-    EXPECT_EQ(rig.midi[1], (Message{0, common::midi::kContinue, 0, 0}));
-    const std::vector<std::int64_t> pulses = rig.pulses();
-    ASSERT_EQ(pulses.size(), 8u); // step 3's six, the first two of the pair that step 4 begins
-    EXPECT_EQ(pulses.front(), 4725 - 1000);
-    EXPECT_EQ(pulses[6], 4725 - 1000 + 4725);
+TEST(SynthMidiTransport, ABusRestartedForANewStreamGoesOnAsIfNothingHappened) {
+    // The device reopened its stream: the queues are emptied, the frames count on.
+    Rig restarted, steady;
+    for (Rig* rig : {&restarted, &steady}) {
+        setUpScene(*rig->engine, 0);
+        rig->render(5000 + 4725 + 1000, 100); // 1000 frames into step 2
+        if (rig == &restarted)
+            rig->bus->restart();
+        rig->midi.clear();
+        rig->render(4725 * 2, 100);
+    }
+    ASSERT_FALSE(restarted.pulses().empty());
+    EXPECT_EQ(restarted.midi, steady.midi);
 }
 
 TEST(SynthMidiNotes, PitchesChannelsAndEndsFollowWhatTheVoicesPlay) {

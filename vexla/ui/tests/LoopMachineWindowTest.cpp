@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 
 using namespace vexla;
@@ -517,6 +518,56 @@ class LoopMachineWindowTest : public QObject {
         click("settingsButton");
         QVERIFY(shownTicked);
         QCOMPARE(params().dcFilter.load(kRelaxed), 0);
+    }
+
+    void settingsChooseTheClockAndJackWiringAndAreKeptForTheNextStart() {
+        QSettings store(dir_.filePath("vexla.conf"), QSettings::IniFormat);
+        m_->window->setSettingsStore(&store); // nothing kept yet: nothing changes
+        QCOMPARE(m_->window->audioSettings().clockSource, common::ClockSource::Internal);
+        QString shownClock;
+        m_->dialogs.handler = [&](QDialog& dialog) {
+            auto* clocks = dialog.findChild<QComboBox*>("clockList");
+            shownClock = clocks->currentText();
+            clocks->setCurrentIndex(clocks->findText("MIDI clock"));
+            dialog.findChild<QCheckBox*>("autoConnectCheckBox")->setChecked(false);
+            dialog.findChild<QComboBox*>("deviceList")->setCurrentIndex(2);
+            dialog.findChild<QSlider*>("latencySlider")->setValue(4096);
+            QTest::mouseClick(dialog.findChild<QPushButton*>("okButton"), Qt::LeftButton);
+            return dialog.result();
+        };
+        click("settingsButton");
+        QCOMPARE(shownClock, QString("Internal"));
+        QCOMPARE(m_->audio.starts.size(), 2u);
+        QVERIFY(!m_->audio.starts.back().autoConnect);
+        QVERIFY(m_->audio.starts.back().midi != nullptr); // the engine's MIDI rides along
+        QCOMPARE(m_->window->audioSettings().clockSource, common::ClockSource::MidiClock);
+
+        // Following: the tempo shows the master's and the slider cannot fight it; a master wavering
+        // within a frame of the shown step length leaves it (and the echo it sets) alone.
+        QSlider* tempo = slider("tempoSlider");
+        QVERIFY(!tempo->isEnabled());
+        const std::int32_t echoBefore = m_->engine->echoReadPos();
+        params().followedBpm.store(120.0f, kRelaxed);
+        m_->window->refreshStatus();
+        QCOMPARE(tempo->value(), 5512); // 44100 × 60 / (4 × 120) frames a step
+        QCOMPARE(params().samplesPerStep.load(kRelaxed), 5512);
+        QCOMPARE(find<QLabel>("tempoDisplay")->text(), QString("120.0"));
+        QCOMPARE(m_->engine->echoReadPos(), echoBefore);
+        params().followedBpm.store(120.01f, kRelaxed);
+        m_->window->refreshStatus();
+        QCOMPARE(tempo->value(), 5512);
+
+        // The next start finds what was chosen; the command line's choice would then win.
+        test::Machine next;
+        next.window->setSettingsStore(&store);
+        const AudioSettings kept = next.window->audioSettings();
+        QCOMPARE(kept.deviceIndex, 2);
+        QCOMPARE(kept.latencyFrames, 4096);
+        QVERIFY(!kept.autoConnect);
+        QCOMPARE(kept.clockSource, common::ClockSource::MidiClock);
+        QVERIFY(!next.slider("tempoSlider")->isEnabled());
+        next.window->setClockSource(common::ClockSource::Internal);
+        QVERIFY(next.slider("tempoSlider")->isEnabled());
     }
 
     void settingsLatencyDisplay() {

@@ -10,11 +10,13 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QtTest>
 
@@ -62,6 +64,7 @@ class SynthWindowTest : public QObject {
     void layoutIsTidyAndAccessible();
     void inertControlsAndAbout();
     void everyTableRowHasItsSlider();
+    void clockChoiceFollowsTheMasterAndIsKept();
 };
 
 void SynthWindowTest::slidersApplyWhenFirstShown() {
@@ -390,6 +393,55 @@ void SynthWindowTest::everyTableRowHasItsSlider() {
         QCOMPARE(slider->accessibleName(), QString::fromStdString(c.accessibleName));
         slider->setValue(c.highestPosition);
         QCOMPARE(c.access.load(*rig.engine), double(c.value(c.highestPosition)));
+    }
+}
+
+void SynthWindowTest::clockChoiceFollowsTheMasterAndIsKept() {
+    Rig rig;
+    QSettings store(rig.file("zintor.conf"), QSettings::IniFormat);
+    rig.window->setSettingsStore(&store);
+    auto* clocks = rig.child<QComboBox>("clockList");
+    QCOMPARE(clocks->currentText(), QString("Internal"));
+    clocks->setCurrentIndex(clocks->findText("MIDI clock"));
+    QCOMPARE(rig.window->clockSource(), common::ClockSource::MidiClock);
+    QCOMPARE(store.value("sync/clockSource").toString(), QString("midi"));
+    QVERIFY(!rig.child<QLineEdit>("bpmEdit")->isEnabled());
+    QVERIFY(!rig.child<QPushButton>("setButton")->isEnabled());
+
+    // The master's tempo in whole BPM, and its Start and Stop on the Play button; the switch itself is
+    // left to the master meanwhile.
+    rig.params().followedBpm.store(133.4f);
+    rig.params().masterPlaying.store(true);
+    rig.window->refreshFollowing();
+    QCOMPARE(rig.child<QLineEdit>("bpmEdit")->text(), QString("133"));
+    QCOMPARE(rig.params().samplesPerStep.load(), 661500 / 133);
+    QVERIFY(rig.child<QPushButton>("playButton")->isChecked());
+    QCOMPARE(rig.status(), QString("Playing..."));
+    QVERIFY(!rig.params().playing.load());
+    rig.params().followedBpm.store(133.6f); // within a BPM of what is shown: left alone
+    rig.window->refreshFollowing();
+    QCOMPARE(rig.child<QLineEdit>("bpmEdit")->text(), QString("133"));
+
+    // Back on its own clock it plays as the button shows.
+    clocks->setCurrentIndex(clocks->findText("Internal"));
+    QVERIFY(rig.child<QLineEdit>("bpmEdit")->isEnabled());
+    QVERIFY(rig.params().playing.load());
+
+    // The next start finds the choice; --sync would win over it.
+    store.setValue("sync/clockSource", "midi");
+    for (const std::optional<common::ClockSource> given :
+         {std::optional<common::ClockSource>{}, std::optional{common::ClockSource::Internal}}) {
+        SynthApp app(std::make_unique<FakeSynthAudio>(), std::make_unique<FakeMessageBoxes>());
+        app.setSettingsStore(&store);
+        app.setClockSource(given);
+        common::ClockSource seen = common::ClockSource::Internal;
+        QTimer::singleShot(0, [&] {
+            QVERIFY(app.window());
+            seen = app.window()->clockSource();
+            QTest::mouseClick(app.window()->findChild<QPushButton*>("exitButton"), Qt::LeftButton);
+        });
+        QCOMPARE(app.exec(), 0);
+        QCOMPARE(seen, given.value_or(common::ClockSource::MidiClock));
     }
 }
 

@@ -159,14 +159,16 @@ TEST_F(JackBackendTest, MidiGoesOutAndComesInOnExactFrames) {
 
     // Out: on every 1000th frame of our stream, so exactly 1000 server frames apart, in order. In:
     // stamped with our stream's frames, exactly as far apart as the peer placed them. A cycle the
-    // server missed (a loaded machine, no real-time) may put one period between the two clients' counts.
+    // server missed (a loaded machine, no real-time) moves its frame time on by the time lost, which
+    // breaks one interval each way.
     const auto received = peer.received();
     int off = 0;
+    std::string offs;
     const auto check = [&](std::int64_t apart, std::int64_t expected, const std::string& what) {
         if (apart == expected)
             return;
         ++off;
-        EXPECT_EQ(std::abs(apart - expected) % 256, 0) << what << ": " << apart << " frames apart";
+        offs += " " + what + ": " + std::to_string(apart) + " frames apart;";
     };
     for (std::size_t i = 1; i < received.size(); ++i) {
         ASSERT_EQ(received[i].bytes.size(), 3u);
@@ -175,7 +177,7 @@ TEST_F(JackBackendTest, MidiGoesOutAndComesInOnExactFrames) {
     }
     for (int i = 1; i < 40; ++i)
         check(ticker.arrivals[i] - ticker.arrivals[i - 1], 777, "pulse " + std::to_string(i));
-    EXPECT_LE(off, 2 * peer.xruns()) << "intervals off without a missed cycle";
+    EXPECT_LE(off, 2 * peer.xruns()) << "intervals off without a missed cycle:" << offs;
 }
 
 TEST_F(JackBackendTest, OutputsGoToThePlaybackPortsUnlessAutoConnectIsOff) {

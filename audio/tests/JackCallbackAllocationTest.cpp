@@ -1,5 +1,6 @@
 // JACK's process thread while our client plays: from one pull to a later one (our callback's
-// conversion, its MIDI both ways, and libjack's own cycle between the calls) no allocation and no free.
+// conversion, its MIDI both ways, and libjack's own cycle between the calls) no allocation, no free and
+// no mutex.
 #include "audio/AudioBackend.h"
 #include "audio/tests/JackTestServer.h"
 #include "common/MidiBus.h"
@@ -42,7 +43,7 @@ struct CountingPull {
     }
 };
 
-TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFrees) {
+TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFreesNorLocks) {
     ASSERT_TRUE(common::test::allocationCounterWorks());
     const std::string name = "vza" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
@@ -68,6 +69,7 @@ TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFrees) {
     backend->stop();
     EXPECT_EQ(counting.counted.allocations, 0);
     EXPECT_EQ(counting.counted.frees, 0);
+    EXPECT_EQ(counting.counted.locks, 0);
     EXPECT_GT(counting.received.load(), 0) << "no MIDI came in while counting";
     EXPECT_FALSE(peer.received().empty()) << "no MIDI went out while counting";
 }

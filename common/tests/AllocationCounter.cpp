@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <pthread.h>
 
 // glibc's allocator under its own names, so that the replacements below can hand the work on.
 extern "C" {
@@ -12,6 +14,9 @@ void* __libc_malloc(std::size_t) noexcept;
 void* __libc_calloc(std::size_t, std::size_t) noexcept;
 void* __libc_realloc(void*, std::size_t) noexcept;
 void __libc_free(void*) noexcept;
+// glibc's lock under its other name, which it exports only with a version.
+int libcMutexLock(pthread_mutex_t*) noexcept;
+__asm__(".symver libcMutexLock, __pthread_mutex_lock@GLIBC_2.2.5");
 }
 
 namespace {
@@ -20,6 +25,7 @@ namespace {
 thread_local bool counting = false;
 thread_local long allocations = 0;
 thread_local long frees = 0;
+thread_local long locks = 0;
 
 void noteAllocation() {
     if (counting)
@@ -66,6 +72,11 @@ void* realloc(void* p, std::size_t size) noexcept {
 void free(void* p) noexcept {
     release(p);
 }
+int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept {
+    if (counting)
+        ++locks;
+    return libcMutexLock(mutex);
+}
 }
 
 void* operator new(std::size_t size) {
@@ -107,7 +118,7 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
 
 namespace common::test {
 
-AllocationScope::AllocationScope() : start_{allocations, frees}, outer_(!counting) {
+AllocationScope::AllocationScope() : start_{allocations, frees, locks}, outer_(!counting) {
     counting = true;
 }
 
@@ -117,7 +128,7 @@ AllocationScope::~AllocationScope() {
 }
 
 AllocationCount AllocationScope::counted() const {
-    return {allocations - start_.allocations, frees - start_.frees};
+    return {allocations - start_.allocations, frees - start_.frees, locks - start_.locks};
 }
 
 bool allocationCounterWorks() {
@@ -126,8 +137,10 @@ bool allocationCounterWorks() {
         delete object;
         void* volatile block = std::malloc(8);
         std::free(block);
+        static std::mutex probe;
+        const std::lock_guard lock(probe);
     });
-    return count.allocations == 2 && count.frees == 2;
+    return count.allocations == 2 && count.frees == 2 && count.locks == 1;
 }
 
 } // namespace common::test

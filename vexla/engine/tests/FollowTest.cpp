@@ -88,7 +88,7 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
          }},
     };
     for (const auto& m : masters) {
-        std::vector<common::MidiMessage> firstMidi;
+        std::vector<common::test::Sent> firstMidi;
         std::vector<std::int16_t> firstAudio;
         for (const int block : {256, 7, 1024}) {
             // The engine's own tempo (5001 frames a step) is none of the master's.
@@ -127,7 +127,7 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
                 firstMidi = take.midi;
                 firstAudio = take.audio;
             } else {
-                EXPECT_TRUE(testing::sameMessages(take.midi, firstMidi)) << m.name << ", blocks of " << block;
+                EXPECT_EQ(take.midi, firstMidi) << m.name << ", blocks of " << block;
                 EXPECT_TRUE(take.audio == firstAudio) << m.name << ", blocks of " << block;
             }
         }
@@ -185,9 +185,9 @@ TEST(VexlaFollow, PlayAndStopOnTheirFramesAndTheStepIsTheMastersSixteenthModTheC
     // The clock out: the song position of the sixteenth and Continue where each stretch of playing
     // begins, Stop where it ends.
     std::vector<std::pair<std::int64_t, int>> positions;
-    for (const common::MidiMessage& m : take.midi)
-        if (m.bytes[0] == midi::kSongPosition)
-            positions.emplace_back(m.frame, m.bytes[1] | m.bytes[2] << 7);
+    for (const common::test::Sent& m : take.midi)
+        if (m.status == midi::kSongPosition)
+            positions.emplace_back(m.frame, m.data1 | m.data2 << 7);
     EXPECT_EQ(positions, (std::vector<std::pair<std::int64_t, int>>{{3000, 8}, {first(14), 14}, {again, 8}}));
     EXPECT_EQ(testing::framesOf(take.midi, midi::kContinue),
               (std::vector<std::int64_t>{3000, first(14), again}));

@@ -6,6 +6,7 @@
 
 #include "common/MidiBus.h"
 #include "common/tests/MidiTestSupport.h"
+#include "common/tests/ScriptedMaster.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,8 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 using common::test::channelOf;
 using common::test::isNoteOff;
 using common::test::isNoteOn;
+using common::test::ScriptedMaster;
+using common::test::steadyGrid;
 using Message = common::test::Sent;
 
 /// An engine with a bus, rendering in blocks of a chosen size and collecting the audio and the MIDI.
@@ -330,75 +333,10 @@ TEST(SynthMidiNotes, PitchesChannelsAndEndsFollowWhatTheVoicesPlay) {
     EXPECT_EQ(hits[38], 5);
 }
 
-/// A master that plays a script: transport changes, each Play with the grid of sixteenths it starts
-/// (sixteenth → stream frame), each change told to the engine from `knownAt` on.
-class ScriptedMaster final : public common::StepMaster {
-  public:
-    using Grid = std::function<std::int64_t(std::int64_t)>;
-    struct Cue {
-        common::TransportEvent event;
-        Grid grid;
-        std::int64_t knownAt = 0;
-    };
-
-    explicit ScriptedMaster(double bpm) : bpm_(bpm) {}
-
-    void play(std::int64_t frame, std::int64_t sixteenth, Grid grid, std::int64_t knownAt = 0) {
-        cues_.push_back({{common::TransportEvent::Play, frame, sixteenth}, std::move(grid), knownAt});
-    }
-    void stop(std::int64_t frame) { cues_.push_back({{common::TransportEvent::Stop, frame, 0}, {}, 0}); }
-    /// From the block that begins at or after `knownAt` on, the sixteenths are predicted by `grid`.
-    void revise(std::int64_t knownAt, Grid grid) {
-        revisedAt_ = knownAt;
-        revised_ = std::move(grid);
-    }
-
-    void update(common::MidiBus& bus, int frames) override {
-        blockEnd_ = bus.renderFrame() + frames;
-        if (revised_ && bus.renderFrame() >= revisedAt_)
-            grid_ = &revised_;
-    }
-    bool nextEvent(std::int64_t before, common::TransportEvent& event) override {
-        if (next_ >= cues_.size())
-            return false;
-        const Cue& cue = cues_[next_];
-        if (cue.event.frame >= before || cue.knownAt >= blockEnd_)
-            return false;
-        event = cue.event;
-        if (cue.grid)
-            grid_ = &cue.grid;
-        ++next_;
-        return true;
-    }
-    std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override { return (*grid_)(sixteenth); }
-    double bpm() const override { return bpm_; }
-
-  private:
-    std::vector<Cue> cues_;
-    std::size_t next_ = 0;
-    const Grid* grid_ = nullptr;
-    Grid revised_;
-    std::int64_t revisedAt_ = 0;
-    std::int64_t blockEnd_ = 0;
-    double bpm_;
-};
-
-/// Sixteenths at a steady tempo, sixteenth `at` beginning on frame `frame`.
-ScriptedMaster::Grid steadyGrid(double bpm, std::int64_t frame, std::int64_t at = 0) {
-    return [=](std::int64_t n) { return frame + std::llround(static_cast<double>(n - at) * 661500.0 / bpm); };
-}
-
 /// Sixteenths speeding up from 100 to 140 BPM over the first 32, then steady.
 ScriptedMaster::Grid rampGrid(std::int64_t frame) {
-    auto starts = std::make_shared<std::vector<std::int64_t>>();
-    double at = static_cast<double>(frame);
-    for (int n = 0; n <= 32; ++n) {
-        starts->push_back(std::llround(at));
-        at += 661500.0 / (100.0 + 40.0 * n / 32.0);
-    }
-    return [starts](std::int64_t n) {
-        return n <= 32 ? (*starts)[static_cast<std::size_t>(n)] : starts->back() + (n - 32) * 4725;
-    };
+    return common::test::tempoGrid(
+        [](std::int64_t n) { return 100.0 + 40.0 * std::min<std::int64_t>(n, 32) / 32.0; }, frame);
 }
 
 /// The frames where the engine began its steps (the hat strikes each) and the steps it played there,

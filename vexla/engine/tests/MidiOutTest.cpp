@@ -39,18 +39,13 @@ TEST(VexlaMidiClock, PulsesSitOnExactFramesOfTheStepsForTheWholeRender) {
         const std::int64_t stepFrames = samplesPerStep + 1;
         const Take take = render(*engine, &bus, static_cast<int>(40 * stepFrames), 256);
         ASSERT_FALSE(take.midi.empty());
-        EXPECT_EQ(take.midi.front().status, midi::kStart);
-        EXPECT_EQ(take.midi.front().frame, 0);
+        EXPECT_EQ(take.midi.front(), (MidiMessage{0, midi::kStart}));
         const auto pulses = framesOf(take.midi, midi::kClock);
         ASSERT_EQ(pulses.size(), 40u * 6u) << samplesPerStep;
         // Pulse k on frame k × step / 6 rounded down: the intervals alternate, and never drift.
         for (std::size_t k = 0; k < pulses.size(); ++k)
             ASSERT_EQ(pulses[k], static_cast<std::int64_t>(k) * stepFrames / 6)
                 << "pulse " << k << " at " << samplesPerStep;
-        if (samplesPerStep == 5000) {
-            for (std::size_t k = 1; k < pulses.size(); ++k)
-                ASSERT_EQ(pulses[k] - pulses[k - 1], k % 2 ? 833 : 834);
-        }
     }
 }
 

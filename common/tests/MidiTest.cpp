@@ -32,11 +32,16 @@ TEST(MidiBus, MessagesKeepTheirFramesAcrossBlocksAndTheirOrderAndOnlyWholeShortO
     bus.endBlock(64);
     MidiMessage m;
     EXPECT_FALSE(bus.takeBefore(10, m)) << "a message goes out no sooner than its frame";
-    ASSERT_TRUE(bus.takeBefore(11, m));
-    EXPECT_EQ(m.size, 3);
-    EXPECT_EQ(test::sentOf(m), (Sent{10, midi::kNoteOn, 60, 100}));
-    EXPECT_EQ(drain(bus),
-              (std::vector<Sent>{{10, midi::kNoteOff, 60}, {69, midi::kClock}, {69, midi::kStop}}));
+    std::vector<Sent> sent;
+    while (bus.takeBefore(MidiBus::kEndOfTime, m)) {
+        EXPECT_EQ(m.size,
+                  m.bytes[0] < 0xF0 || m.bytes[0] == midi::kSongPosition ? 3 : 1); // notes, position: 3
+        sent.push_back(test::sentOf(m));
+    }
+    EXPECT_EQ(
+        sent,
+        (std::vector<Sent>{
+            {10, midi::kNoteOn, 60, 100}, {10, midi::kNoteOff, 60}, {69, midi::kClock}, {69, midi::kStop}}));
 
     const std::uint8_t noteOn[] = {0x91, 64, 90};
     const std::uint8_t sysex[] = {0xF0, 0x7E, 0xF7};
@@ -52,7 +57,8 @@ TEST(MidiBus, MessagesKeepTheirFramesAcrossBlocksAndTheirOrderAndOnlyWholeShortO
     bus.arrived(8, songPosition, 3);
     std::vector<Sent> received;
     while (bus.receive(m)) {
-        EXPECT_EQ(m.size, midiMessageSize(m.bytes[0]));
+        EXPECT_EQ(m.size,
+                  m.bytes[0] < 0xF0 || m.bytes[0] == midi::kSongPosition ? 3 : 1); // notes, position: 3
         received.push_back(test::sentOf(m));
     }
     EXPECT_EQ(received,

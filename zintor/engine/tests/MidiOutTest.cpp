@@ -542,6 +542,7 @@ TEST(SynthMidiOut, SameMidiAndSoundForAnyBlockSizeOnItsOwnClockOrFollowingAndThe
         run(reference, following, 1024);
         EXPECT_EQ(reference.audio, without.audio);
         EXPECT_GT(reference.pulses().size(), 70u);
+        EXPECT_GT(reference.midi.size() - reference.pulses().size(), 100u); // the notes too
         for (const int blockFrames : {1, 7}) {
             Rig rig;
             run(rig, following, blockFrames);

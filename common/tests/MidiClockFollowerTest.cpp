@@ -254,24 +254,15 @@ TEST(MidiClockFollower, TransportTakesEffectOnTheRightPulsesAndFrames) {
                     sixteenth38 = follower.frameOfSixteenth(38);
             });
         EXPECT_EQ(sixteenth38, master.pulseFrames[55]) << "heard sixteenths count on from the song position";
-        const auto& e = followed;
-        ASSERT_EQ(e.size(), 8u);
-        const auto expect = [&](std::size_t i, TransportEvent::Kind kind, std::int64_t frame,
-                                std::int64_t sixteenth) {
-            EXPECT_EQ(e[i].kind, kind) << i;
-            EXPECT_EQ(e[i].frame, frame) << i;
-            if (kind == TransportEvent::Play) {
-                EXPECT_EQ(e[i].sixteenth, sixteenth) << i;
-            }
-        };
-        expect(0, TransportEvent::Play, master.pulseFrames[12], 0);
-        expect(1, TransportEvent::Stop, master.pulseFrames[43] + 20, 0);
-        expect(2, TransportEvent::Play, master.pulseFrames[49], 37);
-        expect(3, TransportEvent::Stop, master.pulseFrames[61] + 2, 0);
-        expect(4, TransportEvent::Play, master.pulseFrames[64], 40);
-        expect(5, TransportEvent::Play, master.pulseFrames[74], 0);
-        expect(6, TransportEvent::Stop, master.pulseFrames[83] + 2, 0);
-        expect(7, TransportEvent::Play, master.pulseFrames[85], 3);
+        // Each change as (Play: its sixteenth, Stop: −1) and its frame.
+        using Change = std::pair<std::int64_t, std::int64_t>;
+        std::vector<Change> taken;
+        for (const TransportEvent& e : followed)
+            taken.emplace_back(e.kind == TransportEvent::Play ? e.sixteenth : -1, e.frame);
+        const auto& p = master.pulseFrames;
+        const std::vector<Change> expected = {{0, p[12]},  {-1, p[43] + 20}, {37, p[49]},     {-1, p[61] + 2},
+                                              {40, p[64]}, {0, p[74]},       {-1, p[83] + 2}, {3, p[85]}};
+        EXPECT_EQ(taken, expected);
         EXPECT_EQ(follower.frameOfSixteenth(4), master.pulseFrames[91]);
     }
 }

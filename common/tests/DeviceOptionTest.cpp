@@ -69,6 +69,7 @@ TEST(DeviceOption, DeviceIsFoundByIndexOrExactName) {
 struct Outcome {
     std::optional<int> status;
     int deviceIndex = -1;
+    int playedOn = -2; // the device a --play ran on
     std::optional<ClockSource> sync;
     int listsAsked = 0;
     int renders = 0;
@@ -82,9 +83,11 @@ Outcome runWith(std::vector<std::string> args, std::vector<std::string> devices 
         ++o.listsAsked;
         return devices;
     };
-    const auto render = [&o](const RenderArguments&) {
+    const auto render = [&o](const RenderArguments& args) {
         ++o.renders;
-        return 1;
+        if (args.play)
+            o.playedOn = args.deviceIndex;
+        return args.play ? 0 : 1;
     };
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
@@ -151,12 +154,6 @@ TEST(DeviceOption, RenderAndHelpNeverLookForDevices) {
     EXPECT_EQ(bad.renders + bad.listsAsked, 0);
 }
 
-} // namespace
-} // namespace common
-
-namespace common {
-namespace {
-
 TEST(PlayOption, TakesTheRenderOptionsAndADeviceWithOrWithoutALength) {
     RenderArguments parsed;
     ASSERT_EQ(parse({"--play", "--device", "jack", "--seed", "3", "--seconds", "2"}, parsed), "");
@@ -191,31 +188,17 @@ TEST(PlayOption, RefusesWhatDoesNotGoWithIt) {
 }
 
 TEST(PlayOption, PlaysOnTheDeviceItNamesAndListsDevicesOnlyWhenNamed) {
-    int playedOn = -1;
-    int listsAsked = 0;
-    const DeviceList list = [&listsAsked] {
-        ++listsAsked;
-        return kDevices;
-    };
-    const auto play = [&playedOn](const RenderArguments& args) {
-        playedOn = args.play ? args.deviceIndex : -2;
-        return 0;
-    };
-    WindowStart windowDevice;
-    EXPECT_EQ(runProgramCommandLine(std::vector<std::string>{"--play", "--device", "HDMI 1"}, kSpec, "", play,
-                                    list, windowDevice),
-              0);
-    EXPECT_EQ(playedOn, 3);
-    EXPECT_EQ(listsAsked, 1);
-    EXPECT_EQ(runProgramCommandLine(std::vector<std::string>{"--play"}, kSpec, "", play, list, windowDevice),
-              0);
-    EXPECT_EQ(playedOn, 0);
-    EXPECT_EQ(listsAsked, 1); // the first device needs no list
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(runProgramCommandLine(std::vector<std::string>{"--play", "--device", "nowhere"}, kSpec, "",
-                                    play, list, windowDevice),
-              kExitUsage);
-    ::testing::internal::GetCapturedStderr();
+    const Outcome named = runWith({"--play", "--device", "HDMI 1"});
+    EXPECT_EQ(named.status, 0);
+    EXPECT_EQ(named.playedOn, 3);
+    EXPECT_EQ(named.listsAsked, 1);
+    const Outcome first = runWith({"--play"});
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.playedOn, 0);
+    EXPECT_EQ(first.listsAsked, 0); // the first device needs no list
+    const Outcome unknown = runWith({"--play", "--device", "nowhere"});
+    EXPECT_EQ(unknown.status, kExitUsage);
+    EXPECT_EQ(unknown.renders, 0);
 }
 
 } // namespace

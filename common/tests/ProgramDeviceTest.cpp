@@ -77,12 +77,6 @@ TEST(ProgramDevice, UnknownDeviceIsRefusedInOneLineNamingTheList) {
     }
 }
 
-TEST(ProgramDevice, DeviceDoesNotGoWithARender) {
-    const Outcome refused = run("--render /nonexistent-folder/x.wav --frames 10 --device 0");
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_NE(refused.err.find("--device does not go with --render"), std::string::npos) << refused.err;
-}
-
 TEST(ProgramDevice, HelpNamesBothOptions) {
     const Outcome help = run("--help");
     ASSERT_EQ(help.status, 0);

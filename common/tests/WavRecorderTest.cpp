@@ -42,6 +42,13 @@ int rightSample(int i) {
     return 32767 - static_cast<int>((std::int64_t{i} * 104729) % 65536);
 }
 
+/// The file holds the header and `dataBytes` bytes of audio, and both of its sizes say so.
+void expectSizes(const Bytes& b, std::uint32_t dataBytes) {
+    ASSERT_EQ(b.size(), 44u + dataBytes);
+    EXPECT_EQ(le32(b, 4), 36u + dataBytes);
+    EXPECT_EQ(le32(b, 40), dataBytes);
+}
+
 TEST_F(WavRecorderTest, EmptyRecordingIsTheCanonicalHeader) {
     WavRecorder rec;
     ASSERT_EQ(rec.open(path("a.wav").c_str(), 44100, 16, 2), 0);
@@ -77,9 +84,7 @@ TEST_F(WavRecorderTest, NFramesGiveExactSizesAndSamples) {
     EXPECT_EQ(rec.framesDropped(), 0u);
 
     const auto b = readBytes(path("n.wav"));
-    ASSERT_EQ(b.size(), 44u + 4u * n);
-    EXPECT_EQ(le32(b, 4), 36u + 4u * n);
-    EXPECT_EQ(le32(b, 40), 4u * n);
+    ASSERT_NO_FATAL_FAILURE(expectSizes(b, 4u * n));
     for (int i = 0; i < n; ++i) {
         ASSERT_EQ(le16s(b, 44 + 4 * i), leftSample(i)) << i;
         ASSERT_EQ(le16s(b, 46 + 4 * i), rightSample(i)) << i;
@@ -89,7 +94,7 @@ TEST_F(WavRecorderTest, NFramesGiveExactSizesAndSamples) {
     EXPECT_EQ(info.samplerate, 44100);
 }
 
-TEST_F(WavRecorderTest, TwoRecordingsInOneRunCarryTheirOwnSizes) {
+TEST_F(WavRecorderTest, TwoRecordingsInOneRunCarryTheirOwnSizesAndQuittingFinishesOne) {
     {
         std::ofstream old(path("2.wav"), std::ios::binary); // a longer file is replaced, not overwritten
         old << std::string(100000, 'x');
@@ -106,13 +111,17 @@ TEST_F(WavRecorderTest, TwoRecordingsInOneRunCarryTheirOwnSizes) {
 
     const auto first = readBytes(path("1.wav"));
     const auto second = readBytes(path("2.wav"));
-    ASSERT_EQ(first.size(), 44u + 1200u);
-    EXPECT_EQ(le32(first, 4), 36u + 1200u);
-    EXPECT_EQ(le32(first, 40), 1200u);
-    ASSERT_EQ(second.size(), 44u + 28u);
-    EXPECT_EQ(le32(second, 4), 36u + 28u);
-    EXPECT_EQ(le32(second, 40), 28u);
+    expectSizes(first, 1200u);
+    ASSERT_NO_FATAL_FAILURE(expectSizes(second, 28u));
     EXPECT_EQ(le16s(second, 44), 1000); // nothing of the first recording leaks into the second
+
+    { // the destructor finishes a running recording
+        WavRecorder quitting;
+        ASSERT_EQ(quitting.open(path("quit.wav").c_str(), 44100, 16, 2), 0);
+        for (int i = 0; i < 1000; ++i)
+            quitting.writeFrame(i, i);
+    }
+    expectSizes(readBytes(path("quit.wav")), 4000u);
 }
 
 TEST_F(WavRecorderTest, FailuresAreReportedNotPretended) {
@@ -188,19 +197,6 @@ TEST_F(WavRecorderTest, MonoAndEightBitFilesAreWhatTheHeaderSays) {
     EXPECT_EQ(readSound(path("m8.wav"), info).size(), 3u);
 }
 
-TEST_F(WavRecorderTest, DestructorFinishesARunningRecording) {
-    {
-        WavRecorder rec;
-        ASSERT_EQ(rec.open(path("quit.wav").c_str(), 44100, 16, 2), 0);
-        for (int i = 0; i < 1000; ++i)
-            rec.writeFrame(i, i);
-    }
-    const auto b = readBytes(path("quit.wav"));
-    ASSERT_EQ(b.size(), 4044u);
-    EXPECT_EQ(le32(b, 4), 4036u);
-    EXPECT_EQ(le32(b, 40), 4000u);
-}
-
 TEST_F(WavRecorderTest, ARecordingCutOffByACrashIsStillReadable) {
     constexpr int n = 20000;
     const std::string file = path("crash.wav");
@@ -272,9 +268,7 @@ TEST_F(WavRecorderTest, SizeLimitStopsCleanlyWithAValidFile) {
     EXPECT_GT(refused, 0); // the render learns that its frames are no longer recorded
     EXPECT_EQ(rec.framesWritten(), 1000u);
     const auto b = readBytes(path("big.wav"));
-    ASSERT_EQ(b.size(), 4044u);
-    EXPECT_EQ(le32(b, 4), 4036u);
-    EXPECT_EQ(le32(b, 40), 4000u);
+    expectSizes(b, 4000u);
 
     // The next recording starts afresh.
     ASSERT_EQ(rec.open(path("next.wav").c_str(), 44100, 16, 2), 0);

@@ -55,48 +55,34 @@ TEST_F(CommandLine, BadInputGivesOneLineWithItsReasonStatus2AndNoFile) {
     const std::string out = path("out.wav");
     std::ofstream(path("notes.wav")) << "not audio at all\n";
     std::ofstream(path("zintor.json")) << R"({"format":"Zintor scene","version":1})";
-    struct Case {
-        std::vector<std::string> args;
-        std::string reason; // a part of the message; empty: any
+    // Each with a part of its message (empty: any). The shared parser's refusals are common/tests'.
+    const auto rendering = [&out](std::vector<std::string> options) {
+        options.insert(options.begin(), {"--render", out, "--seconds", "1"});
+        return options;
     };
-    const std::vector<Case> cases = {
-        {{"--set", "loudness=3"}, ""},
-        {{"--set", "kickVolume"}, ""},
-        {{"--set", "stepCount=65"}, ""},
-        {{"--set", "masterGain=nan"}, ""},
-        {{"--set", "recordedBytes=0"}, ""}, // a flag the engine reports is not a control
-        {{"--press", "Bassline 3"}, ""},
-        {{"--block", "0"}, ""},
-        {{"--seed", "x"}, ""},
-        {{"--frames", "5"}, ""}, // both lengths
-        {{"--load", "dry=" + path("notes.wav")}, "not a sound file"},
-        {{"--load", "vcf1=" + path("missing.wav")}, "file not found"},
-        {{"--load", "drums=" + path("notes.wav")}, "unknown sample slot \"drums\""},
-        {{"--load", "second"}, "--load needs SLOT=PATH"},
-        {{"--load", "slicer="}, "--load needs SLOT=PATH"},
-        {{"--scene", path("zintor.json")}, "cannot open scene"},
-        {{"--scene", path("absent.json")}, "cannot open scene"},
-        {{"--scene", path("a"), "--scene", path("b")}, ""},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {rendering({"--set", "loudness=3"}), ""},
+        {rendering({"--set", "kickVolume"}), ""},
+        {rendering({"--set", "stepCount=65"}), ""},
+        {rendering({"--set", "masterGain=nan"}), ""},
+        {rendering({"--set", "recordedBytes=0"}), ""}, // a flag the engine reports is not a control
+        {rendering({"--press", "Bassline 3"}), ""},
+        {rendering({"--block", "0"}), ""},
+        {rendering({"--seed", "x"}), ""},
+        {rendering({"--frames", "5"}), ""}, // both lengths
+        {rendering({"--load", "dry=" + path("notes.wav")}), "not a sound file"},
+        {rendering({"--load", "vcf1=" + path("missing.wav")}), "file not found"},
+        {rendering({"--load", "drums=" + path("notes.wav")}), "unknown sample slot \"drums\""},
+        {rendering({"--load", "second"}), "--load needs SLOT=PATH"},
+        {rendering({"--load", "slicer="}), "--load needs SLOT=PATH"},
+        {rendering({"--scene", path("zintor.json")}), "cannot open scene"},
+        {rendering({"--scene", path("absent.json")}), "cannot open scene"},
+        {rendering({"--scene", path("a"), "--scene", path("b")}), ""},
+        {{"--render", out, "--seconds", "-1"}, ""},
+        {{"--render", out, "--seconds", "0"}, ""},
+        {{"--render", "", "--seconds", "1"}, ""},
     };
-    std::vector<std::vector<std::string>> argumentLists;
-    for (const Case& c : cases) {
-        argumentLists.push_back({"--render", out, "--seconds", "1"});
-        argumentLists.back().insert(argumentLists.back().end(), c.args.begin(), c.args.end());
-    }
-    for (const std::vector<std::string>& lengthless : std::vector<std::vector<std::string>>{
-             {"--render", out, "--seconds", "-1"},
-             {"--render", out, "--seconds", "0"},
-             {"--render", out, "--seconds", "1e12"},
-             {"--render", out, "--frames", "1.5"},
-             {"--render", out},
-             {"--render", out, "--seconds"},
-             {"--seconds", "1"},
-             {"--render", "", "--seconds", "1"},
-             {"--render", "--seed", "3", "--seconds", "1"}, // an option's name is not a file name
-         })
-        argumentLists.push_back(lengthless);
-    for (std::size_t i = 0; i < argumentLists.size(); ++i) {
-        const std::vector<std::string>& args = argumentLists[i];
+    for (const auto& [args, reason] : cases) {
         std::string joined;
         for (const std::string& a : args)
             joined += a + " ";
@@ -105,9 +91,7 @@ TEST_F(CommandLine, BadInputGivesOneLineWithItsReasonStatus2AndNoFile) {
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err.rfind("vexla: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        if (i < cases.size()) {
-            EXPECT_NE(r.err.find(cases[i].reason), std::string::npos) << r.err;
-        }
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(out));
     }
 }

@@ -4,6 +4,7 @@
 // and the engine's step reports.
 #include "common/MidiBus.h"
 #include "common/StepMaster.h"
+#include "common/tests/ScriptedMaster.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 #include "vexla/engine/tests/MidiTestSupport.h"
@@ -12,7 +13,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -21,52 +21,10 @@ namespace vexla {
 namespace {
 
 using common::MidiBus;
-using common::TransportEvent;
+using common::test::ScriptedMaster;
+using common::test::steadyGrid;
+using common::test::tempoGrid;
 namespace midi = common::midi;
-
-/// Frames of a sixteenth at `bpm`: 44100 × 60 / 4 / bpm.
-double sixteenthFrames(double bpm) {
-    return kSampleRate * 15.0 / bpm;
-}
-
-/// A master playing a script: its transport changes, and from each Play on, sixteenths of the length
-/// `tempo` gives (in beats a minute, by sixteenths since the Play).
-class ScriptedMaster final : public common::StepMaster {
-  public:
-    explicit ScriptedMaster(std::function<double(std::int64_t)> tempo) : tempo_(std::move(tempo)) {}
-
-    void play(std::int64_t frame, std::int64_t sixteenth) {
-        script_.push_back({TransportEvent::Play, frame, sixteenth});
-    }
-    void stop(std::int64_t frame) { script_.push_back({TransportEvent::Stop, frame, 0}); }
-
-    void update(MidiBus& bus, int frames) override {
-        EXPECT_EQ(bus.renderFrame(), nextBlock_); // once a block, each block in turn
-        nextBlock_ = bus.renderFrame() + frames;
-    }
-    bool nextEvent(std::int64_t before, TransportEvent& event) override {
-        if (script_.empty() || script_.front().frame >= before)
-            return false;
-        event = script_.front();
-        script_.pop_front();
-        if (event.kind == TransportEvent::Play)
-            origin_ = {event.frame, event.sixteenth};
-        return true;
-    }
-    std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override {
-        double frame = static_cast<double>(origin_.first);
-        for (std::int64_t s = origin_.second; s < sixteenth; ++s)
-            frame += sixteenthFrames(tempo_(s - origin_.second));
-        return std::llround(frame);
-    }
-    double bpm() const override { return tempo_(0); }
-
-  private:
-    std::function<double(std::int64_t)> tempo_;
-    std::deque<TransportEvent> script_;
-    std::pair<std::int64_t, std::int64_t> origin_{0, 0}; // frame and sixteenth of the last Play
-    std::int64_t nextBlock_ = 0;
-};
 
 /// The kick's strikes after the first frame (the first from silence shows as none).
 std::vector<int> strikes(const std::vector<std::int16_t>& audio) {
@@ -88,26 +46,26 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
          }},
     };
     for (const auto& m : masters) {
-        std::vector<common::MidiMessage> firstMidi;
+        std::vector<common::test::Sent> firstMidi;
         std::vector<std::int16_t> firstAudio;
         for (const int block : {256, 7, 1024}) {
             // The engine's own tempo (5001 frames a step) is none of the master's.
             auto engine = testing::makeKickOnlyEngine();
             MidiBus bus;
-            ScriptedMaster master(m.tempo);
-            master.play(1000, 0);
+            ScriptedMaster master(m.tempo(0));
+            const ScriptedMaster::Grid grid = tempoGrid(m.tempo, 1000);
+            master.play(1000, 0, grid);
             engine->setMidi(&bus);
             engine->setMaster(&master);
             const int sixteenths = 60;
-            // The master counts from frame 0 until its Play is taken.
-            const int frames = 1000 + static_cast<int>(master.frameOfSixteenth(sixteenths));
+            const int frames = static_cast<int>(grid(sixteenths));
             const testing::Take take = testing::render(*engine, &bus, frames, block);
 
             // The kick strikes every fourth step: on the master's sixteenths 4, 8, ... (the first rises from
             // silence, where no strike shows).
             std::vector<int> expected;
             for (int s = 4; s < sixteenths; s += 4)
-                expected.push_back(static_cast<int>(master.frameOfSixteenth(s)));
+                expected.push_back(static_cast<int>(grid(s)));
             EXPECT_EQ(strikes(take.audio), expected) << m.name;
 
             // Start where sixteenth 0 begins; six pulses to each sixteenth, spread over it to the frame.
@@ -115,8 +73,8 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
             const auto pulses = testing::framesOf(take.midi, midi::kClock);
             ASSERT_EQ(pulses.size(), static_cast<std::size_t>(6 * sixteenths)) << m.name;
             for (int k = 0; k < 6 * sixteenths; ++k) {
-                const std::int64_t begins = master.frameOfSixteenth(k / 6);
-                const std::int64_t length = master.frameOfSixteenth(k / 6 + 1) - begins;
+                const std::int64_t begins = grid(k / 6);
+                const std::int64_t length = grid(k / 6 + 1) - begins;
                 ASSERT_EQ(pulses[static_cast<std::size_t>(k)], begins + (k % 6) * length / 6)
                     << m.name << " pulse " << k;
             }
@@ -127,7 +85,7 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
                 firstMidi = take.midi;
                 firstAudio = take.audio;
             } else {
-                EXPECT_TRUE(testing::sameMessages(take.midi, firstMidi)) << m.name << ", blocks of " << block;
+                EXPECT_EQ(take.midi, firstMidi) << m.name << ", blocks of " << block;
                 EXPECT_TRUE(take.audio == firstAudio) << m.name << ", blocks of " << block;
             }
         }
@@ -139,16 +97,16 @@ TEST(VexlaFollow, PlayAndStopOnTheirFramesAndTheStepIsTheMastersSixteenthModTheC
     auto engine = testing::makeKickOnlyEngine();
     engine->params.stepCount = 6;
     MidiBus bus;
-    ScriptedMaster master([](std::int64_t) { return 140.0; });
+    ScriptedMaster master(140.0);
     // Play from sixteenth 8; Run off and on again in between (the engine joins on the next sixteenth);
     // Stop; Play again from sixteenth 8.
     const auto first = [&](int s) { return 3000 + (s - 8) * length; };
     const int runOff = first(11) + 100, runOn = first(13) + 2000;
     const int stop = first(18) + 1234, again = stop + 20000;
     const auto second = [&](int s) { return again + (s - 8) * length; };
-    master.play(3000, 8);
+    master.play(3000, 8, steadyGrid(140.0, 3000, 8));
     master.stop(stop);
-    master.play(again, 8);
+    master.play(again, 8, steadyGrid(140.0, again, 8));
     engine->setMidi(&bus);
     engine->setMaster(&master);
 
@@ -185,9 +143,9 @@ TEST(VexlaFollow, PlayAndStopOnTheirFramesAndTheStepIsTheMastersSixteenthModTheC
     // The clock out: the song position of the sixteenth and Continue where each stretch of playing
     // begins, Stop where it ends.
     std::vector<std::pair<std::int64_t, int>> positions;
-    for (const common::MidiMessage& m : take.midi)
-        if (m.bytes[0] == midi::kSongPosition)
-            positions.emplace_back(m.frame, m.bytes[1] | m.bytes[2] << 7);
+    for (const common::test::Sent& m : take.midi)
+        if (m.status == midi::kSongPosition)
+            positions.emplace_back(m.frame, m.data1 | m.data2 << 7);
     EXPECT_EQ(positions, (std::vector<std::pair<std::int64_t, int>>{{3000, 8}, {first(14), 14}, {again, 8}}));
     EXPECT_EQ(testing::framesOf(take.midi, midi::kContinue),
               (std::vector<std::int64_t>{3000, first(14), again}));
@@ -197,13 +155,13 @@ TEST(VexlaFollow, PlayAndStopOnTheirFramesAndTheStepIsTheMastersSixteenthModTheC
 
 TEST(VexlaFollow, WithoutABusTheMasterIsFollowedAllTheSameAndLeavingItGoesOnAlone) {
     auto engine = testing::makeKickOnlyEngine();
-    ScriptedMaster master([](std::int64_t) { return 100.0; });
-    master.play(500, 0);
+    ScriptedMaster master(100.0);
+    const ScriptedMaster::Grid grid = steadyGrid(100.0, 500);
+    master.play(500, 0, grid);
     engine->setMaster(&master);
-    const auto followed =
-        testing::render(*engine, nullptr, 500 + static_cast<int>(master.frameOfSixteenth(9)), 64);
-    EXPECT_EQ(strikes(followed.audio), (std::vector<int>{static_cast<int>(master.frameOfSixteenth(4)),
-                                                         static_cast<int>(master.frameOfSixteenth(8))}));
+    const auto followed = testing::render(*engine, nullptr, static_cast<int>(grid(9)), 64);
+    EXPECT_EQ(strikes(followed.audio),
+              (std::vector<int>{static_cast<int>(grid(4)), static_cast<int>(grid(8))}));
     // Back to its own clock: the steps go on from where they were, 5001 frames each.
     engine->setMaster(nullptr);
     const auto own = testing::render(*engine, nullptr, 10 * 5001, 64);

@@ -3,9 +3,9 @@
 // window thread), nor while a recording runs and MIDI clock and notes go out, stopped and started, nor
 // while the steps follow a master clock.
 #include "common/MidiBus.h"
-#include "common/StepMaster.h"
 #include "common/WavRecorder.h"
 #include "common/tests/AllocationCounter.h"
+#include "common/tests/ScriptedMaster.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/LoopEngine.h"
 #include "vexla/engine/Scene.h"
@@ -90,30 +90,6 @@ TEST(RenderAllocation, RenderBlockAllocatesNothing) {
     std::filesystem::remove(path);
 }
 
-/// A master at 120 BPM that plays and stops every 100000 frames, from sixteenth 3 each time.
-class AlternatingMaster final : public common::StepMaster {
-  public:
-    void update(common::MidiBus&, int) override {}
-    bool nextEvent(std::int64_t before, common::TransportEvent& event) override {
-        if (nextChange_ >= before)
-            return false;
-        playing_ = !playing_;
-        event = {playing_ ? common::TransportEvent::Play : common::TransportEvent::Stop, nextChange_, 3};
-        if (playing_)
-            origin_ = nextChange_;
-        nextChange_ += 100000;
-        return true;
-    }
-    std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override {
-        return origin_ + (sixteenth - 3) * 11025 / 2; // 5512.5 frames a sixteenth
-    }
-    double bpm() const override { return 120.0; }
-
-  private:
-    bool playing_ = false;
-    std::int64_t nextChange_ = 1000, origin_ = 0;
-};
-
 TEST(RenderAllocation, FollowingAMasterAllocatesNothing) {
     ASSERT_TRUE(common::test::allocationCounterWorks());
     common::Random window;
@@ -121,7 +97,12 @@ TEST(RenderAllocation, FollowingAMasterAllocatesNothing) {
     startUp(*engine, window, 78);
     testing::makeEverythingSound(*engine, window);
     auto bus = std::make_unique<common::MidiBus>();
-    AlternatingMaster master;
+    // 120 BPM, playing and stopping every 100000 frames, from sixteenth 3 each time.
+    common::test::ScriptedMaster master(120.0);
+    for (std::int64_t frame = 1000; frame < 8 * 512 * 100; frame += 200000) {
+        master.play(frame, 3, common::test::steadyGrid(120.0, frame, 3));
+        master.stop(frame + 100000);
+    }
     engine->setMidi(bus.get());
     engine->setMaster(&master);
     std::vector<std::int16_t> buffer(2 * 512);
@@ -141,6 +122,7 @@ TEST(RenderAllocation, FollowingAMasterAllocatesNothing) {
     }
     EXPECT_EQ(total, 0);
     EXPECT_GT(midiMessages, 300u); // it played, half the time
+    EXPECT_GE(master.taken(), 4u);
     engine->setMaster(nullptr);
     engine->setMidi(nullptr);
 }

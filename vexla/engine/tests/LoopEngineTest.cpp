@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -30,21 +31,14 @@ TEST(ClipAndConvert, RoundsVMinusHalfToEvenAndClipsAtPlusMinus32766) {
         int out;
         bool clips;
     };
+    // The rounding of everything in range is the next test's; here the clip flag, non-finite input and
+    // the values where v − 0.5 in float and in double differ.
     const Case cases[] = {
         {40000.0f, 32766, true},
         {-40000.0f, -32766, true},
         {32766.0f, 32766, false},
-        {32765.0f, 32764, false},
-        {-32766.0f, -32766, false},
-        {2.5f, 2, false},
-        {-2.5f, -3, false},
-        {-3.0f, -4, false},
-        {0.0f, 0, false},
-        {0.25f, 0, false},
-        {-0.25f, -1, false},
         {-0x1p-54f, 0, false}, // v − 0.5 rounds to −0.5 in double precision
         {-0x1.000002p-54f, -1, false},
-        {7.999f, 7, false},
         {32766.5f, 32766, true},
         {std::numeric_limits<float>::quiet_NaN(), -32766, true},
         {std::numeric_limits<float>::infinity(), 32766, true},
@@ -93,18 +87,16 @@ TEST(ClipAndConvert, MatchesRoundingInDoublePrecisionForEveryFloatTried) {
 }
 
 TEST(StepClock, TheKickStrikesOnStepZeroAndEveryFourthStepAtExactFrames) {
-    const struct {
-        int steps, frames;
-        std::vector<int> strikes;
-    } cases[] = {
-        {16, 2 * 80016 + 10, {0, 20004, 40008, 60012, 80016, 100020, 120024, 140028, 160032}},
-        {3, 4 * 15003 + 10, {0, 15003, 30006, 45009, 60012}}, // only step 0 of three
-    };
-    for (const auto& c : cases) {
+    // 5001 frames a step: with 16 steps a strike every 4 steps, with 3 only on step 0 of each pass.
+    for (const int steps : {16, 3}) {
+        const int apart = std::min(steps, 4) * 5001;
         auto engine = makeKickOnlyEngine();
-        engine->params.stepCount = c.steps;
-        const auto left = testing::leftChannel(renderInBlocks(*engine, c.frames, 256));
-        EXPECT_EQ(kickTriggerFrames(left), c.strikes) << c.steps << " steps";
+        engine->params.stepCount = steps;
+        const auto left = testing::leftChannel(renderInBlocks(*engine, 8 * apart + 10, 256));
+        std::vector<int> strikes;
+        for (int frame = 0; frame <= 8 * apart; frame += apart)
+            strikes.push_back(frame);
+        EXPECT_EQ(kickTriggerFrames(left), strikes) << steps << " steps";
     }
 }
 
@@ -233,12 +225,8 @@ TEST(BlockSize, OutputIsIdenticalForBlocksOf1_7_64_512) {
     for (int block : {1, 7, 64}) {
         const auto out = renderScene(block);
         ASSERT_EQ(out.size(), reference.size());
-        std::size_t firstDifference = out.size();
-        for (std::size_t i = 0; i < out.size() && firstDifference == out.size(); ++i)
-            if (out[i] != reference[i])
-                firstDifference = i;
-        EXPECT_EQ(firstDifference, out.size())
-            << "block " << block << " differs at sample " << firstDifference;
+        const auto differs = std::mismatch(out.begin(), out.end(), reference.begin()).first;
+        EXPECT_EQ(differs, out.end()) << "block " << block << " differs at sample " << differs - out.begin();
     }
 }
 

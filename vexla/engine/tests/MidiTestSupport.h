@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/MidiBus.h"
+#include "common/tests/MidiTestSupport.h"
 #include "vexla/engine/LoopEngine.h"
 
 #include <algorithm>
@@ -11,9 +12,11 @@
 
 namespace vexla::testing {
 
+using common::test::framesOf;
+
 struct Take {
     std::vector<std::int16_t> audio; ///< interleaved left, right
-    std::vector<common::MidiMessage> midi;
+    std::vector<common::test::Sent> midi;
 };
 
 /// Renders `frames` frames in blocks of `blockFrames`, draining the bus after each block as a device
@@ -28,29 +31,14 @@ inline Take render(LoopEngine& engine, common::MidiBus* bus, int frames, int blo
             engine.params.running = !engine.params.running;
         const int n = std::min(blockFrames, frames - done);
         engine.renderBlock(take.audio.data() + static_cast<std::size_t>(done) * 2, n * 4);
-        common::MidiMessage message;
-        while (bus && bus->takeBefore(common::MidiBus::kEndOfTime, message))
-            take.midi.push_back(message);
+        if (bus) {
+            const std::vector<common::test::Sent> taken = common::test::drain(*bus);
+            take.midi.insert(take.midi.end(), taken.begin(), taken.end());
+        }
         if (afterBlock)
             afterBlock(done);
     }
     return take;
-}
-
-inline bool sameMessages(const std::vector<common::MidiMessage>& a,
-                         const std::vector<common::MidiMessage>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const common::MidiMessage& x, const common::MidiMessage& y) {
-                          return x.frame == y.frame && x.size == y.size && x.bytes == y.bytes;
-                      });
-}
-
-inline std::vector<std::int64_t> framesOf(const std::vector<common::MidiMessage>& midi, std::uint8_t status) {
-    std::vector<std::int64_t> frames;
-    for (const common::MidiMessage& m : midi)
-        if (m.bytes[0] == status)
-            frames.push_back(m.frame);
-    return frames;
 }
 
 } // namespace vexla::testing

@@ -5,6 +5,8 @@
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/MidiBus.h"
+#include "common/tests/MidiTestSupport.h"
+#include "common/tests/ScriptedMaster.h"
 
 #include <gtest/gtest.h>
 
@@ -21,23 +23,12 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-struct Message {
-    std::int64_t frame;
-    int status;
-    int data1;
-    int data2;
-    bool operator==(const Message&) const = default;
-};
-
-bool isNoteOn(const Message& m) {
-    return (m.status & 0xF0) == 0x90 && m.data2 > 0;
-}
-bool isNoteOff(const Message& m) {
-    return (m.status & 0xF0) == 0x80 || ((m.status & 0xF0) == 0x90 && m.data2 == 0);
-}
-int channelOf(const Message& m) {
-    return (m.status & 0x0F) + 1;
-}
+using common::test::channelOf;
+using common::test::isNoteOff;
+using common::test::isNoteOn;
+using common::test::ScriptedMaster;
+using common::test::steadyGrid;
+using Message = common::test::Sent;
 
 /// An engine with a bus, rendering in blocks of a chosen size and collecting the audio and the MIDI.
 struct Rig {
@@ -58,26 +49,22 @@ struct Rig {
             engine->renderBlock(block.data(), n * 4);
             audio.insert(audio.end(), block.begin(), block.begin() + 2 * n);
             done += n;
-            common::MidiMessage m;
-            while (bus->takeBefore(common::MidiBus::kEndOfTime, m))
-                midi.push_back({m.frame, m.bytes[0], m.bytes[1], m.bytes[2]});
+            const std::vector<Message> taken = common::test::drain(*bus);
+            midi.insert(midi.end(), taken.begin(), taken.end());
         }
         EXPECT_EQ(bus->dropped(), 0u);
     }
 
-    std::vector<std::int64_t> framesOf(const std::function<bool(const Message&)>& matches) const {
+    std::vector<std::int64_t> pulses() const { return common::test::framesOf(midi, common::midi::kClock); }
+    /// Frames where the drum with this note struck (the hat, 42, strikes every step).
+    std::vector<std::int64_t> drum(int note) const {
         std::vector<std::int64_t> frames;
         for (const Message& m : midi)
-            if (matches(m))
+            if (isNoteOn(m) && m.status == 0x99 && m.data1 == note)
                 frames.push_back(m.frame);
         return frames;
     }
-    std::vector<std::int64_t> pulses() const {
-        return framesOf([](const Message& m) { return m.status == common::midi::kClock; });
-    }
-    std::vector<std::int64_t> hats() const {
-        return framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 42; });
-    }
+    std::vector<std::int64_t> hats() const { return drum(42); }
 };
 
 /// A phrase rolled from `seed`: notes −7..16 semitones, about half of the steps staccato.
@@ -121,13 +108,8 @@ TEST(SynthMidiClock, PulsesFallOnTheUnshuffledGridWhateverTheShuffle) {
     }
     const std::vector<std::int64_t>& pulses = clocks[0];
     ASSERT_EQ(pulses.size(), 2u * 96u + 1u);
-    for (std::size_t k = 0; k < pulses.size(); ++k)
+    for (std::size_t k = 0; k < pulses.size(); ++k) // 833 or 834 frames apart, a bar on frame 80000
         ASSERT_EQ(pulses[k], static_cast<std::int64_t>(k) * 10000 / 12) << "pulse " << k;
-    for (std::size_t k = 1; k < pulses.size(); ++k) {
-        const std::int64_t gap = pulses[k] - pulses[k - 1];
-        ASSERT_TRUE(gap == 833 || gap == 834) << gap;
-    }
-    EXPECT_EQ(pulses[96], 80000); // a bar later, exactly
 
     // The engine's first step keeps the start length, unshuffled; from step 2 on the shuffle moves the
     // odd steps' notes by 100/256 of a step, and the pulses not at all.
@@ -351,100 +333,10 @@ TEST(SynthMidiNotes, PitchesChannelsAndEndsFollowWhatTheVoicesPlay) {
     EXPECT_EQ(hits[38], 5);
 }
 
-TEST(SynthMidiOut, SameMidiForAnyBlockSizeAndTheSoundUnchanged) {
-    // Pause and resume on frames that every block size reaches at a block's start.
-    const auto run = [](Rig& rig, int blockFrames) {
-        setUpScene(*rig.engine);
-        rig.render(7168 * 2, blockFrames);
-        rig.engine->params.playing.store(false, kRelaxed);
-        rig.render(7168, blockFrames);
-        rig.engine->params.playing.store(true, kRelaxed);
-        rig.render(7168 * 6, blockFrames);
-    };
-    Rig without(false);
-    run(without, 1024);
-    Rig reference;
-    run(reference, 1024);
-    EXPECT_EQ(reference.audio, without.audio); // MIDI never changes the sound
-    EXPECT_GT(reference.pulses().size(), 70u);
-    EXPECT_GT(reference.midi.size(), 180u);
-    for (int blockFrames : {1, 7}) {
-        Rig rig;
-        run(rig, blockFrames);
-        EXPECT_EQ(rig.midi, reference.midi) << blockFrames << "-frame blocks";
-        EXPECT_EQ(rig.audio, reference.audio) << blockFrames << "-frame blocks";
-    }
-}
-
-/// A master that plays a script: transport changes, each Play with the grid of sixteenths it starts
-/// (sixteenth → stream frame), each change told to the engine from `knownAt` on.
-class ScriptedMaster final : public common::StepMaster {
-  public:
-    using Grid = std::function<std::int64_t(std::int64_t)>;
-    struct Cue {
-        common::TransportEvent event;
-        Grid grid;
-        std::int64_t knownAt = 0;
-    };
-
-    explicit ScriptedMaster(double bpm) : bpm_(bpm) {}
-
-    void play(std::int64_t frame, std::int64_t sixteenth, Grid grid, std::int64_t knownAt = 0) {
-        cues_.push_back({{common::TransportEvent::Play, frame, sixteenth}, std::move(grid), knownAt});
-    }
-    void stop(std::int64_t frame) { cues_.push_back({{common::TransportEvent::Stop, frame, 0}, {}, 0}); }
-    /// From the block that begins at or after `knownAt` on, the sixteenths are predicted by `grid`.
-    void revise(std::int64_t knownAt, Grid grid) {
-        revisedAt_ = knownAt;
-        revised_ = std::move(grid);
-    }
-
-    void update(common::MidiBus& bus, int frames) override {
-        blockEnd_ = bus.renderFrame() + frames;
-        if (revised_ && bus.renderFrame() >= revisedAt_)
-            grid_ = &revised_;
-    }
-    bool nextEvent(std::int64_t before, common::TransportEvent& event) override {
-        if (next_ >= cues_.size())
-            return false;
-        const Cue& cue = cues_[next_];
-        if (cue.event.frame >= before || cue.knownAt >= blockEnd_)
-            return false;
-        event = cue.event;
-        if (cue.grid)
-            grid_ = &cue.grid;
-        ++next_;
-        return true;
-    }
-    std::int64_t frameOfSixteenth(std::int64_t sixteenth) const override { return (*grid_)(sixteenth); }
-    double bpm() const override { return bpm_; }
-
-  private:
-    std::vector<Cue> cues_;
-    std::size_t next_ = 0;
-    const Grid* grid_ = nullptr;
-    Grid revised_;
-    std::int64_t revisedAt_ = 0;
-    std::int64_t blockEnd_ = 0;
-    double bpm_;
-};
-
-/// Sixteenths at a steady tempo, sixteenth `at` beginning on frame `frame`.
-ScriptedMaster::Grid steadyGrid(double bpm, std::int64_t frame, std::int64_t at = 0) {
-    return [=](std::int64_t n) { return frame + std::llround(static_cast<double>(n - at) * 661500.0 / bpm); };
-}
-
 /// Sixteenths speeding up from 100 to 140 BPM over the first 32, then steady.
 ScriptedMaster::Grid rampGrid(std::int64_t frame) {
-    auto starts = std::make_shared<std::vector<std::int64_t>>();
-    double at = static_cast<double>(frame);
-    for (int n = 0; n <= 32; ++n) {
-        starts->push_back(std::llround(at));
-        at += 661500.0 / (100.0 + 40.0 * n / 32.0);
-    }
-    return [starts](std::int64_t n) {
-        return n <= 32 ? (*starts)[static_cast<std::size_t>(n)] : starts->back() + (n - 32) * 4725;
-    };
+    return common::test::tempoGrid(
+        [](std::int64_t n) { return 100.0 + 40.0 * std::min<std::int64_t>(n, 32) / 32.0; }, frame);
 }
 
 /// The frames where the engine began its steps (the hat strikes each) and the steps it played there,
@@ -576,12 +468,10 @@ TEST(SynthFollowing, PlayAndStopOnTheirFramesFromTheMastersSixteenth) {
     EXPECT_EQ(rig.midi[0], (Message{playAt, common::midi::kSongPosition, 8, 0}));
     EXPECT_EQ(rig.midi[1], (Message{playAt, common::midi::kContinue, 0, 0}));
     EXPECT_EQ(rig.midi[2], (Message{playAt, common::midi::kClock, 0, 0}));
-    const std::vector<std::int64_t> kicks =
-        rig.framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 36; });
+    const std::vector<std::int64_t> kicks = rig.drum(36);
     ASSERT_FALSE(kicks.empty());
     EXPECT_EQ(kicks.front(), playAt); // step 8 has a kick
-    const std::vector<std::int64_t> hits =
-        rig.framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 39; });
+    const std::vector<std::int64_t> hits = rig.drum(39);
     EXPECT_EQ(hits, (std::vector<std::int64_t>{playAt + 2 * 6615})); // step 10 (sixteenth 14 is step 2)
     EXPECT_EQ(rig.hats().size(), 6u);
 }
@@ -604,8 +494,7 @@ TEST(SynthFollowing, APlayWhilePlayingStopsAndPlaysFromTheNewSixteenth) {
     ASSERT_NE(position, rig.midi.end());
     EXPECT_EQ(*(position + 1), (Message{jump, common::midi::kContinue, 0, 0}));
     // Sixteenth 20 is step 4 of 16, which has the snare.
-    EXPECT_EQ(rig.framesOf([](const Message& m) { return isNoteOn(m) && m.status == 0x99 && m.data1 == 38; }),
-              (std::vector<std::int64_t>{jump}));
+    EXPECT_EQ(rig.drum(38), (std::vector<std::int64_t>{jump}));
     EXPECT_EQ(rig.engine->params.playingStep.load(), 4);
 }
 
@@ -625,31 +514,41 @@ TEST(SynthFollowing, APlayHeardLateStartsOnTheBlocksFirstFrame) {
     EXPECT_EQ(starts[1], grid(3)); // the shortened step ends on the master's next sixteenth
 }
 
-TEST(SynthFollowing, SameSoundAndMidiForAnyBlockSize) {
-    const auto run = [](Rig& rig, ScriptedMaster& master, int blockFrames) {
-        setUpScene(*rig.engine, 100);
-        master.play(777, 0, rampGrid(777));
-        // A stop holds the last frame until its block ends, as the engine's own does: on a frame where
-        // every block size begins a block, so that the outputs can be compared.
-        master.stop(7168 * 8);
-        master.play(70003, 8, steadyGrid(123.0, 70003, 8));
-        rig.engine->setMaster(&master);
-        rig.render(7168 * 16, blockFrames);
-    };
-    Rig reference;
-    ScriptedMaster referenceMaster(100.0);
-    run(reference, referenceMaster, 1024);
-    EXPECT_GT(reference.pulses().size(), 100u);
-    Rig withoutBus(false); // the master's frames are then counted by the engine
-    ScriptedMaster masterWithoutBus(100.0);
-    run(withoutBus, masterWithoutBus, 1024);
-    EXPECT_EQ(withoutBus.audio, reference.audio);
-    for (int blockFrames : {1, 7}) {
-        Rig rig;
+TEST(SynthMidiOut, SameMidiAndSoundForAnyBlockSizeOnItsOwnClockOrFollowingAndTheSoundUnchangedByIt) {
+    // Pauses and stops on frames where every block size begins a block, so that the outputs compare.
+    const auto run = [](Rig& rig, bool following, int blockFrames) {
         ScriptedMaster master(100.0);
-        run(rig, master, blockFrames);
-        EXPECT_EQ(rig.midi, reference.midi) << blockFrames << "-frame blocks";
-        EXPECT_EQ(rig.audio, reference.audio) << blockFrames << "-frame blocks";
+        setUpScene(*rig.engine, following ? 100 : 77);
+        if (!following) {
+            rig.render(7168 * 2, blockFrames);
+            rig.engine->params.playing.store(false, kRelaxed);
+            rig.render(7168, blockFrames);
+            rig.engine->params.playing.store(true, kRelaxed);
+            rig.render(7168 * 6, blockFrames);
+            return;
+        }
+        master.play(777, 0, rampGrid(777));
+        master.stop(7168 * 8); // the last frame held until the block ends, as the engine's own stop does
+        master.play(70003, 8, steadyGrid(123.0, 70003, 8));
+        rig.engine->setMaster(&master); // without a bus the engine counts the master's frames itself
+        rig.render(7168 * 16, blockFrames);
+        rig.engine->setMaster(nullptr);
+    };
+    for (const bool following : {false, true}) {
+        SCOPED_TRACE(following ? "following" : "own clock");
+        Rig without(false);
+        run(without, following, 1024);
+        Rig reference;
+        run(reference, following, 1024);
+        EXPECT_EQ(reference.audio, without.audio);
+        EXPECT_GT(reference.pulses().size(), 70u);
+        EXPECT_GT(reference.midi.size() - reference.pulses().size(), 100u); // the notes too
+        for (const int blockFrames : {1, 7}) {
+            Rig rig;
+            run(rig, following, blockFrames);
+            EXPECT_EQ(rig.midi, reference.midi) << blockFrames << "-frame blocks";
+            EXPECT_EQ(rig.audio, reference.audio) << blockFrames << "-frame blocks";
+        }
     }
 }
 

@@ -4,9 +4,9 @@
 #include "zintor/engine/SynthEngine.h"
 
 #include "common/MidiBus.h"
-#include "common/StepMaster.h"
 #include "common/WavRecorder.h"
 #include "common/tests/AllocationCounter.h"
+#include "common/tests/ScriptedMaster.h"
 
 #include <gtest/gtest.h>
 
@@ -74,27 +74,6 @@ TEST(SynthEngineRender, AllocatesNothingStoppedPlayingServingChangesOrRecording)
     std::remove(path.c_str());
 }
 
-/// A master that plays for 9000 frames at 100 BPM, then stops for 3000, over and over.
-struct TwoTempoMaster final : common::StepMaster {
-    void update(common::MidiBus& bus, int frames) override { end = bus.renderFrame() + frames; }
-    bool nextEvent(std::int64_t before, common::TransportEvent& event) override {
-        const std::int64_t at = next / 2 * 12000 + (next % 2) * 9000;
-        if (at >= before || at >= end)
-            return false;
-        event = {next % 2 == 0 ? common::TransportEvent::Play : common::TransportEvent::Stop, at, next};
-        origin = at - next * 6615;
-        ++next;
-        ++events;
-        return true;
-    }
-    std::int64_t frameOfSixteenth(std::int64_t n) const override { return origin + n * 6615; }
-    double bpm() const override { return 100.0; }
-    std::int64_t end = 0;
-    std::int64_t next = 0;
-    std::int64_t origin = 0;
-    int events = 0;
-};
-
 TEST(SynthEngineRender, AllocatesNothingSendingMidiOrFollowingAMaster) {
     ASSERT_TRUE(common::test::allocationCounterWorks());
     auto engine = std::make_unique<SynthEngine>();
@@ -122,7 +101,14 @@ TEST(SynthEngineRender, AllocatesNothingSendingMidiOrFollowingAMaster) {
     EXPECT_GT(bus->renderFrame(), 0);
 
     // Following a master's sixteenths, through its starts and stops.
-    TwoTempoMaster master;
+    // A master at 100 BPM playing for 9000 frames and stopping for 3000, over and over.
+    common::test::ScriptedMaster master(100.0);
+    int cues = 0;
+    for (std::int64_t at = bus->renderFrame(); at < bus->renderFrame() + 40 * 3 * 1000;
+         at += 12000, cues += 2) {
+        master.play(at, cues, common::test::steadyGrid(100.0, at, cues));
+        master.stop(at + 9000);
+    }
     engine->setMaster(&master);
     calls = 0;
     for (int round = 0; round < 40; ++round) {
@@ -131,7 +117,7 @@ TEST(SynthEngineRender, AllocatesNothingSendingMidiOrFollowingAMaster) {
         }
     }
     EXPECT_EQ(calls, 0);
-    EXPECT_GE(master.events, 4);
+    EXPECT_GE(master.taken(), 4u);
     EXPECT_EQ(bus->dropped(), 0u);
 }
 

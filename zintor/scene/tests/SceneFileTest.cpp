@@ -112,7 +112,6 @@ TEST_F(SceneFiles, BadFilesAreRefusedWithAMessageAndChangeNothing) {
         {"a Vexla scene", R"({"format": "Vexla scene", "version": 1, "controls": {}})", "Vexla scene"},
         {"no format", R"({"version": 1})", "no format"},
         {"newer version", edited([](auto& j) { j["version"] = 2; }), "newer format"},
-        {"step count too high", edited([](auto& j) { j["controls"]["stepCount"] = 257; }), "stepCount"},
         {"tempo too fast", edited([](auto& j) { j["controls"]["samplesPerStep"] = 645; }), "out of range"},
         {"note out of range", edited([](auto& j) { j["subBass"]["notes"][17] = 100; }), "notes[17]"},
         {"staccato not 0 or 1", edited([](auto& j) { j["synthLine1"]["staccato"][0] = 2; }), "staccato[0]"},

@@ -64,6 +64,7 @@ TEST(MidiAllocation, TheAudioThreadsMidiWorkAllocatesNothing) {
     });
     EXPECT_EQ(counted.allocations, 0);
     EXPECT_EQ(counted.frees, 0);
+    EXPECT_EQ(counted.locks, 0);
     EXPECT_GT(sum, 0);
     EXPECT_GT(follower->bpm(), 0.0);
 }

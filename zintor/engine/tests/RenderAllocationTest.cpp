@@ -1,4 +1,4 @@
-// The render allocates and frees nothing, stopped or playing, while it serves posted changes, while a
+// The render allocates, frees and locks nothing, stopped or playing, while it serves posted changes, while a
 // recording runs and while it sends MIDI or follows a master: every allocator call made on the rendering
 // thread is counted around renderBlock().
 #include "zintor/engine/SynthEngine.h"
@@ -29,7 +29,7 @@ long renderCounted(SynthEngine& engine, std::vector<std::int16_t>& buffer, int b
         for (int block = 0; block < blocks; ++block)
             engine.renderBlock(buffer.data(), static_cast<int>(buffer.size()) * 2);
     });
-    return count.allocations + count.frees;
+    return count.allocations + count.frees + count.locks;
 }
 
 TEST(SynthEngineRender, AllocatesNothingStoppedPlayingServingChangesOrRecording) {

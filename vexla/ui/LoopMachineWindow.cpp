@@ -636,7 +636,8 @@ void LoopMachineWindow::setClockSource(common::ClockSource source) {
     const bool wasLeading = audio::PlaySync::leadsTransport(settings_.clockSource);
     settings_.clockSource = source;
     engine_.setMaster(midi_.master(source));
-    audio_.leadTransport(leads);
+    if (leads != wasLeading)
+        audio_.leadTransport(leads);
     if (leads && !wasLeading && runButton_ && runButton_->isChecked())
         audio_.rollTransport(true); // running already: the transport rolls with it
     // Leading the transport, the tempo is this program's to set.

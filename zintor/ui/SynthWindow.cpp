@@ -484,7 +484,8 @@ void SynthWindow::setClockSource(common::ClockSource source) {
     clockSource_ = source;
     engine_.setMaster(midi_.master(source));
     stream_.leadTransport = leads;
-    audio_.leadTransport(leads);
+    if (leads != wasLeading)
+        audio_.leadTransport(leads);
     if (leads && !wasLeading && playButton_->isChecked())
         audio_.rollTransport(true); // playing already: the transport rolls with it
     // Leading the transport, the tempo is this program's to set.

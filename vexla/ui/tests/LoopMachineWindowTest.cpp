@@ -295,6 +295,24 @@ class LoopMachineWindowTest : public QObject {
             QCOMPARE(m_->engine->requestPending(kRequests[i]), i == pressed);
     }
 
+    // Leading the transport: the tempo stays the user's, Run starts the transport from the top and stops
+    // it, and a stream opened then leads it; following, the tempo is the master's and nothing rolls.
+    void leadingJackTransport() {
+        m_->window->setClockSource(common::ClockSource::JackTimebase);
+        QVERIFY(slider("tempoSlider")->isEnabled());
+        click("runButton");
+        click("runButton");
+        QCOMPARE(m_->audio.transportCalls, (QStringList{"lead", "roll from start", "halt"}));
+        AudioSettings leading;
+        leading.clockSource = common::ClockSource::JackTimebase;
+        QVERIFY(streamSettings(leading).leadTransport && !streamSettings(AudioSettings{}).leadTransport);
+        m_->audio.transportCalls.clear();
+        m_->window->setClockSource(common::ClockSource::JackTransport);
+        QVERIFY(!slider("tempoSlider")->isEnabled());
+        click("runButton");
+        QCOMPARE(m_->audio.transportCalls, QStringList{"follow"});
+    }
+
     void runTogglesAndTheLampsFollowTheirTimers() {
         auto* run = find<QPushButton>("runButton");
         click("runButton");

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,6 +63,7 @@ class SynthWindowTest : public QObject {
     void layoutIsTidyAndAccessible();
     void inertControlsAndAbout();
     void everyTableRowHasItsSlider();
+    void leadingJackTransport();
 };
 
 void SynthWindowTest::slidersApplyWhenFirstShown() {
@@ -391,6 +393,36 @@ void SynthWindowTest::everyTableRowHasItsSlider() {
         slider->setValue(c.highestPosition);
         QCOMPARE(c.access.load(*rig.engine), double(c.value(c.highestPosition)));
     }
+}
+
+// Leading the transport: the tempo stays the user's, Play rolls and halts the transport; following it, the
+// tempo is the master's; back on its own clock, nothing leads.
+void SynthWindowTest::leadingJackTransport() {
+    Rig rig;
+    auto* clock = rig.child<QComboBox>("clockList");
+    auto* bpm = rig.child<QLineEdit>("bpmEdit");
+    auto* play = rig.child<QPushButton>("playButton");
+    QCOMPARE(clock->itemText(static_cast<int>(common::ClockSource::JackTransport)),
+             QString("JACK transport"));
+    if (play->isChecked())
+        QTest::mouseClick(play, Qt::LeftButton);
+    rig.audio.calls.clear();
+
+    clock->setCurrentIndex(static_cast<int>(common::ClockSource::JackTimebase));
+    QVERIFY(bpm->isEnabled());
+    QCOMPARE(rig.audio.calls, QStringList{"lead"});
+    QTest::mouseClick(play, Qt::LeftButton);
+    QTest::mouseClick(play, Qt::LeftButton);
+    QCOMPARE(rig.audio.calls, (QStringList{"lead", "roll", "halt"}));
+    QVERIFY(rig.audio.settings.transport != nullptr); // the stream hears the transport
+
+    rig.audio.calls.clear();
+    clock->setCurrentIndex(static_cast<int>(common::ClockSource::JackTransport));
+    QVERIFY(!bpm->isEnabled());
+    QTest::mouseClick(play, Qt::LeftButton);
+    QCOMPARE(rig.audio.calls, QStringList{"follow"}); // only a leader rolls the transport
+    clock->setCurrentIndex(static_cast<int>(common::ClockSource::Internal));
+    QVERIFY(bpm->isEnabled());
 }
 
 QTEST_MAIN(SynthWindowTest)

@@ -73,6 +73,7 @@ struct DrivenTransport {
     double bpm = 120.0;
     double beatType = 4.0;
     double ownFrames = 5000.0;
+    double songOffset = 0.0; // sixteenths the master's song lies ahead of its frames
     std::vector<TransportEvent> events;
 
     DrivenTransport() {
@@ -82,7 +83,7 @@ struct DrivenTransport {
 
     /// Where the master's song is at a transport frame, in sixteenths.
     double sixteenthAt(std::uint32_t frame) const {
-        return frame * bpm * (16.0 / beatType) / (60.0 * 44100.0);
+        return songOffset + frame * bpm * (16.0 / beatType) / (60.0 * 44100.0);
     }
 
     void cycle() {
@@ -191,6 +192,26 @@ TEST(FollowingJackTransport, ALocateWhileRollingPlaysFromTheNewSixteenthAndAStop
     ASSERT_EQ(t.events.size(), 5u);
     EXPECT_EQ(t.events[4].frame, at);
     EXPECT_EQ(t.events[4].sixteenth, 16);
+}
+
+TEST(FollowingJackTransport,
+     AMasterThatMovesItsSongUnderRunningFramesIsPlayedFromThereAndSmallSlipsCorrected) {
+    DrivenTransport t;
+    t.rolling = true;
+    t.run(40);
+    // A fifth of a sixteenth: the steps move over, nothing starts again.
+    t.songOffset = 0.2;
+    t.run(10);
+    EXPECT_EQ(t.events.size(), 1u);
+    const double n = std::ceil(t.sixteenthAt(t.position));
+    EXPECT_NEAR(static_cast<double>(t.follower.frameOfSixteenth(static_cast<std::int64_t>(n))),
+                static_cast<double>(t.streamFrameOf((n - 0.2) * 5512.5)), 1.0);
+    // A bar on (a master looping back, say): played from its next sixteenth.
+    t.songOffset = 16.2;
+    t.run(1);
+    ASSERT_EQ(t.events.size(), 2u);
+    EXPECT_EQ(t.events[1].kind, TransportEvent::Play);
+    EXPECT_EQ(t.events[1].sixteenth, static_cast<std::int64_t>(n) + 16);
 }
 
 TEST(FollowingJackTransport, TheSameEventsAndSixteenthsWhateverTheBlockHolds) {

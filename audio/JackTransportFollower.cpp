@@ -13,6 +13,9 @@ constexpr double kOnTheFrame = 0.5;
 /// Observations further than this from where the song was expected to be (in sixteenths) are a jump
 /// of the timebase master's song, played from there; closer ones only correct the position.
 constexpr double kJump = 0.5;
+/// A transport up to this many sixteenths further on than the frames since the period before is taken
+/// for periods missed, not for a locate.
+constexpr double kMissedSixteenths = 0.5;
 /// Predictions further than this many frames away are held there: far beyond any song, and the
 /// rounding to an integer stays defined.
 constexpr double kFarthestFrames = 1e15;
@@ -35,10 +38,13 @@ void JackTransportFollower::update(common::MidiBus& /*bus*/, int /*frames*/) {
 void JackTransportFollower::take(const TransportPeriod& period) {
     if (period.frameRate > 0.0)
         frameRate_ = period.frameRate;
-    // Rolling on from the period before, or located (by anyone, while it rolled).
+    // Rolling on from the period before, or located (by anyone, while it rolled). A little ahead is
+    // periods this client missed (the server went on without it): the song goes on where the transport
+    // is, with no new start.
     const auto elapsed = static_cast<std::uint32_t>(period.streamFrame - lastStreamFrame_);
+    const auto ahead = static_cast<std::int32_t>(period.position - (lastPosition_ + elapsed));
     const bool onFromBefore =
-        heard_ && rolling_ && period.rolling && period.position == lastPosition_ + elapsed;
+        heard_ && rolling_ && period.rolling && ahead >= 0 && ahead <= kMissedSixteenths * fps_;
     if (period.rolling) {
         std::int64_t frame = 0;
         double low = 0.0, high = 0.0, fps = 0.0;
@@ -62,9 +68,9 @@ void JackTransportFollower::take(const TransportPeriod& period) {
                 if (std::abs((low + high) / 2.0 - expected) > kJump)
                     play(period.streamFrame); // the master moved its song while the frames ran on
             }
-        } else if (fps != fps_) {
-            // The program's own tempo changed: the song goes on from where it is.
-            const double at = positionAt(period.streamFrame);
+        } else if (fps != fps_ || ahead != 0) {
+            // The program's own tempo changed, or periods were missed: the song goes on from where it is.
+            const double at = positionAt(period.streamFrame) + ahead / fps_;
             anchor(period.streamFrame, at, at, fps);
         }
     } else if (sounding_) {

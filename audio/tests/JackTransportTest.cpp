@@ -214,6 +214,23 @@ TEST(FollowingJackTransport,
     EXPECT_EQ(t.events[1].sixteenth, static_cast<std::int64_t>(n) + 16);
 }
 
+TEST(FollowingJackTransport, PeriodsThisClientMissedMoveTheStepsOnWithoutAStartAgain) {
+    for (const bool master : {true, false}) {
+        DrivenTransport t;
+        t.master = master;
+        t.ownFrames = 5512.5;
+        t.rolling = true;
+        t.run(40);
+        t.position += 512; // two periods the server ran without this client
+        const std::int64_t frame = t.streamFrame;
+        const double n = std::ceil(t.sixteenthAt(t.position));
+        t.run(20);
+        EXPECT_EQ(t.events.size(), 1u) << "started again after missed periods";
+        EXPECT_NEAR(static_cast<double>(t.follower.frameOfSixteenth(static_cast<std::int64_t>(n))),
+                    frame + std::ceil(n * 5512.5) - (t.position - 20 * 256), 1.0);
+    }
+}
+
 TEST(FollowingJackTransport, TheSameEventsAndSixteenthsWhateverTheBlockHolds) {
     const auto script = [](int periodsABlock) {
         DrivenTransport t;

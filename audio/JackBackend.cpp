@@ -215,7 +215,6 @@ class JackBackend final : public Backend {
         const jack_transport_state_t state = jack_transport_query(client_, &position);
         TransportPeriod period;
         period.streamFrame = streamFrame_;
-        period.frames = static_cast<int>(frameCount);
         period.rolling = state == JackTransportRolling;
         period.position = position.frame;
         period.frameRate = position.frame_rate;

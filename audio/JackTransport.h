@@ -41,7 +41,6 @@ Bbt bbtOfSixteenth(double sixteenth, double bpm, double ticksPerBeat = 1920.0);
 /// What one period's query of the transport said.
 struct TransportPeriod {
     std::int64_t streamFrame = 0; ///< the stream frame (the MIDI bus's) of the period's first frame
-    int frames = 0;               ///< the period's length
     bool rolling = false;         ///< rolling (starting counts as stopped: its frame does not move)
     std::uint32_t position = 0;   ///< the transport's frame at the period's first frame
     double frameRate = 0.0;       ///< the transport's frames a second

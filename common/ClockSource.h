@@ -22,7 +22,7 @@ inline constexpr std::array<ClockSourceName, 4> kClockSources{{
     {ClockSource::MidiClock, "midi", "MIDI clock"},
     {ClockSource::JackTransport, "jack", "JACK transport"},
     // Follows the transport's start, stop and locate too, but gives it the tempo and the bars.
-    {ClockSource::JackTimebase, "jack-master", "JACK transport (timebase master)"},
+    {ClockSource::JackTimebase, "jack-master", "JACK transport (master)"},
 }};
 
 // The window's list shows the table in the enum's order: the row of a source is its value.

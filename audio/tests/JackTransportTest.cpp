@@ -89,7 +89,6 @@ struct DrivenTransport {
     void cycle() {
         audio::TransportPeriod p;
         p.streamFrame = streamFrame;
-        p.frames = period;
         p.rolling = rolling;
         p.position = position;
         p.frameRate = 44100.0;

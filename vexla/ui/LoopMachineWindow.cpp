@@ -74,10 +74,14 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     initSlot(engine_.slicerSlot);
     engine_.setRecorder(&recorder_); // before any stream runs
     engine_.setMidi(&midi_.bus);
-    // A step lasts samplesPerStep + 1 frames: the tempo JACK transport hears while this program leads it.
+    // The tempo the display shows, in frames a sixteenth: what JACK transport hears while this program
+    // leads it, and what it follows without a timebase master. A followed tempo then maps back onto the
+    // same slider position, so that the window cannot walk the tempo away a step at each refresh.
     midi_.transport.setOwnTempo(
         [](const void* engine) {
-            return static_cast<const LoopEngine*>(engine)->params.samplesPerStep.load(kRelaxed) + 1.0;
+            const int samplesPerStep =
+                static_cast<const LoopEngine*>(engine)->params.samplesPerStep.load(kRelaxed);
+            return 44100.0 * 60.0 * samplesPerStep / kTempoConstant;
         },
         &engine_);
 

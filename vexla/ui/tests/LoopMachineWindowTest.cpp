@@ -311,6 +311,13 @@ class LoopMachineWindowTest : public QObject {
         QVERIFY(!slider("tempoSlider")->isEnabled());
         click("runButton");
         QCOMPARE(m_->audio.transportCalls, QStringList{"follow"});
+        // No timebase master: the tempo followed is the window's own, and the refreshes leave it there.
+        const int tempo = slider("tempoSlider")->value();
+        for (int refresh = 0; refresh < 3; ++refresh) {
+            play(1024);
+            QTest::qWait(LoopMachineWindow::kStatusTimerMs + 50);
+        }
+        QCOMPARE(slider("tempoSlider")->value(), tempo);
     }
 
     void runTogglesAndTheLampsFollowTheirTimers() {

@@ -421,6 +421,13 @@ void SynthWindowTest::leadingJackTransport() {
     QVERIFY(!bpm->isEnabled());
     QTest::mouseClick(play, Qt::LeftButton);
     QCOMPARE(rig.audio.calls, QStringList{"follow"}); // only a leader rolls the transport
+    // No timebase master: the tempo followed is the window's own, and the refreshes leave it there.
+    const QString tempo = bpm->text();
+    for (int refresh = 0; refresh < 3; ++refresh) {
+        rig.audio.renderOnce();
+        QTest::qWait(550); // a refresh of the followed tempo
+    }
+    QCOMPARE(bpm->text(), tempo);
     clock->setCurrentIndex(static_cast<int>(common::ClockSource::Internal));
     QVERIFY(bpm->isEnabled());
 }

@@ -187,7 +187,7 @@ class JackBackend final : public Backend {
     /// frames. The source renders ahead by up to its block: later messages wait for their period.
     static int process(jack_nframes_t frameCount, void* arg) {
         auto* self = static_cast<JackBackend*>(arg);
-        self->queryTransport(frameCount);
+        self->queryTransport();
         self->receiveMidi(frameCount);
         auto* left = static_cast<float*>(jack_port_get_buffer(self->left_, frameCount));
         auto* right = static_cast<float*>(jack_port_get_buffer(self->right_, frameCount));
@@ -208,7 +208,7 @@ class JackBackend final : public Backend {
     }
 
     /// What the transport does in this period, for the master the render may follow (before the render).
-    void queryTransport(jack_nframes_t frameCount) {
+    void queryTransport() {
         if (!transport_)
             return;
         jack_position_t position;

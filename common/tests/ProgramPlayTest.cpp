@@ -394,6 +394,59 @@ TEST_F(ProgramPlay, FollowingJackTransportItStartsMovesAndStopsWithItOnTheMaster
     EXPECT_LE(worst, 2.0);
 }
 
+TEST_F(ProgramPlay, FollowingJackTransportWithoutATimebaseMasterItCountsItsOwnSixteenthsFromFrameZero) {
+    if (!startServer())
+        GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
+    // The program's own step: Vexla's lasts samplesPerStep + 1 frames, Zintor's samplesPerStep.
+    const double ownStep = std::string(PROGRAM_NAME) == "vexla" ? 5001.0 : 5000.0;
+    TransportClient transport(name_);
+    MidiPeer peer(name_);
+    ASSERT_TRUE(transport.ok() && peer.ok());
+    Program play(
+        {"--play", "--seconds", "20", "--device", "jack", "--sync", "jack", "--seed", "3", "--block", "256"},
+        name_);
+    ASSERT_TRUE(peer.listenTo(std::string(PROGRAM_NAME) + ":midi_out")) << play.err();
+    std::this_thread::sleep_for(500ms);
+    const int xrunsBefore = peer.xruns();
+    constexpr std::uint32_t kFrom = 12345; // within the third sixteenth: the fourth is the first played
+    transport.locate(kFrom);
+    std::this_thread::sleep_for(100ms);
+    transport.start();
+    std::this_thread::sleep_for(2s);
+    transport.stop();
+    std::this_thread::sleep_for(300ms);
+    const int missed = peer.xruns() - xrunsBefore;
+    play.signal(SIGTERM);
+    play.wait();
+    const std::vector<TransportClient::Period> periods = transport.periods();
+    const std::vector<MidiPeer::Message> heard = peer.received();
+
+    const std::size_t started = firstPeriod(periods, 0, [](const auto& p) { return p.rolling; });
+    ASSERT_LT(started, periods.size()) << "the transport never rolled";
+    ASSERT_EQ(periods[started].position, kFrom);
+    const std::size_t stopped = firstPeriod(periods, started, [](const auto& p) { return !p.rolling; });
+    ASSERT_LT(stopped, periods.size());
+    const std::int64_t zero = periods[started].frame - kFrom; // where the transport's frame 0 would lie
+    const std::int64_t resumed = firstAtOrAfter(heard, 0xFB, 0);
+    double worst = 0.0;
+    int sixteenths = 0;
+    std::vector<std::int64_t> pulses;
+    for (std::int64_t f : framesOf(heard, 0xF8))
+        if (f >= resumed && f < periods[stopped].frame)
+            pulses.push_back(f);
+    for (std::size_t k = 0; k < pulses.size(); k += 6, ++sixteenths)
+        worst = std::max(worst, std::abs(static_cast<double>(pulses[k] - zero) -
+                                         std::ceil((3.0 + static_cast<double>(k / 6)) * ownStep)));
+    RecordProperty("worstFrames", std::to_string(worst));
+    const bool onTime =
+        resumed == zero + static_cast<std::int64_t>(3 * ownStep) && worst <= 1.0 && sixteenths > 12;
+    if (!onTime && missed > 0)
+        GTEST_SKIP() << "the server missed " << missed << " cycles (a loaded machine without real-time)";
+    EXPECT_EQ(resumed, zero + static_cast<std::int64_t>(3 * ownStep)) << "not on the fourth sixteenth";
+    EXPECT_GT(sixteenths, 12);
+    EXPECT_LE(worst, 1.0);
+}
+
 TEST_F(ProgramPlay, LeadingJackTransportItRollsItWithItsTempoAndBarsThatKeepTimeWithItsClock) {
     if (!startServer())
         GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";

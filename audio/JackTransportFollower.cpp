@@ -23,7 +23,7 @@ constexpr std::int64_t kFarthestSixteenth = std::int64_t{1} << 40;
 
 } // namespace
 
-void JackTransportFollower::update(common::MidiBus& /*bus*/, int /*frames*/) {
+void JackTransportFollower::update(common::MidiBus& bus, int /*frames*/) {
     if (transport_.generation() != generation_) {
         // A new stream: its frames count on, but nothing plays until its transport is heard rolling.
         generation_ = transport_.generation();
@@ -33,6 +33,29 @@ void JackTransportFollower::update(common::MidiBus& /*bus*/, int /*frames*/) {
     TransportPeriod period;
     while (transport_.take(period))
         take(period);
+    settleLateEvents(bus.renderFrame());
+}
+
+/// Changes the render hears late (it followed another clock meanwhile, or its blocks are long): only the
+/// newest matters, and a Play a sixteenth or more late starts on the next sixteenth rather than have the
+/// render rush through the ones it missed.
+void JackTransportFollower::settleLateEvents(std::int64_t blockStart) {
+    int late = 0;
+    while (late < eventCount_ &&
+           events_[static_cast<std::size_t>((eventHead_ + late) % kEventCapacity)].frame < blockStart)
+        ++late;
+    if (late > 1) {
+        eventHead_ = (eventHead_ + late - 1) % kEventCapacity;
+        eventCount_ -= late - 1;
+    }
+    common::TransportEvent& oldest = events_[static_cast<std::size_t>(eventHead_)];
+    if (late > 0 && eventCount_ == 1 && oldest.kind == common::TransportEvent::Play &&
+        static_cast<double>(blockStart - oldest.frame) >= fps_) {
+        const double earliest = low_ + static_cast<double>(blockStart - anchorFrame_) / fps_;
+        oldest.sixteenth = std::max<std::int64_t>(
+            static_cast<std::int64_t>(std::ceil(std::clamp(earliest - kOnTheFrame / fps_, -1e12, 1e12))), 0);
+        oldest.frame = std::max(blockStart, frameOfSixteenth(oldest.sixteenth));
+    }
 }
 
 void JackTransportFollower::take(const TransportPeriod& period) {

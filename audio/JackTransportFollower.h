@@ -27,6 +27,7 @@ class JackTransportFollower final : public common::StepMaster, common::NoCopy {
 
   private:
     void take(const TransportPeriod& period);
+    void settleLateEvents(std::int64_t blockStart);
     /// Where the period puts the song (sixteenths at `frame`, within [low, high]) and its tempo.
     bool observe(const TransportPeriod& period, std::int64_t& frame, double& low, double& high, double& fps);
     void anchor(std::int64_t frame, double low, double high, double fps);

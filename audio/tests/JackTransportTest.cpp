@@ -116,6 +116,8 @@ struct DrivenTransport {
         }
     }
     void update() {
+        // The render's block begins with the newest period.
+        bus.endBlock(static_cast<int>(streamFrame - period - bus.renderFrame()));
         follower.update(bus, period);
         TransportEvent event;
         while (follower.nextEvent(common::MidiBus::kEndOfTime, event))
@@ -228,6 +230,22 @@ TEST(FollowingJackTransport, PeriodsThisClientMissedMoveTheStepsOnWithoutAStartA
         EXPECT_NEAR(static_cast<double>(t.follower.frameOfSixteenth(static_cast<std::int64_t>(n))),
                     frame + std::ceil(n * 5512.5) - (t.position - 20 * 256), 1.0);
     }
+}
+
+TEST(FollowingJackTransport, APlayHeardSixteenthsLateStartsOnTheNextSixteenthNotOnTheOldOne) {
+    DrivenTransport t;
+    t.rolling = true;
+    for (int i = 0; i < 100; ++i) // the render followed another clock meanwhile
+        t.cycle();
+    t.update();
+    ASSERT_EQ(t.events.size(), 1u);
+    const std::int64_t blockStart = t.streamFrame - t.period;
+    const double n = std::ceil(t.sixteenthAt(t.position - t.period));
+    EXPECT_EQ(t.events[0].kind, TransportEvent::Play);
+    EXPECT_EQ(t.events[0].sixteenth, static_cast<std::int64_t>(n));
+    EXPECT_GE(t.events[0].frame, blockStart);
+    EXPECT_NEAR(static_cast<double>(t.events[0].frame), static_cast<double>(t.streamFrameOf(n * 5512.5)),
+                12.0);
 }
 
 TEST(FollowingJackTransport, TheSameEventsAndSixteenthsWhateverTheBlockHolds) {

@@ -56,8 +56,8 @@ class Output {
     virtual float cpuLoadPercent() = 0;
     /// Readable names of the output devices, in index order.
     virtual std::vector<std::string> deviceNames() = 0;
-    /// JACK: leads the transport as its timebase master, or stops leading, from now on (also after a
-    /// restart). A device without a transport ignores it.
+    /// JACK: the stream that plays leads the transport as its timebase master, or stops leading (a new
+    /// stream leads as its settings say). A device without a transport ignores it.
     virtual void leadTransport(bool lead) { (void)lead; }
     /// JACK: starts the transport (from its frame 0 when `fromStart`) or stops it, as a program that
     /// leads it starts or stops playing. A device without a transport ignores it.

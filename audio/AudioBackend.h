@@ -13,6 +13,8 @@ class MidiBus;
 
 namespace audio {
 
+class JackTransport;
+
 /// Fills frameCount interleaved signed 16-bit stereo frames (native byte order) into out.
 /// Audio thread only; never allocates, never blocks.
 using PullFunction = void (*)(std::int16_t* out, int frameCount, void* context);
@@ -26,6 +28,11 @@ struct DeviceRequest {
     /// JACK: the render's MIDI, both ways, on the client's "midi_out" and "midi_in" ports; emptied when
     /// the device opens, whose first frame is then the render's next. Null: the MIDI ports stay quiet.
     common::MidiBus* midi = nullptr;
+    /// JACK: where each period's look at the transport goes (its frames the MIDI bus's stream frames, so
+    /// it needs `midi`), emptied when the device opens. Null: the transport is not looked at.
+    JackTransport* transport = nullptr;
+    /// JACK: be the transport's timebase master, with bar, beat and tempo from `transport`'s own tempo.
+    bool leadTransport = false;
 };
 
 class Backend {
@@ -49,6 +56,11 @@ class Backend {
     /// True once the opened device has said it is gone (a JACK server that shut down), so that the
     /// output need not wait for its callbacks to stop. Window thread.
     virtual bool lost() { return false; }
+    /// JACK: becomes the transport's timebase master, or gives it up, while the device plays; a device
+    /// without a transport ignores it. Window thread.
+    virtual void leadTransport(bool /*lead*/) {}
+    /// JACK: starts the transport (from frame 0 when `fromStart`) or stops it. Window thread.
+    virtual void rollTransport(bool /*roll*/, bool /*fromStart*/) {}
 };
 
 /// The paced null output: a thread that pulls frames in real time and throws them away.

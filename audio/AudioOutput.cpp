@@ -74,6 +74,24 @@ std::vector<std::string> AudioOutput::deviceNames() {
     return names;
 }
 
+void AudioOutput::leadTransport(bool lead) {
+    settings_.leadTransport = lead;
+    onDevice([lead](Backend& device) { device.leadTransport(lead); });
+}
+
+void AudioOutput::rollTransport(bool roll, bool fromStart) {
+    onDevice([roll, fromStart](Backend& device) { device.rollTransport(roll, fromStart); });
+}
+
+/// A call into the device that plays, if one does; one that does not return leaves the devices behind.
+void AudioOutput::onDevice(const std::function<void(Backend&)>& call) {
+    if (!link_ || running_ != devices_.get() || devicesWedged_)
+        return;
+    Backend* device = running_;
+    if (!runBounded([device, call] { call(*device); }, timeout_))
+        devicesWedged_ = true; // the lost device is noticed and replaced at the next poll
+}
+
 bool AudioOutput::playsSilently() const {
     return link_ && running_ == silent_.get();
 }
@@ -93,6 +111,8 @@ DeviceRequest AudioOutput::request() const {
     const char* noAutoConnect = std::getenv("VZ_JACK_NO_AUTOCONNECT");
     request.autoConnect = settings_.autoConnect && !(noAutoConnect && std::string(noAutoConnect) == "1");
     request.midi = settings_.midi;
+    request.transport = settings_.transport;
+    request.leadTransport = settings_.leadTransport;
     return request;
 }
 

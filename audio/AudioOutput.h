@@ -7,6 +7,7 @@
 #include "audio/SilenceWatch.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ class AudioOutput final : public Output {
     void stop() override;
     float cpuLoadPercent() override;
     std::vector<std::string> deviceNames() override;
+    void leadTransport(bool lead) override;
+    void rollTransport(bool roll, bool fromStart = false) override;
 
     /// True while the silent output stands in for a device that is missing, failed or was lost.
     bool playsSilently() const;
@@ -50,6 +53,7 @@ class AudioOutput final : public Output {
     SilenceWatch::Clock::duration lostAfter() const;
     void releaseDevices();
     void report(const std::string& line);
+    void onDevice(const std::function<void(Backend&)>& call);
 
     std::string jackClientName_;
     std::unique_ptr<Backend> devices_;

@@ -2,14 +2,18 @@
 // and the device list that puts it after PortAudio's devices when a JACK server answers.
 #include "audio/AudioBackend.h"
 #include "audio/Bounded.h"
+#include "audio/JackTransport.h"
+#include "audio/TransportLead.h"
 
 #include "common/MidiBus.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <jack/transport.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -101,6 +105,9 @@ class JackBackend final : public Backend {
             midi_->restart();
             streamFrame_ = midi_->renderFrame();
         }
+        transport_ = midi_ ? request.transport : nullptr;
+        if (transport_)
+            transport_->restart();
         shutDown_ = false;
         jack_set_process_callback(client_, &JackBackend::process, this);
         jack_on_shutdown(client_, &JackBackend::serverGone, this);
@@ -111,15 +118,43 @@ class JackBackend final : public Backend {
         }
         if (request.autoConnect)
             connectToPlayback();
+        if (request.leadTransport)
+            leadTransport(true);
         return true;
     }
 
     void stop() override {
         if (!client_)
             return;
-        if (!shutDown_)
+        if (!shutDown_) {
+            leadTransport(false);
             jack_deactivate(client_);
+        }
         closeClient();
+    }
+
+    void leadTransport(bool lead) override {
+        if (!client_ || shutDown_ || !transport_ || lead == leading_)
+            return;
+        if (lead) {
+            // Unconditionally: the musician asked for it, whoever led before.
+            leading_ = jack_set_timebase_callback(client_, 0, &JackBackend::timebase, this) == 0;
+        } else {
+            jack_release_timebase(client_);
+            leading_ = false;
+        }
+    }
+
+    void rollTransport(bool roll, bool fromStart) override {
+        if (!client_ || shutDown_)
+            return;
+        if (!roll) {
+            jack_transport_stop(client_);
+            return;
+        }
+        if (fromStart)
+            jack_transport_locate(client_, 0);
+        jack_transport_start(client_);
     }
 
   private:
@@ -143,6 +178,8 @@ class JackBackend final : public Backend {
         client_ = nullptr;
         left_ = right_ = midiOut_ = midiIn_ = nullptr;
         midi_ = nullptr;
+        transport_ = nullptr;
+        leading_ = false;
     }
 
     /// JACK's real-time thread: what came in on midi_in handed to the bus, the source's 16-bit frames
@@ -150,6 +187,7 @@ class JackBackend final : public Backend {
     /// frames. The source renders ahead by up to its block: later messages wait for their period.
     static int process(jack_nframes_t frameCount, void* arg) {
         auto* self = static_cast<JackBackend*>(arg);
+        self->queryTransport();
         self->receiveMidi(frameCount);
         auto* left = static_cast<float*>(jack_port_get_buffer(self->left_, frameCount));
         auto* right = static_cast<float*>(jack_port_get_buffer(self->right_, frameCount));
@@ -167,6 +205,57 @@ class JackBackend final : public Backend {
         self->sendMidi(frameCount);
         self->streamFrame_ += frameCount;
         return 0;
+    }
+
+    /// What the transport does in this period, for the master the render may follow (before the render).
+    void queryTransport() {
+        if (!transport_)
+            return;
+        jack_position_t position;
+        const jack_transport_state_t state = jack_transport_query(client_, &position);
+        TransportPeriod period;
+        period.streamFrame = streamFrame_;
+        period.rolling = state == JackTransportRolling;
+        period.position = position.frame;
+        period.frameRate = position.frame_rate;
+        period.hasBbt = (position.valid & JackPositionBBT) != 0;
+        if (period.hasBbt) {
+            period.exactTick = (position.valid & JackTickDouble) != 0;
+            period.bbtOffset =
+                (position.valid & JackBBTFrameOffset) != 0 ? static_cast<int>(position.bbt_offset) : 0;
+            Bbt& bbt = period.bbt;
+            bbt.bar = position.bar;
+            bbt.beat = position.beat;
+            bbt.tick = period.exactTick ? position.tick_double : position.tick;
+            bbt.ticksPerBeat = position.ticks_per_beat;
+            bbt.beatsPerBar = position.beats_per_bar;
+            bbt.beatType = position.beat_type;
+            bbt.beatsPerMinute = position.beats_per_minute;
+        }
+        transport_->heard(period);
+    }
+
+    /// JACK's real-time thread, after process() while this client leads: bar, beat and tick of the
+    /// position's frame from the program's own tempo.
+    static void timebase(jack_transport_state_t /*state*/, jack_nframes_t /*frameCount*/,
+                         jack_position_t* position, int newPosition, void* arg) {
+        auto* self = static_cast<JackBackend*>(arg);
+        if (!self->transport_)
+            return;
+        const double rate = position->frame_rate > 0 ? position->frame_rate : 44100.0;
+        const Bbt bbt = self->lead_.position(position->frame, newPosition != 0,
+                                             self->transport_->ownFramesPerSixteenth(), rate);
+        position->valid =
+            static_cast<jack_position_bits_t>(position->valid | JackPositionBBT | JackTickDouble);
+        position->bar = bbt.bar;
+        position->beat = bbt.beat;
+        position->tick = static_cast<int32_t>(std::floor(bbt.tick));
+        position->tick_double = bbt.tick;
+        position->bar_start_tick = (bbt.bar - 1) * bbt.beatsPerBar * bbt.ticksPerBeat;
+        position->beats_per_bar = static_cast<float>(bbt.beatsPerBar);
+        position->beat_type = static_cast<float>(bbt.beatType);
+        position->ticks_per_beat = bbt.ticksPerBeat;
+        position->beats_per_minute = bbt.beatsPerMinute;
     }
 
     void receiveMidi(jack_nframes_t frameCount) {
@@ -206,6 +295,9 @@ class JackBackend final : public Backend {
     jack_port_t* midiOut_ = nullptr;
     jack_port_t* midiIn_ = nullptr;
     common::MidiBus* midi_ = nullptr;
+    JackTransport* transport_ = nullptr;
+    bool leading_ = false;         // window thread: the timebase callback is set
+    TransportLead lead_;           // JACK's thread, in the timebase callback
     std::int64_t streamFrame_ = 0; // frames of this client's stream played before this period
     std::atomic<bool> shutDown_{false};
     PullFunction pull_ = nullptr;
@@ -227,6 +319,14 @@ class SystemBackend final : public Backend {
     }
     std::string openDeviceName() override { return open_ ? open_->openDeviceName() : ""; }
     bool lost() override { return open_ && open_->lost(); }
+    void leadTransport(bool lead) override {
+        if (open_)
+            open_->leadTransport(lead);
+    }
+    void rollTransport(bool roll, bool fromStart) override {
+        if (open_)
+            open_->rollTransport(roll, fromStart);
+    }
 
     bool start(const DeviceRequest& request, PullFunction pull, void* context, std::string& error) override {
         stop();

@@ -12,6 +12,8 @@ class MidiBus;
 
 namespace audio {
 
+class JackTransport;
+
 /// Every stream plays 44100 frames per second, signed 16-bit stereo.
 inline constexpr int kSampleRate = 44100;
 inline constexpr int kMaxBlockFrames = 1 << 20;
@@ -34,6 +36,11 @@ struct StreamSettings {
     bool autoConnect = true;      ///< JACK: connect to the playback ports (unless VZ_JACK_NO_AUTOCONNECT=1)
     /// The source's MIDI, carried where the device has MIDI ports (JACK); the bus must outlive the stream.
     common::MidiBus* midi = nullptr;
+    /// JACK: what the transport does each period, for a master the source follows (needs `midi`, whose
+    /// frames it counts); must outlive the stream.
+    JackTransport* transport = nullptr;
+    /// JACK: lead the transport as its timebase master, with the tempo `transport` reads.
+    bool leadTransport = false;
 };
 
 class Output {
@@ -49,6 +56,15 @@ class Output {
     virtual float cpuLoadPercent() = 0;
     /// Readable names of the output devices, in index order.
     virtual std::vector<std::string> deviceNames() = 0;
+    /// JACK: the stream that plays leads the transport as its timebase master, or stops leading (a new
+    /// stream leads as its settings say). A device without a transport ignores it.
+    virtual void leadTransport(bool lead) { (void)lead; }
+    /// JACK: starts the transport (from its frame 0 when `fromStart`) or stops it, as a program that
+    /// leads it starts or stops playing. A device without a transport ignores it.
+    virtual void rollTransport(bool roll, bool fromStart = false) {
+        (void)roll;
+        (void)fromStart;
+    }
 };
 
 } // namespace audio

@@ -83,6 +83,10 @@ class FakeDevice : public std::enable_shared_from_this<FakeDevice> {
             return device_->start(request, pull, context, error);
         }
         void stop() override { device_->stop(); }
+        void leadTransport(bool lead) override { device_->events.push_back(lead ? "lead" : "follow"); }
+        void rollTransport(bool roll, bool fromStart) override {
+            device_->events.push_back(roll ? (fromStart ? "roll from start" : "roll") : "halt");
+        }
 
       private:
         std::shared_ptr<FakeDevice> device_;
@@ -274,6 +278,18 @@ TEST_F(AudioOutputTest, LoadIsTheShareOfRealTimeSpentInRender) {
     for (int block = 0; block < 60; ++block)
         device->pullFrames(441);
     EXPECT_GT(output.cpuLoadPercent(), 40.0f);
+}
+
+TEST_F(AudioOutputTest, TransportCallsReachOnlyTheDeviceThatPlays) {
+    output.rollTransport(true); // nothing plays: nothing to ask
+    output.leadTransport(true);
+    EXPECT_TRUE(device->events.empty());
+    output.start(first, settings(64));
+    EXPECT_FALSE(device->request.leadTransport) << "the stream's settings say what it leads";
+    output.leadTransport(true);
+    output.rollTransport(true, true);
+    output.rollTransport(false);
+    EXPECT_EQ(device->events, (std::vector<std::string>{"start", "lead", "roll from start", "halt"}));
 }
 
 } // namespace

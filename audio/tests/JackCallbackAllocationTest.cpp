@@ -1,7 +1,14 @@
 // JACK's process thread while our client plays: from one pull to a later one (our callback's
+<<<<<<< HEAD
 // conversion, its MIDI both ways, and libjack's own cycle between the calls) no allocation, no free and
 // no mutex.
+=======
+// conversion, its MIDI both ways, the transport heard and followed, the timebase callback while it leads
+// the transport through a start, stop and locate, and libjack's own cycle between the calls) no
+// allocation and no free.
+>>>>>>> jack-transport
 #include "audio/AudioBackend.h"
+#include "audio/JackTransportFollower.h"
 #include "audio/tests/JackTestServer.h"
 #include "common/MidiBus.h"
 #include "common/tests/AllocationCounter.h"
@@ -16,12 +23,15 @@ using namespace std::chrono_literals;
 
 /// Counts the JACK thread's allocator calls from its 20th pull to its 220th.
 struct CountingPull {
-    int calls = 0;
     std::optional<common::test::AllocationScope> scope;
     common::test::AllocationCount counted;
     std::atomic<bool> done{false};
     common::MidiBus bus;
     std::atomic<int> received{0};
+    audio::JackTransport transport;
+    audio::JackTransportFollower follower{transport};
+    std::atomic<int> calls{0};
+    std::atomic<int> transportEvents{0};
 
     static void pull(std::int16_t* out, int frames, void* context) {
         auto* self = static_cast<CountingPull*>(context);
@@ -30,9 +40,15 @@ struct CountingPull {
         common::MidiMessage in;
         while (self->bus.receive(in))
             self->received.fetch_add(1, std::memory_order_relaxed);
+        self->follower.update(self->bus, frames);
+        common::TransportEvent event;
+        while (self->follower.nextEvent(self->bus.renderFrame() + frames, event))
+            self->transportEvents.fetch_add(1, std::memory_order_relaxed);
+        if (self->follower.frameOfSixteenth(3) == 0 && self->follower.bpm() < 0.0)
+            std::abort(); // read, so that neither is left out
         self->bus.send(frames / 2, common::midi::kClock);
         self->bus.endBlock(frames);
-        ++self->calls;
+        self->calls.fetch_add(1);
         if (self->calls == 20)
             self->scope.emplace();
         if (self->calls == 220) {
@@ -55,8 +71,11 @@ TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFreesNorLocks) {
     audio::DeviceRequest request;
     request.autoConnect = true;
     request.midi = &counting.bus;
+    request.transport = &counting.transport;
+    request.leadTransport = true;
     std::string error;
     ASSERT_TRUE(backend->start(request, &CountingPull::pull, &counting, error)) << error;
+    backend->rollTransport(true, true);
     jacktest::MidiPeer peer(name);
     ASSERT_TRUE(peer.ok());
     ASSERT_TRUE(peer.listenTo("vz-alloc:midi_out"));
@@ -65,6 +84,11 @@ TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFreesNorLocks) {
     for (std::size_t i = 0; i < clock.size(); ++i)
         clock[i].frame = static_cast<std::int64_t>(i) * 100;
     peer.play(clock, 0);
+    // While counting: stopped, then started again from the top (a locate).
+    ASSERT_TRUE(jacktest::waitFor([&] { return counting.calls.load() >= 80; }, 10s));
+    backend->rollTransport(false, false);
+    ASSERT_TRUE(jacktest::waitFor([&] { return counting.calls.load() >= 120; }, 10s));
+    backend->rollTransport(true, true);
     ASSERT_TRUE(jacktest::waitFor([&] { return counting.done.load(); }, 10s));
     backend->stop();
     EXPECT_EQ(counting.counted.allocations, 0);
@@ -72,6 +96,7 @@ TEST(JackCallbackAllocation, ThePlayingThreadNeitherAllocatesNorFreesNorLocks) {
     EXPECT_EQ(counting.counted.locks, 0);
     EXPECT_GT(counting.received.load(), 0) << "no MIDI came in while counting";
     EXPECT_FALSE(peer.received().empty()) << "no MIDI went out while counting";
+    EXPECT_GE(counting.transportEvents.load(), 3) << "the transport did not start, stop and start";
 }
 
 } // namespace

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <jack/transport.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -331,6 +333,110 @@ class MidiPeer {
     std::vector<Message> script_;
     std::size_t next_ = 0;
     std::int64_t base_ = 0;
+    std::atomic<int> xruns_{0};
+};
+
+/// A JACK client that drives the transport and keeps what it does each period, on the server's frames;
+/// with a tempo, also its timebase master: 4/4, bar, beat and whole ticks from the frame at that tempo,
+/// as most masters give them.
+class TransportClient {
+  public:
+    struct Period {
+        std::int64_t frame = 0; ///< the server's frame time of the period's first frame
+        bool rolling = false;
+        std::uint32_t position = 0; ///< the transport's frame
+        bool bbt = false;
+        double sixteenth = 0.0; ///< the bars' position in sixteenths (with the tick's fraction when given)
+        bool exactTick = false;
+        double bpm = 0.0;
+        int bar = 0;
+        int beat = 0;
+    };
+
+    explicit TransportClient(const std::string& serverName, double masterBpm = 0.0,
+                             const std::string& name = "vz-transport")
+        : bpm_(masterBpm) {
+        jack_status_t status{};
+        client_ =
+            jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                             &status, serverName.c_str());
+        if (!client_)
+            return;
+        periods_.reserve(1 << 16);
+        jack_set_process_callback(client_, &TransportClient::process, this);
+        jack_set_xrun_callback(
+            client_,
+            [](void* arg) {
+                static_cast<TransportClient*>(arg)->xruns_++;
+                return 0;
+            },
+            this);
+        if (masterBpm > 0.0)
+            jack_set_timebase_callback(client_, 0, &TransportClient::timebase, this);
+        jack_activate(client_);
+    }
+    ~TransportClient() {
+        if (client_)
+            jack_client_close(client_);
+    }
+    TransportClient(const TransportClient&) = delete;
+    TransportClient& operator=(const TransportClient&) = delete;
+
+    bool ok() const { return client_ != nullptr; }
+    void start() { jack_transport_start(client_); }
+    void stop() { jack_transport_stop(client_); }
+    void locate(std::uint32_t frame) { jack_transport_locate(client_, frame); }
+    std::vector<Period> periods() {
+        std::lock_guard lock(mutex_);
+        return periods_;
+    }
+    int xruns() const { return xruns_.load(); }
+
+  private:
+    static int process(jack_nframes_t, void* arg) {
+        auto* self = static_cast<TransportClient*>(arg);
+        jack_position_t pos;
+        const jack_transport_state_t state = jack_transport_query(self->client_, &pos);
+        Period period;
+        period.frame = static_cast<std::int64_t>(jack_last_frame_time(self->client_));
+        period.rolling = state == JackTransportRolling;
+        period.position = pos.frame;
+        period.bbt = (pos.valid & JackPositionBBT) != 0;
+        if (period.bbt) {
+            period.exactTick = (pos.valid & JackTickDouble) != 0;
+            const double tick = period.exactTick ? pos.tick_double : pos.tick;
+            const double beats =
+                (pos.bar - 1) * pos.beats_per_bar + (pos.beat - 1) + tick / pos.ticks_per_beat;
+            period.sixteenth = beats * 16.0 / pos.beat_type;
+            period.bpm = pos.beats_per_minute;
+            period.bar = pos.bar;
+            period.beat = pos.beat;
+        }
+        std::lock_guard lock(self->mutex_);
+        self->periods_.push_back(period);
+        return 0;
+    }
+
+    static void timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, int, void* arg) {
+        auto* self = static_cast<TransportClient*>(arg);
+        constexpr double kTicksPerBeat = 1920.0;
+        const double beats = pos->frame * self->bpm_ / (60.0 * pos->frame_rate);
+        const auto wholeBeats = static_cast<std::int64_t>(std::floor(beats));
+        pos->valid = JackPositionBBT;
+        pos->beats_per_bar = 4.0f;
+        pos->beat_type = 4.0f;
+        pos->ticks_per_beat = kTicksPerBeat;
+        pos->beats_per_minute = self->bpm_;
+        pos->bar = static_cast<std::int32_t>(wholeBeats / 4 + 1);
+        pos->beat = static_cast<std::int32_t>(wholeBeats % 4 + 1);
+        pos->tick = static_cast<std::int32_t>((beats - static_cast<double>(wholeBeats)) * kTicksPerBeat);
+        pos->bar_start_tick = (pos->bar - 1) * 4 * kTicksPerBeat;
+    }
+
+    double bpm_;
+    jack_client_t* client_ = nullptr;
+    std::mutex mutex_;
+    std::vector<Period> periods_;
     std::atomic<int> xruns_{0};
 };
 

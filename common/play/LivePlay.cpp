@@ -56,13 +56,17 @@ class CountedSource final : public audio::Source {
 
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
              audio::AudioOutput* given, const std::function<void(std::int16_t* out, int frames)>& fill,
-             MidiBus* midi, const std::function<void()>& stopEngine) {
+             MidiBus* midi, const std::function<void()>& stopEngine, audio::JackTransport* transport,
+             bool leadTransport) {
     std::unique_ptr<audio::AudioOutput> own;
     audio::AudioOutput& output =
         given ? *given : *(own = std::make_unique<audio::AudioOutput>(std::string(program)));
     const InterruptCatcher interrupts;
     CountedSource source(fill, args.frames, args.blockFrames);
-    output.start(source, {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true, midi});
+    output.start(source, {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true, midi, transport,
+                          leadTransport});
+    if (leadTransport)
+        output.rollTransport(true, true);
     const std::string device = output.playsSilently() ? "no device (silent)" : output.playingDevice();
     std::printf("%.*s: playing on %s, seed %u\n", static_cast<int>(program.size()), program.data(),
                 device.c_str(), static_cast<unsigned>(seed));
@@ -83,6 +87,8 @@ int playLive(std::string_view program, const RenderArguments& args, std::uint32_
         }
         std::this_thread::sleep_for(kPollInterval);
     }
+    if (leadTransport)
+        output.rollTransport(false); // the engine follows it: its Stop goes out in the blocks below
     if (stopEngine) {
         // Two more blocks: the stop is taken in one, whatever block was being rendered when it came.
         stopEngine();

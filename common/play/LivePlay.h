@@ -10,7 +10,8 @@
 
 namespace audio {
 class AudioOutput;
-}
+class JackTransport;
+} // namespace audio
 
 namespace common {
 
@@ -23,9 +24,12 @@ class MidiBus;
 /// seed N" at the start and "program: played N frames (S s)" at the end on stdout. Returns 0, or 128 + the
 /// signal. `midi`, when given, carries the engine's MIDI on a device that has MIDI ports (JACK). Past the
 /// length the engine renders on unheard, so that at the end `stopEngine` (calling thread) can stop it and
-/// its Stop and note-offs go out before the output closes.
+/// its Stop and note-offs go out before the output closes. `transport`, when given with `midi`, hears
+/// JACK transport for a master that follows it; with `leadTransport` the program is its timebase
+/// master, starts it from frame 0 once playing and stops it at the end.
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
              audio::AudioOutput* output, const std::function<void(std::int16_t* out, int frames)>& fill,
-             MidiBus* midi = nullptr, const std::function<void()>& stopEngine = {});
+             MidiBus* midi = nullptr, const std::function<void()>& stopEngine = {},
+             audio::JackTransport* transport = nullptr, bool leadTransport = false);
 
 } // namespace common

@@ -166,6 +166,10 @@ TEST(PlayOption, TakesTheRenderOptionsAndADeviceWithOrWithoutALength) {
     EXPECT_EQ(parsed.frames, 0); // until a signal
     ASSERT_EQ(parse({"--play", "--sync", "midi"}, parsed), "");
     EXPECT_EQ(parsed.sync, ClockSource::MidiClock);
+    ASSERT_EQ(parse({"--play", "--sync", "jack"}, parsed), "");
+    EXPECT_EQ(parsed.sync, ClockSource::JackTransport);
+    ASSERT_EQ(parse({"--play", "--sync", "jack-master"}, parsed), "");
+    EXPECT_EQ(parsed.sync, ClockSource::JackTimebase);
     ASSERT_EQ(parse({"--sync=internal"}, parsed), ""); // the window's
     EXPECT_EQ(parsed.sync, ClockSource::Internal);
 }

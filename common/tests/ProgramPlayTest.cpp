@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -21,6 +22,7 @@ using namespace std::chrono_literals;
 using jacktest::DummyJackServer;
 using jacktest::MidiPeer;
 using jacktest::Recorder;
+using jacktest::TransportClient;
 using jacktest::waitFor;
 
 std::string slurp(const std::filesystem::path& path) {
@@ -293,6 +295,228 @@ TEST_F(ProgramPlay, FollowingAMidiClockItsStepsAndItsOwnClockLandOnTheMastersSix
     EXPECT_NEAR(ourBpm, 140.0, 0.05);
     // The master's Stop stops us.
     EXPECT_FALSE(framesOf(heard, 0xFC).empty());
+}
+
+/// The first period from `from` on that `is` says yes to; periods.size() when none does.
+std::size_t firstPeriod(const std::vector<TransportClient::Period>& periods, std::size_t from,
+                        const std::function<bool(const TransportClient::Period&)>& is) {
+    while (from < periods.size() && !is(periods[from]))
+        ++from;
+    return from;
+}
+
+/// The first message with status `status` on server frame `frame` or later; −1 when none.
+std::int64_t firstAtOrAfter(const std::vector<MidiPeer::Message>& messages, std::uint8_t status,
+                            std::int64_t frame) {
+    for (const MidiPeer::Message& m : messages)
+        if (m.bytes[0] == status && m.frame >= frame)
+            return m.frame;
+    return -1;
+}
+
+TEST_F(ProgramPlay, FollowingJackTransportItStartsMovesAndStopsWithItOnTheMastersSixteenths) {
+    if (!startServer())
+        GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
+    // A timebase master at 120 BPM: a sixteenth every 5512.5 frames, its ticks cut to whole ones.
+    constexpr double kSixteenth = 5512.5;
+    TransportClient master(name_, 120.0);
+    MidiPeer peer(name_);
+    ASSERT_TRUE(master.ok() && peer.ok());
+    Program play(
+        {"--play", "--seconds", "20", "--device", "jack", "--sync", "jack", "--seed", "3", "--block", "256"},
+        name_);
+    ASSERT_TRUE(peer.listenTo(std::string(PROGRAM_NAME) + ":midi_out")) << play.err();
+    std::this_thread::sleep_for(500ms);
+    const int xrunsBefore = peer.xruns();
+    master.locate(0);
+    std::this_thread::sleep_for(100ms);
+    master.start();
+    std::this_thread::sleep_for(2s);
+    constexpr std::uint32_t kLocatedTo = 90 * 5512.5; // sixteenth 90's first frame
+    master.locate(kLocatedTo);
+    std::this_thread::sleep_for(2s);
+    master.stop();
+    std::this_thread::sleep_for(500ms);
+    const int missed = peer.xruns() - xrunsBefore;
+    play.signal(SIGTERM);
+    play.wait();
+    const std::vector<TransportClient::Period> periods = master.periods();
+    const std::vector<MidiPeer::Message> heard = peer.received();
+
+    const std::size_t started = firstPeriod(periods, 0, [](const auto& p) { return p.rolling; });
+    ASSERT_LT(started, periods.size()) << "the transport never rolled";
+    ASSERT_EQ(periods[started].position, 0u);
+    // A locate while rolling passes through a period where the transport stands (starting).
+    const std::size_t located =
+        firstPeriod(periods, started, [&](const auto& p) { return p.rolling && p.position >= kLocatedTo; });
+    ASSERT_LT(located, periods.size());
+    const std::size_t stopped = firstPeriod(periods, located, [](const auto& p) { return !p.rolling; });
+    ASSERT_LT(stopped, periods.size());
+    const std::int64_t startFrame = periods[started].frame;
+    const std::int64_t locateFrame =
+        periods[located].frame + static_cast<std::int64_t>(kLocatedTo) - periods[located].position;
+
+    // Start on the transport's first rolling frame; after the locate, the clock goes on from the new
+    // sixteenth's frame; Stop on the first frame it stands.
+    const std::int64_t start = firstAtOrAfter(heard, 0xFA, 0);
+    const std::int64_t resumed = std::min<std::uint64_t>(firstAtOrAfter(heard, 0xFB, startFrame + 1),
+                                                         firstAtOrAfter(heard, 0xFA, startFrame + 1));
+    const std::int64_t stop = firstAtOrAfter(heard, 0xFC, locateFrame);
+
+    // Every sixteenth's pulse on the master's sixteenth, before the locate and after it.
+    double worst = 0.0;
+    int sixteenths = 0;
+    const auto check = [&](std::int64_t from, std::int64_t to, double firstSixteenth) {
+        std::vector<std::int64_t> pulses;
+        for (std::int64_t f : framesOf(heard, 0xF8))
+            if (f >= from && f < to)
+                pulses.push_back(f);
+        for (std::size_t k = 0; k < pulses.size(); k += 6) {
+            const double n = static_cast<double>(k / 6);
+            const double expected =
+                from + std::ceil((firstSixteenth + n) * kSixteenth) - firstSixteenth * kSixteenth;
+            worst = std::max(worst, std::abs(static_cast<double>(pulses[k]) - expected));
+            ++sixteenths;
+        }
+    };
+    check(startFrame, locateFrame, 0.0);
+    check(locateFrame, periods[stopped].frame, 90.0);
+    RecordProperty("worstFrames", std::to_string(worst));
+    RecordProperty("sixteenths", sixteenths);
+    const bool onTime = start == startFrame && resumed == locateFrame && stop == periods[stopped].frame &&
+                        worst <= 2.0 && sixteenths > 24;
+    if (!onTime && missed > 0)
+        GTEST_SKIP() << "the server missed " << missed << " cycles (a loaded machine without real-time)";
+    EXPECT_EQ(start, startFrame);
+    EXPECT_EQ(resumed, locateFrame);
+    EXPECT_EQ(stop, periods[stopped].frame);
+    EXPECT_GT(sixteenths, 24) << "less than three seconds of sixteenths";
+    EXPECT_LE(worst, 2.0);
+}
+
+TEST_F(ProgramPlay, FollowingJackTransportWithoutATimebaseMasterItCountsItsOwnSixteenthsFromFrameZero) {
+    if (!startServer())
+        GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
+    // The program's own step: Vexla's lasts samplesPerStep + 1 frames, Zintor's samplesPerStep.
+    const double ownStep = std::string(PROGRAM_NAME) == "vexla" ? 5001.0 : 5000.0;
+    TransportClient transport(name_);
+    MidiPeer peer(name_);
+    ASSERT_TRUE(transport.ok() && peer.ok());
+    Program play(
+        {"--play", "--seconds", "20", "--device", "jack", "--sync", "jack", "--seed", "3", "--block", "256"},
+        name_);
+    ASSERT_TRUE(peer.listenTo(std::string(PROGRAM_NAME) + ":midi_out")) << play.err();
+    std::this_thread::sleep_for(500ms);
+    const int xrunsBefore = peer.xruns();
+    constexpr std::uint32_t kFrom = 12345; // within the third sixteenth: the fourth is the first played
+    transport.locate(kFrom);
+    std::this_thread::sleep_for(100ms);
+    transport.start();
+    std::this_thread::sleep_for(2s);
+    transport.stop();
+    std::this_thread::sleep_for(300ms);
+    const int missed = peer.xruns() - xrunsBefore;
+    play.signal(SIGTERM);
+    play.wait();
+    const std::vector<TransportClient::Period> periods = transport.periods();
+    const std::vector<MidiPeer::Message> heard = peer.received();
+
+    const std::size_t started = firstPeriod(periods, 0, [](const auto& p) { return p.rolling; });
+    ASSERT_LT(started, periods.size()) << "the transport never rolled";
+    ASSERT_EQ(periods[started].position, kFrom);
+    const std::size_t stopped = firstPeriod(periods, started, [](const auto& p) { return !p.rolling; });
+    ASSERT_LT(stopped, periods.size());
+    const std::int64_t zero = periods[started].frame - kFrom; // where the transport's frame 0 would lie
+    const std::int64_t resumed = firstAtOrAfter(heard, 0xFB, 0);
+    double worst = 0.0;
+    int sixteenths = 0;
+    std::vector<std::int64_t> pulses;
+    for (std::int64_t f : framesOf(heard, 0xF8))
+        if (f >= resumed && f < periods[stopped].frame)
+            pulses.push_back(f);
+    for (std::size_t k = 0; k < pulses.size(); k += 6, ++sixteenths)
+        worst = std::max(worst, std::abs(static_cast<double>(pulses[k] - zero) -
+                                         std::ceil((3.0 + static_cast<double>(k / 6)) * ownStep)));
+    RecordProperty("worstFrames", std::to_string(worst));
+    const bool onTime =
+        resumed == zero + static_cast<std::int64_t>(3 * ownStep) && worst <= 1.0 && sixteenths > 12;
+    if (!onTime && missed > 0)
+        GTEST_SKIP() << "the server missed " << missed << " cycles (a loaded machine without real-time)";
+    EXPECT_EQ(resumed, zero + static_cast<std::int64_t>(3 * ownStep)) << "not on the fourth sixteenth";
+    EXPECT_GT(sixteenths, 12);
+    EXPECT_LE(worst, 1.0);
+}
+
+TEST_F(ProgramPlay, LeadingJackTransportItRollsItWithItsTempoAndBarsThatKeepTimeWithItsClock) {
+    if (!startServer())
+        GTEST_SKIP() << "jackd did not start (the jackd2 package provides it)";
+    TransportClient watcher(name_);
+    MidiPeer peer(name_);
+    ASSERT_TRUE(watcher.ok() && peer.ok());
+    Program play({"--play", "--seconds", "4", "--device", "jack", "--sync", "jack-master", "--seed", "3",
+                  "--block", "256"},
+                 name_);
+    ASSERT_TRUE(peer.listenTo(std::string(PROGRAM_NAME) + ":midi_out")) << play.err();
+    const int xrunsBefore = peer.xruns();
+    ASSERT_EQ(play.wait(), 0) << play.err();
+    std::this_thread::sleep_for(100ms);
+    const int missed = peer.xruns() - xrunsBefore;
+    const std::vector<TransportClient::Period> periods = watcher.periods();
+    const std::vector<MidiPeer::Message> heard = peer.received();
+
+    // Rolling with bars; stopped again once the program has ended.
+    std::size_t rolling = 0;
+    for (const auto& p : periods)
+        rolling += p.rolling && p.bbt;
+    EXPECT_GT(rolling, 44100u * 3 / 256) << "less than three seconds rolling with bars";
+    ASSERT_FALSE(periods.empty());
+    EXPECT_FALSE(periods.back().rolling) << "the program left the transport rolling";
+
+    // The clock's tempo, from its pulses, is the bars' tempo.
+    const std::vector<std::int64_t> pulses = framesOf(heard, 0xF8);
+    ASSERT_GT(pulses.size(), 96u);
+    const double clockBpm = 44100.0 * 60.0 * static_cast<double>(pulses.size() - 1) /
+                            (24.0 * static_cast<double>(pulses.back() - pulses.front()));
+    double barsBpm = 0.0;
+    for (const auto& p : periods)
+        if (p.rolling && p.bbt)
+            barsBpm = p.bpm;
+    RecordProperty("clockBpm", std::to_string(clockBpm));
+    RecordProperty("barsBpm", std::to_string(barsBpm));
+
+    // Each rolling period's bars advance by its frames at that tempo, and every pulse of the clock lies on
+    // a 24th of a beat where the bars put it.
+    const double fps = 44100.0 * 60.0 / (4.0 * barsBpm);
+    double worstAdvance = 0.0, worstPulse = 0.0;
+    for (std::size_t i = 1; i < periods.size(); ++i) {
+        const auto &a = periods[i - 1], &b = periods[i];
+        if (!(a.rolling && b.rolling && a.bbt && b.bbt))
+            continue;
+        worstAdvance =
+            std::max(worstAdvance, std::abs((b.sixteenth - a.sixteenth) * fps - (b.frame - a.frame)));
+    }
+    std::size_t at = 0;
+    int placed = 0;
+    for (std::int64_t pulse : pulses) {
+        while (at + 1 < periods.size() && periods[at + 1].frame <= pulse)
+            ++at;
+        const auto& p = periods[at];
+        if (!(p.rolling && p.bbt) || pulse < p.frame || pulse >= p.frame + 256)
+            continue;
+        const double sixths = (p.sixteenth + (pulse - p.frame) / fps) * 6.0; // pulses since the song's start
+        worstPulse = std::max(worstPulse, std::abs(sixths - std::round(sixths)) * fps / 6.0);
+        ++placed;
+    }
+    RecordProperty("worstAdvanceFrames", std::to_string(worstAdvance));
+    RecordProperty("worstPulseFrames", std::to_string(worstPulse));
+    if (!(worstAdvance <= 0.01 && worstPulse <= 1.0 && std::abs(clockBpm - barsBpm) <= 0.01) && missed > 0)
+        GTEST_SKIP() << "the server missed " << missed
+                     << " cycles (a loaded machine without real-time): " << worstAdvance << " " << worstPulse
+                     << " " << clockBpm << " " << barsBpm;
+    EXPECT_NEAR(clockBpm, barsBpm, 0.01);
+    EXPECT_GT(placed, 96);
+    EXPECT_LE(worstAdvance, 0.01);
+    EXPECT_LE(worstPulse, 1.0);
 }
 
 TEST_F(ProgramPlay, WithoutADeviceItPlaysTheLengthOnTheSilentOutput) {

@@ -3,8 +3,8 @@
 #include "vexla/cli/CommandLine.h"
 
 #include "audio/AudioOutput.h"
+#include "audio/PlaySync.h"
 #include "common/CommandLine.h"
-#include "common/MidiSync.h"
 #include "common/Random.h"
 #include "common/WavRecorder.h"
 #include "common/play/LivePlay.h"
@@ -43,9 +43,14 @@ const char* const kUsage =
     "  --play               play live on the device without a window, for the length given or\n"
     "                       until interrupted (Ctrl+C); takes the options below but --render\n"
     "                       and --save-scene\n"
-    "  --sync SOURCE        the clock the steps follow: internal (the tempo control, the default)\n"
-    "                       or midi (MIDI clock, Start, Stop and Continue on the JACK client's\n"
-    "                       midi_in port); the MIDI clock and the notes played go out on midi_out\n"
+    "  --sync SOURCE        the clock the steps follow: internal (the tempo control, the default),\n"
+    "                       midi (MIDI clock, Start, Stop and Continue on the JACK client's\n"
+    "                       midi_in port), jack (JACK transport: its start, stop and locate, and\n"
+    "                       the tempo and bars of its timebase master; without one, the tempo\n"
+    "                       control's) or jack-master (JACK transport led by Vexla as its\n"
+    "                       timebase master, with the tempo control's tempo; Run starts and\n"
+    "                       stops the transport); the MIDI clock and the notes played go out on\n"
+    "                       midi_out. JACK's clocks need the jack device\n"
     "\n"
     "Renders the loop engine without a window into a 16-bit stereo 44100 Hz WAV file.\n"
     "Options take their value as --option VALUE or --option=VALUE.\n"
@@ -205,6 +210,11 @@ bool setsRunning(const common::RenderArguments& args) {
 
 namespace {
 
+/// The engine's own step length, for following JACK transport without a timebase master and leading it.
+double ownFramesPerStep(const void* engine) {
+    return static_cast<const LoopEngine*>(engine)->params.samplesPerStep.load(kRelaxed) + 1.0;
+}
+
 void startRunning(LoopEngine& engine, const common::RenderArguments& args) {
     // Requested on the command line: served by the render at its first step, as in the window.
     engine.postFlaggedRequests();
@@ -215,14 +225,17 @@ void startRunning(LoopEngine& engine, const common::RenderArguments& args) {
 int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t seed,
          audio::AudioOutput* output) {
     startRunning(engine, args);
-    // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock.
-    common::MidiSync midi;
+    // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock,
+    // with --sync jack or jack-master JACK transport's.
+    audio::PlaySync midi;
+    midi.transport.setOwnTempo(&ownFramesPerStep, &engine);
     engine.setMidi(&midi.bus);
     engine.setMaster(midi.master(args.sync));
     return common::playLive(
         kProgram, args, seed, output,
         [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &midi.bus,
-        [&engine] { engine.params.running.store(false, kRelaxed); });
+        [&engine] { engine.params.running.store(false, kRelaxed); }, &midi.transport,
+        audio::PlaySync::leadsTransport(args.sync));
 }
 
 /// A --render into its file, or --play on `output` (a fresh one when null).

@@ -18,9 +18,17 @@ struct AudioSettings {
     bool autoConnect = true; ///< JACK: the outputs go to the system's playback ports
 };
 
-/// The stream these settings ask the audio output for, with the engine's MIDI on `midi`.
-inline audio::StreamSettings streamSettings(const AudioSettings& settings, common::MidiBus* midi = nullptr) {
-    return {settings.deviceIndex, settings.latencyFrames, kMixBufferMilliseconds, settings.autoConnect, midi};
+/// The stream these settings ask the audio output for, with the engine's MIDI on `midi` and JACK
+/// transport heard in `transport` (led when the clock says so).
+inline audio::StreamSettings streamSettings(const AudioSettings& settings, common::MidiBus* midi = nullptr,
+                                            audio::JackTransport* transport = nullptr) {
+    return {settings.deviceIndex,
+            settings.latencyFrames,
+            kMixBufferMilliseconds,
+            settings.autoConnect,
+            midi,
+            transport,
+            settings.clockSource == common::ClockSource::JackTimebase};
 }
 
 } // namespace vexla

@@ -74,6 +74,16 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     initSlot(engine_.slicerSlot);
     engine_.setRecorder(&recorder_); // before any stream runs
     engine_.setMidi(&midi_.bus);
+    // The tempo the display shows, in frames a sixteenth: what JACK transport hears while this program
+    // leads it, and what it follows without a timebase master. A followed tempo then maps back onto the
+    // same slider position, so that the window cannot walk the tempo away a step at each refresh.
+    midi_.transport.setOwnTempo(
+        [](const void* engine) {
+            const int samplesPerStep =
+                static_cast<const LoopEngine*>(engine)->params.samplesPerStep.load(kRelaxed);
+            return 44100.0 * 60.0 * samplesPerStep / kTempoConstant;
+        },
+        &engine_);
 
     buildControls();
     startUp(engine_, windowRandom_, seed);
@@ -97,7 +107,7 @@ LoopMachineWindow::~LoopMachineWindow() = default;
 void LoopMachineWindow::start() {
     StartDialog startDialog(this);
     dialogs_.run(startDialog); // however it closes, start-up goes on
-    audio_.start(sound_, streamSettings(settings_, &midi_.bus));
+    audio_.start(sound_, streamSettings(settings_, &midi_.bus, &midi_.transport));
     lampTimer_->start(kLampTimerMs);
     statusTimer_->start(kStatusTimerMs);
 }
@@ -293,6 +303,8 @@ void LoopMachineWindow::buildOutputColumn(const DialogUnits& du) {
     });
     connect(runButton_, &QPushButton::toggled, this, [this](bool on) {
         engine_.params.running.store(on, kRelaxed);
+        if (settings_.clockSource == common::ClockSource::JackTimebase)
+            audio_.rollTransport(on, true); // leading: Run starts the song from the top, as on its own
         runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
         runButton_->setAccessibleName(runButton_->text());
     });
@@ -620,14 +632,21 @@ void LoopMachineWindow::openSettings() {
     storeSettings(devices);
     if (!streamChanged && (dialog.dcFilter() != dcFilterWas || clockChanged))
         return;
-    audio_.start(sound_, streamSettings(settings_, &midi_.bus));
+    audio_.start(sound_, streamSettings(settings_, &midi_.bus, &midi_.transport));
 }
 
 void LoopMachineWindow::setClockSource(common::ClockSource source) {
+    const bool leads = audio::PlaySync::leadsTransport(source);
+    const bool wasLeading = audio::PlaySync::leadsTransport(settings_.clockSource);
     settings_.clockSource = source;
     engine_.setMaster(midi_.master(source));
+    if (leads != wasLeading)
+        audio_.leadTransport(leads);
+    if (leads && !wasLeading && runButton_ && runButton_->isChecked())
+        audio_.rollTransport(true); // running already: the transport rolls with it
+    // Leading the transport, the tempo is this program's to set.
     if (QSlider* tempo = sliderOf("samplesPerStep"))
-        tempo->setEnabled(source == common::ClockSource::Internal);
+        tempo->setEnabled(source == common::ClockSource::Internal || leads);
 }
 
 namespace {
@@ -670,7 +689,8 @@ void LoopMachineWindow::storeSettings(const std::vector<std::string>& devices) {
 }
 
 void LoopMachineWindow::refreshFollowing() {
-    if (settings_.clockSource == common::ClockSource::Internal)
+    if (settings_.clockSource == common::ClockSource::Internal ||
+        audio::PlaySync::leadsTransport(settings_.clockSource))
         return;
     const EngineParams& p = engine_.params;
     const double bpm = p.followedBpm.load(kRelaxed);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "audio/EngineSource.h"
-#include "common/MidiSync.h"
+#include "audio/PlaySync.h"
 #include "common/Random.h"
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/SceneState.h"
@@ -173,7 +173,7 @@ class LoopMachineWindow : public QDialog {
     QTimer* lampTimer_ = nullptr;
     QTimer* statusTimer_ = nullptr;
 
-    common::MidiSync midi_; ///< the engine's MIDI and the masters it can follow
+    audio::PlaySync midi_; ///< the engine's MIDI, JACK transport and the masters it can follow
     QSettings* store_ = nullptr;
 };
 

@@ -2,8 +2,8 @@
 #include "zintor/cli/CommandLine.h"
 
 #include "audio/AudioOutput.h"
+#include "audio/PlaySync.h"
 #include "common/CommandLine.h"
-#include "common/MidiSync.h"
 #include "common/WavRecorder.h"
 #include "common/play/LivePlay.h"
 #include "zintor/controls/Controls.h"
@@ -44,9 +44,13 @@ const char* const kUsage =
     "                     JACK client when a JACK server runs\n"
     "  --play             play live on the device without a window, for the length given or until\n"
     "                     interrupted (Ctrl+C); takes the options below but --render and --save-scene\n"
-    "  --sync SOURCE      the clock the steps follow: internal (the tempo, the default) or midi\n"
-    "                     (MIDI clock, Start, Stop and Continue on the JACK client's midi_in port);\n"
-    "                     the MIDI clock and the notes played go out on midi_out\n"
+    "  --sync SOURCE      the clock the steps follow: internal (the tempo, the default), midi\n"
+    "                     (MIDI clock, Start, Stop and Continue on the JACK client's midi_in port),\n"
+    "                     jack (JACK transport: its start, stop and locate, and the tempo and bars\n"
+    "                     of its timebase master; without one, Zintor's tempo) or jack-master\n"
+    "                     (JACK transport led by Zintor as its timebase master, with Zintor's\n"
+    "                     tempo; Play starts and stops the transport); the MIDI clock and the\n"
+    "                     notes played go out on midi_out. JACK's clocks need the jack device\n"
     "  --render OUT.wav   render the generated track headless to a 16-bit stereo 44100 Hz WAV file\n"
     "  --seconds S        length in seconds (S > 0)\n"
     "  --frames N         length in frames (N >= 1)\n"
@@ -253,6 +257,11 @@ void applyRenderAction(const common::OrderedAction& action, SynthEngine& engine,
 namespace {
 
 /// A --render into its file, or --play on `output` (a fresh one when null).
+/// The engine's own step length, for following JACK transport without a timebase master and leading it.
+double ownFramesPerStep(const void* engine) {
+    return static_cast<const SynthEngine*>(engine)->params.samplesPerStep.load(kRelaxed);
+}
+
 int render(const common::RenderArguments& request, audio::AudioOutput* output) {
     if (!request.play)
         if (const int status = common::checkOutputs(kProgram, request, {request.scenePath});
@@ -280,14 +289,17 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
     if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
     if (request.play) {
-        // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock.
-        common::MidiSync midi;
+        // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's
+        // clock, with --sync jack or jack-master JACK transport's.
+        audio::PlaySync midi;
+        midi.transport.setOwnTempo(&ownFramesPerStep, engine.get());
         engine->setMidi(&midi.bus);
         engine->setMaster(midi.master(request.sync));
         return common::playLive(
             kProgram, request, seed, output,
             [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); }, &midi.bus,
-            [&] { engine->params.playing.store(false, kRelaxed); });
+            [&] { engine->params.playing.store(false, kRelaxed); }, &midi.transport,
+            audio::PlaySync::leadsTransport(request.sync));
     }
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },

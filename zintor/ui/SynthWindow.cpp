@@ -71,8 +71,9 @@ SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes
                          QWidget* parent)
     : QDialog(parent), engine_(engine), audio_(audio), sound_(engine), boxes_(boxes),
       history_(std::make_unique<ReRollHistory>(engine)),
-      recorder_(std::make_unique<common::WavRecorder>()), stream_{deviceIndex, kStreamBlockFrames,
-                                                                  kStreamLatencyMs, true, &midi_.bus} {
+      recorder_(std::make_unique<common::WavRecorder>()), stream_{deviceIndex,      kStreamBlockFrames,
+                                                                  kStreamLatencyMs, true,
+                                                                  &midi_.bus,       &midi_.transport} {
     setObjectName("synthWindow");
     setWindowTitle("Vexla Release 9");
     // A caption with a close box and no minimise or maximise box.
@@ -80,6 +81,13 @@ SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes
                    Qt::WindowCloseButtonHint);
     setWindowIcon(synthIcon());
     engine_.setMidi(&midi_.bus); // before the stream starts
+    // The tempo JACK transport hears while this program leads it.
+    midi_.transport.setOwnTempo(
+        [](const void* engine) {
+            return static_cast<double>(
+                static_cast<const SynthEngine*>(engine)->params.samplesPerStep.load(kRelaxed));
+        },
+        &engine_);
 
     const DialogUnits units(font());
     setFixedSize(units.x(494), units.y(322));
@@ -456,6 +464,8 @@ void SynthWindow::applyTempoText() {
 void SynthWindow::togglePlay() {
     const bool on = playButton_->isChecked();
     engine_.params.playing.store(on, kRelaxed);
+    if (clockSource_ == common::ClockSource::JackTimebase)
+        audio_.rollTransport(on); // leading: Play goes on from where the song stopped, as on its own
     statusLabel_->setText(on ? "Playing..." : "Stopped...");
 }
 
@@ -469,9 +479,17 @@ void SynthWindow::setClockSource(common::ClockSource source) {
     // Back on its own clock, the engine plays as the Play button shows.
     if (source == common::ClockSource::Internal && clockSource_ != source)
         engine_.params.playing.store(playButton_->isChecked(), kRelaxed);
+    const bool leads = audio::PlaySync::leadsTransport(source);
+    const bool wasLeading = audio::PlaySync::leadsTransport(clockSource_);
     clockSource_ = source;
     engine_.setMaster(midi_.master(source));
-    const bool own = source == common::ClockSource::Internal;
+    stream_.leadTransport = leads;
+    if (leads != wasLeading)
+        audio_.leadTransport(leads);
+    if (leads && !wasLeading && playButton_->isChecked())
+        audio_.rollTransport(true); // playing already: the transport rolls with it
+    // Leading the transport, the tempo is this program's to set.
+    const bool own = source == common::ClockSource::Internal || leads;
     bpmEdit_->setEnabled(own);
     setButton_->setEnabled(own);
     {
@@ -489,7 +507,8 @@ void SynthWindow::setClockSource(common::ClockSource source) {
 void SynthWindow::refreshFollowing() {
     if (clockSource_ == common::ClockSource::Internal)
         return;
-    const double bpm = engine_.params.followedBpm.load(kRelaxed);
+    const double bpm =
+        audio::PlaySync::leadsTransport(clockSource_) ? 0.0 : engine_.params.followedBpm.load(kRelaxed);
     // Shown and stored in whole BPM, as the field holds it; moved only when the master is most of a BPM
     // away, so that a steady master (or one between two whole BPM) leaves it alone.
     const int shown = static_cast<int>(std::lround(bpm));

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "audio/EngineSource.h"
+#include "audio/PlaySync.h"
 #include "common/ClockSource.h"
-#include "common/MidiSync.h"
 #include "common/Random.h"
 
 #include <QDialog>
@@ -159,7 +159,7 @@ class SynthWindow : public QDialog {
     QComboBox* clockList_ = nullptr;
     QPushButton* setButton_ = nullptr;
 
-    common::MidiSync midi_; ///< the engine's MIDI and the masters it can follow
+    audio::PlaySync midi_; ///< the engine's MIDI, JACK transport and the masters it can follow
     common::ClockSource clockSource_ = common::ClockSource::Internal;
     QSettings* store_ = nullptr;
 };

@@ -40,9 +40,14 @@ class FakeAudio final : public audio::Output {
     }
     float cpuLoadPercent() override { return load; }
     std::vector<std::string> deviceNames() override { return devices; }
+    void leadTransport(bool lead) override { transportCalls << (lead ? "lead" : "follow"); }
+    void rollTransport(bool roll, bool fromStart) override {
+        transportCalls << (roll ? (fromStart ? "roll from start" : "roll") : "halt");
+    }
 
     audio::Source* playing = nullptr;
     std::vector<audio::StreamSettings> starts;
+    QStringList transportCalls; ///< what it was asked of JACK transport
     int stops = 0;
     float load = 3.14159f;
     std::vector<std::string> devices{"Built-in Audio", "USB Headset", "HDMI 1"};

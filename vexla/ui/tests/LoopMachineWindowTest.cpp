@@ -296,6 +296,31 @@ class LoopMachineWindowTest : public QObject {
             QCOMPARE(m_->engine->requestPending(kRequests[i]), i == pressed);
     }
 
+    // Leading the transport: the tempo stays the user's, Run starts the transport from the top and stops
+    // it, and a stream opened then leads it; following, the tempo is the master's and nothing rolls.
+    void leadingJackTransport() {
+        m_->window->setClockSource(common::ClockSource::JackTimebase);
+        QVERIFY(slider("tempoSlider")->isEnabled());
+        click("runButton");
+        click("runButton");
+        QCOMPARE(m_->audio.transportCalls, (QStringList{"lead", "roll from start", "halt"}));
+        AudioSettings leading;
+        leading.clockSource = common::ClockSource::JackTimebase;
+        QVERIFY(streamSettings(leading).leadTransport && !streamSettings(AudioSettings{}).leadTransport);
+        m_->audio.transportCalls.clear();
+        m_->window->setClockSource(common::ClockSource::JackTransport);
+        QVERIFY(!slider("tempoSlider")->isEnabled());
+        click("runButton");
+        QCOMPARE(m_->audio.transportCalls, QStringList{"follow"});
+        // No timebase master: the tempo followed is the window's own, and the refreshes leave it there.
+        const int tempo = slider("tempoSlider")->value();
+        for (int refresh = 0; refresh < 3; ++refresh) {
+            play(1024);
+            QTest::qWait(LoopMachineWindow::kStatusTimerMs + 50);
+        }
+        QCOMPARE(slider("tempoSlider")->value(), tempo);
+    }
+
     void runTogglesAndTheLampsFollowTheirTimers() {
         auto* run = find<QPushButton>("runButton");
         click("runButton");

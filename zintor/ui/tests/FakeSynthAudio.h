@@ -34,6 +34,10 @@ class FakeSynthAudio final : public audio::Output {
     }
     float cpuLoadPercent() override { return cpu; }
     std::vector<std::string> deviceNames() override { return {}; }
+    void leadTransport(bool lead) override { calls << (lead ? "lead" : "follow"); }
+    void rollTransport(bool roll, bool fromStart) override {
+        calls << (roll ? (fromStart ? "roll from start" : "roll") : "halt");
+    }
 
     /// Renders frames into out as the audio thread would.
     void render(std::int16_t* out, int frames) {

@@ -65,6 +65,7 @@ class SynthWindowTest : public QObject {
     void inertControlsAndAbout();
     void everyTableRowHasItsSlider();
     void clockChoiceFollowsTheMasterAndIsKept();
+    void leadingJackTransport();
 };
 
 void SynthWindowTest::slidersApplyWhenFirstShown() {
@@ -443,6 +444,43 @@ void SynthWindowTest::clockChoiceFollowsTheMasterAndIsKept() {
         QCOMPARE(app.exec(), 0);
         QCOMPARE(seen, given.value_or(common::ClockSource::MidiClock));
     }
+}
+
+// Leading the transport: the tempo stays the user's, Play rolls and halts the transport; following it, the
+// tempo is the master's; back on its own clock, nothing leads.
+void SynthWindowTest::leadingJackTransport() {
+    Rig rig;
+    auto* clock = rig.child<QComboBox>("clockList");
+    auto* bpm = rig.child<QLineEdit>("bpmEdit");
+    auto* play = rig.child<QPushButton>("playButton");
+    QCOMPARE(clock->itemText(static_cast<int>(common::ClockSource::JackTransport)),
+             QString("JACK transport"));
+    if (play->isChecked())
+        QTest::mouseClick(play, Qt::LeftButton);
+    rig.audio.calls.clear();
+
+    clock->setCurrentIndex(static_cast<int>(common::ClockSource::JackTimebase));
+    QVERIFY(bpm->isEnabled());
+    QCOMPARE(rig.audio.calls, QStringList{"lead"});
+    QTest::mouseClick(play, Qt::LeftButton);
+    QTest::mouseClick(play, Qt::LeftButton);
+    QCOMPARE(rig.audio.calls, (QStringList{"lead", "roll", "halt"}));
+    QVERIFY(rig.audio.settings.transport != nullptr); // the stream hears the transport
+
+    rig.audio.calls.clear();
+    clock->setCurrentIndex(static_cast<int>(common::ClockSource::JackTransport));
+    QVERIFY(!bpm->isEnabled());
+    QTest::mouseClick(play, Qt::LeftButton);
+    QCOMPARE(rig.audio.calls, QStringList{"follow"}); // only a leader rolls the transport
+    // No timebase master: the tempo followed is the window's own, and the refreshes leave it there.
+    const QString tempo = bpm->text();
+    for (int refresh = 0; refresh < 3; ++refresh) {
+        rig.audio.renderOnce();
+        QTest::qWait(550); // a refresh of the followed tempo
+    }
+    QCOMPARE(bpm->text(), tempo);
+    clock->setCurrentIndex(static_cast<int>(common::ClockSource::Internal));
+    QVERIFY(bpm->isEnabled());
 }
 
 QTEST_MAIN(SynthWindowTest)

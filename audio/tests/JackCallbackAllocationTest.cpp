@@ -1,12 +1,7 @@
 // JACK's process thread while our client plays: from one pull to a later one (our callback's
-<<<<<<< HEAD
-// conversion, its MIDI both ways, and libjack's own cycle between the calls) no allocation, no free and
-// no mutex.
-=======
 // conversion, its MIDI both ways, the transport heard and followed, the timebase callback while it leads
 // the transport through a start, stop and locate, and libjack's own cycle between the calls) no
-// allocation and no free.
->>>>>>> jack-transport
+// allocation, no free and no mutex.
 #include "audio/AudioBackend.h"
 #include "audio/JackTransportFollower.h"
 #include "audio/tests/JackTestServer.h"

@@ -1,0 +1,146 @@
+// Following a Link session without the network: the stream's frames on the host clock, the session's
+// beats on those frames (bars on sixteenth 0 mod 16), and the user's tempo and start/stop committed.
+#include "common/link/LinkMaster.h"
+#include "common/link/FrameClock.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace common {
+namespace {
+
+constexpr double kRate = 44100.0;
+constexpr double kMicrosPerFrame = 1e6 / kRate;
+
+TEST(FrameClock, FitsThroughJitteredWakeUpsAndStartsAgainAfterAJump) {
+    FrameClock clock(kRate);
+    EXPECT_FALSE(clock.known());
+    const std::int64_t origin = 5'000'000'000;
+    // Wake-ups up to 300 µs late, one block in eight; the truth is the line through the on-time ones.
+    for (int block = 0; block < 200; ++block) {
+        const std::int64_t frame = 256LL * block;
+        const auto late = block % 8 == 3 ? 300 : 0;
+        clock.sample(frame, origin + std::llround(frame * kMicrosPerFrame) + late);
+    }
+    EXPECT_NEAR(clock.microsAt(256 * 200), origin + 256 * 200 * kMicrosPerFrame, 300.0 / 8 + 1);
+    EXPECT_NEAR(static_cast<double>(clock.frameAt(origin + 10'000'000.0)), 441000.0, 2.0);
+
+    // The stream began afresh a second later than the line says: the new line holds at once.
+    clock.sample(256 * 200, origin + std::llround(256 * 200 * kMicrosPerFrame) + 1'000'000);
+    EXPECT_NEAR(clock.microsAt(256 * 201), origin + 256 * 201 * kMicrosPerFrame + 1'000'000, 1.0);
+}
+
+/// A master of its own session (not on the network), fed blocks on a steady host clock.
+struct Rig {
+    static constexpr int kBlock = 512;
+    LinkMaster master{kRate};
+    MidiBus bus;
+    std::int64_t originMicros = 0;
+
+    explicit Rig(double bpm) {
+        master.open(bpm);
+        originMicros = master.hostMicros();
+    }
+    void block() {
+        master.updateAt(bus, kBlock, originMicros + std::llround(bus.renderFrame() * kMicrosPerFrame));
+        bus.endBlock(kBlock);
+    }
+    std::vector<TransportEvent> events() {
+        std::vector<TransportEvent> taken;
+        TransportEvent event;
+        while (master.nextEvent(MidiBus::kEndOfTime, event))
+            taken.push_back(event);
+        return taken;
+    }
+};
+
+TEST(LinkMaster, PlaysAloneFromABarAtTheUsersTempoAndStopsWhereAsked) {
+    Rig rig(120.0);
+    for (int i = 0; i < 4; ++i)
+        rig.block();
+    EXPECT_DOUBLE_EQ(rig.master.bpm(), 120.0);
+    EXPECT_TRUE(rig.events().empty()) << "a session nobody started does not play";
+
+    rig.master.requestTempo(133.0);
+    rig.master.requestPlaying(true);
+    const std::int64_t asked = rig.bus.renderFrame();
+    rig.block();
+    EXPECT_DOUBLE_EQ(rig.master.bpm(), 133.0);
+    std::vector<TransportEvent> events = rig.events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, TransportEvent::Play);
+    EXPECT_EQ(events[0].sixteenth, 0) << "alone, the start is a bar";
+    EXPECT_NEAR(static_cast<double>(events[0].frame), static_cast<double>(asked), 1.0);
+
+    // Sixteenths at 133 BPM from there, whole bars never drifting (Link holds a beat in whole
+    // microseconds: 0.4 ppm, two frames by sixteenth 1000, 112 s on).
+    const double sixteenthFrames = kRate * 60.0 / 133.0 / 4.0;
+    for (int block = 0; block < 100; ++block)
+        rig.block();
+    for (const std::int64_t sixteenth : {1, 16, 160, 1000})
+        EXPECT_NEAR(static_cast<double>(rig.master.frameOfSixteenth(sixteenth) - events[0].frame),
+                    sixteenth * sixteenthFrames, sixteenth < 1000 ? 1.0 : 2.5)
+            << sixteenth;
+
+    rig.master.requestPlaying(false);
+    const std::int64_t stopped = rig.bus.renderFrame();
+    rig.block();
+    events = rig.events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, TransportEvent::Stop);
+    EXPECT_NEAR(static_cast<double>(events[0].frame), static_cast<double>(stopped), 1.0);
+    EXPECT_NEAR(static_cast<double>(events[0].sixteenth),
+                std::floor(static_cast<double>(stopped - (asked)) / sixteenthFrames), 1.0);
+}
+
+TEST(LinkMaster, BeatsAreMadeEarlyByTheOutputsLatencySoThatTheyAreHeardOnTime) {
+    Rig rig(100.0);
+    rig.master.requestPlaying(true);
+    for (int i = 0; i < 70; ++i)
+        rig.block();
+    const std::int64_t heardAt = rig.master.frameOfSixteenth(64);
+    // The same blocks, now heard 1000 frames after they are made: the window of blocks the clock fits
+    // through must pass over before the shift has fully come.
+    rig.master.setOutputLatencyFrames(1000);
+    for (int i = 0; i < FrameClock::kWindow + 2; ++i)
+        rig.block();
+    EXPECT_NEAR(static_cast<double>(rig.master.frameOfSixteenth(64)), static_cast<double>(heardAt - 1000),
+                1.0);
+}
+
+TEST(LinkMaster, ARenderThatComesBackHearsASessionStillPlayingAsANewPlayOnAWholeSixteenth) {
+    Rig rig(120.0);
+    rig.master.requestPlaying(true);
+    rig.block();
+    ASSERT_EQ(rig.events().size(), 1u);
+    rig.block();
+    EXPECT_TRUE(rig.events().empty());
+    // The render followed another master for 1000 frames, then this one again.
+    rig.bus.endBlock(1000);
+    const std::int64_t back = rig.bus.renderFrame();
+    rig.block();
+    const std::vector<TransportEvent> events = rig.events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, TransportEvent::Play);
+    // 120 BPM: a sixteenth every 5512.5 frames from the start at frame 0.
+    EXPECT_EQ(events[0].sixteenth, static_cast<std::int64_t>(std::ceil(back / 5512.5)));
+    EXPECT_NEAR(static_cast<double>(events[0].frame), events[0].sixteenth * 5512.5, 1.0);
+    EXPECT_GE(events[0].frame, back - 1);
+}
+
+TEST(LinkMaster, UnopenedItIsAStoppedMasterOfUnknownTempo) {
+    LinkMaster master(kRate);
+    MidiBus bus;
+    master.requestPlaying(true);
+    master.update(bus, 256);
+    TransportEvent event;
+    EXPECT_FALSE(master.nextEvent(MidiBus::kEndOfTime, event));
+    EXPECT_EQ(master.bpm(), 0.0);
+    EXPECT_FALSE(master.joined());
+    EXPECT_EQ(master.peers(), 0u);
+}
+
+} // namespace
+} // namespace common

@@ -9,7 +9,7 @@
 
 namespace common {
 
-enum class ClockSource { Internal, MidiClock };
+enum class ClockSource { Internal, MidiClock, Link };
 
 struct ClockSourceName {
     ClockSource source;
@@ -17,9 +17,10 @@ struct ClockSourceName {
     std::string_view caption; ///< what the window shows
 };
 
-inline constexpr std::array<ClockSourceName, 2> kClockSources{{
+inline constexpr std::array<ClockSourceName, 3> kClockSources{{
     {ClockSource::Internal, "internal", "Internal"},
     {ClockSource::MidiClock, "midi", "MIDI clock"},
+    {ClockSource::Link, "link", "Link"},
 }};
 
 // The window's list shows the table in the enum's order: the row of a source is its value.

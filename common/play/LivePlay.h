@@ -24,6 +24,10 @@ class MidiBus;
 /// signal. `midi`, when given, carries the engine's MIDI on a device that has MIDI ports (JACK). Past the
 /// length the engine renders on unheard, so that at the end `stopEngine` (calling thread) can stop it and
 /// its Stop and note-offs go out before the output closes.
+/// Frames between live play's making a block and its first frame being heard on a device: the block and
+/// the device's buffering as live play asks for it.
+int liveLatencyFrames(const RenderArguments& args);
+
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
              audio::AudioOutput* output, const std::function<void(std::int16_t* out, int frames)>& fill,
              MidiBus* midi = nullptr, const std::function<void()>& stopEngine = {});

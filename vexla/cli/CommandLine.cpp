@@ -15,6 +15,7 @@
 #include "vexla/samples/SampleLoader.h"
 #include "vexla/scene/SceneFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -216,13 +217,21 @@ int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t 
          audio::AudioOutput* output) {
     startRunning(engine, args);
     // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock.
+    // With --sync link, it joins the session (at its own tempo if alone there) and starts it playing.
     common::MidiSync midi;
     engine.setMidi(&midi.bus);
-    engine.setMaster(midi.master(args.sync));
+    const int samplesPerStep = std::max(1, engine.params.samplesPerStep.load(kRelaxed));
+    engine.setMaster(midi.follow(args.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
+    midi.link.setOutputLatencyFrames(common::liveLatencyFrames(args));
+    if (args.sync == common::ClockSource::Link)
+        midi.link.requestPlaying(true);
     return common::playLive(
         kProgram, args, seed, output,
         [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &midi.bus,
-        [&engine] { engine.params.running.store(false, kRelaxed); });
+        [&engine, &midi] {
+            engine.params.running.store(false, kRelaxed);
+            midi.link.requestPlaying(false);
+        });
 }
 
 /// A --render into its file, or --play on `output` (a fresh one when null).

@@ -293,6 +293,8 @@ void LoopMachineWindow::buildOutputColumn(const DialogUnits& du) {
     });
     connect(runButton_, &QPushButton::toggled, this, [this](bool on) {
         engine_.params.running.store(on, kRelaxed);
+        if (settings_.clockSource == common::ClockSource::Link)
+            midi_.link.requestPlaying(on); // the session starts and stops with us
         runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
         runButton_->setAccessibleName(runButton_->text());
     });
@@ -420,6 +422,9 @@ void LoopMachineWindow::tempoChanged(int samplesPerStep) {
     // Every tempo change re-rolls the echo delay, as the window always has.
     engine_.alterEcho(windowRandom_);
     tempoDisplay_->setText(tempoText(samplesPerStep));
+    // The user's tempo is the session's (the followed tempo shown by refreshFollowing comes unsignalled).
+    if (settings_.clockSource == common::ClockSource::Link && samplesPerStep > 0)
+        midi_.link.requestTempo(kTempoConstant / (4.0 * samplesPerStep));
 }
 
 // ---- Buttons --------------------------------------------------------------------------------------
@@ -625,9 +630,11 @@ void LoopMachineWindow::openSettings() {
 
 void LoopMachineWindow::setClockSource(common::ClockSource source) {
     settings_.clockSource = source;
-    engine_.setMaster(midi_.master(source));
+    const int samplesPerStep = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
+    engine_.setMaster(midi_.follow(source, kTempoConstant / (4.0 * samplesPerStep)));
+    // A MIDI clock leads alone; a Link session takes our tempo as any peer's.
     if (QSlider* tempo = sliderOf("samplesPerStep"))
-        tempo->setEnabled(source == common::ClockSource::Internal);
+        tempo->setEnabled(source == common::ClockSource::Internal || source == common::ClockSource::Link);
 }
 
 namespace {

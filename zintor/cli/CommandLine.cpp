@@ -281,13 +281,21 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
         engine->params.playing.store(true, kRelaxed);
     if (request.play) {
         // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock.
+        // With --sync link, it joins the session (at its own tempo if alone there) and starts it playing.
         common::MidiSync midi;
         engine->setMidi(&midi.bus);
-        engine->setMaster(midi.master(request.sync));
+        const int samplesPerStep = std::max(1, engine->params.samplesPerStep.load(kRelaxed));
+        engine->setMaster(midi.follow(request.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
+        midi.link.setOutputLatencyFrames(common::liveLatencyFrames(request));
+        if (request.sync == common::ClockSource::Link)
+            midi.link.requestPlaying(true);
         return common::playLive(
             kProgram, request, seed, output,
             [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); }, &midi.bus,
-            [&] { engine->params.playing.store(false, kRelaxed); });
+            [&] {
+                engine->params.playing.store(false, kRelaxed);
+                midi.link.requestPlaying(false);
+            });
     }
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },

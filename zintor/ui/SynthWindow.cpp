@@ -447,8 +447,11 @@ void SynthWindow::applyTempoText() {
     if (text.isEmpty())
         return;
     const int bpm = fieldValue(text);
-    if (bpm >= kMinBpm && bpm <= kMaxBpm)
+    if (bpm >= kMinBpm && bpm <= kMaxBpm) {
         engine_.params.samplesPerStep.store(samplesPerStepFromBpm(bpm), kRelaxed);
+        if (clockSource_ == common::ClockSource::Link)
+            midi_.link.requestTempo(bpm); // the user's tempo is the session's
+    }
     const int inForce = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
     statusLabel_->setText(QString::asprintf("Set to %d", bpmFromSamplesPerStep(inForce)));
 }
@@ -456,6 +459,8 @@ void SynthWindow::applyTempoText() {
 void SynthWindow::togglePlay() {
     const bool on = playButton_->isChecked();
     engine_.params.playing.store(on, kRelaxed);
+    if (clockSource_ == common::ClockSource::Link)
+        midi_.link.requestPlaying(on); // the session starts and stops with us
     statusLabel_->setText(on ? "Playing..." : "Stopped...");
 }
 
@@ -470,10 +475,12 @@ void SynthWindow::setClockSource(common::ClockSource source) {
     if (source == common::ClockSource::Internal && clockSource_ != source)
         engine_.params.playing.store(playButton_->isChecked(), kRelaxed);
     clockSource_ = source;
-    engine_.setMaster(midi_.master(source));
-    const bool own = source == common::ClockSource::Internal;
-    bpmEdit_->setEnabled(own);
-    setButton_->setEnabled(own);
+    const int samplesPerStep = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
+    engine_.setMaster(midi_.follow(source, static_cast<double>(kStepFramesPerMinute) / samplesPerStep));
+    // A MIDI clock leads alone; a Link session takes our tempo as any peer's.
+    const bool tempoOurs = source == common::ClockSource::Internal || source == common::ClockSource::Link;
+    bpmEdit_->setEnabled(tempoOurs);
+    setButton_->setEnabled(tempoOurs);
     {
         const QSignalBlocker blocker(clockList_);
         clockList_->setCurrentIndex(static_cast<int>(source));

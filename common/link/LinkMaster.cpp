@@ -18,6 +18,7 @@ constexpr double kUnknownBpm = 120.0;
 constexpr std::int64_t kFarthestSixteenth = std::int64_t{1} << 40;
 // A beat computed a hair before a whole sixteenth still begins on it.
 constexpr double kBeatTolerance = 1e-6;
+constexpr std::int64_t kSixteenthsPerBar = 16;
 
 std::chrono::microseconds micros(double value) {
     return std::chrono::microseconds(std::llround(value));
@@ -141,10 +142,10 @@ void LinkMaster::updateAt(MidiBus& bus, int frames, std::int64_t hostMicros) {
         const double from = std::max(static_cast<double>(state.timeForIsPlaying().count()), blockMicros);
         const double beat = state.beatAtTime(micros(from), kQuantum);
         if (playing_) {
-            // The first whole sixteenth; a launch waiting for its bar (negative beats) begins on beat 0.
-            const std::int64_t sixteenth =
-                beat < 0.0 ? 0
-                           : static_cast<std::int64_t>(std::ceil(beat * kSixteenthsPerBeat - kBeatTolerance));
+            // Started on the first bar from then, as a start asked for here would be with others in the
+            // session (alone, the start is a bar).
+            const auto sixteenth =
+                static_cast<std::int64_t>(std::ceil(beat / kQuantum - kBeatTolerance)) * kSixteenthsPerBar;
             push(TransportEvent::Play, frameOfSixteenth(sixteenth), sixteenth);
         } else {
             push(TransportEvent::Stop, clock_.frameAt(from),

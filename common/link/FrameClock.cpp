@@ -1,6 +1,8 @@
-// The stream's frames on the host's clock: a running mean of each block's offset from the nominal rate.
+// The stream's frames on the host's clock: a least-squares line through the latest blocks' offsets from
+// the nominal rate.
 #include "common/link/FrameClock.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace common {
@@ -9,32 +11,56 @@ FrameClock::FrameClock(double sampleRate)
     : microsPerFrame_(1e6 / (sampleRate > 0.0 ? sampleRate : 44100.0)) {}
 
 void FrameClock::reset() {
-    sum_ = 0.0;
     count_ = next_ = 0;
+    level_ = slope_ = 0.0;
 }
 
 void FrameClock::sample(std::int64_t frame, std::int64_t heardMicros) {
     const double residual = static_cast<double>(heardMicros) - static_cast<double>(frame) * microsPerFrame_;
-    if (count_ > 0 && std::abs(residual - offset()) > kRestartMicros)
+    if (count_ > 0 && std::abs(residual - (microsAt(frame) - static_cast<double>(frame) * microsPerFrame_)) >
+                          kRestartMicros)
         reset();
-    if (count_ == 0)
-        base_ = residual; // the sums stay small, and exact
-    const double value = residual - base_;
-    if (count_ == kWindow)
-        sum_ -= residuals_[static_cast<std::size_t>(next_)];
-    else
-        ++count_;
-    residuals_[static_cast<std::size_t>(next_)] = value;
-    sum_ += value;
+    if (count_ == 0) {
+        originFrame_ = frame;
+        originResidual_ = residual;
+    }
+    pairs_[static_cast<std::size_t>(next_)] = {static_cast<double>(frame - originFrame_),
+                                               residual - originResidual_};
     next_ = (next_ + 1) % kWindow;
+    count_ = std::min(count_ + 1, kWindow);
+    fit();
+}
+
+void FrameClock::fit() {
+    double meanX = 0.0, meanY = 0.0;
+    for (int i = 0; i < count_; ++i) {
+        meanX += pairs_[static_cast<std::size_t>(i)].frame;
+        meanY += pairs_[static_cast<std::size_t>(i)].residual;
+    }
+    meanX /= count_;
+    meanY /= count_;
+    double sxx = 0.0, sxy = 0.0;
+    for (int i = 0; i < count_; ++i) {
+        const double dx = pairs_[static_cast<std::size_t>(i)].frame - meanX;
+        sxx += dx * dx;
+        sxy += dx * (pairs_[static_cast<std::size_t>(i)].residual - meanY);
+    }
+    // Too few pairs, or too short a span, to tell a rate: the nominal one.
+    const double limit = kMostRateError * microsPerFrame_;
+    slope_ = sxx > 0.0 && count_ >= 8 ? std::clamp(sxy / sxx, -limit, limit) : 0.0;
+    level_ = meanY - slope_ * meanX;
 }
 
 double FrameClock::microsAt(std::int64_t frame) const {
-    return static_cast<double>(frame) * microsPerFrame_ + (count_ > 0 ? offset() : 0.0);
+    const double x = static_cast<double>(frame - originFrame_);
+    return static_cast<double>(frame) * microsPerFrame_ + originResidual_ + level_ + slope_ * x;
 }
 
 std::int64_t FrameClock::frameAt(double micros) const {
-    return std::llround((micros - (count_ > 0 ? offset() : 0.0)) / microsPerFrame_);
+    // micros = frame × microsPerFrame + originResidual + level + slope × (frame − originFrame)
+    const double fromOrigin =
+        micros - static_cast<double>(originFrame_) * microsPerFrame_ - originResidual_ - level_;
+    return originFrame_ + std::llround(fromOrigin / (microsPerFrame_ + slope_));
 }
 
 } // namespace common

@@ -1,6 +1,7 @@
 // Where the stream's frames are heard on the host's clock. Each block gives a pair (its first frame, the
-// host time it will be heard); the clock is the line through the latest pairs at the stream's nominal
-// rate, so that the jitter of the audio thread's wake-ups does not reach the beats placed on it.
+// host time it will be heard); the clock is the line fitted through the latest pairs, so that the jitter
+// of the audio thread's wake-ups does not reach the beats placed on it, and a device whose rate is not
+// quite its nominal one (a sound card's crystal, a loaded dummy server) is followed without lagging.
 #pragma once
 
 #include <array>
@@ -15,6 +16,8 @@ class FrameClock {
     /// A pair this far off the line means the stream began afresh (a new device, a sleep): the line
     /// starts again from it instead of averaging two streams.
     static constexpr double kRestartMicros = 20000.0;
+    /// The most the device's rate is believed to stray from its nominal one.
+    static constexpr double kMostRateError = 0.01;
 
     explicit FrameClock(double sampleRate = 44100.0);
 
@@ -29,14 +32,22 @@ class FrameClock {
     std::int64_t frameAt(double micros) const;
 
   private:
-    double offset() const { return base_ + sum_ / count_; }
+    struct Pair {
+        double frame = 0.0;    // less originFrame_
+        double residual = 0.0; // heard time less the frame's nominal time, less originResidual_
+    };
+    void fit();
 
     double microsPerFrame_;
-    std::array<double, kWindow> residuals_{}; // heard time less the frame's nominal time, less base_
-    double base_ = 0.0;
-    double sum_ = 0.0;
+    std::array<Pair, kWindow> pairs_{};
     int count_ = 0;
     int next_ = 0;
+    // Origins that keep the sums small and exact.
+    std::int64_t originFrame_ = 0;
+    double originResidual_ = 0.0;
+    // The fitted line: residual = level_ + slope_ × (frame − originFrame_).
+    double level_ = 0.0;
+    double slope_ = 0.0;
 };
 
 } // namespace common

@@ -32,6 +32,19 @@ TEST(FrameClock, FitsThroughJitteredWakeUpsAndStartsAgainAfterAJump) {
     EXPECT_NEAR(clock.microsAt(256 * 201), origin + 256 * 201 * kMicrosPerFrame + 1'000'000, 1.0);
 }
 
+TEST(FrameClock, FollowsADeviceSlowerThanItsNominalRateWithoutLagging) {
+    // A dummy server on a loaded machine measured 0.35 % slow: 22.7559 µs a frame.
+    FrameClock clock(kRate);
+    const double truePerFrame = 22.7559;
+    const std::int64_t origin = 7'000'000'000;
+    for (int block = 0; block < 300; ++block)
+        clock.sample(256LL * block, origin + std::llround(256 * block * truePerFrame) + (block % 5) * 40);
+    // A block ahead, and two seconds' frames ahead, where the beats are placed.
+    EXPECT_NEAR(clock.microsAt(256 * 300), origin + 256 * 300 * truePerFrame + 80, 30.0);
+    EXPECT_NEAR(static_cast<double>(clock.frameAt(origin + (256 * 300 + 88200) * truePerFrame + 80)),
+                256 * 300 + 88200, 2.0);
+}
+
 /// A master of its own session (not on the network), fed blocks on a steady host clock.
 struct Rig {
     static constexpr int kBlock = 512;

@@ -97,7 +97,7 @@ LoopMachineWindow::~LoopMachineWindow() = default;
 void LoopMachineWindow::start() {
     StartDialog startDialog(this);
     dialogs_.run(startDialog); // however it closes, start-up goes on
-    audio_.start(sound_, streamSettings(settings_, &midi_.bus));
+    startStream();
     lampTimer_->start(kLampTimerMs);
     statusTimer_->start(kStatusTimerMs);
 }
@@ -625,7 +625,16 @@ void LoopMachineWindow::openSettings() {
     storeSettings(devices);
     if (!streamChanged && (dialog.dcFilter() != dcFilterWas || clockChanged))
         return;
-    audio_.start(sound_, streamSettings(settings_, &midi_.bus));
+    startStream();
+}
+
+void LoopMachineWindow::startStream() {
+    const audio::StreamSettings stream = streamSettings(settings_, &midi_.bus);
+    // A followed session's beats are placed where the stream's frames are heard: a block and the mix
+    // buffer after they are made.
+    midi_.link.setOutputLatencyFrames(stream.blockFrames +
+                                      audio::kSampleRate * stream.latencyMilliseconds / 1000);
+    audio_.start(sound_, stream);
 }
 
 void LoopMachineWindow::setClockSource(common::ClockSource source) {

@@ -397,6 +397,10 @@ void SynthWindow::startSynth() {
     // The sliders' positions are already set; startUp puts the same start values into the engine,
     // sets the drum presets, clears the delay and writes the first phrases before any sound plays.
     startUp(engine_, windowRandom_, static_cast<std::uint32_t>(std::time(nullptr)));
+    // A followed session's beats are placed where the stream's frames are heard: a block and the device's
+    // buffering after they are made.
+    midi_.link.setOutputLatencyFrames(stream_.blockFrames +
+                                      audio::kSampleRate * stream_.latencyMilliseconds / 1000);
     audio_.start(sound_, stream_);
 
     cpuTimer_ = new QTimer(this);

@@ -10,11 +10,14 @@
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace linktest {
 
 using namespace std::chrono_literals;
 
+inline const char* const kOthersAbout =
+    "other Link peers are on this network: their session is not ours to move";
 inline const char* const kNoDiscovery =
     "the two Link peers did not find each other within 10 s: Link discovers peers by IPv4 multicast "
     "(224.76.78.75, UDP port 20808) on the machine's interfaces that are up, and none carried it here";
@@ -78,6 +81,14 @@ class Peer {
                 return "";
             pending_.append(buffer, static_cast<std::size_t>(got));
         }
+    }
+    /// Waits for the test's side to join the peer's session: "" when it alone did, else why the test
+    /// cannot go on.
+    std::string meet() {
+        if (!(number("wait-peers 1 10") >= 1.0))
+            return kNoDiscovery;
+        std::this_thread::sleep_for(500ms); // a stranger's peers are counted by now too
+        return number("state", 3) > 1.0 ? kOthersAbout : "";
     }
     /// The number an answer "word N ..." gives at position `index` (after the word).
     double number(const std::string& command, int index = 0) {

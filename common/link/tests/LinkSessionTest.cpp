@@ -23,7 +23,6 @@ using namespace std::chrono_literals;
 constexpr double kRate = 44100.0;
 constexpr double kMicrosPerFrame = 1e6 / kRate;
 constexpr auto kDiscovery = 10s;
-using linktest::kNoDiscovery;
 using linktest::Peer;
 
 /// The master on a render thread whose blocks are made exactly on time (frame f at origin + f / rate),
@@ -117,8 +116,8 @@ TEST(LinkSession, TwoPeersAgreeOnTempoAndPhaseWhicheverSideMovesTheTempo) {
     LinkMaster master(kRate);
     master.join(90.0);
     Render render(master);
-    if (peer.number("wait-peers 1 10") < 1.0)
-        GTEST_SKIP() << kNoDiscovery;
+    if (const std::string why = peer.meet(); !why.empty())
+        GTEST_SKIP() << why;
 
     // The peer moves the tempo: ours follows.
     ASSERT_EQ(peer.ask("tempo 133.3"), "ok");
@@ -145,8 +144,8 @@ TEST(LinkSession, StartAndStopGoBothWaysAndAStartLandsOnTheSessionsBar) {
     LinkMaster master(kRate);
     master.join(120.0);
     Render render(master);
-    if (peer.number("wait-peers 1 10") < 1.0)
-        GTEST_SKIP() << kNoDiscovery;
+    if (const std::string why = peer.meet(); !why.empty())
+        GTEST_SKIP() << why;
 
     ASSERT_EQ(peer.ask("play"), "ok");
     int count = 0;

@@ -169,7 +169,8 @@ class Program {
     pid_t pid_ = -1;
 };
 
-TEST(ProgramLink, ItPlaysInTheSessionFollowsThePeersTempoAndItsClockLandsOnTheSessionsBeats) {
+// PROGRAM_SUITE names the suite after the program, so that the two programs' cases are told apart.
+TEST(PROGRAM_SUITE, ItPlaysInTheSessionFollowsThePeersTempoAndItsClockLandsOnTheSessionsBeats) {
     const std::string server = "vzl" + std::to_string(getpid());
     DummyJackServer jack(server);
     if (!jack.start())
@@ -181,8 +182,8 @@ TEST(ProgramLink, ItPlaysInTheSessionFollowsThePeersTempoAndItsClockLandsOnTheSe
                   std::to_string(kBlock)},
                  server);
     ASSERT_TRUE(listener.listenTo(std::string(PROGRAM_NAME) + ":midi_out")) << play.err();
-    if (peer.number("wait-peers 1 10") < 1.0)
-        GTEST_SKIP() << linktest::kNoDiscovery;
+    if (const std::string why = peer.meet(); !why.empty())
+        GTEST_SKIP() << why;
 
     // The program started the session; then the peer moves the tempo.
     EXPECT_EQ(peer.ask("wait-playing 1 5"), "playing 1");

@@ -33,8 +33,8 @@ class LinkWindowTest : public QObject {
         QVERIFY(!tempo->isEnabled()); // a MIDI clock leads alone
         m.window->setClockSource(common::ClockSource::Link);
         QVERIFY(tempo->isEnabled());
-        if (peer.number("wait-peers 1 10") < 1.0)
-            QSKIP(linktest::kNoDiscovery);
+        if (const std::string why = peer.meet(); !why.empty())
+            QSKIP(why.c_str());
 
         // The user's tempo becomes the session's.
         tempo->setValue(6615);

@@ -35,8 +35,8 @@ class LinkWindowTest : public QObject {
         QVERIFY(!bpm->isEnabled() && !set->isEnabled()); // a MIDI clock leads alone
         rig.window->setClockSource(common::ClockSource::Link);
         QVERIFY(bpm->isEnabled() && set->isEnabled());
-        if (peer.number("wait-peers 1 10") < 1.0)
-            QSKIP(linktest::kNoDiscovery);
+        if (const std::string why = peer.meet(); !why.empty())
+            QSKIP(why.c_str());
 
         // A tempo set here becomes the session's.
         bpm->setText("97");

@@ -148,8 +148,14 @@ void LinkMaster::updateAt(MidiBus& bus, int frames, std::int64_t hostMicros) {
                 static_cast<std::int64_t>(std::ceil(beat / kQuantum - kBeatTolerance)) * kSixteenthsPerBar;
             push(TransportEvent::Play, frameOfSixteenth(sixteenth), sixteenth);
         } else {
-            push(TransportEvent::Stop, clock_.frameAt(from),
-                 static_cast<std::int64_t>(std::floor(beat * kSixteenthsPerBeat)));
+            const std::int64_t frame = clock_.frameAt(from);
+            TransportEvent& newest = events_[static_cast<std::size_t>(
+                (eventHead_ + eventCount_ + kEventCapacity - 1) % kEventCapacity)];
+            if (eventCount_ > 0 && newest.kind == TransportEvent::Play && newest.frame >= frame)
+                --eventCount_; // a start still waiting for its bar never happens, and needs no Stop
+            else
+                push(TransportEvent::Stop, frame,
+                     static_cast<std::int64_t>(std::floor(beat * kSixteenthsPerBeat)));
         }
     }
 }

@@ -141,6 +141,16 @@ TEST(LinkMaster, ARenderThatComesBackHearsASessionStillPlayingAsANewPlayOnTheNex
     EXPECT_EQ(events[0].sixteenth, 16);
     EXPECT_NEAR(static_cast<double>(events[0].frame), 88200.0, 1.0);
     EXPECT_GT(events[0].frame, back);
+
+    // Away and back again, and stopped before the start's bar: the start never happens, and no Stop
+    // follows a Play never taken.
+    rig.bus.endBlock(30000);
+    rig.block();
+    TransportEvent event;
+    EXPECT_FALSE(rig.master.nextEvent(rig.bus.renderFrame(), event)) << "the start waits for its bar";
+    rig.master.requestPlaying(false);
+    rig.block();
+    EXPECT_TRUE(rig.events().empty());
 }
 
 TEST(LinkMaster, UnopenedItIsAStoppedMasterOfUnknownTempo) {

@@ -47,18 +47,18 @@ TEST(FrameClock, FollowsADeviceSlowerThanItsNominalRateWithoutLagging) {
 
 /// A master of its own session (not on the network), fed blocks on a steady host clock.
 struct Rig {
-    static constexpr int kBlock = 512;
+    int blockFrames = 512;
     LinkMaster master{kRate};
     MidiBus bus;
     std::int64_t originMicros = 0;
 
-    explicit Rig(double bpm) {
+    explicit Rig(double bpm, int block = 512) : blockFrames(block) {
         master.open(bpm);
         originMicros = master.hostMicros();
     }
     void block() {
-        master.updateAt(bus, kBlock, originMicros + std::llround(bus.renderFrame() * kMicrosPerFrame));
-        bus.endBlock(kBlock);
+        master.updateAt(bus, blockFrames, originMicros + std::llround(bus.renderFrame() * kMicrosPerFrame));
+        bus.endBlock(blockFrames);
     }
     std::vector<TransportEvent> events() {
         std::vector<TransportEvent> taken;
@@ -151,6 +151,22 @@ TEST(LinkMaster, ARenderThatComesBackHearsASessionStillPlayingAsANewPlayOnTheNex
     rig.master.requestPlaying(false);
     rig.block();
     EXPECT_TRUE(rig.events().empty());
+}
+
+TEST(LinkMaster, SixteenthsLandOnTheSameFramesWhateverTheBlockSize) {
+    std::vector<std::int64_t> frames[2];
+    const int blocks[2] = {64, 1500};
+    for (int i = 0; i < 2; ++i) {
+        Rig rig(128.0, blocks[i]);
+        rig.master.requestPlaying(true);
+        while (rig.bus.renderFrame() < 300000)
+            rig.block();
+        ASSERT_EQ(rig.events().size(), 1u);
+        for (std::int64_t sixteenth = 0; sixteenth < 200; sixteenth += 7)
+            frames[i].push_back(rig.master.frameOfSixteenth(sixteenth));
+    }
+    for (std::size_t k = 0; k < frames[0].size(); ++k)
+        EXPECT_NEAR(static_cast<double>(frames[0][k]), static_cast<double>(frames[1][k]), 1.0) << k;
 }
 
 TEST(LinkMaster, UnopenedItIsAStoppedMasterOfUnknownTempo) {

@@ -11,15 +11,22 @@ FrameClock::FrameClock(double sampleRate)
     : microsPerFrame_(1e6 / (sampleRate > 0.0 ? sampleRate : 44100.0)) {}
 
 void FrameClock::reset() {
-    count_ = next_ = 0;
+    count_ = next_ = shifted_ = 0;
     level_ = slope_ = 0.0;
 }
 
 void FrameClock::sample(std::int64_t frame, std::int64_t heardMicros) {
     const double residual = static_cast<double>(heardMicros) - static_cast<double>(frame) * microsPerFrame_;
-    if (count_ > 0 && std::abs(residual - (microsAt(frame) - static_cast<double>(frame) * microsPerFrame_)) >
-                          kRestartMicros)
+    const double miss =
+        count_ > 0 ? residual - (microsAt(frame) - static_cast<double>(frame) * microsPerFrame_) : 0.0;
+    if (std::abs(miss) > kRestartMicros)
         reset();
+    if (std::abs(miss) <= kShiftMicros)
+        shifted_ = 0;
+    else if (miss > 0.0)
+        shifted_ = std::max(shifted_, 0) + 1;
+    else
+        shifted_ = std::min(shifted_, 0) - 1;
     if (count_ == 0) {
         originFrame_ = frame;
         originResidual_ = residual;
@@ -28,6 +35,15 @@ void FrameClock::sample(std::int64_t frame, std::int64_t heardMicros) {
                                                residual - originResidual_};
     next_ = (next_ + 1) % kWindow;
     count_ = std::min(count_ + 1, kWindow);
+    if (std::abs(shifted_) >= kShiftPairs) {
+        std::array<Pair, kShiftPairs> latest{};
+        for (int i = 0; i < kShiftPairs; ++i)
+            latest[static_cast<std::size_t>(i)] =
+                pairs_[static_cast<std::size_t>((next_ - kShiftPairs + i + kWindow) % kWindow)];
+        std::copy(latest.begin(), latest.end(), pairs_.begin());
+        count_ = next_ = kShiftPairs;
+        shifted_ = 0;
+    }
     fit();
 }
 

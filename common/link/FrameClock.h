@@ -16,6 +16,11 @@ class FrameClock {
     /// A pair this far off the line means the stream began afresh (a new device, a sleep): the line
     /// starts again from it instead of averaging two streams.
     static constexpr double kRestartMicros = 20000.0;
+    /// This many pairs in a row off the line by more than kShiftMicros, all on one side, mean the stream
+    /// moved (a cycle the device missed): the line is fitted through them alone from then on, instead of
+    /// a whole window's worth of blocks bending it.
+    static constexpr double kShiftMicros = 1500.0;
+    static constexpr int kShiftPairs = 4;
     /// The most the device's rate is believed to stray from its nominal one.
     static constexpr double kMostRateError = 0.01;
 
@@ -42,6 +47,7 @@ class FrameClock {
     std::array<Pair, kWindow> pairs_{};
     int count_ = 0;
     int next_ = 0;
+    int shifted_ = 0; // pairs in a row off the line by more than kShiftMicros; negative: early ones
     // Origins that keep the sums small and exact.
     std::int64_t originFrame_ = 0;
     double originResidual_ = 0.0;

@@ -45,6 +45,21 @@ TEST(FrameClock, FollowsADeviceSlowerThanItsNominalRateWithoutLagging) {
                 256 * 300 + 88200, 2.0);
 }
 
+TEST(FrameClock, ACycleTheDeviceMissedMovesTheLineWithinAFewBlocks) {
+    FrameClock clock(kRate);
+    const std::int64_t origin = 9'000'000'000;
+    const double period = 256 * kMicrosPerFrame; // the frames of a missed cycle come a period later
+    for (int block = 0; block < 200; ++block)
+        clock.sample(256LL * block,
+                     origin + std::llround(256 * block * kMicrosPerFrame + (block >= 100 ? period : 0)) +
+                         (block % 3) * 300);
+    EXPECT_NEAR(clock.microsAt(256 * 200), origin + 256 * 200 * kMicrosPerFrame + period + 300, 200.0);
+    for (int block = 200; block < 206; ++block)
+        clock.sample(256LL * block,
+                     origin + std::llround(256 * block * kMicrosPerFrame + 2 * period) + (block % 3) * 300);
+    EXPECT_NEAR(clock.microsAt(256 * 206), origin + 256 * 206 * kMicrosPerFrame + 2 * period + 300, 600.0);
+}
+
 /// A master of its own session (not on the network), fed blocks on a steady host clock.
 struct Rig {
     int blockFrames = 512;

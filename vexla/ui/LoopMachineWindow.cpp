@@ -530,6 +530,9 @@ void LoopMachineWindow::showControls(const ControlValues& c) {
     }
     stepsEdit_->setText(QString::asprintf("%d", c.stepCount));
     tempoDisplay_->setText(tempoText(c.samplesPerStep));
+    // The user opened a scene: its tempo is the session's.
+    if (settings_.clockSource == common::ClockSource::Link && c.samplesPerStep > 0)
+        midi_.link.requestTempo(kTempoConstant / (4.0 * c.samplesPerStep));
 }
 
 void LoopMachineWindow::loadSample(int row) {

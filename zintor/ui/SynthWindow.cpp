@@ -581,6 +581,9 @@ void SynthWindow::showControls(const SynthState& state) {
         stepsEdit_->setText(QString::asprintf("%d", state.controls.stepCount));
     }
     bpmEdit_->setText(QString::asprintf("%d", bpmFromSamplesPerStep(state.controls.samplesPerStep)));
+    // The user opened a scene: its tempo is the session's.
+    if (clockSource_ == common::ClockSource::Link && state.controls.samplesPerStep > 0)
+        midi_.link.requestTempo(static_cast<double>(kStepFramesPerMinute) / state.controls.samplesPerStep);
 }
 
 // ---- Recording ------------------------------------------------------------------------------------

@@ -1,11 +1,13 @@
 // The loop machine's window following a Link session, with a peer in a process of its own: the tempo
 // slider stays the user's (a MIDI clock takes it), its moves reach the session, and the session's tempo
-// comes back to it without being sent back. Skipped where the peers cannot find each other.
+// comes back to it without being sent back, and a scene opened brings its tempo. Skipped where the peers
+// cannot find each other.
 #include "FakeServices.h"
 
 #include "common/link/tests/LinkPeerProcess.h"
 
 #include <QSlider>
+#include <QTemporaryDir>
 
 #include <cmath>
 
@@ -51,6 +53,20 @@ class LinkWindowTest : public QObject {
         QCOMPARE(tempo->value(), shown);
         render(20);
         QVERIFY(std::abs(peer.number("state", 1) - 140.37) < 0.001);
+
+        // A scene the user opens brings its tempo to the session.
+        QTemporaryDir dir;
+        m.dialogs.saveSceneAnswer = dir.filePath("s.json");
+        QTest::keyClick(m.window.get(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(peer.ask("tempo 100"), std::string("ok"));
+        for (int i = 0; i < 500 && std::abs(params.followedBpm.load() - 100.0) > 0.005; ++i)
+            render(1);
+        m.dialogs.openSceneAnswer = dir.filePath("s.json");
+        QTest::keyClick(m.window.get(), Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(m.dialogs.errors.isEmpty());
+        render(4);
+        const double scene = LoopMachineWindow::kTempoConstant / (4.0 * shown);
+        QVERIFY(std::abs(peer.number("wait-tempo " + std::to_string(scene) + " 5") - scene) < 0.01);
 
         m.window->setClockSource(common::ClockSource::Internal);
         QVERIFY(tempo->isEnabled());

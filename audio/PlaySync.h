@@ -21,6 +21,12 @@ struct PlaySync : common::MidiSync {
             return &transportFollower;
         return MidiSync::master(source);
     }
+    /// master(source), with the Link session joined while it is the source and left otherwise (see
+    /// common::MidiSync::follow). Window or command-line thread.
+    common::StepMaster* follow(common::ClockSource source, double bpm) {
+        MidiSync::follow(source, bpm);
+        return master(source);
+    }
     /// Whether `source` makes this program the transport's timebase master.
     static bool leadsTransport(common::ClockSource source) {
         return source == common::ClockSource::JackTimebase;

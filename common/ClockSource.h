@@ -9,7 +9,7 @@
 
 namespace common {
 
-enum class ClockSource { Internal, MidiClock, JackTransport, JackTimebase };
+enum class ClockSource { Internal, MidiClock, JackTransport, JackTimebase, Link };
 
 struct ClockSourceName {
     ClockSource source;
@@ -17,12 +17,13 @@ struct ClockSourceName {
     std::string_view caption; ///< what the window shows
 };
 
-inline constexpr std::array<ClockSourceName, 4> kClockSources{{
+inline constexpr std::array<ClockSourceName, 5> kClockSources{{
     {ClockSource::Internal, "internal", "Internal"},
     {ClockSource::MidiClock, "midi", "MIDI clock"},
     {ClockSource::JackTransport, "jack", "JACK transport"},
     // Follows the transport's start, stop and locate too, but gives it the tempo and the bars.
     {ClockSource::JackTimebase, "jack-master", "JACK transport (master)"},
+    {ClockSource::Link, "link", "Link"},
 }};
 
 // The window's list shows the table in the enum's order: the row of a source is its value.

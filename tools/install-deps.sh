@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   xvfb xauth fonts-dejavu-core
   ccache jackd2
+  ableton-link-dev
   qt6-svg-dev desktop-file-utils appstream man-db dpkg-dev debootstrap
 )
 

@@ -54,6 +54,10 @@ class CountedSource final : public audio::Source {
 
 } // namespace
 
+int liveLatencyFrames(const RenderArguments& args) {
+    return args.blockFrames + kSampleRate * kLatencyMilliseconds / 1000;
+}
+
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
              audio::AudioOutput* given, const std::function<void(std::int16_t* out, int frames)>& fill,
              MidiBus* midi, const std::function<void()>& stopEngine, audio::JackTransport* transport,

@@ -17,6 +17,10 @@ namespace common {
 
 class MidiBus;
 
+/// Frames between live play's making a block and its first frame being heard on a device: the block and
+/// the device's buffering as live play asks for it.
+int liveLatencyFrames(const RenderArguments& args);
+
 /// Plays `fill(out, frames)` (16-bit stereo frames, as renderToFile's) on `output` (a fresh output named
 /// after the program when null), device args.deviceIndex, args.blockFrames at a time, or on the silent
 /// output when the device cannot play. With args.frames > 0 exactly that many frames play, then silence

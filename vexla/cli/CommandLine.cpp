@@ -15,6 +15,7 @@
 #include "vexla/samples/SampleLoader.h"
 #include "vexla/scene/SceneFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -47,10 +48,12 @@ const char* const kUsage =
     "                       midi (MIDI clock, Start, Stop and Continue on the JACK client's\n"
     "                       midi_in port), jack (JACK transport: its start, stop and locate, and\n"
     "                       the tempo and bars of its timebase master; without one, the tempo\n"
-    "                       control's) or jack-master (JACK transport led by Vexla as its\n"
+    "                       control's), jack-master (JACK transport led by Vexla as its\n"
     "                       timebase master, with the tempo control's tempo; Run starts and\n"
-    "                       stops the transport); the MIDI clock and the notes played go out on\n"
-    "                       midi_out. JACK's clocks need the jack device\n"
+    "                       stops the transport) or link (the Link session on the local network:\n"
+    "                       its tempo, its bars and its start and stop, which --play starts and\n"
+    "                       ends); the MIDI clock and the notes played go out on midi_out. JACK's\n"
+    "                       clocks need the jack device\n"
     "\n"
     "Renders the loop engine without a window into a 16-bit stereo 44100 Hz WAV file.\n"
     "Options take their value as --option VALUE or --option=VALUE.\n"
@@ -226,16 +229,24 @@ int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t 
          audio::AudioOutput* output) {
     startRunning(engine, args);
     // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock,
-    // with --sync jack or jack-master JACK transport's.
+    // with --sync jack or jack-master JACK transport's. With --sync link, it joins the session (at its
+    // own tempo if alone there) and starts it playing.
     audio::PlaySync midi;
     midi.transport.setOwnTempo(&ownFramesPerStep, &engine);
     engine.setMidi(&midi.bus);
-    engine.setMaster(midi.master(args.sync));
+    const int samplesPerStep = std::max(1, engine.params.samplesPerStep.load(kRelaxed));
+    engine.setMaster(midi.follow(args.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
+    midi.link.setOutputLatencyFrames(common::liveLatencyFrames(args));
+    if (args.sync == common::ClockSource::Link)
+        midi.link.requestPlaying(true);
     return common::playLive(
         kProgram, args, seed, output,
         [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &midi.bus,
-        [&engine] { engine.params.running.store(false, kRelaxed); }, &midi.transport,
-        audio::PlaySync::leadsTransport(args.sync));
+        [&engine, &midi] {
+            engine.params.running.store(false, kRelaxed);
+            midi.link.requestPlaying(false);
+        },
+        &midi.transport, audio::PlaySync::leadsTransport(args.sync));
 }
 
 /// A --render into its file, or --play on `output` (a fresh one when null).

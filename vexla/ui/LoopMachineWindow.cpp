@@ -107,7 +107,7 @@ LoopMachineWindow::~LoopMachineWindow() = default;
 void LoopMachineWindow::start() {
     StartDialog startDialog(this);
     dialogs_.run(startDialog); // however it closes, start-up goes on
-    audio_.start(sound_, streamSettings(settings_, &midi_.bus, &midi_.transport));
+    startStream();
     lampTimer_->start(kLampTimerMs);
     statusTimer_->start(kStatusTimerMs);
 }
@@ -305,6 +305,8 @@ void LoopMachineWindow::buildOutputColumn(const DialogUnits& du) {
         engine_.params.running.store(on, kRelaxed);
         if (settings_.clockSource == common::ClockSource::JackTimebase)
             audio_.rollTransport(on, true); // leading: Run starts the song from the top, as on its own
+        if (settings_.clockSource == common::ClockSource::Link)
+            midi_.link.requestPlaying(on); // the session starts and stops with us
         runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
         runButton_->setAccessibleName(runButton_->text());
     });
@@ -432,6 +434,9 @@ void LoopMachineWindow::tempoChanged(int samplesPerStep) {
     // Every tempo change re-rolls the echo delay, as the window always has.
     engine_.alterEcho(windowRandom_);
     tempoDisplay_->setText(tempoText(samplesPerStep));
+    // The user's tempo is the session's (the followed tempo shown by refreshFollowing comes unsignalled).
+    if (settings_.clockSource == common::ClockSource::Link && samplesPerStep > 0)
+        midi_.link.requestTempo(kTempoConstant / (4.0 * samplesPerStep));
 }
 
 // ---- Buttons --------------------------------------------------------------------------------------
@@ -537,6 +542,9 @@ void LoopMachineWindow::showControls(const ControlValues& c) {
     }
     stepsEdit_->setText(QString::asprintf("%d", c.stepCount));
     tempoDisplay_->setText(tempoText(c.samplesPerStep));
+    // The user opened a scene: its tempo is the session's.
+    if (settings_.clockSource == common::ClockSource::Link && c.samplesPerStep > 0)
+        midi_.link.requestTempo(kTempoConstant / (4.0 * c.samplesPerStep));
 }
 
 void LoopMachineWindow::loadSample(int row) {
@@ -632,21 +640,33 @@ void LoopMachineWindow::openSettings() {
     storeSettings(devices);
     if (!streamChanged && (dialog.dcFilter() != dcFilterWas || clockChanged))
         return;
-    audio_.start(sound_, streamSettings(settings_, &midi_.bus, &midi_.transport));
+    startStream();
+}
+
+void LoopMachineWindow::startStream() {
+    const audio::StreamSettings stream = streamSettings(settings_, &midi_.bus, &midi_.transport);
+    // A followed session's beats are placed where the stream's frames are heard: a block and the mix
+    // buffer after they are made.
+    midi_.link.setOutputLatencyFrames(stream.blockFrames +
+                                      audio::kSampleRate * stream.latencyMilliseconds / 1000);
+    audio_.start(sound_, stream);
 }
 
 void LoopMachineWindow::setClockSource(common::ClockSource source) {
     const bool leads = audio::PlaySync::leadsTransport(source);
     const bool wasLeading = audio::PlaySync::leadsTransport(settings_.clockSource);
     settings_.clockSource = source;
-    engine_.setMaster(midi_.master(source));
+    const int samplesPerStep = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
+    engine_.setMaster(midi_.follow(source, kTempoConstant / (4.0 * samplesPerStep)));
     if (leads != wasLeading)
         audio_.leadTransport(leads);
     if (leads && !wasLeading && runButton_ && runButton_->isChecked())
         audio_.rollTransport(true); // running already: the transport rolls with it
-    // Leading the transport, the tempo is this program's to set.
+    // Leading the transport, or a Link session (which takes our tempo as any peer's), the tempo is this
+    // program's to set; a MIDI clock or a followed transport leads alone.
     if (QSlider* tempo = sliderOf("samplesPerStep"))
-        tempo->setEnabled(source == common::ClockSource::Internal || leads);
+        tempo->setEnabled(source == common::ClockSource::Internal || leads ||
+                          source == common::ClockSource::Link);
 }
 
 namespace {

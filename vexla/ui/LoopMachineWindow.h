@@ -111,6 +111,7 @@ class LoopMachineWindow : public QDialog {
     };
 
     void storeSettings(const std::vector<std::string>& devices);
+    void startStream();
     QSlider* sliderOf(std::string_view name) const;
     void buildControls();
     void buildSliders(const DialogUnits& du);

@@ -47,10 +47,12 @@ const char* const kUsage =
     "  --sync SOURCE      the clock the steps follow: internal (the tempo, the default), midi\n"
     "                     (MIDI clock, Start, Stop and Continue on the JACK client's midi_in port),\n"
     "                     jack (JACK transport: its start, stop and locate, and the tempo and bars\n"
-    "                     of its timebase master; without one, Zintor's tempo) or jack-master\n"
+    "                     of its timebase master; without one, Zintor's tempo), jack-master\n"
     "                     (JACK transport led by Zintor as its timebase master, with Zintor's\n"
-    "                     tempo; Play starts and stops the transport); the MIDI clock and the\n"
-    "                     notes played go out on midi_out. JACK's clocks need the jack device\n"
+    "                     tempo; Play starts and stops the transport) or link (the Link session on\n"
+    "                     the local network: its tempo, its bars and its start and stop, which\n"
+    "                     --play starts and ends); the MIDI clock and the notes played go out on\n"
+    "                     midi_out. JACK's clocks need the jack device\n"
     "  --render OUT.wav   render the generated track headless to a 16-bit stereo 44100 Hz WAV file\n"
     "  --seconds S        length in seconds (S > 0)\n"
     "  --frames N         length in frames (N >= 1)\n"
@@ -290,16 +292,24 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
         engine->params.playing.store(true, kRelaxed);
     if (request.play) {
         // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's
-        // clock, with --sync jack or jack-master JACK transport's.
+        // clock, with --sync jack or jack-master JACK transport's. With --sync link, it joins the
+        // session (at its own tempo if alone there) and starts it playing.
         audio::PlaySync midi;
         midi.transport.setOwnTempo(&ownFramesPerStep, engine.get());
         engine->setMidi(&midi.bus);
-        engine->setMaster(midi.master(request.sync));
+        const int samplesPerStep = std::max(1, engine->params.samplesPerStep.load(kRelaxed));
+        engine->setMaster(midi.follow(request.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
+        midi.link.setOutputLatencyFrames(common::liveLatencyFrames(request));
+        if (request.sync == common::ClockSource::Link)
+            midi.link.requestPlaying(true);
         return common::playLive(
             kProgram, request, seed, output,
             [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); }, &midi.bus,
-            [&] { engine->params.playing.store(false, kRelaxed); }, &midi.transport,
-            audio::PlaySync::leadsTransport(request.sync));
+            [&] {
+                engine->params.playing.store(false, kRelaxed);
+                midi.link.requestPlaying(false);
+            },
+            &midi.transport, audio::PlaySync::leadsTransport(request.sync));
     }
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },

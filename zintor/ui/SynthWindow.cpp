@@ -405,6 +405,10 @@ void SynthWindow::startSynth() {
     // The sliders' positions are already set; startUp puts the same start values into the engine,
     // sets the drum presets, clears the delay and writes the first phrases before any sound plays.
     startUp(engine_, windowRandom_, static_cast<std::uint32_t>(std::time(nullptr)));
+    // A followed session's beats are placed where the stream's frames are heard: a block and the device's
+    // buffering after they are made.
+    midi_.link.setOutputLatencyFrames(stream_.blockFrames +
+                                      audio::kSampleRate * stream_.latencyMilliseconds / 1000);
     audio_.start(sound_, stream_);
 
     cpuTimer_ = new QTimer(this);
@@ -455,8 +459,11 @@ void SynthWindow::applyTempoText() {
     if (text.isEmpty())
         return;
     const int bpm = fieldValue(text);
-    if (bpm >= kMinBpm && bpm <= kMaxBpm)
+    if (bpm >= kMinBpm && bpm <= kMaxBpm) {
         engine_.params.samplesPerStep.store(samplesPerStepFromBpm(bpm), kRelaxed);
+        if (clockSource_ == common::ClockSource::Link)
+            midi_.link.requestTempo(bpm); // the user's tempo is the session's
+    }
     const int inForce = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
     statusLabel_->setText(QString::asprintf("Set to %d", bpmFromSamplesPerStep(inForce)));
 }
@@ -466,6 +473,8 @@ void SynthWindow::togglePlay() {
     engine_.params.playing.store(on, kRelaxed);
     if (clockSource_ == common::ClockSource::JackTimebase)
         audio_.rollTransport(on); // leading: Play goes on from where the song stopped, as on its own
+    if (clockSource_ == common::ClockSource::Link)
+        midi_.link.requestPlaying(on); // the session starts and stops with us
     statusLabel_->setText(on ? "Playing..." : "Stopped...");
 }
 
@@ -482,14 +491,16 @@ void SynthWindow::setClockSource(common::ClockSource source) {
     const bool leads = audio::PlaySync::leadsTransport(source);
     const bool wasLeading = audio::PlaySync::leadsTransport(clockSource_);
     clockSource_ = source;
-    engine_.setMaster(midi_.master(source));
+    const int samplesPerStep = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
+    engine_.setMaster(midi_.follow(source, static_cast<double>(kStepFramesPerMinute) / samplesPerStep));
     stream_.leadTransport = leads;
     if (leads != wasLeading)
         audio_.leadTransport(leads);
     if (leads && !wasLeading && playButton_->isChecked())
         audio_.rollTransport(true); // playing already: the transport rolls with it
-    // Leading the transport, the tempo is this program's to set.
-    const bool own = source == common::ClockSource::Internal || leads;
+    // Leading the transport, or a Link session (which takes our tempo as any peer's), the tempo is this
+    // program's to set; a MIDI clock or a followed transport leads alone.
+    const bool own = source == common::ClockSource::Internal || leads || source == common::ClockSource::Link;
     bpmEdit_->setEnabled(own);
     setButton_->setEnabled(own);
     {
@@ -589,6 +600,9 @@ void SynthWindow::showControls(const SynthState& state) {
         stepsEdit_->setText(QString::asprintf("%d", state.controls.stepCount));
     }
     bpmEdit_->setText(QString::asprintf("%d", bpmFromSamplesPerStep(state.controls.samplesPerStep)));
+    // The user opened a scene: its tempo is the session's.
+    if (clockSource_ == common::ClockSource::Link && state.controls.samplesPerStep > 0)
+        midi_.link.requestTempo(static_cast<double>(kStepFramesPerMinute) / state.controls.samplesPerStep);
 }
 
 // ---- Recording ------------------------------------------------------------------------------------

@@ -261,7 +261,7 @@ TEST_F(ProgramPlay, FollowingAMidiClockItsStepsAndItsOwnClockLandOnTheMastersSix
     play.wait();
     const std::vector<MidiPeer::Message> sent = master.script();
     const std::vector<MidiPeer::Message> heard = master.received();
-    if (missed > 0)
+    if (missed > 4)
         GTEST_SKIP() << "the server missed " << missed << " cycles (a loaded machine without real-time)";
 
     const std::vector<std::int64_t> theirs = framesOf(sent, 0xF8);
@@ -273,24 +273,37 @@ TEST_F(ProgramPlay, FollowingAMidiClockItsStepsAndItsOwnClockLandOnTheMastersSix
             ours.push_back(f);
     ASSERT_GE(ours.size(), theirs.size() - 12) << "our clock stopped early";
     // Our Start goes out with the master's first pulse, one pass through the server later at most.
-    const std::int64_t latency = starts[0] - theirs[0];
-    EXPECT_GE(latency, 0);
-    EXPECT_LE(latency, 2 * 256);
-    // Each pair of sixteenths (where even a shuffled step begins) on the master's, give or take a frame
-    // while its tempo is steady, within a millisecond while it ramps.
+    EXPECT_GE(starts[0] - theirs[0], 0);
+    EXPECT_LE(starts[0] - theirs[0], 2 * 256 + (missed > 0 ? 44100 : 0));
+    // Each pair of sixteenths (where even a shuffled step begins) as far from the master's as the one
+    // before: give or take a frame while its tempo is steady, within a millisecond while it ramps. A
+    // cycle the server missed moves its frame time on by the time lost, between one pair and the next.
+    const std::size_t count = std::min(ours.size(), theirs.size());
     double worstSteady = 0.0, worstRamp = 0.0;
-    for (std::size_t k = 12; k < std::min(ours.size(), theirs.size()); k += 12) {
-        const double off = std::abs(static_cast<double>(ours[k] - theirs[k] - latency));
+    int broken = 0;
+    for (std::size_t k = 24; k < count; k += 12) {
+        const double off =
+            std::abs(static_cast<double>((ours[k] - theirs[k]) - (ours[k - 12] - theirs[k - 12])));
         const bool ramping = k > rampFrom && k <= rampTo + 48; // the tempo settles two beats on
+        if (off > (ramping ? 44.1 : 1.0) && broken++ < 2 * missed)
+            continue;
         (ramping ? worstRamp : worstSteady) = std::max(ramping ? worstRamp : worstSteady, off);
     }
     RecordProperty("worstSteadyFrames", std::to_string(worstSteady));
     RecordProperty("worstRampFrames", std::to_string(worstRamp));
+    RecordProperty("missedCycles", missed);
     EXPECT_LE(worstSteady, 1.0);
     EXPECT_LE(worstRamp, 44.1);
-    // Our clock's tempo over the last two beats of the master's 140.
-    const std::size_t last = std::min(ours.size(), theirs.size()) - 1;
-    const double ourBpm = 44100.0 * 60.0 * 48.0 / (24.0 * static_cast<double>(ours[last] - ours[last - 48]));
+    // Our clock's tempo over the last two beats of the master's 140: the median pulse interval, which a
+    // missed cycle cannot move.
+    std::vector<std::int64_t> gaps;
+    for (std::size_t i = count - 48; i < count; ++i)
+        gaps.push_back(ours[i] - ours[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    double meanOfMiddle = 0.0;
+    for (std::size_t i = 12; i < 36; ++i)
+        meanOfMiddle += static_cast<double>(gaps[i]) / 24.0;
+    const double ourBpm = 44100.0 * 60.0 / (24.0 * meanOfMiddle);
     RecordProperty("followedBpm", std::to_string(ourBpm));
     EXPECT_NEAR(ourBpm, 140.0, 0.05);
     // The master's Stop stops us.

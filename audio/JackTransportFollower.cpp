@@ -28,7 +28,7 @@ void JackTransportFollower::update(common::MidiBus& bus, int /*frames*/) {
         // A new stream: its frames count on, but nothing plays until its transport is heard rolling.
         generation_ = transport_.generation();
         heard_ = rolling_ = sounding_ = false;
-        eventHead_ = eventCount_ = 0;
+        events_.clear();
     }
     TransportPeriod period;
     while (transport_.take(period))
@@ -41,15 +41,14 @@ void JackTransportFollower::update(common::MidiBus& bus, int /*frames*/) {
 /// render rush through the ones it missed.
 void JackTransportFollower::settleLateEvents(std::int64_t blockStart) {
     int late = 0;
-    while (late < eventCount_ &&
-           events_[static_cast<std::size_t>((eventHead_ + late) % kEventCapacity)].frame < blockStart)
+    while (late < events_.size() && events_.at(late).frame < blockStart)
         ++late;
-    if (late > 1) {
-        eventHead_ = (eventHead_ + late - 1) % kEventCapacity;
-        eventCount_ -= late - 1;
-    }
-    common::TransportEvent& oldest = events_[static_cast<std::size_t>(eventHead_)];
-    if (late > 0 && eventCount_ == 1 && oldest.kind == common::TransportEvent::Play &&
+    if (late > 1)
+        events_.dropOldest(late - 1);
+    if (late == 0)
+        return;
+    common::TransportEvent& oldest = events_.at(0);
+    if (events_.size() == 1 && oldest.kind == common::TransportEvent::Play &&
         static_cast<double>(blockStart - oldest.frame) >= fps_) {
         const double earliest = low_ + static_cast<double>(blockStart - anchorFrame_) / fps_;
         oldest.sixteenth = std::max<std::int64_t>(
@@ -149,28 +148,13 @@ void JackTransportFollower::play(std::int64_t from) {
 
 void JackTransportFollower::push(common::TransportEvent::Kind kind, std::int64_t frame,
                                  std::int64_t sixteenth) {
-    if (eventCount_ == kEventCapacity) { // the render takes none: the newest state matters most
-        eventHead_ = (eventHead_ + 1) % kEventCapacity;
-        --eventCount_;
-    }
-    if (eventCount_ > 0) // in order, also when a Play waits for its sixteenth
-        frame = std::max(
-            frame, events_[static_cast<std::size_t>((eventHead_ + eventCount_ - 1) % kEventCapacity)].frame);
-    common::TransportEvent& event =
-        events_[static_cast<std::size_t>((eventHead_ + eventCount_) % kEventCapacity)];
-    event.kind = kind;
-    event.frame = frame;
-    event.sixteenth = sixteenth;
-    ++eventCount_;
+    if (events_.size() > 0) // in order, also when a Play waits for its sixteenth
+        frame = std::max(frame, events_.newest().frame);
+    events_.push(kind, frame, sixteenth);
 }
 
 bool JackTransportFollower::nextEvent(std::int64_t before, common::TransportEvent& event) {
-    if (eventCount_ == 0 || events_[static_cast<std::size_t>(eventHead_)].frame >= before)
-        return false;
-    event = events_[static_cast<std::size_t>(eventHead_)];
-    eventHead_ = (eventHead_ + 1) % kEventCapacity;
-    --eventCount_;
-    return true;
+    return events_.take(before, event);
 }
 
 std::int64_t JackTransportFollower::frameOfSixteenth(std::int64_t sixteenth) const {

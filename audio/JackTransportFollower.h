@@ -15,7 +15,6 @@ namespace audio {
 class JackTransportFollower final : public common::StepMaster, common::NoCopy {
   public:
     /// Transport changes held until the render takes them; beyond, the oldest is forgotten.
-    static constexpr int kEventCapacity = 16;
 
     /// Reads what the backend heard of the transport from `transport`, which must outlive it.
     explicit JackTransportFollower(JackTransport& transport) : transport_(transport) {}
@@ -52,9 +51,7 @@ class JackTransportFollower final : public common::StepMaster, common::NoCopy {
     double fps_ = 0.0;
     double masterFps_ = 0.0; // the timebase master's last tempo; 0 before one was heard
 
-    std::array<common::TransportEvent, kEventCapacity> events_{};
-    int eventHead_ = 0;
-    int eventCount_ = 0;
+    common::TransportEvents events_;
 };
 
 } // namespace audio

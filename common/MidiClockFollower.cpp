@@ -41,7 +41,7 @@ void MidiClockFollower::reset() {
     newest_ = heard_ = run_ = surprises_ = 0;
     interval_ = fittedFrame_ = 0.0;
     anchorFrame_ = anchorSongPulse_ = 0;
-    eventHead_ = eventCount_ = 0;
+    events_.clear();
 }
 
 void MidiClockFollower::update(MidiBus& bus, int /*frames*/) {
@@ -62,7 +62,7 @@ void MidiClockFollower::update(MidiBus& bus, int /*frames*/) {
         case midi::kStop:
             // Also a Stop between a Start while playing and its first pulse stops what plays.
             if (sounding_)
-                push(TransportEvent::Stop, message.frame, nextSongPulse_ / kPulsesPerSixteenth);
+                events_.push(TransportEvent::Stop, message.frame, nextSongPulse_ / kPulsesPerSixteenth);
             sounding_ = false;
             // A Continue without a song position resumes on the next whole sixteenth; a second Stop
             // keeps a position set meanwhile.
@@ -115,7 +115,7 @@ void MidiClockFollower::onPulse(std::int64_t frame) {
 
     std::int64_t songPulse = -1;
     if (state_ == State::Armed) {
-        push(TransportEvent::Play, frame, nextSongPulse_ / kPulsesPerSixteenth);
+        events_.push(TransportEvent::Play, frame, nextSongPulse_ / kPulsesPerSixteenth);
         state_ = State::Playing;
         sounding_ = true;
     }
@@ -165,25 +165,8 @@ void MidiClockFollower::measureTempo() {
     fittedFrame_ = origin + level + (sumXY / sumXX) * centre + curvature * centre * centre;
 }
 
-void MidiClockFollower::push(TransportEvent::Kind kind, std::int64_t frame, std::int64_t sixteenth) {
-    if (eventCount_ == kEventCapacity) { // the render takes none: the newest state matters most
-        eventHead_ = (eventHead_ + 1) % kEventCapacity;
-        --eventCount_;
-    }
-    TransportEvent& event = events_[(eventHead_ + eventCount_) % kEventCapacity];
-    event.kind = kind;
-    event.frame = frame;
-    event.sixteenth = sixteenth;
-    ++eventCount_;
-}
-
 bool MidiClockFollower::nextEvent(std::int64_t before, TransportEvent& event) {
-    if (eventCount_ == 0 || events_[eventHead_].frame >= before)
-        return false;
-    event = events_[eventHead_];
-    eventHead_ = (eventHead_ + 1) % kEventCapacity;
-    --eventCount_;
-    return true;
+    return events_.take(before, event);
 }
 
 std::int64_t MidiClockFollower::frameOfSixteenth(std::int64_t sixteenth) const {

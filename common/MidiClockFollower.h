@@ -18,8 +18,6 @@ class MidiClockFollower final : public StepMaster, NoCopy {
     static constexpr int kFitPulses = 48;
     /// Pulses remembered with their frames, so that a sixteenth heard lately is given exactly.
     static constexpr int kHistory = 64;
-    /// Transport changes held until the render takes them; beyond, the oldest is forgotten.
-    static constexpr int kEventCapacity = 16;
 
     /// `sampleRate` in frames a second, as the stream's frames count.
     explicit MidiClockFollower(double sampleRate = 44100.0);
@@ -42,7 +40,6 @@ class MidiClockFollower final : public StepMaster, NoCopy {
     void arm(std::int64_t songPulse);
     void onPulse(std::int64_t frame);
     void measureTempo();
-    void push(TransportEvent::Kind kind, std::int64_t frame, std::int64_t sixteenth);
     const Pulse& back(int age) const { return history_[(newest_ + kHistory - age) % kHistory]; }
 
     double sampleRate_;
@@ -63,9 +60,7 @@ class MidiClockFollower final : public StepMaster, NoCopy {
     std::int64_t anchorFrame_ = 0;
     std::int64_t anchorSongPulse_ = 0;
 
-    std::array<TransportEvent, kEventCapacity> events_{};
-    int eventHead_ = 0;
-    int eventCount_ = 0;
+    TransportEvents events_;
 };
 
 } // namespace common

@@ -98,7 +98,7 @@ void LinkMaster::updateAt(MidiBus& bus, int frames, std::int64_t hostMicros) {
         // The render left us for a while (another master, a new stream): what it was told is stale, and
         // a session that plays is a new Play for it.
         clock_.reset();
-        eventHead_ = eventCount_ = 0;
+        events_.clear();
         playing_ = false;
     }
     expectedBlockStart_ = blockStart + frames;
@@ -146,39 +146,21 @@ void LinkMaster::updateAt(MidiBus& bus, int frames, std::int64_t hostMicros) {
             // session (alone, the start is a bar).
             const auto sixteenth =
                 static_cast<std::int64_t>(std::ceil(beat / kQuantum - kBeatTolerance)) * kSixteenthsPerBar;
-            push(TransportEvent::Play, frameOfSixteenth(sixteenth), sixteenth);
+            events_.push(TransportEvent::Play, frameOfSixteenth(sixteenth), sixteenth);
         } else {
             const std::int64_t frame = clock_.frameAt(from);
-            TransportEvent& newest = events_[static_cast<std::size_t>(
-                (eventHead_ + eventCount_ + kEventCapacity - 1) % kEventCapacity)];
-            if (eventCount_ > 0 && newest.kind == TransportEvent::Play && newest.frame >= frame)
-                --eventCount_; // a start still waiting for its bar never happens, and needs no Stop
+            if (events_.size() > 0 && events_.newest().kind == TransportEvent::Play &&
+                events_.newest().frame >= frame)
+                events_.dropNewest(); // a start still waiting for its bar never happens, and needs no Stop
             else
-                push(TransportEvent::Stop, frame,
-                     static_cast<std::int64_t>(std::floor(beat * kSixteenthsPerBeat)));
+                events_.push(TransportEvent::Stop, frame,
+                             static_cast<std::int64_t>(std::floor(beat * kSixteenthsPerBeat)));
         }
     }
 }
 
-void LinkMaster::push(TransportEvent::Kind kind, std::int64_t frame, std::int64_t sixteenth) {
-    if (eventCount_ == kEventCapacity) { // the render takes none: the newest state matters most
-        eventHead_ = (eventHead_ + 1) % kEventCapacity;
-        --eventCount_;
-    }
-    TransportEvent& event = events_[static_cast<std::size_t>((eventHead_ + eventCount_) % kEventCapacity)];
-    event.kind = kind;
-    event.frame = frame;
-    event.sixteenth = sixteenth;
-    ++eventCount_;
-}
-
 bool LinkMaster::nextEvent(std::int64_t before, TransportEvent& event) {
-    if (eventCount_ == 0 || events_[static_cast<std::size_t>(eventHead_)].frame >= before)
-        return false;
-    event = events_[static_cast<std::size_t>(eventHead_)];
-    eventHead_ = (eventHead_ + 1) % kEventCapacity;
-    --eventCount_;
-    return true;
+    return events_.take(before, event);
 }
 
 std::int64_t LinkMaster::frameOfSixteenth(std::int64_t sixteenth) const {

@@ -22,7 +22,6 @@ class LinkMaster final : public StepMaster, NoCopy {
     /// Beats a bar: the phase step 0 is put on.
     static constexpr double kQuantum = 4.0;
     static constexpr int kSixteenthsPerBeat = 4;
-    static constexpr int kEventCapacity = 16;
 
     /// `sampleRate` in frames a second, as the stream's frames count. Nothing joins until join().
     explicit LinkMaster(double sampleRate = 44100.0);
@@ -64,7 +63,6 @@ class LinkMaster final : public StepMaster, NoCopy {
 
   private:
     struct Session;
-    void push(TransportEvent::Kind kind, std::int64_t frame, std::int64_t sixteenth);
 
     double sampleRate_;
     std::unique_ptr<Session> session_; // made by the first open(); the render reads it through live_
@@ -83,9 +81,7 @@ class LinkMaster final : public StepMaster, NoCopy {
     std::int64_t expectedBlockStart_ = -1;
     bool playing_ = false; // as the transport events last told it
     double bpm_ = 0.0;
-    std::array<TransportEvent, kEventCapacity> events_{};
-    int eventHead_ = 0;
-    int eventCount_ = 0;
+    TransportEvents events_;
 };
 
 } // namespace common

@@ -136,58 +136,86 @@ class DummyJackServer {
     pid_t pid_ = -1;
 };
 
-/// A JACK client with the inputs "in_left" and "in_right" that keeps, in order, the first `capacity`
-/// frames they receive from the third period after both are connected.
-class Recorder {
+/// A test client of a private server: opened at construction, closed at destruction, counting the
+/// cycles the server misses (a client late, on a loaded machine without real-time). A derived client
+/// registers its ports, then activates with its process callback.
+class Client {
   public:
-    Recorder(const std::string& serverName, std::size_t capacity) : left_(capacity), right_(capacity) {
+    Client(const std::string& name, const std::string& serverName) {
         jack_status_t status{};
         client_ =
-            jack_client_open("vz-recorder", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+            jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackServerName),
                              &status, serverName.c_str());
-        if (!client_)
-            return;
-        in_[0] = jack_port_register(client_, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        in_[1] = jack_port_register(client_, "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        jack_set_process_callback(client_, &Recorder::process, this);
-        jack_set_xrun_callback(
-            client_,
-            [](void* arg) {
-                static_cast<Recorder*>(arg)->xruns_++;
-                return 0;
-            },
-            this);
-        jack_activate(client_);
+        if (client_)
+            jack_set_xrun_callback(
+                client_,
+                [](void* arg) {
+                    static_cast<Client*>(arg)->xruns_++;
+                    return 0;
+                },
+                this);
     }
-    ~Recorder() {
+    ~Client() { close(); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    jack_client_t* client() const { return client_; }
+    /// Cycles the server has missed since the client opened: each may break what it measures.
+    int xruns() const { return xruns_.load(); }
+    /// Leaves the server; safe to repeat.
+    void close() {
         if (client_)
             jack_client_close(client_);
+        client_ = nullptr;
     }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
+    /// Connects port `from` to port `to` once both take connections: a client's ports exist a little
+    /// before it runs (bounded wait).
+    bool connect(const std::string& from, const std::string& to, std::chrono::milliseconds limit = 10s) {
+        return waitFor(
+            [&] {
+                const int result = jack_connect(client_, from.c_str(), to.c_str());
+                return result == 0 || result == EEXIST;
+            },
+            limit);
+    }
 
-    bool ok() const { return client_ && in_[0] && in_[1]; }
-    jack_client_t* client() const { return client_; }
+  protected:
+    void activate(JackProcessCallback process, void* arg) {
+        jack_set_process_callback(client_, process, arg);
+        jack_activate(client_);
+    }
+
+  private:
+    jack_client_t* client_ = nullptr;
+    std::atomic<int> xruns_{0};
+};
+
+/// A JACK client with the inputs "in_left" and "in_right" that keeps, in order, the first `capacity`
+/// frames they receive from the third period after both are connected.
+class Recorder : public Client {
+  public:
+    Recorder(const std::string& serverName, std::size_t capacity)
+        : Client("vz-recorder", serverName), left_(capacity), right_(capacity) {
+        if (!client())
+            return;
+        in_[0] = jack_port_register(client(), "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        in_[1] = jack_port_register(client(), "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        activate(&Recorder::process, this);
+    }
+    ~Recorder() { close(); } // before the buffers its callback fills go
+
+    bool ok() const { return client() && in_[0] && in_[1]; }
 
     /// Connects `client`'s out_left and out_right to the inputs once they exist (bounded wait).
     bool connectFrom(const std::string& client, std::chrono::milliseconds limit = 10s) {
-        const std::string left = client + ":out_left";
-        const std::string right = client + ":out_right";
-        // The ports exist a little before their client runs, and only then take connections.
-        const auto connect = [this](const std::string& from, jack_port_t* to) {
-            const int result = jack_connect(client_, from.c_str(), jack_port_name(to));
-            return result == 0 || result == EEXIST;
-        };
-        return waitFor([&] { return connect(left, in_[0]) && connect(right, in_[1]); }, limit);
+        return connect(client + ":out_left", jack_port_name(in_[0]), limit) &&
+               connect(client + ":out_right", jack_port_name(in_[1]), limit);
     }
 
     /// Frames recorded so far (stops growing at capacity).
     std::size_t frames() const { return recorded_.load(std::memory_order_acquire); }
     /// Periods in which something was connected to the inputs.
     int periods() const { return periods_.load(); }
-    /// Cycles the server has missed (a client late, on a loaded machine without real-time) since the
-    /// recorder started: each may break the recording.
-    int xruns() const { return xruns_.load(); }
     const std::vector<float>& left() const { return left_; }
     const std::vector<float>& right() const { return right_; }
 
@@ -212,52 +240,33 @@ class Recorder {
         return 0;
     }
 
-    jack_client_t* client_ = nullptr;
     jack_port_t* in_[2] = {nullptr, nullptr};
     std::vector<float> left_, right_;
     std::atomic<std::size_t> recorded_{0};
     std::atomic<int> periods_{0};
-    std::atomic<int> xruns_{0};
 };
 
 /// A JACK MIDI client with "midi_in" and "midi_out": keeps what reaches its input, stamped with the
 /// server's frame time, and plays a script of messages on exact server frames.
-class MidiPeer {
+class MidiPeer : public Client {
   public:
     struct Message {
         std::int64_t frame = 0; ///< the server's frame time (jack_last_frame_time + offset)
         std::vector<std::uint8_t> bytes;
     };
 
-    MidiPeer(const std::string& serverName, const std::string& name = "vz-midi-peer") : name_(name) {
-        jack_status_t status{};
-        client_ =
-            jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                             &status, serverName.c_str());
-        if (!client_)
+    MidiPeer(const std::string& serverName, const std::string& name = "vz-midi-peer")
+        : Client(name, serverName), name_(name) {
+        if (!client())
             return;
-        in_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        out_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client(), "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        out_ = jack_port_register(client(), "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         received_.reserve(1 << 16);
-        jack_set_process_callback(client_, &MidiPeer::process, this);
-        jack_set_xrun_callback(
-            client_,
-            [](void* arg) {
-                static_cast<MidiPeer*>(arg)->xruns_++;
-                return 0;
-            },
-            this);
-        jack_activate(client_);
+        activate(&MidiPeer::process, this);
     }
-    ~MidiPeer() {
-        if (client_)
-            jack_client_close(client_);
-    }
-    MidiPeer(const MidiPeer&) = delete;
-    MidiPeer& operator=(const MidiPeer&) = delete;
+    ~MidiPeer() { close(); } // before what its callback keeps goes
 
-    bool ok() const { return client_ && in_ && out_; }
-    jack_client_t* client() const { return client_; }
+    bool ok() const { return client() && in_ && out_; }
 
     /// Connects `from` (a port name) to our midi_in, or our midi_out to `to`, once the port takes it.
     bool listenTo(const std::string& from) { return connect(from, name_ + ":midi_in"); }
@@ -268,7 +277,7 @@ class MidiPeer {
         std::lock_guard lock(mutex_);
         script_ = std::move(script);
         next_ = 0;
-        base_ = static_cast<std::int64_t>(jack_frame_time(client_)) + lead;
+        base_ = static_cast<std::int64_t>(jack_frame_time(client())) + lead;
         for (Message& message : script_)
             message.frame += base_;
     }
@@ -286,24 +295,12 @@ class MidiPeer {
         std::lock_guard lock(mutex_);
         return received_;
     }
-    /// Cycles the server has missed since the peer started (a loaded machine without real-time): each
-    /// may put a period between two clients' frame counts.
-    int xruns() const { return xruns_.load(); }
 
   private:
-    bool connect(const std::string& from, const std::string& to) {
-        return waitFor(
-            [&] {
-                const int result = jack_connect(client_, from.c_str(), to.c_str());
-                return result == 0 || result == EEXIST;
-            },
-            10s);
-    }
-
     // A test client: its lock is never held long, and a late period only delays the test.
     static int process(jack_nframes_t count, void* arg) {
         auto* self = static_cast<MidiPeer*>(arg);
-        const auto now = static_cast<std::int64_t>(jack_last_frame_time(self->client_));
+        const auto now = static_cast<std::int64_t>(jack_last_frame_time(self->client()));
         void* in = jack_port_get_buffer(self->in_, count);
         void* out = jack_port_get_buffer(self->out_, count);
         jack_midi_clear_buffer(out);
@@ -325,7 +322,6 @@ class MidiPeer {
     }
 
     std::string name_;
-    jack_client_t* client_ = nullptr;
     jack_port_t* in_ = nullptr;
     jack_port_t* out_ = nullptr;
     std::mutex mutex_;
@@ -333,13 +329,12 @@ class MidiPeer {
     std::vector<Message> script_;
     std::size_t next_ = 0;
     std::int64_t base_ = 0;
-    std::atomic<int> xruns_{0};
 };
 
 /// A JACK client that drives the transport and keeps what it does each period, on the server's frames;
 /// with a tempo, also its timebase master: 4/4, bar, beat and whole ticks from the frame at that tempo,
 /// as most masters give them.
-class TransportClient {
+class TransportClient : public Client {
   public:
     struct Period {
         std::int64_t frame = 0; ///< the server's frame time of the period's first frame
@@ -355,50 +350,32 @@ class TransportClient {
 
     explicit TransportClient(const std::string& serverName, double masterBpm = 0.0,
                              const std::string& name = "vz-transport")
-        : bpm_(masterBpm) {
-        jack_status_t status{};
-        client_ =
-            jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                             &status, serverName.c_str());
-        if (!client_)
+        : Client(name, serverName), bpm_(masterBpm) {
+        if (!client())
             return;
         periods_.reserve(1 << 16);
-        jack_set_process_callback(client_, &TransportClient::process, this);
-        jack_set_xrun_callback(
-            client_,
-            [](void* arg) {
-                static_cast<TransportClient*>(arg)->xruns_++;
-                return 0;
-            },
-            this);
         if (masterBpm > 0.0)
-            jack_set_timebase_callback(client_, 0, &TransportClient::timebase, this);
-        jack_activate(client_);
+            jack_set_timebase_callback(client(), 0, &TransportClient::timebase, this);
+        activate(&TransportClient::process, this);
     }
-    ~TransportClient() {
-        if (client_)
-            jack_client_close(client_);
-    }
-    TransportClient(const TransportClient&) = delete;
-    TransportClient& operator=(const TransportClient&) = delete;
+    ~TransportClient() { close(); } // before what its callback keeps goes
 
-    bool ok() const { return client_ != nullptr; }
-    void start() { jack_transport_start(client_); }
-    void stop() { jack_transport_stop(client_); }
-    void locate(std::uint32_t frame) { jack_transport_locate(client_, frame); }
+    bool ok() const { return client() != nullptr; }
+    void start() { jack_transport_start(client()); }
+    void stop() { jack_transport_stop(client()); }
+    void locate(std::uint32_t frame) { jack_transport_locate(client(), frame); }
     std::vector<Period> periods() {
         std::lock_guard lock(mutex_);
         return periods_;
     }
-    int xruns() const { return xruns_.load(); }
 
   private:
     static int process(jack_nframes_t, void* arg) {
         auto* self = static_cast<TransportClient*>(arg);
         jack_position_t pos;
-        const jack_transport_state_t state = jack_transport_query(self->client_, &pos);
+        const jack_transport_state_t state = jack_transport_query(self->client(), &pos);
         Period period;
-        period.frame = static_cast<std::int64_t>(jack_last_frame_time(self->client_));
+        period.frame = static_cast<std::int64_t>(jack_last_frame_time(self->client()));
         period.rolling = state == JackTransportRolling;
         period.position = pos.frame;
         period.bbt = (pos.valid & JackPositionBBT) != 0;
@@ -434,10 +411,8 @@ class TransportClient {
     }
 
     double bpm_;
-    jack_client_t* client_ = nullptr;
     std::mutex mutex_;
     std::vector<Period> periods_;
-    std::atomic<int> xruns_{0};
 };
 
 /// Polls the output's load as the window does until it plays silently (15 s at most), as after a lost

@@ -39,52 +39,20 @@ double linkMicros() {
 /// A JACK MIDI input that keeps the clock pulses it hears, on the server's frames, and Link's clock at
 /// each of its cycles: the test's own measure of where the frames fall in time, whatever the server's
 /// estimate of its rate (a loaded dummy driver runs slow and misses cycles).
-class ClockListener {
+class ClockListener : public jacktest::Client {
   public:
-    explicit ClockListener(const std::string& server) {
-        jack_status_t status{};
-        client_ = jack_client_open("vz-link-listener",
-                                   static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
-                                   server.c_str());
-        if (!client_)
+    explicit ClockListener(const std::string& server) : Client("vz-link-listener", server) {
+        if (!client())
             return;
-        in_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        in_ = jack_port_register(client(), "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         pulses_.reserve(1 << 16);
         cycles_.reserve(1 << 16);
-        jack_set_process_callback(client_, &ClockListener::process, this);
-        jack_set_xrun_callback(
-            client_,
-            [](void* arg) {
-                static_cast<ClockListener*>(arg)->xruns_++;
-                return 0;
-            },
-            this);
-        jack_activate(client_);
+        activate(&ClockListener::process, this);
     }
-    ~ClockListener() {
-        if (client_)
-            jack_client_close(client_);
-    }
-    ClockListener(const ClockListener&) = delete;
-    ClockListener& operator=(const ClockListener&) = delete;
+    ~ClockListener() { close(); } // before what its callback keeps goes
 
-    bool ok() const { return client_ && in_; }
-    /// Cycles the server missed while listening (a loaded machine without real-time): each delays the
-    /// pulses around it, and the wake-ups that time the cycles wander.
-    int xruns() const { return xruns_.load(); }
-    bool listenTo(const std::string& from) {
-        return waitFor(
-            [&] {
-                const int result = jack_connect(client_, from.c_str(), "vz-link-listener:midi_in");
-                return result == 0 || result == EEXIST;
-            },
-            10s);
-    }
-    void close() {
-        if (client_)
-            jack_client_close(client_);
-        client_ = nullptr;
-    }
+    bool ok() const { return client() && in_; }
+    bool listenTo(const std::string& from) { return connect(from, "vz-link-listener:midi_in"); }
 
     /// Link's time of each pulse heard: the line through the cycles' (frame, time) within a quarter
     /// second of it.
@@ -114,7 +82,7 @@ class ClockListener {
     static int process(jack_nframes_t count, void* arg) {
         auto* self = static_cast<ClockListener*>(arg);
         const double now = linkMicros();
-        const auto frame = static_cast<std::int64_t>(jack_last_frame_time(self->client_));
+        const auto frame = static_cast<std::int64_t>(jack_last_frame_time(self->client()));
         void* in = jack_port_get_buffer(self->in_, count);
         const jack_nframes_t events = jack_midi_get_event_count(in);
         for (jack_nframes_t i = 0; i < events; ++i) {
@@ -128,11 +96,9 @@ class ClockListener {
         return 0;
     }
 
-    jack_client_t* client_ = nullptr;
     jack_port_t* in_ = nullptr;
     std::vector<std::int64_t> pulses_;
     std::vector<std::pair<std::int64_t, double>> cycles_;
-    std::atomic<int> xruns_{0};
 };
 
 /// The program in the background, its output in a file; killed if it outlives the test.

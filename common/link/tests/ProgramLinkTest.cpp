@@ -4,6 +4,7 @@
 // beats within a millisecond. Built once per program (PROGRAM_NAME, PROGRAM_PATH).
 #include "audio/tests/JackTestServer.h"
 #include "common/link/tests/LinkPeerProcess.h"
+#include "common/tests/ProgramProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using jacktest::DummyJackServer;
+using jacktest::Program;
 using jacktest::waitFor;
 using linktest::Peer;
 
@@ -99,52 +101,6 @@ class ClockListener : public jacktest::Client {
     jack_port_t* in_ = nullptr;
     std::vector<std::int64_t> pulses_;
     std::vector<std::pair<std::int64_t, double>> cycles_;
-};
-
-/// The program in the background, its output in a file; killed if it outlives the test.
-class Program {
-  public:
-    Program(std::vector<std::string> words, const std::string& jackServer)
-        : err_(std::filesystem::temp_directory_path() / ("vz-link-play-" + std::to_string(getpid()))) {
-        words.insert(words.begin(), PROGRAM_PATH);
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("JACK_DEFAULT_SERVER", jackServer.c_str(), 1);
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            freopen("/dev/null", "w", stdout);
-            freopen(err_.c_str(), "w", stderr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        std::filesystem::remove(err_);
-    }
-    int wait() {
-        int status = 0;
-        if (!waitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 30s))
-            return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string err() const {
-        std::ifstream in(err_);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-  private:
-    std::filesystem::path err_;
-    pid_t pid_ = -1;
 };
 
 // PROGRAM_SUITE names the suite after the program, so that the two programs' cases are told apart.

@@ -2,15 +2,17 @@
 // length has played or SIGINT/SIGTERM comes. Calling thread; `fill` runs on the output's audio thread.
 #pragma once
 
+#include "audio/PlaySync.h"
 #include "common/CommandLine.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string_view>
 
 namespace audio {
 class AudioOutput;
-class JackTransport;
 } // namespace audio
 
 namespace common {
@@ -35,5 +37,32 @@ int playLive(std::string_view program, const RenderArguments& args, std::uint32_
              audio::AudioOutput* output, const std::function<void(std::int16_t* out, int frames)>& fill,
              MidiBus* midi = nullptr, const std::function<void()>& stopEngine = {},
              audio::JackTransport* transport = nullptr, bool leadTransport = false);
+
+/// Live play of an engine (renderBlock, setMidi, setMaster and params.samplesPerStep, as both programs'
+/// engines have them) with its MIDI on the device's ports and its steps following the clock args.sync
+/// names: Link joined and started (at the engine's tempo if alone there) and stopped at the end, JACK
+/// transport heard or led. `ownFramesPerStep(&engine)` is its own step length, for a transport with no
+/// timebase master; `stopEngine` stops its playing.
+template <class Engine>
+int playEngineLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
+                   audio::AudioOutput* output, Engine& engine, double (*ownFramesPerStep)(const void*),
+                   const std::function<void()>& stopEngine) {
+    audio::PlaySync sync;
+    sync.transport.setOwnTempo(ownFramesPerStep, &engine);
+    engine.setMidi(&sync.bus);
+    const int samplesPerStep = std::max(1, engine.params.samplesPerStep.load(std::memory_order_relaxed));
+    engine.setMaster(sync.follow(args.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
+    sync.link.setOutputLatencyFrames(liveLatencyFrames(args));
+    if (args.sync == ClockSource::Link)
+        sync.link.requestPlaying(true);
+    return playLive(
+        program, args, seed, output,
+        [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &sync.bus,
+        [&] {
+            stopEngine();
+            sync.link.requestPlaying(false);
+        },
+        &sync.transport, audio::PlaySync::leadsTransport(args.sync));
+}
 
 } // namespace common

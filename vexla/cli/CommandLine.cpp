@@ -3,7 +3,6 @@
 #include "vexla/cli/CommandLine.h"
 
 #include "audio/AudioOutput.h"
-#include "audio/PlaySync.h"
 #include "common/CommandLine.h"
 #include "common/Random.h"
 #include "common/WavRecorder.h"
@@ -228,25 +227,8 @@ void startRunning(LoopEngine& engine, const common::RenderArguments& args) {
 int play(LoopEngine& engine, const common::RenderArguments& args, std::uint32_t seed,
          audio::AudioOutput* output) {
     startRunning(engine, args);
-    // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's clock,
-    // with --sync jack or jack-master JACK transport's. With --sync link, it joins the session (at its
-    // own tempo if alone there) and starts it playing.
-    audio::PlaySync midi;
-    midi.transport.setOwnTempo(&ownFramesPerStep, &engine);
-    engine.setMidi(&midi.bus);
-    const int samplesPerStep = std::max(1, engine.params.samplesPerStep.load(kRelaxed));
-    engine.setMaster(midi.follow(args.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
-    midi.link.setOutputLatencyFrames(common::liveLatencyFrames(args));
-    if (args.sync == common::ClockSource::Link)
-        midi.link.requestPlaying(true);
-    return common::playLive(
-        kProgram, args, seed, output,
-        [&engine](std::int16_t* out, int frames) { engine.renderBlock(out, frames * 4); }, &midi.bus,
-        [&engine, &midi] {
-            engine.params.running.store(false, kRelaxed);
-            midi.link.requestPlaying(false);
-        },
-        &midi.transport, audio::PlaySync::leadsTransport(args.sync));
+    return common::playEngineLive(kProgram, args, seed, output, engine, &ownFramesPerStep,
+                                  [&engine] { engine.params.running.store(false, kRelaxed); });
 }
 
 /// A --render into its file, or --play on `output` (a fresh one when null).

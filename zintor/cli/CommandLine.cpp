@@ -2,7 +2,6 @@
 #include "zintor/cli/CommandLine.h"
 
 #include "audio/AudioOutput.h"
-#include "audio/PlaySync.h"
 #include "common/CommandLine.h"
 #include "common/WavRecorder.h"
 #include "common/play/LivePlay.h"
@@ -290,27 +289,9 @@ int render(const common::RenderArguments& request, audio::AudioOutput* output) {
     const SynthState scene = captureState(*engine); // saved once the render has succeeded
     if (!playingSet)
         engine->params.playing.store(true, kRelaxed);
-    if (request.play) {
-        // MIDI clock and notes out on JACK's midi_out; with --sync midi, the steps follow midi_in's
-        // clock, with --sync jack or jack-master JACK transport's. With --sync link, it joins the
-        // session (at its own tempo if alone there) and starts it playing.
-        audio::PlaySync midi;
-        midi.transport.setOwnTempo(&ownFramesPerStep, engine.get());
-        engine->setMidi(&midi.bus);
-        const int samplesPerStep = std::max(1, engine->params.samplesPerStep.load(kRelaxed));
-        engine->setMaster(midi.follow(request.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
-        midi.link.setOutputLatencyFrames(common::liveLatencyFrames(request));
-        if (request.sync == common::ClockSource::Link)
-            midi.link.requestPlaying(true);
-        return common::playLive(
-            kProgram, request, seed, output,
-            [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); }, &midi.bus,
-            [&] {
-                engine->params.playing.store(false, kRelaxed);
-                midi.link.requestPlaying(false);
-            },
-            &midi.transport, audio::PlaySync::leadsTransport(request.sync));
-    }
+    if (request.play)
+        return common::playEngineLive(kProgram, request, seed, output, *engine, &ownFramesPerStep,
+                                      [&] { engine->params.playing.store(false, kRelaxed); });
     return common::renderToFile(
         kProgram, request, seed, [&](std::int16_t* out, int frames) { engine->renderBlock(out, frames * 4); },
         [&] {

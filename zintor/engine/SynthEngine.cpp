@@ -305,15 +305,15 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     if (frames < 1)
         return true;
     common::MidiBus* const bus = midi_.load(kRelaxed);
-    // A new bus, or this one restarted for a new stream, holds no notes and runs no clock yet, and its
-    // frames count from elsewhere.
-    const bool newStream = bus != midiBus_ || (bus && bus->renderFrame() != midiBusFrame_);
-    if (newStream) {
+    // A new bus holds no notes and runs no clock yet, and its frames count from elsewhere. (A bus
+    // restarted for a new stream goes on counting this engine's frames: nothing to do.)
+    const bool newBus = bus != midiBus_;
+    if (newBus) {
         midiOut_.reset();
         midiBus_ = bus;
         midiPlaying_ = false;
     }
-    beginFollowing(bus, frames, newStream);
+    beginFollowing(bus, frames, newBus);
     readParams();
     block_.delaySends[0] = synthLine1.delaySend.load(kRelaxed);
     block_.delaySends[1] = synthLine2.delaySend.load(kRelaxed);
@@ -372,7 +372,6 @@ bool SynthEngine::renderBlock(void* buffer, int lengthBytes) {
     if (bus) {
         midiOut_.endBlock(*bus, frames);
         bus->endBlock(frames);
-        midiBusFrame_ = bus->renderFrame();
     } else if (followed_) {
         ownBus_->endBlock(frames);
     }
@@ -472,9 +471,9 @@ void SynthEngine::restrikeHeldNotes(common::MidiBus& bus, int frame) {
 
 // ---- Following a master -----------------------------------------------------------------------------
 
-void SynthEngine::beginFollowing(common::MidiBus* bus, int frames, bool newStream) {
+void SynthEngine::beginFollowing(common::MidiBus* bus, int frames, bool newBus) {
     common::StepMaster* const master = master_.load(std::memory_order_acquire);
-    if (master != followed_ || newStream) { // nothing plays until the master's Play on these frames
+    if (master != followed_ || newBus) { // nothing plays until the master's Play on these frames
         followed_ = master;
         masterPlaying_ = false;
         eventWaiting_ = false;

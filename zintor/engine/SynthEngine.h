@@ -150,7 +150,7 @@ class SynthEngine : common::NoCopy {
     void sendSynthNote(common::MidiBus& bus, int frame, int voice, int length);
     void restrikeHeldNotes(common::MidiBus& bus, int frame);
     int nextStep() const;
-    void beginFollowing(common::MidiBus* bus, int frames, bool newStream);
+    void beginFollowing(common::MidiBus* bus, int frames, bool newBus);
     int takeTransport(int frame, int count);
     int followedStepLength(int frame, bool stepBegins);
     int stepOfSixteenth(std::int64_t sixteenth) const;
@@ -178,7 +178,6 @@ class SynthEngine : common::NoCopy {
 
     std::atomic<common::MidiBus*> midi_{nullptr};
     common::MidiBus* midiBus_ = nullptr; // the bus of the last block
-    std::int64_t midiBusFrame_ = 0;      // its stream frame after that block
     SynthMidiOut midiOut_;
     bool midiPlaying_ = false; // what the bus was last told: playing or stopped
 

@@ -1,6 +1,8 @@
 // Scene files: bounded JSON reading, atomic writing, and range-checked member reads.
 #include "common/scene/SceneFile.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>

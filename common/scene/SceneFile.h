@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 namespace common {
 

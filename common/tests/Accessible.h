@@ -5,7 +5,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
-#include <QtTest>
+#include <QTest>
 
 #include <functional>
 

@@ -1,6 +1,8 @@
 // Vexla's scene files: one field table per group; the controls' group comes from the control table.
 #include "vexla/scene/SceneFile.h"
 
+#include <nlohmann/json.hpp>
+
 #include "common/scene/SceneFields.h"
 #include "vexla/controls/Controls.h"
 #include "vexla/engine/LoopEngine.h"

@@ -1,6 +1,8 @@
 // The JSON form of Zintor's scenes, one field table per group over the shared scene fields.
 #include "zintor/scene/SceneFile.h"
 
+#include <nlohmann/json.hpp>
+
 #include "common/scene/SceneFields.h"
 #include "zintor/controls/Controls.h"
 #include "zintor/engine/SynthEngine.h"

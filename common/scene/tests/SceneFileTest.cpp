@@ -1,6 +1,8 @@
 // Scene files: exact floats, refusing bad input with a message, and the atomic save.
 #include "common/scene/SceneFile.h"
 
+#include <nlohmann/json.hpp>
+
 #include "common/tests/ScratchDir.h"
 
 #include <atomic>

@@ -1,11 +1,13 @@
 // Scene files: every field through a file and back with identical sound after opening, and refusal of
 // bad files with a message and no change.
 #include "vexla/scene/SceneFile.h"
+
 #include "common/tests/ScratchDir.h"
 #include "vexla/controls/Controls.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <fstream>

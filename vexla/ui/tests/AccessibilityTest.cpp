@@ -16,9 +16,10 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 #include <functional>
 #include <memory>
 #include <vector>

@@ -16,7 +16,7 @@
 #include <QFile>
 #include <QSlider>
 #include <QStringList>
-#include <QtTest>
+#include <QTest>
 #include <algorithm>
 #include <functional>
 #include <memory>

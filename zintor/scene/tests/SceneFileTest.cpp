@@ -3,6 +3,8 @@
 // that an opened scene renders as the saved one is the golden renders' "scene-saved" case.
 #include "zintor/scene/SceneFile.h"
 
+#include <nlohmann/json.hpp>
+
 #include "common/scene/SceneFile.h"
 #include "common/tests/ScratchDir.h"
 #include "zintor/controls/Controls.h"

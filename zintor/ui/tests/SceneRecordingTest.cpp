@@ -2,6 +2,8 @@
 // menu's shortcuts and the check box, with file dialogs and message boxes answered by fakes.
 #include "zintor/ui/SynthWindow.h"
 
+#include <nlohmann/json.hpp>
+
 #include "common/tests/TestWav.h"
 
 #include "zintor/engine/SynthEngine.h"
@@ -17,7 +19,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <cstdint>
 #include <memory>

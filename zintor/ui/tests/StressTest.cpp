@@ -10,7 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QtTest>
+#include <QTest>
 
 #include <atomic>
 #include <chrono>

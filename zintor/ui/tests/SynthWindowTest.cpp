@@ -17,8 +17,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSlider>
-#include <QtTest>
+#include <QTest>
+#include <QTimer>
 
 #include <memory>
 

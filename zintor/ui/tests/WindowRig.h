@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QString>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <memory>
 

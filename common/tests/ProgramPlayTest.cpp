@@ -378,10 +378,12 @@ TEST_F(ProgramPlay, FollowingJackTransportWithoutATimebaseMasterItCountsItsOwnSi
 
     const std::size_t started = firstPeriod(periods, 0, [](const auto& p) { return p.rolling; });
     ASSERT_LT(started, periods.size()) << "the transport never rolled";
-    ASSERT_EQ(periods[started].position, kFrom);
+    // The first rolling period the test client saw: on a loaded machine it may have missed the very first.
+    ASSERT_GE(periods[started].position, kFrom);
     const std::size_t stopped = firstPeriod(periods, started, [](const auto& p) { return !p.rolling; });
     ASSERT_LT(stopped, periods.size());
-    const std::int64_t zero = periods[started].frame - kFrom; // where the transport's frame 0 would lie
+    // Where the transport's frame 0 would lie.
+    const std::int64_t zero = periods[started].frame - static_cast<std::int64_t>(periods[started].position);
     const std::int64_t resumed = firstAtOrAfter(heard, 0xFB, 0);
     double worst = 0.0;
     int sixteenths = 0;

@@ -9,9 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -30,7 +28,7 @@ class FakeDevice final : public audio::Backend {
   public:
     std::vector<std::string> events;
     audio::DeviceRequest request;
-    bool hangStop = false;
+    std::atomic<bool> hangStop{false}; ///< until set false again
 
     ~FakeDevice() override { endPump(); }
 
@@ -57,7 +55,8 @@ class FakeDevice final : public audio::Backend {
         events.push_back("stop");
         if (hangStop) {
             // A lost device: the stop does not come back, and its thread may still be calling.
-            released_.wait();
+            while (hangStop)
+                std::this_thread::sleep_for(1ms);
             return;
         }
         endPump();
@@ -89,17 +88,9 @@ class FakeDevice final : public audio::Backend {
             pump_.join();
     }
 
-    /// Lets a hanging stop return.
-    void releaseStop() {
-        std::call_once(releaseOnce_, [this] { release_.set_value(); });
-    }
-
   private:
     audio::PullFunction pull_ = nullptr;
     void* context_ = nullptr;
-    std::promise<void> release_;
-    std::shared_future<void> released_ = release_.get_future().share();
-    std::once_flag releaseOnce_;
     std::atomic<bool> pumping_{false};
     std::thread pump_;
 };
@@ -118,7 +109,7 @@ class AudioOutputTest : public ::testing::Test {
   protected:
     ~AudioOutputTest() override {
         // Before the sources go (and even when a test failed half-way), no pull may reach them.
-        device->releaseStop();
+        device->hangStop = false;
         device->endPump();
     }
 

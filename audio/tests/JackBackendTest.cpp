@@ -211,7 +211,7 @@ TEST_F(JackBackendTest, AServerThatGoesAwayLeavesTheSilentOutputPlaying) {
             GTEST_SKIP() << kNoJackd;
         auto output = native ? std::make_unique<audio::AudioOutput>(audio::makeJackBackend("vz-test"), 2000ms)
                              : std::make_unique<audio::AudioOutput>("vz-test");
-        // The system's list: PortAudio's devices, JACK's host among them, and the native device last.
+        // The system's list is PortAudio's devices (JACK's host among them), then the native device.
         const std::vector<std::string> names = output->deviceNames();
         ASSERT_FALSE(names.empty());
         EXPECT_EQ(names.back(), "jack");
@@ -248,14 +248,15 @@ TEST_F(JackBackendTest, AServerThatGoesAwayLeavesTheSilentOutputPlaying) {
         output->stop();
         EXPECT_LT(Clock::now() - begin, 5s);
         EXPECT_TRUE(source.staysSilent()) << "a render came after stop";
+        if (native) {
+            // Without a server the device is not listed, and does not open.
+            auto backend = audio::makeJackBackend("vz-test");
+            EXPECT_EQ(backend->deviceCount(), 0);
+            std::string error;
+            EXPECT_FALSE(backend->start(request(true), &pullCounting, &source, error));
+            EXPECT_FALSE(error.empty());
+        }
     }
-    // Without a server the device is not listed, and does not open.
-    auto backend = audio::makeJackBackend("vz-test");
-    EXPECT_EQ(backend->deviceCount(), 0);
-    CountingSource source;
-    std::string error;
-    EXPECT_FALSE(backend->start(request(true), &pullCounting, &source, error));
-    EXPECT_FALSE(error.empty());
 }
 
 } // namespace

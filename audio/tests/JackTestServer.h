@@ -204,8 +204,6 @@ class Recorder : public Client {
 
     /// Frames recorded so far (stops growing at capacity).
     std::size_t frames() const { return recorded_.load(std::memory_order_acquire); }
-    /// Periods in which something was connected to the inputs.
-    int periods() const { return periods_.load(); }
     const std::vector<float>& left() const { return left_; }
     const std::vector<float>& right() const { return right_; }
 

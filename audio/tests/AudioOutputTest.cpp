@@ -21,9 +21,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 /// A device the test drives: it records what it was asked for, pulls when the test says so or from its
-/// own thread, and its stop can hang as a lost device's does. The output owns it;
-/// after a hung stop the output never frees it, so the call it gave up waiting for may still finish
-/// after the test (the test ends the device's thread and the hang itself, see ~AudioOutputTest).
+/// own thread, and its stop can hang as a lost device's does. The output owns it, and never frees it
+/// after a hung stop, so the call it gave up waiting for may still finish after the test (the test
+/// ends the device's thread and the hang itself, see ~AudioOutputTest).
 class FakeDevice final : public audio::Backend {
   public:
     std::vector<std::string> events;

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -22,25 +21,21 @@
 namespace {
 
 constexpr int kBlockFrames = 1024;
-// ALSA's null device is not paced, so the test is bounded by blocks rendered, not by time.
-constexpr int kBlocksToRender = 48;
 
-TEST(AlsaCapture, FramesTheSourceRendersReachTheDevice) {
+/// Waits (at most 20 s) until `source` has rendered `blocks` blocks.
+bool rendered(const CountingSource& source, int blocks) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (source.calls < blocks && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return source.calls >= blocks;
+}
+
+TEST(AlsaCapture, FramesTheSourceRendersReachTheDeviceAndAnIndexBeyondTheListPlaysSilently) {
     const common::test::ScratchDir scratch("vz-alsa-capture"); // removed however the test ends
-    const std::filesystem::path& dir = scratch.path();
-    const std::filesystem::path capture = dir / "capture.raw";
-    const std::filesystem::path config = dir / "asound.conf";
-    {
-        std::ofstream out(config);
-        out << "pcm.!default {\n"
-               "    type file\n"
-               "    slave { pcm { type null } }\n"
-               "    file \""
-            << capture.string()
-            << "\"\n"
-               "    format \"raw\"\n"
-               "}\n";
-    }
+    const std::filesystem::path capture = scratch.path() / "capture.raw";
+    const std::filesystem::path config = scratch.path() / "asound.conf";
+    std::ofstream(config) << "pcm.!default { type file slave { pcm { type null } } file \""
+                          << capture.string() << "\" format \"raw\" }\n";
     // Must happen before PortAudio (and with it ALSA) reads any configuration.
     ASSERT_EQ(setenv("ALSA_CONFIG_PATH", config.c_str(), 1), 0);
 
@@ -53,38 +48,50 @@ TEST(AlsaCapture, FramesTheSourceRendersReachTheDevice) {
         output.start(ramp, {static_cast<int>(found - names.begin()), kBlockFrames, 40});
         EXPECT_FALSE(output.playsSilently());
         EXPECT_EQ(output.playingDevice(), "ALSA: default");
+        // ALSA's null device is not paced, so the test is bounded by blocks rendered, not by time.
+        ASSERT_TRUE(rendered(ramp, 48));
+        output.stop(); // the file is complete
+        const int written = ramp.calls * kBlockFrames;
 
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (ramp.calls < kBlocksToRender && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } // stopped and closed: the file is complete
-    const int written = ramp.calls * kBlockFrames;
-    ASSERT_GE(ramp.calls, kBlocksToRender);
+        // The device layer checks the index itself (the list can shrink between runs); the silent output
+        // then calls in real time: one 10 ms block per 10 ms at most, plus the one it starts with.
+        CountingSource elsewhere;
+        const auto begin = std::chrono::steady_clock::now();
+        testing::internal::CaptureStderr();
+        output.start(elsewhere, {9999, 441, 40});
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(output.playsSilently());
+        EXPECT_EQ(output.playingDevice(), "");
+        EXPECT_NE(said.find("running without a device"), std::string::npos) << said;
+        EXPECT_TRUE(rendered(elsewhere, 20));
+        const int calls = elsewhere.calls;
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        EXPECT_LE(calls, static_cast<int>(elapsed / 0.010) + 1);
+        output.stop();
 
-    // ALSA's null device is not paced: until the stream closes it takes silence as fast as it can, and
-    // on a loaded machine the file holds many millions of silent frames around ours. Read in one go.
-    std::vector<std::int16_t> samples(std::filesystem::file_size(capture) / sizeof(std::int16_t));
-    std::ifstream in(capture, std::ios::binary);
-    ASSERT_TRUE(in.read(reinterpret_cast<char*>(samples.data()),
-                        static_cast<std::streamsize>(samples.size() * sizeof(std::int16_t))));
-    const size_t frames = samples.size() / 2;
-    auto sample = [&](size_t index) { return samples[index]; }; // the host is little-endian, as the file
-    // The device may start with silence of its own, and hears silence between the stop and the close;
-    // in between, every frame is ours, in order.
-    size_t first = 0;
-    while (first < frames && sample(2 * first) == 0 && sample(2 * first + 1) == 0)
-        ++first;
-    size_t end = frames;
-    while (end > first && sample(2 * (end - 1)) == 0 && sample(2 * (end - 1) + 1) == 0)
-        --end;
-    const size_t captured = end - first;
-    ASSERT_GE(captured, static_cast<size_t>(written / 2)) << "of " << written << " frames written";
-    ASSERT_LE(captured, static_cast<size_t>(written));
-    int expected = 1;
-    for (size_t i = 0; i < captured; ++i) {
-        ASSERT_EQ(sample(2 * (first + i)), expected) << "frame " << i;
-        ASSERT_EQ(sample(2 * (first + i) + 1), -expected) << "frame " << i;
-        expected = CountingSource::after(expected);
+        // Until the stream closes, the unpaced device takes silence as fast as it can: on a loaded machine
+        // the file holds many millions of silent frames around ours. Read in one go; the host is
+        // little-endian, as the file.
+        std::vector<std::int16_t> samples(std::filesystem::file_size(capture) / sizeof(std::int16_t));
+        std::ifstream in(capture, std::ios::binary);
+        ASSERT_TRUE(in.read(reinterpret_cast<char*>(samples.data()),
+                            static_cast<std::streamsize>(samples.size() * sizeof(std::int16_t))));
+        // The device may start with silence of its own, and hears silence between the stop and the close;
+        // in between, every frame is ours, in order.
+        const auto sound = [](std::int16_t sample) { return sample != 0; };
+        const auto first = std::find_if(samples.begin(), samples.end(), sound) - samples.begin();
+        const auto end = samples.rend() - std::find_if(samples.rbegin(), samples.rend(), sound);
+        ASSERT_TRUE(first % 2 == 0 && end % 2 == 0) << "not whole frames";
+        const auto captured = (end - first) / 2;
+        ASSERT_GE(captured, written / 2) << "of " << written << " frames written";
+        ASSERT_LE(captured, written);
+        int expected = 1;
+        for (auto i = first; i < end; i += 2) {
+            ASSERT_EQ(samples[i], expected) << "frame " << (i - first) / 2;
+            ASSERT_EQ(samples[i + 1], -expected) << "frame " << (i - first) / 2;
+            expected = CountingSource::after(expected);
+        }
     }
 }
 
@@ -97,10 +104,7 @@ TEST(AlsaCapture, ABrokenConfigurationPlaysTheSilentOutputInsteadOfAborting) {
         CountingSource source;
         audio::AudioOutput output;
         output.start(source, {0, kBlockFrames, 40});
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (source.calls < 3 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ::_exit(output.playsSilently() && source.calls >= 3 ? 0 : 1);
+        ::_exit(rendered(source, 3) && output.playsSilently() ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -2,9 +2,6 @@
 // client that records what reaches its two input ports. Header-only: each test program has one of each.
 #pragma once
 
-#include "audio/AudioOutput.h"
-
-#include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/transport.h>
@@ -15,7 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <cstdlib>
+#include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -53,88 +50,6 @@ inline bool anyJackServerRunning() {
     }
     return false;
 }
-
-/// A jackd with the dummy driver under its own server name, so that no other JACK user is touched.
-class DummyJackServer {
-  public:
-    explicit DummyJackServer(std::string name, int rate = 44100) : name_(std::move(name)), rate_(rate) {}
-    const std::string& name() const { return name_; }
-    ~DummyJackServer() { stop(); }
-
-    /// Starts jackd and waits until a client can connect; false when jackd is missing or never answers.
-    bool start() {
-        // JACK keeps eight server names in a shared registry, and a server that was killed (by an
-        // interrupted run of this test, say) leaves its name there for good: with no jackd running at
-        // all, the registry holds only such leftovers, and jackd makes a new one.
-        // Only before this process first meets a server: libjack keeps the registry it attached to.
-        // Test programs running side by side take turns, so that none removes the registry while
-        // another's server is starting (the lock is not inherited by jackd: close-on-exec).
-        const int lock = ::open("/tmp/vz-jack-tests.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-        if (lock >= 0)
-            ::flock(lock, LOCK_EX);
-        struct Unlock {
-            int fd;
-            ~Unlock() {
-                if (fd >= 0)
-                    ::close(fd);
-            }
-        } unlock{lock};
-        static bool registryChecked = false;
-        if (!registryChecked && !anyJackServerRunning())
-            std::filesystem::remove("/dev/shm/jack-shm-registry");
-        registryChecked = true;
-        const std::string rate = std::to_string(rate_);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int devnull = ::open("/dev/null", O_WRONLY);
-            if (devnull >= 0) {
-                dup2(devnull, STDOUT_FILENO);
-                dup2(devnull, STDERR_FILENO);
-            }
-            execlp("jackd", "jackd", "-r", "-n", name_.c_str(), "-d", "dummy", "-r", rate.c_str(), "-p",
-                   "256", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid_ < 0)
-            return false;
-        return waitFor(
-                   [this] {
-                       int status = 0;
-                       if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                           pid_ = -1; // jackd ended (missing, or refused to start)
-                           return true;
-                       }
-                       jack_status_t jackStatus;
-                       jack_client_t* probe = jack_client_open(
-                           "vz-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                           &jackStatus, name_.c_str());
-                       if (!probe)
-                           return false;
-                       jack_client_close(probe);
-                       return true;
-                   },
-                   10s) &&
-               pid_ > 0;
-    }
-
-    /// The server goes away under its clients, as an unplugged device would. Stopped rather than killed,
-    /// so that it takes its name out of JACK's registry; killed only if it does not end within 3 s.
-    void stop() {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGTERM);
-        if (!waitFor([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 3s)) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    std::string name_;
-    int rate_;
-    pid_t pid_ = -1;
-};
 
 /// A test client of a private server: opened at construction, closed at destruction, counting the
 /// cycles the server misses (a client late, on a loaded machine without real-time). A derived client
@@ -190,6 +105,81 @@ class Client {
     std::atomic<int> xruns_{0};
 };
 
+/// A jackd with the dummy driver under its own server name, so that no other JACK user is touched.
+class DummyJackServer {
+  public:
+    explicit DummyJackServer(std::string name, int rate = 44100) : name_(std::move(name)), rate_(rate) {}
+    const std::string& name() const { return name_; }
+    ~DummyJackServer() { stop(); }
+
+    /// Starts jackd and waits until a client can connect; false when jackd is missing or never answers.
+    bool start() {
+        // JACK keeps eight server names in a shared registry, and a server that was killed (by an
+        // interrupted run of this test, say) leaves its name there for good: with no jackd running at
+        // all, the registry holds only such leftovers, and jackd makes a new one.
+        // Only before this process first meets a server: libjack keeps the registry it attached to.
+        // Test programs running side by side take turns, so that none removes the registry while
+        // another's server is starting (the lock is not inherited by jackd: close-on-exec).
+        const int lock = ::open("/tmp/vz-jack-tests.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        if (lock >= 0)
+            ::flock(lock, LOCK_EX);
+        struct Unlock {
+            int fd;
+            ~Unlock() {
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        } unlock{lock};
+        static bool registryChecked = false;
+        if (!registryChecked && !anyJackServerRunning())
+            std::filesystem::remove("/dev/shm/jack-shm-registry");
+        registryChecked = true;
+        const std::string rate = std::to_string(rate_);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            if (devnull >= 0) {
+                dup2(devnull, STDOUT_FILENO);
+                dup2(devnull, STDERR_FILENO);
+            }
+            execlp("jackd", "jackd", "-r", "-n", name_.c_str(), "-d", "dummy", "-r", rate.c_str(), "-p",
+                   "256", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        if (pid_ < 0)
+            return false;
+        return waitFor(
+                   [this] {
+                       int status = 0;
+                       if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                           pid_ = -1; // jackd ended (missing, or refused to start)
+                           return true;
+                       }
+                       return Client("vz-probe", name_).client() != nullptr;
+                   },
+                   10s) &&
+               pid_ > 0;
+    }
+
+    /// The server goes away under its clients, as an unplugged device would. Stopped rather than killed,
+    /// so that it takes its name out of JACK's registry; killed only if it does not end within 3 s.
+    void stop() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        if (!waitFor([this] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 3s)) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+  private:
+    std::string name_;
+    int rate_;
+    pid_t pid_ = -1;
+};
+
 /// A JACK client with the inputs "in_left" and "in_right" that keeps, in order, the first `capacity`
 /// frames they receive from the third period after both are connected.
 class Recorder : public Client {
@@ -214,8 +204,6 @@ class Recorder : public Client {
 
     /// Frames recorded so far (stops growing at capacity).
     std::size_t frames() const { return recorded_.load(std::memory_order_acquire); }
-    /// Periods in which something was connected to the inputs.
-    int periods() const { return periods_.load(); }
     const std::vector<float>& left() const { return left_; }
     const std::vector<float>& right() const { return right_; }
 
@@ -277,9 +265,9 @@ class MidiPeer : public Client {
         std::lock_guard lock(mutex_);
         script_ = std::move(script);
         next_ = 0;
-        base_ = static_cast<std::int64_t>(jack_frame_time(client())) + lead;
+        const std::int64_t base = static_cast<std::int64_t>(jack_frame_time(client())) + lead;
         for (Message& message : script_)
-            message.frame += base_;
+            message.frame += base;
     }
     /// True once every message of the script has gone out.
     bool played() {
@@ -328,7 +316,6 @@ class MidiPeer : public Client {
     std::vector<Message> received_;
     std::vector<Message> script_;
     std::size_t next_ = 0;
-    std::int64_t base_ = 0;
 };
 
 /// A JACK client that drives the transport and keeps what it does each period, on the server's frames;
@@ -342,10 +329,7 @@ class TransportClient : public Client {
         std::uint32_t position = 0; ///< the transport's frame
         bool bbt = false;
         double sixteenth = 0.0; ///< the bars' position in sixteenths (with the tick's fraction when given)
-        bool exactTick = false;
         double bpm = 0.0;
-        int bar = 0;
-        int beat = 0;
     };
 
     explicit TransportClient(const std::string& serverName, double masterBpm = 0.0,
@@ -380,14 +364,11 @@ class TransportClient : public Client {
         period.position = pos.frame;
         period.bbt = (pos.valid & JackPositionBBT) != 0;
         if (period.bbt) {
-            period.exactTick = (pos.valid & JackTickDouble) != 0;
-            const double tick = period.exactTick ? pos.tick_double : pos.tick;
+            const double tick = (pos.valid & JackTickDouble) != 0 ? pos.tick_double : pos.tick;
             const double beats =
                 (pos.bar - 1) * pos.beats_per_bar + (pos.beat - 1) + tick / pos.ticks_per_beat;
             period.sixteenth = beats * 16.0 / pos.beat_type;
             period.bpm = pos.beats_per_minute;
-            period.bar = pos.bar;
-            period.beat = pos.beat;
         }
         std::lock_guard lock(self->mutex_);
         self->periods_.push_back(period);
@@ -414,18 +395,5 @@ class TransportClient : public Client {
     std::mutex mutex_;
     std::vector<Period> periods_;
 };
-
-/// Polls the output's load as the window does until it plays silently (15 s at most), as after a lost
-/// device or server; true when it did, with the longest single poll in `longestPoll`.
-inline bool pollUntilSilent(audio::AudioOutput& output, Clock::duration& longestPoll) {
-    return waitFor(
-        [&] {
-            const auto begin = Clock::now();
-            output.cpuLoadPercent();
-            longestPoll = std::max(longestPoll, Clock::now() - begin);
-            return output.playsSilently();
-        },
-        15s);
-}
 
 } // namespace jacktest

@@ -43,14 +43,6 @@ class LoopMachineWindowTest : public QObject {
         m_->audio.playing->render(buffer.data(), frames);
     }
 
-    /// The window's recording: its file is a whole WAV of `frames` frames that is not all silence.
-    void checkTake(const QString& path, int frames) {
-        QCOMPARE(test::wholeWavDataBytes(path), qint64(4) * frames);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().mid(44).count('\0') < 4 * frames);
-    }
-
   private slots:
     void init() {
         m_ = std::make_unique<test::Machine>();
@@ -321,17 +313,7 @@ class LoopMachineWindowTest : public QObject {
         QCOMPARE(slider("tempoSlider")->value(), tempo);
     }
 
-    void runTogglesAndTheLampsFollowTheirTimers() {
-        auto* run = find<QPushButton>("runButton");
-        click("runButton");
-        QVERIFY(params().running.load(kRelaxed));
-        QCOMPARE(run->text(), QString("Stop"));
-        click("runButton");
-        QVERIFY(!params().running.load(kRelaxed));
-        QCOMPARE(run->text(), QString("Run"));
-
-        QCOMPARE(find<QLabel>("recordingSizeDisplay")->text(), QString("---"));
-        QTRY_COMPARE_WITH_TIMEOUT(find<QLabel>("cpuUsageDisplay")->text(), QString("3.14%"), 2000);
+    void clipLampFollowsItsTimerAndStaysLitUntilCleared() {
         QCOMPARE(lampState(), QString("Not clipped"));
         params().clipped.store(true, kRelaxed);
         QTRY_COMPARE_WITH_TIMEOUT(lampState(), QString("Clipped"), 1000); // the 50 ms timer
@@ -342,120 +324,24 @@ class LoopMachineWindowTest : public QObject {
         QCOMPARE(lampState(), QString("Not clipped"));
     }
 
-    void recordingFromTheWindowGivesAValidFile() {
+    void aTakeGoesOnThroughNoAtTheExitAndYesCompletesIt() {
         const QString path = dir_.filePath("take.wav");
         m_->dialogs.saveAnswer = path;
         click("recordCheckBox");
-        QVERIFY(find<QCheckBox>("recordCheckBox")->isChecked());
-        QVERIFY(params().recording.load(kRelaxed));
         click("runButton");
         const int frames = 262144; // exactly 1 MiB of frames
         play(frames);
         m_->window->refreshStatus();
         QCOMPARE(find<QLabel>("recordingSizeDisplay")->text(), QString("1.00 Mb."));
-        click("recordCheckBox");
-        QVERIFY(!params().recording.load(kRelaxed));
-        QVERIFY(!find<QCheckBox>("recordCheckBox")->isChecked());
-        m_->window->refreshStatus();
-        QCOMPARE(find<QLabel>("recordingSizeDisplay")->text(), QString("---"));
-        QVERIFY(m_->dialogs.errors.isEmpty());
-        checkTake(path, frames);
-    }
-
-    void aRecordingThatCannotStartLeavesTheBoxUnticked_data() {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<int>("errors");
-        QTest::newRow("cancelled") << QString() << 0;
-        QTest::newRow("uncreatable") << "no such folder/take.wav" << 1;
-    }
-
-    void aRecordingThatCannotStartLeavesTheBoxUnticked() {
-        QFETCH(QString, answer);
-        QFETCH(int, errors);
-        m_->dialogs.saveAnswer = answer.isEmpty() ? answer : dir_.filePath(answer);
-        click("recordCheckBox");
-        QCOMPARE(m_->dialogs.saveDialogs, 1);
-        QCOMPARE(m_->dialogs.errors.size(), errors);
-        if (errors > 0) {
-            QVERIFY(m_->dialogs.errors[0].contains("take.wav"));
-            QVERIFY(m_->dialogs.errors[0].section('\n', 1).trimmed().size() > 0); // the recorder's reason
-        }
-        QVERIFY(!find<QCheckBox>("recordCheckBox")->isChecked());
-        QVERIFY(!params().recording.load(kRelaxed));
-        QVERIFY(!m_->recorder->isRecording());
-    }
-
-    void loadedSampleIsNamedAndARejectedOneKeepsIt() {
-        const QString good = dir_.filePath("break.wav");
-        QVERIFY(test::writeRampWav(good, 7, 1000));
-        const QString bad = dir_.filePath("notes.wav");
-        QFile badFile(bad);
-        QVERIFY(badFile.open(QIODevice::WriteOnly));
-        badFile.write("this is a shopping list, not a sound\n");
-        badFile.close();
-
-        m_->dialogs.openAnswers = {good};
-        click("dryLooperLoadButton");
-        QVERIFY(m_->dialogs.errors.isEmpty());
-        m_->engine->settleChanges(); // the render swaps a sample in at its next block; none runs here
-        QCOMPARE(m_->engine->drySlot.length, 1000);
-        QCOMPARE(find<QLabel>("dryLooperSampleName")->text(), QString("break.wav"));
-
-        m_->dialogs.openAnswers = {bad};
-        click("dryLooperLoadButton");
-        QCOMPARE(m_->dialogs.errors.size(), 1);
-        QVERIFY(m_->dialogs.errors[0].contains("notes.wav"));
-        m_->engine->settleChanges();
-        QCOMPARE(m_->engine->drySlot.length, 1000);
-        QCOMPARE(m_->engine->drySlot.left[10], qint16(70));
-        QCOMPARE(find<QLabel>("dryLooperSampleName")->text(), QString("break.wav"));
-
-        // A cancelled dialog loads nothing and says nothing.
-        click("slicerLoadButton");
-        QCOMPARE(m_->dialogs.errors.size(), 1);
-        QCOMPARE(m_->engine->slicerSlot.length, 0);
-    }
-
-    void eachLoaderFillsItsOwnSlot() {
-        const QString path = dir_.filePath("loop.wav");
-        QVERIFY(test::writeRampWav(path, 7, 321));
-        const char* const buttons[] = {"dryLooperLoadButton", "secondLooperLoadButton", "slicerLoadButton",
-                                       "vcfLooper1LoadButton", "vcfLooper2LoadButton"};
-        const SampleSlot* sampleSlots[] = {&m_->engine->drySlot, &m_->engine->secondSlot,
-                                           &m_->engine->slicerSlot, &m_->engine->vcf1Slot,
-                                           &m_->engine->vcf2Slot};
-        for (int button = 0; button < 5; ++button) {
-            m_->dialogs.openAnswers = {path};
-            click(buttons[button]);
-            m_->engine->settleChanges(); // the render swaps a sample in at its next block; none runs here
-            for (int i = 0; i < 5; ++i)
-                QCOMPARE(sampleSlots[i]->length, i <= button ? 321 : 0);
-        }
-    }
-
-    void noAtTheExitQuestionKeepsEverythingRunning() {
-        m_->dialogs.saveAnswer = dir_.filePath("kept.wav");
-        click("recordCheckBox");
-        click("runButton");
         m_->dialogs.quitAnswer = false;
         click("exitButton");
-        QCOMPARE(m_->dialogs.questions, QStringList{"Exit confirmation: Are u sure to quit Vexla?"});
+        m_->window->close(); // the close box asks the same question
+        QCOMPARE(m_->dialogs.questions, QStringList(2, "Exit confirmation: Are u sure to quit Vexla?"));
         QVERIFY(m_->window->isVisible());
         QCOMPARE(m_->audio.stops, 0);
         QVERIFY(params().running.load(kRelaxed));
         QVERIFY(m_->recorder->isRecording());
-        // The close box asks the same question.
-        m_->window->close();
-        QCOMPARE(m_->dialogs.questions.size(), 2);
-        QVERIFY(m_->window->isVisible());
-    }
 
-    void yesStopsTheAudioThenCompletesTheRecording() {
-        const QString path = dir_.filePath("last.wav");
-        m_->dialogs.saveAnswer = path;
-        click("recordCheckBox");
-        click("runButton");
-        play(4410);
         m_->dialogs.quitAnswer = true;
         click("exitButton");
         QVERIFY(!m_->window->isVisible());
@@ -463,7 +349,47 @@ class LoopMachineWindowTest : public QObject {
         QCOMPARE(m_->events.filter("audio").last(), QString("audio stop"));
         QVERIFY(!params().recording.load(kRelaxed));
         QVERIFY(!m_->recorder->isRecording());
-        checkTake(path, 4410);
+        QVERIFY(m_->dialogs.errors.isEmpty());
+        // A whole WAV of every frame played, not all silence.
+        QCOMPARE(test::wholeWavDataBytes(path), qint64(4) * frames);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().mid(44).count('\0') < 4 * frames);
+    }
+
+    void eachLoaderFillsItsOwnSlotAndARejectedFileKeepsIt() {
+        const QString good = dir_.filePath("break.wav");
+        QVERIFY(test::writeRampWav(good, 7, 321));
+        const char* const buttons[] = {"dryLooperLoadButton", "secondLooperLoadButton", "slicerLoadButton",
+                                       "vcfLooper1LoadButton", "vcfLooper2LoadButton"};
+        const SampleSlot* sampleSlots[] = {&m_->engine->drySlot, &m_->engine->secondSlot,
+                                           &m_->engine->slicerSlot, &m_->engine->vcf1Slot,
+                                           &m_->engine->vcf2Slot};
+        // A cancelled dialog loads nothing and says nothing.
+        click("slicerLoadButton");
+        for (int button = 0; button < 5; ++button) {
+            m_->dialogs.openAnswers = {good};
+            click(buttons[button]);
+            m_->engine->settleChanges(); // the render swaps a sample in at its next block; none runs here
+            for (int i = 0; i < 5; ++i)
+                QCOMPARE(sampleSlots[i]->length, i <= button ? 321 : 0);
+        }
+        QVERIFY(m_->dialogs.errors.isEmpty());
+        QCOMPARE(find<QLabel>("dryLooperSampleName")->text(), QString("break.wav"));
+
+        const QString bad = dir_.filePath("notes.wav");
+        QFile badFile(bad);
+        QVERIFY(badFile.open(QIODevice::WriteOnly));
+        badFile.write("this is a shopping list, not a sound\n");
+        badFile.close();
+        m_->dialogs.openAnswers = {bad};
+        click("dryLooperLoadButton");
+        QCOMPARE(m_->dialogs.errors.size(), 1);
+        QVERIFY(m_->dialogs.errors[0].contains("notes.wav"));
+        m_->engine->settleChanges();
+        QCOMPARE(m_->engine->drySlot.length, 321);
+        QCOMPARE(m_->engine->drySlot.left[10], qint16(70));
+        QCOMPARE(find<QLabel>("dryLooperSampleName")->text(), QString("break.wav"));
     }
 
     void enterAndEscapeDoNothing() {

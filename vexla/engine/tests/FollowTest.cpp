@@ -49,17 +49,19 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
         std::vector<common::test::Sent> firstMidi;
         std::vector<std::int16_t> firstAudio;
         for (const int block : {256, 7, 1024}) {
-            // The engine's own tempo (5001 frames a step) is none of the master's.
+            // The engine's own tempo (5001 frames a step) is none of the master's. In blocks of 1024 no
+            // bus is attached: the master is followed all the same.
             auto engine = testing::makeKickOnlyEngine();
             MidiBus bus;
+            MidiBus* const used = block == 1024 ? nullptr : &bus;
             ScriptedMaster master(m.tempo(0));
             const ScriptedMaster::Grid grid = tempoGrid(m.tempo, 1000);
             master.play(1000, 0, grid);
-            engine->setMidi(&bus);
+            engine->setMidi(used);
             engine->setMaster(&master);
             const int sixteenths = 60;
             const int frames = static_cast<int>(grid(sixteenths));
-            const testing::Take take = testing::render(*engine, &bus, frames, block);
+            const testing::Take take = testing::render(*engine, used, frames, block);
 
             // The kick strikes every fourth step: on the master's sixteenths 4, 8, ... (the first rises from
             // silence, where no strike shows).
@@ -67,6 +69,12 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
             for (int s = 4; s < sixteenths; s += 4)
                 expected.push_back(static_cast<int>(grid(s)));
             EXPECT_EQ(strikes(take.audio), expected) << m.name;
+            EXPECT_FLOAT_EQ(engine->params.followedBpm, static_cast<float>(master.bpm()));
+            EXPECT_TRUE(engine->params.masterPlaying);
+            if (!used) {
+                EXPECT_TRUE(take.audio == firstAudio) << m.name << ", without a bus";
+                continue;
+            }
 
             // Start where sixteenth 0 begins; six pulses to each sixteenth, spread over it to the frame.
             EXPECT_EQ(testing::framesOf(take.midi, midi::kStart), std::vector<std::int64_t>{1000}) << m.name;
@@ -78,8 +86,6 @@ TEST(VexlaFollow, StepsBeginOnTheMastersSixteenthsAtAnyTempo) {
                 ASSERT_EQ(pulses[static_cast<std::size_t>(k)], begins + (k % 6) * length / 6)
                     << m.name << " pulse " << k;
             }
-            EXPECT_FLOAT_EQ(engine->params.followedBpm, static_cast<float>(master.bpm()));
-            EXPECT_TRUE(engine->params.masterPlaying);
 
             if (firstMidi.empty()) {
                 firstMidi = take.midi;
@@ -151,24 +157,15 @@ TEST(VexlaFollow, PlayAndStopOnTheirFramesAndTheStepIsTheMastersSixteenthModTheC
               (std::vector<std::int64_t>{3000, first(14), again}));
     EXPECT_EQ(testing::framesOf(take.midi, midi::kStop), (std::vector<std::int64_t>{runOff, stop}));
     EXPECT_TRUE(testing::framesOf(take.midi, midi::kStart).empty());
-}
 
-TEST(VexlaFollow, WithoutABusTheMasterIsFollowedAllTheSameAndLeavingItGoesOnAlone) {
-    auto engine = testing::makeKickOnlyEngine();
-    ScriptedMaster master(100.0);
-    const ScriptedMaster::Grid grid = steadyGrid(100.0, 500);
-    master.play(500, 0, grid);
-    engine->setMaster(&master);
-    const auto followed = testing::render(*engine, nullptr, static_cast<int>(grid(9)), 64);
-    EXPECT_EQ(strikes(followed.audio),
-              (std::vector<int>{static_cast<int>(grid(4)), static_cast<int>(grid(8))}));
     // Back to its own clock: the steps go on from where they were, 5001 frames each.
     engine->setMaster(nullptr);
+    engine->params.stepCount = 16;
     const auto own = testing::render(*engine, nullptr, 10 * 5001, 64);
     EXPECT_FALSE(engine->params.masterPlaying);
     EXPECT_EQ(engine->params.followedBpm, 0.0f);
-    const auto kicks = testing::kickTriggerFrames(testing::leftChannel(own.audio));
-    ASSERT_EQ(kicks.size(), 2u);
+    const auto kicks = strikes(own.audio);
+    ASSERT_GE(kicks.size(), 2u);
     EXPECT_EQ(kicks[1] - kicks[0], 4 * 5001);
 }
 

@@ -27,8 +27,7 @@ struct Machine {
     }
     /// Two whole steps: any request or posted state is served by then.
     void renderSteps() {
-        for (int i = 0; i < 2 * 5001; ++i)
-            testing::renderOne(*engine);
+        testing::renderInBlocks(*engine, 2 * 5001, 256);
         engine->collectChanges(); // as the window's timer does
     }
     /// What "Set step!" does with a count, keeping what it changes.

@@ -12,26 +12,25 @@ namespace {
 using testing::makeRichEngine;
 using testing::renderInBlocks;
 
+// Appends `frames` frames rendered in blocks of 64.
+void renderMore(LoopEngine& engine, std::vector<std::int16_t>& out, int frames) {
+    const auto more = renderInBlocks(engine, frames, 64);
+    out.insert(out.end(), more.begin(), more.end());
+}
+
 // Renders frame by frame until the next frame starts a step.
 void renderToBoundary(LoopEngine& engine, std::vector<std::int16_t>& out) {
-    do {
-        const testing::OutputFrame f = testing::renderOne(engine);
-        out.push_back(f.left);
-        out.push_back(f.right);
-    } while (engine.sampleInStep() != 0);
+    do
+        renderMore(engine, out, 1);
+    while (engine.sampleInStep() != 0);
 }
 
 TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     auto live = makeRichEngine(3);
     auto reference = makeRichEngine(3);
     const SceneState other = captureScene(*makeRichEngine(42));
-    std::vector<std::int16_t> liveOut, referenceOut;
-    for (int i = 0; i < 2 * 4411 + 1234; ++i) { // into the third step
-        const testing::OutputFrame a = testing::renderOne(*live);
-        const testing::OutputFrame b = testing::renderOne(*reference);
-        liveOut.insert(liveOut.end(), {a.left, a.right});
-        referenceOut.insert(referenceOut.end(), {b.left, b.right});
-    }
+    auto liveOut = renderInBlocks(*live, 2 * 4411 + 1234, 64); // into the third step
+    auto referenceOut = renderInBlocks(*reference, 2 * 4411 + 1234, 64);
     const SceneState before = captureScene(*live);
     live->postScene(other, kSceneEverything);
     renderToBoundary(*live, liveOut);
@@ -47,12 +46,8 @@ TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
     renderToBoundary(*reference, referenceOut);
     applyScene(*reference, other, kSceneEverything);
     const int stepBefore = live->currentStep();
-    for (int i = 0; i < 3 * 4411; ++i) {
-        const testing::OutputFrame a = testing::renderOne(*live);
-        const testing::OutputFrame b = testing::renderOne(*reference);
-        liveOut.insert(liveOut.end(), {a.left, a.right});
-        referenceOut.insert(referenceOut.end(), {b.left, b.right});
-    }
+    renderMore(*live, liveOut, 3 * 4411);
+    renderMore(*reference, referenceOut, 3 * 4411);
     EXPECT_TRUE(captureScene(*live) == other);
     EXPECT_EQ(liveOut, referenceOut);
     EXPECT_EQ(stepBefore, 3); // the loop went on in time: no restart at step 0

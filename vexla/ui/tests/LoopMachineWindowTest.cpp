@@ -126,48 +126,40 @@ class LoopMachineWindowTest : public QObject {
         QCOMPARE(params().samplesPerStep.load(kRelaxed), 5000);
     }
 
-    void sliderFormula_data() {
-        QTest::addColumn<QString>("slider");
-        QTest::addColumn<int>("position");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<double>("expected");
+    void slidersSetTheirFieldsThroughTheFormulas() {
         const struct {
             const char* slider;
             const char* field;
-            double atZero, atTop;
+            int low, high;
+            double atLow, atHigh;
         } rows[] = {
-            {"kickSlider", "kickVolume", 0, 16384},
-            {"bassline1Slider", "bass1Volume", 0, 16384},
-            {"bassline2Slider", "bass2Volume", 0, 16384},
-            {"sineSlider", "sineVolume", 0, 1},
-            {"hiHatsSlider", "hatVolume", 0, 1},
-            {"dryLooperSlider", "dryLooperGain", 0, 1},
-            {"secondLooperSlider", "secondLooperGain", 0, 1},
-            {"slicerSlider", "slicerGain", 0, 1},
-            {"vcfLooper1Slider", "vcf1Gain", 0, 1},
-            {"vcfLooper2Slider", "vcf2Gain", 0, 1},
-            {"masterSlider", "masterGain", 1, 0},
+            {"kickSlider", "kickVolume", 0, 128, 0, 16384},
+            {"bassline1Slider", "bass1Volume", 0, 128, 0, 16384},
+            {"bassline2Slider", "bass2Volume", 0, 128, 0, 16384},
+            {"sineSlider", "sineVolume", 0, 128, 0, 1},
+            {"hiHatsSlider", "hatVolume", 0, 128, 0, 1},
+            {"dryLooperSlider", "dryLooperGain", 0, 128, 0, 1},
+            {"secondLooperSlider", "secondLooperGain", 0, 128, 0, 1},
+            {"slicerSlider", "slicerGain", 0, 128, 0, 1},
+            {"vcfLooper1Slider", "vcf1Gain", 0, 128, 0, 1},
+            {"vcfLooper2Slider", "vcf2Gain", 0, 128, 0, 1},
+            {"masterSlider", "masterGain", 0, 128, 1, 0},
+            {"transposeSlider", "transpose", -12, 12, -12, 12},
+            {"tempoSlider", "samplesPerStep", 2000, 20000, 2000, 20000},
         };
         for (const auto& r : rows) {
-            QTest::addRow("%s 0", r.slider) << r.slider << 0 << r.field << r.atZero;
-            QTest::addRow("%s 128", r.slider) << r.slider << 128 << r.field << r.atTop;
+            // Each end reached from the other, so that the start position is applied as a change too.
+            for (const auto& [position, expected] :
+                 {std::pair{r.low, r.atLow}, std::pair{r.high, r.atHigh}, std::pair{r.low, r.atLow}}) {
+                slider(r.slider)->setValue(position);
+                QVERIFY2(double(findControl(r.field)->access.load(params())) == expected, r.slider);
+            }
         }
-        QTest::newRow("transpose -12") << "transposeSlider" << -12 << "transpose" << -12.0;
-        QTest::newRow("transpose 12") << "transposeSlider" << 12 << "transpose" << 12.0;
-        QTest::newRow("tempo 2000") << "tempoSlider" << 2000 << "samplesPerStep" << 2000.0;
-        QTest::newRow("tempo 20000") << "tempoSlider" << 20000 << "samplesPerStep" << 20000.0;
-    }
-
-    void sliderFormula() {
-        QFETCH(QString, slider);
-        QFETCH(int, position);
-        QFETCH(QString, field);
-        QFETCH(double, expected);
-        QSlider* control = this->slider(slider.toUtf8().constData());
-        // Move away and back, so that the start position is applied as a change too.
-        control->setValue(position == control->minimum() ? control->maximum() : control->minimum());
-        control->setValue(position);
-        QCOMPARE(double(findControl(field.toStdString())->access.load(params())), expected);
+        for (const auto& [position, text] :
+             {std::pair{5000, "132.3"}, std::pair{2000, "330.7"}, std::pair{20000, "33.1"}}) {
+            slider("tempoSlider")->setValue(position);
+            QCOMPARE(find<QLabel>("tempoDisplay")->text(), QString(text));
+        }
     }
 
     void slidersFollowTheKeyboard() {
@@ -184,80 +176,50 @@ class LoopMachineWindowTest : public QObject {
         QVERIFY(params().samplesPerStep.load(kRelaxed) < 5000);
     }
 
-    void tempoDisplay_data() {
-        QTest::addColumn<int>("position");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("start") << 5000 << "132.3";
-        QTest::newRow("top") << 2000 << "330.7";
-        QTest::newRow("bottom") << 20000 << "33.1";
+    void filterSlidersSetTheirOwnLooper() {
+        const struct {
+            int upper, lower;
+            float cutoff, feedback;
+        } rows[] = {
+            {64, 64, 0.5f, 1.5f}, // the start
+            {0, 0, 0.05f, 0.05f + 0.05f / (1.0f - 0.05f)},
+            {128, 128, 0.95f, 0.95f + 0.95f / (1.0f - 0.95f)},
+            {128, 0, 0.95f, 0.05f + 0.05f / (1.0f - 0.95f)}, // open, no resonance
+            {32, 96, 0.25f, 0.75f + 0.75f / 0.75f},
+        };
+        for (const auto& r : rows) {
+            // Looper 1 moves; looper 2 keeps the last row's values. Then looper 2 moves.
+            const float otherCutoff = params().vcf2Cutoff.load(kRelaxed);
+            const float otherFeedback = params().vcf2Feedback.load(kRelaxed);
+            slider("vcfLooper1CutoffSlider")->setValue(r.upper);
+            slider("vcfLooper1ResonanceSlider")->setValue(r.lower);
+            QCOMPARE(params().vcf1Cutoff.load(kRelaxed), r.cutoff);
+            QCOMPARE(params().vcf1Feedback.load(kRelaxed), r.feedback);
+            QCOMPARE(params().vcf2Cutoff.load(kRelaxed), otherCutoff);
+            QCOMPARE(params().vcf2Feedback.load(kRelaxed), otherFeedback);
+            slider("vcfLooper2CutoffSlider")->setValue(r.upper);
+            slider("vcfLooper2ResonanceSlider")->setValue(r.lower);
+            QCOMPARE(params().vcf2Cutoff.load(kRelaxed), r.cutoff);
+            QCOMPARE(params().vcf2Feedback.load(kRelaxed), r.feedback);
+        }
     }
 
-    void tempoDisplay() {
-        QFETCH(int, position);
-        QFETCH(QString, text);
-        QSlider* tempo = slider("tempoSlider");
-        tempo->setValue(10000);
-        tempo->setValue(position);
-        QCOMPARE(find<QLabel>("tempoDisplay")->text(), text);
-    }
-
-    void filterSliders_data() {
-        QTest::addColumn<int>("upper");
-        QTest::addColumn<int>("lower");
-        QTest::addColumn<float>("cutoff");
-        QTest::addColumn<float>("feedback");
-        QTest::newRow("start") << 64 << 64 << 0.5f << 1.5f;
-        QTest::newRow("both at 0") << 0 << 0 << 0.05f << 0.05f + 0.05f / (1.0f - 0.05f);
-        QTest::newRow("both at 128") << 128 << 128 << 0.95f << 0.95f + 0.95f / (1.0f - 0.95f);
-        QTest::newRow("open, no resonance") << 128 << 0 << 0.95f << 0.05f + 0.05f / (1.0f - 0.95f);
-        QTest::newRow("quarter") << 32 << 96 << 0.25f << 0.75f + 0.75f / 0.75f;
-    }
-
-    void filterSliders() {
-        QFETCH(int, upper);
-        QFETCH(int, lower);
-        QFETCH(float, cutoff);
-        QFETCH(float, feedback);
-        // Looper 1 moves; looper 2 must keep its own values.
-        slider("vcfLooper2CutoffSlider")->setValue(100);
-        slider("vcfLooper2ResonanceSlider")->setValue(10);
-        const float otherCutoff = params().vcf2Cutoff.load(kRelaxed);
-        const float otherFeedback = params().vcf2Feedback.load(kRelaxed);
-        slider("vcfLooper1CutoffSlider")->setValue(upper);
-        slider("vcfLooper1ResonanceSlider")->setValue(lower);
-        QCOMPARE(params().vcf1Cutoff.load(kRelaxed), cutoff);
-        QCOMPARE(params().vcf1Feedback.load(kRelaxed), feedback);
-        QCOMPARE(params().vcf2Cutoff.load(kRelaxed), otherCutoff);
-        QCOMPARE(params().vcf2Feedback.load(kRelaxed), otherFeedback);
-        // And the other way round.
-        slider("vcfLooper2CutoffSlider")->setValue(upper);
-        slider("vcfLooper2ResonanceSlider")->setValue(lower);
-        QCOMPARE(params().vcf2Cutoff.load(kRelaxed), cutoff);
-        QCOMPARE(params().vcf2Feedback.load(kRelaxed), feedback);
-    }
-
-    void setStep_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<int>("steps");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("zero") << "0" << 3 << "3";
-        QTest::newRow("nothing") << "" << 3 << "3";
-        QTest::newRow("hundred") << "100" << 64 << "64";
-        QTest::newRow("twelve, a letter refused") << "1x2" << 12 << "12";
-        QTest::newRow("huge") << "99999999999999" << 64 << "64";
-    }
-
-    void setStep() {
-        QFETCH(QString, typed);
-        QFETCH(int, steps);
-        QFETCH(QString, shown);
+    void setStepTakesWhatWasTypedBetween3And64() {
+        // Each typed text would give another count than the one before, so that typing alone shows.
+        const struct {
+            const char* typed;
+            int steps;
+        } rows[] = {{"100", 64}, {"0", 3}, {"1x2", 12}, {"99999999999999", 64}, {"", 3}}; // "x" refused
         auto* edit = find<QLineEdit>("stepsEdit");
-        edit->clear();
-        QTest::keyClicks(edit, typed);
-        QCOMPARE(params().stepCount.load(kRelaxed), 16); // typing alone changes nothing
-        click("setStepButton");
-        QCOMPARE(params().stepCount.load(kRelaxed), steps);
-        QCOMPARE(edit->text(), shown);
+        for (const auto& r : rows) {
+            const int before = params().stepCount.load(kRelaxed);
+            edit->clear();
+            QTest::keyClicks(edit, r.typed);
+            QCOMPARE(params().stepCount.load(kRelaxed), before); // typing alone changes nothing
+            click("setStepButton");
+            QCOMPARE(params().stepCount.load(kRelaxed), r.steps);
+            QCOMPARE(edit->text(), QString::number(r.steps));
+        }
     }
 
     void sequencePicksOneOfSixCounts() {
@@ -275,17 +237,13 @@ class LoopMachineWindowTest : public QObject {
         QVERIFY2(seen.size() >= 4, "the choice should vary from press to press");
     }
 
-    void requestButtonsRaiseTheirFlag_data() {
-        QTest::addColumn<int>("pressed");
-        for (int i = 0; i < 5; ++i)
-            QTest::newRow(kRequestButtons[i]) << i;
-    }
-
     void requestButtonsRaiseTheirFlag() {
-        QFETCH(int, pressed);
-        click(kRequestButtons[pressed]);
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(m_->engine->requestPending(kRequests[i]), i == pressed);
+        // Nothing renders, so the flags stay up.
+        for (int pressed = 0; pressed < 5; ++pressed) {
+            click(kRequestButtons[pressed]);
+            for (int i = 0; i < 5; ++i)
+                QCOMPARE(m_->engine->requestPending(kRequests[i]), i <= pressed);
+        }
     }
 
     // Leading the transport: the tempo stays the user's, Run starts the transport from the top and stops

@@ -154,14 +154,8 @@ TEST_F(CommandLine, AnInterruptedRenderStopsWithItsFileFinished) {
     EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
 }
 
-TEST_F(CommandLine, WritesAWavOfTheRequestedLengthAndHelpListsTheFields) {
-    const std::string out = path("loop.wav");
-    const Result r = run({"--render", out, "--frames", "10000", "--seed", "3"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const Bytes bytes = readBytes(out);
-    ASSERT_EQ(bytes.size(), 44u + 4u * 10000u);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
-    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 12), "WAVE");
+// A length given in frames is the golden renders' (whole files against their checksums).
+TEST_F(CommandLine, WritesAWavOfTheLengthInSecondsAndHelpListsTheFields) {
     const std::string seconds = path("seconds.wav");
     ASSERT_EQ(run({"--render", seconds, "--seconds", "0.5", "--seed", "3"}).status, 0);
     EXPECT_EQ(fs::file_size(seconds), 44u + 4u * 22050u);

@@ -141,8 +141,8 @@ common::Random randomGiving(int k) {
 }
 
 // A silent input lets the render skip the sines (and, for a modulator never set, its phases); the carrier
-// must still stand exactly where a modulator that worked every frame has it. The other modulator's input
-// is 1e-30: silent to the ear, but not zero, so it takes the full route.
+// must still stand exactly where a modulator that worked every frame has it, which the next loud runs
+// hear. The other modulator's input is 1e-30: silent to the ear, but not zero, so it takes the full route.
 TEST(RingModulator, ASilentStretchLeavesTheCarrierWhereAFullRenderLeavesIt) {
     common::Random random(7);
     RingModulator skipping, working;
@@ -159,8 +159,6 @@ TEST(RingModulator, ASilentStretchLeavesTheCarrierWhereAFullRenderLeavesIt) {
             for (int i = 0; i < n; ++i)
                 ASSERT_EQ(skipped[i], 0.0f) << "round " << round << ", run " << run;
         }
-        EXPECT_EQ(skipping.carrierPhase(), working.carrierPhase()) << "round " << round;
-        EXPECT_EQ(skipping.sweepPhase(), working.sweepPhase()) << "round " << round;
         for (int run = 0; run < 50; ++run) {
             skipping.render(loud, skipped, 64);
             working.render(loud, worked, 64);

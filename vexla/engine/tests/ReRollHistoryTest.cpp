@@ -3,15 +3,11 @@
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
-#include "vexla/engine/VcfFilterSetting.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vexla {

@@ -51,17 +51,7 @@ class LoopMachineWindowTest : public QObject {
     }
     void cleanup() { m_.reset(); }
 
-    void startDialogIsCentredClosesEveryWayThenTheAudioStarts_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("result");
-        QTest::newRow("Start") << 0 << int(QDialog::Accepted);
-        QTest::newRow("Enter") << int(Qt::Key_Return) << int(QDialog::Accepted);
-        QTest::newRow("Escape") << int(Qt::Key_Escape) << int(QDialog::Rejected);
-    }
-
     void startDialogIsCentredClosesEveryWayThenTheAudioStarts() {
-        QFETCH(int, key);
-        QFETCH(int, result);
         QCOMPARE(m_->events, (QStringList{"dialog startDialog", "audio start"}));
         QCOMPARE(m_->audio.starts[0].blockFrames, 2048);
         QCOMPARE(m_->audio.starts[0].latencyMilliseconds, 40);
@@ -70,25 +60,30 @@ class LoopMachineWindowTest : public QObject {
         QCOMPARE(m_->window->windowTitle().left(14), QString("- Vexla - R7 -"));
         QVERIFY(!m_->window->windowIcon().isNull());
 
-        int seen = -1;
-        QPoint offCentre(1000, 1000);
-        m_->dialogs.handler = [&](QDialog& dialog) {
-            if (dialog.objectName() != "startDialog")
-                return int(QDialog::Accepted);
-            offCentre = dialog.geometry().center() - dialog.screen()->availableGeometry().center();
-            if (key == 0)
-                QTest::mouseClick(dialog.findChild<QPushButton*>("startButton"), Qt::LeftButton);
-            else
-                QTest::keyClick(&dialog, Qt::Key(key));
-            seen = dialog.result();
-            return seen;
-        };
-        LoopMachineWindow window(*m_->engine, *m_->recorder, m_->audio, m_->dialogs, 5u);
-        window.start();
-        QCOMPARE(seen, result);
-        QVERIFY2(offCentre.manhattanLength() <= 2,
-                 qPrintable(QString("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
-        QCOMPARE(m_->audio.starts.size(), 2u); // the audio starts however the picture was closed
+        // Its button (key 0), Enter and Escape, each on a window of its own.
+        for (const auto& [key, result] :
+             {std::pair{0, int(QDialog::Accepted)}, std::pair{int(Qt::Key_Return), int(QDialog::Accepted)},
+              std::pair{int(Qt::Key_Escape), int(QDialog::Rejected)}}) {
+            int seen = -1;
+            QPoint offCentre(1000, 1000);
+            m_->dialogs.handler = [&](QDialog& dialog) {
+                offCentre = dialog.geometry().center() - dialog.screen()->availableGeometry().center();
+                if (key == 0)
+                    QTest::mouseClick(dialog.findChild<QPushButton*>("startButton"), Qt::LeftButton);
+                else
+                    QTest::keyClick(&dialog, Qt::Key(key));
+                seen = dialog.result();
+                return seen;
+            };
+            const std::size_t startsBefore = m_->audio.starts.size();
+            LoopMachineWindow window(*m_->engine, *m_->recorder, m_->audio, m_->dialogs, 5u);
+            window.start();
+            QCOMPARE(seen, result);
+            QVERIFY2(offCentre.manhattanLength() <= 2,
+                     qPrintable(QString("%1, %2").arg(offCentre.x()).arg(offCentre.y())));
+            // The audio starts however the picture was closed.
+            QCOMPARE(m_->audio.starts.size(), startsBefore + 1);
+        }
     }
 
     void layoutFollowsTheFontAndKeepsControlsInside() {
@@ -372,42 +367,41 @@ class LoopMachineWindowTest : public QObject {
         QCOMPARE(m_->events.filter("aboutDialog").size(), 2);
     }
 
-    void settingsRestartTheAudioOnOkOnly_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("latency");
-        QTest::addColumn<int>("device");
-        QTest::addColumn<int>("blockFrames");
-        QTest::newRow("cancel") << "cancelButton" << 8192 << 2 << -1;
-        QTest::newRow("unchanged") << "okButton" << -1 << -1 << 2048;
-        QTest::newRow("shortest") << "okButton" << 1024 << -1 << 1024;
-        QTest::newRow("longest") << "okButton" << 8192 << 1 << 8192;
-    }
-
     void settingsRestartTheAudioOnOkOnly() {
-        QFETCH(QString, button);
-        QFETCH(int, latency);
-        QFETCH(int, device);
-        QFETCH(int, blockFrames);
         click("runButton");
-        QString title;
-        m_->dialogs.handler = [&](QDialog& dialog) {
-            title = dialog.windowTitle();
-            if (device >= 0)
-                dialog.findChild<QComboBox*>("deviceList")->setCurrentIndex(device);
-            if (latency >= 0)
-                dialog.findChild<QSlider*>("latencySlider")->setValue(latency);
-            QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
-            return dialog.result();
-        };
-        click("settingsButton");
-        QCOMPARE(title, QString("- Vexla - Settings"));
-        const bool ok = blockFrames > 0;
-        QCOMPARE(m_->audio.starts.size(), ok ? 2u : 1u);
-        const int shownDevice = ok && device >= 0 ? device : 0;
-        QCOMPARE(m_->audio.starts.back().blockFrames, ok ? blockFrames : 2048);
-        QCOMPARE(m_->audio.starts.back().deviceIndex, shownDevice);
-        QCOMPARE(m_->window->audioSettings().deviceIndex, shownDevice);
-        QVERIFY(params().running.load(kRelaxed)); // playing goes on
+        const struct {
+            const char* button;
+            int latency, device, blockFrames; // −1: left as shown
+        } rows[] = {{"cancelButton", 8192, 2, -1},
+                    {"okButton", -1, -1, 2048}, // unchanged
+                    {"okButton", 1024, -1, 1024},
+                    {"okButton", 8192, 1, 8192}};
+        std::size_t starts = 1;
+        int device = 0, blockFrames = 2048;
+        for (const auto& r : rows) {
+            QString title;
+            m_->dialogs.handler = [&](QDialog& dialog) {
+                title = dialog.windowTitle();
+                if (r.device >= 0)
+                    dialog.findChild<QComboBox*>("deviceList")->setCurrentIndex(r.device);
+                if (r.latency >= 0)
+                    dialog.findChild<QSlider*>("latencySlider")->setValue(r.latency);
+                QTest::mouseClick(dialog.findChild<QPushButton*>(r.button), Qt::LeftButton);
+                return dialog.result();
+            };
+            click("settingsButton");
+            QCOMPARE(title, QString("- Vexla - Settings"));
+            if (r.blockFrames > 0) {
+                ++starts;
+                blockFrames = r.blockFrames;
+                device = r.device >= 0 ? r.device : device;
+            }
+            QCOMPARE(m_->audio.starts.size(), starts);
+            QCOMPARE(m_->audio.starts.back().blockFrames, blockFrames);
+            QCOMPARE(m_->audio.starts.back().deviceIndex, device);
+            QCOMPARE(m_->window->audioSettings().deviceIndex, device);
+            QVERIFY(params().running.load(kRelaxed)); // playing goes on
+        }
     }
 
     void settingsDcFilterSwitchesWithoutRestartingTheAudio() {

@@ -181,10 +181,6 @@ class LoopMachineStressTest : public QObject {
         // The last take's file holds exactly the frames the recorder says it wrote.
         QFile last(recordings.last());
         QCOMPARE(quint64(last.size() - 44), m.recorder->framesWritten() * 4);
-        // The window still works: a slider still reaches the engine.
-        auto* master = window->findChild<QSlider*>(QStringLiteral("masterSlider"));
-        master->setValue(master->maximum());
-        master->setValue(master->minimum());
         QVERIFY(window->isVisible());
     }
 };

@@ -64,12 +64,9 @@ TEST_F(CommandLine, BadInputGivesOneLineWithItsReasonStatus2AndNoFile) {
         {rendering({"--set", "loudness=3"}), ""},
         {rendering({"--set", "kickVolume"}), ""},
         {rendering({"--set", "stepCount=65"}), ""},
-        {rendering({"--set", "masterGain=nan"}), ""},
         {rendering({"--set", "recordedBytes=0"}), ""}, // a flag the engine reports is not a control
         {rendering({"--press", "Bassline 3"}), ""},
         {rendering({"--block", "0"}), ""},
-        {rendering({"--seed", "x"}), ""},
-        {rendering({"--frames", "5"}), ""}, // both lengths
         {rendering({"--load", "dry=" + path("notes.wav")}), "not a sound file"},
         {rendering({"--load", "vcf1=" + path("missing.wav")}), "file not found"},
         {rendering({"--load", "drums=" + path("notes.wav")}), "unknown sample slot \"drums\""},
@@ -80,7 +77,6 @@ TEST_F(CommandLine, BadInputGivesOneLineWithItsReasonStatus2AndNoFile) {
         {rendering({"--scene", path("a"), "--scene", path("b")}), ""},
         {{"--render", out, "--seconds", "-1"}, ""},
         {{"--render", out, "--seconds", "0"}, ""},
-        {{"--render", "", "--seconds", "1"}, ""},
     };
     for (const auto& [args, reason] : cases) {
         std::string joined;
@@ -154,14 +150,8 @@ TEST_F(CommandLine, AnInterruptedRenderStopsWithItsFileFinished) {
     EXPECT_EQ(le32(bytes, 40), bytes.size() - 44);
 }
 
-TEST_F(CommandLine, WritesAWavOfTheRequestedLengthAndHelpListsTheFields) {
-    const std::string out = path("loop.wav");
-    const Result r = run({"--render", out, "--frames", "10000", "--seed", "3"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const Bytes bytes = readBytes(out);
-    ASSERT_EQ(bytes.size(), 44u + 4u * 10000u);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
-    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 12), "WAVE");
+// A length given in frames is the golden renders' (whole files against their checksums).
+TEST_F(CommandLine, WritesAWavOfTheLengthInSecondsAndHelpListsTheFields) {
     const std::string seconds = path("seconds.wav");
     ASSERT_EQ(run({"--render", seconds, "--seconds", "0.5", "--seed", "3"}).status, 0);
     EXPECT_EQ(fs::file_size(seconds), 44u + 4u * 22050u);

@@ -166,17 +166,6 @@ template <class Player> StereoFrame renderOne(Player& player, float gain = 1.0f)
     return out;
 }
 
-/// One output frame of the whole engine through renderBlock.
-struct OutputFrame {
-    std::int16_t left = 0;
-    std::int16_t right = 0;
-};
-inline OutputFrame renderOne(LoopEngine& engine) {
-    OutputFrame out;
-    engine.renderBlock(&out, 4);
-    return out;
-}
-
 /// Renders blocks of `frames` frames as fast as it can on its own thread, as the audio thread would,
 /// until it is destroyed.
 class RenderThread {

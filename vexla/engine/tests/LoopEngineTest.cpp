@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -25,37 +24,11 @@ using testing::makeKickOnlyEngine;
 using testing::makeQuietEngine;
 using testing::renderInBlocks;
 
-TEST(ClipAndConvert, RoundsVMinusHalfToEvenAndClipsAtPlusMinus32766) {
-    struct Case {
-        float in;
-        int out;
-        bool clips;
-    };
-    // The rounding of everything in range is the next test's; here the clip flag, non-finite input and
-    // the values where v − 0.5 in float and in double differ.
-    const Case cases[] = {
-        {40000.0f, 32766, true},
-        {-40000.0f, -32766, true},
-        {32766.0f, 32766, false},
-        {-0x1p-54f, 0, false}, // v − 0.5 rounds to −0.5 in double precision
-        {-0x1.000002p-54f, -1, false},
-        {32766.5f, 32766, true},
-        {std::numeric_limits<float>::quiet_NaN(), -32766, true},
-        {std::numeric_limits<float>::infinity(), 32766, true},
-        {-std::numeric_limits<float>::infinity(), -32766, true},
-    };
-    for (const Case& c : cases) {
-        int clipped = 0;
-        EXPECT_EQ(clipAndConvert(c.in, clipped), c.out) << "input " << c.in;
-        EXPECT_EQ(clipped != 0, c.clips) << "input " << c.in;
-    }
-}
-
 // The conversion works in single precision and integers; the rule it keeps is lrint of v − 0.5 in double
-// precision. Every float whose rounding could differ is checked: each one near zero (tiny magnitudes,
-// where v − 0.5 in float would round), a dense run of whole and half numbers, and the last steps below
-// the clip level.
-TEST(ClipAndConvert, MatchesRoundingInDoublePrecisionForEveryFloatTried) {
+// precision, clipped at ±32766 with the flag set (non-finite input clips too). Every float whose rounding
+// could differ is checked: each one near zero (tiny magnitudes, where v − 0.5 in float would round), a
+// dense run of whole and half numbers, and the last steps below and above the clip level.
+TEST(ClipAndConvert, RoundsVMinusHalfInDoublePrecisionAndClipsAtPlusMinus32766) {
     const auto reference = [](float v) {
         const float level = v > kClipLevel ? kClipLevel : (v >= -kClipLevel ? v : -kClipLevel);
         return static_cast<int>(std::lrint(static_cast<double>(level) - 0.5));
@@ -63,9 +36,15 @@ TEST(ClipAndConvert, MatchesRoundingInDoublePrecisionForEveryFloatTried) {
     int mismatches = 0;
     const auto check = [&](float v) {
         int clipped = 0;
-        if (clipAndConvert(v, clipped) != reference(v) && ++mismatches <= 5)
-            ADD_FAILURE() << "input " << v;
+        const int out = clipAndConvert(v, clipped);
+        if ((out != reference(v) || (clipped != 0) != !(std::fabs(v) <= kClipLevel)) && ++mismatches <= 5)
+            ADD_FAILURE() << "input " << v << " gave " << out << ", clipped " << clipped;
     };
+    // v − 0.5 rounds to −0.5 in double precision for the first, not for the second.
+    for (const float v :
+         {-0x1p-54f, -0x1.000002p-54f, 40000.0f, -40000.0f, std::numeric_limits<float>::quiet_NaN(),
+          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()})
+        check(v);
     // Floats of magnitude below 4, both signs: every 61st bit pattern (so that every binade and every
     // low-bit pattern is met), and each of the smallest 4096 (subnormals).
     for (std::uint32_t bits = 0; bits < 0x40800000u; bits += 61) {
@@ -296,15 +275,75 @@ TEST(Mailbox, ManyChangesPostedWhileTheRenderRunsAreAllAppliedInOrder) {
     ASSERT_EQ(applied.size(), static_cast<std::size_t>(kChanges));
     for (int i = 0; i < kChanges; ++i)
         ASSERT_EQ(applied[static_cast<std::size_t>(i)], i);
-    const SceneState seen = captureScene(*engine);
-    EXPECT_EQ(seen.bass1, engine->bass1.pattern);
-    EXPECT_EQ(seen.bass2, engine->bass2.pattern);
-    EXPECT_EQ(seen.kick, engine->kick.pattern);
-    EXPECT_EQ(seen.hats, engine->hats.pattern);
-    EXPECT_EQ(seen.sine, engine->sine.pattern);
-    EXPECT_EQ(seen.slicer, engine->slicer.pattern);
-    EXPECT_EQ(seen.am, engine->ringModulator.setting);
-    EXPECT_EQ(seen.secondLooper, engine->secondLooperSends);
+    SceneState played = captureScene(*engine);
+    captureUnitPatterns(*engine, played, kScenePatterns);
+    EXPECT_TRUE(played == captureScene(*engine));
+}
+
+// ---- the basslines, kick and sine: pitches measured, the kick's re-roll heard from the next block ------
+
+// One bassline alone: notes 0, mode 0, gates always open, a clip level that never bites.
+std::unique_ptr<LoopEngine> makeBassOnlyEngine(BassKind kind) {
+    auto engine = makeQuietEngine();
+    BassVoice& voice = kind == BassKind::Bass1 ? engine->bass1 : engine->bass2;
+    for (int i = 0; i < kStepTableSize; ++i) {
+        voice.pattern.notes[i] = 0;
+        voice.pattern.gates[i] = 5000;
+    }
+    voice.pattern.mode = 0;
+    voice.pattern.clip = 8191.0f;
+    voice.pattern.resonance = 0.5f;
+    voice.pattern.echoSend = 0.0f;
+    return engine;
+}
+
+TEST(BassPitch, Bass2PlaysNoteZeroAt86HzAndBass1AnOctaveLower) {
+    auto bass2 = makeBassOnlyEngine(BassKind::Bass2);
+    const auto out2 = testing::leftChannel(renderInBlocks(*bass2, 20000, 256));
+    EXPECT_NEAR(testing::frequencyByAutocorrelation({out2.begin() + 2000, out2.end()}, 300, 800), 86.13, 0.1);
+    EXPECT_EQ(bass2->bass2.increment(), 1.0f);
+
+    auto bass1 = makeBassOnlyEngine(BassKind::Bass1);
+    const auto out1 = testing::leftChannel(renderInBlocks(*bass1, 20000, 256));
+    EXPECT_NEAR(testing::frequencyByAutocorrelation({out1.begin() + 2000, out1.end()}, 700, 1400), 43.07,
+                0.03);
+}
+
+TEST(Kick, GenerateSilencesTheFirstPartialAtTheNextBlockUntilTheNextTrigger) {
+    auto engine = testing::makeQuietEngine();
+    engine->kick.pattern.startFreq = 0.06f;
+    engine->kick.pattern.slide1 = 0.0f;
+    testing::renderInBlocks(*engine, 10, 10); // the trigger at step 0
+    ASSERT_EQ(engine->kick.freq1(), 0.06f);
+    common::Random window(3);
+    engine->generateKick(window); // on the window thread: pattern and silence go through the mailbox
+    EXPECT_EQ(engine->kick.freq1(), 0.06f) << "not before the next block";
+    EXPECT_EQ(engine->kick.pattern.startFreq, 0.06f) << "not before the next block";
+    EXPECT_NE(captureScene(*engine).kick, engine->kick.pattern) << "the window sees it at once";
+    testing::renderInBlocks(*engine, 1, 1);
+    EXPECT_EQ(engine->kick.freq1(), 0.0f);
+    EXPECT_GT(engine->kick.freq2(), 0.0f);
+    EXPECT_EQ(engine->kick.pattern, captureScene(*engine).kick);
+    engine->kick.pattern.slide1 = 0.0f;              // so that the next trigger's frequency holds
+    testing::renderInBlocks(*engine, 4 * 5001, 512); // the next trigger, four steps on
+    EXPECT_EQ(engine->kick.freq1(), engine->kick.pattern.startFreq);
+}
+
+TEST(Sine, NoteZeroSoundsAt344Hz) {
+    auto engine = makeQuietEngine();
+    engine->params.sineVolume = 1.0f;
+    for (int i = 0; i < kStepTableSize; ++i) {
+        engine->sine.pattern.notes[i] = 0;
+        engine->sine.pattern.levels[i] = 0.5f;
+        engine->sine.pattern.decays[i] = 0.0f;
+    }
+    engine->sine.pattern.echoSend = 0.0f;
+    const auto left = testing::leftChannel(renderInBlocks(*engine, 44100, 441));
+    int crossings = 0;
+    for (std::size_t i = 1000; i < left.size(); ++i)
+        crossings += (left[i - 1] < 0) != (left[i] < 0);
+    const double seconds = (left.size() - 1000) / 44100.0;
+    EXPECT_NEAR(crossings / 2.0 / seconds, 344.53, 1.0);
 }
 
 } // namespace

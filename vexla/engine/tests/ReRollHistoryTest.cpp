@@ -1,17 +1,13 @@
 // Undo and redo of every re-roll: the exact tables back, a history at least 100 deep, and the same
-// while a render thread runs.
+// while a render thread runs; and a posted scene taken exactly at the next step boundary.
 #include "vexla/engine/ReRollHistory.h"
 #include "vexla/engine/EngineControls.h"
 #include "vexla/engine/Scene.h"
-#include "vexla/engine/VcfFilterSetting.h"
 #include "vexla/engine/tests/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vexla {
@@ -27,8 +23,7 @@ struct Machine {
     }
     /// Two whole steps: any request or posted state is served by then.
     void renderSteps() {
-        for (int i = 0; i < 2 * 5001; ++i)
-            testing::renderOne(*engine);
+        testing::renderInBlocks(*engine, 2 * 5001, 256);
         engine->collectChanges(); // as the window's timer does
     }
     /// What "Set step!" does with a count, keeping what it changes.
@@ -68,17 +63,11 @@ TEST_P(ReRollUndo, UndoAndRedoBringBackTheExactState) {
     EXPECT_FALSE(m.history.redo());
 }
 
+// Named by number; a failure prints the caption.
 INSTANTIATE_TEST_SUITE_P(EveryButton, ReRollUndo,
                          ::testing::Values("Sequence", "AM Alter", "Echo Alter", "Kick", "Bassline 1",
                                            "Bassline 2", "Sine", "HiHats", "2nd Looper", "Slicer",
-                                           "Set step!"),
-                         [](const auto& info) {
-                             std::string name;
-                             for (char c : info.param)
-                                 if (std::isalnum(static_cast<unsigned char>(c)))
-                                     name += c;
-                             return name;
-                         });
+                                           "Set step!"));
 
 TEST(ReRollHistory, KeepsAtLeastAHundredReRollsAndForgetsTheOldest) {
     Machine m;
@@ -106,11 +95,8 @@ TEST(SceneRender, UndoAndRedoWhileTheRenderRunsBringBackTheExactStates) {
     testing::RenderThread render(*engine);
     ASSERT_TRUE(testing::settle(*engine));
     const SceneState start = captureScene(*engine);
-    static constexpr const char* kCaptions[] = {"Sequence",   "AM Alter",   "Echo Alter", "Kick",
-                                                "Bassline 1", "Bassline 2", "Sine",       "HiHats",
-                                                "2nd Looper", "Slicer"};
     for (int i = 0; i < 90; ++i)
-        history.press(window, kCaptions[window.below(10)]);
+        history.press(window, kEngineButtons[window.below(int(std::size(kEngineButtons)))].caption);
     ASSERT_TRUE(testing::settle(*engine));
     const SceneState end = captureScene(*engine);
     ASSERT_FALSE(end == start);
@@ -123,6 +109,49 @@ TEST(SceneRender, UndoAndRedoWhileTheRenderRunsBringBackTheExactStates) {
         ASSERT_TRUE(history.redo());
     ASSERT_TRUE(testing::settle(*engine));
     EXPECT_TRUE(captureScene(*engine) == end);
+}
+
+// ---- a posted scene taken exactly at the next step boundary ------------------------------------------
+
+// Appends `frames` frames rendered in blocks of 64.
+void renderMore(LoopEngine& engine, std::vector<std::int16_t>& out, int frames) {
+    const auto more = testing::renderInBlocks(engine, frames, 64);
+    out.insert(out.end(), more.begin(), more.end());
+}
+
+// Renders frame by frame until the next frame starts a step.
+void renderToBoundary(LoopEngine& engine, std::vector<std::int16_t>& out) {
+    do
+        renderMore(engine, out, 1);
+    while (engine.sampleInStep() != 0);
+}
+
+TEST(Scene, PostedSceneIsTakenExactlyAtTheNextStepBoundary) {
+    auto live = testing::makeRichEngine(3);
+    auto reference = testing::makeRichEngine(3);
+    const SceneState other = captureScene(*testing::makeRichEngine(42));
+    auto liveOut = testing::renderInBlocks(*live, 2 * 4411 + 1234, 64); // into the third step
+    auto referenceOut = testing::renderInBlocks(*reference, 2 * 4411 + 1234, 64);
+    const SceneState before = captureScene(*live);
+    live->postScene(other, kSceneEverything);
+    renderToBoundary(*live, liveOut);
+    SceneState beforeBoundary = captureScene(*live);
+    // What the window keeps itself (the echo setting and its re-rolled patterns) counts from the post.
+    beforeBoundary.echoReadPos = live->echo.settingReadPos();
+    EXPECT_TRUE(beforeBoundary.slicer == other.slicer && beforeBoundary.am == other.am &&
+                beforeBoundary.secondLooper == other.secondLooper);
+    copySceneParts(beforeBoundary, before, kScenePatterns);
+    EXPECT_TRUE(beforeBoundary == before) << "taken before the boundary";
+    EXPECT_TRUE(live->slicer.pattern == before.slicer && live->ringModulator.setting == before.am)
+        << "taken before the boundary";
+    renderToBoundary(*reference, referenceOut);
+    applyScene(*reference, other, kSceneEverything);
+    const int stepBefore = live->currentStep();
+    renderMore(*live, liveOut, 3 * 4411);
+    renderMore(*reference, referenceOut, 3 * 4411);
+    EXPECT_TRUE(captureScene(*live) == other);
+    EXPECT_EQ(liveOut, referenceOut);
+    EXPECT_EQ(stepBefore, 3); // the loop went on in time: no restart at step 0
 }
 
 } // namespace

@@ -13,11 +13,7 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -26,15 +22,6 @@
 using namespace vexla;
 
 namespace {
-
-// A stereo 16-bit WAV of a loud, clipping saw: the worst a looper may be fed.
-common::test::Bytes sawWav(int frames) {
-    std::vector<int> samples;
-    for (int i = 0; i < frames; ++i)
-        samples.insert(samples.end(), {static_cast<std::int16_t>((i * 611) & 0xffff),
-                                       static_cast<std::int16_t>(32767 - (i * 397) % 65536)});
-    return common::test::wav16(samples);
-}
 
 /// One random move of a user, through the values the window's controls can give: a control to a random
 /// position (the tempo slider re-rolls the echo; a filter's feedback follows its cutoff, its resonance
@@ -80,7 +67,11 @@ TEST(LoopEngineSoak, RandomControlChangesForLongOutputStaysSaneAndMemoryFlat) {
     const double seconds = common::test::soakSeconds();
     const std::filesystem::path sample =
         std::filesystem::temp_directory_path() / ("vz-soak-" + std::to_string(getpid()) + ".wav");
-    ASSERT_TRUE(common::test::writeBytes(sample.string(), sawWav(3 * 44100)));
+    // A loud saw at full scale on both channels: the worst a looper may be fed.
+    ASSERT_TRUE(common::test::writeSound(
+        sample.string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 3 * 44100, [](int i, int c) {
+            return static_cast<std::int16_t>(c == 0 ? i * 611 : 32767 - i * 397) / 32768.0;
+        }));
 
     auto engine = std::make_unique<LoopEngine>();
     common::Random windowRandom;

@@ -1,4 +1,7 @@
-// Sample loader: every format decoded exactly, bad files refused with a reason and the slot untouched.
+// Sample loader: every format decoded exactly, bad files refused with a reason and the slot untouched, and
+// files that change or vanish while they load (another thread truncates, rewrites, grows, replaces and
+// deletes them): every load either fails with the slot as it was, or fills the slot with arrays of
+// exactly its length; nothing may crash or read out of bounds.
 #include "vexla/samples/SampleLoader.h"
 
 #include "common/tests/ScratchDir.h"
@@ -9,9 +12,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -234,6 +243,94 @@ TEST_F(SampleLoaderTest, LongNamesAreShortenedToTheirEnd) {
 
     initSlot(slot);
     EXPECT_STREQ(slot.name, "empty");
+}
+
+TEST_F(SampleLoaderTest, FileChangingAndVanishingDuringLoadsNeverBreaksTheSlot) {
+    namespace fs = std::filesystem;
+    const fs::path path = dir_.file("moving.wav");
+    // Samples that are their own frame number.
+    std::vector<int> frames(200000 * 2);
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        frames[i] = static_cast<std::int16_t>(i / 2);
+    const Bytes big = wav16(frames), small = wav16(std::vector<int>(1000, 5), 1);
+    Bytes longer = big;
+    longer.resize(big.size() + 100000, 0x7f);
+    writeBytes(path, big);
+
+    std::atomic<int> changes{0};
+    // Stopped and joined on every way out, a failed check's early return too.
+    std::jthread vandal([&](std::stop_token stop) {
+        unsigned state = 1;
+        std::error_code ignored; // the file may be gone at any moment
+        while (!stop.stop_requested()) {
+            state = state * 214013u + 2531011u;
+            switch ((state >> 16) % 6) {
+            case 0: // cut short, header still claiming the whole
+                fs::resize_file(path, (state >> 8) % big.size(), ignored);
+                break;
+            case 1: // rewritten in place with another form
+                writeBytes(path, small);
+                break;
+            case 2: // vanishes
+                fs::remove(path, ignored);
+                break;
+            case 3: { // replaced by a rename, as editors save
+                const fs::path temp = dir_.file("moving.tmp");
+                writeBytes(temp, big);
+                fs::rename(temp, path, ignored);
+                break;
+            }
+            case 4: // grows past the header's size
+                writeBytes(path, longer);
+                break;
+            default: // overwritten with junk
+                writeBytes(path, Bytes(5000, 0x55));
+                break;
+            }
+            changes.fetch_add(1);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+
+    SampleSlot slot;
+    initSlot(slot);
+    int loaded = 0, refused = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::int32_t lengthBefore = slot.length;
+        const std::int16_t* leftBefore = slot.left.get();
+        const LoadResult result = loadSampleFile(path.c_str(), slot);
+        if (!result) {
+            ++refused;
+            EXPECT_FALSE(result.reason.empty());
+            ASSERT_EQ(slot.length, lengthBefore) << "a failed load changed the slot";
+            ASSERT_EQ(slot.left.get(), leftBefore);
+            continue;
+        }
+        ++loaded;
+        ASSERT_GT(slot.length, 0);
+        ASSERT_LE(slot.length, 200000 + 100000 / 4);
+        ASSERT_NE(slot.left, nullptr);
+        // Every frame the slot claims is there to read (the address sanitizer checks the bounds).
+        long long sum = 0;
+        for (std::int32_t i = 0; i < slot.length; ++i)
+            sum += slot.left[i] + (slot.stereo ? slot.right[i] : 0);
+        EXPECT_NE(sum, -1); // keeps the reads
+        if (slot.hasLoop) {
+            EXPECT_LE(slot.loopStart, slot.loopEnd);
+        }
+    }
+    vandal.request_stop();
+    vandal.join();
+    std::printf("%d loads, %d refused, %d changes of the file\n", loaded, refused, changes.load());
+    EXPECT_GT(loaded + refused, 10);
+    EXPECT_GT(changes.load(), 10);
+
+    // Once the file holds still, it loads exactly.
+    writeBytes(path, big);
+    ASSERT_TRUE(loadSampleFile(path.c_str(), slot));
+    ASSERT_EQ(slot.length, 200000);
+    EXPECT_EQ(slot.left[123456], static_cast<std::int16_t>(123456 & 0xffff));
 }
 
 } // namespace

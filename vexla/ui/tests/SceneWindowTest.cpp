@@ -1,20 +1,33 @@
 // The window's scenes, re-roll history, step lamps and level meters, driven from the keyboard and the
-// menu with the file dialogs and message boxes faked.
+// menu; and the window as a screen reader or an automation tool reaches it: check boxes act on their state
+// however it changes, the displays whose text changes are read with that text, and the stream starts on
+// the device the program was given. The file dialogs and message boxes are faked.
 #include "FakeServices.h"
+
+#include "common/tests/Accessible.h"
 
 #include "vexla/engine/Scene.h"
 #include "vexla/scene/SceneFile.h"
+#include "vexla/ui/SettingsDialog.h"
 #include "vexla/ui/StepLamps.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace vexla;
+using accessible::Flip;
+using accessible::readName;
+
+Q_DECLARE_METATYPE(Flip)
 
 namespace {
 
@@ -210,6 +223,153 @@ class SceneWindowTest : public QObject {
         m.window->refreshPlaying();
         QCOMPARE(left->value(), 0);
         QCOMPARE(right->value(), 0);
+    }
+
+    void recordBoxActsHoweverItIsTicked_data() {
+        QTest::addColumn<Flip>("flip");
+        QTest::newRow("screen reader's Toggle") << Flip(accessible::toggle);
+        QTest::newRow("mouse") << Flip([](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); });
+        QTest::newRow("Space") << Flip([](QAbstractButton* b) {
+            b->setFocus();
+            QTest::keyClick(b, Qt::Key_Space);
+        });
+        QTest::newRow("setChecked") << Flip([](QAbstractButton* b) { b->setChecked(!b->isChecked()); });
+        QTest::newRow("toggle") << Flip([](QAbstractButton* b) { b->toggle(); });
+    }
+
+    void recordBoxActsHoweverItIsTicked() {
+        Machine m(1);
+        QFETCH(Flip, flip);
+        const QString path = dir_.filePath(QStringLiteral("take.wav"));
+        m.dialogs.saveAnswer = path;
+        flip(m.find<QCheckBox>("recordCheckBox"));
+        QVERIFY(m.find<QCheckBox>("recordCheckBox")->isChecked());
+        QVERIFY(m.params().recording.load());
+        m.params().running.store(true);
+        m.render(1000);
+        m.window->refreshStatus();
+        auto* size = m.find<QLabel>("recordingSizeDisplay");
+        QVERIFY(size->text() != QStringLiteral("---"));
+        QCOMPARE(readName(size), size->text());
+
+        flip(m.find<QCheckBox>("recordCheckBox"));
+        QCOMPARE(readName(size), QStringLiteral("---"));
+        QVERIFY(!m.find<QCheckBox>("recordCheckBox")->isChecked());
+        QVERIFY(!m.params().recording.load());
+        QCOMPARE(m.dialogs.saveDialogs, 1);
+        QVERIFY(m.dialogs.errors.isEmpty());
+        QCOMPARE(QFileInfo(path).size(), 44 + 4 * 1000); // finished: the header counts every frame
+    }
+
+    void cancelledOrFailedRecordingUnticksWithoutAskingAgain_data() {
+        accessible::addCancelledOrFailedRecordingRows();
+    }
+
+    void cancelledOrFailedRecordingUnticksWithoutAskingAgain() {
+        Machine m(1);
+        QFETCH(QString, answer);
+        QFETCH(int, errors);
+        m.dialogs.saveAnswer = answer.isEmpty() ? answer : dir_.filePath(answer);
+        QSignalSpy toggles(m.find<QCheckBox>("recordCheckBox"), &QCheckBox::toggled);
+        accessible::toggle(m.find<QCheckBox>("recordCheckBox"));
+        QVERIFY(!m.find<QCheckBox>("recordCheckBox")->isChecked());
+        QVERIFY(!m.params().recording.load());
+        QVERIFY(!m.recorder->isRecording());
+        // The window's own untick is not taken for the user's: one dialog, at most one error.
+        QCOMPARE(m.dialogs.saveDialogs, 1);
+        QCOMPARE(m.dialogs.errors.size(), errors);
+        if (errors > 0) { // the file and the recorder's reason
+            QVERIFY(m.dialogs.errors[0].contains("take.wav"));
+            QVERIFY(!m.dialogs.errors[0].section('\n', 1).trimmed().isEmpty());
+        }
+        QCOMPARE(toggles.size(), 1);
+        QCOMPARE(readName(m.find<QLabel>("recordingSizeDisplay")), QStringLiteral("---"));
+    }
+
+    void boxUntickedWhileTheDialogIsOpenRecordsNothing() {
+        Machine m(1);
+        // The file dialog's nested event loop lets automation untick the box before the answer comes.
+        struct UntickingDialogs final : DialogProvider {
+            QCheckBox* box = nullptr;
+            QString path;
+            int asked = 0;
+            QString openSampleFile(QWidget*) override { return {}; }
+            QString saveRecordingFile(QWidget*) override {
+                ++asked;
+                box->setChecked(false);
+                return path;
+            }
+            bool askYesNo(QWidget*, const QString&, const QString&) override { return false; }
+            void showError(QWidget*, const QString&, const QString&) override {}
+            int run(QDialog&) override { return QDialog::Accepted; }
+        };
+        UntickingDialogs dialogs;
+        dialogs.path = dir_.filePath(QStringLiteral("late.wav"));
+        LoopMachineWindow window(*m.engine, *m.recorder, m.audio, dialogs, 2u);
+        dialogs.box = window.findChild<QCheckBox*>(QStringLiteral("recordCheckBox"));
+        dialogs.box->setChecked(true);
+        QCOMPARE(dialogs.asked, 1);
+        QVERIFY(!dialogs.box->isChecked());
+        QVERIFY(!m.params().recording.load());
+        QVERIFY(!m.recorder->isRecording());
+        QVERIFY(!QFileInfo::exists(dialogs.path));
+    }
+
+    void runIsToggledAndNamedByItsCaption() {
+        Machine m(1);
+        auto* run = m.find<QPushButton>("runButton");
+        accessible::toggle(run);
+        QVERIFY(m.params().running.load());
+        QCOMPARE(readName(run), QStringLiteral("Stop"));
+        accessible::toggle(run);
+        QVERIFY(!m.params().running.load());
+        QCOMPARE(readName(run), QStringLiteral("Run"));
+    }
+
+    void changingDisplaysAreReadWithTheirText() {
+        Machine m(1);
+        auto* tempo = m.find<QLabel>("tempoDisplay");
+        const QString tempoBefore = tempo->text();
+        m.slider("tempoSlider")->setValue(2000);
+        QVERIFY(tempo->text() != tempoBefore);
+        QCOMPARE(readName(tempo), tempo->text());
+        QCOMPARE(accessible::of(tempo)->text(QAccessible::Description),
+                 QStringLiteral("Tempo in beats per minute"));
+        auto* cpu = m.find<QLabel>("cpuUsageDisplay");
+        QTRY_COMPARE_WITH_TIMEOUT(readName(cpu), QStringLiteral("3.14%"), 2000);
+        QCOMPARE(accessible::of(cpu)->text(QAccessible::Description), QStringLiteral("Cpu usage"));
+    }
+
+    void everyLabelIsReadAsItShows() {
+        Machine m(1);
+        // A fixed accessible name on a label hides its text from a screen reader; only a picture (the
+        // clip lamp) is named instead, and says its state in its description.
+        const auto check = [](QWidget* top) {
+            for (QLabel* label : top->findChildren<QLabel*>())
+                if (label->pixmap().isNull())
+                    QCOMPARE(readName(label), label->text().remove(QLatin1Char('&')));
+        };
+        check(m.window.get());
+        SettingsDialog settings(m.window->audioSettings(), m.audio.deviceNames());
+        auto* latency = settings.findChild<QSlider*>(QStringLiteral("latencySlider"));
+        latency->setValue(latency->maximum());
+        check(&settings);
+    }
+
+    void streamStartsOnTheGivenDeviceAndSettingsShowIt() {
+        Machine m(1);
+        LoopMachineWindow window(*m.engine, *m.recorder, m.audio, m.dialogs, 3u);
+        window.setDeviceIndex(2);
+        window.start();
+        QCOMPARE(m.audio.starts.back().deviceIndex, 2);
+        int shown = -1;
+        m.dialogs.handler = [&shown](QDialog& dialog) {
+            if (auto* list = dialog.findChild<QComboBox*>(QStringLiteral("deviceList")))
+                shown = list->currentIndex();
+            return int(QDialog::Rejected);
+        };
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("settingsButton")), Qt::LeftButton);
+        QCOMPARE(shown, 2);
     }
 };
 

@@ -1,8 +1,6 @@
-// The phrase generators: each style's value sets and what it leaves alone. How many numbers each one
-// draws is held by the golden renders, where one draw more changes every later phrase.
+// The phrase generators: each style's value sets. How many numbers each one draws, the sound each sets
+// and what it leaves alone are held by the golden renders, where one draw more changes every later phrase.
 #include "zintor/generators/PhraseGenerators.h"
-
-#include "zintor/engine/SynthEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -74,40 +72,6 @@ TEST(PhraseGenerators, GoaPairsNotesWithStaccatoAndShiftsOnlyTheFirstSevenSteps)
             shiftsSeen.insert(*fitting.begin());
     }
     EXPECT_EQ(shiftsSeen, (std::set<int>{0, 3, -5, -2}));
-}
-
-TEST(PhraseGenerators, SubBassSetsItsFixedSoundAndLeavesDetuneAlone) {
-    auto voice = std::make_unique<VoiceState>();
-    voice->phrase.detune = 0.123f;
-    voice->phrase.square = true;
-    voice->sound.filterType = 2;
-    common::Random random(99);
-    generateSubBass(*voice, random);
-    EXPECT_EQ(voice->phrase.detune, 0.123f);
-    EXPECT_EQ(voice->sound.filterType, 2);
-    EXPECT_FALSE(voice->phrase.square);
-    EXPECT_EQ(voice->sound.osc1Level, 1.0f);
-    EXPECT_EQ(voice->sound.osc2Level, 0.0f);
-}
-
-TEST(RunGenerator, SendsThePhraseToItsVoiceOnlyAndStartsTheSubBassClosed) {
-    auto engine = std::make_unique<SynthEngine>();
-    const SynthState before = captureState(*engine);
-    common::Random random(5);
-    runGenerator(*engine, kSynthLine2, generateGoa, random);
-    const SynthState after = captureState(*engine);
-    EXPECT_EQ(after.synthLine1, before.synthLine1);
-    EXPECT_EQ(after.subBass, before.subBass);
-    EXPECT_NE(after.synthLine2.phrase, before.synthLine2.phrase);
-    EXPECT_EQ(after.synthLine2.sound, before.synthLine2.sound);
-    EXPECT_NE(engine->voice(kSynthLine2).phrase, after.synthLine2.phrase); // on its way to the render
-
-    runGenerator(*engine, kSubBass, generateSubBass, random);
-    EXPECT_EQ(engine->subBass.cutoff.load(), 1.0f); // the sound at once
-    engine->settle();
-    EXPECT_EQ(engine->voice(kSynthLine2).phrase, after.synthLine2.phrase);
-    EXPECT_EQ(engine->voice(kSubBass).phrase, captureState(*engine).subBass.phrase);
-    EXPECT_EQ(engine->voice(kSubBass).state.cutoffNow, kSubBassCutoffStart);
 }
 
 } // namespace

@@ -58,14 +58,7 @@ TEST_P(EachButton, UndoAndRedoRestoreTheExactPhrasesOfItsVoiceOnly) {
     EXPECT_EQ(rig.state(), before); // redo is KeepsTheLast128ReRolls...'s, through every button
 }
 
-INSTANTIATE_TEST_SUITE_P(SevenButtons, EachButton, ::testing::Range(0, kGeneratorButtons),
-                         [](const auto& info) {
-                             std::string name = generatorButtons()[info.param].caption;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(SevenButtons, EachButton, ::testing::Range(0, kGeneratorButtons));
 
 TEST(ReRollHistory, KeepsTheLast128ReRollsAndStepsBackThroughThemInOrder) {
     Rig rig;
@@ -120,8 +113,6 @@ TEST(ReRollHistory, SliderMovesAreNotReRollsAndStayThroughUndo) {
     rig.renderBlock();
     EXPECT_EQ(rig.engine->synthLine1.cutoff.load(), 0.123f);
     EXPECT_EQ(rig.engine->params.masterGain.load(), 100.0f);
-    EXPECT_EQ(findGeneratorButton("Sub bass synth/Generate"), &generatorButtons()[6]);
-    EXPECT_EQ(findGeneratorButton("Synthline-2/FLAT Riff"), nullptr); // line 2 spells it "Flat riff"
 }
 
 } // namespace

@@ -118,22 +118,6 @@ TEST(StateHandOver, APostedStateIsTakenWholeAtTheNextStepBoundary) {
     EXPECT_TRUE(a == b);
 }
 
-TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndLaterPostsFollowInOrder) {
-    auto e = playingEngine();
-    e->params.playing.store(false, kRelaxed);
-    SynthState first = otherState(*e);
-    SynthState second = captureState(*e);
-    for (auto& note : second.synthLine2.phrase.notes)
-        note = -3;
-    e->postState(first, kStateEverything);
-    e->postState(second, kStateLine2Phrase); // applied after the first: its part wins, the rest stays
-    std::int16_t frame[2];
-    e->renderBlock(frame, 4);
-    SynthState expected = first;
-    expected.synthLine2.phrase = second.synthLine2.phrase;
-    EXPECT_EQ(captureState(*e), expected);
-}
-
 TEST(StateHandOver, AControlSetAfterThePostKeepsTheWindowsValue) {
     auto e = playingEngine();
     SynthState state = otherState(*e);

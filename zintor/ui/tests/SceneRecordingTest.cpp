@@ -150,27 +150,18 @@ void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
 }
 
 void SceneRecordingTest::undoAndRedoOfGeneratorButtons() {
+    // The shortcuts reach the window's history; its depth and order are GeneratorsTest's.
     Rig rig;
     const SynthState start = rig.state();
     QTest::mouseClick(rig.child<QPushButton>("synthLine2PsychedelicButton"), Qt::LeftButton);
-    const SynthState afterLine2 = rig.state();
-    QVERIFY(!(afterLine2.synthLine2.phrase == start.synthLine2.phrase));
-    QTest::mouseClick(rig.child<QPushButton>("subBassGenerateButton"), Qt::LeftButton);
-    const SynthState afterSub = rig.state();
-
-    rig.keys(Qt::Key_Z, Qt::ControlModifier);
-    rig.audio.renderOnce(4);
-    QVERIFY(rig.state() == afterLine2);
+    const SynthState pressed = rig.state();
+    QVERIFY(!(pressed == start));
     rig.keys(Qt::Key_Z, Qt::ControlModifier);
     rig.audio.renderOnce(4);
     QVERIFY(rig.state() == start);
-    rig.keys(Qt::Key_Z, Qt::ControlModifier); // nothing more to undo
-    rig.audio.renderOnce(4);
-    QVERIFY(rig.state() == start);
-    rig.keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     rig.keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     rig.audio.renderOnce(4);
-    QVERIFY(rig.state() == afterSub);
+    QVERIFY(rig.state() == pressed);
 }
 
 void SceneRecordingTest::recordingShowsItsSizeAndIsFinishedAtExit() {

@@ -34,8 +34,9 @@ TEST(Controls, EveryPositionComesBackThroughItsValueTheEngineAndAScene) {
     }
 }
 
-TEST(Controls, EachSliderGivesTheEngineItsValues) {
-    constexpr int kStart = -1000; // the slider's start position
+TEST(Controls, EachSliderGivesTheEngineItsValuesTheRightWayRound) {
+    // The ends of the mappings that are turned round or not straight; the start positions are held by the
+    // golden renders, which begin from them.
     struct Spot {
         const char* name;
         int position;
@@ -44,46 +45,23 @@ TEST(Controls, EachSliderGivesTheEngineItsValues) {
     const Spot spots[] = {
         {"masterGain", 0, 24000}, // the top of the slider is loudest
         {"masterGain", 24000, 0},
-        {"masterGain", kStart, 16384},
         {"globalTranspose", -12, -12},
-        {"globalTranspose", kStart, -1},
-        {"shuffleAmount", 256, 256},
-        {"shuffleAmount", kStart, 0},
         {"subBassGain", 1, 0.001},
         {"subBassGain", 2000, 2.0},
-        {"subBassGain", kStart, 1.3},
-        {"kick.startIncrement", 1500, 1.5},
-        {"kick.startIncrement", kStart, 0.05},
         {"kick.pitchDecay", 850, 0.85},
-        {"kick.pitchDecay", kStart, 0.999},
-        {"kick.volume", 900, 0.9},
-        {"kick.volume", kStart, 0.8},
         {"synthLine1.filterType", 2, 2},
-        {"synthLine1.filterType", kStart, 0},
         {"synthLine1.inertia", 1, 1e-6},
         {"synthLine1.inertia", 1000, 0.001},
-        {"synthLine1.inertia", kStart, 500e-6},
-        {"synthLine2.inertia", kStart, 2e-6},
         {"synthLine1.cutoff", 1, 0.001},
-        {"synthLine1.cutoff", 1000, 1.0},
-        {"synthLine1.cutoff", kStart, 0.5},
-        {"synthLine2.cutoff", kStart, 0.002},
-        {"synthLine1.resonance", 970, 0.97},
         {"synthLine1.driveCeiling", 1, 0.999}, // more overdrive, a lower ceiling
         {"synthLine1.driveCeiling", 950, 0.05},
-        {"synthLine1.driveCeiling", kStart, 0.5},
-        {"synthLine1.delaySend", 800, 0.8},
-        {"synthLine1.delaySend", kStart, 0.5},
-        {"synthLine2.delaySend", kStart, 0.6},
         {"synthLine1.volume", 400, 0.4},
-        {"synthLine1.volume", kStart, 0.2},
-        {"synthLine2.volume", kStart, 0.1},
     };
     auto engine = std::make_unique<SynthEngine>();
     for (const Spot& spot : spots) {
         const Control* c = findControl(spot.name);
         ASSERT_NE(c, nullptr) << spot.name;
-        c->access.store(*engine, c->value(spot.position == kStart ? c->startPosition : spot.position));
+        c->access.store(*engine, c->value(spot.position));
         EXPECT_NEAR(c->access.load(*engine), spot.value, 1e-6 * std::max(1.0, std::abs(spot.value)))
             << spot.name << " at " << spot.position;
     }
@@ -121,13 +99,11 @@ TEST(Controls, SetAcceptsExactlyTheRangeTheSliderGives) {
     }
 }
 
-TEST(Controls, NamesAndWidgetsAreUniqueAndStartsInRange) {
+TEST(Controls, NamesAndWidgetsAreUnique) {
     std::set<std::string_view> names, objects;
     for (const Control& c : controls()) {
         EXPECT_TRUE(names.insert(c.name).second) << c.name;
         EXPECT_TRUE(objects.insert(c.objectName).second) << c.objectName;
-        EXPECT_GE(c.startPosition, c.lowestPosition) << c.name;
-        EXPECT_LE(c.startPosition, c.highestPosition) << c.name;
     }
 }
 

@@ -90,54 +90,32 @@ TEST(PlayingStep, IsPublishedOnTheFirstFrameOfEachShuffledStepWhateverTheBlockSi
     }
 }
 
-TEST(StateHandOver, APostedStateIsTakenWholeAtTheNextStepBoundary) {
-    // Posted in mid-step, the state must sound exactly as if it had been written between the steps.
-    auto posted = playingEngine();
-    const SynthState state = otherState(*posted);
-    auto reference = playingEngine();
-    auto immediate = playingEngine();
-
-    std::vector<std::int16_t> a = render(*posted, 2500, 64);
-    posted->postState(state, kStateEverything);
-    SynthState waiting;
-    SynthState before;
-    unsigned parts = 0;
-    EXPECT_TRUE(posted->statePending(waiting, before, parts));
-    EXPECT_EQ(parts, static_cast<unsigned>(kStateEverything));
-    EXPECT_EQ(captureState(*posted), state);               // what the window sees at once
-    EXPECT_EQ(posted->params.samplesPerStep.load(), 5000); // not yet in the engine
-    const auto rest = render(*posted, 30000, 64);
-    a.insert(a.end(), rest.begin(), rest.end());
-    EXPECT_FALSE(posted->statePending(waiting, before, parts));
-    EXPECT_EQ(captureState(*posted), state);
-
-    std::vector<std::int16_t> b = render(*reference, 5000); // step 0 is 5000 frames long
-    applyState(*reference, state, kStateEverything);
-    const auto restB = render(*reference, 27500);
-    b.insert(b.end(), restB.begin(), restB.end());
-    EXPECT_TRUE(a == b);
-
-    std::vector<std::int16_t> c = render(*immediate, 2500);
-    applyState(*immediate, state, kStateEverything);
-    const auto restC = render(*immediate, 30000);
-    c.insert(c.end(), restC.begin(), restC.end());
-    EXPECT_FALSE(a == c); // a write in mid-step is heard at once: the hand-over waited
+/// Renders `frames`, calls `change` after the first `before` of them, and returns the whole output.
+template <typename Change>
+std::vector<std::int16_t> renderChanged(SynthEngine& e, int before, int frames, int blockFrames,
+                                        Change change) {
+    std::vector<std::int16_t> out = render(e, before, blockFrames);
+    change(e);
+    const std::vector<std::int16_t> rest = render(e, frames - before, blockFrames);
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
 }
 
-TEST(StateHandOver, IsTakenAtTheNextBlockWhileStoppedAndLaterPostsFollowInOrder) {
-    auto e = playingEngine();
-    e->params.playing.store(false, kRelaxed);
-    SynthState first = otherState(*e);
-    SynthState second = captureState(*e);
-    for (auto& note : second.synthLine2.phrase.notes)
-        note = -3;
-    e->postState(first, kStateEverything);
-    e->postState(second, kStateLine2Phrase); // applied after the first: its part wins, the rest stays
-    std::int16_t frame[2];
-    e->renderBlock(frame, 4);
-    SynthState expected = first;
-    expected.synthLine2.phrase = second.synthLine2.phrase;
-    EXPECT_EQ(captureState(*e), expected);
+TEST(StateHandOver, APostedStateIsTakenWholeAtTheNextStepBoundary) {
+    // Posted in mid-step, the state must sound exactly as if it had been written between the steps
+    // (step 0 is 5000 frames long); the window sees it at once.
+    auto posted = playingEngine();
+    const SynthState state = otherState(*posted);
+    const auto a = renderChanged(*posted, 2500, 32500, 64, [&](SynthEngine& e) {
+        e.postState(state, kStateEverything);
+        EXPECT_EQ(captureState(e), state);
+        EXPECT_EQ(e.params.samplesPerStep.load(), 5000); // not yet in the engine
+    });
+    EXPECT_EQ(captureState(*posted), state);
+    auto reference = playingEngine();
+    const auto b = renderChanged(*reference, 5000, 32500, 1000,
+                                 [&](SynthEngine& e) { applyState(e, state, kStateEverything); });
+    EXPECT_TRUE(a == b);
 }
 
 TEST(StateHandOver, AControlSetAfterThePostKeepsTheWindowsValue) {
@@ -154,26 +132,18 @@ TEST(StateHandOver, AControlSetAfterThePostKeepsTheWindowsValue) {
 }
 
 TEST(PhraseHandOver, APhrasePostedMidStepIsHeardFromTheNextStep) {
-    // Only the notes differ, and a step's note is taken at its start: sent mid-step, the phrase must sound
-    // as if it had been written exactly at the next boundary.
+    // A step's note is taken at its start: sent mid-step, the phrase must sound as if it had been written
+    // exactly at the next boundary.
     auto midStep = playingEngine();
+    const auto a = renderChanged(*midStep, 2500, 22500, 64,
+                                 [](SynthEngine& e) { e.sendPhrase(kSynthLine1, risingPhrase(5)); });
     auto atBoundary = playingEngine();
-    auto never = playingEngine();
-    std::vector<std::int16_t> a = render(*midStep, 2500, 64);
-    midStep->sendPhrase(kSynthLine1, risingPhrase(5));
-    const auto restA = render(*midStep, 20000, 64);
-    a.insert(a.end(), restA.begin(), restA.end());
-
-    std::vector<std::int16_t> b = render(*atBoundary, 5000);
-    atBoundary->sendPhrase(kSynthLine1, risingPhrase(5));
-    atBoundary->settle();
-    const auto restB = render(*atBoundary, 17500);
-    b.insert(b.end(), restB.begin(), restB.end());
+    const auto b = renderChanged(*atBoundary, 5000, 22500, 1000, [](SynthEngine& e) {
+        e.sendPhrase(kSynthLine1, risingPhrase(5));
+        e.settle();
+    });
     EXPECT_TRUE(a == b);
-
-    const std::vector<std::int16_t> c = render(*never, 22500);
-    EXPECT_TRUE(std::equal(c.begin(), c.begin() + 2 * 5000, a.begin())); // the step in progress is untouched
-    EXPECT_FALSE(c == a);
+    EXPECT_FALSE(a == render(*playingEngine(), 22500)); // the phrase is heard
 }
 
 TEST(PhraseHandOver, ManyPostsAgainstARunningRenderLoseNone) {

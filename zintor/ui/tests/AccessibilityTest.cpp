@@ -4,7 +4,7 @@
 #include "common/tests/Accessible.h"
 #include "zintor/engine/SynthEngine.h"
 #include "zintor/ui/SynthWindow.h"
-#include "zintor/ui/tests/FakeSynthAudio.h"
+#include "zintor/ui/tests/WindowRig.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -13,11 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <functional>
-#include <memory>
 
 using namespace zintor;
 
@@ -26,25 +22,7 @@ namespace {
 using accessible::Flip;
 using accessible::readName;
 
-struct Rig {
-    std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
-    FakeSynthAudio audio;
-    FakeMessageBoxes boxes;
-    std::unique_ptr<SynthWindow> window;
-    QTemporaryDir dir;
-
-    explicit Rig(int deviceIndex = 0)
-        : window(std::make_unique<SynthWindow>(*engine, audio, boxes, deviceIndex)) {
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    }
-    template <typename T> T* child(const char* name) const {
-        T* found = window->findChild<T*>(QString::fromUtf8(name));
-        if (!found)
-            qFatal("no control named %s", name);
-        return found;
-    }
-};
+using Rig = WindowRig;
 
 } // namespace
 
@@ -74,7 +52,7 @@ class AccessibilityTest : public QObject {
         QCOMPARE(readName(status), QStringLiteral("Playing..."));
 
         auto* box = rig.child<QCheckBox>("recordCheckBox");
-        const QString path = rig.dir.filePath(QStringLiteral("take.wav"));
+        const QString path = rig.file("take.wav");
         rig.boxes.savePath = path;
         flip(box);
         QCOMPARE(rig.boxes.asked, QStringList{"Record to wav"});
@@ -131,7 +109,7 @@ class AccessibilityTest : public QObject {
         rig.window->refreshMeters();
         QCOMPARE(readName(rig.child<QLabel>("stepPageLabel")), QStringLiteral("Steps 65-100 of 100"));
 
-        rig.boxes.savePath = rig.dir.filePath(QStringLiteral("size.wav"));
+        rig.boxes.savePath = rig.file("size.wav");
         rig.child<QCheckBox>("recordCheckBox")->setChecked(true);
         QCOMPARE(readName(rig.child<QLabel>("recordSizeLabel")), QStringLiteral("0.00 Mb."));
         rig.child<QCheckBox>("recordCheckBox")->setChecked(false);
@@ -142,7 +120,7 @@ class AccessibilityTest : public QObject {
     }
 
     void streamStartsOnTheGivenDevice() {
-        Rig rig(2);
+        Rig rig(true, 2);
         QCOMPARE(rig.audio.calls.first(), QStringLiteral("start"));
         QCOMPARE(rig.audio.settings.deviceIndex, 2);
         QCOMPARE(rig.audio.settings.blockFrames, 1000);

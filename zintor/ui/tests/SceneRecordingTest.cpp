@@ -18,9 +18,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -62,9 +62,7 @@ class SceneRecordingTest : public QObject {
     void openSceneLandsAtTheNextBlockAndMovesTheControls();
     void badScenesAreRefusedAndChangeNothing();
     void undoAndRedoOfGeneratorButtons();
-    void recordingGivesAValidFileOfTheRightSize();
-    void recordingFailuresAreShown();
-    void recordingRunningAtExitIsFinished();
+    void recordingShowsItsSizeAndIsFinishedAtExit();
     void lampsFollowThePublishedStep();
 };
 
@@ -117,23 +115,14 @@ void SceneRecordingTest::openSceneLandsAtTheNextBlockAndMovesTheControls() {
     QVERIFY(rig.engine->voice(kSynthLine1).phrase == before.synthLine1.phrase);
     QVERIFY(rig.state() == scene);
     QCOMPARE(rig.child<QSlider>("synthLine1CutoffSlider")->value(), 250);
-    QCOMPARE(rig.child<QSlider>("synthLine2OscMixSlider")->value(), 64);
+    QCOMPARE(rig.child<QSlider>("synthLine2OscMixSlider")->value(), 64); // from the two levels
     QCOMPARE(rig.child<QSlider>("masterSlider")->value(), 4000);
-    QCOMPARE(rig.child<QSlider>("kickVolumeSlider")->value(), 500);
-    QCOMPARE(rig.child<QSlider>("shuffleSlider")->value(), 64);
     QCOMPARE(rig.child<QLineEdit>("stepsEdit")->text(), QString("33"));
     QCOMPARE(rig.child<QLineEdit>("bpmEdit")->text(), QString("140"));
     rig.audio.renderOnce(4); // stopped: the next block takes it
     QVERIFY(rig.state() == scene);
     QCOMPARE(rig.engine->params.masterGain.load(), scene.controls.masterGain);
     QVERIFY(rig.engine->voice(kSynthLine1).phrase == scene.synthLine1.phrase);
-
-    // A slider moved while a scene waits is not overwritten when the render takes the scene.
-    rig.keys(Qt::Key_O, Qt::ControlModifier);
-    rig.child<QSlider>("synthLine1CutoffSlider")->setValue(900);
-    rig.audio.renderOnce(4);
-    QCOMPARE(rig.engine->synthLine1.cutoff.load(), 0.9f);
-    QCOMPARE(rig.engine->params.stepCount.load(), 33);
 }
 
 void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
@@ -161,88 +150,43 @@ void SceneRecordingTest::badScenesAreRefusedAndChangeNothing() {
 }
 
 void SceneRecordingTest::undoAndRedoOfGeneratorButtons() {
+    // The shortcuts reach the window's history; its depth and order are GeneratorsTest's.
     Rig rig;
     const SynthState start = rig.state();
     QTest::mouseClick(rig.child<QPushButton>("synthLine2PsychedelicButton"), Qt::LeftButton);
-    const SynthState afterLine2 = rig.state();
-    QVERIFY(!(afterLine2.synthLine2.phrase == start.synthLine2.phrase));
-    QTest::mouseClick(rig.child<QPushButton>("subBassGenerateButton"), Qt::LeftButton);
-    const SynthState afterSub = rig.state();
-
-    rig.keys(Qt::Key_Z, Qt::ControlModifier);
-    rig.audio.renderOnce(4);
-    QVERIFY(rig.state() == afterLine2);
+    const SynthState pressed = rig.state();
+    QVERIFY(!(pressed == start));
     rig.keys(Qt::Key_Z, Qt::ControlModifier);
     rig.audio.renderOnce(4);
     QVERIFY(rig.state() == start);
-    rig.keys(Qt::Key_Z, Qt::ControlModifier); // nothing more to undo
-    rig.audio.renderOnce(4);
-    QVERIFY(rig.state() == start);
-    rig.keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     rig.keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     rig.audio.renderOnce(4);
-    QVERIFY(rig.state() == afterSub);
+    QVERIFY(rig.state() == pressed);
 }
 
-void SceneRecordingTest::recordingGivesAValidFileOfTheRightSize() {
+void SceneRecordingTest::recordingShowsItsSizeAndIsFinishedAtExit() {
     Rig rig;
     auto* box = rig.child<QCheckBox>("recordCheckBox");
     auto* size = rig.child<QLabel>("recordSizeLabel");
-    QCOMPARE(box->text(), QString("Record to wav"));
     QCOMPARE(size->text(), QString("---"));
     rig.boxes.savePath = rig.file("take.wav");
     QTest::mouseClick(box, Qt::LeftButton);
     QCOMPARE(rig.boxes.asked, QStringList{"Record to wav"});
-    QVERIFY(box->isChecked());
     rig.engine->params.playing.store(true);
     constexpr int kBlocks = 100; // 1000 frames each: well within the recorder's ring
     for (int i = 0; i < kBlocks; ++i)
         rig.audio.renderOnce(4000);
     QTRY_COMPARE_WITH_TIMEOUT(size->text(), QString("0.38 Mb."), 3000); // 400000 bytes
-    QTest::mouseClick(box, Qt::LeftButton);
-    QVERIFY(!box->isChecked());
-    QCOMPARE(size->text(), QString("---"));
-    rig.audio.renderOnce(4000); // no longer recorded
-    QVERIFY(rig.boxes.shown.isEmpty());
 
+    // Still recording at exit: the file is finished, its header counting every frame.
+    QTest::mouseClick(rig.child<QPushButton>("exitButton"), Qt::LeftButton);
+    QVERIFY(!rig.window->isVisible());
     const common::test::Bytes wav = fileBytes(rig.file("take.wav"));
     const std::uint32_t dataBytes = 4 * 1000 * kBlocks;
     QCOMPARE(wav.size(), std::size_t{44} + dataBytes); // the header's layout is WavRecorderTest's
     QCOMPARE(le32(wav, 4), 36 + dataBytes);
     QCOMPARE(le32(wav, 40), dataBytes);
-    bool sound = false;
-    for (std::size_t i = 44; i < wav.size() && !sound; ++i)
-        sound = wav[i] != 0;
-    QVERIFY(sound);
-}
-
-void SceneRecordingTest::recordingFailuresAreShown() {
-    Rig rig;
-    auto* box = rig.child<QCheckBox>("recordCheckBox");
-    QTest::mouseClick(box, Qt::LeftButton); // cancelled
-    QVERIFY(!box->isChecked());
-    QVERIFY(rig.boxes.shown.isEmpty());
-    rig.boxes.savePath = rig.file("no/such/folder/take.wav");
-    QTest::mouseClick(box, Qt::LeftButton);
-    QVERIFY(!box->isChecked());
-    QCOMPARE(rig.boxes.shown.size(), 1);
-    QVERIFY2(rig.boxes.shown[0].startsWith("Error|Could not record to take.wav:"),
-             qPrintable(rig.boxes.shown[0]));
-    rig.audio.renderOnce(4000); // nothing to hand frames to
-}
-
-void SceneRecordingTest::recordingRunningAtExitIsFinished() {
-    Rig rig;
-    rig.boxes.savePath = rig.file("exit.wav");
-    QTest::mouseClick(rig.child<QCheckBox>("recordCheckBox"), Qt::LeftButton);
-    for (int i = 0; i < 10; ++i)
-        rig.audio.renderOnce(4000);
-    QTest::mouseClick(rig.child<QPushButton>("exitButton"), Qt::LeftButton);
-    QVERIFY(!rig.window->isVisible());
-    const common::test::Bytes wav = fileBytes(rig.file("exit.wav"));
-    QCOMPARE(wav.size(), std::size_t{44 + 40000});
-    QCOMPARE(le32(wav, 4), 36u + 40000u);
-    QCOMPARE(le32(wav, 40), 40000u);
+    QVERIFY(std::any_of(wav.begin() + 44, wav.end(), [](unsigned char b) { return b != 0; }));
     QVERIFY(rig.boxes.shown.isEmpty());
 }
 
@@ -251,21 +195,12 @@ void SceneRecordingTest::lampsFollowThePublishedStep() {
     auto* lamps = rig.child<StepLamps>("stepLamps");
     auto* page = rig.child<QLabel>("stepPageLabel");
     QCOMPARE(lamps->count(), 16);
-    QCOMPARE(lamps->lit(), 0);
     rig.engine->params.playing.store(true);
     // 5000-frame steps: after 5.5 steps of blocks the render has published step 5.
     for (int i = 0; i < 55; ++i)
         rig.audio.renderOnce(2000);
-    QCOMPARE(rig.engine->params.playingStep.load(), 5);
     QTRY_COMPARE_WITH_TIMEOUT(lamps->lit(), 5, 1000); // the 50 ms timer
     QCOMPARE(page->text(), QString("Steps 1-16 of 16"));
-
-    // Stopped, the lamp stays where the sequence stands.
-    rig.engine->params.playing.store(false);
-    for (int i = 0; i < 20; ++i)
-        rig.audio.renderOnce(2000);
-    QTest::qWait(120);
-    QCOMPARE(lamps->lit(), 5);
 
     // Beyond 64 steps the lamps show the page of the playing step.
     rig.engine->params.stepCount.store(100);
@@ -273,8 +208,6 @@ void SceneRecordingTest::lampsFollowThePublishedStep() {
     QTRY_COMPARE_WITH_TIMEOUT(lamps->page(), 1, 1000);
     QCOMPARE(lamps->lit(), 6);
     QCOMPARE(lamps->count(), 36);
-    QCOMPARE(page->text(), QString("Steps 65-100 of 100"));
-    QVERIFY(!lamps->accessibleName().isEmpty());
 
     // The longest page name fits its label whole.
     rig.engine->params.stepCount.store(256);

@@ -32,11 +32,10 @@ double stressSeconds() {
 
 // Texts a user might type: in range, out of range, empty, signs, junk, huge.
 QString randomText(common::Random& random) {
-    static const char* const kTexts[] = {"16",  "256", "257", "0",    "",     "-1",  "1",
-                                         "3",   "32",  "31",  "1023", "1024", "140", "99999999999999",
-                                         "abc", "12x", " 7",  "65536"};
-    constexpr int kCount = int(sizeof kTexts / sizeof kTexts[0]);
-    return QString::fromLatin1(kTexts[random.below(kCount)]);
+    static const QStringList kTexts = {"16",   "256", "257", "0",   "",
+                                       "-1",   "1",   "31",  "32",  "1023",
+                                       "1024", "140", "abc", "12x", "99999999999999"};
+    return kTexts[random.below(int(kTexts.size()))];
 }
 
 } // namespace
@@ -48,26 +47,17 @@ class SynthStressTest : public QObject {
     void everyControlAtFullSpeedWhileTheRenderPlays() {
         WindowRig rig;
         auto& engine = rig.engine;
-        auto& audio = rig.audio;
-        auto& boxes = rig.boxes;
         auto& window = rig.window;
-        QVERIFY(audio.source != nullptr);
-
         const QList<QSlider*> sliders = window->findChildren<QSlider*>();
-        // Every button but the two that close the window.
-        QList<QPushButton*> buttons;
+        QList<QPushButton*> buttons; // every button but the two that close the window
         for (QPushButton* button : window->findChildren<QPushButton*>())
-            if (button->objectName() != QStringLiteral("okButton") &&
-                button->objectName() != QStringLiteral("exitButton"))
+            if (button->objectName() != "okButton" && button->objectName() != "exitButton")
                 buttons << button;
-        auto* steps = window->findChild<QLineEdit*>(QStringLiteral("stepsEdit"));
-        auto* bpm = window->findChild<QLineEdit*>(QStringLiteral("bpmEdit"));
-        auto* play = window->findChild<QPushButton*>(QStringLiteral("playButton"));
-        QVERIFY(steps && bpm && play);
-        QVERIFY(sliders.size() >= 20);
-        QVERIFY(buttons.size() >= 8);
+        auto* steps = rig.child<QLineEdit>("stepsEdit");
+        auto* bpm = rig.child<QLineEdit>("bpmEdit");
+        auto* play = rig.child<QPushButton>("playButton");
+        QVERIFY(sliders.size() >= 20 && buttons.size() >= 8);
         play->click();
-        QVERIFY(engine->params.playing.load(kRelaxed));
 
         std::atomic<bool> stop{false};
         std::atomic<long long> frames{0}, outOfRange{0}, stepOutOfRange{0}, nonZero{0};
@@ -78,7 +68,7 @@ class SynthStressTest : public QObject {
                 // Blocks from no frame up to 4096 frames, the shortest ones often.
                 const int lengthBytes =
                     lengths.below(8) == 0 ? lengths.below(9) : 1 + lengths.below(4096 * 4);
-                audio.render(reinterpret_cast<std::int16_t*>(buffer.data()), lengthBytes / 4);
+                rig.audio.render(reinterpret_cast<std::int16_t*>(buffer.data()), lengthBytes / 4);
                 const auto* samples = reinterpret_cast<const std::int16_t*>(buffer.data());
                 for (int i = 0; i < 2 * (lengthBytes / 4); ++i) {
                     if (samples[i] < -32767)
@@ -127,14 +117,12 @@ class SynthStressTest : public QObject {
         }
         stop.store(true);
         render.join();
-        qInfo("%d window actions, %lld frames rendered, %d boxes shown", actions, frames.load(),
-              int(boxes.shown.size()));
+        qInfo("%d window actions, %lld frames rendered", actions, frames.load());
 
         QCOMPARE(outOfRange.load(), 0LL);
         QCOMPARE(stepOutOfRange.load(), 0LL);
         QVERIFY(nonZero.load() > 0);
         QVERIFY(actions > 100);
-        QVERIFY(engine->params.stepCount.load() >= 0 && engine->params.stepCount.load() <= 256);
         QVERIFY(window->isVisible());
     }
 };

@@ -19,10 +19,11 @@ struct WindowRig {
     std::unique_ptr<SynthEngine> engine = std::make_unique<SynthEngine>();
     FakeSynthAudio audio;
     FakeMessageBoxes boxes;
-    std::unique_ptr<SynthWindow> window = std::make_unique<SynthWindow>(*engine, audio, boxes);
+    std::unique_ptr<SynthWindow> window;
     QTemporaryDir dir;
 
-    explicit WindowRig(bool show = true) {
+    explicit WindowRig(bool show = true, int deviceIndex = 0)
+        : window(std::make_unique<SynthWindow>(*engine, audio, boxes, deviceIndex)) {
         if (show) {
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window.get()));

@@ -1,20 +1,68 @@
-// Synth voice, measured from its output: pitch, staccato release, retrigger without a click, what each
-// filter type does to a constant and a switch back from the ring modulator. The sample-exact cutoff,
+// The sound units measured from their output: the voices' sine against the C library's; the synth
+// voice's pitch, staccato release, retrigger without a click and what each filter type does to a constant;
+// the kick's click, attack pitch and resting phase; the noise drum's high-pass. The sample-exact cutoff,
 // envelope and overdrive rules are checked against the plain model in SynthLinesTest.
-#include "zintor/engine/SynthVoice.h"
-
+#include "zintor/engine/KickDrum.h"
+#include "zintor/engine/NoiseDrum.h"
+#include "zintor/engine/Sine.h"
 #include "zintor/engine/SynthLines.h"
 #include "zintor/engine/SynthParams.h"
-#include "zintor/engine/tests/VoiceMeasure.h"
+#include "zintor/engine/SynthVoice.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
 
 namespace zintor {
 namespace {
+
+/// Frequency in Hz from the first to the last upward zero crossing, each placed between its two samples
+/// by linear interpolation; 0 with fewer than two crossings.
+double frequencyFromCrossings(const std::vector<float>& signal) {
+    double first = -1.0;
+    double last = -1.0;
+    int crossings = 0;
+    for (std::size_t i = 1; i < signal.size(); ++i) {
+        const float a = signal[i - 1];
+        const float b = signal[i];
+        if (a < 0.0f && b >= 0.0f) {
+            last = static_cast<double>(i - 1) + a / static_cast<double>(a - b);
+            first = first < 0.0 ? last : first;
+            ++crossings;
+        }
+    }
+    return crossings < 2 ? 0.0 : (crossings - 1) * 44100.0 / (last - first);
+}
+
+TEST(Sine, MatchesTheLibrarySineAndTracksAWrappedPhase) {
+    // The LFO and ring phases (0..2π), and the kick's unwrapped phase (up to 1.5 / (1 − 0.999)).
+    for (const double to : {6.2831855, -10.0, 1600.0}) {
+        double worst = 0.0;
+        constexpr int kPoints = 1000003;
+        for (int i = 0; i <= kPoints; ++i)
+            worst = std::max(worst, std::abs(sine(to * i / kPoints) - std::sin(to * i / kPoints)));
+        EXPECT_LT(worst, 1e-15) << "range 0.." << to;
+    }
+    // A float phase advanced and wrapped as the voices do, with the rate changed and the phase set from
+    // outside now and then.
+    TrackedSine tracked;
+    float phase = 0.0f;
+    double worst = 0.0;
+    for (const float rate : {0.0000125f, 0.02f, 0.0f, 0.9f, 0.0001f}) {
+        for (int i = 0; i < 400000; ++i) {
+            phase += rate;
+            if (phase > 6.2831855f)
+                phase -= 6.2831855f;
+            if (i == 123457)
+                phase = 3.0f;
+            worst = std::max(worst, std::abs(tracked.next(phase) - std::sin(static_cast<double>(phase))));
+        }
+    }
+    EXPECT_LT(worst, 1e-13);
+}
 
 /// A voice with its parameters, rendered one sample at a time by the engine's voice render (beside two
 /// idle voices).
@@ -71,7 +119,7 @@ TEST(SynthVoicePitch, OutputFrequencyFollowsNoteAndTranspose) {
         voice->unit.triggerStep(c.note == 13 ? kPhraseSteps : 0, 1 << 30, c.transpose, random);
         render(*voice, 1000); // settle the amplitude and the filter
         const double expected = 86.1328125 * std::exp2((c.note + c.transpose) / 12.0);
-        EXPECT_NEAR(test::frequencyFromCrossings(render(*voice, 4 * 44100)), expected, expected * 1e-3)
+        EXPECT_NEAR(frequencyFromCrossings(render(*voice, 4 * 44100)), expected, expected * 1e-3)
             << "note " << c.note << " transpose " << c.transpose;
     }
 }
@@ -153,7 +201,7 @@ TEST(SynthVoiceOutput, RingModulatorCarrierFollowsTheCutoff) {
     voice->unit.state.cutoffNow = 0.01f;
     voice->params.filterType = 2;
     const std::vector<float> out = render(*voice, 5 * 44100);
-    EXPECT_NEAR(test::frequencyFromCrossings(out), 0.01 * 44100 / (2 * M_PI), 0.01); // about 70.2 Hz
+    EXPECT_NEAR(frequencyFromCrossings(out), 0.01 * 44100 / (2 * M_PI), 0.01); // about 70.2 Hz
     float peak = 0.0f;
     for (const float s : out)
         peak = std::max(peak, std::abs(s));
@@ -168,6 +216,57 @@ TEST(SynthVoiceOutput, SwitchingBackFromRingModulatorDoesNotClick) {
     voice->params.filterType = 0;
     for (const float s : render(*voice, 1000))
         ASSERT_EQ(s, 0.0f);
+}
+
+TEST(KickDrum, ClicksAtFullVolumeThenSweepsFromItsAttackPitchToItsLimitPhase) {
+    KickDrum kick;
+    KickParams params;
+    const auto next = [&] {
+        float sample;
+        kick.render(&sample, 1, params);
+        return sample;
+    };
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(next(), 0.0f) << "silent until struck";
+    params.volume = 0.6f;
+    params.startIncrement = 0.7f;
+    kick.strike(params.startIncrement);
+    EXPECT_EQ(next(), 0.6f);
+    EXPECT_NEAR(next(), 0.6f * std::sin(0.7f), 1e-6) << "then the sine";
+
+    params.startIncrement = 0.05f;
+    params.pitchDecay = 1.0f; // held at the attack pitch to measure it
+    kick.strike(params.startIncrement);
+    next();
+    std::vector<float> out(44100);
+    std::generate(out.begin(), out.end(), next);
+    EXPECT_NEAR(frequencyFromCrossings(out), 0.05 * 44100 / (2 * M_PI), 0.5); // about 351 Hz
+
+    // The phase converges to startIncrement / (1 − pitchDecay).
+    params.pitchDecay = 0.999f;
+    kick.strike(params.startIncrement);
+    std::generate(out.begin(), out.end(), next);
+    EXPECT_NEAR(kick.phase, 50.0, 0.05);
+    EXPECT_NEAR(out.back(), 0.6 * std::sin(50.0), 0.01);
+}
+
+TEST(NoiseDrum, PassesNoConstant) {
+    // The raw noise averages half its level; the output must average zero at any tone, and yet sound.
+    for (const float tone : {0.5f, 0.93f, 0.05f}) {
+        NoiseDrum drum;
+        const NoiseParams params{1.0f, tone};
+        common::Random random;
+        double sum = 0.0;
+        double sumSquares = 0.0;
+        constexpr int kSamples = 200000;
+        for (int i = 0; i < kSamples; ++i) {
+            const double s = NoiseDrum::next(drum.state, random.next(), params);
+            sum += s;
+            sumSquares += s * s;
+        }
+        EXPECT_NEAR(sum / kSamples, 0.0, 0.002) << "tone " << tone;
+        EXPECT_GT(sumSquares / kSamples, 0.001) << "tone " << tone;
+    }
 }
 
 } // namespace

@@ -1,5 +1,8 @@
-// Undo and redo of the seven generator buttons: the exact phrases come back, at the render's next step
-// boundary, at least 100 re-rolls deep, and nothing but the re-rolled part is touched.
+// The phrase generators and their undo. Each style keeps to its value sets; undo and redo of the seven
+// buttons bring the exact phrases back, at the render's next step boundary, at least 100 re-rolls deep,
+// touching nothing but the re-rolled part. How many numbers each generator draws, the sound each sets
+// and what it leaves alone are held by the golden renders, where one draw more changes every later phrase.
+#include "zintor/generators/PhraseGenerators.h"
 #include "zintor/generators/ReRollHistory.h"
 
 #include "zintor/engine/SynthEngine.h"
@@ -7,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace zintor {
@@ -58,14 +65,7 @@ TEST_P(EachButton, UndoAndRedoRestoreTheExactPhrasesOfItsVoiceOnly) {
     EXPECT_EQ(rig.state(), before); // redo is KeepsTheLast128ReRolls...'s, through every button
 }
 
-INSTANTIATE_TEST_SUITE_P(SevenButtons, EachButton, ::testing::Range(0, kGeneratorButtons),
-                         [](const auto& info) {
-                             std::string name = generatorButtons()[info.param].caption;
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(SevenButtons, EachButton, ::testing::Range(0, kGeneratorButtons));
 
 TEST(ReRollHistory, KeepsTheLast128ReRollsAndStepsBackThroughThemInOrder) {
     Rig rig;
@@ -120,8 +120,67 @@ TEST(ReRollHistory, SliderMovesAreNotReRollsAndStayThroughUndo) {
     rig.renderBlock();
     EXPECT_EQ(rig.engine->synthLine1.cutoff.load(), 0.123f);
     EXPECT_EQ(rig.engine->params.masterGain.load(), 100.0f);
-    EXPECT_EQ(findGeneratorButton("Sub bass synth/Generate"), &generatorButtons()[6]);
-    EXPECT_EQ(findGeneratorButton("Synthline-2/FLAT Riff"), nullptr); // line 2 spells it "Flat riff"
+}
+
+std::set<int> notesOf(const VoiceState& v, int from, int to) {
+    std::set<int> notes;
+    for (int i = from; i < to; ++i)
+        notes.insert(v.phrase.notes[i]);
+    return notes;
+}
+
+TEST(PhraseGenerators, EachStyleKeepsToItsNotesAndEnvelopeRates) {
+    struct Style {
+        Generator generate;
+        std::set<int> notes;
+        float lowestRate;
+        float highestRate; // inclusive
+    };
+    const Style styles[] = {
+        {generateFlatRiff, {0, -12, 12, 13}, 0.0f, std::nextafter(0.00025f, 0.0f)},
+        {generatePsychedelic, {0, -2, 3, 10, 12, 15}, -0.05f, std::nextafter(0.05f, 0.0f)},
+        {generateSubBass, {0, -2, 3, 12}, 1.2f, 1.2f},
+    };
+    for (const Style& style : styles) {
+        for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+            auto voice = std::make_unique<VoiceState>();
+            common::Random random(seed);
+            style.generate(*voice, random);
+            EXPECT_TRUE(notesOf(*voice, 0, 256) <= style.notes) << "seed " << seed;
+            const auto [lowest, highest] =
+                std::minmax_element(std::begin(voice->phrase.envRates), std::end(voice->phrase.envRates));
+            EXPECT_GE(*lowest, style.lowestRate) << "seed " << seed;
+            EXPECT_LE(*highest, style.highestRate) << "seed " << seed;
+        }
+    }
+}
+
+TEST(PhraseGenerators, GoaPairsNotesWithStaccatoAndShiftsOnlyTheFirstSevenSteps) {
+    const std::set<int> staccatoNotes{0, -12, 1, 3, 7, 12, 13};
+    const std::set<int> heldNotes{0, -12, -2, 3, -14, 1};
+    std::set<int> shiftsSeen;
+    for (std::uint32_t seed = 1; seed <= 64; ++seed) {
+        auto voice = std::make_unique<VoiceState>();
+        common::Random random(seed);
+        generateGoa(*voice, random);
+        for (int i = 7; i < 256; ++i)
+            ASSERT_TRUE((voice->phrase.staccato[i] ? staccatoNotes : heldNotes).count(voice->phrase.notes[i]))
+                << i;
+        // One shift moves all of steps 0..6: the one under which every opening note is a table note.
+        std::set<int> fitting;
+        for (int shift : {0, 3, -5, -2}) {
+            bool fits = true;
+            for (int i = 0; i < 7; ++i)
+                fits = fits && (voice->phrase.staccato[i] ? staccatoNotes : heldNotes)
+                                   .count(voice->phrase.notes[i] - shift);
+            if (fits)
+                fitting.insert(shift);
+        }
+        ASSERT_FALSE(fitting.empty()) << "seed " << seed;
+        if (fitting.size() == 1)
+            shiftsSeen.insert(*fitting.begin());
+    }
+    EXPECT_EQ(shiftsSeen, (std::set<int>{0, 3, -5, -2}));
 }
 
 } // namespace

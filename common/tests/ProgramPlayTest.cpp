@@ -79,8 +79,6 @@ TEST_F(ProgramPlay, ThroughJackItSoundsExactlyAsItsRenderOfTheSameSeed) {
     Program play({"--play", "--seconds", "1", "--device", "jack", "--seed", "3"}, name_);
     ASSERT_TRUE(recorder.connectFrom(PROGRAM_NAME)) << play.err();
     ASSERT_EQ(play.wait(), 0) << play.err();
-    EXPECT_NE(play.out().find(std::string(PROGRAM_NAME) + ": playing on jack, seed 3"), std::string::npos)
-        << play.out();
     EXPECT_NE(play.out().find("played 44100 frames"), std::string::npos) << play.out();
 
     const std::string wav = (play.dir() / "x.wav").string();

@@ -201,37 +201,30 @@ TEST(MidiClockOut, AShortenedStretchSendsItsOwedPulsesSoEachStepKeepsSix) {
 
 // Notes out.
 
-TEST(MidiNotesOut, AVoiceReleasesItsNoteBeforeItsNextAndOnlyItsOwn) {
+TEST(MidiNotesOut, AVoiceReleasesItsNoteBeforeItsNextAndAllOffReleasesWhatIsHeldThenClearsTheChannelsUsed) {
     MidiBus bus;
     MidiNotesOut notes;
     notes.noteOn(bus, 0, 0, 1, 60, 100);
     notes.noteOn(bus, 5, 1, 2, 48, 90);
     notes.noteOn(bus, 10, 0, 1, 62, 80);
+    notes.noteOn(bus, 12, 3, 10, 36, 127);
     EXPECT_EQ(notes.held(0), 62);
     EXPECT_EQ(notes.held(1), 48);
     notes.noteOff(bus, 20, 0);
     notes.noteOff(bus, 21, 0); // already released: nothing more
     EXPECT_EQ(notes.held(0), -1);
+    notes.allOff(bus, 30);
     EXPECT_EQ(drain(bus), (std::vector<Sent>{{0, 0x90, 60, 100},
                                              {5, 0x91, 48, 90},
                                              {10, 0x80, 60, 0},
                                              {10, 0x90, 62, 80},
-                                             {20, 0x80, 62, 0}}));
-}
-
-TEST(MidiNotesOut, AllOffReleasesHeldNotesThenClearsOnlyTheChannelsUsed) {
-    MidiBus bus;
-    MidiNotesOut notes;
-    notes.noteOn(bus, 0, 0, 1, 60, 100);
-    notes.noteOn(bus, 0, 3, 10, 36, 127);
-    notes.noteOn(bus, 0, 4, 10, 42, 127);
-    notes.noteOff(bus, 1, 4);
-    drain(bus);
-    notes.allOff(bus, 7);
-    EXPECT_EQ(drain(bus), (std::vector<Sent>{{7, 0x80, 60, 0},
-                                             {7, 0x89, 36, 0},
-                                             {7, 0xB0, midi::kAllNotesOff, 0},
-                                             {7, 0xB9, midi::kAllNotesOff, 0}}));
+                                             {12, 0x99, 36, 127},
+                                             {20, 0x80, 62, 0},
+                                             {30, 0x81, 48, 0},
+                                             {30, 0x89, 36, 0},
+                                             {30, 0xB0, midi::kAllNotesOff, 0},
+                                             {30, 0xB1, midi::kAllNotesOff, 0},
+                                             {30, 0xB9, midi::kAllNotesOff, 0}}));
     for (int voice = 0; voice < MidiNotesOut::kVoices; ++voice)
         EXPECT_EQ(notes.held(voice), -1);
 }

@@ -127,22 +127,13 @@ TEST_F(WavRecorderTest, FailuresAreReportedNotPretendedAndAPipeOrADeviceIsLeftAs
     EXPECT_EQ(rec.writeFrame(1, 1), 4);
     EXPECT_EQ(rec.finish(), 4);
 
-    // A full disk: the header cannot be written; the device must survive the clean-up.
-    struct stat before {};
-    ASSERT_EQ(::stat("/dev/full", &before), 0);
-    EXPECT_EQ(rec.open("/dev/full", 44100, 16, 2), 3);
-    EXPECT_NE(rec.lastError().find("full"), std::string::npos) << rec.lastError();
-    EXPECT_FALSE(rec.isRecording());
-    struct stat after {};
-    ASSERT_EQ(::stat("/dev/full", &after), 0);
-    EXPECT_TRUE(S_ISCHR(after.st_mode));
-
     // A pipe or a device is refused at once (without a reader: no wait) and left as it is.
     const std::string pipe = path("pipe");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     for (const std::string& target : {pipe, std::string("/dev/null")}) {
         EXPECT_EQ(rec.open(target.c_str(), 44100, 16, 2), 3) << target;
         EXPECT_NE(rec.lastError().find("not a regular file"), std::string::npos) << rec.lastError();
+        EXPECT_FALSE(rec.isRecording());
     }
     EXPECT_TRUE(fs::is_fifo(pipe));
     EXPECT_TRUE(fs::is_character_file("/dev/null"));

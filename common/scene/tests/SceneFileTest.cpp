@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -24,12 +25,7 @@ class SceneFileTest : public ::testing::Test {
     void writeRaw(const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
-    int entries() const {
-        int n = 0;
-        for ([[maybe_unused]] auto& e : fs::directory_iterator(scratch_.path()))
-            ++n;
-        return n;
-    }
+    long entries() const { return std::distance(fs::directory_iterator(scratch_.path()), {}); }
     common::test::ScratchDir scratch_{"scenefile"};
 };
 

@@ -36,22 +36,12 @@ void noteFree(const void* p) {
         ++frees;
 }
 
-void* allocateOrThrow(std::size_t size) {
-    noteAllocation();
-    if (void* p = __libc_malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
 void* allocateAlignedOrThrow(std::size_t size, std::align_val_t align) {
     noteAllocation();
     void* p = nullptr;
     if (::posix_memalign(&p, static_cast<std::size_t>(align), size ? size : 1) != 0)
         throw std::bad_alloc();
     return p;
-}
-void release(void* p) noexcept {
-    noteFree(p);
-    __libc_free(p);
 }
 
 } // namespace
@@ -70,7 +60,8 @@ void* realloc(void* p, std::size_t size) noexcept {
     return __libc_realloc(p, size);
 }
 void free(void* p) noexcept {
-    release(p);
+    noteFree(p);
+    __libc_free(p);
 }
 int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept {
     if (counting)
@@ -79,41 +70,10 @@ int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept {
 }
 }
 
-void* operator new(std::size_t size) {
-    return allocateOrThrow(size);
-}
-void* operator new[](std::size_t size) {
-    return allocateOrThrow(size);
-}
+// The plain operator new and delete, their array and sized forms, and the aligned delete end in the
+// malloc and free above; only the aligned new does not (glibc's aligned_alloc is not malloc).
 void* operator new(std::size_t size, std::align_val_t align) {
     return allocateAlignedOrThrow(size, align);
-}
-void* operator new[](std::size_t size, std::align_val_t align) {
-    return allocateAlignedOrThrow(size, align);
-}
-void operator delete(void* p) noexcept {
-    release(p);
-}
-void operator delete[](void* p) noexcept {
-    release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    release(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    release(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    release(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    release(p);
 }
 
 namespace common::test {

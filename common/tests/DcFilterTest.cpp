@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <numeric>
 #include <vector>
 
 namespace common {
@@ -25,17 +26,12 @@ std::vector<float> offsetSine(double hz, double level, double offset, int frames
 }
 
 double mean(const float* samples, int count) {
-    double sum = 0.0;
-    for (int i = 0; i < count; ++i)
-        sum += samples[i];
-    return sum / count;
+    return std::accumulate(samples, samples + count, 0.0) / count;
 }
 
 double peak(const float* samples, int count) {
-    double largest = 0.0;
-    for (int i = 0; i < count; ++i)
-        largest = std::max(largest, static_cast<double>(std::abs(samples[i])));
-    return largest;
+    return std::abs(*std::max_element(samples, samples + count,
+                                      [](float a, float b) { return std::abs(a) < std::abs(b); }));
 }
 
 double largestJump(const std::vector<float>& samples) {

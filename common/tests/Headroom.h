@@ -3,9 +3,9 @@
 #pragma once
 
 #include "common/tests/GoldenRender.h"
+#include "common/tests/TestWav.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,13 +18,10 @@ namespace headroom {
 /// channels of a 16-bit stereo file), and with `wholeFile` the mean of the whole file instead; as a share
 /// of full scale, -1 when the file cannot be read.
 inline double worstSecondMean(const std::string& path, int fromSecond = 0, bool wholeFile = false) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
+    SF_INFO info;
+    const std::vector<short> frames = common::test::readSound(path, info);
+    if (frames.empty())
         return -1.0;
-    std::vector<short> frames(static_cast<std::size_t>(info.frames) * 2);
-    sf_readf_short(file, frames.data(), info.frames);
-    sf_close(file);
     const long window = wholeFile ? info.frames : 44100;
     const long hop = 441;
     double worst = 0.0;

@@ -1,6 +1,7 @@
 // The window program run as a user runs it, with its real sound output: --list-devices lists what the
 // output sees and succeeds whether or not there is a sound card; a --device that names nothing is refused
-// in one line before any window opens. Built once per program (PROGRAM_NAME, PROGRAM_PATH).
+// in one line before any window opens; --help names both. Built once per program (PROGRAM_NAME,
+// PROGRAM_PATH).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -45,7 +46,12 @@ Outcome run(const std::string& arguments) {
     return result;
 }
 
-TEST(ProgramDevice, ListDevicesPrintsIndexedLinesAndSucceedsWithoutHardware) {
+TEST(ProgramDevice, HelpNamesTheOptionsAndListDevicesPrintsIndexedLinesAndSucceedsWithoutHardware) {
+    const Outcome help = run("--help");
+    ASSERT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--list-devices"), std::string::npos);
+    EXPECT_NE(help.out.find("--device"), std::string::npos);
+
     const Outcome listed = run("--list-devices");
     ASSERT_EQ(listed.status, 0) << listed.err;
     std::istringstream lines(listed.out);
@@ -75,13 +81,6 @@ TEST(ProgramDevice, UnknownDeviceIsRefusedInOneLineNamingTheList) {
         const std::string line = refused.err.substr(at, refused.err.find('\n', at) - at);
         EXPECT_NE(line.find("--list-devices"), std::string::npos) << line;
     }
-}
-
-TEST(ProgramDevice, HelpNamesBothOptions) {
-    const Outcome help = run("--help");
-    ASSERT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--list-devices"), std::string::npos);
-    EXPECT_NE(help.out.find("--device"), std::string::npos);
 }
 
 } // namespace

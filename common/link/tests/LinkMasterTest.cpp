@@ -71,9 +71,13 @@ struct Rig {
         master.open(bpm);
         originMicros = master.hostMicros();
     }
-    void block() {
-        master.updateAt(bus, blockFrames, originMicros + std::llround(bus.renderFrame() * kMicrosPerFrame));
-        bus.endBlock(blockFrames);
+    /// Renders `count` blocks.
+    void block(int count = 1) {
+        for (; count > 0; --count) {
+            master.updateAt(bus, blockFrames,
+                            originMicros + std::llround(bus.renderFrame() * kMicrosPerFrame));
+            bus.endBlock(blockFrames);
+        }
     }
     std::vector<TransportEvent> events() {
         std::vector<TransportEvent> taken;
@@ -86,8 +90,7 @@ struct Rig {
 
 TEST(LinkMaster, PlaysAloneFromABarAtTheUsersTempoAndStopsWhereAsked) {
     Rig rig(120.0);
-    for (int i = 0; i < 4; ++i)
-        rig.block();
+    rig.block(4);
     EXPECT_DOUBLE_EQ(rig.master.bpm(), 120.0);
     EXPECT_TRUE(rig.events().empty()) << "a session nobody started does not play";
 
@@ -105,8 +108,7 @@ TEST(LinkMaster, PlaysAloneFromABarAtTheUsersTempoAndStopsWhereAsked) {
     // Sixteenths at 133 BPM from there, whole bars never drifting (Link holds a beat in whole
     // microseconds: 0.4 ppm, two frames by sixteenth 1000, 112 s on).
     const double sixteenthFrames = kRate * 60.0 / 133.0 / 4.0;
-    for (int block = 0; block < 100; ++block)
-        rig.block();
+    rig.block(100);
     for (const std::int64_t sixteenth : {1, 16, 160, 1000})
         EXPECT_NEAR(static_cast<double>(rig.master.frameOfSixteenth(sixteenth) - events[0].frame),
                     sixteenth * sixteenthFrames, sixteenth < 1000 ? 1.0 : 2.5)
@@ -126,14 +128,12 @@ TEST(LinkMaster, PlaysAloneFromABarAtTheUsersTempoAndStopsWhereAsked) {
 TEST(LinkMaster, BeatsAreMadeEarlyByTheOutputsLatencySoThatTheyAreHeardOnTime) {
     Rig rig(100.0);
     rig.master.requestPlaying(true);
-    for (int i = 0; i < 70; ++i)
-        rig.block();
+    rig.block(70);
     const std::int64_t heardAt = rig.master.frameOfSixteenth(64);
     // The same blocks, now heard 1000 frames after they are made: the window of blocks the clock fits
     // through must pass over before the shift has fully come.
     rig.master.setOutputLatencyFrames(1000);
-    for (int i = 0; i < FrameClock::kWindow + 2; ++i)
-        rig.block();
+    rig.block(FrameClock::kWindow + 2);
     EXPECT_NEAR(static_cast<double>(rig.master.frameOfSixteenth(64)), static_cast<double>(heardAt - 1000),
                 1.0);
 }

@@ -2,10 +2,14 @@
 // ordered actions kept in order, refusals in one line; the window's sound device (--list-devices,
 // --device) found by index or name with the device list asked only when needed; live play (--play).
 #include "common/CommandLine.h"
+#include "common/tests/ScratchDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -150,6 +154,36 @@ TEST(CommandLine, RendersStartedWithinOneSecondGetDifferentSeeds) {
     const std::uint32_t first = clockSeed();
     std::this_thread::sleep_for(std::chrono::microseconds(2));
     EXPECT_NE(clockSeed(), first);
+}
+
+// A full disk (here the process's file size limit) ends a render at its first failed write: a long render
+// must not run on to its end before saying so.
+TEST(CommandLine, ARenderStopsAtTheFirstFailedWrite) {
+    const test::ScratchDir scratch("render-full");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 1 << 20; // about 6 s of 16-bit stereo
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    RenderArguments args;
+    args.outputPath = (scratch.path() / "out.wav").string();
+    args.frames = 1800LL * 44100;
+    args.blockFrames = 512;
+    std::int64_t rendered = 0;
+    testing::internal::CaptureStderr();
+    const int status = renderToFile(
+        "prog", args, 1,
+        [&](std::int16_t* out, int frames) {
+            std::fill_n(out, 2 * frames, std::int16_t{1000});
+            rendered += frames;
+        },
+        [] { return std::string(); });
+    const std::string err = testing::internal::GetCapturedStderr();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(status, kExitFailure);
+    EXPECT_NE(err.find("failed"), std::string::npos) << err;
+    EXPECT_LT(rendered, 60LL * 44100) << "rendered on after the disk was full";
 }
 
 TEST(DeviceOption, DeviceIsFoundByIndexOrExactName) {

@@ -290,7 +290,9 @@ std::optional<int> runProgramCommandLine(std::span<const std::string> args, cons
         return render(parsed);
     if (parsed.play && parsed.device.empty())
         return render(parsed);
-    const std::vector<std::string> names = devices ? devices() : std::vector<std::string>{};
+    // Only --list-devices and --device need the list: asking opens the sound system, which takes time.
+    const bool needsList = parsed.listDevices || !parsed.device.empty();
+    const std::vector<std::string> names = devices && needsList ? devices() : std::vector<std::string>{};
     if (parsed.listDevices) {
         for (std::size_t i = 0; i < names.size(); ++i)
             std::printf("%zu: %s\n", i, names[i].c_str());

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What `make test` runs after the default build: every test headless from the default build (first, so
 # that its summary leads), then the test suites under the address and undefined-behaviour sanitizers,
-# the engine, window and stress tests under the thread sanitizer, the sample loader's fuzz run, and the
-# install and package checks. Exits non-zero when any part fails. Knobs: VZ_TEST_PARTS (default
+# the engine, window and stress tests under the thread sanitizer, the sample loader's fuzz run, and beside
+# it the install and package checks. Exits non-zero when any part fails. Knobs: VZ_TEST_PARTS (default
 # "format default asan tsan fuzz package"), VZ_FUZZ_SECONDS (the fuzz script's own default),
 # VZ_SOAK_SECONDS (1800 s of audio in the default tree), VZ_JOBS (2).
 set -uo pipefail
@@ -97,13 +97,49 @@ fuzz_part() {
   fi
 }
 
+# Waits for the clean root in this shell (a part run in the background cannot wait on it).
+root_status=0
+wait_for_root() {
+  if [ -n "$root_maker" ]; then
+    wait "$root_maker"
+    root_status=$?
+    root_maker=
+  fi
+}
+
 package_part() {
-  if [ -n "$root_maker" ] && ! wait "$root_maker"; then
+  if [ "$root_status" -ne 0 ]; then
     echo "could not make a clean Debian 12 root:"
     tail -n 20 "$clean_root.log"
     return 1
   fi
   tools/check-package.sh build/default "$clean_root"
+}
+
+# The package check mostly waits on apt and the network, and the fuzz run works one core for a fixed time:
+# when both are asked for, the package check runs beside the fuzz run and shows its output after it.
+package_pid=
+package_beside_fuzz=
+[[ " $parts " == *" fuzz "*" package "* ]] && package_beside_fuzz=1
+start_package_beside_fuzz() {
+  wait_for_root
+  package_log=$(mktemp)
+  package_started=$SECONDS
+  package_part >"$package_log" 2>&1 &
+  package_pid=$!
+}
+finish_package_beside_fuzz() {
+  echo "==== install and package checks (run beside the fuzz run)"
+  local status=0
+  wait "$package_pid" || status=$?
+  cat "$package_log"
+  rm -f "$package_log"
+  if [ "$status" -eq 0 ]; then
+    results+=("install and package checks: ok in $((SECONDS - package_started)) s, beside the fuzz run")
+  else
+    results+=("install and package checks: FAILED after $((SECONDS - package_started)) s")
+    failed=1
+  fi
 }
 
 for p in $parts; do
@@ -112,8 +148,18 @@ for p in $parts; do
     default) part "default tests" default_part ;;
     asan) part "address and undefined-behaviour sanitizers" asan_part ;;
     tsan) part "thread sanitizer" tsan_part ;;
-    fuzz) part "sample loader fuzz run (${fuzz_seconds} s)" fuzz_part ;;
-    package) part "install and package checks" package_part ;;
+    fuzz)
+      [ -z "$package_beside_fuzz" ] || start_package_beside_fuzz
+      part "sample loader fuzz run (${fuzz_seconds} s)" fuzz_part
+      ;;
+    package)
+      if [ -n "$package_pid" ]; then
+        finish_package_beside_fuzz
+      else
+        wait_for_root
+        part "install and package checks" package_part
+      fi
+      ;;
     *) echo "unknown part $p" >&2; failed=1 ;;
   esac
 done

@@ -74,4 +74,7 @@ std::unique_ptr<Backend> makeJackBackend(const std::string& clientName);
 /// The system's devices: PortAudio's, then the JACK device when a server answers.
 std::unique_ptr<Backend> makeSystemBackend(const std::string& jackClientName);
 
+/// Stands in for JACK's error and info printers: the backends report what matters themselves.
+inline void silentJackMessage(const char*) {}
+
 } // namespace audio

@@ -26,8 +26,6 @@ constexpr std::chrono::milliseconds kProbeTimeout{1500};
 // Frames pulled at a time; a longer JACK period is filled by several pulls.
 constexpr int kMinScratchFrames = 1024;
 
-void silentJackMessage(const char*) {}
-
 /// Opens a client on the running server, never starting one.
 jack_client_t* openClient(const std::string& name, jack_status_t& status) {
     return jack_client_open(name.c_str(), JackNoStartServer, &status);

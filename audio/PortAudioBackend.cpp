@@ -55,7 +55,6 @@ bool startUpSurvives(std::chrono::milliseconds timeout) {
     }
     return done < 0 || !WIFSIGNALED(status);
 }
-void silentJackMessage(const char*) {}
 
 struct Device {
     PaDeviceIndex paIndex;

@@ -120,7 +120,7 @@ package_part() {
 # when both are asked for, the package check runs beside the fuzz run and shows its output after it.
 package_pid=
 package_beside_fuzz=
-[[ " $parts " == *" fuzz "*" package "* ]] && package_beside_fuzz=1
+[[ " $parts " == *" fuzz "*"package "* ]] && package_beside_fuzz=1
 start_package_beside_fuzz() {
   wait_for_root
   package_log=$(mktemp)

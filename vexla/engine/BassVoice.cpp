@@ -8,7 +8,6 @@
 namespace vexla {
 
 namespace {
-constexpr float kOneTwelfth = 0.0833333358f; // single-precision 1/12, as the pitch formula has it
 constexpr float kOneThreeHundredth = 0.0033333334f;
 constexpr float kLfoWrap = 6.28f; // not 2π: the slow oscillators wrap at 6.28 radians
 constexpr int kOddNotes[7] = {1, 3, 5, 12, 13, -2, -5};

@@ -14,6 +14,9 @@
 
 namespace vexla {
 
+/// Single-precision 1/12, as the bass and sine voices' pitch formulas have it.
+inline constexpr float kOneTwelfth = 0.0833333358f;
+
 /// A semitone offset: 0, 0/12/24, or one of 1, 3, 5, 12, 13, −2, −5. Always draws three numbers.
 int randomNote(common::Random& random);
 /// A gate length in frames for the given step length (5000 gives 3334, 2500 or 5000).

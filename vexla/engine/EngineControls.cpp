@@ -7,7 +7,6 @@
 namespace vexla {
 
 namespace {
-constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kSequenceStepCounts[6] = {3, 8, 12, 16, 24, 32};
 } // namespace
 
@@ -23,7 +22,7 @@ void startUp(LoopEngine& engine, common::Random& windowRandom, std::uint32_t see
 
 int pressSequence(LoopEngine& engine, common::Random& windowRandom) {
     const int count = kSequenceStepCounts[windowRandom.below(6)];
-    engine.params.stepCount.store(count, kRelaxed);
+    engine.params.stepCount.store(count, std::memory_order_relaxed);
     engine.request(Request::Bass1);
     engine.request(Request::Bass2);
     return count;

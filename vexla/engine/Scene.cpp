@@ -10,9 +10,6 @@
 namespace vexla {
 
 namespace {
-
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 /// Each pattern part once: where a scene holds it, and the path from the engine to the unit's copy.
 template <class Visit> void forEachPatternPart(Visit&& visit) {
     visit(kSceneBass1, &SceneState::bass1, &LoopEngine::bass1, &BassVoice::pattern);
@@ -62,7 +59,7 @@ void applySceneValues(LoopEngine& e, const SceneState& s, unsigned parts) {
     if (parts & kSceneControls)
         applyControls(p, s.controls);
     else if (parts & kSceneStepCount)
-        p.stepCount.store(s.controls.stepCount, kRelaxed);
+        p.stepCount.store(s.controls.stepCount, std::memory_order_relaxed);
     forEachPatternPart([&](unsigned part, auto member, auto... path) {
         if (parts & part)
             reach(e, path...) = s.*member;

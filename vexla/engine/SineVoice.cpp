@@ -9,9 +9,7 @@
 
 namespace vexla {
 
-namespace {
-constexpr float kOneTwelfth = 0.0833333358f; // single-precision 1/12
-} // namespace
+namespace {} // namespace
 
 void SineVoice::generate(SinePattern& pattern, common::Random& random, int stepCount) {
     const int count = drawEchoLevelsAndDecays(pattern, random, stepCount, 0.000002f);

@@ -6,9 +6,6 @@
 namespace zintor {
 
 namespace {
-
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 /// Visits each control of the parts `parts` as (engine atomic, its value in each of `states`).
 template <class Engine, class Visit, class... States>
 void forEachControl(Engine& engine, unsigned parts, Visit&& visit, States&... states) {
@@ -47,8 +44,8 @@ void forEachControl(Engine& engine, unsigned parts, Visit&& visit, States&... st
 SynthState captureLiveControls(const SynthEngine& engine) {
     SynthState state;
     forEachControl(
-        engine, kStateEverything, [](const auto& atomic, auto& value) { value = atomic.load(kRelaxed); },
-        state);
+        engine, kStateEverything,
+        [](const auto& atomic, auto& value) { value = atomic.load(std::memory_order_relaxed); }, state);
     return state;
 }
 
@@ -66,8 +63,9 @@ SynthState captureState(const SynthEngine& engine) {
         forEachControl(
             engine, parts,
             [](const auto& atomic, auto& waiting, const auto& old) {
-                if (atomic.load(kRelaxed) != old)
-                    waiting = atomic.load(kRelaxed); // the window has set it since: its value stays
+                if (atomic.load(std::memory_order_relaxed) != old)
+                    waiting = atomic.load(
+                        std::memory_order_relaxed); // the window has set it since: its value stays
             },
             posted, before);
         forEachControl(
@@ -87,7 +85,7 @@ void replaceControls(SynthEngine& engine, const SynthState& state, const SynthSt
         engine, parts,
         [](auto& atomic, const auto& value, const auto& old) {
             auto held = old; // compare_exchange writes the value it found here
-            atomic.compare_exchange_strong(held, value, kRelaxed);
+            atomic.compare_exchange_strong(held, value, std::memory_order_relaxed);
         },
         state, before);
 }

@@ -34,6 +34,25 @@ inline QString readName(QWidget* widget) {
 /// The ways a user or a tool can tick or untick a checkable button.
 using Flip = std::function<void(QAbstractButton*)>;
 
+} // namespace accessible
+
+Q_DECLARE_METATYPE(accessible::Flip)
+
+namespace accessible {
+
+/// The rows of a "flip" column: a screen reader's Toggle, the mouse, Space, and a program's setChecked
+/// (which a window must act on as on a click, since assistive tools flip boxes that way).
+inline void addFlipRows() {
+    QTest::addColumn<Flip>("flip");
+    QTest::newRow("screen reader's Toggle") << Flip(toggle);
+    QTest::newRow("mouse") << Flip([](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); });
+    QTest::newRow("Space") << Flip([](QAbstractButton* b) {
+        b->setFocus();
+        QTest::keyClick(b, Qt::Key_Space);
+    });
+    QTest::newRow("setChecked") << Flip([](QAbstractButton* b) { b->setChecked(!b->isChecked()); });
+}
+
 /// The rows of a recording whose file dialog is cancelled, or names a file that cannot be made: the
 /// answer (relative to the test's folder) and the errors the window must show.
 inline void addCancelledOrFailedRecordingRows() {

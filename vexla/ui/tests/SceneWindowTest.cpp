@@ -27,8 +27,6 @@ using namespace vexla;
 using accessible::Flip;
 using accessible::readName;
 
-Q_DECLARE_METATYPE(Flip)
-
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -226,14 +224,7 @@ class SceneWindowTest : public QObject {
     }
 
     void recordBoxActsHoweverItIsTicked_data() {
-        QTest::addColumn<Flip>("flip");
-        QTest::newRow("screen reader's Toggle") << Flip(accessible::toggle);
-        QTest::newRow("mouse") << Flip([](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); });
-        QTest::newRow("Space") << Flip([](QAbstractButton* b) {
-            b->setFocus();
-            QTest::keyClick(b, Qt::Key_Space);
-        });
-        QTest::newRow("setChecked") << Flip([](QAbstractButton* b) { b->setChecked(!b->isChecked()); });
+        accessible::addFlipRows();
         QTest::newRow("toggle") << Flip([](QAbstractButton* b) { b->toggle(); });
     }
 

@@ -9,8 +9,6 @@
 
 namespace vexla {
 
-namespace {} // namespace
-
 void SineVoice::generate(SinePattern& pattern, common::Random& random, int stepCount) {
     const int count = drawEchoLevelsAndDecays(pattern, random, stepCount, 0.000002f);
     for (int i = 0; i < count; ++i)

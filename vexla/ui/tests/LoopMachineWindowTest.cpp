@@ -61,9 +61,10 @@ class LoopMachineWindowTest : public QObject {
         QVERIFY(!m_->window->windowIcon().isNull());
 
         // Its button (key 0), Enter and Escape, each on a window of its own.
-        for (const auto& [key, result] :
+        for (const auto& [pressed, result] :
              {std::pair{0, int(QDialog::Accepted)}, std::pair{int(Qt::Key_Return), int(QDialog::Accepted)},
               std::pair{int(Qt::Key_Escape), int(QDialog::Rejected)}}) {
+            const int key = pressed; // a lambda may not capture a structured binding before clang 16
             int seen = -1;
             QPoint offCentre(1000, 1000);
             m_->dialogs.handler = [&](QDialog& dialog) {

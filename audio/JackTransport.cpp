@@ -52,22 +52,4 @@ double JackTransport::ownFramesPerSixteenth() const {
     return std::isfinite(frames) && frames >= 1.0 ? frames : kDefaultFramesPerSixteenth;
 }
 
-void JackTransport::heard(const TransportPeriod& period) {
-    if (count_ == kPeriods) { // none takes them: the newest matter most
-        head_ = (head_ + 1) % kPeriods;
-        --count_;
-    }
-    periods_[static_cast<std::size_t>((head_ + count_) % kPeriods)] = period;
-    ++count_;
-}
-
-bool JackTransport::take(TransportPeriod& period) {
-    if (count_ == 0)
-        return false;
-    period = periods_[static_cast<std::size_t>(head_)];
-    head_ = (head_ + 1) % kPeriods;
-    --count_;
-    return true;
-}
-
 } // namespace audio

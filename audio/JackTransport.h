@@ -4,9 +4,9 @@
 // allocated, nothing waits. libjack itself stays in the backend.
 #pragma once
 
+#include "common/FixedRing.h"
 #include "common/NoCopy.h"
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -72,24 +72,22 @@ class JackTransport : common::NoCopy {
     // The backend's side.
     /// Only while no render runs (a stream opening): forgets the periods of the stream before.
     void restart() {
-        head_ = count_ = 0;
+        periods_.clear();
         ++generation_;
     }
-    /// One period's query, in order.
-    void heard(const TransportPeriod& period);
+    /// One period's query, in order; when none takes them the newest matter most.
+    void heard(const TransportPeriod& period) { periods_.pushOverOldest(period); }
 
     // The master's side.
     /// The oldest period not taken yet; false when none waits.
-    bool take(TransportPeriod& period);
+    bool take(TransportPeriod& period) { return periods_.pop(period); }
     /// Counts restart(): the master starts afresh on a new stream.
     std::uint64_t generation() const { return generation_; }
 
   private:
     std::atomic<TempoReader> read_{nullptr};
     std::atomic<const void*> context_{nullptr};
-    std::array<TransportPeriod, kPeriods> periods_{};
-    int head_ = 0;
-    int count_ = 0;
+    common::FixedRing<TransportPeriod, kPeriods> periods_;
     std::uint64_t generation_ = 0;
 };
 

@@ -7,15 +7,12 @@
 #include "common/NoCopy.h"
 #include "common/StepMaster.h"
 
-#include <array>
 #include <cstdint>
 
 namespace audio {
 
 class JackTransportFollower final : public common::StepMaster, common::NoCopy {
   public:
-    /// Transport changes held until the render takes them; beyond, the oldest is forgotten.
-
     /// Reads what the backend heard of the transport from `transport`, which must outlive it.
     explicit JackTransportFollower(JackTransport& transport) : transport_(transport) {}
 

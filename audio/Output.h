@@ -43,6 +43,12 @@ struct StreamSettings {
     bool leadTransport = false;
 };
 
+/// Frames between the source's making a block and the block's first frame being heard: the block and
+/// the buffering the settings ask for.
+inline int framesUntilHeard(const StreamSettings& settings) {
+    return settings.blockFrames + kSampleRate * settings.latencyMilliseconds / 1000;
+}
+
 class Output {
   public:
     virtual ~Output() = default;

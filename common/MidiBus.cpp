@@ -48,10 +48,7 @@ void MidiBus::send(int frameInBlock, std::uint8_t status, std::uint8_t data1, st
 }
 
 bool MidiBus::takeBefore(std::int64_t endFrame, MidiMessage& message) {
-    const MidiMessage* next = out_.front();
-    if (!next || next->frame >= endFrame)
-        return false;
-    return out_.pop(message);
+    return !out_.empty() && out_.at(0).frame < endFrame && out_.pop(message);
 }
 
 void MidiBus::arrived(std::int64_t frame, const std::uint8_t* bytes, int size) {
@@ -63,23 +60,6 @@ void MidiBus::arrived(std::int64_t frame, const std::uint8_t* bytes, int size) {
     std::copy(bytes, bytes + size, message.bytes.begin());
     if (!in_.push(message))
         ++dropped_;
-}
-
-bool MidiBus::Ring::push(const MidiMessage& message) {
-    if (count_ == kCapacity)
-        return false;
-    slots_[(head_ + count_) % kCapacity] = message;
-    ++count_;
-    return true;
-}
-
-bool MidiBus::Ring::pop(MidiMessage& message) {
-    if (count_ == 0)
-        return false;
-    message = slots_[head_];
-    head_ = (head_ + 1) % kCapacity;
-    --count_;
-    return true;
 }
 
 } // namespace common

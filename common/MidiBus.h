@@ -4,6 +4,7 @@
 // the queues are plain fixed rings: nothing is allocated, nothing waits.
 #pragma once
 
+#include "common/FixedRing.h"
 #include "common/NoCopy.h"
 
 #include <array>
@@ -60,21 +61,8 @@ class MidiBus : NoCopy {
     std::uint64_t dropped() const { return dropped_; }
 
   private:
-    class Ring {
-      public:
-        bool push(const MidiMessage& message);
-        bool pop(MidiMessage& message);
-        const MidiMessage* front() const { return count_ > 0 ? &slots_[head_] : nullptr; }
-        void clear() { head_ = count_ = 0; }
-
-      private:
-        std::array<MidiMessage, kCapacity> slots_{};
-        int head_ = 0;
-        int count_ = 0;
-    };
-
-    Ring out_;
-    Ring in_;
+    FixedRing<MidiMessage, kCapacity> out_;
+    FixedRing<MidiMessage, kCapacity> in_;
     std::int64_t renderFrame_ = 0;
     std::int64_t lastOutFrame_ = 0;
     std::uint64_t dropped_ = 0;

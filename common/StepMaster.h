@@ -2,9 +2,9 @@
 // frames, and when it starts and stops. The render calls it on the audio thread only.
 #pragma once
 
+#include "common/FixedRing.h"
 #include "common/MidiBus.h"
 
-#include <array>
 #include <cstdint>
 
 namespace common {
@@ -19,39 +19,15 @@ struct TransportEvent {
 /// The transport changes a master has heard and the render has not taken, oldest first: a fixed ring,
 /// so that the audio thread never allocates. When the render takes none, the oldest go: the newest state
 /// matters most.
-class TransportEvents {
+class TransportEvents : public FixedRing<TransportEvent, 16> {
   public:
-    static constexpr int kCapacity = 16;
-
     void push(TransportEvent::Kind kind, std::int64_t frame, std::int64_t sixteenth) {
-        if (count_ == kCapacity)
-            dropOldest(1);
-        at(count_) = {kind, frame, sixteenth};
-        ++count_;
+        pushOverOldest({kind, frame, sixteenth});
     }
     /// The oldest change if it happens before stream frame `before`.
     bool take(std::int64_t before, TransportEvent& event) {
-        if (count_ == 0 || at(0).frame >= before)
-            return false;
-        event = at(0);
-        dropOldest(1);
-        return true;
+        return !empty() && at(0).frame < before && pop(event);
     }
-    int size() const { return count_; }
-    /// The `age`-th oldest change, 0 the oldest; 0 <= age < size().
-    TransportEvent& at(int age) { return events_[static_cast<std::size_t>((head_ + age) % kCapacity)]; }
-    TransportEvent& newest() { return at(count_ - 1); }
-    void dropOldest(int count) {
-        head_ = (head_ + count) % kCapacity;
-        count_ -= count;
-    }
-    void dropNewest() { --count_; }
-    void clear() { head_ = count_ = 0; }
-
-  private:
-    std::array<TransportEvent, kCapacity> events_{};
-    int head_ = 0;
-    int count_ = 0;
 };
 
 class StepMaster {

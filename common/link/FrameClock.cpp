@@ -11,14 +11,15 @@ FrameClock::FrameClock(double sampleRate)
     : microsPerFrame_(1e6 / (sampleRate > 0.0 ? sampleRate : 44100.0)) {}
 
 void FrameClock::reset() {
-    count_ = next_ = shifted_ = 0;
+    pairs_.clear();
+    shifted_ = 0;
     level_ = slope_ = 0.0;
 }
 
 void FrameClock::sample(std::int64_t frame, std::int64_t heardMicros) {
     const double residual = static_cast<double>(heardMicros) - static_cast<double>(frame) * microsPerFrame_;
     const double miss =
-        count_ > 0 ? residual - (microsAt(frame) - static_cast<double>(frame) * microsPerFrame_) : 0.0;
+        known() ? residual - (microsAt(frame) - static_cast<double>(frame) * microsPerFrame_) : 0.0;
     if (std::abs(miss) > kRestartMicros)
         reset();
     if (std::abs(miss) <= kShiftMicros)
@@ -27,43 +28,36 @@ void FrameClock::sample(std::int64_t frame, std::int64_t heardMicros) {
         shifted_ = std::max(shifted_, 0) + 1;
     else
         shifted_ = std::min(shifted_, 0) - 1;
-    if (count_ == 0) {
+    if (!known()) {
         originFrame_ = frame;
         originResidual_ = residual;
     }
-    pairs_[static_cast<std::size_t>(next_)] = {static_cast<double>(frame - originFrame_),
-                                               residual - originResidual_};
-    next_ = (next_ + 1) % kWindow;
-    count_ = std::min(count_ + 1, kWindow);
+    pairs_.pushOverOldest({static_cast<double>(frame - originFrame_), residual - originResidual_});
     if (std::abs(shifted_) >= kShiftPairs) {
-        std::array<Pair, kShiftPairs> latest{};
-        for (int i = 0; i < kShiftPairs; ++i)
-            latest[static_cast<std::size_t>(i)] =
-                pairs_[static_cast<std::size_t>((next_ - kShiftPairs + i + kWindow) % kWindow)];
-        std::copy(latest.begin(), latest.end(), pairs_.begin());
-        count_ = next_ = kShiftPairs;
+        pairs_.dropOldest(pairs_.size() - kShiftPairs);
         shifted_ = 0;
     }
     fit();
 }
 
 void FrameClock::fit() {
+    const int count = pairs_.size();
     double meanX = 0.0, meanY = 0.0;
-    for (int i = 0; i < count_; ++i) {
-        meanX += pairs_[static_cast<std::size_t>(i)].frame;
-        meanY += pairs_[static_cast<std::size_t>(i)].residual;
+    for (int i = 0; i < count; ++i) {
+        meanX += pairs_.at(i).frame;
+        meanY += pairs_.at(i).residual;
     }
-    meanX /= count_;
-    meanY /= count_;
+    meanX /= count;
+    meanY /= count;
     double sxx = 0.0, sxy = 0.0;
-    for (int i = 0; i < count_; ++i) {
-        const double dx = pairs_[static_cast<std::size_t>(i)].frame - meanX;
+    for (int i = 0; i < count; ++i) {
+        const double dx = pairs_.at(i).frame - meanX;
         sxx += dx * dx;
-        sxy += dx * (pairs_[static_cast<std::size_t>(i)].residual - meanY);
+        sxy += dx * (pairs_.at(i).residual - meanY);
     }
     // Too few pairs, or too short a span, to tell a rate: the nominal one.
     const double limit = kMostRateError * microsPerFrame_;
-    slope_ = sxx > 0.0 && count_ >= 8 ? std::clamp(sxy / sxx, -limit, limit) : 0.0;
+    slope_ = sxx > 0.0 && count >= 8 ? std::clamp(sxy / sxx, -limit, limit) : 0.0;
     level_ = meanY - slope_ * meanX;
 }
 

@@ -4,7 +4,8 @@
 // quite its nominal one (a sound card's crystal, a loaded dummy server) is followed without lagging.
 #pragma once
 
-#include <array>
+#include "common/FixedRing.h"
+
 #include <cstdint>
 
 namespace common {
@@ -29,7 +30,7 @@ class FrameClock {
     /// Stream frame `frame` is heard at host time `heardMicros`.
     void sample(std::int64_t frame, std::int64_t heardMicros);
     void reset();
-    bool known() const { return count_ > 0; }
+    bool known() const { return !pairs_.empty(); }
 
     /// Host time (microseconds) where `frame` is heard.
     double microsAt(std::int64_t frame) const;
@@ -44,9 +45,7 @@ class FrameClock {
     void fit();
 
     double microsPerFrame_;
-    std::array<Pair, kWindow> pairs_{};
-    int count_ = 0;
-    int next_ = 0;
+    FixedRing<Pair, kWindow> pairs_; // the latest, oldest first
     int shifted_ = 0; // pairs in a row off the line by more than kShiftMicros; negative: early ones
     // Origins that keep the sums small and exact.
     std::int64_t originFrame_ = 0;

@@ -9,7 +9,6 @@
 #include "common/StepMaster.h"
 #include "common/link/FrameClock.h"
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

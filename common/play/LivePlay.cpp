@@ -15,7 +15,7 @@
 namespace common {
 namespace {
 
-constexpr int kSampleRate = 44100;
+using audio::kSampleRate;
 constexpr int kLatencyMilliseconds = 50;
 // The load poll that also notices a lost device (the window polls twice a second; this is quicker).
 constexpr std::chrono::milliseconds kPollInterval{10};
@@ -54,8 +54,13 @@ class CountedSource final : public audio::Source {
 
 } // namespace
 
+/// The stream live play asks for, before its MIDI and transport.
+audio::StreamSettings liveStream(const RenderArguments& args) {
+    return {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true};
+}
+
 int liveLatencyFrames(const RenderArguments& args) {
-    return args.blockFrames + kSampleRate * kLatencyMilliseconds / 1000;
+    return audio::framesUntilHeard(liveStream(args));
 }
 
 int playLive(std::string_view program, const RenderArguments& args, std::uint32_t seed,
@@ -67,8 +72,11 @@ int playLive(std::string_view program, const RenderArguments& args, std::uint32_
         given ? *given : *(own = std::make_unique<audio::AudioOutput>(std::string(program)));
     const InterruptCatcher interrupts;
     CountedSource source(fill, args.frames, args.blockFrames);
-    output.start(source, {args.deviceIndex, args.blockFrames, kLatencyMilliseconds, true, midi, transport,
-                          leadTransport});
+    audio::StreamSettings stream = liveStream(args);
+    stream.midi = midi;
+    stream.transport = transport;
+    stream.leadTransport = leadTransport;
+    output.start(source, stream);
     if (leadTransport)
         output.rollTransport(true, true);
     const std::string device = output.playsSilently() ? "no device (silent)" : output.playingDevice();

@@ -2,11 +2,11 @@
 // length has played or SIGINT/SIGTERM comes. Calling thread; `fill` runs on the output's audio thread.
 #pragma once
 
+#include "audio/Output.h"
 #include "audio/PlaySync.h"
 #include "common/CommandLine.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -50,8 +50,9 @@ int playEngineLive(std::string_view program, const RenderArguments& args, std::u
     audio::PlaySync sync;
     sync.transport.setOwnTempo(ownFramesPerStep, &engine);
     engine.setMidi(&sync.bus);
-    const int samplesPerStep = std::max(1, engine.params.samplesPerStep.load(std::memory_order_relaxed));
-    engine.setMaster(sync.follow(args.sync, 44100.0 * 60.0 / (4.0 * samplesPerStep)));
+    // The engine's own tempo, which a Link session this side is alone in takes.
+    const double framesPerStep = std::max(1.0, ownFramesPerStep(&engine));
+    engine.setMaster(sync.follow(args.sync, audio::kSampleRate * 60.0 / (4.0 * framesPerStep)));
     sync.link.setOutputLatencyFrames(liveLatencyFrames(args));
     if (args.sync == ClockSource::Link)
         sync.link.requestPlaying(true);

@@ -14,7 +14,6 @@
 #include "vexla/samples/SampleLoader.h"
 #include "vexla/scene/SceneFile.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>

@@ -73,11 +73,11 @@ LoopMachineWindow::LoopMachineWindow(LoopEngine& engine, common::WavRecorder& re
     initSlot(engine_.drySlot);
     initSlot(engine_.slicerSlot);
     engine_.setRecorder(&recorder_); // before any stream runs
-    engine_.setMidi(&midi_.bus);
+    engine_.setMidi(&sync_.bus);
     // The tempo the display shows, in frames a sixteenth: what JACK transport hears while this program
     // leads it, and what it follows without a timebase master. A followed tempo then maps back onto the
     // same slider position, so that the window cannot walk the tempo away a step at each refresh.
-    midi_.transport.setOwnTempo(
+    sync_.transport.setOwnTempo(
         [](const void* engine) {
             const int samplesPerStep =
                 static_cast<const LoopEngine*>(engine)->params.samplesPerStep.load(kRelaxed);
@@ -112,8 +112,12 @@ void LoopMachineWindow::start() {
     statusTimer_->start(kStatusTimerMs);
 }
 
+double LoopMachineWindow::bpmOf(int samplesPerStep) {
+    return kTempoConstant / (4.0 * samplesPerStep);
+}
+
 QString LoopMachineWindow::tempoText(int samplesPerStep) {
-    return QString::asprintf("%.1f", kTempoConstant / (4.0 * samplesPerStep));
+    return QString::asprintf("%.1f", bpmOf(samplesPerStep));
 }
 
 // ---- Layout ---------------------------------------------------------------------------------------
@@ -306,7 +310,7 @@ void LoopMachineWindow::buildOutputColumn(const DialogUnits& du) {
         if (settings_.clockSource == common::ClockSource::JackTimebase)
             audio_.rollTransport(on, true); // leading: Run starts the song from the top, as on its own
         if (settings_.clockSource == common::ClockSource::Link)
-            midi_.link.requestPlaying(on); // the session starts and stops with us
+            sync_.link.requestPlaying(on); // the session starts and stops with us
         runButton_->setText(on ? QStringLiteral("Stop") : QStringLiteral("Run"));
         runButton_->setAccessibleName(runButton_->text());
     });
@@ -436,7 +440,7 @@ void LoopMachineWindow::tempoChanged(int samplesPerStep) {
     tempoDisplay_->setText(tempoText(samplesPerStep));
     // The user's tempo is the session's (the followed tempo shown by refreshFollowing comes unsignalled).
     if (settings_.clockSource == common::ClockSource::Link && samplesPerStep > 0)
-        midi_.link.requestTempo(kTempoConstant / (4.0 * samplesPerStep));
+        sync_.link.requestTempo(bpmOf(samplesPerStep));
 }
 
 // ---- Buttons --------------------------------------------------------------------------------------
@@ -544,7 +548,7 @@ void LoopMachineWindow::showControls(const ControlValues& c) {
     tempoDisplay_->setText(tempoText(c.samplesPerStep));
     // The user opened a scene: its tempo is the session's.
     if (settings_.clockSource == common::ClockSource::Link && c.samplesPerStep > 0)
-        midi_.link.requestTempo(kTempoConstant / (4.0 * c.samplesPerStep));
+        sync_.link.requestTempo(bpmOf(c.samplesPerStep));
 }
 
 void LoopMachineWindow::loadSample(int row) {
@@ -644,11 +648,10 @@ void LoopMachineWindow::openSettings() {
 }
 
 void LoopMachineWindow::startStream() {
-    const audio::StreamSettings stream = streamSettings(settings_, &midi_.bus, &midi_.transport);
+    const audio::StreamSettings stream = streamSettings(settings_, &sync_.bus, &sync_.transport);
     // A followed session's beats are placed where the stream's frames are heard: a block and the mix
     // buffer after they are made.
-    midi_.link.setOutputLatencyFrames(stream.blockFrames +
-                                      audio::kSampleRate * stream.latencyMilliseconds / 1000);
+    sync_.link.setOutputLatencyFrames(audio::framesUntilHeard(stream));
     audio_.start(sound_, stream);
 }
 
@@ -657,7 +660,7 @@ void LoopMachineWindow::setClockSource(common::ClockSource source) {
     const bool wasLeading = audio::PlaySync::leadsTransport(settings_.clockSource);
     settings_.clockSource = source;
     const int samplesPerStep = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
-    engine_.setMaster(midi_.follow(source, kTempoConstant / (4.0 * samplesPerStep)));
+    engine_.setMaster(sync_.follow(source, bpmOf(samplesPerStep)));
     if (leads != wasLeading)
         audio_.leadTransport(leads);
     if (leads && !wasLeading && runButton_ && runButton_->isChecked())

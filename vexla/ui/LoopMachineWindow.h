@@ -93,6 +93,8 @@ class LoopMachineWindow : public QDialog {
     void undoReRoll();
     void redoReRoll();
 
+    /// The tempo a step length plays, in beats a minute (four steps a beat).
+    static double bpmOf(int samplesPerStep);
     /// The tempo display's text for a step length in frames.
     static QString tempoText(int samplesPerStep);
 
@@ -174,7 +176,7 @@ class LoopMachineWindow : public QDialog {
     QTimer* lampTimer_ = nullptr;
     QTimer* statusTimer_ = nullptr;
 
-    audio::PlaySync midi_; ///< the engine's MIDI, JACK transport and the masters it can follow
+    audio::PlaySync sync_; ///< the engine's MIDI, JACK transport and the masters it can follow
     QSettings* store_ = nullptr;
 };
 

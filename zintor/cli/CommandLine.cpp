@@ -257,11 +257,12 @@ void applyRenderAction(const common::OrderedAction& action, SynthEngine& engine,
 
 namespace {
 
-/// A --render into its file, or --play on `output` (a fresh one when null).
 /// The engine's own step length, for following JACK transport without a timebase master and leading it.
 double ownFramesPerStep(const void* engine) {
     return static_cast<const SynthEngine*>(engine)->params.samplesPerStep.load(kRelaxed);
 }
+
+/// A --render into its file, or --play on `output` (a fresh one when null).
 
 int render(const common::RenderArguments& request, audio::AudioOutput* output) {
     if (!request.play)

@@ -73,16 +73,16 @@ SynthWindow::SynthWindow(SynthEngine& engine, audio::Output& audio, MessageBoxes
       history_(std::make_unique<ReRollHistory>(engine)),
       recorder_(std::make_unique<common::WavRecorder>()), stream_{deviceIndex,      kStreamBlockFrames,
                                                                   kStreamLatencyMs, true,
-                                                                  &midi_.bus,       &midi_.transport} {
+                                                                  &sync_.bus,       &sync_.transport} {
     setObjectName("synthWindow");
     setWindowTitle("Vexla Release 9");
     // A caption with a close box and no minimise or maximise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(synthIcon());
-    engine_.setMidi(&midi_.bus); // before the stream starts
+    engine_.setMidi(&sync_.bus); // before the stream starts
     // The tempo JACK transport hears while this program leads it.
-    midi_.transport.setOwnTempo(
+    sync_.transport.setOwnTempo(
         [](const void* engine) {
             return static_cast<double>(
                 static_cast<const SynthEngine*>(engine)->params.samplesPerStep.load(kRelaxed));
@@ -407,8 +407,7 @@ void SynthWindow::startSynth() {
     startUp(engine_, windowRandom_, static_cast<std::uint32_t>(std::time(nullptr)));
     // A followed session's beats are placed where the stream's frames are heard: a block and the device's
     // buffering after they are made.
-    midi_.link.setOutputLatencyFrames(stream_.blockFrames +
-                                      audio::kSampleRate * stream_.latencyMilliseconds / 1000);
+    sync_.link.setOutputLatencyFrames(audio::framesUntilHeard(stream_));
     audio_.start(sound_, stream_);
 
     cpuTimer_ = new QTimer(this);
@@ -462,7 +461,7 @@ void SynthWindow::applyTempoText() {
     if (bpm >= kMinBpm && bpm <= kMaxBpm) {
         engine_.params.samplesPerStep.store(samplesPerStepFromBpm(bpm), kRelaxed);
         if (clockSource_ == common::ClockSource::Link)
-            midi_.link.requestTempo(bpm); // the user's tempo is the session's
+            sync_.link.requestTempo(bpm); // the user's tempo is the session's
     }
     const int inForce = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
     statusLabel_->setText(QString::asprintf("Set to %d", bpmFromSamplesPerStep(inForce)));
@@ -474,7 +473,7 @@ void SynthWindow::togglePlay() {
     if (clockSource_ == common::ClockSource::JackTimebase)
         audio_.rollTransport(on); // leading: Play goes on from where the song stopped, as on its own
     if (clockSource_ == common::ClockSource::Link)
-        midi_.link.requestPlaying(on); // the session starts and stops with us
+        sync_.link.requestPlaying(on); // the session starts and stops with us
     statusLabel_->setText(on ? "Playing..." : "Stopped...");
 }
 
@@ -492,7 +491,7 @@ void SynthWindow::setClockSource(common::ClockSource source) {
     const bool wasLeading = audio::PlaySync::leadsTransport(clockSource_);
     clockSource_ = source;
     const int samplesPerStep = std::max(1, engine_.params.samplesPerStep.load(kRelaxed));
-    engine_.setMaster(midi_.follow(source, static_cast<double>(kStepFramesPerMinute) / samplesPerStep));
+    engine_.setMaster(sync_.follow(source, static_cast<double>(kStepFramesPerMinute) / samplesPerStep));
     stream_.leadTransport = leads;
     if (leads != wasLeading)
         audio_.leadTransport(leads);
@@ -602,7 +601,7 @@ void SynthWindow::showControls(const SynthState& state) {
     bpmEdit_->setText(QString::asprintf("%d", bpmFromSamplesPerStep(state.controls.samplesPerStep)));
     // The user opened a scene: its tempo is the session's.
     if (clockSource_ == common::ClockSource::Link && state.controls.samplesPerStep > 0)
-        midi_.link.requestTempo(static_cast<double>(kStepFramesPerMinute) / state.controls.samplesPerStep);
+        sync_.link.requestTempo(static_cast<double>(kStepFramesPerMinute) / state.controls.samplesPerStep);
 }
 
 // ---- Recording ------------------------------------------------------------------------------------

@@ -159,7 +159,7 @@ class SynthWindow : public QDialog {
     QComboBox* clockList_ = nullptr;
     QPushButton* setButton_ = nullptr;
 
-    audio::PlaySync midi_; ///< the engine's MIDI, JACK transport and the masters it can follow
+    audio::PlaySync sync_; ///< the engine's MIDI, JACK transport and the masters it can follow
     common::ClockSource clockSource_ = common::ClockSource::Internal;
     QSettings* store_ = nullptr;
 };
